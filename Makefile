@@ -1,0 +1,43 @@
+# The two commands a new user types: `make run` and `make test`. Both install any missing
+# Debian packages first, then configure and build with CMake and Ninja.
+
+PRESET ?= release
+BUILD := build/$(PRESET)
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test asan tsan bench install clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/examples/example_errors
+
+test: build
+	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# The whole suite under the address and undefined-behaviour sanitizers.
+asan:
+	@$(MAKE) --no-print-directory test PRESET=asan
+
+# The suite under the thread sanitizer (clang).
+tsan:
+	@$(MAKE) --no-print-directory test PRESET=tsan
+
+bench:
+	@$(MAKE) --no-print-directory build PRESET=bench
+	@for b in $(BUILD:$(PRESET)=bench)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+install: build
+	@cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	@rm -rf build

@@ -1,0 +1,7 @@
+// The one header a host includes: every exported class of the library and the platform
+// types they use (COM, OLE DB, UTF-16 text).
+#pragma once
+
+#include "platform/platform.h"
+
+#include "OrvOleDbErrorInfo.h"

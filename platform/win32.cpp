@@ -1,0 +1,133 @@
+// Win32 stand-ins: locale identifiers, GUID text, critical sections.
+#include "platform/win32.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+struct LocaleName {
+    const char* prefix;  // language or language_TERRITORY, as POSIX locale names begin
+    LCID lcid;
+};
+
+// The locales people commonly run; the longest matching prefix wins.
+constexpr LocaleName kLocales[] = {
+    {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009}, {"en_NZ", 0x1409},
+    {"en_IE", 0x1809}, {"en_ZA", 0x1C09}, {"en_IN", 0x4009}, {"en", 0x0409},    {"de_DE", 0x0407},
+    {"de_AT", 0x0C07}, {"de_CH", 0x0807}, {"de", 0x0407},    {"fr_FR", 0x040C}, {"fr_BE", 0x080C},
+    {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C}, {"fr", 0x040C},    {"es_ES", 0x0C0A}, {"es_MX", 0x080A},
+    {"es", 0x0C0A},    {"it_IT", 0x0410}, {"it", 0x0410},    {"nl_NL", 0x0413}, {"nl_BE", 0x0813},
+    {"nl", 0x0413},    {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"pt", 0x0816},    {"sv_SE", 0x041D},
+    {"sv", 0x041D},    {"da_DK", 0x0406}, {"da", 0x0406},    {"nb_NO", 0x0414}, {"nb", 0x0414},
+    {"fi_FI", 0x040B}, {"fi", 0x040B},    {"pl_PL", 0x0415}, {"pl", 0x0415},    {"cs_CZ", 0x0405},
+    {"cs", 0x0405},    {"hu_HU", 0x040E}, {"hu", 0x040E},    {"ru_RU", 0x0419}, {"ru", 0x0419},
+    {"tr_TR", 0x041F}, {"tr", 0x041F},    {"el_GR", 0x0408}, {"el", 0x0408},    {"ja_JP", 0x0411},
+    {"ja", 0x0411},    {"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh", 0x0804},    {"ko_KR", 0x0412},
+    {"ko", 0x0412},
+};
+
+constexpr LCID kEnglishUnitedStates = 0x0409;
+
+const char* EnvironmentLocale(const char* category) {
+    for (const char* name : {"LC_ALL", category, "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return nullptr;
+}
+
+LCID LcidOf(const char* locale) {
+    if (!locale) return kEnglishUnitedStates;
+    std::size_t bestLength = 0;
+    LCID best = kEnglishUnitedStates;
+    for (const LocaleName& entry : kLocales) {
+        std::size_t n = std::strlen(entry.prefix);
+        if (n > bestLength && std::strncmp(locale, entry.prefix, n) == 0) {
+            char next = locale[n];
+            if (next == '\0' || next == '_' || next == '.' || next == '@') {
+                bestLength = n;
+                best = entry.lcid;
+            }
+        }
+    }
+    return best;
+}
+
+int HexValue(OLECHAR c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+LCID GetSystemDefaultLCID() { return LcidOf(EnvironmentLocale("LC_MESSAGES")); }
+LCID GetUserDefaultLCID() { return LcidOf(EnvironmentLocale("LC_TIME")); }
+
+int StringFromGUID2(REFGUID g, LPOLESTR out, int cchMax) {
+    constexpr int kLength = 39;
+    if (!out || cchMax < kLength) return 0;
+    static const char digits[] = "0123456789ABCDEF";
+    int i = 0;
+    auto hex = [&](std::uint64_t value, int count) {
+        for (int shift = (count - 1) * 4; shift >= 0; shift -= 4) out[i++] = digits[(value >> shift) & 0xF];
+    };
+    out[i++] = u'{';
+    hex(g.Data1, 8);
+    out[i++] = u'-';
+    hex(g.Data2, 4);
+    out[i++] = u'-';
+    hex(g.Data3, 4);
+    out[i++] = u'-';
+    hex(g.Data4[0], 2);
+    hex(g.Data4[1], 2);
+    out[i++] = u'-';
+    for (int k = 2; k < 8; ++k) hex(g.Data4[k], 2);
+    out[i++] = u'}';
+    out[i++] = 0;
+    return i;
+}
+
+HRESULT CLSIDFromString(LPCOLESTR s, LPCLSID out) {
+    if (!s || !out) return E_INVALIDARG;
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: positions of hyphens and braces are fixed.
+    static const int hyphens[] = {9, 14, 19, 24};
+    if (s[0] != u'{' || s[37] != u'}' || s[38] != 0) return CO_E_CLASSSTRING;
+    std::uint8_t bytes[16];
+    int b = 0;
+    for (int i = 1; i < 37;) {
+        if (i == hyphens[0] || i == hyphens[1] || i == hyphens[2] || i == hyphens[3]) {
+            if (s[i] != u'-') return CO_E_CLASSSTRING;
+            ++i;
+            continue;
+        }
+        int hi = HexValue(s[i]), lo = HexValue(s[i + 1]);
+        if (hi < 0 || lo < 0) return CO_E_CLASSSTRING;
+        bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
+        i += 2;
+    }
+    out->Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
+                 bytes[3];
+    out->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
+    out->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
+    std::memcpy(out->Data4, bytes + 8, 8);
+    return S_OK;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    if (!cs) return;
+    cs->mutex = new std::recursive_mutex;
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    if (!cs) return;
+    delete cs->mutex;
+    cs->mutex = nullptr;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex->lock(); }
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex->unlock(); }
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) { return cs->mutex->try_lock() ? TRUE : FALSE; }
