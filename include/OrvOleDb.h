@@ -5,3 +5,4 @@
 #include "platform/platform.h"
 
 #include "OrvOleDbErrorInfo.h"
+#include "OrvOleDbConnection.h"

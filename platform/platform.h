@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/afx.h"
+#include "platform/consumer.h"
 #include "platform/com.h"
 #include "platform/errorinfo.h"
 #include "platform/format.h"

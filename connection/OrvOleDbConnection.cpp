@@ -1,0 +1,147 @@
+// A connection: data source and session from an initialisation string, and the state
+// questions a host asks of them.
+#include "OrvOleDbConnection.h"
+
+OrvOleDbConnection::OrvOleDbConnection() : m_dataConvert(nullptr) {}
+
+OrvOleDbConnection::~OrvOleDbConnection() {
+    if (m_dataConvert) {
+        m_dataConvert->Release();
+        m_dataConvert = nullptr;
+    }
+    Close();
+}
+
+HRESULT OrvOleDbConnection::ReadProperty(const GUID& set, DBPROPID id, VARIANT* value) const {
+    CComPtr<IDBProperties> properties;
+    HRESULT hr = m_dataSource.m_spInit.QueryInterface(&properties);
+    if (FAILED(hr)) return hr;
+
+    DBPROPIDSET request;
+    request.rgPropertyIDs = &id;
+    request.cPropertyIDs = 1;
+    request.guidPropertySet = set;
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    hr = properties->GetProperties(1, &request, &count, &sets);
+    // Even a failed read (DB_E_ERRORSOCCURRED) hands back the arrays with the statuses.
+    if (SUCCEEDED(hr)) {
+        hr = E_FAIL;
+        if (sets && count > 0 && sets[0].rgProperties && sets[0].cProperties > 0)
+            hr = VariantCopy(value, &sets[0].rgProperties[0].vValue);
+    }
+    for (ULONG s = 0; s < count; ++s) {
+        for (ULONG p = 0; p < sets[s].cProperties; ++p) VariantClear(&sets[s].rgProperties[p].vValue);
+        CoTaskMemFree(sets[s].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return hr;
+}
+
+HRESULT OrvOleDbConnection::OpenDataSource(const CComBSTR& init, bool prompt) {
+    CComPtr<IDataInitialize> dataLinks;
+    HRESULT hr = CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                                  reinterpret_cast<void**>(&dataLinks));
+    if (FAILED(hr)) return hr;
+    hr = dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
+                                  reinterpret_cast<IUnknown**>(&m_dataSource.m_spInit));
+    if (FAILED(hr)) return hr;
+    if (prompt) {
+        CComPtr<IDBProperties> properties;
+        hr = m_dataSource.m_spInit.QueryInterface(&properties);
+        if (FAILED(hr)) return hr;
+        DBPROP property;
+        std::memset(&property, 0, sizeof property);
+        property.dwPropertyID = DBPROP_INIT_PROMPT;
+        property.dwOptions = DBPROPOPTIONS_REQUIRED;
+        property.colid = DB_NULLID;
+        VariantInit(&property.vValue);
+        property.vValue.vt = VT_I2;
+        property.vValue.iVal = DBPROMPT_COMPLETEREQUIRED;
+        DBPROPSET set;
+        set.rgProperties = &property;
+        set.cProperties = 1;
+        set.guidPropertySet = DBPROPSET_DBINIT;
+        hr = properties->SetProperties(1, &set);
+        if (FAILED(hr)) return hr;
+    }
+    return m_dataSource.m_spInit->Initialize();
+}
+
+HRESULT OrvOleDbConnection::OpenFromInitializationString(const CComBSTR& init, bool prompt) {
+    Close();
+    HRESULT hr = OpenDataSource(init, prompt);
+    if (!CheckResult(hr)) return E_FAIL;
+
+    m_init = init;
+    if (init.m_str && !m_init.m_str) AfxThrowMemoryException();
+
+    hr = m_session.Open(m_dataSource);
+    CheckResult(hr);
+    return hr;
+}
+
+void OrvOleDbConnection::Close() {
+    m_dataSource.Close();
+    m_session.Close();
+}
+
+bool OrvOleDbConnection::IsConnected() const {
+    if (!m_dataSource.m_spInit || !m_session.m_spOpenRowset) return false;
+    VARIANT value;
+    VariantInit(&value);
+    HRESULT hr = ReadProperty(DBPROPSET_DATASOURCEINFO, DBPROP_CONNECTIONSTATUS, &value);
+    if (FAILED(hr)) return true;  // a provider that cannot say counts as connected
+    bool connected = value.lVal == DBPROPVAL_CS_INITIALIZED;
+    VariantClear(&value);
+    return connected;
+}
+
+bool OrvOleDbConnection::IsReadOnly() {
+    if (!m_dataSource.m_spInit) return true;
+    VARIANT value;
+    VariantInit(&value);
+    if (!CheckResult(ReadProperty(DBPROPSET_DATASOURCEINFO, DBPROP_DATASOURCEREADONLY, &value))) {
+        VariantClear(&value);
+        return true;
+    }
+    bool readOnly = value.boolVal == VARIANT_TRUE;
+    VariantClear(&value);
+    return readOnly;
+}
+
+bool OrvOleDbConnection::ReadTextProperty(const GUID& set, DBPROPID id, CString& out) {
+    out.Empty();
+    if (m_dataSource.m_spInit) {
+        VARIANT value;
+        VariantInit(&value);
+        if (CheckResult(ReadProperty(set, id, &value)) && value.vt != VT_EMPTY)
+            out = value.vt == VT_BSTR && value.bstrVal ? value.bstrVal : u"";
+        VariantClear(&value);
+    }
+    return !out.IsEmpty();
+}
+
+bool OrvOleDbConnection::GetDatasource(CString& name) {
+    return ReadTextProperty(DBPROPSET_DATASOURCEINFO, DBPROP_DATASOURCENAME, name);
+}
+
+bool OrvOleDbConnection::GetCurrentCatalog(CString& catalog) {
+    return ReadTextProperty(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, catalog);
+}
+
+IDataConvert* OrvOleDbConnection::GetIDataConvert() {
+    if (!m_dataConvert)
+        CoCreateInstance(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, CLSCTX_INPROC_SERVER, IID_IDataConvert,
+                         reinterpret_cast<void**>(&m_dataConvert));
+    return m_dataConvert;
+}
+
+bool OrvOleDbConnection::SameInit(const CComBSTR& init) const {
+    if (!m_init.m_str || SysStringLen(m_init.m_str) == 0) return false;
+    return _wcsicmp(init.m_str ? init.m_str : u"", m_init.m_str) == 0;
+}
+
+const CComBSTR& OrvOleDbConnection::GetInit() const { return m_init; }
+
+CSession& OrvOleDbConnection::GetSession() { return m_session; }

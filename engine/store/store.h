@@ -1,0 +1,45 @@
+// A store is what a data source opens: a database file, a folder of delimited text files
+// or a workbook. Every store is reached through SQLite: a session asks the store for a
+// connection of its own, on which the engine runs all SQL.
+//
+// A store belongs to its data source object and lives until the data source is
+// uninitialised or released; the sessions keep the data source alive. Connect may be
+// called from any thread; each connection it hands out is used by one thread at a time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <sqlite3.h>
+
+#include "engine/error.h"
+
+namespace orv::engine {
+
+// What the initialisation string asked for, as the data source read it from its
+// properties.
+struct StoreOptions {
+    std::u16string dataSource;        // a path
+    std::u16string providerString;    // Extended Properties
+    bool readOnly = false;            // Mode=Read
+    int lockTimeoutMs = 1200;         // how long a statement waits for another program's lock
+};
+
+class Store {
+public:
+    virtual ~Store() = default;
+
+    // A new SQLite connection on the store; the caller closes it with sqlite3_close.
+    virtual Status Connect(sqlite3** db) = 0;
+    virtual bool ReadOnly() const = 0;
+    // The path that the store was opened from, as the host gave it.
+    virtual const std::u16string& Name() const = 0;
+};
+
+// Opens the store that `options` describe, or says why it cannot be opened.
+Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
+
+// Database files (SQLite 3).
+Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& store);
+
+}  // namespace orv::engine

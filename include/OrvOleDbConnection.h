@@ -1,0 +1,53 @@
+// OrvOleDbConnection: one connection to a database file, a workbook or a folder of text
+// files, through the OLE DB provider that its initialisation string names.
+//
+// The connection owns one reference on its data source, its session and (once asked for)
+// the conversion object, and owns its initialisation string. Commands, recordsets and
+// catalogs borrow its session; the pointer returned by GetIDataConvert is lent and stays
+// valid until the connection is destroyed. A connection has no lock: one thread at a time
+// uses it, and COM must be initialised on that thread.
+#pragma once
+
+#include "OrvOleDbErrorInfo.h"
+#include "platform/consumer.h"
+
+class ORV_API OrvOleDbConnection : public OrvOleDbErrorInfo {
+public:
+    OrvOleDbConnection();
+    ~OrvOleDbConnection();
+
+    // Drops what is held, then opens data source and session from `init`. S_OK on
+    // success; E_FAIL when the data source could not be opened (the error text says why);
+    // the session's own code when only the session failed (the data source stays held).
+    HRESULT OpenFromInitializationString(const CComBSTR& init, bool prompt);
+    // Releases the data source, then the session; keeps the initialisation string.
+    void Close();
+
+    // Data source and session held and the provider does not say otherwise.
+    bool IsConnected() const;
+    // True when the provider reports the data source read-only, or cannot be asked.
+    bool IsReadOnly();
+    // `init` equals the string of the last successful open, ignoring case.
+    bool SameInit(const CComBSTR& init) const;
+    const CComBSTR& GetInit() const;
+    CSession& GetSession();
+    // The provider's data source name (for a file: its path); false when empty.
+    bool GetDatasource(CString& name);
+    // The provider's current catalog; false when empty.
+    bool GetCurrentCatalog(CString& catalog);
+    // The conversion object, created on the first call; null when it cannot be created.
+    IDataConvert* GetIDataConvert();
+
+private:
+    OrvOleDbConnection(const OrvOleDbConnection&);
+    OrvOleDbConnection& operator=(const OrvOleDbConnection&);
+
+    HRESULT ReadProperty(const GUID& set, DBPROPID id, VARIANT* value) const;
+    bool ReadTextProperty(const GUID& set, DBPROPID id, CString& out);
+    HRESULT OpenDataSource(const CComBSTR& init, bool prompt);
+
+    CDataSource m_dataSource;
+    CSession m_session;
+    IDataConvert* m_dataConvert;
+    CComBSTR m_init;
+};

@@ -1,0 +1,278 @@
+// Connections on real database files, through the real service components and engine,
+// and on a fake provider for the failures the engine never produces.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "OrvOleDb.h"
+#include "support/fake_provider.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::u16string Text(const CString& s) { return s.Str(); }
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+bool Contains(const CString& s, std::u16string_view part) { return s.Str().find(part) != std::u16string::npos; }
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        m_db = m_dir.Path("plant.mdb");
+        MakeDatabase(m_db);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    CComBSTR Init(const std::u16string& more = u"") const {
+        return CComBSTR(InitFor(m_dir.WPath("plant.mdb"), more).c_str());
+    }
+
+    TempDir m_dir;
+    std::string m_db;
+};
+
+TEST_F(ConnectionTest, ANewConnectionIsClosedAndKnowsNothing) {
+    OrvOleDbConnection c;
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_TRUE(c.IsReadOnly());
+    CString name = u"stale";
+    EXPECT_FALSE(c.GetDatasource(name));
+    EXPECT_TRUE(name.IsEmpty());
+    EXPECT_FALSE(c.HasErrorInfo());
+    EXPECT_FALSE(c.SameInit(Init()));
+    EXPECT_EQ(c.GetInit().m_str, nullptr);
+}
+
+TEST_F(ConnectionTest, OpensADatabaseFileAndReportsItsState) {
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_TRUE(c.IsConnected());
+    EXPECT_FALSE(c.IsReadOnly());
+    CString name, catalog;
+    EXPECT_TRUE(c.GetDatasource(name));
+    EXPECT_EQ(Text(name), m_dir.WPath("plant.mdb"));
+    EXPECT_TRUE(c.GetCurrentCatalog(catalog));
+    EXPECT_EQ(Text(catalog), m_dir.WPath("plant.mdb"));
+    EXPECT_NE(c.GetSession().m_spOpenRowset.p, nullptr);
+    EXPECT_FALSE(c.HasErrorInfo());
+}
+
+TEST_F(ConnectionTest, ModeReadOpensReadOnly) {
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(u"Mode=Read;"), false), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_TRUE(c.IsReadOnly());
+    OrvOleDbConnection shared;
+    ASSERT_EQ(shared.OpenFromInitializationString(Init(u"Mode=Share Deny None;"), false), S_OK);
+    EXPECT_FALSE(shared.IsReadOnly());
+    OrvOleDbConnection both;
+    ASSERT_EQ(both.OpenFromInitializationString(Init(u"Mode=Read|Share Deny Write;"), false), S_OK);
+    EXPECT_TRUE(both.IsReadOnly());
+}
+
+TEST_F(ConnectionTest, LegacyProviderNameAndJetKeysAreAccepted) {
+    OrvOleDbConnection c;
+    std::u16string init = u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_dir.WPath("plant.mdb") +
+                          u";Jet OLEDB:Engine Type=5;jet oledb:database locking mode=1;Persist Security Info=False;"
+                          u"User ID=Admin;Password=;";
+    ASSERT_EQ(c.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_TRUE(c.IsConnected());
+}
+
+TEST_F(ConnectionTest, CloseKeepsTheInitialisationString) {
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    c.Close();
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(std::u16string(c.GetInit().m_str), std::u16string(Init().m_str));
+    EXPECT_TRUE(c.SameInit(Init()));
+    std::u16string upper = InitFor(m_dir.WPath("plant.mdb"));
+    for (auto& ch : upper) ch = orv::platform::ToUpper16(ch);
+    EXPECT_TRUE(c.SameInit(CComBSTR(upper.c_str())));
+    EXPECT_FALSE(c.SameInit(CComBSTR(u"Provider=x")));
+    // Reopen from what it remembers.
+    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    EXPECT_TRUE(c.IsConnected());
+}
+
+TEST_F(ConnectionTest, ReopeningDropsWhatWasOpenEvenWhenTheNewOpenFails) {
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("missing.mdb")).c_str()), false), E_FAIL);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(c.GetSession().m_spOpenRowset.p, nullptr);
+    EXPECT_TRUE(c.SameInit(Init()));  // the string of the last successful open stays
+}
+
+TEST_F(ConnectionTest, TheConversionObjectIsMadeOnceAndOutlivesOpens) {
+    OrvOleDbConnection c;
+    IDataConvert* first = c.GetIDataConvert();
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    c.Close();
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    EXPECT_EQ(c.GetIDataConvert(), first);
+}
+
+TEST_F(ConnectionTest, PromptingIsAcceptedWithoutAPrompt) {
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), true), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_TRUE(c.IsConnected());
+}
+
+// ---- Bad initialisation strings ------------------------------------------------------------
+
+struct BadString {
+    const char16_t* init;
+    const char16_t* expected;  // part of the error text
+};
+
+TEST_F(ConnectionTest, BadInitialisationStringsFailWithTextThatNamesTheProblem) {
+    const BadString cases[] = {
+        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source='unclosed", u"closing quote"},
+        {u"Provider=No.Such.Provider;Data Source=x.mdb", u"'No.Such.Provider' is not registered"},
+        {u"Data Source=x.mdb", u"names no provider"},
+        {u"Provider=Microsoft.ACE.OLEDB.12.0", u"No data source was given"},
+        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=;", u"No data source was given"},
+        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Sorce=x.mdb", u"'Data Sorce'"},
+        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=x.mdb;Mode=Sometimes", u"'Sometimes' of the key 'Mode'"},
+        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=x.mdb;Jet OLEDB:Lock Retry=many", u"a whole number"},
+    };
+    for (const BadString& bad : cases) {
+        OrvOleDbConnection c;
+        EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(bad.init), false), E_FAIL) << std::u16string(bad.init).size();
+        EXPECT_TRUE(Contains(c.GetErrorText(), bad.expected)) << orv::platform::Utf16ToUtf8(Text(c.GetErrorText()));
+        EXPECT_EQ(c.GetInit().m_str, nullptr);
+        EXPECT_FALSE(c.IsConnected());
+    }
+}
+
+// ---- Bad files: each fails with the path and the reason, and nothing is created or changed --
+
+class BadFileTest : public ConnectionTest {
+protected:
+    void ExpectRefused(const std::string& name, std::u16string_view reason, const std::u16string& more = u"") {
+        std::string path = m_dir.Path(name);
+        bool existed = Exists(path);
+        std::string before = existed ? ReadFile(path) : "";
+        OrvOleDbConnection c;
+        EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath(name), more).c_str()), false), E_FAIL);
+        std::string text = orv::platform::Utf16ToUtf8(Text(c.GetErrorText()));
+        EXPECT_TRUE(Contains(c.GetErrorText(), m_dir.WPath(name))) << text;
+        EXPECT_TRUE(Contains(c.GetErrorText(), reason)) << text;
+        EXPECT_TRUE(Contains(c.GetErrorText(), u"SQLState: 08001")) << text;
+        EXPECT_EQ(Exists(path), existed) << "opening must not create " << path;
+        if (existed) {
+            EXPECT_EQ(ReadFile(path), before) << "opening must not change " << path;
+        }
+    }
+};
+
+TEST_F(BadFileTest, AMissingFileIsNotCreated) { ExpectRefused("missing.mdb", u"there is no such file"); }
+
+TEST_F(BadFileTest, AFileInAMissingFolder) { ExpectRefused("nofolder/missing.mdb", u"there is no such file"); }
+
+TEST_F(BadFileTest, AFolderIsNotADatabase) {
+    std::filesystem::create_directory(m_dir.Path("data"));
+    ExpectRefused("data", u"it is a folder");
+}
+
+TEST_F(BadFileTest, ForeignFilesAreNamedForWhatTheyHold) {
+    WriteFile(m_dir.Path("notes.mdb"), "id,name\n1,bolt\n");
+    ExpectRefused("notes.mdb", u"it holds text");
+    WriteFile(m_dir.Path("book.mdb"), std::string("PK\x03\x04", 4) + std::string(200, '\0'));
+    ExpectRefused("book.mdb", u"a zip archive");
+    std::string jet(200, '\0');
+    jet.replace(4, 15, "Standard Jet DB");
+    WriteFile(m_dir.Path("old.mdb"), jet);
+    ExpectRefused("old.mdb", u"Jet or ACE database");
+    WriteFile(m_dir.Path("noise.mdb"), std::string("\x01\x02\x03\xff\xfe", 5));
+    ExpectRefused("noise.mdb", u"unknown format");
+}
+
+TEST_F(BadFileTest, AFileThatCannotBeReadIsRefused) {
+    if (RunningAsRoot()) GTEST_SKIP() << "root reads every file";
+    ::chmod(m_db.c_str(), 0);
+    ExpectRefused("plant.mdb", u"permission denied");
+    ::chmod(m_db.c_str(), 0644);
+}
+
+TEST_F(BadFileTest, ALockedFileIsRefusedAfterTheLockTimeout) {
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(m_db.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE; INSERT INTO t(name) VALUES('x');", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ExpectRefused("plant.mdb", u"locked by another program", u"Jet OLEDB:Lock Retry=2;Jet OLEDB:Lock Delay=10;");
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+}
+
+TEST_F(ConnectionTest, AWriteProtectedFileOpensReadOnly) {
+    if (RunningAsRoot()) GTEST_SKIP() << "root writes every file";
+    ::chmod(m_db.c_str(), 0444);
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    EXPECT_TRUE(c.IsReadOnly());
+    ::chmod(m_db.c_str(), 0644);
+}
+
+TEST_F(ConnectionTest, AnEmptyFileIsAnEmptyDatabase) {
+    WriteFile(m_dir.Path("empty.mdb"), "");
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("empty.mdb")).c_str()), false), S_OK)
+        << Utf8(c.GetErrorText());
+    EXPECT_EQ(ReadFile(m_dir.Path("empty.mdb")), "");
+}
+
+// ---- A fake provider for what the engine never does ----------------------------------------
+
+class FakeProviderTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+    CComBSTR Init() const { return CComBSTR(u"Provider=Fake.Provider;Data Source=anything"); }
+    FakeProviderRegistration m_registration;
+};
+
+TEST_F(FakeProviderTest, AProviderWithoutConnectionStatusCountsAsConnected) {
+    FakeBehaviour().supportsConnectionStatus = false;
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    EXPECT_TRUE(c.IsConnected());
+    c.Close();
+    EXPECT_FALSE(c.IsConnected());
+}
+
+TEST_F(FakeProviderTest, AFailingInitializeLeavesAHalfOpenConnection) {
+    FakeBehaviour().initializeResult = DB_SEC_E_AUTH_FAILED;
+    FakeBehaviour().initializeError = u"Not a valid password.";
+    OrvOleDbConnection c;
+    EXPECT_EQ(c.OpenFromInitializationString(Init(), false), E_FAIL);  // not the provider's code
+    EXPECT_TRUE(Contains(c.GetErrorText(), u"Description: \"Not a valid password.\""));
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(c.GetInit().m_str, nullptr);
+    EXPECT_EQ(c.GetSession().m_spOpenRowset.p, nullptr);
+    EXPECT_FALSE(c.IsReadOnly());  // the data source is held and answers
+    c.Close();
+    EXPECT_TRUE(c.IsReadOnly());
+}
+
+TEST_F(FakeProviderTest, AFailingSessionKeepsTheDataSourceAndTheNewString) {
+    FakeBehaviour().sessionResult = E_OUTOFMEMORY;
+    OrvOleDbConnection c;
+    EXPECT_EQ(c.OpenFromInitializationString(Init(), false), E_OUTOFMEMORY);
+    EXPECT_TRUE(c.SameInit(Init()));
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_FALSE(c.IsReadOnly());
+}
+
+TEST_F(FakeProviderTest, AProviderThatIsNotRegisteredLeavesAnErrorRecord) {
+    OrvOleDbConnection c;
+    EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(u"Provider=Gone.Provider;Data Source=x"), false), E_FAIL);
+    EXPECT_TRUE(c.HasErrorInfo());
+    EXPECT_TRUE(Contains(c.GetErrorText(), u"'Gone.Provider' is not registered"));
+}
+
+}  // namespace
