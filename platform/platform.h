@@ -7,6 +7,7 @@
 #include "platform/com.h"
 #include "platform/errorinfo.h"
 #include "platform/format.h"
+#include "platform/oleauto.h"
 #include "platform/oledb.h"
 #include "platform/storage.h"
 #include "platform/text.h"

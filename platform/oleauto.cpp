@@ -1,0 +1,462 @@
+// OLE Automation and Win32 conversions: dates, locale date text, integer rounding, UUID
+// text and BSTR comparison.
+#include "platform/oleauto.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "platform/utf.h"
+#include "platform/win32.h"
+
+namespace {
+
+// ---- Calendar arithmetic -------------------------------------------------------------------
+//
+// Proleptic Gregorian days counted from 1 January 1970 (any fixed origin would do; this one
+// keeps the formulas in their usual form). Valid for every year a WORD can hold.
+
+constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct CivilDate {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+constexpr CivilDate CivilFromDays(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+constexpr bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+constexpr unsigned DaysInMonth(unsigned y, unsigned m) {
+    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Day 0 of a DATE and of a FILETIME, on the scale above.
+constexpr std::int64_t kDateEpoch = DaysFromCivil(1899, 12, 30);
+constexpr std::int64_t kFileTimeEpoch = DaysFromCivil(1601, 1, 1);
+// The first and last day a DATE may name, counted from kDateEpoch.
+constexpr std::int64_t kFirstDateDay = DaysFromCivil(100, 1, 1) - kDateEpoch;  // -657434
+constexpr std::int64_t kLastDateDay = DaysFromCivil(9999, 12, 31) - kDateEpoch;  // 2958465
+static_assert(kFirstDateDay == -657434 && kLastDateDay == 2958465);
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+constexpr std::uint64_t kTicksPerMillisecond = 10'000;
+
+// 0 for Sunday; 1 January 1970 was a Thursday.
+constexpr WORD DayOfWeek(std::int64_t daysFrom1970) {
+    return static_cast<WORD>(((daysFrom1970 % 7) + 7 + 4) % 7);
+}
+
+void FillSystemTime(std::int64_t daysFrom1970, std::int64_t secondOfDay, WORD milliseconds, SYSTEMTIME& st) {
+    const CivilDate c = CivilFromDays(daysFrom1970);
+    st.wYear = static_cast<WORD>(c.year);
+    st.wMonth = static_cast<WORD>(c.month);
+    st.wDayOfWeek = DayOfWeek(daysFrom1970);
+    st.wDay = static_cast<WORD>(c.day);
+    st.wHour = static_cast<WORD>(secondOfDay / 3600);
+    st.wMinute = static_cast<WORD>(secondOfDay / 60 % 60);
+    st.wSecond = static_cast<WORD>(secondOfDay % 60);
+    st.wMilliseconds = milliseconds;
+}
+
+// A DATE split into a day (from kDateEpoch) and a second of that day, rounded to the
+// nearest second. False for a NaN or a DATE outside the range, before or after rounding.
+bool SplitDate(double date, std::int64_t& day, std::int64_t& second) {
+    // Strictly inside (first day - 1, last day + 1): the fraction of a negative DATE
+    // counts forward, so -657434.99 is still 1 January 100, late in the evening.
+    if (!(date > static_cast<double>(kFirstDateDay - 1) && date < static_cast<double>(kLastDateDay + 1)))
+        return false;
+    const double whole = std::trunc(date);
+    const double fraction = std::fabs(date - whole);  // exact: dropping the integer part loses no bits
+    // A half second rounds up. The DATE itself is only as precise as a double of its
+    // magnitude, so a time within one unit in the last place of a half second counts as
+    // the half second; otherwise 12:00:00.5 could round down on some days and up on others.
+    const double magnitude = std::fabs(date);
+    const double ulpSeconds = (std::nextafter(magnitude, INFINITY) - magnitude) * kSecondsPerDay;
+    day = static_cast<std::int64_t>(whole);
+    second = static_cast<std::int64_t>(std::floor(fraction * kSecondsPerDay + 0.5 + ulpSeconds));
+    if (second >= kSecondsPerDay) {  // rounded up to the next midnight
+        second -= kSecondsPerDay;
+        ++day;
+    }
+    return day >= kFirstDateDay && day <= kLastDateDay;
+}
+
+// ---- Locale patterns -----------------------------------------------------------------------
+//
+// The short-date and long-time patterns of each locale that GetUserDefaultLCID can report,
+// in the pattern language of the Windows NLS functions: d dd M MM yy yyyy h hh H HH m mm
+// s ss t tt and '-quoted literal text. docs/dates.md gives the reasons for each row.
+
+struct LocalePatterns {
+    LCID lcid;
+    const char16_t* shortDate;
+    const char16_t* longTime;
+    const char16_t* am;
+    const char16_t* pm;
+};
+
+constexpr LocalePatterns kPatterns[] = {
+    {0x0409, u"M/d/yyyy", u"h:mm:ss tt", u"AM", u"PM"},  // en-US, also the fallback
+    {0x0809, u"dd/MM/yyyy", u"HH:mm:ss", u"AM", u"PM"},  // en-GB
+    {0x0C09, u"d/MM/yyyy", u"h:mm:ss tt", u"AM", u"PM"},  // en-AU
+    {0x1009, u"yyyy-MM-dd", u"h:mm:ss tt", u"AM", u"PM"},  // en-CA
+    {0x1409, u"d/MM/yyyy", u"h:mm:ss tt", u"AM", u"PM"},  // en-NZ
+    {0x1809, u"dd/MM/yyyy", u"HH:mm:ss", u"AM", u"PM"},  // en-IE
+    {0x1C09, u"yyyy/MM/dd", u"HH:mm:ss", u"AM", u"PM"},  // en-ZA
+    {0x4009, u"dd-MM-yyyy", u"HH:mm:ss", u"AM", u"PM"},  // en-IN
+    {0x0407, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // de-DE
+    {0x0C07, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // de-AT
+    {0x0807, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // de-CH
+    {0x040C, u"dd/MM/yyyy", u"HH:mm:ss", u"", u""},  // fr-FR
+    {0x080C, u"dd-MM-yyyy", u"HH:mm:ss", u"", u""},  // fr-BE (two-digit year widened)
+    {0x0C0C, u"yyyy-MM-dd", u"HH:mm:ss", u"", u""},  // fr-CA
+    {0x100C, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // fr-CH
+    {0x0C0A, u"dd/MM/yyyy", u"H:mm:ss", u"", u""},  // es-ES
+    {0x080A, u"dd/MM/yyyy", u"H:mm:ss", u"", u""},  // es-MX (24-hour fallback)
+    {0x0410, u"dd/MM/yyyy", u"HH:mm:ss", u"", u""},  // it-IT
+    {0x0413, u"d-M-yyyy", u"HH:mm:ss", u"", u""},  // nl-NL
+    {0x0813, u"d/MM/yyyy", u"H:mm:ss", u"", u""},  // nl-BE
+    {0x0416, u"dd/MM/yyyy", u"HH:mm:ss", u"", u""},  // pt-BR
+    {0x0816, u"dd/MM/yyyy", u"HH:mm:ss", u"", u""},  // pt-PT
+    {0x041D, u"yyyy-MM-dd", u"HH:mm:ss", u"", u""},  // sv-SE
+    {0x0406, u"dd-MM-yyyy", u"HH:mm:ss", u"", u""},  // da-DK
+    {0x0414, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // nb-NO
+    {0x040B, u"d.M.yyyy", u"H:mm:ss", u"", u""},  // fi-FI
+    {0x0415, u"dd.MM.yyyy", u"HH:mm:ss", u"", u""},  // pl-PL
+    {0x0405, u"dd.MM.yyyy", u"H:mm:ss", u"", u""},  // cs-CZ
+    {0x040E, u"yyyy. MM. dd.", u"H:mm:ss", u"", u""},  // hu-HU
+    {0x0419, u"dd.MM.yyyy", u"H:mm:ss", u"", u""},  // ru-RU
+    {0x041F, u"d.MM.yyyy", u"HH:mm:ss", u"", u""},  // tr-TR
+    {0x0408, u"d/M/yyyy", u"HH:mm:ss", u"", u""},  // el-GR (24-hour fallback)
+    {0x0411, u"yyyy/MM/dd", u"H:mm:ss", u"", u""},  // ja-JP
+    {0x0804, u"yyyy/M/d", u"H:mm:ss", u"", u""},  // zh-CN
+    {0x0404, u"yyyy/M/d", u"tt hh:mm:ss", u"\u4E0A\u5348", u"\u4E0B\u5348"},  // zh-TW
+    {0x0412, u"yyyy-MM-dd", u"tt h:mm:ss", u"\uC624\uC804", u"\uC624\uD6C4"},  // ko-KR
+    {0x007F, u"MM/dd/yyyy", u"HH:mm:ss", u"AM", u"PM"},  // invariant
+};
+
+constexpr LANGID PrimaryLanguage(LANGID id) { return id & 0x3FF; }
+
+// The patterns for a locale: its own row, else the first row of its language (so a
+// neutral "German" or an unlisted German-speaking country reads as de-DE), else en-US.
+const LocalePatterns& PatternsFor(LCID lcid) {
+    LANGID id = static_cast<LANGID>(lcid & 0xFFFF);  // the sort order does not matter here
+    switch (id) {
+        case 0x0000:  // neutral
+        case 0x0400:  // LOCALE_USER_DEFAULT
+        case 0x0800:  // LOCALE_SYSTEM_DEFAULT
+        case 0x0C00:  // LOCALE_CUSTOM_DEFAULT
+        case 0x1000:  // LOCALE_CUSTOM_UNSPECIFIED
+        case 0x1400:  // LOCALE_CUSTOM_UI_DEFAULT
+            id = static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF);
+            break;
+        default:
+            break;
+    }
+    for (const LocalePatterns& row : kPatterns)
+        if (row.lcid == id) return row;
+    for (const LocalePatterns& row : kPatterns)
+        if (PrimaryLanguage(static_cast<LANGID>(row.lcid)) == PrimaryLanguage(id)) return row;
+    return kPatterns[0];
+}
+
+void AppendNumber(std::u16string& out, unsigned value, int minDigits) {
+    char16_t digits[8];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int pad = n; pad < minDigits; ++pad) out += u'0';
+    while (n > 0) out += digits[--n];
+}
+
+// Expands one NLS pattern for a time of day and date.
+void AppendPattern(std::u16string& out, const char16_t* pattern, const LocalePatterns& locale, const SYSTEMTIME& st) {
+    for (const char16_t* p = pattern; *p;) {
+        const char16_t c = *p;
+        if (c == u'\'') {  // literal text; '' inside it is one quote
+            for (++p; *p; ++p) {
+                if (*p == u'\'') {
+                    if (p[1] != u'\'') break;
+                    ++p;
+                }
+                out += *p;
+            }
+            if (*p) ++p;
+            continue;
+        }
+        int count = 0;
+        while (p[count] == c) ++count;
+        const bool twoDigits = count >= 2;
+        switch (c) {
+            case u'd': AppendNumber(out, st.wDay, twoDigits ? 2 : 1); break;
+            case u'M': AppendNumber(out, st.wMonth, twoDigits ? 2 : 1); break;
+            case u'y':
+                if (count >= 3) AppendNumber(out, st.wYear, 1);  // in full, never padded
+                else AppendNumber(out, st.wYear % 100, count);
+                break;
+            case u'H': AppendNumber(out, st.wHour, twoDigits ? 2 : 1); break;
+            case u'h': AppendNumber(out, st.wHour % 12 == 0 ? 12 : st.wHour % 12, twoDigits ? 2 : 1); break;
+            case u'm': AppendNumber(out, st.wMinute, twoDigits ? 2 : 1); break;
+            case u's': AppendNumber(out, st.wSecond, twoDigits ? 2 : 1); break;
+            case u't': {
+                const char16_t* designator = st.wHour < 12 ? locale.am : locale.pm;
+                if (count == 1) {
+                    if (*designator) out += *designator;
+                } else {
+                    out += designator;
+                }
+                break;
+            }
+            default: out.append(static_cast<std::size_t>(count), c); break;
+        }
+        p += count;
+    }
+}
+
+int HexDigit(char16_t c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+// The case fold of the comparison: upper then lower, so that pairs without a one-unit
+// partner in one direction (ſ and s, ς and σ) still fold together.
+char16_t Fold(char16_t c) { return orv::platform::ToLower16(orv::platform::ToUpper16(c)); }
+
+HRESULT Order(std::size_t a, std::size_t b) { return a < b ? VARCMP_LT : (a > b ? VARCMP_GT : VARCMP_EQ); }
+
+}  // namespace
+
+// ---- Dates ---------------------------------------------------------------------------------
+
+INT SystemTimeToVariantTime(LPSYSTEMTIME st, DOUBLE* pvtime) {
+    if (!st || !pvtime) return FALSE;
+    if (st->wYear < 100 || st->wYear > 9999 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
+        st->wDay > 31 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59)
+        return FALSE;
+    // Counting from the first of the month lets a day past the month's end run on into the
+    // next month; 31 December 9999 is the latest day this can reach, so no range check.
+    const std::int64_t day = DaysFromCivil(st->wYear, st->wMonth, 1) + (st->wDay - 1) - kDateEpoch;
+    const double fraction =
+        static_cast<double>(st->wHour * 3600 + st->wMinute * 60 + st->wSecond) / static_cast<double>(kSecondsPerDay);
+    *pvtime = day >= 0 ? static_cast<double>(day) + fraction : static_cast<double>(day) - fraction;
+    return TRUE;
+}
+
+INT VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME st) {
+    if (!st) return FALSE;
+    std::int64_t day = 0, second = 0;
+    if (!SplitDate(vtime, day, second)) return FALSE;
+    FillSystemTime(day + kDateEpoch, second, 0, *st);
+    return TRUE;
+}
+
+HRESULT VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
+    if (!pbstrOut) return E_INVALIDARG;
+    *pbstrOut = nullptr;
+    std::int64_t day = 0, second = 0;
+    if (!SplitDate(dateIn, day, second)) return DISP_E_OVERFLOW;
+    SYSTEMTIME st;
+    FillSystemTime(day + kDateEpoch, second, 0, st);
+
+    bool withDate = true, withTime = true;
+    if (dwFlags & VAR_TIMEVALUEONLY) {
+        withDate = false;
+    } else if (dwFlags & VAR_DATEVALUEONLY) {
+        withTime = false;
+    } else if (day == 0) {
+        withDate = false;  // 30 December 1899 is "no date", even at midnight
+    } else if (second == 0) {
+        withTime = false;
+    }
+
+    const LocalePatterns& locale = PatternsFor(lcid);
+    std::u16string text;
+    try {
+        if (withDate) AppendPattern(text, locale.shortDate, locale, st);
+        if (withDate && withTime) text += u' ';
+        if (withTime) AppendPattern(text, locale.longTime, locale, st);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    BSTR out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!out) return E_OUTOFMEMORY;
+    *pbstrOut = out;
+    return S_OK;
+}
+
+// ---- Integers ------------------------------------------------------------------------------
+
+HRESULT VarI4FromDate(DATE dateIn, LONG* plOut) {
+    if (!plOut) return E_INVALIDARG;
+    if (std::isnan(dateIn)) return DISP_E_OVERFLOW;
+    double rounded = std::floor(dateIn);
+    const double rest = dateIn - rounded;  // exact, in [0, 1)
+    if (rest > 0.5 || (rest == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return DISP_E_OVERFLOW;
+    *plOut = static_cast<LONG>(rounded);
+    return S_OK;
+}
+
+HRESULT VarI4FromDec(const DECIMAL* pdecIn, LONG* plOut) {
+    if (!pdecIn || !plOut) return E_INVALIDARG;
+    if (pdecIn->scale > 28 || (pdecIn->sign != 0 && pdecIn->sign != DECIMAL_NEG)) return E_INVALIDARG;
+    using U128 = unsigned __int128;
+    const U128 magnitude = (static_cast<U128>(pdecIn->Hi32) << 64) | pdecIn->Lo64;
+    U128 divisor = 1;
+    for (int i = 0; i < pdecIn->scale; ++i) divisor *= 10;  // 10^28 < 2^94
+    U128 quotient = magnitude / divisor;
+    const U128 remainder = magnitude % divisor;
+    const U128 twice = remainder * 2;  // < 2^95
+    if (twice > divisor || (twice == divisor && (quotient & 1) != 0)) ++quotient;
+    const bool negative = pdecIn->sign == DECIMAL_NEG;
+    if (quotient > (negative ? U128{0x80000000u} : U128{0x7FFFFFFFu})) return DISP_E_OVERFLOW;
+    const std::int64_t value = negative ? -static_cast<std::int64_t>(quotient) : static_cast<std::int64_t>(quotient);
+    *plOut = static_cast<LONG>(value);
+    return S_OK;
+}
+
+// ---- File times ----------------------------------------------------------------------------
+
+BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
+    if (!lpFileTime || !lpSystemTime) return FALSE;
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(lpFileTime->dwHighDateTime) << 32) | lpFileTime->dwLowDateTime;
+    if (ticks >> 63) return FALSE;
+    const std::uint64_t seconds = ticks / kTicksPerSecond;
+    const WORD milliseconds = static_cast<WORD>(ticks / kTicksPerMillisecond % 1000);
+    const auto days = static_cast<std::int64_t>(seconds / kSecondsPerDay);
+    FillSystemTime(days + kFileTimeEpoch, static_cast<std::int64_t>(seconds % kSecondsPerDay), milliseconds,
+                   *lpSystemTime);
+    return TRUE;
+}
+
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME lpFileTime) {
+    if (!st || !lpFileTime) return FALSE;
+    if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
+        st->wDay > DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
+        st->wMilliseconds > 999)
+        return FALSE;
+    const auto days = static_cast<std::uint64_t>(DaysFromCivil(st->wYear, st->wMonth, st->wDay) - kFileTimeEpoch);
+    const std::uint64_t seconds = days * kSecondsPerDay + st->wHour * 3600u + st->wMinute * 60u + st->wSecond;
+    const std::uint64_t ticks = seconds * kTicksPerSecond + st->wMilliseconds * kTicksPerMillisecond;
+    lpFileTime->dwLowDateTime = static_cast<DWORD>(ticks);
+    lpFileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return TRUE;
+}
+
+// ---- UUID text -----------------------------------------------------------------------------
+
+RPC_STATUS UuidToStringW(const UUID* Uuid, RPC_WSTR* StringUuid) {
+    if (!StringUuid) return RPC_S_INVALID_ARG;
+    *StringUuid = nullptr;
+    const UUID& g = Uuid ? *Uuid : GUID_NULL;
+    constexpr std::size_t kLength = 36;
+    auto* out = static_cast<char16_t*>(std::malloc((kLength + 1) * sizeof(char16_t)));
+    if (!out) return RPC_S_OUT_OF_MEMORY;
+    static const char kDigits[] = "0123456789abcdef";
+    std::size_t i = 0;
+    auto hex = [&](std::uint64_t value, int count) {
+        for (int shift = (count - 1) * 4; shift >= 0; shift -= 4) out[i++] = kDigits[(value >> shift) & 0xF];
+    };
+    hex(g.Data1, 8);
+    out[i++] = u'-';
+    hex(g.Data2, 4);
+    out[i++] = u'-';
+    hex(g.Data3, 4);
+    out[i++] = u'-';
+    hex(g.Data4[0], 2);
+    hex(g.Data4[1], 2);
+    out[i++] = u'-';
+    for (int k = 2; k < 8; ++k) hex(g.Data4[k], 2);
+    out[i] = 0;
+    *StringUuid = out;
+    return RPC_S_OK;
+}
+
+RPC_STATUS RpcStringFreeW(RPC_WSTR* String) {
+    if (!String) return RPC_S_INVALID_ARG;
+    std::free(*String);
+    *String = nullptr;
+    return RPC_S_OK;
+}
+
+RPC_STATUS UuidFromStringW(RPC_WSTR s, UUID* Uuid) {
+    if (!Uuid) return RPC_S_INVALID_ARG;
+    if (!s) {
+        *Uuid = GUID_NULL;
+        return RPC_S_OK;
+    }
+    std::uint8_t bytes[16];
+    int b = 0;
+    for (int i = 0; i < 36;) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (s[i] != u'-') return RPC_S_INVALID_STRING_UUID;
+            ++i;
+            continue;
+        }
+        // A NUL ends the text early and fails here, before anything past it is read.
+        const int hi = HexDigit(s[i]);
+        if (hi < 0) return RPC_S_INVALID_STRING_UUID;
+        const int lo = HexDigit(s[i + 1]);
+        if (lo < 0) return RPC_S_INVALID_STRING_UUID;
+        bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
+        i += 2;
+    }
+    if (s[36] != 0) return RPC_S_INVALID_STRING_UUID;
+    Uuid->Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
+                  bytes[3];
+    Uuid->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
+    Uuid->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
+    for (int k = 0; k < 8; ++k) Uuid->Data4[k] = bytes[8 + k];
+    return RPC_S_OK;
+}
+
+// ---- Strings -------------------------------------------------------------------------------
+
+HRESULT VarBstrCmp(BSTR bstrLeft, BSTR bstrRight, LCID, ULONG dwFlags) {
+    const std::size_t leftLength = SysStringLen(bstrLeft), rightLength = SysStringLen(bstrRight);
+    const std::size_t common = leftLength < rightLength ? leftLength : rightLength;
+    // The case-folded text decides first, over the whole length.
+    for (std::size_t i = 0; i < common; ++i) {
+        const char16_t a = Fold(bstrLeft[i]), b = Fold(bstrRight[i]);
+        if (a != b) return a < b ? VARCMP_LT : VARCMP_GT;
+    }
+    if (leftLength != rightLength) return Order(leftLength, rightLength);
+    if (dwFlags & NORM_IGNORECASE) return VARCMP_EQ;
+    // Equal but for case: the first unit that differs decides, a unit that is its own fold
+    // (lower case) before one that is not, then by code unit.
+    for (std::size_t i = 0; i < common; ++i) {
+        const char16_t a = bstrLeft[i], b = bstrRight[i];
+        if (a == b) continue;
+        const bool aLower = Fold(a) == a, bLower = Fold(b) == b;
+        if (aLower != bLower) return aLower ? VARCMP_LT : VARCMP_GT;
+        return a < b ? VARCMP_LT : VARCMP_GT;
+    }
+    return VARCMP_EQ;
+}
