@@ -145,3 +145,42 @@ bool OrvOleDbConnection::SameInit(const CComBSTR& init) const {
 const CComBSTR& OrvOleDbConnection::GetInit() const { return m_init; }
 
 CSession& OrvOleDbConnection::GetSession() { return m_session; }
+
+// ---- Transactions --------------------------------------------------------------------------
+
+bool OrvOleDbConnection::TransactionCall(HRESULT (*call)(IOpenRowset* session)) {
+    if (!m_session.m_spOpenRowset) {
+        // Nothing to ask the provider: say so in the error text rather than leave it empty.
+        CheckResult(S_OK);
+        m_errorText = u"The connection is not open: open it before starting, committing or rolling back a transaction.";
+        return false;
+    }
+    return CheckResult(call(m_session.m_spOpenRowset));
+}
+
+bool OrvOleDbConnection::StartTransaction() {
+    return TransactionCall([](IOpenRowset* session) {
+        CComPtr<ITransactionLocal> local;
+        HRESULT hr = session->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&local));
+        if (FAILED(hr)) return hr;
+        return local->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+    });
+}
+
+bool OrvOleDbConnection::Commit() {
+    return TransactionCall([](IOpenRowset* session) {
+        CComPtr<ITransaction> transaction;
+        HRESULT hr = session->QueryInterface(IID_ITransaction, reinterpret_cast<void**>(&transaction));
+        if (FAILED(hr)) return hr;
+        return transaction->Commit(FALSE, XACTTC_SYNC, 0);
+    });
+}
+
+bool OrvOleDbConnection::Rollback() {
+    return TransactionCall([](IOpenRowset* session) {
+        CComPtr<ITransaction> transaction;
+        HRESULT hr = session->QueryInterface(IID_ITransaction, reinterpret_cast<void**>(&transaction));
+        if (FAILED(hr)) return hr;
+        return transaction->Abort(nullptr, FALSE, FALSE);
+    });
+}

@@ -93,8 +93,8 @@ private:
     std::atomic<int> m_sessions{0};
 };
 
-class Session final
-    : public platform::ComObject<IOpenRowset, IGetDataSource, ISessionProperties, ISupportErrorInfo> {
+class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, ISessionProperties, IDBCreateCommand,
+                                                 ITransactionLocal, ISupportErrorInfo> {
 public:
     Session(DataSource* source, sqlite3* db);
     ~Session() override;
@@ -108,6 +108,15 @@ public:
     HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                             ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
     HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
+    // IDBCreateCommand
+    HRESULT STDMETHODCALLTYPE CreateCommand(IUnknown* pUnkOuter, REFIID riid, IUnknown** ppCommand) override;
+    // ITransaction, ITransactionLocal: nested levels are savepoints.
+    HRESULT STDMETHODCALLTYPE Commit(BOOL fRetaining, DWORD grfTC, DWORD grfRM) override;
+    HRESULT STDMETHODCALLTYPE Abort(BOID* pboidReason, BOOL fRetaining, BOOL fAsync) override;
+    HRESULT STDMETHODCALLTYPE GetTransactionInfo(XACTTRANSINFO* pinfo) override;
+    HRESULT STDMETHODCALLTYPE GetOptionsObject(ITransactionOptions** ppOptions) override;
+    HRESULT STDMETHODCALLTYPE StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* pOtherOptions,
+                                               ULONG* pulTransactionLevel) override;
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
@@ -116,8 +125,11 @@ public:
 
 private:
     DataSource* m_source;  // one reference held
+    Status Run(const char* sql);
+
     sqlite3* m_db;         // owned
     PropertyBag m_properties;
+    ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };
 
 }  // namespace orv::engine

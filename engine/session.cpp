@@ -1,7 +1,10 @@
 // The provider's session: one SQLite connection on the data source's store.
 #include <sqlite3.h>
 
+#include "engine/command.h"
 #include "engine/provider.h"
+#include "platform/format.h"
+#include "platform/utf.h"
 
 namespace orv::engine {
 namespace {
@@ -24,14 +27,114 @@ Session::Session(DataSource* source, sqlite3* db) : m_source(source), m_db(db), 
 }
 
 Session::~Session() {
+    // An open transaction ends with the session, as if aborted: SQLite rolls it back on close.
     sqlite3_close_v2(m_db);
     m_source->SessionClosed();
     m_source->Release();
 }
 
-HRESULT Session::OpenRowset(IUnknown*, DBID*, DBID*, REFIID, ULONG, DBPROPSET[], IUnknown** ppRowset) {
+HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REFIID riid, ULONG, DBPROPSET[],
+                            IUnknown** ppRowset) {
     if (ppRowset) *ppRowset = nullptr;
-    return Report(Status::Error(E_NOTIMPL, u"Opening a table as a rowset is not available yet."), IID_IOpenRowset);
+    if (outer) return DB_E_NOAGGREGATION;
+    if (!pTableID && !pIndexID) return E_INVALIDARG;
+    if (pIndexID) return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
+    if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
+        return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
+    // The whole table, as "SELECT *" gives it; the name is quoted, so any name works.
+    std::u16string name = pTableID->uName.pwszName;
+    std::u16string quoted = u"\"";
+    for (char16_t c : name) {
+        if (c == u'"') quoted += u'"';
+        quoted += c;
+    }
+    quoted += u'"';
+    std::string sql = "SELECT * FROM " + platform::Utf16ToUtf8(quoted);
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
+    if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IOpenRowset);
+    Status status = RunStatement(this, nullptr, statement, ppRowset ? riid : IID_NULL, nullptr, ppRowset);
+    return Report(status, IID_IOpenRowset);
+}
+
+HRESULT Session::CreateCommand(IUnknown* outer, REFIID riid, IUnknown** ppCommand) {
+    if (!ppCommand) return E_INVALIDARG;
+    *ppCommand = nullptr;
+    if (outer) return DB_E_NOAGGREGATION;
+    return platform::CreateComObject<Command>(nullptr, riid, reinterpret_cast<void**>(ppCommand), this);
+}
+
+// ---- Transactions ----------------------------------------------------------------------------
+
+Status Session::Run(const char* sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    sqlite3_free(error);
+    return rc == SQLITE_OK ? Status::Success() : StatementFailure(m_db, rc);
+}
+
+HRESULT Session::StartTransaction(ISOLEVEL, ULONG isoFlags, ITransactionOptions*, ULONG* pulTransactionLevel) {
+    if (pulTransactionLevel) *pulTransactionLevel = 0;
+    if (isoFlags != 0) return XACT_E_NOISORETAIN;
+    // SQLite isolates at least as strongly as any level asked for: every level is granted.
+    Status status;
+    if (m_transactionLevel == 0) {
+        status = Run("BEGIN");
+    } else {
+        std::string savepoint = "SAVEPOINT orv_level_" + std::to_string(m_transactionLevel + 1);
+        status = Run(savepoint.c_str());
+    }
+    if (!status.Ok()) return Report(status, IID_ITransactionLocal);
+    ++m_transactionLevel;
+    if (pulTransactionLevel) *pulTransactionLevel = m_transactionLevel;
+    return S_OK;
+}
+
+HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
+    if (m_transactionLevel == 0)
+        return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to commit: start one first.",
+                                    u"25000"),
+                      IID_ITransaction);
+    std::string sql = m_transactionLevel == 1 ? "COMMIT"
+                                              : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
+    Status status = Run(sql.c_str());
+    if (!status.Ok()) return Report(status, IID_ITransaction);
+    --m_transactionLevel;
+    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+    return S_OK;
+}
+
+HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
+    if (fAsync) return XACT_E_NOTSUPPORTED;
+    if (m_transactionLevel == 0)
+        return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to roll back: start one first.",
+                                    u"25000"),
+                      IID_ITransaction);
+    std::string sql;
+    if (m_transactionLevel == 1) {
+        sql = "ROLLBACK";
+    } else {
+        std::string name = "orv_level_" + std::to_string(m_transactionLevel);
+        sql = "ROLLBACK TO " + name + "; RELEASE " + name;
+    }
+    Status status = Run(sql.c_str());
+    if (!status.Ok()) return Report(status, IID_ITransaction);
+    --m_transactionLevel;
+    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+    return S_OK;
+}
+
+HRESULT Session::GetTransactionInfo(XACTTRANSINFO* info) {
+    if (!info) return E_INVALIDARG;
+    if (m_transactionLevel == 0) return XACT_E_NOTRANSACTION;
+    std::memset(info, 0, sizeof *info);
+    info->isoLevel = ISOLATIONLEVEL_SERIALIZABLE;
+    return S_OK;
+}
+
+HRESULT Session::GetOptionsObject(ITransactionOptions** ppOptions) {
+    if (ppOptions) *ppOptions = nullptr;
+    return E_NOTIMPL;
 }
 
 HRESULT Session::GetDataSource(REFIID riid, IUnknown** ppDataSource) {

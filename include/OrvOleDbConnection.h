@@ -38,6 +38,13 @@ public:
     // The conversion object, created on the first call; null when it cannot be created.
     IDataConvert* GetIDataConvert();
 
+    // A local transaction on the session (read-committed; a second start nests). Commit and
+    // Rollback end the innermost level. Each is true when the provider returned S_OK;
+    // otherwise the error text says why (also on a connection that is not open).
+    bool StartTransaction();
+    bool Commit();
+    bool Rollback();
+
 private:
     OrvOleDbConnection(const OrvOleDbConnection&);
     OrvOleDbConnection& operator=(const OrvOleDbConnection&);
@@ -45,6 +52,7 @@ private:
     HRESULT ReadProperty(const GUID& set, DBPROPID id, VARIANT* value) const;
     bool ReadTextProperty(const GUID& set, DBPROPID id, CString& out);
     HRESULT OpenDataSource(const CComBSTR& init, bool prompt);
+    bool TransactionCall(HRESULT (*call)(IOpenRowset* session));
 
     CDataSource m_dataSource;
     CSession m_session;

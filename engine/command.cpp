@@ -1,0 +1,207 @@
+// The engine's command: compiles the command text and runs it.
+#include "engine/command.h"
+
+#include <cstring>
+
+#include "engine/provider.h"
+#include "engine/rowset.h"
+#include "platform/format.h"
+#include "platform/utf.h"
+
+namespace orv::engine {
+namespace {
+
+constexpr DBPROPFLAGS kRowsetWrite = DBPROPFLAGS_ROWSET | DBPROPFLAGS_READ | DBPROPFLAGS_WRITE;
+
+// The rowset properties a consumer may ask of a command. The engine's rowsets always scroll
+// and fetch both ways and offer both stream interfaces, so asking costs nothing.
+const PropertyInfo kCommandProperties[] = {
+    {&DBPROPSET_ROWSET, DBPROP_CANFETCHBACKWARDS, VT_BOOL, kRowsetWrite, u"Fetch Backwards"},
+    {&DBPROPSET_ROWSET, DBPROP_CANSCROLLBACKWARDS, VT_BOOL, kRowsetWrite, u"Scroll Backwards"},
+    {&DBPROPSET_ROWSET, DBPROP_CANHOLDROWS, VT_BOOL, kRowsetWrite, u"Hold Rows"},
+    {&DBPROPSET_ROWSET, DBPROP_ISequentialStream, VT_BOOL, kRowsetWrite, u"ISequentialStream"},
+    {&DBPROPSET_ROWSET, DBPROP_IStream, VT_BOOL, kRowsetWrite, u"IStream"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowset, VT_BOOL, kRowsetWrite, u"IRowset"},
+    {&DBPROPSET_ROWSET, DBPROP_IAccessor, VT_BOOL, kRowsetWrite, u"IAccessor"},
+    {&DBPROPSET_ROWSET, DBPROP_IColumnsInfo, VT_BOOL, kRowsetWrite, u"IColumnsInfo"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowsetInfo, VT_BOOL, kRowsetWrite, u"IRowsetInfo"},
+    {&DBPROPSET_ROWSET, DBPROP_COMMANDTIMEOUT, VT_I4, kRowsetWrite, u"Command Time Out"},
+    {&DBPROPSET_ROWSET, DBPROP_MAXROWS, VT_I4, kRowsetWrite, u"Maximum Rows"},
+};
+
+// What follows a statement: only blanks, comments and semicolons may.
+bool OnlyTrivia(const char* tail) {
+    const char* p = tail;
+    while (*p) {
+        if (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == ';') {
+            ++p;
+        } else if (p[0] == '-' && p[1] == '-') {
+            while (*p && *p != '\n') ++p;
+        } else if (p[0] == '/' && p[1] == '*') {
+            const char* end = std::strstr(p + 2, "*/");
+            if (!end) return true;  // an unterminated comment runs to the end
+            p = end + 2;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True for statements whose changed-row count means something.
+bool ChangesRows(const char* sql) {
+    while (*sql == ' ' || *sql == '\t' || *sql == '\r' || *sql == '\n' || *sql == '(') ++sql;
+    for (const char* word : {"INSERT", "UPDATE", "DELETE", "REPLACE"}) {
+        std::size_t n = std::strlen(word);
+        if (strncasecmp(sql, word, n) == 0) return true;
+    }
+    return false;
+}
+
+bool Contains(const char* text, const char* part) { return text && std::strstr(text, part); }
+
+}  // namespace
+
+Status StatementFailure(sqlite3* db, int rc) {
+    const char* raw = sqlite3_errmsg(db);
+    std::u16string message = platform::Utf8ToUtf16(raw ? raw : sqlite3_errstr(rc));
+    if (!message.empty()) message[0] = platform::ToUpper16(message[0]);
+    message += u".";
+    switch (rc & 0xFF) {
+    case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
+    case SQLITE_READONLY:
+        return Status::Error(DB_SEC_E_PERMISSIONDENIED,
+                             u"The database is open read-only (Mode=Read, or a file you may not write): " + message,
+                             u"42000", rc);
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return Status::Error(E_FAIL, u"The database is locked by another program or connection: " + message, u"HYT00",
+                             rc);
+    case SQLITE_FULL: return Status::Error(E_FAIL, u"The disk is full: " + message, u"HY000", rc);
+    case SQLITE_ERROR:
+        if (Contains(raw, "no such table")) return Status::Error(DB_E_NOTABLE, message, u"42S02", rc);
+        if (Contains(raw, "no such column")) return Status::Error(DB_E_ERRORSINCOMMAND, message, u"42S22", rc);
+        if (Contains(raw, "already exists")) return Status::Error(DB_E_DUPLICATETABLEID, message, u"42S01", rc);
+        return Status::Error(DB_E_ERRORSINCOMMAND, message, u"42000", rc);
+    default: return Status::Error(E_FAIL, message, u"HY000", rc);
+    }
+}
+
+Status RunStatement(Session* session, IUnknown* specification, sqlite3_stmt* statement, REFIID riid,
+                    DBROWCOUNT* rowsAffected, IUnknown** rowset) {
+    if (rowsAffected) *rowsAffected = DB_COUNTUNAVAILABLE;
+    if (sqlite3_column_count(statement) > 0 && riid != IID_NULL && rowset) {
+        Rowset* result = nullptr;
+        Status status = Rowset::Create(session, specification, statement, &result);
+        if (!status.Ok()) return status;
+        HRESULT hr = result->QueryInterface(riid, reinterpret_cast<void**>(rowset));
+        result->Release();
+        return hr == S_OK ? Status::Success() : Status::Error(hr, u"The rowset does not offer the interface asked for.");
+    }
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    }
+    Status status = rc == SQLITE_DONE ? Status::Success() : StatementFailure(session->Db(), rc);
+    if (status.Ok() && rowsAffected && ChangesRows(sqlite3_sql(statement)))
+        *rowsAffected = static_cast<DBROWCOUNT>(sqlite3_changes64(session->Db()));
+    sqlite3_finalize(statement);
+    return status;
+}
+
+Command::Command(Session* session) : m_session(session), m_properties(kCommandProperties) {
+    m_session->AddRef();
+}
+
+Command::~Command() { m_session->Release(); }
+
+HRESULT Command::Cancel() { return S_OK; }
+
+HRESULT Command::GetDBSession(REFIID riid, IUnknown** ppSession) {
+    if (!ppSession) return E_INVALIDARG;
+    *ppSession = nullptr;
+    return m_session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
+}
+
+HRESULT Command::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) {
+    if (!ppwszCommand) return E_INVALIDARG;
+    *ppwszCommand = nullptr;
+    if (!m_hasText) {
+        if (pguidDialect) *pguidDialect = DB_NULLGUID;
+        return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommandText);
+    }
+    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((m_text.size() + 1) * sizeof(OLECHAR)));
+    if (!copy) return E_OUTOFMEMORY;
+    std::memcpy(copy, m_text.c_str(), (m_text.size() + 1) * sizeof(OLECHAR));
+    *ppwszCommand = copy;
+    if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
+    return S_OK;
+}
+
+HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
+    if (rguidDialect != DBGUID_DEFAULT && rguidDialect != DBGUID_SQL && rguidDialect != DBGUID_DBSQL)
+        return Report(Status::Error(DB_E_DIALECTNOTSUPPORTED, u"The engine understands SQL only."), IID_ICommandText);
+    m_hasText = pwszCommand && *pwszCommand;
+    m_text = pwszCommand ? pwszCommand : u"";
+    return S_OK;
+}
+
+HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
+    return m_properties.Get(
+        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
+        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+}
+
+HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
+    return m_properties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; });
+}
+
+HRESULT Command::Prepare(ULONG) {
+    sqlite3_stmt* statement = nullptr;
+    Status status = Compile(&statement);
+    sqlite3_finalize(statement);
+    return Report(status, IID_ICommandPrepare);
+}
+
+HRESULT Command::Unprepare() { return S_OK; }
+
+HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
+
+Status Command::Compile(sqlite3_stmt** statement) {
+    *statement = nullptr;
+    if (!m_hasText) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
+    std::string sql = platform::Utf16ToUtf8(m_text);
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);
+    if (!*statement) return Status::Error(DB_E_NOCOMMAND, u"The command text holds no statement.", u"42000");
+    if (tail && !OnlyTrivia(tail)) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+        std::u16string rest = platform::Utf8ToUtf16(tail);
+        while (!rest.empty() && (rest.front() == u' ' || rest.front() == u';' || rest.front() == u'\n')) rest.erase(0, 1);
+        if (rest.size() > 40) rest = rest.substr(0, 40) + u"...";
+        return Status::Error(DB_E_MULTIPLESTATEMENTS,
+                             platform::Format(u"A command runs one statement; the text goes on after the first one "
+                                              u"with '%s'. Run each statement as a command of its own.",
+                                              rest.c_str()),
+                             u"42000");
+    }
+    return Status::Success();
+}
+
+HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
+                         IUnknown** ppRowset) {
+    if (ppRowset) *ppRowset = nullptr;
+    if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
+    if (pUnkOuter) return DB_E_NOAGGREGATION;
+    if (pParams && pParams->cParamSets && pParams->pData)
+        return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, u"Commands with parameters are not supported: write the "
+                                                           u"values into the statement."),
+                      IID_ICommand);
+    sqlite3_stmt* statement = nullptr;
+    Status status = Compile(&statement);
+    if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
+    return Report(status, IID_ICommand);
+}
+
+}  // namespace orv::engine

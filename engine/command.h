@@ -1,0 +1,63 @@
+// The engine's command: one SQL statement per command text, run on the session's SQLite
+// connection. A statement that returns rows gives a rowset; any other reports how many
+// rows it changed.
+//
+// Ownership: a command holds a reference on its session; each rowset it makes holds the
+// session too and refers back to the command. One thread at a time uses a command.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "engine/error.h"
+#include "engine/properties.h"
+#include "platform/com_object.h"
+
+namespace orv::engine {
+
+class Session;
+
+class Command final : public platform::ComObject<ICommandText, ICommandProperties, ICommandPrepare, ISupportErrorInfo> {
+public:
+    explicit Command(Session* session);
+    ~Command() override;
+
+    // ICommand
+    HRESULT STDMETHODCALLTYPE Cancel() override;
+    HRESULT STDMETHODCALLTYPE Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
+                                      IUnknown** ppRowset) override;
+    HRESULT STDMETHODCALLTYPE GetDBSession(REFIID riid, IUnknown** ppSession) override;
+    // ICommandText
+    HRESULT STDMETHODCALLTYPE GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) override;
+    HRESULT STDMETHODCALLTYPE SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) override;
+    // ICommandProperties
+    HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
+                                            ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
+    HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
+    // ICommandPrepare
+    HRESULT STDMETHODCALLTYPE Prepare(ULONG cExpectedRuns) override;
+    HRESULT STDMETHODCALLTYPE Unprepare() override;
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+private:
+    Status Compile(sqlite3_stmt** statement);
+
+    Session* m_session;  // one reference held
+    std::u16string m_text;
+    bool m_hasText = false;
+    PropertyBag m_properties;
+};
+
+// Runs a compiled statement (taking ownership of it): a statement with columns becomes a
+// rowset answering `riid` (unless `riid` is IID_NULL); any other runs to its end and
+// reports the rows it changed (DB_COUNTUNAVAILABLE when that means nothing).
+Status RunStatement(Session* session, IUnknown* specification, sqlite3_stmt* statement, REFIID riid,
+                    DBROWCOUNT* rowsAffected, IUnknown** rowset);
+
+// Describes a SQLite failure of a statement as the engine reports it: the code, a SQL state
+// and a sentence.
+Status StatementFailure(sqlite3* db, int rc);
+
+}  // namespace orv::engine

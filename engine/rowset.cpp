@@ -1,0 +1,635 @@
+// The engine's rowset: a window of rows over a forward-only SQLite statement.
+#include "engine/rowset.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/convert.h"
+#include "engine/provider.h"
+#include "engine/stream.h"
+#include "platform/format.h"
+#include "platform/utf.h"
+
+namespace orv::engine {
+namespace {
+
+// Rows read at Execute to type the columns that declare none and to check the others.
+constexpr DBCOUNTITEM kSampleRows = 100;
+// The window never grows beyond this many rows, whatever the walk.
+constexpr std::size_t kMaxWindow = std::size_t(1) << 24;
+
+constexpr DBPROPFLAGS kRowsetRead = DBPROPFLAGS_ROWSET | DBPROPFLAGS_READ;
+
+const PropertyInfo kRowsetProperties[] = {
+    {&DBPROPSET_ROWSET, DBPROP_CANFETCHBACKWARDS, VT_BOOL, kRowsetRead, u"Fetch Backwards"},
+    {&DBPROPSET_ROWSET, DBPROP_CANSCROLLBACKWARDS, VT_BOOL, kRowsetRead, u"Scroll Backwards"},
+    {&DBPROPSET_ROWSET, DBPROP_CANHOLDROWS, VT_BOOL, kRowsetRead, u"Hold Rows"},
+    {&DBPROPSET_ROWSET, DBPROP_ISequentialStream, VT_BOOL, kRowsetRead, u"ISequentialStream"},
+    {&DBPROPSET_ROWSET, DBPROP_IStream, VT_BOOL, kRowsetRead, u"IStream"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowset, VT_BOOL, kRowsetRead, u"IRowset"},
+    {&DBPROPSET_ROWSET, DBPROP_IAccessor, VT_BOOL, kRowsetRead, u"IAccessor"},
+    {&DBPROPSET_ROWSET, DBPROP_IColumnsInfo, VT_BOOL, kRowsetRead, u"IColumnsInfo"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowsetInfo, VT_BOOL, kRowsetRead, u"IRowsetInfo"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowsetChange, VT_BOOL, kRowsetRead, u"IRowsetChange"},
+    {&DBPROPSET_ROWSET, DBPROP_IRowsetLocate, VT_BOOL, kRowsetRead, u"IRowsetLocate"},
+    {&DBPROPSET_ROWSET, DBPROP_BOOKMARKS, VT_BOOL, kRowsetRead, u"Use Bookmarks"},
+    {&DBPROPSET_ROWSET, DBPROP_LITERALIDENTITY, VT_BOOL, kRowsetRead, u"Literal Row Identity"},
+    {&DBPROPSET_ROWSET, DBPROP_BLOCKINGSTORAGEOBJECTS, VT_BOOL, kRowsetRead, u"Blocking Storage Objects"},
+    {&DBPROPSET_ROWSET, DBPROP_MAXOPENROWS, VT_I4, kRowsetRead, u"Maximum Open Rows"},
+};
+
+void StoreBool(PropertyBag& bag, DBPROPID id, bool value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    bag.Store(DBPROPSET_ROWSET, id, v);
+}
+
+Status SqliteFailure(sqlite3* db, int rc) {
+    std::u16string message = platform::Utf8ToUtf16(sqlite3_errmsg(db));
+    if (!message.empty()) message[0] = platform::ToUpper16(message[0]);
+    return Status::Error(DB_E_ERRORSOCCURRED, message + u".", u"HY000", rc);
+}
+
+bool IsStreamInterface(REFIID iid) {
+    return iid == IID_ISequentialStream || iid == IID_IStream || iid == IID_IUnknown;
+}
+
+}  // namespace
+
+Rowset::Rowset(Session* session, IUnknown* command, sqlite3_stmt* statement)
+    : m_session(session), m_command(command), m_statement(statement), m_properties(kRowsetProperties) {
+    m_session->AddRef();
+    for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS, DBPROP_CANHOLDROWS,
+                        DBPROP_ISequentialStream, DBPROP_IStream, DBPROP_IRowset, DBPROP_IAccessor,
+                        DBPROP_IColumnsInfo, DBPROP_IRowsetInfo, DBPROP_LITERALIDENTITY})
+        StoreBool(m_properties, id, true);
+    for (DBPROPID id : {DBPROP_IRowsetChange, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS, DBPROP_BLOCKINGSTORAGEOBJECTS})
+        StoreBool(m_properties, id, false);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = 0;
+    m_properties.Store(DBPROPSET_ROWSET, DBPROP_MAXOPENROWS, v);
+}
+
+Rowset::~Rowset() {
+    sqlite3_finalize(m_statement);
+    m_session->Release();
+}
+
+Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out) {
+    *out = nullptr;
+    auto* rowset = new (std::nothrow) Rowset(session, command, statement);
+    if (!rowset) {
+        sqlite3_finalize(statement);
+        return Status::Error(E_OUTOFMEMORY, u"Out of memory.");
+    }
+    Status status = rowset->Describe();
+    if (!status.Ok()) {
+        rowset->Release();
+        return status;
+    }
+    *out = rowset;
+    return Status::Success();
+}
+
+Status Rowset::Describe() {
+    sqlite3* db = sqlite3_db_handle(m_statement);
+    const int count = sqlite3_column_count(m_statement);
+    m_columns.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        RowsetColumn& column = m_columns[static_cast<std::size_t>(i)];
+        const char* name = sqlite3_column_name(m_statement, i);
+        column.name = platform::Utf8ToUtf16(name ? name : "");
+        const char* declared = sqlite3_column_decltype(m_statement, i);
+        column.type = MapDeclaredType(declared ? declared : "");
+
+        const char* table = sqlite3_column_table_name(m_statement, i);
+        const char* origin = sqlite3_column_origin_name(m_statement, i);
+        const char* schema = sqlite3_column_database_name(m_statement, i);
+        int notNull = 0, primaryKey = 0, autoIncrement = 0;
+        if (table && origin &&
+            sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey,
+                                          &autoIncrement) == SQLITE_OK)
+            column.nullable = !notNull && !(primaryKey && column.type.type == DBTYPE_I4);
+    }
+
+    // Reading the first rows now makes a statement that fails at run time fail at Execute,
+    // and lets the values correct the types: SQLite stores any value in any column.
+    Status status;
+    for (DBCOUNTITEM i = 0; i < kSampleRows; ++i) {
+        if (!RowAt(i, status)) break;
+    }
+    if (!status.Ok()) return status;
+    for (std::size_t c = 0; c < m_columns.size(); ++c) FitTypeToSample(c);
+    return Status::Success();
+}
+
+void Rowset::FitTypeToSample(std::size_t c) {
+    ColumnType& type = m_columns[c].type;
+    if (!type.known) {
+        TypeInference inference;
+        for (Row* row : m_window) {
+            const StoredValue& v = row->values[c];
+            switch (v.kind) {
+            case SQLITE_INTEGER: inference.SeeInteger(v.integer); break;
+            case SQLITE_FLOAT: inference.SeeReal(); break;
+            case SQLITE_TEXT: inference.SeeText(platform::Utf8ToUtf16(v.bytes).size()); break;
+            case SQLITE_BLOB: inference.SeeBlob(v.bytes.size()); break;
+            default: break;
+            }
+        }
+        type = inference.Result();
+        return;
+    }
+    // A declared type that a sampled value does not fit widens, so that the value reads as
+    // itself: an integer column to I8, any other to text.
+    for (Row* row : m_window) {
+        Materialise(row->values[c], type, m_scratch);
+        if (m_scratch.status == DBSTATUS_S_OK || m_scratch.status == DBSTATUS_S_ISNULL) continue;
+        const bool integer = type.type == DBTYPE_I2 || type.type == DBTYPE_I4 || type.type == DBTYPE_UI1;
+        if (integer && row->values[c].kind == SQLITE_INTEGER) {
+            type = MapDeclaredType("BIGINT");
+        } else if (type.type != DBTYPE_WSTR && type.type != DBTYPE_BYTES) {
+            type = MapDeclaredType("TEXT");
+            return;
+        }
+    }
+}
+
+// ---- The cursor over the statement ---------------------------------------------------------
+
+Status Rowset::Step(bool& gotRow) {
+    gotRow = false;
+    if (m_done) return Status::Success();
+    int rc = sqlite3_step(m_statement);
+    if (rc == SQLITE_ROW) {
+        gotRow = true;
+        return Status::Success();
+    }
+    if (rc == SQLITE_DONE) {
+        m_done = true;
+        m_total = m_stepped;
+        return Status::Success();
+    }
+    return SqliteFailure(sqlite3_db_handle(m_statement), rc);
+}
+
+Rowset::Row* Rowset::KeepCurrentRow() {
+    Row* row;
+    if (!m_free.empty()) {
+        row = m_free.back();
+        m_free.pop_back();
+    } else {
+        m_rows.push_back(std::make_unique<Row>());
+        row = m_rows.back().get();
+    }
+    row->values.resize(m_columns.size());
+    for (std::size_t c = 0; c < m_columns.size(); ++c) row->values[c].Load(m_statement, static_cast<int>(c));
+    row->inWindow = true;
+    m_window.push_back(row);
+    ++m_stepped;
+    while (m_window.size() > m_windowLimit) DropWindowFront();
+    return row;
+}
+
+void Rowset::DropWindowFront() {
+    Row* row = m_window.front();
+    m_window.pop_front();
+    ++m_windowStart;
+    row->inWindow = false;
+    if (row->refs == 0) Recycle(row);
+}
+
+void Rowset::Recycle(Row* row) { m_free.push_back(row); }
+
+Status Rowset::Rescan() {
+    sqlite3_reset(m_statement);  // reports the last step's error, which is not news
+    while (!m_window.empty()) DropWindowFront();
+    m_windowStart = 0;
+    m_stepped = 0;
+    m_done = false;
+    return Status::Success();
+}
+
+Rowset::Row* Rowset::RowAt(DBCOUNTITEM index, Status& status) {
+    if (m_done && index >= m_total) return nullptr;
+    if (index >= m_windowStart && index < m_stepped) return m_window[index - m_windowStart];
+
+    if (index < m_windowStart) {
+        // Behind the window: run the statement again. A refill that cannot start at the first
+        // row is a walk backwards, for which a larger window pays.
+        if (index >= m_windowLimit) m_windowLimit = std::min(m_windowLimit * 2, kMaxWindow);
+        status = Rescan();
+        if (!status.Ok()) return nullptr;
+    }
+
+    const DBCOUNTITEM first = index + 1 > m_windowLimit ? index + 1 - m_windowLimit : 0;
+    bool gotRow = false;
+    if (m_stepped < first) {
+        while (!m_window.empty()) DropWindowFront();
+        while (m_stepped < first) {
+            status = Step(gotRow);
+            if (!status.Ok() || !gotRow) return nullptr;
+            ++m_stepped;
+        }
+        m_windowStart = m_stepped;
+    }
+    while (m_stepped <= index) {
+        status = Step(gotRow);
+        if (!status.Ok() || !gotRow) return nullptr;
+        KeepCurrentRow();
+    }
+    return m_window.back();
+}
+
+Status Rowset::CountAll(DBCOUNTITEM& total) {
+    Status status;
+    while (!m_done) {
+        bool gotRow = false;
+        status = Step(gotRow);
+        if (!status.Ok()) return status;
+        if (gotRow) KeepCurrentRow();  // keeps the last rows, where a walk from the end starts
+    }
+    total = m_total;
+    return status;
+}
+
+// ---- IRowset -------------------------------------------------------------------------------
+
+Rowset::Row* Rowset::FindHeld(HROW handle) const {
+    for (Row* row : m_held)
+        if (reinterpret_cast<HROW>(row) == handle) return row;
+    return nullptr;
+}
+
+HRESULT Rowset::GetNextRows(HCHAPTER hReserved, DBROWOFFSET offset, DBROWCOUNT count, DBCOUNTITEM* obtained,
+                            HROW** rows) {
+    if (obtained) *obtained = 0;
+    if (!obtained || !rows) return E_INVALIDARG;
+    if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
+    if (count == 0) return S_OK;
+
+    Status status;
+    long long base;
+    if (m_restarted && (offset < 0 || (offset == 0 && count < 0))) {
+        DBCOUNTITEM total = 0;
+        status = CountAll(total);  // the restarted position is after the last row for moves backwards
+        if (!status.Ok()) return Report(status, IID_IRowset);
+        base = static_cast<long long>(total);
+    } else {
+        base = m_restarted ? 0 : static_cast<long long>(m_position);
+    }
+    m_restarted = false;
+    const long long start = base + offset;
+    if (start < 0) {
+        m_position = 0;
+        return DB_S_ENDOFROWSET;
+    }
+
+    const DBCOUNTITEM wanted = static_cast<DBCOUNTITEM>(count < 0 ? -count : count);
+    std::vector<Row*> got;
+    got.reserve(std::min<DBCOUNTITEM>(wanted, 1024));
+    for (DBCOUNTITEM k = 0; k < wanted; ++k) {
+        long long index = count > 0 ? start + static_cast<long long>(k) : start - 1 - static_cast<long long>(k);
+        if (index < 0) break;
+        Row* row = RowAt(static_cast<DBCOUNTITEM>(index), status);
+        if (!row) break;
+        got.push_back(row);
+    }
+    if (!status.Ok()) return Report(status, IID_IRowset);
+
+    HROW* out = *rows;
+    if (!got.empty() && !out) {
+        out = static_cast<HROW*>(CoTaskMemAlloc(got.size() * sizeof(HROW)));
+        if (!out) return E_OUTOFMEMORY;
+        *rows = out;
+    }
+    for (std::size_t k = 0; k < got.size(); ++k) {
+        Row* row = got[k];
+        if (row->refs++ == 0) m_held.push_back(row);
+        out[k] = reinterpret_cast<HROW>(row);
+    }
+    *obtained = got.size();
+    m_position = static_cast<DBCOUNTITEM>(count > 0 ? start + static_cast<long long>(got.size())
+                                                    : start - static_cast<long long>(got.size()));
+    return got.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
+}
+
+HRESULT Rowset::RestartPosition(HCHAPTER hReserved) {
+    if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
+    m_restarted = true;
+    m_position = 0;
+    return S_OK;
+}
+
+HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rghRows[], DBREFCOUNT rgRefCounts[], DBROWSTATUS rgRowStatus[]) {
+    if (cRows && !rghRows) return E_INVALIDARG;
+    DBCOUNTITEM bad = 0;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+        Row* row = FindHeld(rghRows[i]);
+        if (row) ++row->refs;
+        else ++bad;
+        if (rgRefCounts) rgRefCounts[i] = row ? row->refs : 0;
+        if (rgRowStatus) rgRowStatus[i] = row ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
+    }
+    if (bad == 0) return S_OK;
+    return bad == cRows ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[], DBROWOPTIONS[], DBREFCOUNT rgRefCounts[],
+                            DBROWSTATUS rgRowStatus[]) {
+    if (cRows && !rghRows) return E_INVALIDARG;
+    DBCOUNTITEM bad = 0;
+    for (DBCOUNTITEM i = 0; i < cRows; ++i) {
+        Row* row = FindHeld(rghRows[i]);
+        ULONG left = 0;
+        if (!row) {
+            ++bad;
+        } else {
+            left = --row->refs;
+            if (left == 0) {
+                m_held.erase(std::find(m_held.begin(), m_held.end(), row));
+                if (!row->inWindow) Recycle(row);
+            }
+        }
+        if (rgRefCounts) rgRefCounts[i] = left;
+        if (rgRowStatus) rgRowStatus[i] = row ? DBROWSTATUS_S_OK : DBROWSTATUS_E_INVALID;
+    }
+    if (bad == 0) return S_OK;
+    return bad == cRows ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+// ---- Reading values ------------------------------------------------------------------------
+
+DBSTATUS Rowset::WriteBinding(const DBBINDING& b, const Row& row, BYTE* data) {
+    const std::size_t c = static_cast<std::size_t>(b.iOrdinal - 1);
+    const RowsetColumn& column = m_columns[c];
+    const StoredValue& stored = row.values[c];
+    void* value = (b.dwPart & DBPART_VALUE) ? data + b.obValue : nullptr;
+    DBSTATUS status = DBSTATUS_S_OK;
+    DBLENGTH length = 0;
+    const DBTYPE base = static_cast<DBTYPE>(b.wType & ~DBTYPE_BYREF);
+    const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+
+    if (stored.kind == SQLITE_NULL) {
+        status = DBSTATUS_S_ISNULL;
+        if (value && (b.wType == DBTYPE_IUNKNOWN || byRef)) *static_cast<void**>(value) = nullptr;
+    } else if (b.wType == DBTYPE_IUNKNOWN) {
+        // A storage object over the value: text as UTF-16, binary as it is.
+        std::string bytes;
+        if (column.type.type == DBTYPE_WSTR) {
+            std::u16string text;
+            Materialise(stored, column.type, m_scratch);
+            text.swap(m_scratch.text);
+            bytes.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+        } else {
+            bytes = stored.bytes;
+        }
+        length = bytes.size();
+        void* object = nullptr;
+        REFIID iid = b.pObject ? b.pObject->iid : IID_IUnknown;
+        if (FAILED(CreateValueStream(std::move(bytes), iid, &object))) status = DBSTATUS_E_CANTCREATE;
+        if (value) *static_cast<void**>(value) = object;
+        else if (object) static_cast<IUnknown*>(object)->Release();
+    } else if (base == DBTYPE_WSTR && !byRef && column.type.type == DBTYPE_WSTR && stored.kind == SQLITE_TEXT &&
+               value && (stored.bytes.size() + 1) * sizeof(char16_t) <= b.cbMaxLen) {
+        // The common case, converted straight into the consumer's buffer.
+        auto* out = static_cast<char16_t*>(value);
+        std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), out);
+        out[units] = 0;
+        length = units * sizeof(char16_t);
+    } else {
+        Materialise(stored, column.type, m_scratch);
+        if (m_scratch.status != DBSTATUS_S_OK) {
+            status = m_scratch.status;
+        } else if (base == column.type.type && (base == DBTYPE_WSTR || base == DBTYPE_BYTES)) {
+            const bool text = base == DBTYPE_WSTR;
+            length = m_scratch.length;
+            if (byRef) {
+                auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(length + (text ? sizeof(char16_t) : 0)));
+                if (!copy) {
+                    status = DBSTATUS_E_CANTCREATE;
+                } else {
+                    std::memcpy(copy, m_scratch.Data(), length);
+                    if (text) std::memset(copy + length, 0, sizeof(char16_t));
+                }
+                if (value) *static_cast<BYTE**>(value) = copy;
+            } else if (value) {
+                DBLENGTH room = text ? (b.cbMaxLen >= 2 ? (b.cbMaxLen - 2) & ~DBLENGTH(1) : 0) : b.cbMaxLen;
+                DBLENGTH n = std::min(room, length);
+                std::memcpy(value, m_scratch.Data(), n);
+                if (text && b.cbMaxLen >= 2) static_cast<char16_t*>(value)[n / 2] = 0;
+                if (n < length) status = DBSTATUS_S_TRUNCATED;
+            }
+        } else if (base == column.type.type && !byRef && FixedTypeSize(base)) {
+            length = FixedTypeSize(base);
+            if (value) std::memcpy(value, m_scratch.fixed, length);
+        } else {
+            HRESULT hr = ConvertValue(column.type.type, m_scratch.Data(), m_scratch.length, b.wType, value,
+                                      b.cbMaxLen, &length, &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
+            if (FAILED(hr) && status == DBSTATUS_S_OK) status = DBSTATUS_E_CANTCONVERTVALUE;
+        }
+    }
+    if (b.dwPart & DBPART_LENGTH) *reinterpret_cast<DBLENGTH*>(data + b.obLength) = length;
+    if (b.dwPart & DBPART_STATUS) *reinterpret_cast<DBSTATUS*>(data + b.obStatus) = status;
+    return status;
+}
+
+HRESULT Rowset::GetData(HROW hRow, HACCESSOR hAccessor, void* pData) {
+    Row* row = FindHeld(hRow);
+    if (!row) return DB_E_BADROWHANDLE;
+    Accessor* accessor = FindAccessor(hAccessor);
+    if (!accessor) return DB_E_BADACCESSORHANDLE;
+    if (!pData && !accessor->bindings.empty()) return E_INVALIDARG;
+    // A stored value that cannot be given in the bound type is reported in its status only:
+    // consumers take any code but S_OK as "no row", and one odd value must not hide its row.
+    // Only a storage object that cannot be made fails the call.
+    std::size_t failed = 0;
+    for (const DBBINDING& b : accessor->bindings)
+        if (WriteBinding(b, *row, static_cast<BYTE*>(pData)) == DBSTATUS_E_CANTCREATE) ++failed;
+    if (failed == 0) return S_OK;
+    return failed == accessor->bindings.size() ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+// ---- IAccessor -----------------------------------------------------------------------------
+
+Rowset::Accessor* Rowset::FindAccessor(HACCESSOR handle) const {
+    for (const auto& a : m_accessors)
+        if (reinterpret_cast<HACCESSOR>(a.get()) == handle) return a.get();
+    return nullptr;
+}
+
+HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, const DBBINDING rgBindings[], DBLENGTH,
+                               HACCESSOR* phAccessor, DBBINDSTATUS rgStatus[]) {
+    if (!phAccessor) return E_INVALIDARG;
+    *phAccessor = DB_NULL_HACCESSOR;
+    if (cBindings && !rgBindings) return E_INVALIDARG;
+    if (!(flags & DBACCESSOR_ROWDATA) || (flags & DBACCESSOR_PARAMETERDATA)) return DB_E_BADACCESSORFLAGS;
+    if (cBindings == 0) return DB_E_NULLACCESSORNOTSUPPORTED;
+
+    auto accessor = std::make_unique<Accessor>();
+    accessor->flags = flags;
+    accessor->objects.resize(cBindings);
+    bool bad = false;
+    for (DBCOUNTITEM i = 0; i < cBindings; ++i) {
+        const DBBINDING& b = rgBindings[i];
+        DBBINDSTATUS status = DBBINDSTATUS_OK;
+        const DBPART parts = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+        if (b.iOrdinal == 0 || b.iOrdinal > m_columns.size()) {
+            status = DBBINDSTATUS_BADORDINAL;
+        } else if (b.dwPart == 0 || (b.dwPart & ~parts)) {
+            status = DBBINDSTATUS_BADBINDINFO;
+        } else if (b.wType == DBTYPE_IUNKNOWN) {
+            if (b.pObject && (!IsStreamInterface(b.pObject->iid) || (b.pObject->dwFlags & ~STGM_READ)))
+                status = b.pObject && !IsStreamInterface(b.pObject->iid) ? DBBINDSTATUS_NOINTERFACE
+                                                                         : DBBINDSTATUS_BADSTORAGEFLAGS;
+        } else if (CanConvertType(m_columns[b.iOrdinal - 1].type.type, b.wType) != S_OK) {
+            status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+        }
+        if (rgStatus) rgStatus[i] = status;
+        bad = bad || status != DBBINDSTATUS_OK;
+        DBBINDING copy = b;
+        copy.pTypeInfo = nullptr;
+        copy.pBindExt = nullptr;
+        if (b.pObject) {
+            accessor->objects[i] = *b.pObject;
+            copy.pObject = &accessor->objects[i];
+        }
+        accessor->bindings.push_back(copy);
+    }
+    if (bad) return DB_E_ERRORSOCCURRED;
+    *phAccessor = reinterpret_cast<HACCESSOR>(accessor.get());
+    m_accessors.push_back(std::move(accessor));
+    return S_OK;
+}
+
+HRESULT Rowset::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
+    Accessor* a = FindAccessor(hAccessor);
+    if (!a) return DB_E_BADACCESSORHANDLE;
+    ++a->refs;
+    if (pcRefCount) *pcRefCount = a->refs;
+    return S_OK;
+}
+
+HRESULT Rowset::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
+    Accessor* a = FindAccessor(hAccessor);
+    if (!a) return DB_E_BADACCESSORHANDLE;
+    ULONG left = --a->refs;
+    if (pcRefCount) *pcRefCount = left;
+    if (left == 0)
+        m_accessors.erase(std::find_if(m_accessors.begin(), m_accessors.end(),
+                                       [a](const std::unique_ptr<Accessor>& p) { return p.get() == a; }));
+    return S_OK;
+}
+
+HRESULT Rowset::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwFlags, DBCOUNTITEM* pcBindings,
+                            DBBINDING** prgBindings) {
+    if (pcBindings) *pcBindings = 0;
+    if (prgBindings) *prgBindings = nullptr;
+    if (!pdwFlags || !pcBindings || !prgBindings) return E_INVALIDARG;
+    Accessor* a = FindAccessor(hAccessor);
+    if (!a) return DB_E_BADACCESSORHANDLE;
+    auto* out = static_cast<DBBINDING*>(CoTaskMemAlloc(a->bindings.size() * sizeof(DBBINDING)));
+    if (!out) return E_OUTOFMEMORY;
+    for (std::size_t i = 0; i < a->bindings.size(); ++i) {
+        out[i] = a->bindings[i];
+        if (out[i].pObject) {
+            out[i].pObject = static_cast<DBOBJECT*>(CoTaskMemAlloc(sizeof(DBOBJECT)));
+            if (out[i].pObject) *out[i].pObject = *a->bindings[i].pObject;
+        }
+    }
+    *pdwFlags = a->flags;
+    *pcBindings = a->bindings.size();
+    *prgBindings = out;
+    return S_OK;
+}
+
+// ---- IColumnsInfo, IRowsetInfo, IConvertType -----------------------------------------------
+
+HRESULT Rowset::GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInfo, OLECHAR** ppStringsBuffer) {
+    if (pcColumns) *pcColumns = 0;
+    if (prgInfo) *prgInfo = nullptr;
+    if (ppStringsBuffer) *ppStringsBuffer = nullptr;
+    if (!pcColumns || !prgInfo || !ppStringsBuffer) return E_INVALIDARG;
+    std::size_t chars = 0;
+    for (const RowsetColumn& c : m_columns) chars += c.name.size() + 1;
+    auto* info = static_cast<DBCOLUMNINFO*>(CoTaskMemAlloc(std::max<std::size_t>(1, m_columns.size()) * sizeof(DBCOLUMNINFO)));
+    auto* strings = static_cast<OLECHAR*>(CoTaskMemAlloc(std::max<std::size_t>(1, chars) * sizeof(OLECHAR)));
+    if (!info || !strings) {
+        CoTaskMemFree(info);
+        CoTaskMemFree(strings);
+        return E_OUTOFMEMORY;
+    }
+    OLECHAR* next = strings;
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const RowsetColumn& c = m_columns[i];
+        DBCOLUMNINFO& out = info[i];
+        std::memset(&out, 0, sizeof out);
+        std::memcpy(next, c.name.c_str(), (c.name.size() + 1) * sizeof(OLECHAR));
+        out.pwszName = next;
+        out.iOrdinal = i + 1;
+        out.dwFlags = DBCOLUMNFLAGS_WRITEUNKNOWN;
+        if (c.nullable) out.dwFlags |= DBCOLUMNFLAGS_MAYBENULL | DBCOLUMNFLAGS_ISNULLABLE;
+        if (c.type.fixedLength) out.dwFlags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        if (c.type.isLong) out.dwFlags |= DBCOLUMNFLAGS_ISLONG;
+        out.ulColumnSize = c.type.size;
+        out.wType = c.type.type;
+        out.bPrecision = c.type.precision;
+        out.bScale = c.type.scale;
+        out.columnid.eKind = DBKIND_NAME;
+        out.columnid.uName.pwszName = next;
+        next += c.name.size() + 1;
+    }
+    *pcColumns = m_columns.size();
+    *prgInfo = info;
+    *ppStringsBuffer = strings;
+    return S_OK;
+}
+
+HRESULT Rowset::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[], DBORDINAL rgColumns[]) {
+    if (cColumnIDs && (!rgColumnIDs || !rgColumns)) return E_INVALIDARG;
+    DBORDINAL bad = 0;
+    for (DBORDINAL i = 0; i < cColumnIDs; ++i) {
+        rgColumns[i] = DB_INVALIDCOLUMN;
+        const DBID& id = rgColumnIDs[i];
+        if ((id.eKind == DBKIND_NAME || id.eKind == DBKIND_GUID_NAME || id.eKind == DBKIND_PGUID_NAME) &&
+            id.uName.pwszName) {
+            for (std::size_t c = 0; c < m_columns.size(); ++c) {
+                if (platform::CompareNoCase16(m_columns[c].name.c_str(), id.uName.pwszName) == 0) {
+                    rgColumns[i] = c + 1;
+                    break;
+                }
+            }
+        }
+        if (rgColumns[i] == DB_INVALIDCOLUMN) ++bad;
+    }
+    if (bad == 0) return S_OK;
+    return bad == cColumnIDs ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+}
+
+HRESULT Rowset::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
+    return m_properties.Get(
+        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
+        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+}
+
+HRESULT Rowset::GetReferencedRowset(DBORDINAL, REFIID, IUnknown** out) {
+    if (out) *out = nullptr;
+    return DB_E_NOTAREFERENCECOLUMN;
+}
+
+HRESULT Rowset::GetSpecification(REFIID riid, IUnknown** out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    if (!m_command) return S_FALSE;
+    return m_command->QueryInterface(riid, reinterpret_cast<void**>(out));
+}
+
+HRESULT Rowset::CanConvert(DBTYPE from, DBTYPE to, DBCONVERTFLAGS) { return CanConvertType(from, to); }
+
+HRESULT Rowset::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
+
+}  // namespace orv::engine

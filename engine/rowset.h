@@ -1,0 +1,131 @@
+// The engine's rowset: the rows of one SQL statement, walked both ways.
+//
+// SQLite statements only step forward. The rowset keeps a window of the most recent rows
+// as copies, so that a forward walk holds bounded memory whatever the number of rows.
+// A move before the window runs the statement again from the start and steps to the
+// wanted row; each such backward refill doubles the window, so walking a whole result
+// backwards costs O(n log n) steps rather than O(n^2). Rows handed to the consumer are
+// reference counted and live until released, inside the window or not.
+//
+// Ownership: the rowset holds a reference on its session (whose SQLite connection runs
+// the statement) and owns the statement, the rows and the accessors. A rowset is used by
+// one thread at a time.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "engine/error.h"
+#include "engine/properties.h"
+#include "engine/sql/types.h"
+#include "engine/values.h"
+#include "platform/com_object.h"
+
+namespace orv::engine {
+
+class Session;
+
+struct RowsetColumn {
+    std::u16string name;
+    ColumnType type;
+    bool nullable = true;
+};
+
+class Rowset final
+    : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IConvertType, ISupportErrorInfo> {
+public:
+    // Takes ownership of `statement`, which has been prepared and not yet stepped.
+    static Status Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out);
+    ~Rowset() override;
+
+    // IRowset
+    HRESULT STDMETHODCALLTYPE AddRefRows(DBCOUNTITEM cRows, const HROW rghRows[], DBREFCOUNT rgRefCounts[],
+                                         DBROWSTATUS rgRowStatus[]) override;
+    HRESULT STDMETHODCALLTYPE GetData(HROW hRow, HACCESSOR hAccessor, void* pData) override;
+    HRESULT STDMETHODCALLTYPE GetNextRows(HCHAPTER hReserved, DBROWOFFSET lRowsOffset, DBROWCOUNT cRows,
+                                          DBCOUNTITEM* pcRowsObtained, HROW** prghRows) override;
+    HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[], DBROWOPTIONS rgRowOptions[],
+                                          DBREFCOUNT rgRefCounts[], DBROWSTATUS rgRowStatus[]) override;
+    HRESULT STDMETHODCALLTYPE RestartPosition(HCHAPTER hReserved) override;
+    // IAccessor
+    HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) override;
+    HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
+                                             const DBBINDING rgBindings[], DBLENGTH cbRowSize, HACCESSOR* phAccessor,
+                                             DBBINDSTATUS rgStatus[]) override;
+    HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwAccessorFlags,
+                                          DBCOUNTITEM* pcBindings, DBBINDING** prgBindings) override;
+    HRESULT STDMETHODCALLTYPE ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) override;
+    // IColumnsInfo
+    HRESULT STDMETHODCALLTYPE GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInfo,
+                                            OLECHAR** ppStringsBuffer) override;
+    HRESULT STDMETHODCALLTYPE MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[],
+                                           DBORDINAL rgColumns[]) override;
+    // IRowsetInfo
+    HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
+                                            ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
+    HRESULT STDMETHODCALLTYPE GetReferencedRowset(DBORDINAL iOrdinal, REFIID riid, IUnknown** ppReferencedRowset) override;
+    HRESULT STDMETHODCALLTYPE GetSpecification(REFIID riid, IUnknown** ppSpecification) override;
+    // IConvertType
+    HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAGS dwConvertFlags) override;
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    const std::vector<RowsetColumn>& Columns() const { return m_columns; }
+
+private:
+    struct Row {
+        std::vector<StoredValue> values;
+        ULONG refs = 0;         // held by the consumer
+        bool inWindow = false;  // held by the window
+    };
+    struct Accessor {
+        ULONG refs = 1;
+        DBACCESSORFLAGS flags = 0;
+        std::vector<DBBINDING> bindings;
+        std::vector<DBOBJECT> objects;  // copies of the bindings' pObject
+    };
+
+    Rowset(Session* session, IUnknown* command, sqlite3_stmt* statement);
+
+    Status Describe();
+    void FitTypeToSample(std::size_t column);
+    // The row at 0-based `index`, or null past the end (`status` says whether that was an error).
+    Row* RowAt(DBCOUNTITEM index, Status& status);
+    Status Step(bool& gotRow);
+    Status Rescan();
+    Row* KeepCurrentRow();
+    void DropWindowFront();
+    void Recycle(Row* row);
+    Status CountAll(DBCOUNTITEM& total);
+    Row* FindHeld(HROW handle) const;
+    Accessor* FindAccessor(HACCESSOR handle) const;
+    DBSTATUS WriteBinding(const DBBINDING& binding, const Row& row, BYTE* data);
+
+    Session* m_session;          // one reference held
+    CComPtr<IUnknown> m_command;  // the command that made this rowset, for GetSpecification
+    sqlite3_stmt* m_statement;   // owned
+    std::vector<RowsetColumn> m_columns;
+
+    // Cursor over the statement: rows [m_windowStart, m_stepped) are in m_window.
+    std::deque<Row*> m_window;
+    DBCOUNTITEM m_windowStart = 0;
+    DBCOUNTITEM m_stepped = 0;   // rows stepped since the statement last started
+    bool m_done = false;         // the statement reached its end
+    DBCOUNTITEM m_total = 0;     // the number of rows, once m_done
+    std::size_t m_windowLimit = 256;
+
+    // Next fetch position: rows [0, m_position) lie behind it. After RestartPosition it is
+    // both before the first row and after the last, depending on the direction of the move.
+    DBCOUNTITEM m_position = 0;
+    bool m_restarted = true;
+
+    std::vector<Row*> m_held;             // rows the consumer holds
+    std::vector<std::unique_ptr<Row>> m_rows;  // every row object, for reuse
+    std::vector<Row*> m_free;
+    std::vector<std::unique_ptr<Accessor>> m_accessors;
+    PropertyBag m_properties;
+    TypedValue m_scratch;  // reused per value, so that a walk allocates nothing per field
+};
+
+}  // namespace orv::engine

@@ -1,0 +1,362 @@
+#include "engine/values.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cmath>
+#include <cstring>
+
+#include "engine/sql/datetime.h"
+#include "platform/utf.h"
+#include "platform/win32.h"
+
+namespace orv::engine {
+namespace {
+
+template <class T>
+void Put(TypedValue& out, T value) {
+    static_assert(sizeof(T) <= sizeof(out.fixed));
+    std::memcpy(out.fixed, &value, sizeof(T));
+    out.length = sizeof(T);
+}
+
+std::string_view Trimmed(const std::string& s) {
+    std::string_view v = s;
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return v;
+}
+
+bool ParseInteger(std::string_view text, long long& out) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
+}
+
+bool ParseReal(std::string_view text, double& out) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
+}
+
+// A number from any storage class; false for text that is no number.
+bool AsReal(const StoredValue& v, double& out) {
+    switch (v.kind) {
+    case SQLITE_INTEGER: out = static_cast<double>(v.integer); return true;
+    case SQLITE_FLOAT: out = v.real; return true;
+    case SQLITE_TEXT: return ParseReal(Trimmed(v.bytes), out);
+    default: return false;
+    }
+}
+
+// An integer from any storage class; fractions are cut toward zero, as SQL's CAST does.
+bool AsInteger(const StoredValue& v, long long& out, bool& overflow) {
+    overflow = false;
+    double d;
+    switch (v.kind) {
+    case SQLITE_INTEGER: out = v.integer; return true;
+    case SQLITE_TEXT:
+        if (ParseInteger(Trimmed(v.bytes), out)) return true;
+        if (!ParseReal(Trimmed(v.bytes), d)) return false;
+        break;
+    case SQLITE_FLOAT: d = v.real; break;
+    default: return false;
+    }
+    d = std::trunc(d);
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) {
+        overflow = true;
+        return false;
+    }
+    out = static_cast<long long>(d);
+    return true;
+}
+
+// A decimal number as sign, digits and the power of ten they are scaled by.
+struct Decimal {
+    bool negative = false;
+    std::string digits;  // without leading zeros; empty for zero
+    int exponent = 0;    // value = digits * 10^exponent
+};
+
+bool ParseDecimal(std::string_view text, Decimal& out) {
+    out = Decimal{};
+    if (text.empty()) return false;
+    if (text.front() == '-' || text.front() == '+') {
+        out.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    bool any = false, point = false;
+    while (!text.empty()) {
+        char c = text.front();
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if (!(out.digits.empty() && c == '0')) out.digits += c;
+            if (point) --out.exponent;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+        text.remove_prefix(1);
+    }
+    if (!any) return false;
+    if (!text.empty() && (text.front() == 'e' || text.front() == 'E')) {
+        text.remove_prefix(1);
+        long long e;
+        if (!ParseInteger(text, e) || e > 400 || e < -400) return false;
+        out.exponent += static_cast<int>(e);
+        text = {};
+    }
+    if (!text.empty()) return false;
+    if (out.digits.empty()) out.exponent = 0;
+    return true;
+}
+
+bool AsDecimal(const StoredValue& v, Decimal& out) {
+    switch (v.kind) {
+    case SQLITE_INTEGER: return ParseDecimal(std::to_string(v.integer), out);
+    case SQLITE_FLOAT: return ParseDecimal(ShortestReal(v.real), out);
+    case SQLITE_TEXT: return ParseDecimal(Trimmed(v.bytes), out);
+    default: return false;
+    }
+}
+
+// Scales a decimal to `scale` places, rounding half away from zero, into a 128-bit magnitude.
+bool ScaleDecimal(const Decimal& d, int scale, unsigned __int128& magnitude, int maxDigits) {
+    std::string digits = d.digits;
+    int shift = d.exponent + scale;  // digits * 10^shift is the scaled integer
+    bool roundUp = false;
+    if (shift >= 0) {
+        digits.append(static_cast<std::size_t>(shift), '0');
+    } else {
+        std::size_t drop = static_cast<std::size_t>(-shift);
+        if (drop > digits.size()) {
+            roundUp = false;
+            digits.clear();
+        } else {
+            roundUp = digits[digits.size() - drop] >= '5';
+            digits.resize(digits.size() - drop);
+        }
+    }
+    magnitude = 0;
+    for (char c : digits) {
+        magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
+        if (magnitude >> 127) return false;
+    }
+    if (roundUp) ++magnitude;
+    unsigned __int128 limit = 1;
+    for (int i = 0; i < maxDigits; ++i) limit *= 10;
+    return magnitude < limit;
+}
+
+void MaterialiseText(const StoredValue& v, TypedValue& out) {
+    out.type = DBTYPE_WSTR;
+    out.text.clear();
+    switch (v.kind) {
+    case SQLITE_INTEGER: {
+        char buffer[24];
+        auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v.integer);
+        (void)ec;
+        out.text.assign(buffer, ptr);
+        break;
+    }
+    case SQLITE_FLOAT: {
+        std::string s = ShortestReal(v.real);
+        out.text.assign(s.begin(), s.end());
+        break;
+    }
+    default: platform::AppendUtf8ToUtf16(out.text, v.bytes); break;
+    }
+    out.length = out.text.size() * sizeof(char16_t);
+}
+
+void MaterialiseDate(const StoredValue& v, TypedValue& out) {
+    if (v.kind == SQLITE_TEXT) {
+        auto parts = ParseIsoDateTime(v.bytes);
+        auto date = parts ? OleDateFromParts(*parts) : std::nullopt;
+        if (!date) {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+            return;
+        }
+        Put(out, *date);
+        return;
+    }
+    double number;
+    if (!AsReal(v, number)) {
+        out.status = DBSTATUS_E_CANTCONVERTVALUE;
+        return;
+    }
+    Put(out, number);  // a number in a date column is an OLE Automation date
+}
+
+void MaterialiseGuid(const StoredValue& v, TypedValue& out) {
+    GUID g;
+    if (v.kind == SQLITE_BLOB && v.bytes.size() == sizeof(GUID)) {
+        std::memcpy(&g, v.bytes.data(), sizeof g);
+        Put(out, g);
+        return;
+    }
+    if (v.kind == SQLITE_TEXT) {
+        std::u16string text = platform::Utf8ToUtf16(Trimmed(v.bytes));
+        if (text.size() == 36) text = u"{" + text + u"}";
+        if (CLSIDFromString(text.c_str(), &g) == S_OK) {
+            Put(out, g);
+            return;
+        }
+    }
+    out.status = DBSTATUS_E_CANTCONVERTVALUE;
+}
+
+template <class T>
+void MaterialiseInteger(const StoredValue& v, TypedValue& out, long long min, long long max) {
+    long long value;
+    bool overflow;
+    if (!AsInteger(v, value, overflow)) {
+        out.status = overflow ? DBSTATUS_E_DATAOVERFLOW : DBSTATUS_E_CANTCONVERTVALUE;
+        return;
+    }
+    if (value < min || value > max) {
+        out.status = value < 0 && min == 0 ? DBSTATUS_E_SIGNMISMATCH : DBSTATUS_E_DATAOVERFLOW;
+        return;
+    }
+    Put(out, static_cast<T>(value));
+}
+
+}  // namespace
+
+void StoredValue::Load(sqlite3_stmt* statement, int column) {
+    kind = sqlite3_column_type(statement, column);
+    switch (kind) {
+    case SQLITE_INTEGER: integer = sqlite3_column_int64(statement, column); break;
+    case SQLITE_FLOAT: real = sqlite3_column_double(statement, column); break;
+    case SQLITE_TEXT: {
+        const unsigned char* text = sqlite3_column_text(statement, column);
+        bytes.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+        break;
+    }
+    case SQLITE_BLOB: {
+        const void* blob = sqlite3_column_blob(statement, column);
+        int n = sqlite3_column_bytes(statement, column);
+        bytes.assign(static_cast<const char*>(blob), blob ? static_cast<std::size_t>(n) : 0);
+        break;
+    }
+    default: break;
+    }
+}
+
+std::string ShortestReal(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+    char buffer[32];
+    for (int precision = 15; precision <= 17; ++precision) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+        if (std::strtod(buffer, nullptr) == value) break;
+    }
+    return buffer;
+}
+
+void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out) {
+    out.type = column.type;
+    out.status = DBSTATUS_S_OK;
+    out.length = 0;
+    if (v.kind == SQLITE_NULL) {
+        out.status = DBSTATUS_S_ISNULL;
+        return;
+    }
+    switch (column.type) {
+    case DBTYPE_WSTR: MaterialiseText(v, out); return;
+    case DBTYPE_BYTES:
+        if (v.kind == SQLITE_BLOB || v.kind == SQLITE_TEXT) {
+            out.bytes = v.bytes.data();
+            out.length = v.bytes.size();
+        } else {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+        }
+        return;
+    case DBTYPE_I1: MaterialiseInteger<signed char>(v, out, -128, 127); return;
+    case DBTYPE_UI1: MaterialiseInteger<unsigned char>(v, out, 0, 255); return;
+    case DBTYPE_I2: MaterialiseInteger<short>(v, out, -32768, 32767); return;
+    case DBTYPE_UI2: MaterialiseInteger<unsigned short>(v, out, 0, 65535); return;
+    case DBTYPE_I4: MaterialiseInteger<int>(v, out, -2147483648LL, 2147483647LL); return;
+    case DBTYPE_UI4: MaterialiseInteger<unsigned>(v, out, 0, 4294967295LL); return;
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+        MaterialiseInteger<long long>(v, out, column.type == DBTYPE_UI8 ? 0 : INT64_MIN, INT64_MAX);
+        return;
+    case DBTYPE_R8:
+    case DBTYPE_R4: {
+        double d;
+        if (!AsReal(v, d)) {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+        } else if (column.type == DBTYPE_R8) {
+            Put(out, d);
+        } else if (std::isfinite(d) && std::fabs(d) > 3.402823466e38) {
+            out.status = DBSTATUS_E_DATAOVERFLOW;
+        } else {
+            Put(out, static_cast<float>(d));
+        }
+        return;
+    }
+    case DBTYPE_BOOL: {
+        double d;
+        VARIANT_BOOL b;
+        if (AsReal(v, d)) {
+            b = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        } else {
+            std::string_view t = Trimmed(v.bytes);
+            auto is = [&](const char* word) {
+                if (t.size() != std::strlen(word)) return false;
+                for (std::size_t i = 0; i < t.size(); ++i)
+                    if (std::tolower(static_cast<unsigned char>(t[i])) != word[i]) return false;
+                return true;
+            };
+            if (is("true") || is("yes") || is("on")) b = VARIANT_TRUE;
+            else if (is("false") || is("no") || is("off")) b = VARIANT_FALSE;
+            else {
+                out.status = DBSTATUS_E_CANTCONVERTVALUE;
+                return;
+            }
+        }
+        Put(out, b);
+        return;
+    }
+    case DBTYPE_CY: {
+        Decimal d;
+        unsigned __int128 magnitude;
+        if (!AsDecimal(v, d)) {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+        } else if (!ScaleDecimal(d, 4, magnitude, 19) || magnitude > (unsigned __int128)INT64_MAX + (d.negative ? 1 : 0)) {
+            out.status = DBSTATUS_E_DATAOVERFLOW;
+        } else {
+            long long scaled = d.negative ? static_cast<long long>(-magnitude) : static_cast<long long>(magnitude);
+            Put(out, scaled);
+        }
+        return;
+    }
+    case DBTYPE_NUMERIC: {
+        Decimal d;
+        unsigned __int128 magnitude;
+        int scale = column.scale == 0xFF ? 0 : column.scale;
+        int precision = column.precision == 0xFF ? 38 : column.precision;
+        if (!AsDecimal(v, d)) {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+        } else if (!ScaleDecimal(d, scale, magnitude, precision)) {
+            out.status = DBSTATUS_E_DATAOVERFLOW;
+        } else {
+            DB_NUMERIC n{};
+            n.precision = static_cast<BYTE>(precision);
+            n.scale = static_cast<BYTE>(scale);
+            n.sign = d.negative && magnitude != 0 ? 0 : 1;
+            for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(magnitude >> (8 * i));
+            Put(out, n);
+        }
+        return;
+    }
+    case DBTYPE_DATE: MaterialiseDate(v, out); return;
+    case DBTYPE_GUID: MaterialiseGuid(v, out); return;
+    default: out.status = DBSTATUS_E_CANTCONVERTVALUE; return;
+    }
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,100 @@
+// Transactions on a connection: what a rollback undoes, commits that nest, and the texts
+// of commits without a transaction.
+#include <gtest/gtest.h>
+
+#include "OrvOleDb.h"
+#include "support/engine_session.h"
+
+using namespace orv::test;
+
+namespace {
+
+class TransactionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        MakeDatabase(m_dir.Path("plant.mdb"));
+        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
+                  S_OK);
+    }
+    void TearDown() override {
+        m_connection.Close();
+        CoUninitialize();
+    }
+
+    void Insert(const char16_t* name) {
+        std::u16string sql = u"INSERT INTO t(name) VALUES('" + std::u16string(name) + u"')";
+        ASSERT_EQ(RunSql(m_connection.GetSession().m_spOpenRowset, sql.c_str()), S_OK);
+    }
+    // Rows in the table, counted on a second connection: what has really been committed.
+    LONG CommittedRows() {
+        CComPtr<IOpenRowset> other = OpenSession(m_dir.WPath("plant.mdb"));
+        CComPtr<IRowset> rowset;
+        EXPECT_EQ(RunSql(other, u"SELECT COUNT(*) FROM t", &rowset), S_OK);
+        CComPtr<IAccessor> accessor;
+        rowset.QueryInterface(&accessor);
+        DBBINDING b{};
+        b.iOrdinal = 1;
+        b.dwPart = DBPART_VALUE;
+        b.wType = DBTYPE_I4;
+        b.cbMaxLen = 4;
+        HACCESSOR handle = 0;
+        accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, 4, &handle, nullptr);
+        HROW row = 0;
+        HROW* rows = &row;
+        DBCOUNTITEM obtained = 0;
+        rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
+        LONG count = -1;
+        rowset->GetData(row, handle, &count);
+        rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+        accessor->ReleaseAccessor(handle, nullptr);
+        return count;
+    }
+
+    TempDir m_dir;
+    OrvOleDbConnection m_connection;
+};
+
+TEST_F(TransactionTest, RollbackUndoesAndCommitKeeps) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"undone");
+    EXPECT_TRUE(m_connection.Rollback());
+    EXPECT_EQ(CommittedRows(), 0);
+
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"kept");
+    EXPECT_TRUE(m_connection.Commit());
+    EXPECT_EQ(CommittedRows(), 1);
+}
+
+TEST_F(TransactionTest, NestedLevelsEndInnermostFirst) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"outer");
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"inner");
+    EXPECT_TRUE(m_connection.Rollback());  // the inner level only
+    EXPECT_TRUE(m_connection.Commit());
+    EXPECT_EQ(CommittedRows(), 1);
+}
+
+TEST_F(TransactionTest, CommittingTwiceFailsWithTextAndASuccessClearsIt) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    EXPECT_TRUE(m_connection.Commit());
+    EXPECT_FALSE(m_connection.Commit());
+    EXPECT_NE(m_connection.GetErrorText().Find(u"no transaction to commit"), -1);
+    EXPECT_NE(m_connection.GetErrorText().Find(u"SQLState: 25000"), -1);
+    EXPECT_FALSE(m_connection.Rollback());
+    ASSERT_TRUE(m_connection.StartTransaction());
+    EXPECT_FALSE(m_connection.HasErrorInfo());
+    EXPECT_TRUE(m_connection.Commit());
+}
+
+TEST_F(TransactionTest, AClosedConnectionSaysItIsNotOpen) {
+    m_connection.Close();
+    EXPECT_FALSE(m_connection.StartTransaction());
+    EXPECT_NE(m_connection.GetErrorText().Find(u"not open"), -1);
+    EXPECT_FALSE(m_connection.Commit());
+    EXPECT_FALSE(m_connection.Rollback());
+}
+
+}  // namespace
