@@ -6,3 +6,4 @@
 
 #include "OrvOleDbErrorInfo.h"
 #include "OrvOleDbConnection.h"
+#include "OrvOleDbCommand.h"

@@ -1,0 +1,266 @@
+// OrvOleDbCommand on real database files through the embedded engine: statements, every
+// cursor path, column descriptions, field values of every type, large values.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+class CommandOnFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        MakeDatabase(m_dir.Path("plant.mdb"),
+                     "CREATE TABLE parts(id INTEGER PRIMARY KEY, name TEXT(50), price CURRENCY, note MEMO,"
+                     " picture LONGBINARY);"
+                     "INSERT INTO parts(id, name, price) VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1), (3, 'washer', 0.05),"
+                     " (4, 'screw', 0.3), (5, 'rivet', 1.5);");
+        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
+                  S_OK);
+        m_command.SetConnection(&m_connection);
+    }
+    void TearDown() override {
+        m_command.Close();
+        m_connection.Close();
+        CoUninitialize();
+    }
+
+    OrvOleDbCommand::dbStatus Exec(const char16_t* sql) {
+        m_command.SetCommandText(CString(sql));
+        return m_command.Execute();
+    }
+    LONG Id() { return m_command.FieldAsLong(1); }
+
+    TempDir m_dir;
+    OrvOleDbConnection m_connection;
+    OrvOleDbCommand m_command;
+};
+
+TEST_F(CommandOnFileTest, SelectsRowsAndDescribesColumns) {
+    ASSERT_EQ(Exec(u"SELECT id, name, price FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
+    EXPECT_TRUE(m_command.HasResults());
+    EXPECT_EQ(m_command.GetColumnCount(), 3u);
+    EXPECT_EQ(m_command.GetColumnName(2), CString(u"name"));
+    EXPECT_EQ(m_command.GetColumnIndex(CString(u"PRICE")), 3u);
+    EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);
+    EXPECT_EQ(m_command.GetRawType(2), DBTYPE_WSTR);
+    EXPECT_EQ(m_command.GetRawType(3), DBTYPE_CY);
+    EXPECT_EQ(m_command.IsIntegral(1), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 1);
+    EXPECT_EQ(m_command.FieldAsString(2), CString(u"bolt"));
+    EXPECT_EQ(m_command.GetColumnSize(2), 8u);  // bytes of the held value
+    EXPECT_EQ(m_command.FieldAsString(3), CString(u"0.25"));
+}
+
+TEST_F(CommandOnFileTest, AnEmptyResultHasNoRows) {
+    ASSERT_EQ(Exec(u"SELECT * FROM parts WHERE id > 100"), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbFalse);
+    EXPECT_EQ(m_command.FetchFirst(), OrvOleDbCommand::dbFalse);
+    EXPECT_EQ(m_command.FetchLast(), OrvOleDbCommand::dbFalse);
+}
+
+TEST_F(CommandOnFileTest, WritesReportTheRowsTheyChanged) {
+    ASSERT_EQ(Exec(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
+    EXPECT_FALSE(m_command.HasResults());
+    EXPECT_EQ(m_command.GetRowsAffected(), 1);
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbError);
+    ASSERT_EQ(Exec(u"UPDATE parts SET price = 2 WHERE id > 3"), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.GetRowsAffected(), 3);
+    ASSERT_EQ(Exec(u"DELETE FROM parts WHERE price IS NULL"), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.GetRowsAffected(), 0);
+    m_command.Close();
+    EXPECT_EQ(m_command.GetRowsAffected(), 0);  // kept after Close
+}
+
+TEST_F(CommandOnFileTest, AFailingStatementKeepsTheProviderTextAndTheStatement) {
+    EXPECT_EQ(Exec(u"SELECT * FROM prats"), OrvOleDbCommand::dbError);
+    EXPECT_NE(m_command.GetErrorText().Find(u"No such table: prats."), -1) << Utf8(m_command.GetErrorText());
+    EXPECT_NE(m_command.GetErrorText().Find(u"SQLState: 42S02"), -1);
+    EXPECT_EQ(m_command.GetErrorStatement(), CString(u"SELECT * FROM prats"));
+    EXPECT_NE(m_command.GetErrorInfo(true).Find(u"\nSELECT * FROM prats"), -1);
+    EXPECT_FALSE(m_command.HasResults());
+}
+
+TEST_F(CommandOnFileTest, EveryCursorPath) {
+    ASSERT_EQ(Exec(u"SELECT id FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbFalse);  // nothing before the start
+    EXPECT_EQ(m_command.FetchNext(3), OrvOleDbCommand::dbTrue);  // the first row, whatever the skip
+    EXPECT_EQ(Id(), 1);
+    EXPECT_EQ(m_command.FetchNext(2), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 4);
+    EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 3);
+    EXPECT_EQ(m_command.FetchLast(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 5);
+    EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 4);
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbFalse);  // off the end
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbFalse);
+    EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbTrue);  // back from after the end
+    EXPECT_EQ(m_command.FetchFirst(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Id(), 1);
+    EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbFalse);  // off the start
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);   // starts again at the first row
+    EXPECT_EQ(Id(), 1);
+    m_command.Close();
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbError);
+    EXPECT_EQ(m_command.GetColumnCount(), 1u);
+}
+
+TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"DELETE FROM parts"), OrvOleDbCommand::dbTrue);
+    ASSERT_TRUE(m_connection.Rollback());
+    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FieldAsLong(1), 5);
+    EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);  // COUNT(*) is an integer
+}
+
+// ---- Large values: by reference (the default) and as storage objects ------------------------
+
+class LargeValueTest : public CommandOnFileTest, public ::testing::WithParamInterface<DBBLOBHANDLINGENUM> {};
+
+TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
+    ASSERT_EQ(Exec(u"UPDATE parts SET note = 'long note ' || hex(zeroblob(6000)), picture = zeroblob(25000) "
+                   u"WHERE id = 2"),
+              OrvOleDbCommand::dbTrue);
+    m_command.Close();  // the mode changes only while nothing is open
+    ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
+    ASSERT_EQ(Exec(u"SELECT note, picture, name FROM parts WHERE id IN (1, 2) ORDER BY id"), OrvOleDbCommand::dbTrue)
+        << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.IsBlob(1), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.IsBlob(2), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.IsBlob(3), OrvOleDbCommand::dbFalse);
+    EXPECT_EQ(m_command.IsNull(1), OrvOleDbCommand::dbTrue);
+    CHeapPtr<unsigned char> none;
+    EXPECT_EQ(m_command.GetBlobData(1, none), 0u);
+    char buffer[16];
+    EXPECT_EQ(m_command.GetBlobData(2, buffer, sizeof buffer), OrvOleDbCommand::dbNull);
+
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FieldAsString(1), CString(u""));  // large values are not text fields
+    CHeapPtr<unsigned char> note;
+    ULONG bytes = m_command.GetBlobData(1, note);
+    ASSERT_EQ(bytes, (10u + 12000u) * 2);  // UTF-16 code units, no terminator
+    EXPECT_EQ(std::memcmp(note.m_pData, u"long note 0000", 28), 0);
+    CHeapPtr<unsigned char> picture;
+    EXPECT_EQ(m_command.GetBlobData(2, picture), 25000u);
+    EXPECT_EQ(picture.m_pData[24999], 0);
+    if (GetParam() == DBBLOBHANDLING_NOSTREAMS) {
+        EXPECT_EQ(m_command.GetRawType(2), DBTYPE_BYTES | DBTYPE_BYREF);
+        EXPECT_EQ(m_command.GetColumnSize(2), 25000u);
+        EXPECT_EQ(m_command.GetBlobData(2, buffer, sizeof buffer), OrvOleDbCommand::dbTruncated);
+    } else {
+        EXPECT_EQ(m_command.GetRawType(2), DBTYPE_IUNKNOWN);
+        CHeapPtr<unsigned char> again;
+        EXPECT_EQ(m_command.GetBlobData(2, again), 0u);  // the stream was read to its end
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlobModes, LargeValueTest,
+                         ::testing::Values(DBBLOBHANDLING_NOSTREAMS, DBBLOBHANDLING_DEFAULT));
+
+// ---- Field values of every type a database file holds -------------------------------------
+
+class FieldValueTest : public CommandOnFileTest {
+protected:
+    void SetUp() override {
+        CommandOnFileTest::SetUp();
+        ASSERT_EQ(Exec(u"CREATE TABLE kinds(s SHORT, i LONG, big BIGINT, b BYTE, r SINGLE, d DOUBLE, c CURRENCY,"
+                       u" t DATETIME, y YESNO, n DECIMAL(12,4), g GUID, x TEXT(20), bin BINARY(8))"),
+                  OrvOleDbCommand::dbTrue);
+        ASSERT_EQ(Exec(u"INSERT INTO kinds VALUES (-12, 2147483647, 9007199254740993, 200, 1.5, -2.7, 1234.5678,"
+                       u" '2024-02-29 13:45:07', 1, '-12345678.9012',"
+                       u" '{6B29FC40-CA47-1067-B31D-00DD010662DA}', 'text  ', x'00FF10')"),
+                  OrvOleDbCommand::dbTrue)
+            << Utf8(m_command.GetErrorInfo(true));
+        ASSERT_EQ(Exec(u"SELECT * FROM kinds"), OrvOleDbCommand::dbTrue);
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    }
+};
+
+TEST_F(FieldValueTest, EachTypeInItsOwnOleDbType) {
+    const DBTYPE expected[] = {DBTYPE_I2,   DBTYPE_I4,      DBTYPE_I8,   DBTYPE_UI1,  DBTYPE_R4,
+                               DBTYPE_R8,   DBTYPE_CY,      DBTYPE_DATE, DBTYPE_BOOL, DBTYPE_NUMERIC,
+                               DBTYPE_GUID, DBTYPE_WSTR,    DBTYPE_BYTES};
+    for (unsigned __int64 c = 1; c <= 13; ++c) EXPECT_EQ(m_command.GetRawType(c), expected[c - 1]) << "column " << c;
+}
+
+TEST_F(FieldValueTest, TextAsAUserReadsIt) {
+    setenv("LC_ALL", "en_US.UTF-8", 1);
+    EXPECT_EQ(m_command.FieldAsString(1), CString(u"-12"));
+    EXPECT_EQ(m_command.FieldAsString(2), CString(u"2147483647"));
+    EXPECT_EQ(m_command.FieldAsString(3), CString(u"9007199254740993"));  // every digit of a 64-bit value
+    EXPECT_EQ(m_command.FieldAsString(4), CString(u"200"));
+    EXPECT_EQ(m_command.FieldAsString(5), CString(u"1.500000"));
+    EXPECT_EQ(m_command.FieldAsString(6), CString(u"-2.700000"));
+    EXPECT_EQ(m_command.FieldAsString(7), CString(u"1234.5678"));
+    EXPECT_EQ(m_command.FieldAsString(8), CString(u"2/29/2024 1:45:07 PM"));
+    EXPECT_EQ(m_command.FieldAsString(9), CString(u"True"));
+    EXPECT_EQ(m_command.FieldAsString(10), CString(u"-12345678.9012"));
+    EXPECT_EQ(m_command.FieldAsString(11), CString(u"6b29fc40-ca47-1067-b31d-00dd010662da"));
+    EXPECT_EQ(m_command.FieldAsString(12), CString(u"text  "));
+    EXPECT_EQ(m_command.FieldAsStringEx(12), CString(u"text"));
+    unsetenv("LC_ALL");
+}
+
+TEST_F(FieldValueTest, IntegersAsAUserReadsThem) {
+    EXPECT_EQ(m_command.FieldAsLong(1), -12);
+    EXPECT_EQ(m_command.FieldAsLong(2), 2147483647);
+    EXPECT_EQ(m_command.FieldAsLong(4), 200);
+    EXPECT_EQ(m_command.FieldAsLong(6), -2);  // toward zero
+    EXPECT_EQ(m_command.FieldAsLong(7), 1234);
+    EXPECT_EQ(m_command.FieldAsLong(9), -1);  // True
+    EXPECT_EQ(m_command.IsNumeric(10), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.IsNumeric(7), OrvOleDbCommand::dbFalse);
+}
+
+TEST_F(FieldValueTest, ValuesSurviveARoundTrip) {
+    // What the row read gives back, written again and read again, is the same.
+    CString copy;
+    copy.Format(u"INSERT INTO kinds(c, n, t) VALUES (%s, '%s', '2024-02-29 13:45:07')",
+                m_command.FieldAsString(7).GetString(), m_command.FieldAsString(10).GetString());
+    ASSERT_EQ(Exec(copy.GetString()), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(Exec(u"SELECT c, n, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FieldAsString(1), CString(u"1234.5678"));
+    EXPECT_EQ(m_command.FieldAsString(2), CString(u"-12345678.9012"));
+}
+
+TEST_F(FieldValueTest, ValuesThatDoNotFitTheirDeclaredTypeStillReadAsThemselves) {
+    // SQLite keeps any value in any column; the types widen so that the host sees the value.
+    ASSERT_EQ(Exec(u"INSERT INTO kinds(i, t) VALUES (9999999999, 'not a date')"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"SELECT i, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I8);
+    EXPECT_EQ(m_command.FieldAsString(1), CString(u"9999999999"));
+    EXPECT_EQ(m_command.GetRawType(2), DBTYPE_WSTR);
+    EXPECT_EQ(m_command.FieldAsString(2), CString(u"not a date"));
+}
+
+TEST_F(FieldValueTest, AnOddValueBeyondTheFirstRowsNeverHidesItsRow) {
+    ASSERT_EQ(Exec(u"CREATE TABLE many(n LONG)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 300) "
+                   u"INSERT INTO many SELECT CASE WHEN i = 250 THEN 'odd' ELSE i END FROM k"),
+              OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"SELECT n FROM many"), OrvOleDbCommand::dbTrue);
+    int rows = 0;
+    while (m_command.FetchNext() == OrvOleDbCommand::dbTrue) {
+        ++rows;
+        if (rows == 250) EXPECT_EQ(m_command.FieldAsString(1), CString(u""));  // its status says it did not fit
+    }
+    EXPECT_EQ(rows, 300);
+}
+
+}  // namespace
