@@ -19,7 +19,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@$(BUILD)/examples/example_errors
+	@$(BUILD)/examples/example_query
 
 test: build
 	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure

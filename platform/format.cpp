@@ -2,7 +2,9 @@
 // growing string or a fixed buffer that counts what did not fit.
 #include "platform/format.h"
 
+#include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -377,6 +379,18 @@ void WriteChar(Output& out, const Spec& spec, char16_t unit) {
 // The C library writes the digits from a narrow conversion built from the same flags;
 // width and precision travel as `*` arguments, so the spec is never longer than 10 chars.
 void WriteFloat(Output& out, const Spec& spec, char16_t conversion, double value) {
+    // The plain "%f" of every numeric field read: std::to_chars gives the same exact digits
+    // as printf, several times faster.
+    if (conversion == u'f' && !spec.left && !spec.plus && !spec.space && !spec.alternate && !spec.zero &&
+        spec.width <= 0 && spec.precision <= 17 && std::isfinite(value)) {
+        char digits[512];
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
+                                       spec.precision >= 0 ? spec.precision : 6);
+        if (ec == std::errc()) {
+            out.AppendAscii(digits, static_cast<std::size_t>(end - digits));
+            return;
+        }
+    }
     char format[16];
     std::size_t k = 0;
     format[k++] = '%';

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -62,10 +64,35 @@ int HexValue(OLECHAR c) {
     return -1;
 }
 
+// The locale is looked up for every date a field read formats: remember the last name seen
+// per thread and category, so that only a changed environment costs a table search.
+struct LocaleCache {
+    std::string name;
+    LCID lcid = 0;
+    bool valid = false;
+
+    LCID For(const char* locale) {
+        std::string_view current = locale ? locale : "";
+        if (!valid || current != name) {
+            name.assign(current);
+            lcid = LcidOf(locale);
+            valid = true;
+        }
+        return lcid;
+    }
+};
+
 }  // namespace
 
-LCID GetSystemDefaultLCID() { return LcidOf(EnvironmentLocale("LC_MESSAGES")); }
-LCID GetUserDefaultLCID() { return LcidOf(EnvironmentLocale("LC_TIME")); }
+LCID GetSystemDefaultLCID() {
+    thread_local LocaleCache cache;
+    return cache.For(EnvironmentLocale("LC_MESSAGES"));
+}
+
+LCID GetUserDefaultLCID() {
+    thread_local LocaleCache cache;
+    return cache.For(EnvironmentLocale("LC_TIME"));
+}
 
 int StringFromGUID2(REFGUID g, LPOLESTR out, int cchMax) {
     constexpr int kLength = 39;
