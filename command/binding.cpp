@@ -18,38 +18,6 @@ std::size_t AlignUp(std::size_t offset, std::size_t alignment) {
     return (offset + alignment - 1) / alignment * alignment;
 }
 
-// Bytes that a value of a fixed-length type needs, whatever the provider reported as
-// column size; 0 for variable-length types.
-DBLENGTH FixedSize(DBTYPE type) {
-    switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1: return 1;
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL: return 2;
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4:
-    case DBTYPE_ERROR: return 4;
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE:
-    case DBTYPE_FILETIME: return 8;
-    case DBTYPE_BSTR:
-    case DBTYPE_IDISPATCH:
-    case DBTYPE_IUNKNOWN: return sizeof(void*);
-    case DBTYPE_VARIANT: return sizeof(VARIANT);
-    case DBTYPE_DECIMAL: return sizeof(DECIMAL);
-    case DBTYPE_NUMERIC: return sizeof(DB_NUMERIC);
-    case DBTYPE_GUID: return sizeof(GUID);
-    case DBTYPE_DBDATE: return sizeof(DBDATE);
-    case DBTYPE_DBTIME: return sizeof(DBTIME);
-    case DBTYPE_DBTIMESTAMP: return sizeof(DBTIMESTAMP);
-    default: return 0;
-    }
-}
 
 bool Delivered(DBSTATUS status) { return status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED; }
 
@@ -177,8 +145,8 @@ HRESULT RowAccessor::Layout(IRowset* rowset, std::vector<DBBINDING>& bindings) {
             else if (type == DBTYPE_WSTR)
                 b.cbMaxLen = info.ulColumnSize * 2 + 2;
             else
-                b.cbMaxLen = std::max(info.ulColumnSize, FixedSize(type));
-            valueSize = std::max(b.cbMaxLen, FixedSize(type));
+                b.cbMaxLen = std::max(info.ulColumnSize, orv::platform::FixedTypeSize(type));
+            valueSize = std::max(b.cbMaxLen, orv::platform::FixedTypeSize(type));
         }
 
         offset = AlignUp(offset, alignof(DBLENGTH));

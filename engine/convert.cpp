@@ -14,6 +14,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include "engine/sql/datetime.h"
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -92,38 +94,7 @@ bool IsVariableLength(DBTYPE type) {
     return type == DBTYPE_WSTR || type == DBTYPE_STR || type == DBTYPE_BYTES || type == DBTYPE_VARNUMERIC;
 }
 
-// Size in bytes of a fixed-length type; 0 for the variable-length ones.
-DBLENGTH FixedSize(DBTYPE type) {
-    switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1: return 1;
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL: return 2;
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4:
-    case DBTYPE_ERROR: return 4;
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE:
-    case DBTYPE_FILETIME: return 8;
-    case DBTYPE_DECIMAL: return sizeof(DECIMAL);
-    case DBTYPE_NUMERIC: return sizeof(DB_NUMERIC);
-    case DBTYPE_GUID: return sizeof(GUID);
-    case DBTYPE_DBDATE: return sizeof(DBDATE);
-    case DBTYPE_DBTIME: return sizeof(DBTIME);
-    case DBTYPE_DBTIMESTAMP: return sizeof(DBTIMESTAMP);
-    case DBTYPE_BSTR: return sizeof(BSTR);
-    case DBTYPE_VARIANT: return sizeof(VARIANT);
-    case DBTYPE_IUNKNOWN:
-    case DBTYPE_IDISPATCH: return sizeof(IUnknown*);
-    case DBTYPE_HCHAPTER: return sizeof(HCHAPTER);
-    default: return 0;
-    }
-}
+using platform::FixedTypeSize;
 
 // Types whose conversion to themselves is a plain copy of their bytes.
 bool CopiesAsBytes(DBTYPE type) {
@@ -470,27 +441,6 @@ std::string RealText(double x, bool single, std::size_t& mandatory) {
 }
 
 // ---- Dates -------------------------------------------------------------------------------
-
-constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, int& year, int& month, int& day) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
-}
 
 constexpr long long kDateEpoch = DaysFromCivil(1899, 12, 30);
 constexpr long long kFileTimeEpoch = DaysFromCivil(1601, 1, 1);
@@ -1684,7 +1634,7 @@ Outcome EncodeChapter(const Value& v, Target& t) {
 }
 
 Outcome Encode(const Value& v, DBTYPE type, Target& t) {
-    t.length = FixedSize(type);
+    t.length = FixedTypeSize(type);
     switch (type) {
     case DBTYPE_I1: return EncodeInteger<std::int8_t>(v, t);
     case DBTYPE_I2: return EncodeInteger<std::int16_t>(v, t);
@@ -1829,8 +1779,8 @@ HRESULT ConvertValue(DBTYPE srcType, const void* src, DBLENGTH srcLength, DBTYPE
                      DBDATACONVERT flags) {
     // The common case of a rowset reading a column in its own type: a plain copy.
     if (srcType == dstType && CopiesAsBytes(srcType) && src) {
-        if (dst) std::memcpy(dst, src, static_cast<std::size_t>(FixedSize(srcType)));
-        return Finish(Outcome::Ok, FixedSize(srcType), dstLength, status);
+        if (dst) std::memcpy(dst, src, static_cast<std::size_t>(FixedTypeSize(srcType)));
+        return Finish(Outcome::Ok, FixedTypeSize(srcType), dstLength, status);
     }
     if (CanConvertType(srcType, dstType) != S_OK) return Finish(Outcome::Unsupported, 0, dstLength, status);
     try {
@@ -1873,7 +1823,7 @@ HRESULT ConversionSize(DBTYPE srcType, DBTYPE dstType, const DBLENGTH* srcLength
         *dstLength = sizeof(void*);
         return S_OK;
     }
-    if (const DBLENGTH fixed = FixedSize(dstBase)) {
+    if (const DBLENGTH fixed = FixedTypeSize(dstBase)) {
         *dstLength = fixed;
         return S_OK;
     }

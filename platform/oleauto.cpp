@@ -376,25 +376,17 @@ RPC_STATUS UuidToStringW(const UUID* Uuid, RPC_WSTR* StringUuid) {
     if (!StringUuid) return RPC_S_INVALID_ARG;
     *StringUuid = nullptr;
     const UUID& g = Uuid ? *Uuid : GUID_NULL;
+    // The registry form without its braces, in lower case.
+    OLECHAR registry[40];
+    StringFromGUID2(g, registry, 40);
     constexpr std::size_t kLength = 36;
     auto* out = static_cast<char16_t*>(std::malloc((kLength + 1) * sizeof(char16_t)));
     if (!out) return RPC_S_OUT_OF_MEMORY;
-    static const char kDigits[] = "0123456789abcdef";
-    std::size_t i = 0;
-    auto hex = [&](std::uint64_t value, int count) {
-        for (int shift = (count - 1) * 4; shift >= 0; shift -= 4) out[i++] = kDigits[(value >> shift) & 0xF];
-    };
-    hex(g.Data1, 8);
-    out[i++] = u'-';
-    hex(g.Data2, 4);
-    out[i++] = u'-';
-    hex(g.Data3, 4);
-    out[i++] = u'-';
-    hex(g.Data4[0], 2);
-    hex(g.Data4[1], 2);
-    out[i++] = u'-';
-    for (int k = 2; k < 8; ++k) hex(g.Data4[k], 2);
-    out[i] = 0;
+    for (std::size_t i = 0; i < kLength; ++i) {
+        OLECHAR c = registry[i + 1];
+        out[i] = c >= u'A' && c <= u'F' ? static_cast<OLECHAR>(c - u'A' + u'a') : c;
+    }
+    out[kLength] = 0;
     *StringUuid = out;
     return RPC_S_OK;
 }

@@ -1750,3 +1750,43 @@ protected:
 inline constexpr IID IID__DBEngine = _DBEngine::iid;
 
 inline constexpr CLSID CLSID_DBEngine = {0xCD7791B9, 0x43FD, 0x42C5, {0xAE, 0x42, 0x8D, 0xD2, 0x81, 0x1F, 0x04, 0x19}};
+
+// ---- Value sizes ----------------------------------------------------------------------------
+
+namespace orv::platform {
+
+// Bytes of one value of a fixed-length OLE DB type (a pointer for BSTR and interfaces);
+// 0 for the variable-length types (STR, WSTR, BYTES, VARNUMERIC) and unknown ones.
+constexpr DBLENGTH FixedTypeSize(DBTYPE type) {
+    switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_UI1: return 1;
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_BOOL: return 2;
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_R4:
+    case DBTYPE_ERROR: return 4;
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DATE:
+    case DBTYPE_FILETIME: return 8;
+    case DBTYPE_DECIMAL: return sizeof(DECIMAL);
+    case DBTYPE_NUMERIC: return sizeof(DB_NUMERIC);
+    case DBTYPE_GUID: return sizeof(GUID);
+    case DBTYPE_DBDATE: return sizeof(DBDATE);
+    case DBTYPE_DBTIME: return sizeof(DBTIME);
+    case DBTYPE_DBTIMESTAMP: return sizeof(DBTIMESTAMP);
+    case DBTYPE_BSTR: return sizeof(BSTR);
+    case DBTYPE_VARIANT: return sizeof(VARIANT);
+    case DBTYPE_IUNKNOWN:
+    case DBTYPE_IDISPATCH: return sizeof(IUnknown*);
+    case DBTYPE_HCHAPTER: return sizeof(HCHAPTER);
+    default: return 0;
+    }
+}
+
+}  // namespace orv::platform

@@ -75,28 +75,6 @@ ColumnType Binary(DBLENGTH size) {
 
 }  // namespace
 
-DBLENGTH FixedTypeSize(DBTYPE type) {
-    switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1: return 1;
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_BOOL: return 2;
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_R4: return 4;
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DATE: return 8;
-    case DBTYPE_NUMERIC: return sizeof(DB_NUMERIC);
-    case DBTYPE_GUID: return sizeof(GUID);
-    case DBTYPE_DBTIMESTAMP: return sizeof(DBTIMESTAMP);
-    default: return 0;
-    }
-}
-
 BYTE DefaultPrecision(DBTYPE type) {
     switch (type) {
     case DBTYPE_I1:

@@ -31,8 +31,8 @@ struct ColumnType {
 // The OLE DB type of a declared column type; `known` is false for an empty declaration.
 ColumnType MapDeclaredType(std::string_view declared);
 
-// Size and precision that OLE DB reports for the fixed-length types.
-DBLENGTH FixedTypeSize(DBTYPE type);
+using platform::FixedTypeSize;
+// The precision OLE DB reports for the fixed-length numeric types.
 BYTE DefaultPrecision(DBTYPE type);
 
 // Narrows an undeclared column from the SQLite storage classes and values seen in it.

@@ -258,7 +258,9 @@ TEST_F(FieldValueTest, AnOddValueBeyondTheFirstRowsNeverHidesItsRow) {
     int rows = 0;
     while (m_command.FetchNext() == OrvOleDbCommand::dbTrue) {
         ++rows;
-        if (rows == 250) EXPECT_EQ(m_command.FieldAsString(1), CString(u""));  // its status says it did not fit
+        if (rows == 250) {
+            EXPECT_EQ(m_command.FieldAsString(1), CString(u""));  // its status says it did not fit
+        }
     }
     EXPECT_EQ(rows, 300);
 }
