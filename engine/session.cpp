@@ -3,6 +3,7 @@
 
 #include "engine/command.h"
 #include "engine/provider.h"
+#include "engine/sql/functions.h"
 #include "platform/format.h"
 #include "platform/utf.h"
 
@@ -19,6 +20,7 @@ const PropertyInfo kSessionProperties[] = {
 Session::Session(DataSource* source, sqlite3* db) : m_source(source), m_db(db), m_properties(kSessionProperties) {
     m_source->AddRef();
     m_source->SessionOpened();
+    RegisterFunctions(m_db);
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_I4;

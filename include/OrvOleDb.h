@@ -7,3 +7,4 @@
 #include "OrvOleDbErrorInfo.h"
 #include "OrvOleDbConnection.h"
 #include "OrvOleDbCommand.h"
+#include "OrvOleDbDDLCommand.h"

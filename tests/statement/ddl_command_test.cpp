@@ -1,0 +1,200 @@
+// The statement builder: how values are quoted, stored and rendered, the statement texts,
+// and update-or-insert on a real database file.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+// Opens the protected renderings and the command text to the tests.
+class Builder : public OrvOleDbDDLCommand {
+public:
+    using OrvOleDbDDLCommand::GetColList;
+    using OrvOleDbDDLCommand::GetSetList;
+    using OrvOleDbDDLCommand::GetValueList;
+    using OrvOleDbDDLCommand::GetWhereList;
+    using OrvOleDbDDLCommand::m_columns;
+    using OrvOleDbDDLCommand::m_searchCols;
+    const CString& Text() const { return m_commandText; }
+    CString Value(std::size_t i) const { return m_columns.at(i).m_value; }
+};
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+TEST(ColumnList, QuotedLiteralsHaveTheirInnerQuotesDoubled) {
+    Builder b;
+    b.AddColumn(u"Name", u"'%s'", u"O'Brien");
+    EXPECT_EQ(b.Value(0), CString(u"'O''Brien'"));
+    b.AddColumn(u"quoted", u"'a''b'");  // quotes the host doubled are doubled again
+    EXPECT_EQ(b.Value(1), CString(u"'a''''b'"));
+    b.AddColumn(u"one", u"'");
+    b.AddColumn(u"open", u"'abc");
+    b.AddColumn(u"blank", u" 'x'");  // not a quoted literal: nothing is trimmed
+    EXPECT_EQ(b.Value(2), CString(u"'"));
+    EXPECT_EQ(b.Value(3), CString(u"'abc"));
+    EXPECT_EQ(b.Value(4), CString(u" 'x'"));
+    b.AddColumn(u"n", u"%d", 42);
+    b.AddColumn(u"d", u"Date()");
+    EXPECT_EQ(b.Value(5), CString(u"42"));
+    EXPECT_EQ(b.Value(6), CString(u"Date()"));
+}
+
+TEST(ColumnList, ANameAddedAgainInAnyCaseReplacesTheValueInPlace) {
+    Builder b;
+    b.AddColumn(u"Name", u"'a'");
+    b.AddColumn(u"other", u"1");
+    b.AddColumn(u"NAME", u"'b'");
+    ASSERT_EQ(b.m_columns.size(), 2u);
+    EXPECT_EQ(b.m_columns[0].m_column, CString(u"Name"));
+    EXPECT_EQ(b.m_columns[0].m_value, CString(u"'b'"));
+}
+
+TEST(ColumnList, EmptyValuesBecomeNullOnlyWhenAsked) {
+    Builder b;
+    b.AddColumn(u"a", u"''");
+    b.AddColumn(u"b", u"%s", u"");
+    b.EmptyAsNull(true);
+    b.AddColumn(u"c", u"''");
+    b.AddColumn(u"d", u"%s", u"");
+    b.AddColumn(u"e", u"'x'");
+    EXPECT_EQ(b.Value(0), CString(u"''"));
+    EXPECT_EQ(b.Value(1), CString(u""));
+    EXPECT_EQ(b.Value(2), CString(u"NULL"));
+    EXPECT_EQ(b.Value(3), CString(u"NULL"));
+    EXPECT_EQ(b.Value(4), CString(u"'x'"));
+}
+
+TEST(ColumnList, AValueLongerThanTheLimitIsCut) {
+    Builder b;
+    std::u16string huge(300000, u'x');
+    b.AddColumn(u"big", u"%s", huge.c_str());
+    EXPECT_EQ(b.Value(0).GetLength(), 204799);
+    std::u16string fits(150000, u'y');
+    b.AddColumn(u"fits", u"%s", fits.c_str());
+    EXPECT_EQ(b.Value(1).GetLength(), 150000);
+}
+
+TEST(ColumnList, RenderingsJoinInOrder) {
+    Builder b;
+    EXPECT_TRUE(b.GetColList(b.m_columns, false).IsEmpty());
+    EXPECT_TRUE(b.GetSetList(b.m_columns).IsEmpty());
+    EXPECT_TRUE(b.GetWhereList(b.m_searchCols).IsEmpty());
+    b.AddSearchCol(u"k1", u"%d", 1);
+    b.AddColumn(u"a", u"'x'");
+    b.AddColumn(u"b", u"2");
+    b.GetColList(b.m_searchCols, false);
+    EXPECT_EQ(b.GetColList(b.m_columns, true), CString(u"k1, a, b"));
+    std::vector<OrvOleDbDDLCommand::_ColValueMap> none;
+    EXPECT_EQ(b.GetColList(none, true), CString(u"k1, a, b"));  // nothing to append: the earlier text
+    EXPECT_EQ(b.GetValueList(b.m_columns, false), CString(u"'x', 2"));
+    EXPECT_EQ(b.GetSetList(b.m_columns), CString(u"a = 'x',\nb = 2"));
+    b.AddSearchCol(u"j", u"2");
+    EXPECT_EQ(b.GetWhereList(b.m_searchCols), CString(u"k1 = 1\n AND j = 2"));
+}
+
+// ---- Statements on a database file -----------------------------------------------------------
+
+class StatementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        MakeDatabase(m_dir.Path("plant.mdb"),
+                     "CREATE TABLE T(k INTEGER, j INTEGER, a TEXT(20), b INTEGER, added DATETIME);"
+                     "INSERT INTO T(k, j, a, b) VALUES (1, 1, 'one', 10), (2, 1, 'two', 20), (2, 2, 'two b', 30);");
+        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
+                  S_OK);
+        m_builder.SetConnection(&m_connection);
+        m_builder.SetTable(u"T");
+    }
+    void TearDown() override {
+        m_builder.Close();
+        m_connection.Close();
+        CoUninitialize();
+    }
+
+    // One value of the first row a query gives.
+    CString Query(const char16_t* sql) {
+        OrvOleDbCommand c;
+        c.SetConnection(&m_connection);
+        c.SetCommandText(CString(sql));
+        EXPECT_EQ(c.Execute(), OrvOleDbCommand::dbTrue) << Utf8(c.GetErrorInfo(true));
+        return c.FetchNext() == OrvOleDbCommand::dbTrue ? c.FieldAsString(1) : CString(u"<no row>");
+    }
+
+    TempDir m_dir;
+    OrvOleDbConnection m_connection;
+    Builder m_builder;
+};
+
+TEST_F(StatementTest, StatementTextsAreExactlyTheRenderedLists) {
+    m_builder.AddSearchCol(u"k", u"%d", 1);
+    m_builder.AddColumn(u"a", u"'%s'", u"x");
+    m_builder.AddColumn(u"b", u"%d", 2);
+    ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorInfo(true));
+    EXPECT_EQ(m_builder.Text(), CString(u"INSERT INTO T (k, a, b) VALUES (1, 'x', 2)"));
+    ASSERT_TRUE(m_builder.Update());
+    EXPECT_EQ(m_builder.Text(), CString(u"UPDATE T SET a = 'x',\nb = 2 WHERE k = 1"));
+    ASSERT_TRUE(m_builder.Update());  // the lists persist: the same statement again
+    EXPECT_EQ(m_builder.Text(), CString(u"UPDATE T SET a = 'x',\nb = 2 WHERE k = 1"));
+    ASSERT_TRUE(m_builder.Delete());
+    EXPECT_EQ(m_builder.Text(), CString(u"DELETE FROM T WHERE k = 1"));
+    EXPECT_EQ(m_builder.GetRowsAffected(), 2);
+}
+
+TEST_F(StatementTest, InsertWithOneEmptyListHasNoStraySeparator) {
+    m_builder.AddColumn(u"a", u"'only columns'");
+    m_builder.AddColumn(u"b", u"5");
+    ASSERT_TRUE(m_builder.Insert());
+    EXPECT_EQ(m_builder.Text(), CString(u"INSERT INTO T (a, b) VALUES ('only columns', 5)"));
+    m_builder.EmptyCols();
+    m_builder.AddSearchCol(u"k", u"9");
+    ASSERT_TRUE(m_builder.Insert());
+    EXPECT_EQ(m_builder.Text(), CString(u"INSERT INTO T (k) VALUES (9)"));
+}
+
+TEST_F(StatementTest, UpdateInsertUpdatesEveryMatchingRow) {
+    m_builder.AddSearchCol(u"k", u"2");
+    m_builder.AddColumn(u"b", u"99");
+    ASSERT_TRUE(m_builder.UpdateInsert());
+    EXPECT_EQ(m_builder.Text(), CString(u"UPDATE T SET b = 99 WHERE k = 2"));
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM T WHERE b = 99"), CString(u"2"));
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM T"), CString(u"3"));
+    EXPECT_FALSE(m_builder.HasResults());  // the count's row was closed
+}
+
+TEST_F(StatementTest, UpdateInsertInsertsWhenNothingMatches) {
+    m_builder.AddSearchCol(u"k", u"7");
+    m_builder.AddSearchCol(u"j", u"1");
+    m_builder.AddColumn(u"a", u"'%s'", u"seven's");
+    ASSERT_TRUE(m_builder.UpdateInsert());
+    EXPECT_EQ(m_builder.Text(), CString(u"INSERT INTO T (k, j, a) VALUES (7, 1, 'seven''s')"));
+    EXPECT_EQ(Query(u"SELECT a FROM T WHERE k = 7"), CString(u"seven's"));
+}
+
+TEST_F(StatementTest, UpdateInsertInsertsWhenTheCountFails) {
+    m_builder.AddSearchCol(u"missing", u"1");
+    m_builder.AddColumn(u"a", u"'x'");
+    EXPECT_FALSE(m_builder.UpdateInsert());  // the insert fails too, with its own text
+    EXPECT_EQ(m_builder.GetErrorStatement(), CString(u"INSERT INTO T (missing, a) VALUES (1, 'x')"));
+    EXPECT_NE(m_builder.GetErrorText().Find(u"missing"), -1);
+}
+
+TEST_F(StatementTest, DateAndNowAreValuesOfTheEngine) {
+    m_builder.AddSearchCol(u"k", u"8");
+    m_builder.AddColumn(u"added", u"Date()");
+    ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorInfo(true));
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    EXPECT_EQ(Query(u"SELECT CAST(added AS TEXT) FROM T WHERE k = 8"), CString(orv::platform::Utf8ToUtf16(today)));
+    EXPECT_EQ(Query(u"SELECT length(Now())"), CString(u"19"));
+}
+
+}  // namespace
