@@ -6,5 +6,8 @@
 
 #include "OrvOleDbErrorInfo.h"
 #include "OrvOleDbConnection.h"
+#include "OrvOleDbHelper.h"
+#include "OrvOleDbConnectionCache.h"
+#include "OrvOleDbApp.h"
 #include "OrvOleDbCommand.h"
 #include "OrvOleDbDDLCommand.h"

@@ -1,0 +1,355 @@
+// The connection cache on real database files: hand-out order, limits, keys, clearing,
+// failures, and many threads taking and returning connections at once.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+// How many descriptors of this process are open on `path`: a connection keeps its file open,
+// so this tells whether connections were really closed.
+int OpenDescriptorsOn(const std::string& path) {
+    int count = 0;
+    std::error_code ec;
+    std::string target = std::filesystem::weakly_canonical(path, ec).string();
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::filesystem::path link = std::filesystem::read_symlink(fd.path(), ec);
+        if (!ec && link.string() == target) ++count;
+    }
+    return count;
+}
+
+class CacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        m_cache = OrvOleDbConnectionCache::GetCacheManager();
+        ASSERT_NE(m_cache, nullptr) << "the library's start-up creates the cache before main";
+        m_cache->ClearCache();
+        m_cache->SetCacheSize(4);
+        MakeDatabase(m_dir.Path("a.mdb"));
+        MakeDatabase(m_dir.Path("b.mdb"));
+    }
+    void TearDown() override {
+        if (m_cache) {
+            m_cache->ClearCache();
+            m_cache->SetCacheSize(4);
+        }
+        CoUninitialize();
+    }
+
+    CComBSTR Init(const char* file = "a.mdb") const { return CComBSTR(InitFor(m_dir.WPath(file)).c_str()); }
+
+    OrvOleDbConnection* MustConnect(const CComBSTR& init) {
+        OrvOleDbConnection* c = m_cache->Connect(init, false);
+        EXPECT_NE(c, nullptr) << Utf8(m_cache->GetErrorText());
+        return c;
+    }
+
+    TempDir m_dir;
+    OrvOleDbConnectionCache* m_cache = nullptr;
+};
+
+TEST_F(CacheTest, ConnectWithoutCacheOpensANewConnectionEachTime) {
+    OrvOleDbConnection* first = MustConnect(Init());
+    OrvOleDbConnection* second = MustConnect(Init());
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(first->IsConnected());
+    EXPECT_TRUE(second->IsConnected());
+    // Nothing was entered in the cache.
+    EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
+    delete first;
+    delete second;
+}
+
+TEST_F(CacheTest, AGivenBackConnectionIsHandedOutAgainFirstInFirstOut) {
+    OrvOleDbConnection* a = MustConnect(Init());
+    OrvOleDbConnection* b = MustConnect(Init());
+    OrvOleDbConnection* keptA = a;
+    OrvOleDbConnection* keptB = b;
+    m_cache->Cache(a);
+    m_cache->Cache(b);
+    EXPECT_EQ(a, keptA) << "a kept connection leaves the caller's pointer as it was";
+    EXPECT_EQ(b, keptB);
+    EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("a.mdb")) > 0, true);
+
+    OrvOleDbConnection* firstOut = m_cache->Connect(Init(), false);
+    OrvOleDbConnection* secondOut = m_cache->Connect(Init(), false);
+    EXPECT_EQ(firstOut, keptA);
+    EXPECT_EQ(secondOut, keptB);
+    // The entry went with its last connection: the next Connect opens a new one.
+    OrvOleDbConnection* third = MustConnect(Init());
+    EXPECT_NE(third, keptA);
+    EXPECT_NE(third, keptB);
+    delete firstOut;
+    delete secondOut;
+    delete third;
+}
+
+TEST_F(CacheTest, ConnectionsOfDifferentStringsAreKeptApart) {
+    OrvOleDbConnection* a = MustConnect(Init("a.mdb"));
+    OrvOleDbConnection* b = MustConnect(Init("b.mdb"));
+    OrvOleDbConnection* keptA = a;
+    OrvOleDbConnection* keptB = b;
+    m_cache->Cache(a);
+    m_cache->Cache(b);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init("b.mdb")), keptB);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init("a.mdb")), keptA);
+    delete keptA;
+    delete keptB;
+}
+
+TEST_F(CacheTest, KeysAreCaseSensitiveAlthoughSameInitIsNot) {
+    // The same file, its string written with the key names in another case.
+    CComBSTR upper(InitFor(m_dir.WPath("a.mdb")).c_str());
+    std::u16string lowerText = u"provider=Microsoft.ACE.OLEDB.12.0;data source=" + m_dir.WPath("a.mdb") + u";";
+    CComBSTR lower(lowerText.c_str());
+
+    OrvOleDbConnection* c = MustConnect(upper);
+    ASSERT_NE(c, nullptr);
+    EXPECT_TRUE(c->SameInit(lower));
+    OrvOleDbConnection* kept = c;
+    m_cache->Cache(c);
+
+    OrvOleDbConnection* other = MustConnect(lower);
+    EXPECT_NE(other, kept) << "a string in another case is another entry";
+    EXPECT_EQ(m_cache->ConnectFromCache(lower), nullptr);
+    EXPECT_EQ(m_cache->ConnectFromCache(upper), kept);
+    delete other;
+    delete kept;
+}
+
+TEST_F(CacheTest, CreateCacheFillsToTheLimitAndAFifthIsDestroyed) {
+    ASSERT_TRUE(m_cache->CreateCache(Init())) << Utf8(m_cache->GetErrorText());
+    // A second call finds the queue full and opens nothing.
+    EXPECT_TRUE(m_cache->CreateCache(Init()));
+
+    OrvOleDbConnection* extra = new OrvOleDbConnection;
+    ASSERT_EQ(extra->OpenFromInitializationString(Init(), false), S_OK);
+    m_cache->Cache(extra);
+    EXPECT_EQ(extra, nullptr) << "the queue was full: the connection was closed and destroyed";
+
+    std::vector<OrvOleDbConnection*> out;
+    while (OrvOleDbConnection* c = m_cache->ConnectFromCache(Init())) out.push_back(c);
+    EXPECT_EQ(out.size(), 4u);
+    for (OrvOleDbConnection* c : out) {
+        EXPECT_TRUE(c->IsConnected());
+        EXPECT_TRUE(c->GetInit() == Init());
+        delete c;
+    }
+    // Taking the last one erased the entry.
+    EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
+}
+
+TEST_F(CacheTest, CreateCacheOpensOneForANewStringEvenWithLimitZero) {
+    m_cache->SetCacheSize(0);
+    EXPECT_EQ(m_cache->GetCacheSize(), 0u);
+    EXPECT_TRUE(m_cache->CreateCache(Init()));
+    OrvOleDbConnection* c = m_cache->ConnectFromCache(Init());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
+    delete c;
+}
+
+TEST_F(CacheTest, LimitZeroKeepsOnlyTheFirstConnectionOfAString) {
+    m_cache->SetCacheSize(0);
+    OrvOleDbConnection* first = MustConnect(Init());
+    OrvOleDbConnection* second = MustConnect(Init());
+    OrvOleDbConnection* kept = first;
+    m_cache->Cache(first);
+    EXPECT_EQ(first, kept) << "no limit applies to the first connection of a new string";
+    m_cache->Cache(second);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init()), kept);
+    delete kept;
+}
+
+TEST_F(CacheTest, LoweringTheLimitTrimsNoQueue) {
+    ASSERT_TRUE(m_cache->CreateCache(Init()));
+    m_cache->SetCacheSize(2);
+    EXPECT_EQ(m_cache->GetCacheSize(), 2u);
+    std::vector<OrvOleDbConnection*> out;
+    while (OrvOleDbConnection* c = m_cache->ConnectFromCache(Init())) out.push_back(c);
+    ASSERT_EQ(out.size(), 4u);
+    // Giving them back now keeps two; the other two are destroyed.
+    int destroyed = 0;
+    for (OrvOleDbConnection*& c : out) {
+        m_cache->Cache(c);
+        if (!c) ++destroyed;
+    }
+    EXPECT_EQ(destroyed, 2);
+}
+
+TEST_F(CacheTest, AClosedConnectionIsKeptUnderItsLastString) {
+    OrvOleDbConnection* c = MustConnect(Init());
+    ASSERT_NE(c, nullptr);
+    c->Close();
+    OrvOleDbConnection* kept = c;
+    m_cache->Cache(c);
+    OrvOleDbConnection* again = m_cache->Connect(Init(), false);
+    EXPECT_EQ(again, kept);
+    EXPECT_FALSE(again->IsConnected()) << "the cache hands out what it was given";
+    delete again;
+}
+
+TEST_F(CacheTest, ClearCacheClosesTheIdleConnectionsOfOneStringOrOfAll) {
+    const std::string a = m_dir.Path("a.mdb");
+    const std::string b = m_dir.Path("b.mdb");
+    // Clearing what is not there does nothing.
+    m_cache->ClearCache(Init("a.mdb"));
+    m_cache->ClearCache();
+
+    ASSERT_TRUE(m_cache->CreateCache(Init("a.mdb")));
+    ASSERT_TRUE(m_cache->CreateCache(Init("b.mdb")));
+    EXPECT_GT(OpenDescriptorsOn(a), 0);
+    EXPECT_GT(OpenDescriptorsOn(b), 0);
+
+    m_cache->ClearCache(Init("a.mdb"));
+    EXPECT_EQ(OpenDescriptorsOn(a), 0) << "every idle connection of the string was closed";
+    EXPECT_GT(OpenDescriptorsOn(b), 0);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init("a.mdb")), nullptr);
+
+    m_cache->ClearCache();
+    EXPECT_EQ(OpenDescriptorsOn(b), 0);
+    EXPECT_EQ(m_cache->ConnectFromCache(Init("b.mdb")), nullptr);
+}
+
+TEST_F(CacheTest, AFailedOpenLeavesTheConnectionsErrorTextOnTheCache) {
+    CComBSTR missing(InitFor(m_dir.WPath("missing.mdb")).c_str());
+    OrvOleDbConnection probe;
+    ASSERT_NE(probe.OpenFromInitializationString(missing, false), S_OK);
+    ASSERT_TRUE(probe.HasErrorInfo());
+
+    EXPECT_EQ(m_cache->Connect(missing, false), nullptr);
+    EXPECT_EQ(m_cache->GetErrorText().Str(), probe.GetErrorInfo(false).Str());
+
+    // A later success keeps the text; CreateCache fails the same way.
+    OrvOleDbConnection* c = MustConnect(Init());
+    EXPECT_EQ(m_cache->GetErrorText().Str(), probe.GetErrorInfo(false).Str());
+    delete c;
+    m_cache->SetErrorInfo(CComBSTR(), CComBSTR());
+    EXPECT_FALSE(m_cache->CreateCache(missing));
+    EXPECT_EQ(m_cache->GetErrorText().Str(), probe.GetErrorInfo(false).Str());
+    EXPECT_EQ(m_cache->ConnectFromCache(missing), nullptr);
+}
+
+// ---- Many threads ---------------------------------------------------------------------------
+
+// Each connection that comes out of the cache is tagged through its error statement (which a
+// successful open leaves empty and nothing in the cache touches), so a connection handed out
+// again is recognised, and its state tells a double hand-out from a correct one.
+enum class Use : int { Idle, InUse, Destroyed };
+
+struct Ledger {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<std::atomic<int>>> states;
+    std::atomic<int> created{0};
+    std::atomic<int> reused{0};
+    std::atomic<int> destroyedByCache{0};
+    std::atomic<int> faults{0};
+
+    // Records a connection that the cache just handed out; false on a fault.
+    bool TakenOut(OrvOleDbConnection* c) {
+        const CString& tag = c->GetErrorStatement();
+        if (tag.IsEmpty()) {
+            std::lock_guard<std::mutex> hold(mutex);
+            states.push_back(std::make_unique<std::atomic<int>>(static_cast<int>(Use::InUse)));
+            CString id;
+            id.Format(u"%d", static_cast<int>(states.size() - 1));
+            c->SetErrorInfo(CComBSTR(), CComBSTR(id));
+            ++created;
+            return true;
+        }
+        int expected = static_cast<int>(Use::Idle);
+        ++reused;
+        return State(c).compare_exchange_strong(expected, static_cast<int>(Use::InUse));
+    }
+
+    std::atomic<int>& State(OrvOleDbConnection* c) {
+        int id = std::stoi(Utf8(c->GetErrorStatement()));
+        std::lock_guard<std::mutex> hold(mutex);
+        return *states.at(static_cast<std::size_t>(id));
+    }
+};
+
+TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
+    const std::vector<CComBSTR> inits = {Init("a.mdb"), Init("b.mdb")};
+    Ledger ledger;
+    std::atomic<bool> stop{false};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+
+    auto worker = [&](unsigned seed) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        std::mt19937 random(seed);
+        while (!stop.load()) {
+            const CComBSTR& init = inits[random() % inits.size()];
+            OrvOleDbConnection* c =
+                random() % 4 == 0 ? m_cache->ConnectFromCache(init) : m_cache->Connect(init, false);
+            if (!c) continue;
+            if (!ledger.TakenOut(c)) ++ledger.faults;
+            // Use it briefly, as a holder would.
+            if (!c->IsConnected() || !(c->GetInit() == init)) ++ledger.faults;
+            std::atomic<int>& state = ledger.State(c);
+            int inUse = static_cast<int>(Use::InUse);
+            if (!state.compare_exchange_strong(inUse, static_cast<int>(Use::Idle))) ++ledger.faults;
+            m_cache->Cache(c);
+            if (!c) {
+                // Destroyed inside Cache: never entered a queue, so nobody else can have it.
+                int idle = static_cast<int>(Use::Idle);
+                if (!state.compare_exchange_strong(idle, static_cast<int>(Use::Destroyed))) ++ledger.faults;
+                ++ledger.destroyedByCache;
+            }
+        }
+        CoUninitialize();
+    };
+    auto changer = [&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        std::mt19937 random(99);
+        while (std::chrono::steady_clock::now() < deadline) {
+            switch (random() % 4) {
+                case 0: m_cache->SetCacheSize(random() % 4); break;
+                case 1: m_cache->ClearCache(inits[random() % inits.size()]); break;
+                case 2: m_cache->ClearCache(); break;
+                default: (void)m_cache->GetCacheSize(); break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        stop = true;
+        CoUninitialize();
+    };
+
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < 4; ++i) threads.emplace_back(worker, i + 1);
+    threads.emplace_back(changer);
+    for (std::thread& t : threads) t.join();
+
+    m_cache->ClearCache();
+    EXPECT_EQ(ledger.faults.load(), 0) << "a connection was handed to two holders, or came back wrong";
+    EXPECT_GT(ledger.created.load(), 0);
+    EXPECT_GT(ledger.reused.load(), 0) << "the run should have reused cached connections";
+    // Every connection is now either destroyed by Cache or was idle and then cleared; none
+    // is still in use, and none is still open on the files.
+    int inUse = 0;
+    for (const auto& s : ledger.states) inUse += s->load() == static_cast<int>(Use::InUse);
+    EXPECT_EQ(inUse, 0);
+    EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("a.mdb")), 0);
+    EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("b.mdb")), 0);
+}
+
+}  // namespace
