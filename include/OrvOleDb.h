@@ -11,3 +11,4 @@
 #include "OrvOleDbApp.h"
 #include "OrvOleDbCommand.h"
 #include "OrvOleDbDDLCommand.h"
+#include "OrvOleDbRecordset.h"

@@ -1,0 +1,128 @@
+// Recordsets over one table on each connect type: where the connection comes from, where
+// it goes on Close, and the statements GetRecords and GetRecNum run.
+#include <gtest/gtest.h>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+class Probe : public OrvOleDbRecordset {
+public:
+    using OrvOleDbRecordset::OrvOleDbRecordset;
+    const CString& Text() const { return m_commandText; }
+};
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+class RecordsetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        MakeDatabase(m_dir.Path("plant.mdb"),
+                     "CREATE TABLE T(a INTEGER, b TEXT(10), x INTEGER);"
+                     "INSERT INTO T VALUES (1, 'c', 1), (2, 'b', 1), (3, 'a', 2);");
+        m_init = CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str());
+        ASSERT_NE(Cache(), nullptr) << "the library's start-up creates the connection cache";
+        Cache()->ClearCache();
+    }
+    void TearDown() override {
+        Cache()->ClearCache();
+        CoUninitialize();
+    }
+    static OrvOleDbConnectionCache* Cache() { return OrvOleDbConnectionCache::GetCacheManager(); }
+
+    TempDir m_dir;
+    CComBSTR m_init;
+};
+
+TEST_F(RecordsetTest, StatementsLeaveBlankClausesOut) {
+    Probe r(OrvOleDbRecordset::ctPrivate);
+    ASSERT_TRUE(r.Open(m_init, false)) << Utf8(r.GetErrorText());
+    ASSERT_TRUE(r.GetRecords(u"T", u"*", nullptr, nullptr));
+    EXPECT_EQ(r.Text(), CString(u"SELECT * FROM T"));
+    ASSERT_TRUE(r.GetRecords(u"T", u"*", u"   ", u"\t\r\n"));
+    EXPECT_EQ(r.Text(), CString(u"SELECT * FROM T"));
+    ASSERT_TRUE(r.GetRecords(u"T", u"a, b", u"a > 1", u"b"));
+    EXPECT_EQ(r.Text(), CString(u"SELECT a, b FROM T WHERE a > 1 ORDER BY b"));
+    ASSERT_EQ(r.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(r.FieldAsLong(1), 3);
+    ASSERT_TRUE(r.GetRecNum(u"T", u"x = 1"));
+    EXPECT_EQ(r.Text(), CString(u"SELECT COUNT(*) FROM T WHERE x = 1"));
+    ASSERT_EQ(r.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(r.FieldAsLong(1), 2);
+}
+
+TEST_F(RecordsetTest, BlankRequiredTextsRunNothing) {
+    Probe r(OrvOleDbRecordset::ctPrivate);
+    ASSERT_TRUE(r.Open(m_init, false));
+    ASSERT_TRUE(r.GetRecNum(u"T", nullptr));
+    EXPECT_FALSE(r.GetRecords(u"T", nullptr, nullptr, nullptr));
+    EXPECT_FALSE(r.GetRecords(u"T", u" ", nullptr, nullptr));
+    EXPECT_FALSE(r.GetRecNum(u"", nullptr));
+    EXPECT_EQ(r.Text(), CString(u"SELECT COUNT(*) FROM T"));  // the last statement that ran
+    EXPECT_TRUE(r.HasResults());                               // and its result is still open
+}
+
+TEST_F(RecordsetTest, ACachedRecordsetBorrowsFromTheCacheAndGivesBack) {
+    OrvOleDbConnection* lent = nullptr;
+    {
+        OrvOleDbRecordset r;  // ctCached
+        ASSERT_TRUE(r.Open(m_init, false));
+        lent = r.GetConnection();
+        ASSERT_NE(lent, nullptr);
+        EXPECT_TRUE(r.GetRecNum(u"T", nullptr));
+        r.Close();
+        EXPECT_EQ(r.GetConnection(), nullptr);
+        OrvOleDbConnection* back = Cache()->ConnectFromCache(m_init);
+        EXPECT_EQ(back, lent);  // handed back on Close
+        Cache()->Cache(back);
+        ASSERT_TRUE(r.Open(m_init, false));
+        EXPECT_EQ(r.GetConnection(), lent);  // and handed out again
+        ASSERT_TRUE(r.Open(m_init, false));  // opening again gives the first back before asking
+        EXPECT_EQ(r.GetConnection(), lent);
+    }
+    OrvOleDbConnection* afterDestruction = Cache()->ConnectFromCache(m_init);
+    EXPECT_EQ(afterDestruction, lent);  // the destructor handed it back too
+    Cache()->Cache(afterDestruction);
+}
+
+TEST_F(RecordsetTest, AFailedOpenCarriesTheReason) {
+    CComBSTR bad(InitFor(m_dir.WPath("missing.mdb")).c_str());
+    OrvOleDbRecordset cached;
+    EXPECT_FALSE(cached.Open(bad, false));
+    EXPECT_NE(cached.GetErrorText().Find(u"there is no such file"), -1) << Utf8(cached.GetErrorText());
+    OrvOleDbRecordset own(OrvOleDbRecordset::ctPrivate);
+    EXPECT_FALSE(own.Open(bad, false));
+    EXPECT_EQ(own.GetConnection(), nullptr);
+    EXPECT_NE(own.GetErrorText().Find(u"there is no such file"), -1);
+    EXPECT_FALSE(own.GetRecNum(u"T", nullptr));
+}
+
+TEST_F(RecordsetTest, SetConnectionOnlyAppliesToExternalRecordsets) {
+    OrvOleDbConnection first, second;
+    ASSERT_EQ(first.OpenFromInitializationString(m_init, false), S_OK);
+    ASSERT_EQ(second.OpenFromInitializationString(m_init, false), S_OK);
+
+    OrvOleDbRecordset own(OrvOleDbRecordset::ctPrivate);
+    own.SetConnection(&first);
+    EXPECT_EQ(own.GetConnection(), nullptr);
+
+    Probe external(OrvOleDbRecordset::ctExternal);
+    EXPECT_FALSE(external.Open(m_init, false));  // nothing to open: the host lends one
+    external.SetConnection(&first);
+    ASSERT_TRUE(external.GetRecords(u"T", u"a", nullptr, u"a"));
+    ASSERT_EQ(external.FetchNext(), OrvOleDbCommand::dbTrue);
+    external.SetConnection(&second);  // ends the first result set; the first stays open
+    EXPECT_FALSE(external.HasResults());
+    EXPECT_TRUE(first.IsConnected());
+    EXPECT_EQ(external.GetConnection(), &second);
+    external.SetConnection(nullptr);  // null keeps the current one
+    EXPECT_EQ(external.GetConnection(), &second);
+    external.Close();
+    EXPECT_TRUE(second.IsConnected());  // the host's connection is left alone
+}
+
+}  // namespace
