@@ -184,3 +184,99 @@ bool OrvOleDbConnection::Rollback() {
         return transaction->Abort(nullptr, FALSE, FALSE);
     });
 }
+
+// ---- Database files --------------------------------------------------------------------
+
+HRESULT OrvOleDbConnection::CreateMdbFile(const CComBSTR& init, const CComBSTR& path, OrvOleDbErrorInfo& error) {
+    CComPtr<IDataInitialize> dataLinks;
+    HRESULT hr = CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                                  reinterpret_cast<void**>(&dataLinks));
+    if (!error.CheckResult(hr)) return hr;
+    CComPtr<IDBInitialize> source;
+    hr = dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
+                                  reinterpret_cast<IUnknown**>(&source));
+    dataLinks.Release();
+    if (!error.CheckResult(hr)) return hr;
+    CComPtr<IDBDataSourceAdmin> admin;
+    hr = source.QueryInterface(&admin);
+    source.Release();
+    if (!error.CheckResult(hr)) return hr;
+
+    DBPROP property;
+    std::memset(&property, 0, sizeof property);
+    property.dwPropertyID = DBPROP_INIT_DATASOURCE;
+    property.dwOptions = DBPROPOPTIONS_OPTIONAL;
+    property.colid = DB_NULLID;
+    VariantInit(&property.vValue);
+    property.vValue.vt = VT_BSTR;
+    property.vValue.bstrVal = path.Copy();
+    if (path.m_str && !property.vValue.bstrVal) return E_FAIL;
+    DBPROPSET set;
+    set.rgProperties = &property;
+    set.cProperties = 1;
+    set.guidPropertySet = DBPROPSET_DBINIT;
+
+    hr = admin->CreateDataSource(1, &set, nullptr, IID_IDBDataSourceAdmin, nullptr);
+    if (!error.CheckResult(hr) && hr == E_UNEXPECTED && PathFileExistsW(path.m_str)) hr = S_OK;
+    VariantClear(&property.vValue);
+    return hr;
+}
+
+HRESULT OrvOleDbConnection::CreateMdbFile(const CComBSTR& init, const CComBSTR& path) {
+    OrvOleDbErrorInfo discarded;
+    return CreateMdbFile(init, path, discarded);
+}
+
+namespace {
+
+// The compacted copy's path: the source up to its last "." and "_TMP_.mdb". A path without
+// any "." gets "_TMP_.mdb" appended, so that the copy never lands on the source itself.
+CString TemporaryCompactPath(const CString& source) {
+    const int dot = source.ReverseFind(u'.');
+    return (dot < 0 ? source : source.Left(dot)) + CString(u"_TMP_.mdb");
+}
+
+VARIANT Omitted() {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ERROR;
+    v.scode = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+
+}  // namespace
+
+HRESULT OrvOleDbConnection::CompactMdb() {
+    if (!IsConnected()) {
+        // Only reading is needed: reopen the data source read-only.
+        Close();
+        if (!m_init.m_str || SysStringLen(m_init.m_str) == 0) AfxThrowOleException(E_INVALIDARG);
+        CComBSTR readOnly(m_init);
+        if (readOnly.m_str[readOnly.Length() - 1] != u';') readOnly.Append(u";");
+        readOnly.Append(u"Mode=Read;");
+        HRESULT hr = OpenDataSource(readOnly, false);
+        if (!CheckResult(hr)) return hr;
+        if (!m_dataSource.m_spInit) return E_FAIL;
+    }
+    CString source;
+    if (!GetDatasource(source)) return E_FAIL;
+    Close();
+
+    const CString temporary = TemporaryCompactPath(source);
+    DeleteFileW(temporary.GetString());
+
+    CComPtr<_DBEngine> engine;
+    HRESULT hr = CoCreateInstance(CLSID_DBEngine, nullptr, CLSCTX_ALL, IID__DBEngine, reinterpret_cast<void**>(&engine));
+    if (SUCCEEDED(hr)) {
+        CComBSTR from(source.GetString()), to(temporary.GetString());
+        hr = engine->CompactDatabase(from.m_str, to.m_str, Omitted(), Omitted(), Omitted());
+    }
+    if (CheckResult(hr) &&
+        !MoveFileExW(temporary.GetString(), source.GetString(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        hr = E_FAIL;
+        m_errorText.Format(u"The compacted copy '%s' could not replace '%s'; the database file is unchanged and the "
+                           u"copy is left where it is.",
+                           temporary.GetString(), source.GetString());
+    }
+    return hr;
+}

@@ -218,6 +218,43 @@ HRESULT DataSource::CreateSession(IUnknown* outer, REFIID riid, IUnknown** ppSes
     return hr;
 }
 
+HRESULT DataSource::CreateDataSource(ULONG cSets, DBPROPSET rgSets[], IUnknown* outer, REFIID riid,
+                                     IUnknown** ppDBSession) {
+    if (ppDBSession) *ppDBSession = nullptr;
+    if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                               IID_IDBDataSourceAdmin);
+    if (outer && riid != IID_IUnknown) return DB_E_NOAGGREGATION;
+    HRESULT hr = SetProperties(cSets, rgSets);
+    if (FAILED(hr)) return hr;
+    const std::u16string path = m_properties.String(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
+    if (path.empty())
+        return Report(Status::Error(E_INVALIDARG, u"No path was given for the new database file (the Data Source "
+                                                  u"property)."),
+                      IID_IDBDataSourceAdmin);
+    Status status = CreateDatabaseFile(path);
+    if (!status.Ok()) return Report(status, IID_IDBDataSourceAdmin);
+    // A created data source is an initialised one, open on its new file.
+    hr = Initialize();
+    if (hr != S_OK || !ppDBSession) return hr;
+    return CreateSession(outer, riid, ppDBSession);
+}
+
+HRESULT DataSource::DestroyDataSource() {
+    return Report(Status::Error(DB_E_NOTSUPPORTED, u"The provider does not delete database files: delete the file "
+                                                   u"itself when no connection uses it."),
+                  IID_IDBDataSourceAdmin);
+}
+
+HRESULT DataSource::GetCreationProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcInfoSets,
+                                          DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
+    return GetPropertyInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer);
+}
+
+HRESULT DataSource::ModifyDataSource(ULONG, DBPROPSET[]) {
+    return Report(Status::Error(DB_E_NOTSUPPORTED, u"A database file's properties cannot be changed."),
+                  IID_IDBDataSourceAdmin);
+}
+
 HRESULT DataSource::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 
 }  // namespace orv::engine

@@ -59,7 +59,8 @@ enum EngineInitProperty : DBPROPID {
 
 HRESULT CreateDataSource(IUnknown* outer, REFIID riid, void** ppv);
 
-class DataSource final : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession, ISupportErrorInfo> {
+class DataSource final
+    : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession, IDBDataSourceAdmin, ISupportErrorInfo> {
 public:
     DataSource();
     ~DataSource() override;
@@ -76,6 +77,14 @@ public:
     HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
     // IDBCreateSession
     HRESULT STDMETHODCALLTYPE CreateSession(IUnknown* pUnkOuter, REFIID riid, IUnknown** ppDBSession) override;
+    // IDBDataSourceAdmin: a new, empty database file at the DBPROP_INIT_DATASOURCE path
+    HRESULT STDMETHODCALLTYPE CreateDataSource(ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown* pUnkOuter,
+                                               REFIID riid, IUnknown** ppDBSession) override;
+    HRESULT STDMETHODCALLTYPE DestroyDataSource() override;
+    HRESULT STDMETHODCALLTYPE GetCreationProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
+                                                    ULONG* pcPropertyInfoSets, DBPROPINFOSET** prgPropertyInfoSets,
+                                                    OLECHAR** ppDescBuffer) override;
+    HRESULT STDMETHODCALLTYPE ModifyDataSource(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 

@@ -1,5 +1,6 @@
 // Enters the engine's classes in the class registry when the library is loaded: the
-// provider under its provider names, the service components and the conversion library.
+// provider under its provider names, the service components, the conversion library and
+// the compaction engine.
 // A host needs nothing else to open a file.
 #include "engine/provider.h"
 
@@ -7,6 +8,7 @@ namespace orv::engine {
 
 HRESULT CreateDataInitialize(IUnknown* outer, REFIID riid, void** ppv);
 HRESULT CreateDataConvert(IUnknown* outer, REFIID riid, void** ppv);
+HRESULT CreateCompactionEngine(IUnknown* outer, REFIID riid, void** ppv);
 
 namespace {
 
@@ -18,6 +20,7 @@ struct Registration {
         platform::RegisterProgId(u"Microsoft.Jet.OLEDB.4.0", CLSID_OrvEngine);
         platform::RegisterClass(CLSID_MSDAINITIALIZE, nullptr, CreateDataInitialize);
         platform::RegisterClass(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, CreateDataConvert);
+        platform::RegisterClass(CLSID_DBEngine, nullptr, CreateCompactionEngine);
     }
 };
 

@@ -45,6 +45,17 @@ public:
     bool Commit();
     bool Rollback();
 
+    // Creates an empty database file at `path` with the provider and properties `init`
+    // names (its data source is ignored); an existing file is never overwritten. The
+    // provider's error text goes to `error`, or is discarded by the second form.
+    static HRESULT CreateMdbFile(const CComBSTR& init, const CComBSTR& path, OrvOleDbErrorInfo& error);
+    static HRESULT CreateMdbFile(const CComBSTR& init, const CComBSTR& path);
+    // Compacts the connection's database file in place: a compacted copy is written beside
+    // it (the path up to its last "." followed by "_TMP_.mdb") and moved over the file. The
+    // connection is closed afterwards, whatever the outcome; reopen it with GetInit().
+    // Throws COleException(E_INVALIDARG) when the connection was never opened.
+    HRESULT CompactMdb();
+
 private:
     OrvOleDbConnection(const OrvOleDbConnection&);
     OrvOleDbConnection& operator=(const OrvOleDbConnection&);

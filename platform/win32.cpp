@@ -1,6 +1,13 @@
 // Win32 stand-ins: locale identifiers, GUID text, critical sections.
 #include "platform/win32.h"
 
+#include "platform/utf.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -158,3 +165,76 @@ void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
 void EnterCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex->lock(); }
 void LeaveCriticalSection(LPCRITICAL_SECTION cs) { cs->mutex->unlock(); }
 BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) { return cs->mutex->try_lock() ? TRUE : FALSE; }
+
+// ---- Files -------------------------------------------------------------------------------
+
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+DWORD WindowsError(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_INVALID_PARAMETER;
+    }
+}
+
+BOOL Fail() {
+    t_lastError = WindowsError(errno);
+    return FALSE;
+}
+
+std::string Narrow(LPCWSTR path) { return path ? orv::platform::Utf16ToUtf8(path) : std::string(); }
+
+void SyncFile(const std::string& path, bool folder) {
+    int fd = ::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD code) { t_lastError = code; }
+
+BOOL PathFileExistsW(LPCWSTR path) {
+    struct stat info;
+    return path && ::stat(Narrow(path).c_str(), &info) == 0 ? TRUE : FALSE;
+}
+
+BOOL DeleteFileW(LPCWSTR path) {
+    if (!path) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    return ::unlink(Narrow(path).c_str()) == 0 ? TRUE : Fail();
+}
+
+BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
+    if (!existing || !destination) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const std::string from = Narrow(existing), to = Narrow(destination);
+    if (flags & MOVEFILE_WRITE_THROUGH) SyncFile(from, false);
+    if (flags & MOVEFILE_REPLACE_EXISTING) {
+        if (::rename(from.c_str(), to.c_str()) != 0) return Fail();
+    } else {
+        // Without replacing: link the new name (which fails if it exists), then drop the old.
+        if (::link(from.c_str(), to.c_str()) != 0) return Fail();
+        ::unlink(from.c_str());
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        std::size_t slash = to.find_last_of('/');
+        SyncFile(slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash)), true);
+    }
+    return TRUE;
+}

@@ -23,6 +23,25 @@ ORV_API int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 ORV_API HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 }
 
+// ---- Files -------------------------------------------------------------------------------
+// Paths are UTF-16 and converted to UTF-8 for the file system. Failures leave an error
+// code for GetLastError (the Windows code that matches the errno).
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+
+extern "C" {
+ORV_API DWORD GetLastError();
+ORV_API void SetLastError(DWORD code);
+// True when a file or folder exists at the path.
+ORV_API BOOL PathFileExistsW(LPCWSTR path);
+ORV_API BOOL DeleteFileW(LPCWSTR path);
+// Renames a file; replaces an existing destination only with MOVEFILE_REPLACE_EXISTING. The
+// rename is atomic; with MOVEFILE_WRITE_THROUGH the file and its folder are synced first.
+ORV_API BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags);
+}
+
 struct CRITICAL_SECTION {
     std::recursive_mutex* mutex = nullptr;
 };

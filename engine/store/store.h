@@ -43,3 +43,14 @@ Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
 Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& store);
 
 }  // namespace orv::engine
+
+namespace orv::engine {
+
+// Creates an empty database file at `path`; an existing file is never touched.
+Status CreateDatabaseFile(const std::u16string& path);
+
+// Writes a compacted copy of the database file `source` to `destination`, which must not
+// exist; the source is only read.
+Status CompactDatabaseFile(const std::u16string& source, const std::u16string& destination);
+
+}  // namespace orv::engine

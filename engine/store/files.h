@@ -1,0 +1,27 @@
+// Whole-file operations of the engine: making a new file appear atomically beside where
+// it belongs, and the checks that say why a path cannot take one. A file is written under
+// a temporary name in the destination's folder, synced, then linked to its final name,
+// which fails rather than replace a file that exists; so a new file is either complete
+// or absent, and nothing that was there is ever overwritten.
+//
+// Functions only; any thread.
+#pragma once
+
+#include <string>
+
+#include "engine/error.h"
+
+namespace orv::engine {
+
+// Why `path` cannot take a new file: it exists, its folder is missing or not writable.
+// Success when it can. `what` names the file in messages ("database file").
+Status CheckNewFilePath(const std::u16string& path, const char16_t* what);
+
+// A new, empty, unique temporary path in the folder of `path` (the file is created empty).
+Status MakeTemporaryBeside(const std::string& path, std::string& temporary);
+
+// Syncs `temporary`, links it to `path` (never replacing an existing file), removes the
+// temporary name and syncs the folder. On failure the temporary file is removed.
+Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what);
+
+}  // namespace orv::engine

@@ -1,0 +1,138 @@
+// Database files made and compacted through a connection: the file appears whole or not at
+// all, nothing existing is overwritten, and a failed compaction leaves the source as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "OrvOleDb.h"
+#include "support/engine_session.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+long FileSize(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+}
+
+class DatabaseFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+
+    CComBSTR Init(const std::string& name) const { return CComBSTR(InitFor(m_dir.WPath(name)).c_str()); }
+    CComBSTR CreationInit() const {
+        CComBSTR init;
+        OrvOleDbHelper::FormatConnectString(init, u"ignored.mdb", nullptr, nullptr, ProviderName, MdbEngineType, nullptr);
+        return init;
+    }
+    // Fills `name` with 20,000 rows and deletes all but every hundredth.
+    void MakeMostlyEmpty(const std::string& name) {
+        MakeDatabase(m_dir.Path(name),
+                     "CREATE TABLE t(id INTEGER PRIMARY KEY, note TEXT);"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)"
+                     "INSERT INTO t SELECT i, printf('%.200c', 'x') FROM n;"
+                     "DELETE FROM t WHERE id % 100 != 0;");
+    }
+    LONG Count(OrvOleDbConnection& c) {
+        OrvOleDbCommand command;
+        command.SetConnection(&c);
+        command.SetCommandText(CString(u"SELECT COUNT(*), SUM(length(note)) FROM t"));
+        if (command.Execute() != OrvOleDbCommand::dbTrue || command.FetchNext() != OrvOleDbCommand::dbTrue) return -1;
+        EXPECT_EQ(command.FieldAsLong(2), command.FieldAsLong(1) * 200);
+        return command.FieldAsLong(1);
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(DatabaseFileTest, CreatesAnEmptyDatabaseThatOpens) {
+    OrvOleDbErrorInfo error;
+    CComBSTR path(m_dir.WPath("new.mdb").c_str());
+    ASSERT_EQ(OrvOleDbConnection::CreateMdbFile(CreationInit(), path, error), S_OK) << Utf8(error.GetErrorText());
+    EXPECT_EQ(ReadFile(m_dir.Path("new.mdb")).substr(0, 15), "SQLite format 3");
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init("new.mdb"), false), S_OK);
+    EXPECT_FALSE(c.IsReadOnly());
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))  // no temporary left
+        EXPECT_EQ(entry.path().filename(), "new.mdb");
+}
+
+TEST_F(DatabaseFileTest, NeverOverwritesAnExistingFile) {
+    WriteFile(m_dir.Path("mine.mdb"), "precious");
+    OrvOleDbErrorInfo error;
+    HRESULT hr = OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("mine.mdb").c_str()), error);
+    EXPECT_EQ(hr, DB_E_DUPLICATEDATASOURCE);
+    EXPECT_NE(error.GetErrorText().Find(u"never overwritten"), -1) << Utf8(error.GetErrorText());
+    EXPECT_EQ(ReadFile(m_dir.Path("mine.mdb")), "precious");
+    EXPECT_NE(OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("mine.mdb").c_str())), S_OK);
+}
+
+TEST_F(DatabaseFileTest, AMissingFolderIsNamed) {
+    OrvOleDbErrorInfo error;
+    EXPECT_EQ(OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("no/such/new.mdb").c_str()), error),
+              E_FAIL);
+    EXPECT_NE(error.GetErrorText().Find(u"does not exist"), -1) << Utf8(error.GetErrorText());
+    EXPECT_FALSE(Exists(m_dir.Path("no")));
+}
+
+TEST_F(DatabaseFileTest, CompactionShrinksTheFileKeepsEveryRowAndClosesTheConnection) {
+    MakeMostlyEmpty("plant.mdb");
+    WriteFile(m_dir.Path("plant_TMP_.mdb"), "stale copy of an earlier run");
+    const long before = FileSize(m_dir.Path("plant.mdb"));
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_LT(FileSize(m_dir.Path("plant.mdb")) * 10, before);
+    EXPECT_FALSE(Exists(m_dir.Path("plant_TMP_.mdb")));
+    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    EXPECT_EQ(Count(c), 200);
+}
+
+TEST_F(DatabaseFileTest, AClosedConnectionIsReopenedReadOnlyToCompact) {
+    MakeMostlyEmpty("plant.mdb");
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    c.Close();
+    ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_EQ(std::u16string(c.GetInit().m_str).find(u"Mode=Read"), std::u16string::npos);  // its string is kept
+    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    EXPECT_EQ(Count(c), 200);
+}
+
+TEST_F(DatabaseFileTest, AFailedCompactionLeavesTheSourceByteForByte) {
+    MakeMostlyEmpty("plant.mdb");
+    const std::string before = ReadFile(m_dir.Path("plant.mdb"));
+    std::filesystem::create_directory(m_dir.Path("plant_TMP_.mdb"));  // the copy cannot be written there
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    EXPECT_NE(c.CompactMdb(), S_OK);
+    EXPECT_NE(c.GetErrorText().Find(u"plant_TMP_.mdb"), -1) << Utf8(c.GetErrorText());
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(ReadFile(m_dir.Path("plant.mdb")), before);
+}
+
+TEST_F(DatabaseFileTest, APathWithoutADotCompactsBesideItself) {
+    MakeMostlyEmpty("plant");
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(Init("plant"), false), S_OK);
+    ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
+    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    EXPECT_EQ(Count(c), 200);
+    EXPECT_FALSE(Exists(m_dir.Path("plant_TMP_.mdb")));
+}
+
+TEST_F(DatabaseFileTest, ANeverOpenedConnectionCannotBeCompacted) {
+    OrvOleDbConnection c;
+    try {
+        c.CompactMdb();
+        ADD_FAILURE() << "expected an exception";
+    } catch (const COleException& e) {
+        EXPECT_EQ(e.m_sc, E_INVALIDARG);
+    }
+}
+
+}  // namespace
