@@ -18,8 +18,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The SQL shell, on the bundled sample database unless ARGS names a file: make run ARGS='...'
 run: build
-	@$(BUILD)/examples/example_query
+	@$(BUILD)/tools/orvsql/orvsql $(ARGS)
 
 test: build
 	@ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure

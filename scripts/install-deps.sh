@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev libzip-dev libexpat1-dev libfreexl-dev
+  libedit-dev
   libgtest-dev libbenchmark-dev
   clang
 )
