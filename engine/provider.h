@@ -103,7 +103,7 @@ private:
 };
 
 class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, ISessionProperties, IDBCreateCommand,
-                                                 ITransactionLocal, ISupportErrorInfo> {
+                                                 ITransactionLocal, IDBSchemaRowset, ITableCreation, ISupportErrorInfo> {
 public:
     Session(DataSource* source, sqlite3* db);
     ~Session() override;
@@ -126,6 +126,24 @@ public:
     HRESULT STDMETHODCALLTYPE GetOptionsObject(ITransactionOptions** ppOptions) override;
     HRESULT STDMETHODCALLTYPE StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions* pOtherOptions,
                                                ULONG* pulTransactionLevel) override;
+    // IDBSchemaRowset (engine/schema.cpp): TABLES, COLUMNS and INDEXES of the database file.
+    HRESULT STDMETHODCALLTYPE GetRowset(IUnknown* pUnkOuter, REFGUID rguidSchema, ULONG cRestrictions,
+                                        const VARIANT rgRestrictions[], REFIID riid, ULONG cPropertySets,
+                                        DBPROPSET rgPropertySets[], IUnknown** ppRowset) override;
+    HRESULT STDMETHODCALLTYPE GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) override;
+    // ITableDefinition: tables are made and changed with SQL; these refuse.
+    HRESULT STDMETHODCALLTYPE CreateTable(IUnknown* pUnkOuter, DBID* pTableID, DBORDINAL cColumnDescs,
+                                          const DBCOLUMNDESC rgColumnDescs[], REFIID riid, ULONG cPropertySets,
+                                          DBPROPSET rgPropertySets[], DBID** ppTableID, IUnknown** ppRowset) override;
+    HRESULT STDMETHODCALLTYPE DropTable(DBID* pTableID) override;
+    HRESULT STDMETHODCALLTYPE AddColumn(DBID* pTableID, DBCOLUMNDESC* pColumnDesc, DBID** ppColumnID) override;
+    HRESULT STDMETHODCALLTYPE DropColumn(DBID* pTableID, DBID* pColumnID) override;
+    // ITableCreation: the column descriptions of a table, with auto-increment seed and step.
+    HRESULT STDMETHODCALLTYPE GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs,
+                                                 DBCOLUMNDESC* prgColumnDescs[], ULONG* pcPropertySets,
+                                                 DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
+                                                 DBCONSTRAINTDESC* prgConstraintDescs[],
+                                                 OLECHAR** ppwszStringBuffer) override;
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 

@@ -79,13 +79,15 @@ Rowset::~Rowset() {
     m_session->Release();
 }
 
-Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out) {
+Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out,
+                      std::vector<ColumnType> forcedTypes) {
     *out = nullptr;
     auto* rowset = new (std::nothrow) Rowset(session, command, statement);
     if (!rowset) {
         sqlite3_finalize(statement);
         return Status::Error(E_OUTOFMEMORY, u"Out of memory.");
     }
+    rowset->m_forcedTypes = std::move(forcedTypes);
     Status status = rowset->Describe();
     if (!status.Ok()) {
         rowset->Release();
@@ -105,6 +107,7 @@ Status Rowset::Describe() {
         column.name = platform::Utf8ToUtf16(name ? name : "");
         const char* declared = sqlite3_column_decltype(m_statement, i);
         column.type = MapDeclaredType(declared ? declared : "");
+        if (static_cast<std::size_t>(i) < m_forcedTypes.size()) column.type = m_forcedTypes[static_cast<std::size_t>(i)];
 
         const char* table = sqlite3_column_table_name(m_statement, i);
         const char* origin = sqlite3_column_origin_name(m_statement, i);
@@ -128,6 +131,7 @@ Status Rowset::Describe() {
 }
 
 void Rowset::FitTypeToSample(std::size_t c) {
+    if (c < m_forcedTypes.size()) return;
     ColumnType& type = m_columns[c].type;
     if (!type.known) {
         TypeInference inference;

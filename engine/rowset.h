@@ -35,8 +35,11 @@ struct RowsetColumn {
 class Rowset final
     : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IConvertType, ISupportErrorInfo> {
 public:
-    // Takes ownership of `statement`, which has been prepared and not yet stepped.
-    static Status Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out);
+    // Takes ownership of `statement`, which has been prepared and not yet stepped. The first
+    // columns take the types in `forcedTypes` instead of those declared or inferred (schema
+    // rowsets, whose columns have standard OLE DB types that no SQL declaration names).
+    static Status Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out,
+                         std::vector<ColumnType> forcedTypes = {});
     ~Rowset() override;
 
     // IRowset
@@ -106,6 +109,7 @@ private:
     CComPtr<IUnknown> m_command;  // the command that made this rowset, for GetSpecification
     sqlite3_stmt* m_statement;   // owned
     std::vector<RowsetColumn> m_columns;
+    std::vector<ColumnType> m_forcedTypes;
 
     // Cursor over the statement: rows [m_windowStart, m_stepped) are in m_window.
     std::deque<Row*> m_window;

@@ -12,3 +12,4 @@
 #include "OrvOleDbCommand.h"
 #include "OrvOleDbDDLCommand.h"
 #include "OrvOleDbRecordset.h"
+#include "OrvOleDbCatalogs.h"
