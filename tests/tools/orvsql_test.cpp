@@ -425,11 +425,12 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
     MakeDatabase(m_db, "CREATE INDEX parts_by_name ON parts (name)");
     Result r = Run({"--csv", m_db, ".tables", ".schema parts", ".indexes parts"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("name\r\nparts\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("id,I4,INTEGER,no,yes\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("price,CY,CURRENCY,no,no\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("drawing,BYTES (long),LONGBINARY,no,no\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("parts_by_name"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("name,type\r\nparts,TABLE\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("id,I4,4,no,,\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("price,CY,19,yes,,\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("drawing,BYTES,1073741823,yes,,\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("parts_by_name,name\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("PrimaryKey,id\r\n"), std::string::npos) << r.out;
 
     r = Run({"--csv", m_db}, ".begin\nDELETE FROM parts;\n.rollback\n.begin\nDELETE FROM parts WHERE id = 1;\n"
                              ".commit\nSELECT COUNT(*) AS n FROM parts;\n");
@@ -445,7 +446,7 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
 TEST_F(OrvsqlTest, WithoutAFileTheSampleOpensAsATemporaryCopy) {
     Result r = Run({"--csv", ".tables"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name\r\norder_lines\r\norders\r\nparts\r\nsuppliers\r\n");
+    EXPECT_EQ(r.out, "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
 
     r = Run({"--csv", "DELETE FROM order_lines", "SELECT COUNT(*) AS n FROM order_lines"});
     ASSERT_EQ(r.status, 0) << r.err;

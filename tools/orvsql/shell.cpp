@@ -104,9 +104,9 @@ const char* kHelpCommands =
     ".help              this list\n"
     ".open FILE         close the open file and open FILE\n"
     ".tables            list the tables\n"
-    ".schema TABLE      the columns of TABLE: name, OLE DB type, declared type, NOT NULL,\n"
-    "                   part of the primary key\n"
-    ".indexes TABLE     the indexes of TABLE\n"
+    ".schema TABLE      the columns of TABLE: name, OLE DB type, size, nullability,\n"
+    "                   default, identity with its seed and step\n"
+    ".indexes TABLE     the indexes of TABLE, one row per indexed column\n"
     ".create FILE       create an empty database file (never over an existing one) and\n"
     "                   open it\n"
     ".compact           compact the open database file in place\n"
@@ -436,52 +436,65 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
 }
 
 int Shell::ListTables() {
-    // The library has no catalog classes yet; the engine's own table list stands in.
-    return RunSql("SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' "
-                  "ESCAPE '\\' ORDER BY name");
-}
-
-int Shell::ShowSchema(const std::string& table) {
-    // The result columns of an empty query give names and OLE DB types.
-    if (!Execute("SELECT * FROM " + SqlName(table) + " WHERE 1=0")) return kSqlError;
-    std::vector<std::string> names, types;
-    for (unsigned __int64 c = 1; c <= m_command.GetColumnCount(); ++c) {
-        names.push_back(Utf8(m_command.GetColumnName(c)));
-        types.push_back(TypeName(m_command.GetRawType(c)));
-    }
-    m_command.Close();
-    // Declared types, NOT NULL and key positions from the engine, when it tells them.
-    std::vector<std::vector<std::string>> declared;
-    if (Execute("PRAGMA table_info(" + SqlName(table) + ")")) {
-        const unsigned __int64 nameCol = m_command.GetColumnIndex(CString(u"name"));
-        const unsigned __int64 typeCol = m_command.GetColumnIndex(CString(u"type"));
-        const unsigned __int64 notNullCol = m_command.GetColumnIndex(CString(u"notnull"));
-        const unsigned __int64 keyCol = m_command.GetColumnIndex(CString(u"pk"));
-        while (m_command.FetchNext() == OrvOleDbCommand::dbTrue)
-            declared.push_back({Utf8(m_command.FieldAsString(nameCol)), Utf8(m_command.FieldAsString(typeCol)),
-                                m_command.FieldAsLong(notNullCol) ? "yes" : "no",
-                                m_command.FieldAsLong(keyCol) ? "yes" : "no"});
-        m_command.Close();
-    }
     auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
-    writer->Begin({"column", "type", "declared", "not null", "key"});
-    for (size_t i = 0; i < names.size(); ++i) {
-        // What the engine did not tell stays NULL.
-        std::vector<Cell> row{Cell{Cell::Text, names[i]}, Cell{Cell::Text, types[i]}, Cell{Cell::Null, ""},
-                              Cell{Cell::Null, ""}, Cell{Cell::Null, ""}};
-        for (const auto& d : declared) {
-            if (d[0] != names[i]) continue;
-            for (size_t k = 1; k < 4; ++k) row[k + 1] = Cell{Cell::Text, d[k]};
+    writer->Begin({"name", "type"});
+    for (const char16_t* type : {u"TABLE", u"VIEW"}) {
+        OrvOleDbTables tables;
+        if (!tables.Open(m_connection, nullptr, nullptr, nullptr, type))
+            return Fail(kSqlError, "cannot list the tables:\n" + Utf8(tables.GetErrorText()));
+        while (tables.FetchNext()) {
+            CString name;
+            tables.GetName(name);
+            writer->Row({Cell{Cell::Text, Utf8(name)}, Cell{Cell::Text, Utf8(CString(type))}});
         }
-        writer->Row(row);
     }
     writer->End();
     return kSuccess;
 }
 
+int Shell::ShowSchema(const std::string& table) {
+    OrvOleDbColumns columns;
+    const std::u16string name = Utf16(table);
+    if (!columns.Open(m_connection, nullptr, nullptr, name.c_str(), nullptr, true) && !columns.HasErrorInfo())
+        return Fail(kSqlError, "cannot read the columns of " + table);
+    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    writer->Begin({"column", "type", "size", "nullable", "default", "identity"});
+    bool any = false;
+    while (columns.FetchNext()) {
+        any = true;
+        CString column, value;
+        columns.GetName(column);
+        const bool hasDefault = columns.HasDefault() && columns.GetDefault(value);
+        const unsigned size = columns.Precision();
+        std::string identity;
+        if (columns.IsIdentity())
+            identity = "seed " + std::to_string(columns.Seed()) + ", step " + std::to_string(columns.Increment());
+        writer->Row({Cell{Cell::Text, Utf8(column)}, Cell{Cell::Text, TypeName(columns.DataType())},
+                     size ? Cell{Cell::Text, std::to_string(size)} : Cell{Cell::Null, ""},
+                     Cell{Cell::Text, columns.IsNullable() ? "yes" : "no"},
+                     hasDefault ? Cell{Cell::Text, Utf8(value)} : Cell{Cell::Null, ""},
+                     identity.empty() ? Cell{Cell::Null, ""} : Cell{Cell::Text, identity}});
+    }
+    writer->End();
+    if (!any) return Fail(kSqlError, "no table or view named " + table);
+    return kSuccess;
+}
+
 int Shell::ListIndexes(const std::string& table) {
-    return RunSql("SELECT name AS \"index\", sql AS definition FROM sqlite_master WHERE type = 'index' AND tbl_name = " +
-                  SqlLiteral(table) + " COLLATE NOCASE ORDER BY name");
+    OrvOleDbIndexes indexes;
+    const std::u16string name = Utf16(table);
+    if (!indexes.Open(m_connection, nullptr, nullptr, name.c_str(), nullptr))
+        return Fail(kSqlError, "cannot list the indexes of " + table + ":\n" + Utf8(indexes.GetErrorText()));
+    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    writer->Begin({"index", "column"});
+    while (indexes.FetchNext()) {
+        CString index, column;
+        indexes.GetName(index);
+        indexes.GetColumnName(column);
+        writer->Row({Cell{Cell::Text, Utf8(index)}, Cell{Cell::Text, Utf8(column)}});
+    }
+    writer->End();
+    return kSuccess;
 }
 
 int Shell::Transaction(const std::string& what) {
