@@ -5,6 +5,7 @@
 
 #include "engine/provider.h"
 #include "engine/rowset.h"
+#include "engine/sql/ddl.h"
 #include "platform/format.h"
 #include "platform/utf.h"
 
@@ -169,7 +170,10 @@ HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 Status Command::Compile(sqlite3_stmt** statement) {
     *statement = nullptr;
     if (!m_hasText) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
-    std::string sql = platform::Utf16ToUtf8(m_text);
+    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text));
+    if (rewritten.error)
+        return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
+    std::string sql = std::move(rewritten.sql);
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
     if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);

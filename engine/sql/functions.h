@@ -8,8 +8,10 @@
 
 namespace orv::engine {
 
-// Date(), Now() and Time(): the current local date, date and time, and time, as the ISO
-// text the engine stores dates in.
+// The Windows engine's functions (Date, Now, Year, DateAdd, IIf, Nz, Left, Mid, InStr, CLng,
+// Format, ...; docs/sql.md lists them) and orv_concat, the '&' operator. Dates are read from
+// the engine's ISO text, other date text and OLE date numbers, and returned as ISO text; most
+// functions return NULL for a NULL argument, as on Windows.
 void RegisterFunctions(sqlite3* db);
 
 }  // namespace orv::engine

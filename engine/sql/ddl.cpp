@@ -1,0 +1,217 @@
+#include "engine/sql/ddl.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace orv::engine {
+namespace {
+
+std::string Quote(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+std::string Literal(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+bool Exec(sqlite3* db, const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+struct Pending {
+    std::string table, sql;
+};
+
+bool HasTable(sqlite3* db, const char* name) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(st, 1, name, -1, SQLITE_STATIC);
+    bool found = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    return found;
+}
+
+// Tables whose definition carries an auto-increment column written by the rewrite.
+std::vector<Pending> TablesWithCounters(sqlite3* db) {
+    std::vector<Pending> out;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND sql LIKE '%\"orv_counter_%'",
+                           -1, &st, nullptr) != SQLITE_OK)
+        return out;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const char* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        if (name && sql) out.push_back({name, sql});
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+// The rows orv_identity holds.
+std::vector<IdentityColumn> Recorded(sqlite3* db) {
+    std::vector<IdentityColumn> out;
+    if (!HasTable(db, "orv_identity")) return out;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT table_name, column_name, seed, step FROM orv_identity", -1, &st, nullptr) != SQLITE_OK)
+        return out;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const char* table = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        const char* column = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        out.push_back({table ? table : "", column ? column : "", sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3)});
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+bool SameColumn(const IdentityColumn& a, const IdentityColumn& b) {
+    return a.table == b.table && a.column == b.column && a.seed == b.seed && a.step == b.step;
+}
+
+// The seed and step of each column from the definition: "orv_counter_<seed>_<step>", 'm' for minus.
+std::vector<IdentityColumn> ColumnsOf(const Pending& p) {
+    std::vector<IdentityColumn> out;
+    const std::string marker = "\"orv_counter_";
+    for (std::size_t at = p.sql.find(marker); at != std::string::npos; at = p.sql.find(marker, at + 1)) {
+        std::size_t end = p.sql.find('"', at + 1);
+        if (end == std::string::npos) break;
+        std::string seedStep = p.sql.substr(at + marker.size(), end - at - marker.size());
+        std::size_t us = seedStep.find('_');
+        if (us == std::string::npos) continue;
+        auto number = [](std::string s) {
+            bool negative = !s.empty() && s[0] == 'm';
+            if (negative) s.erase(0, 1);
+            long long v = std::atoll(s.c_str());
+            return negative ? -v : v;
+        };
+        IdentityColumn c{p.table, "", number(seedStep.substr(0, us)), number(seedStep.substr(us + 1))};
+        // The column name: the token before "INTEGER CONSTRAINT" as the rewrite wrote it.
+        std::size_t integer = p.sql.rfind("INTEGER", at);
+        if (integer == std::string::npos || integer == 0) continue;
+        std::size_t e = p.sql.find_last_not_of(" \t\r\n", integer - 1);
+        if (e == std::string::npos) continue;
+        std::size_t b;
+        char last = p.sql[e];
+        if (last == '"' || last == ']' || last == '`') {
+            char open = last == ']' ? '[' : last;
+            b = p.sql.rfind(open, e - 1);
+            if (b == std::string::npos) continue;
+            c.column = p.sql.substr(b + 1, e - b - 1);
+        } else {
+            b = e;
+            while (b > 0 && (std::isalnum((unsigned char)p.sql[b - 1]) || p.sql[b - 1] == '_' || (unsigned char)p.sql[b - 1] >= 0x80)) --b;
+            c.column = p.sql.substr(b, e - b + 1);
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool SyncIdentities(sqlite3* db) {
+    // What the table definitions say against what orv_identity records: rows are added for
+    // new tables and columns and removed for dropped or renamed ones.
+    std::vector<IdentityColumn> wanted;
+    for (const Pending& p : TablesWithCounters(db))
+        for (const IdentityColumn& c : ColumnsOf(p)) wanted.push_back(c);
+    std::vector<IdentityColumn> recorded = Recorded(db);
+    std::vector<IdentityColumn> added, removed;
+    for (const IdentityColumn& c : wanted) {
+        bool known = false;
+        for (const IdentityColumn& r : recorded) known = known || SameColumn(c, r);
+        if (!known) added.push_back(c);
+    }
+    for (const IdentityColumn& r : recorded) {
+        bool kept = false;
+        for (const IdentityColumn& c : wanted) kept = kept || SameColumn(c, r);
+        if (!kept) removed.push_back(r);
+    }
+    if (added.empty() && removed.empty()) return true;
+    if (sqlite3_db_readonly(db, "main") == 1) return false;
+    if (!Exec(db, "SAVEPOINT orv_identity_sync")) return false;
+    bool ok = Exec(db,
+                   "CREATE TABLE IF NOT EXISTS orv_identity(table_name TEXT, column_name TEXT, seed INTEGER, "
+                   "step INTEGER, PRIMARY KEY(table_name, column_name))");
+    for (const IdentityColumn& r : removed)
+        if (ok)
+            ok = Exec(db, "DELETE FROM orv_identity WHERE table_name = " + Literal(r.table) +
+                              " AND column_name = " + Literal(r.column));
+    for (const IdentityColumn& c : added) {
+        if (!ok) break;
+        std::string t = Quote(c.table), col = Quote(c.column);
+        ok = Exec(db, "INSERT OR REPLACE INTO orv_identity VALUES(" + Literal(c.table) + ", " + Literal(c.column) + ", " +
+                          std::to_string(c.seed) + ", " + std::to_string(c.step) + ")");
+        // The first value: AUTOINCREMENT hands out one more than sqlite_sequence holds.
+        if (ok)
+            ok = Exec(db, "INSERT INTO sqlite_sequence(name, seq) SELECT " + Literal(c.table) + ", " +
+                              std::to_string(c.seed - 1) + " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " +
+                              Literal(c.table) + ") AND NOT EXISTS (SELECT 1 FROM " + t + ")");
+        if (ok && c.step != 1) {
+            // SQLite generates one more than the highest value; the trigger moves such a
+            // value up to the next one on seed + k * step. An explicit value off that grid
+            // stays as written unless it is exactly one above the highest value.
+            std::string seed = std::to_string(c.seed), step = std::to_string(c.step);
+            std::string trigger = Quote("orv_step_" + c.table + "_" + c.column);
+            ok = Exec(db, "DROP TRIGGER IF EXISTS " + trigger) &&
+                 Exec(db, "CREATE TRIGGER " + trigger + " AFTER INSERT ON " + t + " WHEN ((NEW." + col + " - " + seed +
+                              ") % " + step + ") <> 0 AND (NEW." + col + " - 1 = (SELECT max(" + col + ") FROM " + t +
+                              " WHERE " + col + " < NEW." + col + ") OR NEW." + col +
+                              " - 1 = (SELECT seq FROM sqlite_sequence WHERE name = " + Literal(c.table) +
+                              ")) BEGIN UPDATE " + t + " SET " + col + " = " + seed + " + ((NEW." + col + " - " + seed +
+                              " + " + step + " - 1) / " + step + ") * " + step + " WHERE " + col + " = NEW." + col +
+                              "; END");
+        }
+    }
+    if (ok) return Exec(db, "RELEASE orv_identity_sync");
+    Exec(db, "ROLLBACK TO orv_identity_sync");
+    Exec(db, "RELEASE orv_identity_sync");
+    return false;
+}
+
+namespace {
+
+// The schema version of a connection's database; any DDL changes it.
+long long SchemaVersion(sqlite3* db) {
+    sqlite3_stmt* statement = nullptr;
+    long long version = -1;
+    if (sqlite3_prepare_v2(db, "PRAGMA schema_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return version;
+}
+
+// The last connection and schema this thread brought up to date: while neither changes,
+// the bookkeeping has nothing to do and costs one cheap pragma per command.
+struct LastSync {
+    sqlite3* db = nullptr;
+    std::string file;
+    long long version = -1;
+};
+
+}  // namespace
+
+RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8) {
+    thread_local LastSync last;
+    const long long version = SchemaVersion(db);
+    const char* file = sqlite3_db_filename(db, "main");
+    const std::string name = file ? file : "";
+    if (version < 0 || last.db != db || last.version != version || last.file != name) {
+        if (SyncIdentities(db)) last = LastSync{db, name, SchemaVersion(db)};
+        else last = LastSync{};
+    }
+    return RewriteSql(utf8);
+}
+
+}  // namespace orv::engine

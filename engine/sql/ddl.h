@@ -1,0 +1,26 @@
+// The dialect rewrite on a connection: the text rewrite, plus the bookkeeping that
+// auto-increment columns with a seed and a step need in the database itself.
+//
+// One connection at a time, on the thread that uses it.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string_view>
+
+#include "engine/sql/rewrite.h"
+
+namespace orv::engine {
+
+// Rewrites `utf8` (see RewriteSql) after bringing the auto-increment bookkeeping of `db` up
+// to date: every table created with COUNTER, AUTOINCREMENT or IDENTITY gets its row in
+// orv_identity(table_name, column_name, seed, step), its first value and, for a step other
+// than 1, the trigger that keeps generated values on seed + k * step. The bookkeeping joins
+// the connection's transaction, so a rolled-back CREATE TABLE leaves none behind.
+RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8);
+
+// Brings the bookkeeping up to date; false (with nothing changed) when the database is
+// read-only or the bookkeeping fails.
+bool SyncIdentities(sqlite3* db);
+
+}  // namespace orv::engine

@@ -1,0 +1,797 @@
+#include "engine/sql/rewrite.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/sql/datetime.h"
+
+namespace orv::engine {
+namespace {
+
+enum class Kind { Space, Comment, String, Word, Quoted, Number, Date, Hash, Punct, Variable };
+
+struct Token {
+    Kind kind;
+    std::string text;
+};
+
+bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
+
+bool Same(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper((unsigned char)x) == std::toupper((unsigned char)y); });
+}
+
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && Same(t.text, word); }
+
+// Words after which an expression starts: a value may follow them, not an operator.
+bool IsValueLead(std::string_view w) {
+    static const char* const words[] = {"SELECT", "WHERE", "AND", "OR", "NOT", "BETWEEN", "IN", "VALUES", "SET", "ON",
+                                        "WHEN", "THEN", "ELSE", "HAVING", "LIKE", "IS", "BY", "RETURN", "DEFAULT",
+                                        "DISTINCT", "ALL", "CASE", "MOD", "GLOB", "ESCAPE", "LIMIT", "OFFSET"};
+    for (const char* k : words)
+        if (Same(w, k)) return true;
+    return false;
+}
+
+// Words that end an operand of '&': clauses, logical and comparison words.
+bool IsClauseWord(std::string_view w) {
+    static const char* const words[] = {
+        "SELECT", "FROM", "WHERE", "AND", "OR", "NOT", "BETWEEN", "IN", "VALUES", "SET", "ON", "WHEN", "THEN", "ELSE",
+        "END", "HAVING", "LIKE", "IS", "BY", "GROUP", "ORDER", "AS", "ASC", "DESC", "UNION", "INTERSECT", "EXCEPT",
+        "ALL", "DISTINCT", "LIMIT", "OFFSET", "ESCAPE", "CASE", "INTO", "JOIN", "INNER", "LEFT", "RIGHT", "OUTER",
+        "CROSS", "GLOB", "TOP", "DEFAULT", "RETURNING", "COLLATE", "UPDATE", "INSERT", "DELETE"};
+    for (const char* k : words)
+        if (Same(w, k)) return true;
+    return false;
+}
+
+// SQLite's token rules, plus '#' as a token of its own (dates and name#ext are decided later).
+std::vector<Token> Tokenize(std::string_view s) {
+    std::vector<Token> out;
+    std::size_t i = 0, n = s.size();
+    auto take = [&](Kind k, std::size_t end) {
+        out.push_back({k, std::string(s.substr(i, end - i))});
+        i = end;
+    };
+    while (i < n) {
+        unsigned char c = s[i];
+        if (std::isspace(c)) {
+            std::size_t j = i;
+            while (j < n && std::isspace((unsigned char)s[j])) ++j;
+            take(Kind::Space, j);
+        } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+            std::size_t j = s.find('\n', i);
+            take(Kind::Comment, j == std::string_view::npos ? n : j);
+        } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+            std::size_t j = s.find("*/", i + 2);
+            take(Kind::Comment, j == std::string_view::npos ? n : j + 2);
+        } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+            char close = c == '[' ? ']' : static_cast<char>(c);
+            std::size_t j = i + 1;
+            while (j < n) {
+                if (s[j] == close) {
+                    if (close != ']' && j + 1 < n && s[j + 1] == close) {
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                ++j;
+            }
+            take(c == '\'' ? Kind::String : Kind::Quoted, std::min(j, n));
+        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit((unsigned char)s[i + 1]))) {
+            std::size_t j = i;
+            if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+                j += 2;
+                while (j < n && std::isxdigit((unsigned char)s[j])) ++j;
+            } else {
+                while (j < n && (std::isdigit((unsigned char)s[j]) || s[j] == '.')) ++j;
+                if (j < n && (s[j] == 'e' || s[j] == 'E')) {
+                    std::size_t k = j + 1;
+                    if (k < n && (s[k] == '+' || s[k] == '-')) ++k;
+                    if (k < n && std::isdigit((unsigned char)s[k])) {
+                        j = k;
+                        while (j < n && std::isdigit((unsigned char)s[j])) ++j;
+                    }
+                }
+            }
+            take(Kind::Number, j);
+        } else if (IsWordStart(c)) {
+            std::size_t j = i;
+            while (j < n && IsWordChar((unsigned char)s[j])) ++j;
+            take(Kind::Word, j);
+        } else if (c == '?' || ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
+            std::size_t j = i + 1;
+            while (j < n && (IsWordChar((unsigned char)s[j]) || (c == '?' && std::isdigit((unsigned char)s[j])))) ++j;
+            take(Kind::Variable, j);
+        } else if (c == '#') {
+            take(Kind::Hash, i + 1);
+        } else {
+            static const char* const two[] = {"<>", "<=", ">=", "!=", "==", "||", "<<", ">>", "->"};
+            std::size_t len = 1;
+            for (const char* t : two)
+                if (s.substr(i, 2) == t) len = 2;
+            take(Kind::Punct, i + len);
+        }
+    }
+    return out;
+}
+
+bool Significant(const Token& t) { return t.kind != Kind::Space && t.kind != Kind::Comment; }
+
+// Whether a value (rather than an operator) may stand after token `prev`.
+bool ValueMayFollow(const Token* prev) {
+    if (!prev) return true;
+    switch (prev->kind) {
+    case Kind::Punct: return prev->text != ")";
+    case Kind::Word: return IsValueLead(prev->text);
+    default: return false;
+    }
+}
+
+int MonthFromName(std::string_view name) {
+    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    if (name.size() < 3) return 0;
+    static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
+                                       "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+    for (int m = 0; m < 12; ++m)
+        if (Same(name, months[m]) || Same(name, full[m]) || (Same(name, "SEPT") && m == 8)) return m + 1;
+    return 0;
+}
+
+int TwoDigitYear(int y, std::size_t digits) {
+    if (digits > 2) return y;
+    return y < 30 ? 2000 + y : 1900 + y;  // the Windows window: 00-29 -> 20xx, 30-99 -> 19xx
+}
+
+// Rewrites the statement's tokens in place; returns an error sentence on a malformed literal.
+struct Rewriter {
+    std::vector<Token> t;
+    std::vector<IdentityColumn> identities;
+    std::optional<std::string> error;
+
+    const Token* PrevSignificant(std::size_t i) const {
+        while (i > 0) {
+            --i;
+            if (Significant(t[i])) return &t[i];
+        }
+        return nullptr;
+    }
+    std::size_t NextSignificant(std::size_t i) const {
+        for (++i; i < t.size(); ++i)
+            if (Significant(t[i])) return i;
+        return t.size();
+    }
+
+    // #date# literals and name#ext table names.
+    void Hashes() {
+        std::vector<Token> out;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (t[i].kind != Kind::Hash) {
+                out.push_back(t[i]);
+                continue;
+            }
+            // name#ext: a word, '#', a word, with nothing between them.
+            if (!out.empty() && out.back().kind == Kind::Word && i + 1 < t.size() && t[i + 1].kind == Kind::Word) {
+                Token name{Kind::Quoted, "\"" + out.back().text + "." + t[i + 1].text + "\""};
+                out.back() = name;
+                ++i;
+                continue;
+            }
+            const Token* prev = nullptr;
+            for (std::size_t k = out.size(); k > 0; --k)
+                if (Significant(out[k - 1])) {
+                    prev = &out[k - 1];
+                    break;
+                }
+            std::size_t close = i + 1;
+            while (close < t.size() && t[close].kind != Kind::Hash && t[close].kind != Kind::String &&
+                   t[close].kind != Kind::Quoted && t[close].kind != Kind::Comment &&
+                   (t[close].kind != Kind::Punct || t[close].text == "/" || t[close].text == "-" ||
+                    t[close].text == ":" || t[close].text == "," || t[close].text == "."))
+                ++close;
+            if (!ValueMayFollow(prev) || close >= t.size() || t[close].kind != Kind::Hash) {
+                out.push_back(t[i]);
+                continue;
+            }
+            std::string body;
+            for (std::size_t k = i + 1; k < close; ++k) body += t[k].text;
+            auto iso = ParseDateLiteral(body);
+            if (!iso) {
+                if (!error) error = "The date literal #" + body + "# is not a date: write it as #mm/dd/yyyy#, #yyyy-mm-dd# or #yyyy-mm-dd hh:mm:ss#.";
+                out.push_back(t[i]);
+                continue;
+            }
+            out.push_back({Kind::String, "'" + *iso + "'"});
+            i = close;
+        }
+        t = std::move(out);
+    }
+
+    // True, False, Yes and No as the Windows engine's -1 and 0; DISTINCTROW as DISTINCT; Mod as %.
+    void Words() {
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (t[i].kind != Kind::Word) continue;
+            const Token* prev = PrevSignificant(i);
+            bool valuePlace = ValueMayFollow(prev);
+            if (IsWord(t[i], "TRUE") || IsWord(t[i], "FALSE")) {
+                if (valuePlace || (prev && prev->kind == Kind::Punct)) t[i] = {Kind::Number, IsWord(t[i], "TRUE") ? "-1" : "0"};
+            } else if (IsWord(t[i], "YES") || IsWord(t[i], "NO")) {
+                // Only right after a comparison, a DEFAULT, or in a VALUES list: elsewhere a
+                // column may well be called No.
+                bool comparison = prev && prev->kind == Kind::Punct &&
+                                  (prev->text == "=" || prev->text == "<>" || prev->text == "!=" || prev->text == "==");
+                bool defaulted = prev && IsWord(*prev, "DEFAULT");
+                bool inValues = false;
+                if (prev && prev->kind == Kind::Punct && (prev->text == "," || prev->text == "(")) {
+                    int depth = 0;
+                    for (std::size_t k = i; k-- > 0;) {
+                        if (t[k].kind == Kind::Punct && t[k].text == ")") ++depth;
+                        if (t[k].kind == Kind::Punct && t[k].text == "(" && depth-- == 0) {
+                            const Token* before = PrevSignificant(k);
+                            inValues = before && (IsWord(*before, "VALUES") || (before->kind == Kind::Punct && before->text == ","));
+                            break;
+                        }
+                    }
+                }
+                if (comparison || defaulted || inValues) t[i] = {Kind::Number, IsWord(t[i], "YES") ? "-1" : "0"};
+            } else if ((IsWord(t[i], "ISNULL") || IsWord(t[i], "LEFT") || IsWord(t[i], "RIGHT")) &&
+                       NextSignificant(i) < t.size() && t[NextSignificant(i)].text == "(") {
+                // Keywords to SQLite (x ISNULL, LEFT JOIN); before '(' they are the functions.
+                t[i].text = "orv_" + t[i].text;
+            } else if (IsWord(t[i], "DISTINCTROW")) {
+                t[i].text = "DISTINCT";
+            } else if (IsWord(t[i], "MOD") && !valuePlace) {
+                t[i] = {Kind::Punct, "%"};
+            }
+        }
+    }
+
+    // LIKE 'pattern' with the Windows wildcards * and ? (and no % or _) takes % and _.
+    void Likes() {
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (!IsWord(t[i], "LIKE")) continue;
+            std::size_t p = NextSignificant(i);
+            if (p >= t.size()) continue;
+            if (t[p].kind == Kind::Quoted && t[p].text.size() >= 2 && t[p].text[0] == '"') {
+                // LIKE "A*": the Windows engine's text in double quotes; a pattern is text.
+                std::string inner = t[p].text.substr(1, t[p].text.size() - 2), text = "'";
+                for (std::size_t k = 0; k < inner.size(); ++k) {
+                    if (inner[k] == '"' && k + 1 < inner.size() && inner[k + 1] == '"') ++k;
+                    text += inner[k];
+                    if (inner[k] == '\'') text += '\'';
+                }
+                t[p] = {Kind::String, text + "'"};
+            }
+            if (t[p].kind != Kind::String) continue;
+            std::string& s = t[p].text;
+            if (s.find('%') != std::string::npos || s.find('_') != std::string::npos) continue;
+            std::replace(s.begin(), s.end(), '*', '%');
+            std::replace(s.begin(), s.end(), '?', '_');
+        }
+    }
+
+    // Whether token k is a boundary for an operand of '&'.
+    bool OperandBoundary(std::size_t k) const {
+        const Token& x = t[k];
+        if (x.kind == Kind::Word) {
+            if (!IsClauseWord(x.text)) return false;
+            std::size_t next = NextSignificant(k);
+            return !(next < t.size() && t[next].text == "(" && !IsWord(x, "IN") && !IsWord(x, "VALUES"));
+        }
+        if (x.kind != Kind::Punct) return false;
+        static const char* const stops[] = {",", ";", "=", "==", "<>", "!=", "<", ">", "<=", ">=", "&", "|"};
+        for (const char* s : stops)
+            if (x.text == s) return true;
+        return false;
+    }
+
+    // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
+    void Ampersands() {
+        for (;;) {
+            std::size_t amp = t.size();
+            for (std::size_t i = 0; i < t.size(); ++i)
+                if (t[i].kind == Kind::Punct && t[i].text == "&") {
+                    amp = i;
+                    break;
+                }
+            if (amp == t.size()) return;
+            // Left operand: back to a boundary at this depth.
+            std::size_t start = amp;
+            int depth = 0;
+            while (start > 0) {
+                std::size_t k = start - 1;
+                if (t[k].kind == Kind::Punct && t[k].text == ")") ++depth;
+                else if (t[k].kind == Kind::Punct && t[k].text == "(") {
+                    if (depth == 0) break;
+                    --depth;
+                } else if (IsWord(t[k], "END") || IsWord(t[k], "CASE")) {
+                    // CASE ... END is one operand.
+                    if (IsWord(t[k], "END")) ++depth;
+                    else if (depth == 0) break;
+                    else --depth;
+                } else if (depth == 0 && OperandBoundary(k)) break;
+                start = k;
+            }
+            // Operands to the right, separated by further '&' at this depth.
+            std::vector<std::pair<std::size_t, std::size_t>> parts{{start, amp}};
+            std::size_t pos = amp + 1;
+            for (;;) {
+                std::size_t end = pos;
+                depth = 0;
+                while (end < t.size()) {
+                    if ((t[end].kind == Kind::Punct && t[end].text == "(") || IsWord(t[end], "CASE")) ++depth;
+                    else if ((t[end].kind == Kind::Punct && t[end].text == ")") || IsWord(t[end], "END")) {
+                        if (depth == 0) break;
+                        --depth;
+                    } else if (depth == 0 && OperandBoundary(end)) break;
+                    ++end;
+                }
+                parts.push_back({pos, end});
+                if (end < t.size() && t[end].kind == Kind::Punct && t[end].text == "&") {
+                    pos = end + 1;
+                    continue;
+                }
+                pos = end;
+                break;
+            }
+            // Trailing blanks stay outside the call.
+            std::string call = "orv_concat(";
+            for (std::size_t p = 0; p < parts.size(); ++p) {
+                std::string text;
+                for (std::size_t k = parts[p].first; k < parts[p].second; ++k) text += t[k].text;
+                std::size_t a = text.find_first_not_of(" \t\r\n"), b = text.find_last_not_of(" \t\r\n");
+                text = a == std::string::npos ? "NULL" : text.substr(a, b - a + 1);
+                call += (p ? ", " : "") + text;
+            }
+            call += ")";
+            bool leadingBlank = start < amp && t[start].kind == Kind::Space;
+            bool trailingBlank = pos > 0 && t[pos - 1].kind == Kind::Space;
+            std::vector<Token> replacement;
+            if (leadingBlank) replacement.push_back({Kind::Space, " "});
+            replacement.push_back({Kind::Word, call});
+            if (trailingBlank) replacement.push_back({Kind::Space, " "});
+            t.erase(t.begin() + static_cast<long>(start), t.begin() + static_cast<long>(pos));
+            t.insert(t.begin() + static_cast<long>(start), replacement.begin(), replacement.end());
+        }
+    }
+
+    // The end of the scope that token i is in: its closing ')' or the statement's end.
+    std::size_t ScopeEnd(std::size_t i) const {
+        int depth = 0;
+        for (std::size_t k = i; k < t.size(); ++k) {
+            if (t[k].kind != Kind::Punct) continue;
+            if (t[k].text == "(") ++depth;
+            else if (t[k].text == ")") {
+                if (depth == 0) return k;
+                --depth;
+            } else if (t[k].text == ";" && depth == 0) return k;
+        }
+        return t.size();
+    }
+
+    // The start of the next compound member (UNION, INTERSECT, EXCEPT) at i's depth before `end`.
+    std::size_t CompoundBefore(std::size_t i, std::size_t end) const {
+        int depth = 0;
+        for (std::size_t k = i; k < end; ++k) {
+            if (t[k].kind == Kind::Punct && t[k].text == "(") ++depth;
+            else if (t[k].kind == Kind::Punct && t[k].text == ")") --depth;
+            else if (depth == 0 && (IsWord(t[k], "UNION") || IsWord(t[k], "INTERSECT") || IsWord(t[k], "EXCEPT")))
+                return k;
+        }
+        return end;
+    }
+    bool CompoundInScope(std::size_t select, std::size_t end) const {
+        if (CompoundBefore(select + 1, end) < end) return true;
+        // An earlier member: look back to the scope's opening.
+        int depth = 0;
+        for (std::size_t k = select; k-- > 0;) {
+            if (t[k].kind == Kind::Punct && t[k].text == ")") ++depth;
+            else if (t[k].kind == Kind::Punct && t[k].text == "(") {
+                if (depth == 0) return false;
+                --depth;
+            } else if (depth == 0 && (IsWord(t[k], "UNION") || IsWord(t[k], "INTERSECT") || IsWord(t[k], "EXCEPT")))
+                return true;
+        }
+        return false;
+    }
+
+    std::string Text(std::size_t from, std::size_t to) const {
+        std::string s;
+        for (std::size_t k = from; k < to; ++k) s += t[k].text;
+        return s;
+    }
+
+    // SELECT [DISTINCT] TOP n [PERCENT] -> LIMIT at the end of that select.
+    void Tops() {
+        for (std::size_t i = t.size(); i-- > 0;) {  // innermost (last) first keeps earlier indexes valid
+            if (!IsWord(t[i], "SELECT")) continue;
+            std::size_t top = NextSignificant(i);
+            if (top < t.size() && (IsWord(t[top], "DISTINCT") || IsWord(t[top], "ALL"))) top = NextSignificant(top);
+            if (top >= t.size() || !IsWord(t[top], "TOP")) continue;
+            std::size_t count = NextSignificant(top);
+            if (count >= t.size() || t[count].kind != Kind::Number) {
+                if (!error) error = "TOP takes a number of rows, as in SELECT TOP 10 ...";
+                return;
+            }
+            std::size_t percent = NextSignificant(count);
+            bool isPercent = percent < t.size() && IsWord(t[percent], "PERCENT");
+            std::size_t last = isPercent ? percent : count;
+            std::string n = t[count].text;
+            for (std::size_t k = top; k <= last; ++k) t[k] = {Kind::Space, ""};
+            std::size_t scopeEnd = ScopeEnd(i);
+            bool compound = CompoundInScope(i, scopeEnd);
+            std::size_t end = compound ? CompoundBefore(i + 1, scopeEnd) : scopeEnd;
+            std::string limit;
+            if (isPercent) {
+                std::string inner = Text(i, end);
+                limit = " LIMIT (SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT count(*) * " + n +
+                        " / 100.0 AS x FROM (" + inner + ")))";
+            } else {
+                limit = " LIMIT " + n;
+            }
+            // Blanks before the end stay after the limit.
+            std::size_t at = end;
+            while (at > i && !Significant(t[at - 1])) --at;
+            if (compound) {
+                t.insert(t.begin() + static_cast<long>(at), {Kind::Word, limit + ")"});
+                t.insert(t.begin() + static_cast<long>(i), {Kind::Word, "SELECT * FROM ("});
+            } else {
+                t.insert(t.begin() + static_cast<long>(at), {Kind::Word, limit});
+            }
+        }
+    }
+
+    // DROP INDEX name ON table -> DROP INDEX name.
+    void DropIndex() {
+        std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
+        if (a >= t.size() || !IsWord(t[a], "DROP")) return;
+        std::size_t b = NextSignificant(a);
+        if (b >= t.size() || !IsWord(t[b], "INDEX")) return;
+        std::size_t name = NextSignificant(b);
+        std::size_t on = NextSignificant(name);
+        if (on < t.size() && IsWord(t[on], "ON")) t.erase(t.begin() + static_cast<long>(on - 1 > name ? name + 1 : on), t.end());
+    }
+
+    // ALTER TABLE ... ADD [COLUMN] name COUNTER: SQLite cannot add a key column to a table.
+    void AlterTable() {
+        std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
+        if (a >= t.size() || !IsWord(t[a], "ALTER")) return;
+        for (std::size_t k = a; k < t.size(); k = NextSignificant(k)) {
+            if (!IsWord(t[k], "ADD")) continue;
+            std::size_t name = NextSignificant(k);
+            if (name < t.size() && IsWord(t[name], "COLUMN")) name = NextSignificant(name);
+            std::size_t type = NextSignificant(name);
+            if (type < t.size() && (IsWord(t[type], "COUNTER") || IsWord(t[type], "AUTOINCREMENT") || IsWord(t[type], "IDENTITY")))
+                error = "An auto-increment column cannot be added to an existing table: declare " + t[name].text +
+                        " in the table's CREATE TABLE.";
+            return;
+        }
+    }
+
+    // CREATE TABLE: COUNTER, AUTOINCREMENT and IDENTITY [(seed, step)] columns become SQLite's
+    // INTEGER PRIMARY KEY AUTOINCREMENT; seed and step ride in the constraint's name.
+    void CreateTable();
+    // DEFAULT Now(): SQLite takes an expression default only in parentheses.
+    void Defaults();
+};
+
+std::string Unquote(const std::string& name) {
+    if (name.size() >= 2 && (name[0] == '"' || name[0] == '[' || name[0] == '`')) {
+        std::string inner = name.substr(1, name.size() - 2);
+        if (name[0] != '[') {
+            std::string dbl(2, name[0]);
+            for (std::size_t p = 0; (p = inner.find(dbl, p)) != std::string::npos; ++p) inner.erase(p, 1);
+        }
+        return inner;
+    }
+    return name;
+}
+
+std::string SignedText(long long v) { return v < 0 ? "m" + std::to_string(-v) : std::to_string(v); }
+
+void Rewriter::CreateTable() {
+    std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
+    if (a >= t.size() || !IsWord(t[a], "CREATE")) return;
+    std::size_t b = NextSignificant(a);
+    if (b < t.size() && (IsWord(t[b], "TEMP") || IsWord(t[b], "TEMPORARY"))) b = NextSignificant(b);
+    if (b >= t.size() || !IsWord(t[b], "TABLE")) return;
+    std::size_t name = NextSignificant(b);
+    if (name < t.size() && IsWord(t[name], "IF")) name = NextSignificant(NextSignificant(NextSignificant(name)));
+    if (name >= t.size()) return;
+    std::string table = Unquote(t[name].text);
+    std::size_t open = NextSignificant(name);
+    if (open < t.size() && t[open].text == ".") {  // schema.table
+        name = NextSignificant(open);
+        if (name >= t.size()) return;
+        table = Unquote(t[name].text);
+        open = NextSignificant(name);
+    }
+    if (open >= t.size() || t[open].text != "(") return;
+    // Split the definitions at top-level commas.
+    std::vector<std::pair<std::size_t, std::size_t>> defs;
+    int depth = 0;
+    std::size_t start = open + 1, close = t.size();
+    for (std::size_t k = open + 1; k < t.size(); ++k) {
+        if (t[k].text == "(") ++depth;
+        else if (t[k].text == ")") {
+            if (depth == 0) {
+                defs.push_back({start, k});
+                close = k;
+                break;
+            }
+            --depth;
+        } else if (t[k].text == "," && depth == 0) {
+            defs.push_back({start, k});
+            start = k + 1;
+        }
+    }
+    if (close == t.size()) return;
+    std::vector<std::size_t> counters;  // index of the type word
+    for (auto [from, to] : defs) {
+        std::size_t col = NextSignificant(from - 1);
+        if (col >= to) continue;
+        std::size_t type = NextSignificant(col);
+        if (type >= to) continue;
+        if (IsWord(t[type], "COUNTER") || IsWord(t[type], "AUTOINCREMENT") || IsWord(t[type], "IDENTITY"))
+            counters.push_back(type);
+        // Text types whose names SQLite would give numeric affinity (so that '00123' became
+        // the number 123) are declared under names that keep text as text and read the same.
+        else if (IsWord(t[type], "MEMO") || IsWord(t[type], "NOTE") || IsWord(t[type], "HYPERLINK"))
+            t[type] = {Kind::Word, "LONGTEXT"};
+        else if (IsWord(t[type], "STRING") || IsWord(t[type], "ALPHANUMERIC"))
+            t[type] = {Kind::Word, "VARCHAR"};
+    }
+    if (counters.empty()) return;
+    // A table-level PRIMARY KEY naming the counter column alone is dropped: the column carries it.
+    for (std::size_t c : counters) {
+        std::size_t col = c;
+        do --col;
+        while (!Significant(t[col]));
+        std::string column = Unquote(t[col].text);
+        for (auto [from, to] : defs) {
+            std::size_t k = NextSignificant(from - 1);
+            std::size_t pk = k;
+            if (k < to && IsWord(t[k], "CONSTRAINT")) pk = NextSignificant(NextSignificant(k));
+            if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
+            std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
+            std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
+            if (paren < to && t[paren].text == "(" && only < to && Same(Unquote(t[only].text), column) && shut < to &&
+                t[shut].text == ")") {
+                // Blank the definition and the comma before it.
+                for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
+            }
+        }
+    }
+    for (std::size_t c : counters) {
+        std::size_t col = c;
+        do --col;
+        while (!Significant(t[col]));
+        IdentityColumn id{table, Unquote(t[col].text), 1, 1};
+        std::size_t after = NextSignificant(c);
+        std::size_t end = c + 1;
+        if (after < t.size() && t[after].text == "(") {
+            std::vector<long long> numbers;
+            std::size_t k = NextSignificant(after);
+            bool negative = false;
+            for (; k < t.size() && t[k].text != ")"; k = NextSignificant(k)) {
+                if (t[k].text == "-") negative = true;
+                else if (t[k].kind == Kind::Number) {
+                    numbers.push_back((negative ? -1 : 1) * std::atoll(t[k].text.c_str()));
+                    negative = false;
+                } else if (t[k].text != ",") {
+                    numbers.clear();
+                    break;
+                }
+            }
+            if (numbers.size() != 2 && numbers.size() != 1) {
+                if (!error) error = "The auto-increment column " + id.column + " takes a seed and a step, as in COUNTER(1, 1).";
+                return;
+            }
+            id.seed = numbers[0];
+            if (numbers.size() == 2) id.step = numbers[1];
+            end = k + 1;
+        }
+        if (id.step <= 0) {
+            if (!error) error = "The auto-increment column " + id.column + " needs a step above zero.";
+            return;
+        }
+        // A PRIMARY KEY on the column itself is the one written here.
+        std::size_t defEnd = end;
+        for (auto [from, to] : defs)
+            if (c >= from && c < to) defEnd = to;
+        for (std::size_t k = end; k < defEnd; ++k) {
+            if (!IsWord(t[k], "PRIMARY")) continue;
+            std::size_t key = NextSignificant(k);
+            std::size_t from = k;
+            const Token* before = PrevSignificant(k);
+            if (before && before->kind != Kind::Word) before = nullptr;
+            // CONSTRAINT name PRIMARY KEY
+            std::size_t p = k;
+            int seen = 0;
+            while (p > end && seen < 2) {
+                --p;
+                if (Significant(t[p])) ++seen;
+            }
+            if (seen == 2 && IsWord(t[p], "CONSTRAINT")) from = p;
+            for (std::size_t z = from; z <= key && z < defEnd; ++z) t[z] = {Kind::Space, ""};
+            std::size_t more = NextSignificant(key);
+            if (more < defEnd && (IsWord(t[more], "ASC") || IsWord(t[more], "DESC") || IsWord(t[more], "AUTOINCREMENT")))
+                t[more] = {Kind::Space, ""};
+        }
+        std::string replacement = "INTEGER CONSTRAINT \"orv_counter_" + SignedText(id.seed) + "_" + SignedText(id.step) +
+                                  "\" PRIMARY KEY AUTOINCREMENT";
+        for (std::size_t z = c; z < end; ++z) t[z] = {Kind::Space, ""};
+        t[c] = {Kind::Word, replacement};
+        identities.push_back(id);
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateLiteral(std::string_view body) {
+    // Split into words: numbers, names, and the separators between them.
+    std::string s(body);
+    std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+    if (a == std::string::npos) return std::nullopt;
+    s = s.substr(a, b - a + 1);
+    DateParts parts;
+    bool haveDate = false;
+    std::string timeText;
+    // The time: the part from the first word holding ':' on.
+    std::size_t colon = s.find(':');
+    std::string datePart = s;
+    if (colon != std::string::npos) {
+        std::size_t space = s.rfind(' ', colon);
+        std::size_t tee = s.rfind('T', colon);
+        if (tee != std::string::npos && (space == std::string::npos || tee > space) && tee > 0 && std::isdigit((unsigned char)s[tee - 1]))
+            space = tee;
+        datePart = space == std::string::npos ? "" : s.substr(0, space);
+        timeText = space == std::string::npos ? s : s.substr(space + 1);
+    } else {
+        // "3/1/2024 1 PM"
+        for (const char* ampm : {" AM", " PM", " am", " pm"}) {
+            std::size_t p = s.rfind(ampm);
+            if (p != std::string::npos && p + 3 == s.size()) {
+                std::size_t sp = s.rfind(' ', p - 1);
+                if (sp == std::string::npos) break;
+                datePart = s.substr(0, sp);
+                timeText = s.substr(sp + 1);
+            }
+        }
+    }
+    // Date.
+    auto trim = [](std::string x) {
+        std::size_t p = x.find_first_not_of(' '), q = x.find_last_not_of(" ,");
+        return p == std::string::npos ? std::string() : x.substr(p, q - p + 1);
+    };
+    datePart = trim(datePart);
+    if (!datePart.empty()) {
+        std::vector<std::string> fields;
+        std::vector<bool> numeric;
+        std::string cur;
+        char sep = 0;
+        for (char ch : datePart + " ") {
+            if (std::isalnum((unsigned char)ch)) {
+                cur += ch;
+            } else {
+                if (!cur.empty()) {
+                    fields.push_back(cur);
+                    numeric.push_back(std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
+                    cur.clear();
+                }
+                if ((ch == '/' || ch == '-' || ch == '.') && !sep) sep = ch;
+            }
+        }
+        if (fields.size() != 3) return std::nullopt;
+        int y = 0, m = 0, d = 0;
+        std::size_t yDigits = 4;
+        if (numeric[0] && numeric[1] && numeric[2]) {
+            if (fields[0].size() == 4) {  // ISO: yyyy-mm-dd (or yyyy/mm/dd)
+                y = std::atoi(fields[0].c_str());
+                m = std::atoi(fields[1].c_str());
+                d = std::atoi(fields[2].c_str());
+            } else {  // US: m/d/yyyy
+                m = std::atoi(fields[0].c_str());
+                d = std::atoi(fields[1].c_str());
+                y = std::atoi(fields[2].c_str());
+                yDigits = fields[2].size();
+            }
+        } else if (numeric[0] && !numeric[1] && numeric[2]) {  // 1-Mar-2024
+            d = std::atoi(fields[0].c_str());
+            m = MonthFromName(fields[1]);
+            y = std::atoi(fields[2].c_str());
+            yDigits = fields[2].size();
+        } else if (!numeric[0] && numeric[1] && numeric[2]) {  // March 1, 2024
+            m = MonthFromName(fields[0]);
+            d = std::atoi(fields[1].c_str());
+            y = std::atoi(fields[2].c_str());
+            yDigits = fields[2].size();
+        } else {
+            return std::nullopt;
+        }
+        y = TwoDigitYear(y, yDigits);
+        if (!IsValidDate(y, m, d)) return std::nullopt;
+        parts.year = y;
+        parts.month = m;
+        parts.day = d;
+        haveDate = true;
+    }
+    if (!timeText.empty()) {
+        std::string x = trim(timeText);
+        bool pm = false, am = false;
+        if (x.size() > 2) {
+            std::string tail = x.substr(x.size() - 2);
+            if (Same(tail, "PM")) pm = true;
+            if (Same(tail, "AM")) am = true;
+            if (pm || am) x = trim(x.substr(0, x.size() - 2));
+        }
+        int h = 0, mi = 0, se = 0;
+        char extra = 0;
+        int got = std::sscanf(x.c_str(), "%d:%d:%d%c", &h, &mi, &se, &extra);
+        if (got < 1 || got > 3) return std::nullopt;
+        if (got == 1 && !(am || pm)) return std::nullopt;
+        if (am || pm) {
+            if (h < 1 || h > 12) return std::nullopt;
+            if (pm && h != 12) h += 12;
+            if (am && h == 12) h = 0;
+        }
+        if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return std::nullopt;
+        parts.hour = h;
+        parts.minute = mi;
+        parts.second = se;
+    } else if (!haveDate) {
+        return std::nullopt;
+    }
+    return FormatIsoDateTime(parts);
+}
+
+void Rewriter::Defaults() {
+    for (std::size_t k = 0; k < t.size(); ++k) {
+        if (!IsWord(t[k], "DEFAULT")) continue;
+        std::size_t name = NextSignificant(k);
+        if (name >= t.size() || t[name].kind != Kind::Word) continue;
+        std::size_t open = NextSignificant(name);
+        if (open >= t.size() || t[open].text != "(") continue;
+        int depth = 0;
+        std::size_t close = open;
+        for (; close < t.size(); ++close) {
+            if (t[close].text == "(") ++depth;
+            else if (t[close].text == ")" && --depth == 0) break;
+        }
+        if (close >= t.size()) continue;
+        t[name].text = "(" + t[name].text;
+        t[close].text += ")";
+        k = close;
+    }
+}
+
+RewriteResult RewriteSql(std::string_view utf8) {
+    Rewriter r;
+    r.t = Tokenize(utf8);
+    r.Hashes();
+    if (!r.error) r.Words();
+    if (!r.error) r.Likes();
+    if (!r.error) r.DropIndex();
+    if (!r.error) r.CreateTable();
+    if (!r.error) r.AlterTable();
+    if (!r.error) r.Defaults();
+    if (!r.error) r.Ampersands();
+    if (!r.error) r.Tops();
+    RewriteResult result;
+    if (r.error) {
+        result.error = r.error;
+        result.sql = std::string(utf8);
+        return result;
+    }
+    for (const Token& tok : r.t) result.sql += tok.text;
+    result.identities = std::move(r.identities);
+    return result;
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,37 @@
+// The Windows data engine's SQL dialect on SQLite: a token-level rewrite of a command's text
+// into SQLite's dialect. String literals, quoted and bracketed names and comments pass
+// through unchanged; everything the rewrite does is listed in docs/sql.md.
+//
+// Pure functions; any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::engine {
+
+// An auto-increment column a CREATE TABLE declares, with the first value and the step.
+struct IdentityColumn {
+    std::string table;
+    std::string column;
+    long long seed = 1;
+    long long step = 1;
+};
+
+struct RewriteResult {
+    std::string sql;                       // the statement in SQLite's dialect
+    std::optional<std::string> error;      // a sentence naming what is malformed, when the text is
+    std::vector<IdentityColumn> identities;  // auto-increment columns of a CREATE TABLE
+};
+
+// Rewrites one command text. Text that holds nothing of the Windows dialect comes back as it was.
+RewriteResult RewriteSql(std::string_view utf8);
+
+// The ISO text ("yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss") of the body of a #...# date literal:
+// US month/day order ("3/1/2024", "3/1/2024 1:45 PM"), ISO ("2024-03-01 13:45"), month names
+// ("1-Mar-2024", "March 1, 2024") and times alone ("13:45:00", a time on 30 December 1899).
+std::optional<std::string> ParseDateLiteral(std::string_view body);
+
+}  // namespace orv::engine
