@@ -111,3 +111,15 @@ UPDATE order_lines SET unit_price = (SELECT price FROM parts WHERE parts.id = or
 CREATE INDEX parts_by_supplier ON parts (supplier_id);
 CREATE INDEX orders_by_customer ON orders (customer);
 CREATE INDEX lines_by_part ON order_lines (part_id);
+
+-- Notes on parts, numbered from 100 in steps of 5 by the engine.
+CREATE TABLE part_notes (
+    id COUNTER(100, 5),
+    part_id INTEGER NOT NULL REFERENCES parts(id),
+    note TEXT(120) NOT NULL,
+    written DATETIME DEFAULT Now()
+);
+
+INSERT INTO part_notes (part_id, note, written) VALUES (1, 'Zinc plating checked: OK.', #3/1/2024 9:30#);
+INSERT INTO part_notes (part_id, note, written) VALUES (4, 'Qualité conforme, lot 2024-11.', #2024-03-04 14:00#);
+INSERT INTO part_notes (part_id, note) VALUES (7, 'Nachbestellen, wenn weniger als 50 auf Lager.');

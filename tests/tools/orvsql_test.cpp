@@ -446,7 +446,7 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
 TEST_F(OrvsqlTest, WithoutAFileTheSampleOpensAsATemporaryCopy) {
     Result r = Run({"--csv", ".tables"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
+    EXPECT_EQ(r.out, "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\npart_notes,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
 
     r = Run({"--csv", "DELETE FROM order_lines", "SELECT COUNT(*) AS n FROM order_lines"});
     ASSERT_EQ(r.status, 0) << r.err;
