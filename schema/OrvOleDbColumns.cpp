@@ -110,22 +110,11 @@ HRESULT OrvOleDbColumns::GetExtendedData(OrvOleDbConnection* connection, const W
 
 bool OrvOleDbColumns::FetchNext() {
     if (!m_reader) return false;
-    HRESULT hr;
-    if (m_firstFetch) {
-        m_firstFetch = false;
-        hr = m_reader->MoveFirst();
-    } else {
-        hr = m_reader->MoveNext();
-    }
+    HRESULT hr = FetchWith(m_reader, m_firstFetch);
     return CheckResult(hr);
 }
 
-void OrvOleDbColumns::Close() {
-    if (!m_reader) return;
-    m_reader->Close();
-    delete m_reader;
-    m_reader = nullptr;
-}
+void OrvOleDbColumns::Close() { CloseReader(m_reader); }
 
 #define ORV_COLUMN_GETTER(Name, field)                 \
     bool OrvOleDbColumns::Name(CString& out) {         \

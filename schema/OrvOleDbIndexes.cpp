@@ -22,22 +22,11 @@ bool OrvOleDbIndexes::Open(OrvOleDbConnection* connection, const WCHAR* catalog,
 
 bool OrvOleDbIndexes::FetchNext() {
     if (!m_reader) return false;
-    HRESULT hr;
-    if (m_firstFetch) {
-        m_firstFetch = false;
-        hr = m_reader->MoveFirst();
-    } else {
-        hr = m_reader->MoveNext();
-    }
+    HRESULT hr = FetchWith(m_reader, m_firstFetch);
     return hr == S_OK;
 }
 
-void OrvOleDbIndexes::Close() {
-    if (!m_reader) return;
-    m_reader->Close();
-    delete m_reader;
-    m_reader = nullptr;
-}
+void OrvOleDbIndexes::Close() { CloseReader(m_reader); }
 
 #define ORV_INDEX_GETTER(Name, field)                      \
     bool OrvOleDbIndexes::Name(CString& out) {             \

@@ -44,22 +44,11 @@ bool OrvOleDbTables::Open(OrvOleDbConnection* connection, const WCHAR* catalog, 
 
 bool OrvOleDbTables::FetchNext() {
     if (!m_reader) return false;
-    HRESULT hr;
-    if (m_firstFetch) {
-        m_firstFetch = false;
-        hr = m_reader->MoveFirst();
-    } else {
-        hr = m_reader->MoveNext();
-    }
+    HRESULT hr = FetchWith(m_reader, m_firstFetch);
     return hr == S_OK;
 }
 
-void OrvOleDbTables::Close() {
-    if (!m_reader) return;
-    m_reader->Close();
-    delete m_reader;
-    m_reader = nullptr;
-}
+void OrvOleDbTables::Close() { CloseReader(m_reader); }
 
 bool OrvOleDbTables::GetCatalog(CString& catalog) {
     return ReadField(m_reader, m_reader ? m_reader->GetRecord().tableCatalog : nullptr, catalog);

@@ -210,4 +210,22 @@ private:
     VARIANT* m_restrictions = nullptr;  // RestrictionCount entries, cleared on destruction
 };
 
+// The catalogs' shared steps over their reader: the first fetch after Open restarts at the
+// first row, every later one moves to the next.
+template <class Reader>
+HRESULT FetchWith(Reader* reader, bool& firstFetch) {
+    if (!firstFetch) return reader->MoveNext();
+    firstFetch = false;
+    return reader->MoveFirst();
+}
+
+// Ends a catalog's reading: the reader releases its rowset and is destroyed.
+template <class Reader>
+void CloseReader(Reader*& reader) {
+    if (!reader) return;
+    reader->Close();
+    delete reader;
+    reader = nullptr;
+}
+
 }  // namespace orv::schema
