@@ -299,6 +299,7 @@ HRESULT VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
     const LocalePatterns& locale = PatternsFor(lcid);
     std::u16string text;
     try {
+        text.reserve(40);  // the longest date and time text, in one allocation
         if (withDate) AppendPattern(text, locale.shortDate, locale, st);
         if (withDate && withTime) text += u' ';
         if (withTime) AppendPattern(text, locale.longTime, locale, st);
