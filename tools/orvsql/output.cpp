@@ -97,12 +97,13 @@ private:
     std::vector<std::vector<Cell>> m_rows;
 };
 
-// ---- CSV as RFC 4180 has it: CRLF line ends, a field quoted when it holds a comma, a
-// quote or a line break, quotes doubled. NULL is the empty field, the empty text "".
+// ---- Delimited text: a header line of the names, then one line a row, each field
+// written by the format's own rule.
 
-class CsvWriter : public ResultWriter {
+class DelimitedWriter : public ResultWriter {
 public:
-    explicit CsvWriter(std::FILE* out) : m_out(out) {}
+    DelimitedWriter(std::FILE* out, char separator, const char* lineEnd)
+        : m_out(out), m_separator(separator), m_lineEnd(lineEnd) {}
 
     void Begin(const std::vector<std::string>& names) override {
         std::vector<Cell> header;
@@ -113,17 +114,32 @@ public:
     void Row(const std::vector<Cell>& cells) override {
         std::string line;
         for (size_t c = 0; c < cells.size(); ++c) {
-            if (c) line += ',';
+            if (c) line += m_separator;
             line += Field(cells[c]);
         }
-        line += "\r\n";
+        line += m_lineEnd;
         std::fwrite(line.data(), 1, line.size(), m_out);
     }
 
     void End() override {}
 
+protected:
+    virtual std::string Field(const Cell& cell) const = 0;
+
 private:
-    static std::string Field(const Cell& cell) {
+    std::FILE* m_out;
+    char m_separator;
+    const char* m_lineEnd;
+};
+
+// CSV as RFC 4180 has it: CRLF line ends, a field quoted when it holds a comma, a quote
+// or a line break, quotes doubled. NULL is the empty field, the empty text "".
+class CsvWriter : public DelimitedWriter {
+public:
+    explicit CsvWriter(std::FILE* out) : DelimitedWriter(out, ',', "\r\n") {}
+
+protected:
+    std::string Field(const Cell& cell) const override {
         if (cell.kind == Cell::Null) return "";
         if (cell.kind != Cell::Text) return cell.text;
         if (!cell.text.empty() && cell.text.find_first_of(",\"\r\n") == std::string::npos) return cell.text;
@@ -134,8 +150,6 @@ private:
         }
         return quoted + "\"";
     }
-
-    std::FILE* m_out;
 };
 
 // ---- JSON lines: one object per row on one line, the column names as keys.
@@ -219,45 +233,27 @@ private:
     std::vector<std::string> m_keys;
 };
 
-// ---- TSV: tab-separated, with tab, line breaks and backslash escaped as \t, \n, \r and
-// \\ so that a row is always one line; NULL is \N.
-
-class TsvWriter : public ResultWriter {
+// TSV: tab-separated, with tab, line breaks and backslash escaped as \t, \n, \r and \\
+// so that a row is always one line; NULL is \N.
+class TsvWriter : public DelimitedWriter {
 public:
-    explicit TsvWriter(std::FILE* out) : m_out(out) {}
+    explicit TsvWriter(std::FILE* out) : DelimitedWriter(out, '\t', "\n") {}
 
-    void Begin(const std::vector<std::string>& names) override {
-        std::vector<Cell> header;
-        for (const auto& n : names) header.push_back(Cell{Cell::Text, n});
-        Row(header);
-    }
-
-    void Row(const std::vector<Cell>& cells) override {
-        std::string line;
-        for (size_t c = 0; c < cells.size(); ++c) {
-            if (c) line += '\t';
-            if (cells[c].kind == Cell::Null) {
-                line += "\\N";
-                continue;
-            }
-            for (char ch : cells[c].text) {
-                switch (ch) {
-                case '\t': line += "\\t"; break;
-                case '\n': line += "\\n"; break;
-                case '\r': line += "\\r"; break;
-                case '\\': line += "\\\\"; break;
-                default: line += ch;
-                }
+protected:
+    std::string Field(const Cell& cell) const override {
+        if (cell.kind == Cell::Null) return "\\N";
+        std::string field;
+        for (char ch : cell.text) {
+            switch (ch) {
+            case '\t': field += "\\t"; break;
+            case '\n': field += "\\n"; break;
+            case '\r': field += "\\r"; break;
+            case '\\': field += "\\\\"; break;
+            default: field += ch;
             }
         }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), m_out);
+        return field;
     }
-
-    void End() override {}
-
-private:
-    std::FILE* m_out;
 };
 
 }  // namespace
