@@ -485,6 +485,10 @@ Moment MomentFromDays(long long daysFrom1970, long long secondOfDay, std::uint32
 Outcome MomentFromDate(double date, bool milliseconds, Moment& m) {
     if (std::isnan(date)) return Outcome::CantConvert;
     if (!(date > kFirstDate && date < kEndDate)) return Outcome::Overflow;
+    // A time within the last second of the range would round up past it: it stays the last
+    // second, so that every DATE the conversions make can be written out again.
+    constexpr double kLastSecond = kEndDate - 1.0 / 86400.0;
+    if (date > kLastSecond) date = kLastSecond;
     if (!milliseconds) {
         SYSTEMTIME st{};
         if (!VariantTimeToSystemTime(date, &st)) return Outcome::Overflow;

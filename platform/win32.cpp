@@ -129,6 +129,9 @@ HRESULT CLSIDFromString(LPCOLESTR s, LPCLSID out) {
     if (!s || !out) return E_INVALIDARG;
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: positions of hyphens and braces are fixed.
     static const int hyphens[] = {9, 14, 19, 24};
+    // The text must be exactly 38 characters: look for its end before reading position 37.
+    for (int i = 0; i < 38; ++i)
+        if (s[i] == 0) return CO_E_CLASSSTRING;
     if (s[0] != u'{' || s[37] != u'}' || s[38] != 0) return CO_E_CLASSSTRING;
     std::uint8_t bytes[16];
     int b = 0;

@@ -79,7 +79,16 @@ std::optional<DateParts> PartsFromOleDate(double date) {
     p.hour = static_cast<int>(seconds / 3600);
     p.minute = static_cast<int>(seconds / 60 % 60);
     p.second = static_cast<int>(seconds % 60);
-    if (p.year > 9999) return std::nullopt;
+    if (p.year > 9999) {
+        // Only rounding can get here (the range check came first): the last second of the
+        // range stays the last second rather than becoming a date that cannot be written.
+        p.year = 9999;
+        p.month = 12;
+        p.day = 31;
+        p.hour = 23;
+        p.minute = 59;
+        p.second = 59;
+    }
     return p;
 }
 
