@@ -5,7 +5,7 @@ PRESET ?= release
 BUILD := build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test asan tsan bench install clean
+.PHONY: all deps configure build run test asan tsan bench fuzz install clean
 
 all: build
 
@@ -36,6 +36,10 @@ tsan:
 bench:
 	@$(MAKE) --no-print-directory build PRESET=bench
 	@for b in $(BUILD:$(PRESET)=bench)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+# The fuzz targets, each for FUZZ_SECONDS (default 60) on its seed corpus (clang).
+fuzz:
+	@FUZZ_JOBS=$(JOBS) ./scripts/fuzz.sh
 
 install: build
 	@cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
