@@ -50,7 +50,7 @@ ORDER BY TABLE_TYPE, TABLE_NAME COLLATE NOCASE, TABLE_NAME
 constexpr const char* kColumnsSql = R"(
 WITH t AS (
   SELECT name, wr FROM pragma_table_list
-  WHERE schema = 'main' AND type IN ('table', 'view') AND (?3 IS NULL OR name = ?3 COLLATE NOCASE)
+  WHERE schema = 'main' AND type IN ('table', 'view', 'virtual') AND (?3 IS NULL OR name = ?3 COLLATE NOCASE)
 ), c AS (
   SELECT t.name AS tname, x.cid, x.name AS cname, x.type AS ctype, x.dflt_value,
          NOT (x."notnull" OR (x.pk = 1 AND NOT t.wr AND upper(trim(x.type)) = 'INTEGER'
@@ -283,7 +283,7 @@ Status FindTable(sqlite3* db, const std::u16string& requested, std::string& tabl
     Statement s;
     int rc = sqlite3_prepare_v2(db,
                                 "SELECT name, wr FROM pragma_table_list WHERE schema = 'main' "
-                                "AND type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
+                                "AND type IN ('table', 'view', 'virtual') AND name = ?1 COLLATE NOCASE",
                                 -1, &s.handle, nullptr);
     if (rc != SQLITE_OK) return StatementFailure(db, rc);
     std::string utf8 = platform::Utf16ToUtf8(requested);

@@ -154,9 +154,7 @@ Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store) {
     if (startsWithNoCase(u"excel"))
         return Status::Error(E_FAIL, platform::Format(u"Cannot open the workbook '%s': workbooks are not supported yet.",
                                                       options.dataSource.c_str()));
-    if (startsWithNoCase(u"text"))
-        return Status::Error(E_FAIL, platform::Format(u"Cannot open the text folder '%s': text files are not supported yet.",
-                                                      options.dataSource.c_str()));
+    if (startsWithNoCase(u"text")) return OpenTextFolder(options, store);
     return OpenDatabaseFile(options, store);
 }
 

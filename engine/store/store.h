@@ -42,6 +42,10 @@ Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
 // Database files (SQLite 3).
 Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& store);
 
+// Folders of delimited text files (Extended Properties "text;..."): the data source is the
+// folder or a file in it.
+Status OpenTextFolder(const StoreOptions& options, std::unique_ptr<Store>& store);
+
 }  // namespace orv::engine
 
 namespace orv::engine {

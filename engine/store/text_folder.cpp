@@ -1,0 +1,160 @@
+// Folders of delimited text files. Every *.csv, *.txt, *.tab and *.asc file of the folder
+// is a table named by its file name; each session gets a private in-memory SQLite
+// database in which every such file is declared as a virtual table of the text module,
+// so the folder is listed afresh at each connection and files added later appear.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "engine/store/store.h"
+#include "engine/text/text_module.h"
+#include "platform/format.h"
+#include "platform/utf.h"
+
+namespace orv::engine {
+namespace {
+
+bool IsTextFileName(const std::string& name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "csv" || ext == "txt" || ext == "tab" || ext == "asc";
+}
+
+std::string QuoteLiteral(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+std::string QuoteName(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+Status FolderError(const std::u16string& name, const std::u16string& what, int native = 0) {
+    return Status::Error(E_FAIL, platform::Format(u"Cannot open the text folder '%s': %s.", name.c_str(), what.c_str()),
+                         u"08001", native);
+}
+
+class TextFolder final : public Store {
+public:
+    TextFolder(const StoreOptions& options, std::string folder)
+        : m_name(options.dataSource), m_folder(std::move(folder)),
+          m_properties(platform::Utf16ToUtf8(options.providerString)) {}
+
+    Status Connect(sqlite3** db) override {
+        *db = nullptr;
+        std::vector<std::string> files;
+        Status listed = ListFiles(files);
+        if (!listed.Ok()) return listed;
+
+        int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_extended_result_codes(*db, 1);
+            rc = text::RegisterTextModule(*db);
+        }
+        if (rc != SQLITE_OK) {
+            Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
+            sqlite3_close(*db);
+            *db = nullptr;
+            return failure;
+        }
+        for (const std::string& file : files) {
+            std::string sql = "CREATE VIRTUAL TABLE main." + QuoteName(file) + " USING " + text::kTextModuleName + "(" +
+                              QuoteLiteral(m_folder + "/" + file) + ", " + QuoteLiteral(m_properties) + ")";
+            char* error = nullptr;
+            rc = sqlite3_exec(*db, sql.c_str(), nullptr, nullptr, &error);
+            if (rc != SQLITE_OK) {
+                std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
+                sqlite3_free(error);
+                sqlite3_close(*db);
+                *db = nullptr;
+                return Status::Error(E_FAIL, std::move(message), u"08001", rc);
+            }
+        }
+        return Status::Success();
+    }
+
+    // Text files are read, not written, so far: every connection to them is read-only,
+    // whatever the folder's permissions would allow.
+    bool ReadOnly() const override { return true; }
+    const std::u16string& Name() const override { return m_name; }
+
+private:
+    // The table files of the folder, in name order; of names that differ only in case (one
+    // table name to SQLite) the first.
+    Status ListFiles(std::vector<std::string>& files) const {
+        DIR* dir = ::opendir(m_folder.c_str());
+        if (!dir) {
+            int err = errno;
+            return FolderError(m_name, platform::Utf8ToUtf16(std::strerror(err)), err);
+        }
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (!IsTextFileName(name)) continue;
+            struct stat info;
+            if (::stat((m_folder + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(name);
+        }
+        ::closedir(dir);
+        std::sort(files.begin(), files.end());
+        auto lower = [](std::string s) {
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        files.erase(std::unique(files.begin(), files.end(),
+                                [&](const std::string& a, const std::string& b) { return lower(a) == lower(b); }),
+                    files.end());
+        return Status::Success();
+    }
+
+    std::u16string m_name;
+    std::string m_folder;
+    std::string m_properties;
+};
+
+}  // namespace
+
+Status OpenTextFolder(const StoreOptions& options, std::unique_ptr<Store>& store) {
+    const std::u16string& name = options.dataSource;
+    std::string path = platform::Utf16ToUtf8(name);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        int err = errno;
+        if (err == ENOENT || err == ENOTDIR) return FolderError(name, u"there is no such folder", err);
+        if (err == EACCES) return FolderError(name, u"permission denied on a folder of its path", err);
+        return FolderError(name, platform::Utf8ToUtf16(std::strerror(err)), err);
+    }
+    // A file of the folder names its folder.
+    if (S_ISREG(info.st_mode)) {
+        std::size_t slash = path.rfind('/');
+        path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    } else if (!S_ISDIR(info.st_mode)) {
+        return FolderError(name, u"it is neither a folder nor a file", EINVAL);
+    }
+    auto folder = std::make_unique<TextFolder>(options, path);
+    // Open once now, so that an unreadable folder or file fails here and not in the first session.
+    sqlite3* db = nullptr;
+    Status status = folder->Connect(&db);
+    if (!status.Ok()) return status;
+    sqlite3_close(db);
+    store = std::move(folder);
+    return Status::Success();
+}
+
+}  // namespace orv::engine

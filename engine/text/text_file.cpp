@@ -1,0 +1,702 @@
+#include "engine/text/text_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <set>
+
+#include "engine/sql/datetime.h"
+
+namespace orv::engine::text {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kSampleBytes = 64 * 1024;
+constexpr int kDefaultScanRows = 25;
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view Trim(std::string_view v) {
+    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.remove_prefix(1);
+    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
+    return v;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Windows-1252 at 0x80..0x9F; the rest of the code page is Latin-1. Undefined bytes map to
+// the C1 control of the same value, as Windows' own conversion does.
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool ValidUtf8(std::string_view s, bool truncated) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0) return false;
+        if (i + len > s.size()) return truncated;  // cut by the sample's end
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+bool ParseInt(std::string_view t, long long& out) {
+    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+    if (t.empty()) return false;
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
+    return ec == std::errc() && p == t.data() + t.size();
+}
+
+bool ParseDigits(std::string_view s, std::size_t& i, int minDigits, int maxDigits, int& out) {
+    int n = 0, v = 0;
+    while (i < s.size() && n < maxDigits && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        v = v * 10 + (s[i] - '0');
+        ++i;
+        ++n;
+    }
+    out = v;
+    return n >= minDigits;
+}
+
+// " hh:mm[:ss[.fff]] [AM|PM]" after a date; true when it is absent or well formed.
+bool ParseTime(std::string_view s, std::size_t i, bool allowAmPm, int& h, int& m, int& sec, bool& present) {
+    present = false;
+    h = m = sec = 0;
+    if (i == s.size()) return true;
+    if (s[i] != ' ' && s[i] != 'T') return false;
+    ++i;
+    while (i < s.size() && s[i] == ' ') ++i;
+    if (!ParseDigits(s, i, 1, 2, h) || i >= s.size() || s[i] != ':') return false;
+    ++i;
+    if (!ParseDigits(s, i, 2, 2, m)) return false;
+    if (i < s.size() && s[i] == ':') {
+        ++i;
+        if (!ParseDigits(s, i, 2, 2, sec)) return false;
+        if (i < s.size() && s[i] == '.') {
+            ++i;
+            int frac;
+            if (!ParseDigits(s, i, 1, 9, frac)) return false;
+        }
+    }
+    while (i < s.size() && s[i] == ' ') ++i;
+    if (allowAmPm && i + 2 == s.size() && (s[i + 1] == 'M' || s[i + 1] == 'm')) {
+        char ap = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
+        if ((ap != 'A' && ap != 'P') || h < 1 || h > 12) return false;
+        if (ap == 'A' && h == 12) h = 0;
+        if (ap == 'P' && h != 12) h += 12;
+        i += 2;
+    }
+    present = true;
+    return i == s.size() && h < 24 && m < 60 && sec < 60;
+}
+
+Kind Merge(Kind a, Kind b) {
+    if (a == b) return a;
+    auto integral = [](Kind k) { return k == Kind::Integer || k == Kind::BigInt; };
+    auto numeric = [&](Kind k) { return integral(k) || k == Kind::Real; };
+    if (integral(a) && integral(b)) return Kind::BigInt;
+    if (numeric(a) && numeric(b)) return Kind::Real;
+    return Kind::Text;
+}
+
+std::string DeclaredFor(std::optional<Kind> kind, std::size_t maxLength) {
+    switch (kind.value_or(Kind::Text)) {
+    case Kind::Integer: return "LONG";
+    case Kind::BigInt: return "BIGINT";
+    case Kind::Real: return "DOUBLE";
+    case Kind::Currency: return "CURRENCY";
+    case Kind::Date: return "DATETIME";
+    case Kind::Boolean: return "YESNO";
+    case Kind::Text: break;
+    }
+    return maxLength > 255 ? "MEMO" : "TEXT(255)";
+}
+
+std::size_t CharacterCount(std::string_view s) {
+    std::size_t n = 0;
+    for (char c : s)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// A schema.ini column type ("Long", "Text Width 30", "Char Width 30") as a declared type.
+TextColumn SchemaColumn(std::string_view definition) {
+    TextColumn column;
+    definition = Trim(definition);
+    std::size_t i = 0;
+    if (!definition.empty() && definition.front() == '"') {
+        std::size_t close = definition.find('"', 1);
+        if (close == std::string_view::npos) close = definition.size();
+        column.name = std::string(definition.substr(1, close - 1));
+        i = std::min(definition.size(), close + 1);
+    } else {
+        while (i < definition.size() && definition[i] != ' ' && definition[i] != '\t') ++i;
+        column.name = std::string(definition.substr(0, i));
+    }
+    std::vector<std::string> words;
+    std::string rest(Trim(definition.substr(i)));
+    for (std::size_t p = 0; p < rest.size();) {
+        while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
+        std::size_t start = p;
+        while (p < rest.size() && !std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
+        if (p > start) words.push_back(Lower(rest.substr(start, p - start)));
+    }
+    long width = 0;
+    for (std::size_t w = 0; w + 1 < words.size(); ++w)
+        if (words[w] == "width") width = std::strtol(words[w + 1].c_str(), nullptr, 10);
+    std::string type = words.empty() ? "text" : words[0];
+    if (type == "bit" || type == "boolean" || type == "yesno") {
+        column.declared = "YESNO", column.kind = Kind::Boolean;
+    } else if (type == "byte") {
+        column.declared = "BYTE", column.kind = Kind::Integer;
+    } else if (type == "short" || type == "smallint") {
+        column.declared = "SHORT", column.kind = Kind::Integer;
+    } else if (type == "long" || type == "integer" || type == "int") {
+        column.declared = "LONG", column.kind = Kind::Integer;
+    } else if (type == "bigint") {
+        column.declared = "BIGINT", column.kind = Kind::BigInt;
+    } else if (type == "currency") {
+        column.declared = "CURRENCY", column.kind = Kind::Currency;
+    } else if (type == "single") {
+        column.declared = "SINGLE", column.kind = Kind::Real;
+    } else if (type == "double" || type == "float") {
+        column.declared = "DOUBLE", column.kind = Kind::Real;
+    } else if (type == "datetime" || type == "date") {
+        column.declared = "DATETIME", column.kind = Kind::Date;
+    } else if (type == "memo" || type == "longchar") {
+        column.declared = "MEMO", column.kind = Kind::Text;
+    } else {
+        column.declared = "TEXT(" + std::to_string(width > 0 ? width : 255) + ")";
+        column.kind = Kind::Text;
+    }
+    return column;
+}
+
+std::optional<char> FormatDelimiter(std::string_view value, std::string& unsupported) {
+    std::string v = Lower(Trim(value));
+    if (v == "csvdelimited") return ',';
+    if (v == "tabdelimited") return '\t';
+    if (v.rfind("delimited(", 0) == 0 && v.size() >= 12 && v.back() == ')') {
+        std::string_view inner = Trim(value).substr(10);
+        return inner.front();
+    }
+    if (v == "fixedlength") unsupported = "fixed-length files (Format=FixedLength)";
+    return std::nullopt;  // plain "Delimited": sniff
+}
+
+std::optional<Charset> CharsetNamed(std::string_view value) {
+    std::string v = Lower(Trim(value));
+    if (v == "utf-8" || v == "utf8" || v == "65001") return Charset::Utf8;
+    if (v == "ansi" || v == "1252" || v == "windows-1252" || v == "oem" || v == "437" || v == "850")
+        return Charset::Ansi;
+    if (v == "unicode" || v == "utf-16" || v == "1200") return Charset::Utf16LE;
+    return std::nullopt;
+}
+
+std::optional<bool> YesNo(std::string_view value) {
+    std::string v = Lower(Trim(value));
+    if (v == "yes" || v == "true" || v == "1") return true;
+    if (v == "no" || v == "false" || v == "0") return false;
+    return std::nullopt;
+}
+
+}  // namespace
+
+// ---- Settings ---------------------------------------------------------------------------
+
+TextSettings ParseExtendedProperties(std::string_view props) {
+    TextSettings settings;
+    std::size_t start = 0;
+    while (start <= props.size()) {
+        std::size_t end = props.find(';', start);
+        // FMT=Delimited(;) holds the separator itself.
+        std::size_t open = props.find('(', start);
+        if (open != std::string_view::npos && open < end) {
+            std::size_t close = props.find(')', open + 1);
+            if (close != std::string_view::npos && close > end) end = props.find(';', close);
+        }
+        if (end == std::string_view::npos) end = props.size();
+        std::string_view item = props.substr(start, end - start);
+        std::size_t eq = item.find('=');
+        if (eq != std::string_view::npos) {
+            std::string key = Lower(Trim(item.substr(0, eq)));
+            std::string_view value = item.substr(eq + 1);
+            if (key == "hdr" || key == "colnameheader") {
+                settings.header = YesNo(value);
+            } else if (key == "fmt" || key == "format") {
+                settings.delimiter = FormatDelimiter(value, settings.unsupported);
+            } else if (key == "maxscanrows") {
+                settings.maxScanRows = static_cast<int>(std::max(0L, std::strtol(std::string(Trim(value)).c_str(), nullptr, 10)));
+            } else if (key == "characterset") {
+                if (auto cs = CharsetNamed(value)) settings.charset = cs;
+            }
+        }
+        start = end + 1;
+    }
+    return settings;
+}
+
+SchemaIni ParseSchemaIni(std::string_view text) {
+    SchemaIni ini;
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::vector<std::pair<std::string, std::string>>* section = nullptr;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = Trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+        if (line.front() == '[') {
+            std::size_t close = line.find(']');
+            section = &ini.sections[Lower(Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)))];
+            continue;
+        }
+        std::size_t eq = line.find('=');
+        if (!section || eq == std::string_view::npos) continue;
+        section->emplace_back(Lower(Trim(line.substr(0, eq))), std::string(Trim(line.substr(eq + 1))));
+    }
+    return ini;
+}
+
+void ApplySchemaSection(const SchemaIni& ini, const std::string& fileName, TextSettings& settings) {
+    auto found = ini.sections.find(Lower(fileName));
+    if (found == ini.sections.end()) return;
+    std::map<long, TextColumn> columns;
+    for (const auto& [key, value] : found->second) {
+        if (key == "colnameheader") {
+            if (auto b = YesNo(value)) settings.header = b;
+        } else if (key == "format") {
+            std::string unsupported;
+            settings.delimiter = FormatDelimiter(value, unsupported);
+            settings.unsupported = unsupported;
+        } else if (key == "maxscanrows") {
+            settings.maxScanRows = static_cast<int>(std::max(0L, std::strtol(value.c_str(), nullptr, 10)));
+        } else if (key == "characterset") {
+            if (auto cs = CharsetNamed(value)) settings.charset = cs;
+        } else if (key.size() > 3 && key.compare(0, 3, "col") == 0 &&
+                   std::all_of(key.begin() + 3, key.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+            columns[std::strtol(key.c_str() + 3, nullptr, 10)] = SchemaColumn(value);
+        }
+        // DateTimeFormat, DecimalSymbol, ...: values are read in the forms the reader knows.
+    }
+    if (!columns.empty()) {
+        settings.columns.clear();
+        for (auto& [n, column] : columns) settings.columns.push_back(std::move(column));
+    }
+}
+
+// ---- Reading ----------------------------------------------------------------------------
+
+TextReader::~TextReader() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+TextReader::TextReader(std::string_view utf8, char delimiter) : m_delimiter(delimiter), m_buf(utf8), m_memory(true) {}
+
+bool TextReader::Open(const std::string& path) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return m_fd >= 0;
+}
+
+bool TextReader::Rewind(Charset charset, char delimiter) {
+    m_charset = charset;
+    m_delimiter = delimiter;
+    m_raw.clear();
+    m_rawPos = 0;
+    m_buf.clear();
+    m_pos = 0;
+    m_eof = false;
+    m_failed = false;
+    if (::lseek(m_fd, 0, SEEK_SET) < 0) {
+        m_failed = true;
+        return false;
+    }
+    // Skip a byte order mark of the file's encoding.
+    unsigned char head[3];
+    ssize_t n;
+    do n = ::pread(m_fd, head, sizeof head, 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        m_failed = true;
+        return false;
+    }
+    off_t skip = 0;
+    if (charset == Charset::Utf8 && n >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) skip = 3;
+    if (charset == Charset::Utf16LE && n >= 2 && head[0] == 0xFF && head[1] == 0xFE) skip = 2;
+    if (charset == Charset::Utf16BE && n >= 2 && head[0] == 0xFE && head[1] == 0xFF) skip = 2;
+    return ::lseek(m_fd, skip, SEEK_SET) >= 0;
+}
+
+bool TextReader::Refill() {
+    if (m_memory || m_fd < 0) return false;
+    m_buf.clear();
+    m_pos = 0;
+    while (m_buf.empty()) {
+        if (m_eof) return false;
+        m_raw.erase(0, m_rawPos);
+        m_rawPos = 0;
+        std::size_t old = m_raw.size();
+        m_raw.resize(old + kChunk);
+        ssize_t n;
+        do n = ::read(m_fd, m_raw.data() + old, kChunk);
+        while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            m_raw.resize(old);
+            m_failed = true;
+            return false;
+        }
+        m_raw.resize(old + std::size_t(n));
+        if (n == 0) m_eof = true;
+
+        switch (m_charset) {
+        case Charset::Utf8:
+            m_buf.swap(m_raw);
+            m_raw.clear();
+            break;
+        case Charset::Ansi:
+            for (char ch : m_raw) {
+                unsigned char c = static_cast<unsigned char>(ch);
+                AppendUtf8(m_buf, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+            }
+            m_raw.clear();
+            break;
+        case Charset::Utf16LE:
+        case Charset::Utf16BE: {
+            const bool le = m_charset == Charset::Utf16LE;
+            auto unit = [&](std::size_t at) {
+                unsigned char a = static_cast<unsigned char>(m_raw[at]), b = static_cast<unsigned char>(m_raw[at + 1]);
+                return static_cast<std::uint32_t>(le ? a | (b << 8) : (a << 8) | b);
+            };
+            std::size_t i = 0;
+            while (i + 2 <= m_raw.size()) {
+                std::uint32_t u = unit(i);
+                if (u >= 0xD800 && u < 0xDC00) {
+                    if (i + 4 > m_raw.size()) {
+                        if (!m_eof) break;  // the low half is in the next chunk
+                        AppendUtf8(m_buf, 0xFFFD);
+                        i += 2;
+                        continue;
+                    }
+                    std::uint32_t low = unit(i + 2);
+                    if (low >= 0xDC00 && low < 0xE000) {
+                        AppendUtf8(m_buf, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                        i += 4;
+                        continue;
+                    }
+                    u = 0xFFFD;
+                } else if (u >= 0xDC00 && u < 0xE000) {
+                    u = 0xFFFD;
+                }
+                AppendUtf8(m_buf, u);
+                i += 2;
+            }
+            m_rawPos = i;
+            if (m_eof) m_raw.clear(), m_rawPos = 0;  // an odd last byte is dropped
+            break;
+        }
+        }
+    }
+    return true;
+}
+
+std::string TextReader::ReadDecoded(std::size_t max) {
+    std::string s;
+    while (s.size() < max) {
+        if (m_pos >= m_buf.size() && !Refill()) break;
+        std::size_t take = std::min(max - s.size(), m_buf.size() - m_pos);
+        s.append(m_buf, m_pos, take);
+        m_pos += take;
+    }
+    return s;
+}
+
+bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
+    const int delimiter = static_cast<unsigned char>(m_delimiter);
+    // Appends bytes up to one of three stops; returns the stop consumed, or -1 at the end.
+    auto takeUntil = [this](std::string& f, char a, char b, char c) -> int {
+        for (;;) {
+            if (m_pos >= m_buf.size() && !Refill()) return -1;
+            const char* p = m_buf.data() + m_pos;
+            const char* e = m_buf.data() + m_buf.size();
+            const char* q = p;
+            while (q < e && *q != a && *q != b && *q != c) ++q;
+            f.append(p, q);
+            m_pos = std::size_t(q - m_buf.data());
+            if (q < e) {
+                ++m_pos;
+                return static_cast<unsigned char>(*q);
+            }
+        }
+    };
+    for (;;) {
+        count = 0;
+        int c = Get();
+        if (c < 0) return false;
+        if (c == '\n') continue;  // blank lines hold no record
+        if (c == '\r') {
+            if (Peek() == '\n') Get();
+            continue;
+        }
+        for (;;) {
+            if (count == fields.size()) fields.emplace_back();
+            std::string& f = fields[count++];
+            f.clear();
+            if (c == '"') {
+                for (;;) {
+                    c = takeUntil(f, '"', '"', '"');
+                    if (c < 0) break;  // an unterminated quote runs to the end of the file
+                    if (Peek() == '"') {
+                        Get();
+                        f += '"';
+                        continue;
+                    }
+                    c = Get();
+                    break;
+                }
+                // Text after the closing quote belongs to the field, as written.
+                if (c >= 0 && c != delimiter && c != '\r' && c != '\n') {
+                    f += static_cast<char>(c);
+                    c = takeUntil(f, m_delimiter, '\r', '\n');
+                }
+            } else if (c != delimiter && c != '\r' && c != '\n') {
+                f += static_cast<char>(c);
+                c = takeUntil(f, m_delimiter, '\r', '\n');
+            }
+            if (c == delimiter) {
+                c = Get();
+                if (c < 0 || c == '\r' || c == '\n') {
+                    if (count == fields.size()) fields.emplace_back();
+                    fields[count++].clear();  // a trailing delimiter ends with an empty field
+                } else {
+                    continue;
+                }
+            }
+            if (c == '\r' && Peek() == '\n') Get();
+            return true;
+        }
+    }
+}
+
+// ---- Describing a file -------------------------------------------------------------------
+
+Charset DetectCharset(std::string_view head, std::size_t& bomLength) {
+    bomLength = 0;
+    if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF") {
+        bomLength = 3;
+        return Charset::Utf8;
+    }
+    if (head.size() >= 2 && head.substr(0, 2) == "\xFF\xFE") {
+        bomLength = 2;
+        return Charset::Utf16LE;
+    }
+    if (head.size() >= 2 && head.substr(0, 2) == "\xFE\xFF") {
+        bomLength = 2;
+        return Charset::Utf16BE;
+    }
+    return ValidUtf8(head, true) ? Charset::Utf8 : Charset::Ansi;
+}
+
+char SniffDelimiter(std::string_view sample) {
+    constexpr char kCandidates[] = {',', ';', '\t', '|'};
+    constexpr std::size_t kLines = 10;
+    char best = ',';
+    std::size_t bestFirst = 1;
+    for (char candidate : kCandidates) {
+        TextReader reader(sample, candidate);
+        std::vector<std::string> fields;
+        std::size_t count = 0, first = 0, lines = 0;
+        bool same = true;
+        while (lines < kLines && reader.Next(fields, count)) {
+            if (lines == 0) first = count;
+            else if (count != first) same = false;
+            ++lines;
+        }
+        if (lines > 0 && same && first > 1) return candidate;
+        if (first > bestFirst) best = candidate, bestFirst = first;
+    }
+    return best;
+}
+
+std::optional<std::string> ParseDateValue(std::string_view value) {
+    std::string_view s = Trim(value);
+    std::size_t i = 0;
+    int y = 0, mo = 0, d = 0;
+    bool us = false;
+    if (ParseDigits(s, i, 4, 4, y) && i < s.size() && s[i] == '-') {
+        ++i;
+        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '-') return std::nullopt;
+        ++i;
+        if (!ParseDigits(s, i, 1, 2, d)) return std::nullopt;
+    } else {
+        i = 0;
+        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '/') return std::nullopt;
+        ++i;
+        if (!ParseDigits(s, i, 1, 2, d) || i >= s.size() || s[i] != '/') return std::nullopt;
+        ++i;
+        if (!ParseDigits(s, i, 4, 4, y)) return std::nullopt;
+        us = true;
+    }
+    if (!IsValidDate(y, mo, d)) return std::nullopt;
+    int h, mi, sec;
+    bool timed;
+    if (!ParseTime(s, i, us, h, mi, sec, timed)) return std::nullopt;
+    char out[32];
+    if (timed)
+        std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+    else
+        std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
+    return std::string(out);
+}
+
+std::optional<Kind> ClassifyValue(std::string_view value) {
+    std::string_view t = Trim(value);
+    if (t.empty()) return std::nullopt;
+    long long n;
+    if (ParseInt(t, n)) return n >= -2147483648LL && n <= 2147483647LL ? Kind::Integer : Kind::BigInt;
+    const char first = t.front();
+    if (std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.') {
+        std::string_view r = first == '+' ? t.substr(1) : t;
+        double d;
+        auto [p, ec] = std::from_chars(r.data(), r.data() + r.size(), d);
+        if (ec == std::errc() && p == r.data() + r.size() && r.find_first_of("0123456789") != std::string_view::npos)
+            return Kind::Real;
+        if (ec == std::errc::result_out_of_range) return Kind::Text;
+    }
+    if (ParseDateValue(t)) return Kind::Date;
+    if (EqualsNoCase(t, "true") || EqualsNoCase(t, "false") || EqualsNoCase(t, "yes") || EqualsNoCase(t, "no"))
+        return Kind::Boolean;
+    return Kind::Text;
+}
+
+bool DescribeTextFile(const std::string& path, const TextSettings& settings, TextFileDescription& out,
+                      std::string& error) {
+    if (!settings.unsupported.empty()) {
+        error = settings.unsupported + " are not supported";
+        return false;
+    }
+    TextReader reader;
+    if (!reader.Open(path)) {
+        error = std::string("it cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    // The first bytes decide the character set; a byte order mark wins over any setting.
+    std::string head(kSampleBytes, '\0');
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd >= 0 ? ::read(fd, head.data(), head.size()) : -1;
+    if (fd >= 0) ::close(fd);
+    if (n < 0) {
+        error = std::string("it cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    head.resize(std::size_t(n));
+    std::size_t bom = 0;
+    Charset detected = DetectCharset(head, bom);
+    out.charset = bom > 0 || !settings.charset ? detected : *settings.charset;
+
+    if (settings.delimiter) {
+        out.delimiter = *settings.delimiter;
+    } else {
+        // Sniff over whole decoded lines of the start of the file.
+        if (!reader.Rewind(out.charset, ',')) {
+            error = "it cannot be read";
+            return false;
+        }
+        std::string sample = reader.ReadDecoded(kSampleBytes);
+        if (sample.size() >= kSampleBytes) {
+            std::size_t lastLine = sample.rfind('\n');
+            if (lastLine != std::string::npos) sample.resize(lastLine + 1);
+        }
+        out.delimiter = SniffDelimiter(sample);
+    }
+    out.header = settings.header.value_or(true);
+
+    if (!reader.Rewind(out.charset, out.delimiter)) {
+        error = std::string("it cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::string> fields;
+    std::size_t count = 0;
+    std::vector<std::string> names;
+    if (out.header && reader.Next(fields, count)) names.assign(fields.begin(), fields.begin() + long(count));
+
+    out.columns.clear();
+    if (!settings.columns.empty()) {
+        out.columns = settings.columns;
+    } else {
+        const int scan = settings.maxScanRows.value_or(kDefaultScanRows);
+        std::vector<std::optional<Kind>> kinds(names.size());
+        std::vector<std::size_t> lengths(names.size());
+        for (int row = 0; (scan == 0 || row < scan) && reader.Next(fields, count); ++row) {
+            if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                std::optional<Kind> kind = ClassifyValue(fields[i]);
+                if (!kind) continue;
+                kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
+                lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));
+            }
+        }
+        if (reader.Failed()) {
+            error = std::string("it cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+            TextColumn column;
+            column.kind = kinds[i].value_or(Kind::Text);
+            column.declared = DeclaredFor(kinds[i], lengths[i]);
+            out.columns.push_back(std::move(column));
+        }
+    }
+    // Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
+    std::set<std::string> used;
+    for (std::size_t i = 0; i < out.columns.size(); ++i) {
+        std::string name = out.columns[i].name;
+        if (name.empty() && i < names.size()) name = std::string(Trim(names[i]));
+        if (name.empty()) name = "F" + std::to_string(i + 1);
+        std::string unique = name;
+        for (int k = 2; used.count(Lower(unique)); ++k) unique = name + "_" + std::to_string(k);
+        used.insert(Lower(unique));
+        out.columns[i].name = std::move(unique);
+    }
+    if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
+    return true;
+}
+
+}  // namespace orv::engine::text
