@@ -401,9 +401,16 @@ TEST_F(OrvsqlTest, FilesThatCannotBeOpenedFailWithStatusOne) {
     r = Run({m_dir.Path("book.xlsx"), "SELECT 1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("workbook"), std::string::npos) << r.err;
-    r = Run({"--type", "csv", m_db, "SELECT 1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("CSV"), std::string::npos) << r.err;
+}
+
+TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
+    WriteFile(m_dir.Path("stock.csv"), "part,count\r\nbolt,10\r\n\"nut, hex\",25\r\n");
+    Result r = Run({"--csv", m_dir.Path("stock.csv"), "SELECT part, count FROM [stock.csv] WHERE count > 20"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "part,count\r\n\"nut, hex\",25\r\n");
+    r = Run({"--csv", "--type", "csv", m_dir.Path(""), "SELECT COUNT(*) AS n FROM stock#csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "n\r\n2\r\n");
 }
 
 TEST_F(OrvsqlTest, UsageErrorsExitWithStatusTwo) {

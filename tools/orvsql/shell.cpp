@@ -238,13 +238,16 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return Fail(kSqlError, "cannot open " + path + ": " + std::strerror(errno));
-    if (type != FileType::Database)
+    if (type != FileType::Database && type != FileType::Csv)
         return Fail(kSqlError, path + " is " + FileTypeName(type) +
-                                   "; this version of orvsql opens only database files (see --type)");
+                                   "; this version of orvsql opens database files and delimited text files "
+                                   "(see --type)");
 
+    // A text file is a table of its folder: the folder is the data source, every delimited
+    // file in it a table named by its file name ("parts.csv").
     CComBSTR init;
-    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, MdbEngineType,
-                                        nullptr);
+    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName,
+                                        type == FileType::Csv ? TextProperties : MdbEngineType, nullptr);
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);
