@@ -50,3 +50,36 @@ private:
     bool CanQuery(const WCHAR* table) const;
     void ReleaseConnection();
 };
+
+// OrvOleDbFileRecordset: a recordset opened from a file name and the kind of file instead
+// of an initialisation string: it builds the string for the provider (a database file, a
+// workbook read/write or read-only, or a delimited text file, whose folder is opened when
+// the name ends in ".csv" after a backslash) and opens like any recordset. Ownership and
+// threads as for OrvOleDbRecordset.
+class ORV_API OrvOleDbFileRecordset : public OrvOleDbRecordset {
+public:
+    enum FileType : int {
+        ftMdb = 0,
+        ftExcel = 1,
+        ftCsv = 2,
+        ftExcelReadOnly = 3,
+    };
+
+    explicit OrvOleDbFileRecordset(FileType type = ftMdb);
+    OrvOleDbFileRecordset(ConnectType connectType, FileType type);
+    virtual ~OrvOleDbFileRecordset();
+
+    // Closes a connected recordset first, then keeps the kind of file for the next Open.
+    void SetFileType(FileType type);
+    // Builds the initialisation string for `file` and opens it (the recordset's Open);
+    // `moreProperties` follows the file type's properties unchanged, so it starts with ";".
+    bool Open(const WCHAR* file, const WCHAR* userId, const WCHAR* password, const WCHAR* moreProperties, bool prompt);
+    using OrvOleDbRecordset::Open;
+
+protected:
+    FileType m_fileType;
+
+private:
+    OrvOleDbFileRecordset(const OrvOleDbFileRecordset&);
+    OrvOleDbFileRecordset& operator=(const OrvOleDbFileRecordset&);
+};

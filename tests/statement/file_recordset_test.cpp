@@ -1,0 +1,61 @@
+// File recordsets: the initialisation string a file name and kind make, and reading files.
+#include <gtest/gtest.h>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::u16string Text(const CString& s) { return s.Str(); }
+
+class FileRecordsetTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+
+    // The data source a failed open names, from the engine's error text.
+    static bool Names(OrvOleDbFileRecordset& r, const std::u16string& path) {
+        return Text(r.GetErrorText()).find(u"'" + path + u"'") != std::u16string::npos;
+    }
+    TempDir m_dir;
+};
+
+TEST_F(FileRecordsetTest, ATextFileAfterABackslashOpensItsFolder) {
+    OrvOleDbFileRecordset r(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftCsv);
+    EXPECT_FALSE(r.Open(u"C:\\data\\x.CsV", nullptr, nullptr, nullptr, false));
+    EXPECT_TRUE(Names(r, u"C:\\data")) << orv::platform::Utf16ToUtf8(Text(r.GetErrorText()));
+    EXPECT_FALSE(r.Open(u"C:\\x.csv", nullptr, nullptr, nullptr, false));
+    EXPECT_TRUE(Names(r, u"C:"));
+    for (const char16_t* unchanged : {u"C:\\data\\x.csvx", u"C:\\data", u"x.csv"}) {
+        EXPECT_FALSE(r.Open(unchanged, nullptr, nullptr, nullptr, false));
+        EXPECT_TRUE(Names(r, unchanged)) << orv::platform::Utf16ToUtf8(unchanged);
+    }
+    OrvOleDbFileRecordset database(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftMdb);
+    EXPECT_FALSE(database.Open(u"C:\\data\\x.csv", nullptr, nullptr, nullptr, false));
+    EXPECT_TRUE(Names(database, u"C:\\data\\x.csv"));
+}
+
+TEST_F(FileRecordsetTest, ReadsATextFileAndADatabaseFile) {
+    WriteFile(m_dir.Path("stock.csv"), "part,count\nbolt,10\nnut,25\n");
+    OrvOleDbFileRecordset text(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftCsv);
+    ASSERT_TRUE(text.Open(m_dir.WPath("stock.csv").c_str(), nullptr, nullptr, nullptr, false))
+        << orv::platform::Utf16ToUtf8(Text(text.GetErrorText()));
+    ASSERT_TRUE(text.GetRecNum(u"[stock.csv]", u"count > 20"));
+    ASSERT_EQ(text.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(text.FieldAsLong(1), 1);
+
+    MakeDatabase(m_dir.Path("plant.mdb"), "CREATE TABLE t(a INTEGER); INSERT INTO t VALUES (7);");
+    text.SetFileType(OrvOleDbFileRecordset::ftMdb);  // closes the text folder first
+    EXPECT_EQ(text.GetConnection(), nullptr);
+    ASSERT_TRUE(text.Open(m_dir.WPath("plant.mdb").c_str(), u"Admin", u"", u";Mode=Read", false));
+    EXPECT_TRUE(text.GetConnection()->IsReadOnly());
+    ASSERT_TRUE(text.GetRecords(u"t", u"a", nullptr, nullptr));
+    ASSERT_EQ(text.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(text.FieldAsLong(1), 7);
+    text.Close();
+    EXPECT_EQ(text.GetConnection(), nullptr);
+}
+
+}  // namespace
