@@ -82,7 +82,7 @@ TEST_F(CrashSafetyTest, KilledDuringTransactionsOfInserts) {
                     if (i % kBatch == kBatch - 1) c.Commit();
                 }
             },
-            std::chrono::microseconds(20000 + m_random() % 80000));
+            std::chrono::microseconds(50000 + m_random() % 100000));
         long rows = CheckIntact();
         EXPECT_GE(rows, previous);  // nothing committed is ever lost
         previous = rows;
