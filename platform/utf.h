@@ -39,6 +39,8 @@ ORV_API std::size_t Utf8ToUtf16(const char* src, std::size_t len, char16_t* dst)
 ORV_API std::size_t DecodeUtf8Sequence(const char* src, std::size_t len, char16_t* dst, std::size_t& units);
 
 ORV_API std::string Utf16ToUtf8(std::u16string_view utf16);
+// Appends one Unicode code point (U+0000 to U+10FFFF) as UTF-8.
+ORV_API void AppendCodePointUtf8(std::string& out, char32_t codePoint);
 ORV_API void AppendUtf16ToUtf8(std::string& out, std::u16string_view utf16);
 
 // Length of a NUL-terminated UTF-16 string in code units; a null pointer is the empty

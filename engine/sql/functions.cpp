@@ -13,6 +13,7 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
+#include "platform/utf.h"
 
 namespace orv::engine {
 namespace {
@@ -46,22 +47,7 @@ std::u32string Decode(const std::string& s) {
 
 std::string Encode(const std::u32string& s) {
     std::string out;
-    for (char32_t cp : s) {
-        if (cp < 0x80) out += static_cast<char>(cp);
-        else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    for (char32_t cp : s) platform::AppendCodePointUtf8(out, cp);
     return out;
 }
 

@@ -46,9 +46,10 @@ ColumnType Fixed(DBTYPE type) {
     return t;
 }
 
-ColumnType Text(DBLENGTH size, bool fixed = false) {
+// A text or binary column of `size` characters or bytes; beyond 8000 it is a long column.
+ColumnType Sized(DBTYPE type, DBLENGTH size, bool fixed = false) {
     ColumnType t;
-    t.type = DBTYPE_WSTR;
+    t.type = type;
     t.known = true;
     t.fixedLength = fixed;
     if (size > 8000) {
@@ -60,18 +61,8 @@ ColumnType Text(DBLENGTH size, bool fixed = false) {
     return t;
 }
 
-ColumnType Binary(DBLENGTH size) {
-    ColumnType t;
-    t.type = DBTYPE_BYTES;
-    t.known = true;
-    if (size > 8000) {
-        t.size = kLongColumnSize;
-        t.isLong = true;
-    } else {
-        t.size = size ? size : 1;
-    }
-    return t;
-}
+ColumnType Text(DBLENGTH size, bool fixed = false) { return Sized(DBTYPE_WSTR, size, fixed); }
+ColumnType Binary(DBLENGTH size) { return Sized(DBTYPE_BYTES, size); }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "engine/sql/datetime.h"
+#include "platform/utf.h"
 
 namespace orv::engine::text {
 namespace {
@@ -38,23 +39,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+void AppendUtf8(std::string& out, std::uint32_t cp) { platform::AppendCodePointUtf8(out, cp); }
 
 // Windows-1252 at 0x80..0x9F; the rest of the code page is Latin-1. Undefined bytes map to
 // the C1 control of the same value, as Windows' own conversion does.

@@ -36,7 +36,9 @@ TEST(FuzzRegressionTest, LastInstantOfTheRangeReadsBack) {
     for (const char* text : {"9999-12-31 23:59:59.9999", "9999-12-31 23:59:59.5", "9999-12-31T23:59:59.999"}) {
         auto parts = orv::engine::ParseIsoDateTime(text);
         ASSERT_TRUE(parts) << text;
-        if (auto date = orv::engine::OleDateFromParts(*parts)) EXPECT_TRUE(orv::engine::PartsFromOleDate(*date)) << text;
+        if (auto date = orv::engine::OleDateFromParts(*parts)) {
+            EXPECT_TRUE(orv::engine::PartsFromOleDate(*date)) << text;
+        }
 
         DATE date = 0;
         DBSTATUS status = 0;

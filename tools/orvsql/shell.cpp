@@ -34,20 +34,6 @@ bool EndsWith(std::string s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A text as an SQL string literal, quotes doubled.
-std::string SqlLiteral(const std::string& s) {
-    std::string out = "'";
-    for (char ch : s) out += ch == '\'' ? std::string("''") : std::string(1, ch);
-    return out + "'";
-}
-
-// A name as an SQL identifier in double quotes, which the engine reads as SQLite does.
-std::string SqlName(const std::string& s) {
-    std::string out = "\"";
-    for (char ch : s) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    return out + "\"";
-}
-
 std::string Hex(const unsigned char* data, size_t size) {
     static const char digits[] = "0123456789abcdef";
     std::string out(size * 2, '0');
