@@ -174,6 +174,10 @@ Status Command::Compile(sqlite3_stmt** statement) {
     if (rewritten.error)
         return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);
+    if (Store* store = m_session->Source()->GetStore()) {
+        Status adapted = store->AdaptStatement(m_session->Db(), sql);
+        if (!adapted.Ok()) return adapted;
+    }
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
     if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);

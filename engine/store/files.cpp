@@ -87,4 +87,26 @@ Status PublishFile(const std::string& temporary, const std::u16string& path, con
     return status;
 }
 
+Status ReplaceFile(const std::string& temporary, const std::u16string& path, const char16_t* what) {
+    const std::string narrow = platform::Utf16ToUtf8(path);
+    auto failure = [&](const std::u16string& reason, int err) {
+        ::unlink(temporary.c_str());
+        return Status::Error(E_FAIL, platform::Format(u"Cannot write the %s '%s': %s.", what, path.c_str(), reason.c_str()),
+                             u"HY000", err);
+    };
+    // The new file keeps the old one's permissions (a temporary file is made private).
+    struct stat old;
+    if (::stat(narrow.c_str(), &old) == 0) ::chmod(temporary.c_str(), old.st_mode & 07777);
+    if (!SyncPath(temporary, O_RDONLY)) {
+        int err = errno;
+        return failure(u"the new contents could not be written to disk: " + ErrnoText(err), err);
+    }
+    if (::rename(temporary.c_str(), narrow.c_str()) != 0) {
+        int err = errno;
+        return failure(u"the new contents could not take the file's place: " + ErrnoText(err), err);
+    }
+    SyncPath(FolderOf(narrow), O_RDONLY | O_DIRECTORY);
+    return Status::Success();
+}
+
 }  // namespace orv::engine

@@ -4,6 +4,9 @@
 // which fails rather than replace a file that exists; so a new file is either complete
 // or absent, and nothing that was there is ever overwritten.
 //
+// A changed file (a text table, a workbook) is written the same way under a temporary name
+// and then renamed over the old one, so that readers see the old file or the new one.
+//
 // Functions only; any thread.
 #pragma once
 
@@ -23,5 +26,10 @@ Status MakeTemporaryBeside(const std::string& path, std::string& temporary);
 // Syncs `temporary`, links it to `path` (never replacing an existing file), removes the
 // temporary name and syncs the folder. On failure the temporary file is removed.
 Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what);
+
+// Syncs `temporary` and renames it over `path` (which may exist), then syncs the folder;
+// on failure the temporary file is removed and `path` is as it was. `what` names the
+// file in messages ("text file", "workbook").
+Status ReplaceFile(const std::string& temporary, const std::u16string& path, const char16_t* what);
 
 }  // namespace orv::engine

@@ -8,7 +8,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -34,7 +37,33 @@ public:
     virtual bool ReadOnly() const = 0;
     // The path that the store was opened from, as the host gave it.
     virtual const std::u16string& Name() const = 0;
+
+    // Adapts a statement, already in SQLite's dialect, to the store before it is prepared on
+    // `db` (a connection of this store): a store whose tables are files or sheets turns
+    // CREATE TABLE into the creation of one, and declares tables that a statement names
+    // but the connection does not know yet (cell ranges of a sheet). An error when the
+    // statement cannot be done on this store; most stores leave every statement alone.
+    virtual Status AdaptStatement(sqlite3* db, std::string& sql) {
+        (void)db;
+        (void)sql;
+        return Status::Success();
+    }
 };
+
+// A CREATE TABLE statement's table and columns, as the stores that create files or sheets
+// need them. Column types are as written ("INTEGER", "VARCHAR(20)"); table constraints
+// are left out.
+struct CreatedColumn {
+    std::string name;
+    std::string type;
+};
+struct CreatedTable {
+    std::string name;
+    std::vector<CreatedColumn> columns;
+};
+// The definition when `sql` is a CREATE TABLE statement with a column list; nullopt
+// otherwise (CREATE TABLE ... AS SELECT included).
+std::optional<CreatedTable> ParseCreateTable(std::string_view sql);
 
 // Opens the store that `options` describe, or says why it cannot be opened.
 Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
