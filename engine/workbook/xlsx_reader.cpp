@@ -1,0 +1,995 @@
+// Reads an .xlsx workbook: a zip archive (libzip) of XML parts (expat). Every part is
+// streamed through the XML parser in fixed chunks, so memory grows with the cells kept,
+// never with the size of the XML around them, and a part that unpacks to more than it
+// declares, or to more than a gigabyte, is refused before it can exhaust memory.
+#include "engine/workbook/xlsx_reader.h"
+
+#include <expat.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/sql/datetime.h"
+#include "platform/utf.h"
+
+namespace orv::engine::workbook {
+
+namespace {
+
+constexpr zip_uint64_t kMaxPartSize = zip_uint64_t(1) << 30;
+constexpr int kChunk = 64 * 1024;
+constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
+// Serial day numbers of workbooks in the 1904 date system count from 1 January 1904.
+constexpr double kDays1904 = 1462;
+
+std::string_view LocalName(const XML_Char* name) {
+    const char* colon = std::strrchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+// The value of the attribute with this local name (any prefix), or null.
+const char* Attribute(const XML_Char** attributes, std::string_view local) {
+    for (; attributes[0]; attributes += 2)
+        if (LocalName(attributes[0]) == local) return attributes[1];
+    return nullptr;
+}
+
+bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (text.empty()) return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseNumber(std::string_view text, double& value) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n')) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The UTF-16 code unit of an "_xHHHH_" escape at `at`, or -1.
+int EscapedUnit(const std::string& text, std::size_t at) {
+    if (at + 7 > text.size() || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') return -1;
+    int unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        int digit = HexDigit(text[i]);
+        if (digit < 0) return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// Workbook text escapes characters that XML cannot hold (control characters, mostly) as
+// "_xHHHH_", UTF-16 code units in hex; "_x005F_" is an underscore, so "_x005F_x000D_" reads
+// as the seven characters "_x000D_".
+void DecodeEscapes(std::string& text) {
+    std::size_t at = text.find("_x");
+    if (at == std::string::npos) return;
+    std::string out(text, 0, at);
+    out.reserve(text.size());
+    while (at < text.size()) {
+        int unit = EscapedUnit(text, at);
+        if (unit < 0) {
+            out += text[at++];
+            continue;
+        }
+        at += 7;
+        char32_t codePoint = char32_t(unit);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            int low = EscapedUnit(text, at);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                codePoint = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
+                at += 7;
+            } else {
+                codePoint = 0xFFFD;
+            }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            codePoint = 0xFFFD;
+        }
+        platform::AppendCodePointUtf8(out, codePoint);
+    }
+    text = std::move(out);
+}
+
+// ---- XML ---------------------------------------------------------------------------------
+
+// A handler of one part's elements. Element names arrive without their namespace prefix:
+// files written by different programs bind the spreadsheet namespace to the default
+// prefix or to "x:", and nothing in these parts needs the namespace to tell elements apart.
+class XmlReader {
+public:
+    virtual ~XmlReader() = default;
+    virtual void Start(std::string_view name, const XML_Char** attributes) = 0;
+    virtual void End(std::string_view name) = 0;
+
+    // Character data is appended to *m_target while it is set.
+    std::string* m_target = nullptr;
+    // A handler's own failure (a bad value rather than bad XML), which stops the parse.
+    std::string m_failure;
+    XML_Parser m_parser = nullptr;
+
+protected:
+    void Fail(std::string message) {
+        if (m_failure.empty()) m_failure = std::move(message);
+        XML_StopParser(m_parser, XML_FALSE);
+    }
+};
+
+void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes) {
+    auto* reader = static_cast<XmlReader*>(data);
+    // Expat may still report an element or two after a handler stopped the parse.
+    if (reader->m_failure.empty()) reader->Start(LocalName(name), attributes);
+}
+
+void XMLCALL OnEnd(void* data, const XML_Char* name) {
+    auto* reader = static_cast<XmlReader*>(data);
+    if (reader->m_failure.empty()) reader->End(LocalName(name));
+}
+
+void XMLCALL OnText(void* data, const XML_Char* text, int length) {
+    auto* reader = static_cast<XmlReader*>(data);
+    if (reader->m_target) reader->m_target->append(text, std::size_t(length));
+}
+
+// ---- The archive -------------------------------------------------------------------------
+
+class Archive {
+public:
+    explicit Archive(zip_t* zip) : m_zip(zip) {}
+    ~Archive() { zip_discard(m_zip); }
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    zip_int64_t Find(const std::string& part) const {
+        zip_int64_t index = zip_name_locate(m_zip, part.c_str(), 0);
+        // Part names compare without case in the packaging format.
+        if (index < 0) index = zip_name_locate(m_zip, part.c_str(), ZIP_FL_NOCASE);
+        return index;
+    }
+    bool Has(const std::string& part) const { return Find(part) >= 0; }
+    zip_int64_t Entries() const { return zip_get_num_entries(m_zip, 0); }
+
+    // The part's declared uncompressed size, 0 when it is missing.
+    zip_uint64_t DeclaredSize(const std::string& part) const {
+        zip_int64_t index = Find(part);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (index < 0 || zip_stat_index(m_zip, zip_uint64_t(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+            return 0;
+        return stat.size;
+    }
+
+    // Streams the part through `reader`.
+    bool Parse(const std::string& part, XmlReader& reader, std::string& error) const {
+        zip_int64_t index = Find(part);
+        if (index < 0) {
+            error = "the part " + part + " is missing from the archive";
+            return false;
+        }
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) {
+            error = "the archive is damaged: the size of the part " + part + " cannot be read";
+            return false;
+        }
+        if (stat.size > kMaxPartSize) {
+            error = "the part " + part + " would unpack to " + std::to_string(stat.size) +
+                    " bytes, more than the 1 GiB this reader accepts for one part";
+            return false;
+        }
+        zip_file_t* file = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
+        if (!file) {
+            error = "the part " + part + " cannot be read: " + zip_strerror(m_zip);
+            return false;
+        }
+        XML_Parser parser = XML_ParserCreate("UTF-8");
+        if (!parser) {
+            zip_fclose(file);
+            error = "there is not enough memory to read the part " + part;
+            return false;
+        }
+        reader.m_parser = parser;
+        XML_SetUserData(parser, &reader);
+        XML_SetElementHandler(parser, OnStart, OnEnd);
+        XML_SetCharacterDataHandler(parser, OnText);
+
+        bool ok = true;
+        zip_uint64_t total = 0;
+        for (;;) {
+            void* buffer = XML_GetBuffer(parser, kChunk);
+            if (!buffer) {
+                error = "there is not enough memory to read the part " + part;
+                ok = false;
+                break;
+            }
+            zip_int64_t read = zip_fread(file, buffer, kChunk);
+            if (read < 0) {
+                error = "the part " + part + " is damaged: " + zip_file_strerror(file);
+                ok = false;
+                break;
+            }
+            total += zip_uint64_t(read);
+            if (total > stat.size) {
+                error = "the part " + part + " unpacks to more than the " + std::to_string(stat.size) +
+                        " bytes the archive declares for it: the archive is damaged or made to exhaust memory";
+                ok = false;
+                break;
+            }
+            if (XML_ParseBuffer(parser, int(read), read == 0) != XML_STATUS_OK) {
+                if (!reader.m_failure.empty()) {
+                    error = reader.m_failure;
+                } else {
+                    error = part + " is not well-formed XML at line " +
+                            std::to_string(XML_GetCurrentLineNumber(parser)) + ": " +
+                            XML_ErrorString(XML_GetErrorCode(parser));
+                }
+                ok = false;
+                break;
+            }
+            if (read == 0) break;
+        }
+        XML_ParserFree(parser);
+        reader.m_parser = nullptr;
+        zip_fclose(file);
+        return ok;
+    }
+
+private:
+    zip_t* m_zip;
+};
+
+// ---- Relationships -----------------------------------------------------------------------
+
+struct Relationship {
+    std::string id, type, target;
+};
+
+class RelationshipsReader : public XmlReader {
+public:
+    std::vector<Relationship> m_relationships;
+
+    void Start(std::string_view name, const XML_Char** attributes) override {
+        if (name != "Relationship") return;
+        const char* mode = Attribute(attributes, "TargetMode");
+        if (mode && std::strcmp(mode, "External") == 0) return;
+        const char* id = Attribute(attributes, "Id");
+        const char* type = Attribute(attributes, "Type");
+        const char* target = Attribute(attributes, "Target");
+        if (id && type && target) m_relationships.push_back({id, type, target});
+    }
+    void End(std::string_view) override {}
+};
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The part a relationship of `source` points to: relative to the source's folder, or from
+// the archive's root when the target starts with '/'. "." and ".." segments are resolved.
+std::string ResolveTarget(const std::string& source, std::string_view target) {
+    std::string joined;
+    if (!target.empty() && target.front() == '/') {
+        joined = target.substr(1);
+    } else {
+        std::size_t slash = source.rfind('/');
+        joined = (slash == std::string::npos ? std::string() : source.substr(0, slash + 1)) + std::string(target);
+    }
+    std::vector<std::string_view> segments;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        std::size_t slash = rest.find('/');
+        std::string_view segment = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (segment.empty() || segment == ".") continue;
+        if (segment == "..") {
+            if (!segments.empty()) segments.pop_back();
+            continue;
+        }
+        segments.push_back(segment);
+    }
+    std::string path;
+    for (std::string_view segment : segments) {
+        if (!path.empty()) path += '/';
+        path += segment;
+    }
+    return path;
+}
+
+// "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels"
+std::string RelationshipsPart(const std::string& part) {
+    std::size_t slash = part.rfind('/');
+    if (slash == std::string::npos) return "_rels/" + part + ".rels";
+    return part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
+}
+
+// ---- workbook.xml ------------------------------------------------------------------------
+
+struct SheetEntry {
+    std::string name, relationship;
+};
+
+struct NameEntry {
+    std::string name, text;
+};
+
+class WorkbookReader : public XmlReader {
+public:
+    std::vector<SheetEntry> m_sheets;
+    std::vector<NameEntry> m_names;
+    bool m_date1904 = false;
+
+    void Start(std::string_view name, const XML_Char** attributes) override {
+        if (name == "sheet") {
+            const char* sheetName = Attribute(attributes, "name");
+            const char* id = Attribute(attributes, "id");
+            if (sheetName && id) m_sheets.push_back({sheetName, id});
+        } else if (name == "workbookPr") {
+            const char* date1904 = Attribute(attributes, "date1904");
+            m_date1904 = date1904 && (std::strcmp(date1904, "1") == 0 || std::strcmp(date1904, "true") == 0);
+        } else if (name == "definedName") {
+            const char* nameText = Attribute(attributes, "name");
+            // Names local to one sheet carry localSheetId; only workbook-level names are kept.
+            m_keep = nameText && !Attribute(attributes, "localSheetId");
+            if (m_keep) {
+                m_name = nameText;
+                m_text.clear();
+                m_target = &m_text;
+            }
+        }
+    }
+    void End(std::string_view name) override {
+        if (name == "definedName" && m_keep) {
+            m_names.push_back({m_name, m_text});
+            m_target = nullptr;
+            m_keep = false;
+        }
+    }
+
+private:
+    bool m_keep = false;
+    std::string m_name, m_text;
+};
+
+// ---- styles.xml --------------------------------------------------------------------------
+
+bool IsBuiltInDateFormat(std::uint64_t id) {
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+}
+
+class StylesReader : public XmlReader {
+public:
+    // Per cell format (the s attribute of a cell): whether it shows a date or time.
+    std::vector<std::uint8_t> m_dateStyles;
+
+    void Start(std::string_view name, const XML_Char** attributes) override {
+        if (name == "numFmts") {
+            m_inNumFmts = true;
+        } else if (name == "cellXfs") {
+            m_inCellXfs = true;
+        } else if (name == "numFmt" && m_inNumFmts) {
+            std::uint64_t id = 0;
+            const char* idText = Attribute(attributes, "numFmtId");
+            const char* code = Attribute(attributes, "formatCode");
+            if (idText && code && ParseUnsigned(idText, id)) m_custom.emplace_back(id, IsDateFormatCode(code));
+        } else if (name == "xf" && m_inCellXfs) {
+            std::uint64_t id = 0;
+            const char* idText = Attribute(attributes, "numFmtId");
+            if (idText) ParseUnsigned(idText, id);
+            m_dateStyles.push_back(IsDateFormat(id));
+        }
+    }
+    void End(std::string_view name) override {
+        if (name == "numFmts") m_inNumFmts = false;
+        if (name == "cellXfs") m_inCellXfs = false;
+    }
+
+private:
+    std::uint8_t IsDateFormat(std::uint64_t id) const {
+        // A format the file defines wins over the built-in one with its number.
+        for (const auto& [customId, isDate] : m_custom)
+            if (customId == id) return isDate;
+        return IsBuiltInDateFormat(id);
+    }
+
+    bool m_inNumFmts = false, m_inCellXfs = false;
+    std::vector<std::pair<std::uint64_t, bool>> m_custom;
+};
+
+// ---- sharedStrings.xml -------------------------------------------------------------------
+
+class SharedStringsReader : public XmlReader {
+public:
+    explicit SharedStringsReader(zip_uint64_t partSize) : m_partSize(partSize) {}
+
+    std::vector<std::string> m_strings;
+
+    void Start(std::string_view name, const XML_Char** attributes) override {
+        if (name == "si") {
+            m_current.clear();
+            m_inItem = true;
+        } else if (name == "t" && m_inItem && m_phonetic == 0) {
+            m_target = &m_current;
+        } else if (name == "rPh") {
+            ++m_phonetic;  // the reading aid of East Asian text is not part of the value
+        } else if (name == "sst") {
+            std::uint64_t count = 0;
+            const char* unique = Attribute(attributes, "uniqueCount");
+            // Each item takes at least "<si><t/></si>": a count beyond that is not believed.
+            if (unique && ParseUnsigned(unique, count)) m_strings.reserve(std::min<std::uint64_t>(count, m_partSize / 12));
+        }
+    }
+    void End(std::string_view name) override {
+        if (name == "t") {
+            m_target = nullptr;
+        } else if (name == "rPh") {
+            if (m_phonetic > 0) --m_phonetic;
+        } else if (name == "si" && m_inItem) {
+            DecodeEscapes(m_current);
+            m_strings.push_back(m_current);
+            m_inItem = false;
+        }
+    }
+
+private:
+    zip_uint64_t m_partSize;
+    std::string m_current;
+    bool m_inItem = false;
+    int m_phonetic = 0;
+};
+
+// ---- A worksheet -------------------------------------------------------------------------
+
+enum class ValueKind : std::uint8_t { Number, Shared, FormulaText, Inline, Boolean, Error, IsoDate, Unknown };
+
+ValueKind KindOf(const char* t) {
+    if (!t || std::strcmp(t, "n") == 0) return ValueKind::Number;
+    if (std::strcmp(t, "s") == 0) return ValueKind::Shared;
+    if (std::strcmp(t, "str") == 0) return ValueKind::FormulaText;
+    if (std::strcmp(t, "inlineStr") == 0) return ValueKind::Inline;
+    if (std::strcmp(t, "b") == 0) return ValueKind::Boolean;
+    if (std::strcmp(t, "e") == 0) return ValueKind::Error;
+    if (std::strcmp(t, "d") == 0) return ValueKind::IsoDate;
+    return ValueKind::Unknown;
+}
+
+// A t="d" value: ISO 8601 date and time text, with an optional zone designator that is
+// dropped (the workbook's dates have no zone).
+bool IsoDateSerial(std::string_view text, double& serial) {
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) text.remove_suffix(1);
+    std::optional<DateParts> parts = ParseIsoDateTime(text);
+    if (!parts) return false;
+    std::optional<double> date = OleDateFromParts(*parts);
+    if (!date) return false;
+    serial = *date;
+    return true;
+}
+
+class SheetReader : public XmlReader {
+public:
+    struct Context {
+        const std::string* sheetName;
+        const std::string* part;
+        const std::vector<std::string>* sharedStrings;
+        const std::vector<std::uint8_t>* dateStyles;
+        bool date1904;
+        zip_uint64_t partSize;
+    };
+
+    SheetReader(const Context& context, std::vector<PlacedCell>& cells) : m_context(context), m_cells(cells) {}
+
+    void Start(std::string_view name, const XML_Char** attributes) override {
+        if (m_inSheetData) {
+            if (name == "c") {
+                StartCell(attributes);
+            } else if (m_inCell) {
+                if (name == "v") {
+                    m_hasValue = true;
+                    m_value.clear();
+                    m_target = &m_value;
+                } else if (name == "is") {
+                    m_inInline = true;
+                    m_hasInline = true;
+                } else if (name == "t" && m_inInline && m_phonetic == 0) {
+                    m_target = &m_inline;
+                } else if (name == "rPh") {
+                    ++m_phonetic;
+                }
+            } else if (name == "row") {
+                StartRow(attributes);
+            }
+        } else if (name == "sheetData") {
+            m_inSheetData = true;
+        } else if (name == "dimension") {
+            Reserve(Attribute(attributes, "ref"));
+        }
+    }
+
+    void End(std::string_view name) override {
+        if (!m_inSheetData) return;
+        if (m_inCell) {
+            if (name == "v" || name == "t") {
+                m_target = nullptr;
+            } else if (name == "rPh") {
+                if (m_phonetic > 0) --m_phonetic;
+            } else if (name == "is") {
+                m_inInline = false;
+            } else if (name == "c") {
+                m_inCell = false;
+                m_target = nullptr;
+                EndCell();
+            }
+        } else if (name == "sheetData") {
+            m_inSheetData = false;
+        }
+    }
+
+    // Called after the parse: cells in order, the last of any cell given twice kept.
+    void Finish() {
+        if (m_ordered) return;
+        std::stable_sort(m_cells.begin(), m_cells.end(), [](const PlacedCell& a, const PlacedCell& b) {
+            return a.row != b.row ? a.row < b.row : a.column < b.column;
+        });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_cells.size(); ++i) {
+            if (kept > 0 && m_cells[kept - 1].row == m_cells[i].row && m_cells[kept - 1].column == m_cells[i].column)
+                --kept;
+            if (kept != i) m_cells[kept] = std::move(m_cells[i]);
+            ++kept;
+        }
+        m_cells.resize(kept);
+    }
+
+private:
+    // <dimension ref="A1:F1000">: room for that many cells, bounded by what the part's size
+    // can hold (every cell takes at least "<c><v>0</v></c>"), so a false claim costs nothing.
+    void Reserve(const char* ref) {
+        if (!ref) return;
+        std::string_view text = ref;
+        std::size_t colon = text.find(':');
+        if (colon == std::string_view::npos) return;
+        std::uint32_t r1, c1, r2, c2;
+        if (!ParseCellReference(text.substr(0, colon), r1, c1) || !ParseCellReference(text.substr(colon + 1), r2, c2))
+            return;
+        std::uint64_t count = std::uint64_t(r2 >= r1 ? r2 - r1 + 1 : 1) * (c2 >= c1 ? c2 - c1 + 1 : 1);
+        m_cells.reserve(std::min<std::uint64_t>(count, m_context.partSize / 16));
+    }
+
+    void StartRow(const XML_Char** attributes) {
+        const char* r = Attribute(attributes, "r");
+        std::uint64_t row = m_row + 1;  // a row without a number follows the one before
+        if (r && (!ParseUnsigned(r, row) || row == 0 || row > kMaxRows)) {
+            Fail(Where() + " has a row numbered '" + r + "', which is not a row number from 1 to 1048576");
+            return;
+        }
+        if (row > kMaxRows) {
+            Fail(Where() + " has more than 1048576 rows");
+            return;
+        }
+        m_row = std::uint32_t(row);
+        m_column = 0;
+    }
+
+    void StartCell(const XML_Char** attributes) {
+        m_inCell = true;
+        m_hasValue = m_hasInline = m_inInline = false;
+        m_phonetic = 0;
+        m_inline.clear();
+        const char* r = Attribute(attributes, "r");
+        if (r) {
+            std::uint32_t row = 0, column = 0;
+            if (!ParseCellReference(r, row, column)) {
+                Fail(Where() + " has a cell named '" + r + "', which is not a cell reference");
+                return;
+            }
+            m_row = row;
+            m_column = column;
+        } else {
+            // A cell without a reference follows the one before in its row.
+            if (m_row == 0) m_row = 1;
+            if (m_column >= kMaxColumns) {
+                Fail(Where() + " has more than 16384 cells in row " + std::to_string(m_row));
+                return;
+            }
+            ++m_column;
+        }
+        const char* t = Attribute(attributes, "t");
+        m_kind = KindOf(t);
+        if (m_kind == ValueKind::Unknown) {
+            Fail("cell " + CellReference(m_row, m_column) + " of " + Where() + " has the unknown value type '" + t +
+                 "'");
+            return;
+        }
+        m_date = false;
+        if (const char* s = Attribute(attributes, "s")) {
+            std::uint64_t style = 0;
+            const auto& styles = *m_context.dateStyles;
+            m_date = ParseUnsigned(s, style) && style < styles.size() && styles[style];
+        }
+    }
+
+    void EndCell() {
+        Cell cell;
+        std::string& value = m_value;
+        if (m_kind == ValueKind::Inline) {
+            if (!m_hasInline) return;
+            DecodeEscapes(m_inline);
+            cell.type = CellType::Text;
+            cell.text = std::move(m_inline);
+            m_inline.clear();
+        } else {
+            // A formula without a cached result, or an empty value, leaves no cell.
+            if (!m_hasValue || value.empty()) return;
+            switch (m_kind) {
+            case ValueKind::Number:
+                if (!ParseNumber(value, cell.number)) return BadValue("the number", value);
+                cell.type = m_date ? CellType::Date : CellType::Number;
+                if (m_date && m_context.date1904) cell.number += kDays1904;
+                break;
+            case ValueKind::Shared: {
+                std::uint64_t index = 0;
+                const auto& strings = *m_context.sharedStrings;
+                if (!ParseUnsigned(value, index)) return BadValue("the shared-string index", value);
+                if (index >= strings.size()) {
+                    Fail("cell " + CellReference(m_row, m_column) + " of " + Where() + " refers to shared string " +
+                         std::to_string(index) + ", but the workbook has only " + std::to_string(strings.size()) +
+                         " shared strings");
+                    return;
+                }
+                cell.type = CellType::Text;
+                cell.text = strings[index];
+                break;
+            }
+            case ValueKind::FormulaText:
+                DecodeEscapes(value);
+                cell.type = CellType::Text;
+                cell.text = value;
+                break;
+            case ValueKind::Boolean:
+                if (value == "1" || value == "true") cell.number = 1;
+                else if (value == "0" || value == "false") cell.number = 0;
+                else return BadValue("the boolean", value);
+                cell.type = CellType::Boolean;
+                break;
+            case ValueKind::Error:
+                cell.type = CellType::Error;
+                cell.text = value;
+                break;
+            case ValueKind::IsoDate:
+                if (!IsoDateSerial(value, cell.number)) return BadValue("the date", value);
+                cell.type = CellType::Date;
+                break;
+            default:
+                return;
+            }
+        }
+        if (!m_cells.empty()) {
+            const PlacedCell& last = m_cells.back();
+            if (last.row > m_row || (last.row == m_row && last.column >= m_column)) m_ordered = false;
+        }
+        m_cells.push_back(PlacedCell{m_row, m_column, std::move(cell)});
+    }
+
+    void BadValue(const char* what, const std::string& value) {
+        std::string shown = value.size() > 40 ? value.substr(0, 40) + "..." : value;
+        Fail("cell " + CellReference(m_row, m_column) + " of " + Where() + " holds " + what + " '" + shown +
+             "', which cannot be read");
+    }
+
+    std::string Where() const { return "the sheet '" + *m_context.sheetName + "' (" + *m_context.part + ")"; }
+
+    Context m_context;
+    std::vector<PlacedCell>& m_cells;
+    std::string m_value, m_inline;
+    std::uint32_t m_row = 0, m_column = 0;
+    ValueKind m_kind = ValueKind::Number;
+    int m_phonetic = 0;
+    bool m_inSheetData = false, m_inCell = false, m_inInline = false;
+    bool m_hasValue = false, m_hasInline = false, m_date = false, m_ordered = true;
+};
+
+// ---- Defined names -----------------------------------------------------------------------
+
+// "$A" (a whole column) or "$12" (a whole row) of an area such as $A:$C or $1:$3.
+bool ParseColumnOnly(std::string_view text, std::uint32_t& column) {
+    if (!text.empty() && text.front() == '$') text.remove_prefix(1);
+    if (text.empty() || text.size() > 3) return false;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        if (c < 'A' || c > 'Z') return false;
+        value = value * 26 + std::uint32_t(c - 'A' + 1);
+    }
+    if (value > kMaxColumns) return false;
+    column = value;
+    return true;
+}
+
+bool ParseRowOnly(std::string_view text, std::uint32_t& row) {
+    if (!text.empty() && text.front() == '$') text.remove_prefix(1);
+    std::uint64_t value = 0;
+    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    ParseUnsigned(text, value);
+    if (value == 0 || value > kMaxRows) return false;
+    row = std::uint32_t(value);
+    return true;
+}
+
+// One rectangle of one sheet: Sheet1!$A$1:$C$10, 'Q''s data'!$B$2, Sheet1!$A:$C (whole
+// columns), Sheet1!$1:$3 (whole rows). Anything else (a formula, #REF!, several areas, a
+// name of another workbook) is not a range.
+bool ParseAreaReference(std::string_view text, std::string& sheet, Range& range) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (text.empty()) return false;
+    sheet.clear();
+    std::size_t at = 0;
+    if (text[0] == '\'') {
+        for (at = 1;; ++at) {
+            if (at >= text.size()) return false;
+            if (text[at] == '\'') {
+                if (at + 1 < text.size() && text[at + 1] == '\'') {
+                    sheet += '\'';
+                    ++at;
+                    continue;
+                }
+                break;
+            }
+            sheet += text[at];
+        }
+        ++at;
+        if (at >= text.size() || text[at] != '!') return false;
+    } else {
+        at = text.find('!');
+        if (at == std::string_view::npos || at == 0) return false;
+        sheet = text.substr(0, at);
+        if (sheet.find_first_of("'[]()\",:;{}=+-*/&<> ") != std::string::npos) return false;
+    }
+    std::string_view area = text.substr(at + 1);
+    std::size_t colon = area.find(':');
+    std::string_view first = area.substr(0, colon);
+    std::string_view last = colon == std::string_view::npos ? first : area.substr(colon + 1);
+    std::uint32_t r1, c1, r2, c2;
+    if (ParseCellReference(first, r1, c1) && ParseCellReference(last, r2, c2)) {
+    } else if (colon != std::string_view::npos && ParseColumnOnly(first, c1) && ParseColumnOnly(last, c2)) {
+        r1 = 1;
+        r2 = kMaxRows;
+    } else if (colon != std::string_view::npos && ParseRowOnly(first, r1) && ParseRowOnly(last, r2)) {
+        c1 = 1;
+        c2 = kMaxColumns;
+    } else {
+        return false;
+    }
+    range.firstRow = std::min(r1, r2);
+    range.lastRow = std::max(r1, r2);
+    range.firstColumn = std::min(c1, c2);
+    range.lastColumn = std::max(c1, c2);
+    return true;
+}
+
+// ---- The workbook ------------------------------------------------------------------------
+
+bool FindType(const std::vector<Relationship>& relationships, std::string_view suffix, std::string& target) {
+    for (const Relationship& relationship : relationships) {
+        if (EndsWith(relationship.type, suffix)) {
+            target = relationship.target;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
+    if (archive.Entries() <= 0) {
+        error = "it is not an .xlsx workbook (an empty zip archive)";
+        return false;
+    }
+
+    // The workbook part: the package's officeDocument relationship names it.
+    std::string workbookPart = "xl/workbook.xml";
+    if (archive.Has("_rels/.rels")) {
+        RelationshipsReader root;
+        if (!archive.Parse("_rels/.rels", root, error)) return false;
+        std::string target;
+        if (FindType(root.m_relationships, "/officeDocument", target)) {
+            std::string resolved = ResolveTarget("", target);
+            if (archive.Has(resolved)) workbookPart = resolved;
+        }
+    }
+    if (!archive.Has(workbookPart)) {
+        error = "it is not an .xlsx workbook (the part xl/workbook.xml is missing)";
+        return false;
+    }
+    WorkbookReader book;
+    if (!archive.Parse(workbookPart, book, error)) return false;
+
+    RelationshipsReader links;
+    const std::string linksPart = RelationshipsPart(workbookPart);
+    if (archive.Has(linksPart) && !archive.Parse(linksPart, links, error)) return false;
+
+    std::string stylesPart, stringsPart, target;
+    stylesPart = FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
+    stringsPart = FindType(links.m_relationships, "/sharedStrings", target) ? ResolveTarget(workbookPart, target)
+                                                                            : "xl/sharedStrings.xml";
+
+    StylesReader styles;
+    if (archive.Has(stylesPart) && !archive.Parse(stylesPart, styles, error)) return false;
+    SharedStringsReader strings(archive.DeclaredSize(stringsPart));
+    if (archive.Has(stringsPart) && !archive.Parse(stringsPart, strings, error)) return false;
+
+    out.sheets.reserve(book.m_sheets.size());
+    for (const SheetEntry& entry : book.m_sheets) {
+        const Relationship* link = nullptr;
+        for (const Relationship& relationship : links.m_relationships)
+            if (relationship.id == entry.relationship) link = &relationship;
+        if (!link) {
+            error = "the sheet '" + entry.name + "' has no part: " + linksPart + " has no relationship '" +
+                    entry.relationship + "'";
+            return false;
+        }
+        // Chart sheets, dialog sheets and macro sheets hold no cells of their own.
+        if (!EndsWith(link->type, "/worksheet")) continue;
+        const std::string part = ResolveTarget(workbookPart, link->target);
+        if (!archive.Has(part)) {
+            error = "the sheet '" + entry.name + "' is missing: its part " + part + " is not in the archive";
+            return false;
+        }
+        Sheet sheet;
+        sheet.name = entry.name;
+        SheetReader::Context context{&sheet.name, &part, &strings.m_strings, &styles.m_dateStyles, book.m_date1904,
+                                     archive.DeclaredSize(part)};
+        SheetReader reader(context, sheet.cells);
+        if (!archive.Parse(part, reader, error)) return false;
+        reader.Finish();
+        out.sheets.push_back(std::move(sheet));
+    }
+
+    for (const NameEntry& entry : book.m_names) {
+        // Built-in names (print areas, filter ranges) are the program's, not the user's.
+        if (entry.name.size() >= 6 && EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm.")) continue;
+        DefinedName name;
+        name.name = entry.name;
+        if (!ParseAreaReference(entry.text, name.sheet, name.range)) continue;
+        auto sheet = std::find_if(out.sheets.begin(), out.sheets.end(),
+                                  [&](const Sheet& s) { return EqualsNoCase(s.name, name.sheet); });
+        if (sheet == out.sheets.end()) continue;
+        name.sheet = sheet->name;
+        out.names.push_back(std::move(name));
+    }
+    return true;
+}
+
+std::string OpenError(int code) {
+    switch (code) {
+    case ZIP_ER_NOENT:
+        return "there is no such file";
+    case ZIP_ER_NOZIP:
+        return "it is not an .xlsx workbook (not a zip archive)";
+    case ZIP_ER_INCONS:
+        return "it is not an .xlsx workbook (a damaged zip archive)";
+    case ZIP_ER_MEMORY:
+        return "there is not enough memory to open it";
+    default: {
+        zip_error_t zipError;
+        zip_error_init_with_code(&zipError, code);
+        std::string text = std::string("it cannot be read as a zip archive: ") + zip_error_strerror(&zipError);
+        zip_error_fini(&zipError);
+        return text;
+    }
+    }
+}
+
+}  // namespace
+
+bool IsDateFormatCode(std::string_view code) {
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        switch (c) {
+        case '"': {  // literal text
+            std::size_t close = code.find('"', i + 1);
+            if (close == std::string_view::npos) return false;
+            i = close;
+            continue;
+        }
+        case '\\':  // an escaped character
+        case '_':   // the width of the next character, as a space
+        case '*':   // the next character repeated to fill the cell
+            ++i;
+            continue;
+        case '[': {
+            std::size_t close = code.find(']', i + 1);
+            if (close == std::string_view::npos) return false;
+            std::string_view inside = code.substr(i + 1, close - i - 1);
+            // [h], [mm], [ss]: elapsed time, a duration shown as a time.
+            if (!inside.empty()) {
+                char first = char(inside[0] | 0x20);
+                if ((first == 'h' || first == 'm' || first == 's') &&
+                    std::all_of(inside.begin(), inside.end(), [first](char x) { return char(x | 0x20) == first; }))
+                    return true;
+            }
+            i = close;  // a colour, a condition, a locale
+            continue;
+        }
+        default:
+            break;
+        }
+        char lower = char(c | 0x20);
+        if (lower == 'd' || lower == 'm' || lower == 'y' || lower == 'h' || lower == 's') return true;
+    }
+    return false;
+}
+
+bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
+    out = Workbook{};
+    out.format = Format::Xlsx;
+    int code = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    if (!zip) {
+        error = OpenError(code);
+        return false;
+    }
+    Archive archive(zip);
+    if (!LoadArchive(archive, out, error)) {
+        out = Workbook{};
+        return false;
+    }
+    return true;
+}
+
+bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error) {
+    out = Workbook{};
+    out.format = Format::Xlsx;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &zipError);
+    if (!source) {
+        zip_error_fini(&zipError);
+        error = "there is not enough memory to open it";
+        return false;
+    }
+    zip_t* zip = zip_open_from_source(source, ZIP_RDONLY, &zipError);
+    if (!zip) {
+        error = OpenError(zip_error_code_zip(&zipError));
+        zip_source_free(source);
+        zip_error_fini(&zipError);
+        return false;
+    }
+    zip_error_fini(&zipError);
+    Archive archive(zip);
+    if (!LoadArchive(archive, out, error)) {
+        out = Workbook{};
+        return false;
+    }
+    return true;
+}
+
+}  // namespace orv::engine::workbook

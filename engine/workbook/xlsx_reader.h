@@ -1,0 +1,24 @@
+// Reading an .xlsx workbook that is already in memory: the same reader as LoadXlsx, for the
+// fuzz target and for tests that build archives on the fly. Not part of the engine's
+// workbook interface (workbook.h); nothing outside engine/workbook, fuzz/ and tests/ needs it.
+//
+// The caller owns `data`, which must stay valid for the call; `out` belongs to the caller.
+// Any thread, on different inputs at once.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "engine/workbook/workbook.h"
+
+namespace orv::engine::workbook {
+
+// As LoadXlsx; `error` completes "Cannot open the workbook '...': ...".
+bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error);
+
+// Whether a number format code shows a date or a time ("yyyy-mm-dd", "[h]:mm", "m/d/yy
+// h:mm AM/PM"), as opposed to a number ("0.00", "#,##0 \"kg\"", "[Red]0%").
+bool IsDateFormatCode(std::string_view code);
+
+}  // namespace orv::engine::workbook
