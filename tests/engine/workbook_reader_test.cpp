@@ -1,0 +1,356 @@
+// Reading workbooks into cells: .xlsx files as spreadsheet programs write them and as only
+// hand-written XML has them (cached formula results, inline and rich text, cells without
+// references, other folders), damaged archives refused with a sentence, large string tables,
+// and .xls files. The fixtures come from tests/fixtures/make_workbooks.py.
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/workbook/workbook.h"
+#include "engine/workbook/xlsx_reader.h"
+#include "support/files.h"
+
+using namespace orv::engine::workbook;
+
+namespace {
+
+std::string Fixture(const std::string& name) { return std::string(ORV_FIXTURES) + "/workbooks/" + name; }
+
+// The cell at a reference such as "B2", or null when the sheet has none there.
+const Cell* At(const Sheet& sheet, const char* reference) {
+    std::uint32_t row = 0, column = 0;
+    if (!ParseCellReference(reference, row, column)) return nullptr;
+    for (const PlacedCell& placed : sheet.cells)
+        if (placed.row == row && placed.column == column) return &placed.cell;
+    return nullptr;
+}
+
+::testing::AssertionResult IsText(const Sheet& sheet, const char* reference, const std::string& text) {
+    const Cell* cell = At(sheet, reference);
+    if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
+    if (cell->type != CellType::Text) return ::testing::AssertionFailure() << reference << " is not text";
+    if (cell->text != text) return ::testing::AssertionFailure() << reference << " is '" << cell->text << "'";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult IsValue(const Sheet& sheet, const char* reference, CellType type, double number) {
+    const Cell* cell = At(sheet, reference);
+    if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
+    if (cell->type != type) return ::testing::AssertionFailure() << reference << " has type " << int(cell->type);
+    if (cell->number != number) return ::testing::AssertionFailure() << reference << " is " << cell->number;
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult InOrder(const Sheet& sheet) {
+    for (std::size_t i = 1; i < sheet.cells.size(); ++i) {
+        const PlacedCell& a = sheet.cells[i - 1];
+        const PlacedCell& b = sheet.cells[i];
+        if (a.row > b.row || (a.row == b.row && a.column >= b.column))
+            return ::testing::AssertionFailure() << "cell " << i << " of '" << sheet.name << "' is out of order";
+        if (b.cell.type == CellType::Empty) return ::testing::AssertionFailure() << "an Empty cell";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Writes an archive of the given parts with libzip.
+void WriteArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& parts) {
+    int code = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(zip, nullptr);
+    for (const auto& [name, text] : parts) {
+        zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
+        ASSERT_GE(zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
+    }
+    ASSERT_EQ(zip_close(zip), 0);
+}
+
+const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// The parts of a one-sheet workbook named "S" with the given sheet data and shared strings.
+std::vector<std::pair<std::string, std::string>> OneSheet(const std::string& sheetData, const std::string& strings = "") {
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    std::vector<std::pair<std::string, std::string>> parts = {
+        {"xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
+                                "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+         "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+        {"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + std::string(kMain) + "\"><sheetData>" + sheetData +
+                                         "</sheetData></worksheet>"},
+    };
+    if (!strings.empty()) parts.emplace_back("xl/sharedStrings.xml", strings);
+    return parts;
+}
+
+TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("basic.xlsx"), book, error)) << error;
+    EXPECT_EQ(book.format, Format::Xlsx);
+
+    // The chart sheet has no cells and is not a sheet of the model.
+    ASSERT_EQ(book.sheets.size(), 3u);
+    EXPECT_EQ(book.sheets[0].name, "Data");
+    EXPECT_EQ(book.sheets[1].name, "Q's data");
+    EXPECT_EQ(book.sheets[2].name, "Empty");
+    EXPECT_TRUE(book.sheets[2].cells.empty());
+
+    const Sheet& data = book.sheets[0];
+    EXPECT_TRUE(InOrder(data));
+    EXPECT_TRUE(IsText(data, "A1", "Name"));
+    EXPECT_TRUE(IsText(data, "H2", "Zürich"));
+    EXPECT_TRUE(IsValue(data, "B2", CellType::Number, 3));
+    EXPECT_TRUE(IsValue(data, "B3", CellType::Number, -7));
+    EXPECT_TRUE(IsValue(data, "C3", CellType::Number, 0.001));
+    EXPECT_TRUE(IsValue(data, "D2", CellType::Date, 33010));       // 1990-05-17, yyyy-mm-dd
+    EXPECT_TRUE(IsValue(data, "D3", CellType::Date, 45351.5625));  // 2024-02-29 13:30
+    EXPECT_TRUE(IsValue(data, "E2", CellType::Boolean, 1));
+    EXPECT_TRUE(IsValue(data, "E3", CellType::Boolean, 0));
+    EXPECT_TRUE(IsValue(data, "F2", CellType::Date, 1.5));   // [h]:mm, an elapsed time
+    EXPECT_TRUE(IsValue(data, "F3", CellType::Date, 0.25));  // h:mm:ss, built-in format 21
+    // Letters of a date inside quotes and colour names do not make a date.
+    EXPECT_TRUE(IsValue(data, "G2", CellType::Number, 4));  // 0 "days"
+    EXPECT_TRUE(IsValue(data, "G3", CellType::Number, 5));  // [Red]0.00
+    EXPECT_EQ(At(data, "H3"), nullptr);  // an inline string cell without its string
+    EXPECT_TRUE(IsText(data, "A5", "after a gap"));
+    EXPECT_EQ(data.cells.size(), 8u + 8u + 7u + 1u);
+
+    const Sheet& quoted = book.sheets[1];
+    EXPECT_TRUE(IsText(quoted, "A1", "k"));
+    EXPECT_TRUE(IsValue(quoted, "B3", CellType::Number, 9));
+}
+
+TEST(XlsxReaderTest, KeepsWorkbookNamesOfOneRectangle) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("basic.xlsx"), book, error)) << error;
+    // Formulas, #REF!, several areas, constants, unknown sheets and sheet-local names are
+    // left out.
+    ASSERT_EQ(book.names.size(), 5u);
+    auto expect = [&](std::size_t i, const char* name, const char* sheet, Range range) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(book.names[i].name, name);
+        EXPECT_EQ(book.names[i].sheet, sheet);
+        EXPECT_EQ(book.names[i].range.firstRow, range.firstRow);
+        EXPECT_EQ(book.names[i].range.firstColumn, range.firstColumn);
+        EXPECT_EQ(book.names[i].range.lastRow, range.lastRow);
+        EXPECT_EQ(book.names[i].range.lastColumn, range.lastColumn);
+    };
+    expect(0, "Region", "Q's data", {1, 1, 3, 2});
+    expect(1, "OneCell", "Data", {2, 2, 2, 2});
+    expect(2, "Cols", "Data", {1, 1, 1048576, 2});     // whole columns
+    expect(3, "RowsTwoThree", "Data", {2, 1, 3, 16384});  // whole rows
+    expect(4, "Backwards", "Data", {1, 1, 3, 3});
+
+    // Built-in names (print area, filter range) are left out, hidden or not.
+    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), book, error)) << error;
+    ASSERT_EQ(book.names.size(), 1u);
+    EXPECT_EQ(book.names[0].name, "Corner");
+    EXPECT_EQ(book.names[0].range.lastRow, 1u);
+}
+
+TEST(XlsxReaderTest, ReadsStringsFormulaResultsAndDatesOfHandWrittenXml) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), book, error)) << error;
+    ASSERT_EQ(book.sheets.size(), 2u);
+    const Sheet& mixed = book.sheets[0];
+    EXPECT_TRUE(InOrder(mixed));
+
+    // Shared strings: rich runs joined, phonetic runs left out, white space kept, escapes decoded.
+    EXPECT_TRUE(IsText(mixed, "A1", "plain"));
+    EXPECT_TRUE(IsText(mixed, "B1", "rich text"));
+    EXPECT_TRUE(IsText(mixed, "C1", "  padded  "));
+    EXPECT_TRUE(IsText(mixed, "D1", "line\rbreak_x000D_"));
+    EXPECT_TRUE(IsText(mixed, "E1", "東京"));
+    EXPECT_TRUE(IsText(mixed, "F1", ""));
+    EXPECT_TRUE(IsText(mixed, "G1", "\xF0\x9F\x98\x80"));  // a surrogate pair in two escapes
+
+    // Formulas give their cached results; without one, or with an empty value, no cell.
+    EXPECT_TRUE(IsValue(mixed, "A2", CellType::Number, 2));
+    EXPECT_TRUE(IsText(mixed, "B2", "ab"));
+    EXPECT_TRUE(IsValue(mixed, "C2", CellType::Boolean, 1));
+    ASSERT_NE(At(mixed, "D2"), nullptr);
+    EXPECT_EQ(At(mixed, "D2")->type, CellType::Error);
+    EXPECT_EQ(At(mixed, "D2")->text, "#DIV/0!");
+    EXPECT_EQ(At(mixed, "E2"), nullptr);
+    EXPECT_EQ(At(mixed, "F2"), nullptr);
+
+    // Styles: cellXfs counts, cellStyleXfs and differential formats do not.
+    EXPECT_TRUE(IsValue(mixed, "G2", CellType::Date, 45351.5));  // custom yyyy\-mm\-dd
+    EXPECT_TRUE(IsValue(mixed, "H2", CellType::Number, 3));      // 0.0 "days"
+    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 1));        // built-in 14
+    EXPECT_TRUE(IsValue(mixed, "J2", CellType::Date, 1.25));     // built-in 46, [h]:mm:ss
+    EXPECT_TRUE(IsValue(mixed, "K2", CellType::Number, 7));      // a style the file does not have
+
+    EXPECT_TRUE(IsText(mixed, "A3", "inline"));
+    EXPECT_TRUE(IsText(mixed, "B3", "inline rich"));
+    EXPECT_TRUE(IsText(mixed, "C3", ""));
+    EXPECT_TRUE(IsValue(mixed, "D3", CellType::Date, 45351.5625));  // t="d", ISO text
+    EXPECT_TRUE(IsValue(mixed, "E3", CellType::Date, 45352));
+    EXPECT_TRUE(IsValue(mixed, "F3", CellType::Date, 0.5));
+    EXPECT_TRUE(IsValue(mixed, "G3", CellType::Boolean, 0));
+    EXPECT_TRUE(IsValue(mixed, "H3", CellType::Number, -1500));
+
+    // Rows and cells without a reference follow the one before.
+    EXPECT_TRUE(IsValue(mixed, "A4", CellType::Number, 1));
+    EXPECT_TRUE(IsValue(mixed, "B4", CellType::Number, 2));
+    EXPECT_TRUE(IsValue(mixed, "E4", CellType::Number, 5));
+    EXPECT_TRUE(IsValue(mixed, "F4", CellType::Number, 6));
+    EXPECT_TRUE(IsValue(mixed, "A5", CellType::Number, 7));
+    EXPECT_TRUE(IsValue(mixed, "B7", CellType::Number, 8));
+    EXPECT_EQ(mixed.cells.size(), 7u + 9u + 8u + 4u + 1u + 1u);
+
+    // Cells out of order come out sorted; of a cell given twice the last counts.
+    const Sheet& shuffled = book.sheets[1];
+    ASSERT_EQ(shuffled.cells.size(), 5u);
+    EXPECT_TRUE(InOrder(shuffled));
+    const char* order[] = {"A1", "C1", "B2", "A3", "B3"};
+    const double values[] = {11, 13, 22, 31, 32};
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(IsValue(shuffled, order[i], CellType::Number, values[i]));
+}
+
+TEST(XlsxReaderTest, FindsPartsThroughRelationshipsAnywhereInTheArchive) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("relocated.xlsx"), book, error)) << error;
+    ASSERT_EQ(book.sheets.size(), 1u);
+    EXPECT_EQ(book.sheets[0].name, "Only");
+    EXPECT_TRUE(IsText(book.sheets[0], "A1", "far away"));
+    // The 1904 date system: serial 0.5 is noon on 1 January 1904.
+    EXPECT_TRUE(IsValue(book.sheets[0], "B1", CellType::Date, 1462.5));
+}
+
+TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"not_a_zip.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
+        {"encrypted.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
+        {"truncated.xlsx", "it is not an .xlsx workbook"},
+        {"no_workbook.xlsx", "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"},
+        {"missing_sheet.xlsx", "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
+        {"malformed_sheet.xlsx", "xl/worksheets/sheet1.xml is not well-formed XML at line 3: mismatched tag"},
+        {"bad_shared_index.xlsx",
+         "cell B2 of the sheet 'Second' (xl/worksheets/sheet2.xml) refers to shared string 5, but the workbook has "
+         "only 2 shared strings"},
+        {"oversized_part.xlsx", "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
+        {"understated_part.xlsx",
+         "the part xl/worksheets/sheet1.xml unpacks to more than the 200 bytes the archive declares for it"},
+        {"there_is_no_such.xlsx", "there is no such file"},
+    };
+    for (const auto& [file, expected] : cases) {
+        SCOPED_TRACE(file);
+        Workbook book;
+        book.sheets.resize(2);
+        std::string error;
+        EXPECT_FALSE(LoadXlsx(Fixture(file), book, error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_TRUE(book.sheets.empty());
+    }
+}
+
+TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
+    orv::test::TempDir dir;
+    const std::pair<const char*, const char*> cases[] = {
+        {"<row r=\"4\"><c r=\"C4\"><v>12abc</v></c></row>", "cell C4 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the number '12abc'"},
+        {"<row><c r=\"B1\" t=\"b\"><v>2</v></c></row>", "cell B1 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the boolean '2'"},
+        {"<row><c r=\"A1\" t=\"d\"><v>2024-02-30</v></c></row>", "holds the date '2024-02-30'"},
+        {"<row><c r=\"A1\" t=\"s\"><v>0</v></c></row>", "refers to shared string 0, but the workbook has only 0"},
+        {"<row><c r=\"A1\" t=\"q\"><v>1</v></c></row>", "cell A1 of the sheet 'S' (xl/worksheets/sheet1.xml) has the unknown value type 'q'"},
+        {"<row><c r=\"A0\"><v>1</v></c></row>", "has a cell named 'A0', which is not a cell reference"},
+        {"<row r=\"1048577\"><c><v>1</v></c></row>", "has a row numbered '1048577'"},
+    };
+    for (const auto& [data, expected] : cases) {
+        SCOPED_TRACE(data);
+        WriteArchive(dir.Path("bad.xlsx"), OneSheet(data));
+        Workbook book;
+        std::string error;
+        EXPECT_FALSE(LoadXlsx(dir.Path("bad.xlsx"), book, error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+    }
+}
+
+// A table of 200,000 shared strings, each cell naming a different one, in reverse order.
+TEST(XlsxReaderTest, ReadsALargeSharedStringTable) {
+    constexpr int kCount = 200000;
+    std::string strings = "<sst xmlns=\"" + std::string(kMain) + "\" uniqueCount=\"200000\">";
+    std::string rows;
+    for (int i = 0; i < kCount; ++i) {
+        strings += "<si><t>string number " + std::to_string(i) + "</t></si>";
+        rows += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"A" + std::to_string(i + 1) + "\" t=\"s\"><v>" +
+                std::to_string(kCount - 1 - i) + "</v></c></row>";
+    }
+    strings += "</sst>";
+    orv::test::TempDir dir;
+    WriteArchive(dir.Path("big.xlsx"), OneSheet(rows, strings));
+
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(dir.Path("big.xlsx"), book, error)) << error;
+    ASSERT_EQ(book.sheets.size(), 1u);
+    const Sheet& sheet = book.sheets[0];
+    ASSERT_EQ(sheet.cells.size(), std::size_t(kCount));
+    EXPECT_EQ(sheet.cells.front().cell.text, "string number 199999");
+    EXPECT_EQ(sheet.cells[150000].cell.text, "string number 49999");
+    EXPECT_EQ(sheet.cells.back().row, std::uint32_t(kCount));
+    EXPECT_EQ(sheet.cells.back().cell.text, "string number 0");
+}
+
+TEST(XlsxReaderTest, TellsDateFormatsFromNumberFormats) {
+    for (const char* code : {"yyyy-mm-dd", "d/m/yy h:mm", "[$-409]mmmm d, yyyy;@", "h:mm AM/PM", "[h]:mm:ss", "[mm]:ss",
+                             "[ss]", "DD.MM.YYYY", "[Red]yyyy"})
+        EXPECT_TRUE(IsDateFormatCode(code)) << code;
+    for (const char* code : {"General", "0.00", "#,##0 \"days\"", "[Red]0.00", "0.0\\d", "_(* #,##0_);_(* (#,##0)",
+                             "0%", "0.00E+00", "@", "[>=100]0;0", "[$USD] #,##0"})
+        EXPECT_FALSE(IsDateFormatCode(code)) << code;
+}
+
+TEST(XlsReaderTest, ReadsSheetsAndCellsOfABinaryWorkbook) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXls(Fixture("sample.xls"), book, error)) << error;
+    EXPECT_EQ(book.format, Format::Xls);
+    EXPECT_TRUE(book.names.empty());
+    ASSERT_EQ(book.sheets.size(), 3u);
+    EXPECT_EQ(book.sheets[0].name, "People");
+    EXPECT_EQ(book.sheets[1].name, "Other");
+    EXPECT_EQ(book.sheets[2].name, "Blank");
+    EXPECT_TRUE(book.sheets[2].cells.empty());
+
+    const Sheet& people = book.sheets[0];
+    EXPECT_TRUE(InOrder(people));
+    EXPECT_EQ(people.cells.size(), 6u + 6u + 1u);
+    EXPECT_TRUE(IsText(people, "A1", "Name"));
+    EXPECT_TRUE(IsText(people, "A2", "Zürich"));
+    EXPECT_TRUE(IsValue(people, "B2", CellType::Number, 3));
+    EXPECT_TRUE(IsValue(people, "C2", CellType::Number, 2.5));
+    EXPECT_TRUE(IsValue(people, "D2", CellType::Date, 33010));
+    EXPECT_TRUE(IsValue(people, "E2", CellType::Date, 45351 + (13 * 3600 + 30 * 60 + 15) / 86400.0));
+    EXPECT_TRUE(IsValue(people, "F2", CellType::Date, 0.25));
+    EXPECT_TRUE(IsValue(people, "B4", CellType::Number, -123456789));
+    EXPECT_TRUE(IsText(book.sheets[1], "C3", "c3"));
+    EXPECT_EQ(book.sheets[1].cells.size(), 1u);
+}
+
+TEST(XlsReaderTest, RefusesProtectedAndDamagedFilesWithASentence) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"protected.xls", "it is protected with a password"},
+        {"not_xls.xls", "it is not an .xls workbook"},
+        {"encrypted.xlsx", "a password-protected .xlsx workbook"},
+        {"truncated.xls", "damaged"},
+        {"there_is_no_such.xls", "there is no such file"},
+    };
+    for (const auto& [file, expected] : cases) {
+        SCOPED_TRACE(file);
+        Workbook book;
+        std::string error;
+        EXPECT_FALSE(LoadXls(Fixture(file), book, error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_TRUE(book.sheets.empty());
+    }
+}
+
+}  // namespace
