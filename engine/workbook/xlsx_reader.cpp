@@ -5,6 +5,7 @@
 #include "engine/workbook/xlsx_reader.h"
 
 #include <expat.h>
+#include <sys/mman.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -29,9 +30,13 @@ constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
 // Serial day numbers of workbooks in the 1904 date system count from 1 January 1904.
 constexpr double kDays1904 = 1462;
 
+// The name after its prefix, its length found in the same pass.
 std::string_view LocalName(const XML_Char* name) {
-    const char* colon = std::strrchr(name, ':');
-    return colon ? colon + 1 : name;
+    const char* local = name;
+    const char* end = name;
+    for (; *end; ++end)
+        if (*end == ':') local = end + 1;
+    return std::string_view(local, std::size_t(end - local));
 }
 
 // The value of the attribute with this local name (any prefix), or null.
@@ -466,6 +471,18 @@ private:
     int m_phonetic = 0;
 };
 
+// A large sheet's cells fill tens of megabytes of fresh memory, and touching it page by page
+// costs a fault per 4 KiB, which on a virtual machine is a large share of the whole load.
+// Huge pages for the block (where the system grants them on request) take that to a fault
+// per 2 MiB. Only whole huge pages inside the block are named: the rest is not ours to advise.
+void AskForHugePages(void* block, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+    if (bytes < 4 * kHuge) return;
+    std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+    std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kHuge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 // ---- A worksheet -------------------------------------------------------------------------
 
 enum class ValueKind : std::uint8_t { Number, Shared, FormulaText, Inline, Boolean, Error, IsoDate, Unknown };
@@ -528,6 +545,12 @@ public:
             }
         } else if (name == "sheetData") {
             m_inSheetData = true;
+            // Without a dimension, room for what the part can plausibly hold (a cell with a
+            // reference and a value takes some 30 bytes); room never touched costs no memory.
+            if (m_cells.capacity() == 0) {
+                m_cells.reserve(std::min<zip_uint64_t>(m_context.partSize / 32, zip_uint64_t(1) << 24));
+                AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
+            }
         } else if (name == "dimension") {
             Reserve(Attribute(attributes, "ref"));
         }
@@ -581,6 +604,7 @@ private:
             return;
         std::uint64_t count = std::uint64_t(r2 >= r1 ? r2 - r1 + 1 : 1) * (c2 >= c1 ? c2 - c1 + 1 : 1);
         m_cells.reserve(std::min<std::uint64_t>(count, m_context.partSize / 16));
+        AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
     }
 
     void StartRow(const XML_Char** attributes) {
@@ -603,7 +627,15 @@ private:
         m_hasValue = m_hasInline = m_inInline = false;
         m_phonetic = 0;
         m_inline.clear();
-        const char* r = Attribute(attributes, "r");
+        // A cell's own attributes are never prefixed: whole names compare, in one pass.
+        const char *r = nullptr, *t = nullptr, *s = nullptr;
+        for (const XML_Char** attribute = attributes; attribute[0]; attribute += 2) {
+            const char* name = attribute[0];
+            if (name[0] == '\0' || name[1] != '\0') continue;
+            if (name[0] == 'r') r = attribute[1];
+            else if (name[0] == 't') t = attribute[1];
+            else if (name[0] == 's') s = attribute[1];
+        }
         if (r) {
             std::uint32_t row = 0, column = 0;
             if (!ParseCellReference(r, row, column)) {
@@ -621,7 +653,6 @@ private:
             }
             ++m_column;
         }
-        const char* t = Attribute(attributes, "t");
         m_kind = KindOf(t);
         if (m_kind == ValueKind::Unknown) {
             Fail("cell " + CellReference(m_row, m_column) + " of " + Where() + " has the unknown value type '" + t +
@@ -629,7 +660,7 @@ private:
             return;
         }
         m_date = false;
-        if (const char* s = Attribute(attributes, "s")) {
+        if (s) {
             std::uint64_t style = 0;
             const auto& styles = *m_context.dateStyles;
             m_date = ParseUnsigned(s, style) && style < styles.size() && styles[style];
@@ -637,22 +668,24 @@ private:
     }
 
     void EndCell() {
-        Cell cell;
+        // The value is decided first and the cell made in place in the sheet's vector: no
+        // temporary cell, and no copy of its text but the one into the cell.
+        CellType type = CellType::Text;
+        double number = 0;
+        const std::string* text = nullptr;
         std::string& value = m_value;
         if (m_kind == ValueKind::Inline) {
             if (!m_hasInline) return;
             DecodeEscapes(m_inline);
-            cell.type = CellType::Text;
-            cell.text = std::move(m_inline);
-            m_inline.clear();
+            text = &m_inline;
         } else {
             // A formula without a cached result, or an empty value, leaves no cell.
             if (!m_hasValue || value.empty()) return;
             switch (m_kind) {
             case ValueKind::Number:
-                if (!ParseNumber(value, cell.number)) return BadValue("the number", value);
-                cell.type = m_date ? CellType::Date : CellType::Number;
-                if (m_date && m_context.date1904) cell.number += kDays1904;
+                if (!ParseNumber(value, number)) return BadValue("the number", value);
+                type = m_date ? CellType::Date : CellType::Number;
+                if (m_date && m_context.date1904) number += kDays1904;
                 break;
             case ValueKind::Shared: {
                 std::uint64_t index = 0;
@@ -664,28 +697,26 @@ private:
                          " shared strings");
                     return;
                 }
-                cell.type = CellType::Text;
-                cell.text = strings[index];
+                text = &strings[index];
                 break;
             }
             case ValueKind::FormulaText:
                 DecodeEscapes(value);
-                cell.type = CellType::Text;
-                cell.text = value;
+                text = &value;
                 break;
             case ValueKind::Boolean:
-                if (value == "1" || value == "true") cell.number = 1;
-                else if (value == "0" || value == "false") cell.number = 0;
+                if (value == "1" || value == "true") number = 1;
+                else if (value == "0" || value == "false") number = 0;
                 else return BadValue("the boolean", value);
-                cell.type = CellType::Boolean;
+                type = CellType::Boolean;
                 break;
             case ValueKind::Error:
-                cell.type = CellType::Error;
-                cell.text = value;
+                type = CellType::Error;
+                text = &value;
                 break;
             case ValueKind::IsoDate:
-                if (!IsoDateSerial(value, cell.number)) return BadValue("the date", value);
-                cell.type = CellType::Date;
+                if (!IsoDateSerial(value, number)) return BadValue("the date", value);
+                type = CellType::Date;
                 break;
             default:
                 return;
@@ -695,7 +726,13 @@ private:
             const PlacedCell& last = m_cells.back();
             if (last.row > m_row || (last.row == m_row && last.column >= m_column)) m_ordered = false;
         }
-        m_cells.push_back(PlacedCell{m_row, m_column, std::move(cell)});
+        PlacedCell& placed = m_cells.emplace_back();
+        placed.row = m_row;
+        placed.column = m_column;
+        placed.cell.type = type;
+        placed.cell.number = number;
+        if (text == &m_inline) placed.cell.text = std::move(m_inline);
+        else if (text) placed.cell.text = *text;
     }
 
     void BadValue(const char* what, const std::string& value) {
