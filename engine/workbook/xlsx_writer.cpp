@@ -620,8 +620,22 @@ public:
 protected:
     void OnStart(std::string_view name, const XML_Char** atts) override {
         ++m_depth;
-        if (m_skipDepth) return;
         std::string_view local = LocalName(name);
+        if (m_inSheetData && m_depth == 5 && local == "f") {
+            const char* type = Attribute(atts, "t");
+            const char* group = Attribute(atts, "si");
+            bool shared = type && group && std::string_view(type) == "shared";
+            // A replaced cell that held a shared formula's text leaves the group's other cells
+            // without it: they keep their last values, as plain cells.
+            if (shared && m_editedCell && m_skipDepth == 4 && Attribute(atts, "ref")) m_orphanedGroups.insert(group);
+            if (shared && !m_skipDepth && !Attribute(atts, "ref") && m_orphanedGroups.count(group)) {
+                CopyTo(EventStart());
+                SkipTo(EventEnd());
+                m_skipDepth = m_depth;
+                return;
+            }
+        }
+        if (m_skipDepth) return;
         if (m_depth == 1) m_prefix = Prefix(name);
         if (m_depth == 2 && local == "dimension") {
             CopyTo(EventStart());
@@ -768,6 +782,7 @@ private:
     RowCells::const_iterator m_nextCell;
     const Cell* m_editedCell = nullptr;
     std::string m_cellStyle, m_prefix;
+    std::set<std::string> m_orphanedGroups;  // shared formulas whose defining cell was replaced
     std::uint32_t m_row = 0, m_column = 0;
     int m_depth = 0, m_skipDepth = 0;
     bool m_inSheetData = false, m_sawSheetData = false, m_sheetDataSelfClosing = false;

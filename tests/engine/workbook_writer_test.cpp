@@ -2,7 +2,10 @@
 // program; everything the edits do not touch must come through unchanged.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -272,6 +275,28 @@ TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
               std::string::npos);
 }
 
+// Replacing the cell that holds a shared formula's text: the other cells of the group
+// would name a formula that is gone, so they keep their values as plain cells.
+TEST_F(WorkbookWriterTest, ReplacingASharedFormulaKeepsTheGroupsValues) {
+    const std::string sheet =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+        "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c>"
+        "<c r=\"C3\"><f t=\"shared\" ref=\"C3\" si=\"1\">A3</f><v>3</v></c></row>"
+        "</sheetData></worksheet>";
+    std::string source = Source(sheet);
+    EXPECT_EQ(Dump(source)["Other!B3"], "s:\"=A3*2\" fmt=General bold=0");
+    SheetEdit edit{"Other", false, false, {}};
+    edit.cells[1][2] = Number(100);
+    std::string out = Save(source, {edit});
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["Other!B1"], "n:100 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B2"], "n:4 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B3"], "n:6 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!C3"], "s:\"=A3\" fmt=General bold=0");  // another group stays
+}
+
 TEST_F(WorkbookWriterTest, RefusalsNameTheProblem) {
     std::string source = Source();
     EXPECT_EQ(Fails(source, {SheetEdit{"Missing", false, false, {{1, {{1, Number(1)}}}}}}),
@@ -294,6 +319,33 @@ TEST_F(WorkbookWriterTest, RefusalsNameTheProblem) {
     std::string written;
     EXPECT_FALSE(SaveXlsx(source, {SheetEdit{"Data", false, true, {}}}, m_dir.Path("no/such/dir/out.xlsx"), written));
     EXPECT_EQ(written.rfind("the new file could not be", 0), 0u) << written;
+}
+
+// A full disk, as a file size limit: the sheet's temporary file fails first when the edit
+// is large, the archive's closing when it is small.
+TEST_F(WorkbookWriterTest, AFailedWriteIsReported) {
+    std::string source = Source();
+    for (std::uint32_t rows : {1u, 400u}) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
+            rlimit limit{2048, 2048};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            SheetEdit edit{"Data", false, false, {}};
+            for (std::uint32_t row = 10; row < 10 + rows; ++row) edit.cells[row][1] = Text("filler " + std::to_string(row));
+            std::string error;
+            bool saved = SaveXlsx(source, {edit}, m_dir.Path("limited.xlsx"), error);
+            const char* expected = rows == 1 ? "the new file could not be written" : "a temporary file could not be written";
+            bool named = error.rfind(expected, 0) == 0;
+            if (!saved && !named) std::fprintf(stderr, "unexpected error: %s\n", error.c_str());
+            ::_exit(saved ? 1 : named ? 0 : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << rows << " rows";
+    }
 }
 
 // Appending a row to a large sheet streams it: the time and the memory added are reported.
