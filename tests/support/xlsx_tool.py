@@ -7,13 +7,14 @@
 #                                         second sheet's part as written by hand
 #   xlsx_tool.py dump PATH                sheets, cells (value, number format, bold), names,
 #                                         column widths, merged ranges
-#   xlsx_tool.py entries PATH             archive entries in order: name, sha256 of bytes,
-#                                         compression, compressed size
+#   xlsx_tool.py entries PATH             archive entries in order: name, sha256 of the bytes,
+#                                         sha256 of the compressed bytes, compression method
 #   xlsx_tool.py part PATH NAME           one part's bytes
 #   xlsx_tool.py big PATH ROWS            one sheet of ROWS rows of three cells
 import datetime
 import hashlib
 import json
+import struct
 import sys
 import zipfile
 
@@ -104,11 +105,21 @@ def dump(path):
             print("merged:%s=%s" % (ws.title, rng.coord))
 
 
+def raw_bytes(path, info):
+    with open(path, "rb") as f:
+        f.seek(info.header_offset)
+        header = f.read(30)
+        name_length, extra_length = struct.unpack("<HH", header[26:30])
+        f.seek(info.header_offset + 30 + name_length + extra_length)
+        return f.read(info.compress_size)
+
+
 def entries(path):
     with zipfile.ZipFile(path) as z:
         for info in z.infolist():
             digest = hashlib.sha256(z.read(info.filename)).hexdigest()
-            print("%s %s %d %d" % (info.filename, digest, info.compress_type, info.compress_size))
+            stored = hashlib.sha256(raw_bytes(path, info)).hexdigest()
+            print("%s %s %s %d" % (info.filename, digest, stored, info.compress_type))
 
 
 def part(path, name):
