@@ -1,0 +1,1243 @@
+// Writes an .xlsx archive: the source workbook with sheet edits applied, or a new workbook.
+//
+// Parts that no edit touches are copied with their compressed bytes as they are. An edited
+// sheet is streamed through expat into a temporary file; every byte of markup that the edit
+// does not concern (attributes, namespaces, columns, merged ranges, extensions) is copied
+// from the source verbatim, so only the edited rows of <sheetData> and <dimension> change.
+#include <expat.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/workbook/workbook.h"
+
+namespace orv::engine::workbook {
+
+namespace {
+
+constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view kDocRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr std::string_view kWorksheetRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+constexpr std::string_view kWorksheetContent = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+constexpr std::size_t kChunk = 1 << 16;
+
+// Thrown inside the writer (never through expat) and turned into the caller's error text.
+struct WriteError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+bool EndsWith(std::string_view s, std::string_view tail) {
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+std::string_view LocalName(std::string_view qname) {
+    auto colon = qname.find(':');
+    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+std::string_view Prefix(std::string_view qname) {
+    auto colon = qname.find(':');
+    return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon + 1);
+}
+
+const char* Attribute(const XML_Char** atts, std::string_view name) {
+    for (int i = 0; atts[i]; i += 2)
+        if (name == atts[i]) return atts[i + 1];
+    return nullptr;
+}
+
+// An attribute found by its local name, whatever prefix the part gave it (r:id, x:id).
+const char* PrefixedAttribute(const XML_Char** atts, std::string_view local) {
+    for (int i = 0; atts[i]; i += 2) {
+        std::string_view name = atts[i];
+        if (name.find(':') != std::string_view::npos && LocalName(name) == local) return atts[i + 1];
+    }
+    return nullptr;
+}
+
+void EscapeInto(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+}
+
+std::string Escape(std::string_view text) {
+    std::string out;
+    EscapeInto(out, text);
+    return out;
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Cell text as XML character data. Code points XML 1.0 cannot carry are written in the
+// format's own _xHHHH_ form, and an underscore that would otherwise read as the start of
+// such a form is itself escaped, so that readers get back exactly the text given.
+void EscapeCellText(std::string& out, std::string_view text) {
+    char hex[16];
+    auto escapeCode = [&](unsigned code) {
+        std::snprintf(hex, sizeof hex, "_x%04X_", code);
+        out += hex;
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && IsHex(text[i + 2]) && IsHex(text[i + 3]) &&
+                IsHex(text[i + 4]) && IsHex(text[i + 5]) && text[i + 6] == '_') {
+                out += "_x005F_";
+            } else if (c == '\r') {
+                out += "&#13;";  // a raw CR would be read back as LF
+            } else if (c < 0x20 && c != '\t' && c != '\n') {
+                escapeCode(c);
+            } else {
+                EscapeInto(out, text.substr(i, 1));
+            }
+            ++i;
+            continue;
+        }
+        // Multi-byte UTF-8: copied when well formed, U+FFFD otherwise.
+        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        unsigned code = length == 4 ? (c & 0x07u) : length == 3 ? (c & 0x0Fu) : (c & 0x1Fu);
+        bool good = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; good && k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            good = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (good) {
+            bool overlong = (length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+            good = !overlong && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        }
+        if (!good) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else if (code == 0xFFFE || code == 0xFFFF) {
+            escapeCode(code);
+            i += length;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+}
+
+std::string FormatNumber(double value) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// Where written bytes go: memory for small parts, a temporary file (in chunks) for sheets.
+class Sink {
+public:
+    Sink() = default;
+    explicit Sink(bool toFile) {
+        if (toFile) {
+            m_file = std::tmpfile();
+            if (!m_file) throw WriteError("a temporary file for the new sheet could not be created");
+        }
+    }
+    ~Sink() {
+        if (m_file) std::fclose(m_file);
+    }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    void Write(std::string_view bytes) {
+        m_buffer.append(bytes);
+        if (m_file && m_buffer.size() >= kChunk) Flush();
+    }
+    void Flush() {
+        if (!m_file || m_buffer.empty()) return;
+        if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file) != m_buffer.size())
+            throw WriteError("a temporary file could not be written (the disk may be full)");
+        m_buffer.clear();
+    }
+    // Hands the finished file over (libzip closes it); the sink no longer owns it.
+    FILE* ReleaseFile() {
+        Flush();
+        if (std::fflush(m_file) != 0) throw WriteError("a temporary file could not be written (the disk may be full)");
+        std::rewind(m_file);  // libzip reads a stream source from where it stands
+        FILE* file = m_file;
+        m_file = nullptr;
+        return file;
+    }
+    std::string& Text() { return m_buffer; }
+    bool IsFile() const { return m_file != nullptr; }
+
+private:
+    FILE* m_file = nullptr;
+    std::string m_buffer;
+};
+
+// ---- Reading the source archive -------------------------------------------------------
+
+class SourceArchive {
+public:
+    SourceArchive() = default;
+    ~SourceArchive() {
+        if (m_zip) zip_discard(m_zip);
+    }
+    SourceArchive(const SourceArchive&) = delete;
+    SourceArchive& operator=(const SourceArchive&) = delete;
+
+    void Open(const std::string& path) {
+        int code = 0;
+        m_zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+        if (m_zip) return;
+        if (code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS) throw WriteError("the workbook is not a zip archive");
+        if (code == ZIP_ER_NOENT) throw WriteError("the workbook does not exist");
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        std::string message = zip_error_strerror(&error);
+        zip_error_fini(&error);
+        throw WriteError("the workbook could not be opened (" + message + ")");
+    }
+    zip_t* Handle() const { return m_zip; }
+
+    zip_int64_t Locate(const std::string& name) const {
+        zip_int64_t index = zip_name_locate(m_zip, name.c_str(), 0);
+        if (index < 0) index = zip_name_locate(m_zip, name.c_str(), ZIP_FL_NOCASE);
+        return index;
+    }
+    bool Has(const std::string& name) const { return Locate(name) >= 0; }
+
+    // Streams a part's uncompressed bytes to `consume` in chunks.
+    void Stream(const std::string& name, const std::function<void(const char*, std::size_t, bool)>& consume) const {
+        zip_int64_t index = Locate(name);
+        if (index < 0) throw WriteError("the part " + name + " is missing");
+        zip_file_t* file = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
+        if (!file) throw WriteError("the part " + name + " cannot be read (" + zip_strerror(m_zip) + ")");
+        std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(file, zip_fclose);
+        std::vector<char> buffer(kChunk);
+        for (;;) {
+            zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
+            if (n < 0) throw WriteError("the part " + name + " cannot be read (" + zip_file_strerror(file) + ")");
+            consume(buffer.data(), std::size_t(n), n == 0);
+            if (n == 0) break;
+        }
+    }
+    std::string Read(const std::string& name) const {
+        std::string out;
+        Stream(name, [&](const char* data, std::size_t n, bool) { out.append(data, n); });
+        return out;
+    }
+
+private:
+    zip_t* m_zip = nullptr;
+};
+
+// ---- Streaming XML with verbatim copying ---------------------------------------------
+
+// Feeds a part through expat while keeping the raw bytes not yet written, so that a
+// subclass copies untouched markup as it is and replaces only what it changes. Memory holds
+// only the bytes since the last element boundary that was written or skipped.
+class XmlRewriter {
+public:
+    XmlRewriter(std::string part, Sink& out) : m_part(std::move(part)), m_out(out) {
+        m_parser = XML_ParserCreate(nullptr);
+        if (!m_parser) throw WriteError("out of memory while reading " + m_part);
+        XML_SetUserData(m_parser, this);
+        XML_SetElementHandler(m_parser, &StartThunk, &EndThunk);
+    }
+    virtual ~XmlRewriter() { XML_ParserFree(m_parser); }
+    XmlRewriter(const XmlRewriter&) = delete;
+    XmlRewriter& operator=(const XmlRewriter&) = delete;
+
+    void Feed(const char* data, std::size_t size, bool final) {
+        m_buffer.append(data, size);
+        if (XML_Parse(m_parser, data, int(size), final ? XML_TRUE : XML_FALSE) == XML_STATUS_ERROR) {
+            if (!m_error.empty()) throw WriteError(m_error);
+            throw WriteError(m_part + " is not well-formed XML at line " +
+                             std::to_string(XML_GetCurrentLineNumber(m_parser)) + " (" +
+                             XML_ErrorString(XML_GetErrorCode(m_parser)) + ")");
+        }
+        if (!m_error.empty()) throw WriteError(m_error);
+        if (final) {
+            CopyTo(m_bufferStart + XML_Index(m_buffer.size()));
+            Finish();
+        }
+        m_buffer.erase(0, std::size_t(m_flushed - m_bufferStart));
+        m_bufferStart = m_flushed;
+    }
+    void FeedAll(std::string_view bytes) { Feed(bytes.data(), bytes.size(), true); }
+
+protected:
+    virtual void OnStart(std::string_view name, const XML_Char** atts) = 0;
+    virtual void OnEnd(std::string_view name) = 0;
+    virtual void Finish() {}
+
+    XML_Index EventStart() const { return XML_GetCurrentByteIndex(m_parser); }
+    XML_Index EventEnd() const { return EventStart() + XML_GetCurrentByteCount(m_parser); }
+    // The element's start tag is written as <x/>: its end tag will have no bytes of its own.
+    bool SelfClosing() const {
+        auto from = std::size_t(EventStart() - m_bufferStart), count = std::size_t(XML_GetCurrentByteCount(m_parser));
+        std::string_view token = std::string_view(m_buffer).substr(from, count);
+        return EndsWith(token, "/>");
+    }
+    void CopyTo(XML_Index to) {
+        if (to <= m_flushed) return;
+        m_out.Write(std::string_view(m_buffer).substr(std::size_t(m_flushed - m_bufferStart), std::size_t(to - m_flushed)));
+        m_flushed = to;
+    }
+    void SkipTo(XML_Index to) { m_flushed = std::max(m_flushed, to); }
+    void Write(std::string_view bytes) { m_out.Write(bytes); }
+    void Fail(std::string message) {
+        if (m_error.empty()) m_error = std::move(message);
+        XML_StopParser(m_parser, XML_FALSE);
+    }
+    const std::string& Part() const { return m_part; }
+    // A start tag rebuilt from its attributes, with some replaced or dropped (empty value).
+    static std::string StartTag(std::string_view name, const XML_Char** atts,
+                                const std::vector<std::pair<std::string, std::string>>& changes, bool close) {
+        std::string tag = "<" + std::string(name);
+        std::set<std::string> done;
+        for (int i = 0; atts[i]; i += 2) {
+            std::string attName = atts[i];
+            std::string value = atts[i + 1];
+            bool drop = false;
+            for (const auto& [changeName, changeValue] : changes)
+                if (changeName == attName) {
+                    value = changeValue;
+                    drop = changeValue.empty();
+                    done.insert(attName);
+                }
+            if (drop) continue;
+            tag += " " + attName + "=\"" + Escape(value) + "\"";
+        }
+        for (const auto& [changeName, changeValue] : changes)
+            if (!done.count(changeName) && !changeValue.empty()) tag += " " + changeName + "=\"" + Escape(changeValue) + "\"";
+        tag += close ? "/>" : ">";
+        return tag;
+    }
+
+private:
+    static void XMLCALL StartThunk(void* self, const XML_Char* name, const XML_Char** atts) {
+        auto* me = static_cast<XmlRewriter*>(self);
+        if (me->m_error.empty()) me->OnStart(name, atts);
+    }
+    static void XMLCALL EndThunk(void* self, const XML_Char* name) {
+        auto* me = static_cast<XmlRewriter*>(self);
+        if (me->m_error.empty()) me->OnEnd(name);
+    }
+
+    std::string m_part;
+    Sink& m_out;
+    XML_Parser m_parser = nullptr;
+    std::string m_buffer;
+    XML_Index m_bufferStart = 0, m_flushed = 0;
+    std::string m_error;
+};
+
+// Reads a part's elements without writing anything: (depth, qualified name, attributes).
+void ScanXml(const std::string& part, std::string_view bytes,
+             const std::function<void(int, std::string_view, const XML_Char**)>& onStart) {
+    struct Scanner : XmlRewriter {
+        Scanner(const std::string& part, Sink& sink, const std::function<void(int, std::string_view, const XML_Char**)>& f)
+            : XmlRewriter(part, sink), m_f(f) {}
+        void OnStart(std::string_view name, const XML_Char** atts) override { m_f(++m_depth, name, atts); }
+        void OnEnd(std::string_view) override { --m_depth; }
+        const std::function<void(int, std::string_view, const XML_Char**)>& m_f;
+        int m_depth = 0;
+    };
+    Sink discard;
+    Scanner scanner(part, discard, onStart);
+    scanner.FeedAll(bytes);
+}
+
+// Appends children to one element of a small part (a new <sheet>, Relationship, Override or
+// xf), optionally rewriting that element's attributes and dropping some of its children.
+class AppendRewriter : public XmlRewriter {
+public:
+    using DropTest = std::function<bool(std::string_view local, const XML_Char** atts)>;
+    AppendRewriter(std::string part, Sink& out, std::string target, int depth, std::string children,
+                   std::vector<std::pair<std::string, std::string>> attributes = {}, DropTest drop = nullptr)
+        : XmlRewriter(std::move(part), out), m_target(std::move(target)), m_targetDepth(depth),
+          m_children(std::move(children)), m_attributes(std::move(attributes)), m_drop(std::move(drop)) {}
+
+    // Children are given with \x01 where the target element's prefix ("x:" or none) goes.
+    bool Found() const { return m_found; }
+
+protected:
+    void OnStart(std::string_view name, const XML_Char** atts) override {
+        ++m_depth;
+        if (m_skipDepth) return;
+        if (m_depth == m_targetDepth && LocalName(name) == m_target && !m_found) {
+            m_found = true;
+            m_inTarget = true;
+            m_selfClosing = SelfClosing();
+            m_prefix = Prefix(name);
+            if (m_selfClosing || !m_attributes.empty()) {
+                CopyTo(EventStart());
+                Write(StartTag(name, atts, m_attributes, false));
+                SkipTo(EventEnd());
+            }
+            return;
+        }
+        if (m_inTarget && m_depth == m_targetDepth + 1 && m_drop && m_drop(LocalName(name), atts)) {
+            CopyTo(EventStart());
+            SkipTo(EventEnd());
+            m_skipDepth = m_depth;
+        }
+    }
+    void OnEnd(std::string_view name) override {
+        if (m_skipDepth) {
+            if (m_depth == m_skipDepth) {
+                SkipTo(EventEnd());
+                m_skipDepth = 0;
+            }
+        } else if (m_inTarget && m_depth == m_targetDepth) {
+            m_inTarget = false;
+            CopyTo(EventStart());
+            std::string children = m_children;
+            for (std::size_t at; (at = children.find('\x01')) != std::string::npos;) children.replace(at, 1, m_prefix);
+            Write(children);
+            if (m_selfClosing) Write("</" + std::string(name) + ">");
+        }
+        --m_depth;
+    }
+
+private:
+    std::string m_target;
+    int m_targetDepth;
+    std::string m_children;
+    std::vector<std::pair<std::string, std::string>> m_attributes;
+    DropTest m_drop;
+    int m_depth = 0, m_skipDepth = 0;
+    bool m_found = false, m_inTarget = false, m_selfClosing = false;
+    std::string m_prefix;
+};
+
+// ---- Styles ------------------------------------------------------------------------------
+
+bool IsBuiltInDateFormat(int id) {
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+}
+
+// A number format shows a date when it has date or time letters outside quotes, escapes
+// and [colour]/[condition] sections ([h] elapsed hours count as time).
+bool IsDateFormatCode(std::string_view code) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        if (quoted) {
+            if (c == '"') quoted = false;
+            continue;
+        }
+        if (c == '"') quoted = true;
+        else if (c == '\\' || c == '_' || c == '*') ++i;
+        else if (c == '[') {
+            auto close = code.find(']', i);
+            if (close == std::string_view::npos) return false;
+            std::string inner = Lower(code.substr(i + 1, close - i - 1));
+            if (!inner.empty() && inner.find_first_not_of("hms") == std::string::npos) return true;
+            i = close;
+        } else {
+            char l = char(std::tolower(static_cast<unsigned char>(c)));
+            if (l == 'd' || l == 'm' || l == 'y' || l == 'h' || l == 's') return true;
+        }
+    }
+    return false;
+}
+
+struct StyleInfo {
+    bool present = false;
+    std::string part;
+    std::vector<int> xfNumFmt;   // cellXfs in order: each xf's number format id
+    std::map<int, bool> custom;  // numFmtId -> shows a date
+    long dateXf = -1, dateTimeXf = -1;
+    long dateIndex = 0, dateTimeIndex = 0;  // the xf a Date value takes (found or to be appended)
+    bool useDate = false, useDateTime = false;
+
+    bool IsDateStyle(std::string_view s) const {
+        long index = 0;
+        auto result = std::from_chars(s.data(), s.data() + s.size(), index);
+        if (result.ec != std::errc() || index < 0 || std::size_t(index) >= xfNumFmt.size()) return false;
+        int id = xfNumFmt[std::size_t(index)];
+        auto it = custom.find(id);
+        if (it != custom.end()) return it->second;
+        return IsBuiltInDateFormat(id);
+    }
+    bool NeedsRewrite() const { return (useDate && dateXf < 0) || (useDateTime && dateTimeXf < 0); }
+    // The style a Date value takes in a cell whose own style `s` (maybe none) is not a date.
+    std::string DateStyle(std::string_view s, double serial) {
+        if (!s.empty() && IsDateStyle(s)) return std::string(s);
+        bool withTime = serial != std::floor(serial);
+        (withTime ? useDateTime : useDate) = true;
+        return std::to_string(withTime ? dateTimeIndex : dateIndex);
+    }
+};
+
+void ScanStyles(const std::string& part, const std::string& bytes, StyleInfo& styles) {
+    styles.present = true;
+    styles.part = part;
+    bool inCellXfs = false;
+    int cellXfsDepth = 0;
+    ScanXml(part, bytes, [&](int depth, std::string_view name, const XML_Char** atts) {
+        std::string_view local = LocalName(name);
+        if (depth <= cellXfsDepth) inCellXfs = false;
+        if (depth == 2 && local == "cellXfs") {
+            inCellXfs = true;
+            cellXfsDepth = depth;
+        } else if (depth == 3 && local == "numFmt") {
+            const char* id = Attribute(atts, "numFmtId");
+            const char* code = Attribute(atts, "formatCode");
+            if (id && code) styles.custom[std::atoi(id)] = IsDateFormatCode(code);
+        } else if (inCellXfs && depth == 3 && local == "xf") {
+            const char* id = Attribute(atts, "numFmtId");
+            int numFmt = id ? std::atoi(id) : 0;
+            auto plain = [&](const char* attr) {
+                const char* v = Attribute(atts, attr);
+                return !v || std::string_view(v) == "0";
+            };
+            long index = long(styles.xfNumFmt.size());
+            if (plain("fontId") && plain("fillId") && plain("borderId") && !styles.custom.count(numFmt)) {
+                if (numFmt == 14 && styles.dateXf < 0) styles.dateXf = index;
+                if (numFmt == 22 && styles.dateTimeXf < 0) styles.dateTimeXf = index;
+            }
+            styles.xfNumFmt.push_back(numFmt);
+        }
+    });
+    long next = long(styles.xfNumFmt.size());
+    styles.dateIndex = styles.dateXf >= 0 ? styles.dateXf : next++;
+    styles.dateTimeIndex = styles.dateTimeXf >= 0 ? styles.dateTimeXf : next++;
+}
+
+// ---- Cells -------------------------------------------------------------------------------
+
+struct Bounds {
+    std::uint32_t firstRow = 0, firstColumn = 0, lastRow = 0, lastColumn = 0;
+    bool empty = true;
+    void Add(std::uint32_t row, std::uint32_t column) {
+        if (empty) {
+            *this = {row, column, row, column, false};
+            return;
+        }
+        firstRow = std::min(firstRow, row), lastRow = std::max(lastRow, row);
+        firstColumn = std::min(firstColumn, column), lastColumn = std::max(lastColumn, column);
+    }
+    std::string Ref() const {
+        if (empty) return "A1";
+        std::string first = CellReference(firstRow, firstColumn), last = CellReference(lastRow, lastColumn);
+        return first == last ? first : first + ":" + last;
+    }
+};
+
+using RowCells = std::map<std::uint32_t, Cell>;
+using SheetCells = std::map<std::uint32_t, RowCells>;
+
+// One cell element; `style` is the cell's own s attribute (empty when none); `p` the prefix
+// the sheet gives its elements ("x:" or none). An Empty cell writes nothing: it is removed.
+void WriteCell(std::string& out, std::string_view p, std::uint32_t row, std::uint32_t column, const Cell& cell,
+               std::string_view style, StyleInfo& styles) {
+    if (cell.type == CellType::Empty) return;
+    std::string c = std::string(p) + "c", v = std::string(p) + "v";
+    out += "<" + c + " r=\"" + CellReference(row, column) + "\"";
+    std::string s(style);
+    bool finite = std::isfinite(cell.number);
+    double number = cell.number;
+    if (cell.type == CellType::Date && finite) {
+        s = styles.DateStyle(style, number);
+        // The format counts a 29 February 1900 that never was: its serials of January and
+        // February 1900 are one less than the days since 1899-12-30.
+        if (number >= 2 && number < 61) number -= 1;
+    }
+    if (!s.empty()) out += " s=\"" + Escape(s) + "\"";
+    switch (cell.type) {
+        case CellType::Number:
+        case CellType::Date:
+            if (finite) out += "><" + v + ">" + FormatNumber(number) + "</" + v + ">";
+            else out += " t=\"e\"><" + v + ">#NUM!</" + v + ">";  // the format has no infinities or NaN
+            break;
+        case CellType::Boolean: out += " t=\"b\"><" + v + ">" + (cell.number != 0 ? "1" : "0") + "</" + v + ">"; break;
+        case CellType::Error:
+            out += " t=\"e\"><" + v + ">";
+            EscapeInto(out, cell.text);
+            out += "</" + v + ">";
+            break;
+        case CellType::Text:
+            out += " t=\"inlineStr\"><" + std::string(p) + "is><" + std::string(p) + "t xml:space=\"preserve\">";
+            EscapeCellText(out, cell.text);
+            out += "</" + std::string(p) + "t></" + std::string(p) + "is>";
+            break;
+        case CellType::Empty: break;
+    }
+    out += "</" + c + ">";
+}
+
+// A row that did not exist: only its non-empty cells, none when all are empty.
+void WriteNewRow(std::string& out, std::string_view p, std::uint32_t row, const RowCells& cells, StyleInfo& styles) {
+    std::string body;
+    for (const auto& [column, cell] : cells) WriteCell(body, p, row, column, cell, {}, styles);
+    if (body.empty()) return;
+    out += "<" + std::string(p) + "row r=\"" + std::to_string(row) + "\">" + body + "</" + std::string(p) + "row>";
+}
+
+Bounds CellBounds(const SheetCells& cells) {
+    Bounds bounds;
+    for (const auto& [row, columns] : cells)
+        for (const auto& [column, cell] : columns)
+            if (cell.type != CellType::Empty) bounds.Add(row, column);
+    return bounds;
+}
+
+// ---- Sheets ------------------------------------------------------------------------------
+
+// Rewrites one worksheet part: rows that the edit names are rebuilt cell by cell (untouched
+// cells copied verbatim), new rows go in row order, everything else is copied as it is.
+class SheetRewriter : public XmlRewriter {
+public:
+    SheetRewriter(const std::string& part, Sink& out, const SheetCells& cells, bool clear, StyleInfo& styles)
+        : XmlRewriter(part, out), m_cells(cells), m_clear(clear), m_styles(styles), m_nextRow(cells.begin()) {}
+
+protected:
+    void OnStart(std::string_view name, const XML_Char** atts) override {
+        ++m_depth;
+        std::string_view local = LocalName(name);
+        if (m_inSheetData && m_depth == 5 && local == "f") {
+            const char* type = Attribute(atts, "t");
+            const char* group = Attribute(atts, "si");
+            bool shared = type && group && std::string_view(type) == "shared";
+            // A replaced cell that held a shared formula's text leaves the group's other cells
+            // without it: they keep their last values, as plain cells.
+            if (shared && m_editedCell && m_skipDepth == 4 && Attribute(atts, "ref")) m_orphanedGroups.insert(group);
+            if (shared && !m_skipDepth && !Attribute(atts, "ref") && m_orphanedGroups.count(group)) {
+                CopyTo(EventStart());
+                SkipTo(EventEnd());
+                m_skipDepth = m_depth;
+                return;
+            }
+        }
+        if (m_skipDepth) return;
+        if (m_depth == 1) m_prefix = Prefix(name);
+        if (m_depth == 2 && local == "dimension") {
+            CopyTo(EventStart());
+            if (auto ref = NewDimension(Attribute(atts, "ref")); !ref.empty())
+                Write("<" + std::string(name) + " ref=\"" + ref + "\"/>");
+            SkipTo(EventEnd());
+            m_skipDepth = m_depth;
+            return;
+        }
+        if (m_depth == 2 && local == "sheetData") {
+            m_sawSheetData = m_inSheetData = true;
+            if (SelfClosing()) {
+                CopyTo(EventStart());
+                Write(StartTag(name, atts, {}, false));
+                SkipTo(EventEnd());
+                m_sheetDataSelfClosing = true;
+            } else if (m_clear) {
+                CopyTo(EventEnd());
+                m_skipDepth = m_depth;
+            }
+            return;
+        }
+        if (m_inSheetData && m_depth == 3 && local == "row") {
+            std::uint32_t row = m_row + 1;
+            if (const char* r = Attribute(atts, "r")) {
+                auto result = std::from_chars(r, r + std::strlen(r), row);
+                if (result.ec != std::errc() || row == 0) return Fail(Part() + " has a row numbered '" + r + "'");
+            }
+            CopyTo(EventStart());
+            EmitRowsBefore(row);
+            m_row = row;
+            m_column = 0;
+            m_rowCells = nullptr;
+            if (m_nextRow != m_cells.end() && m_nextRow->first == row) {
+                m_rowCells = &m_nextRow->second;
+                m_nextCell = m_rowCells->begin();
+                ++m_nextRow;
+                // spans is only a hint of the row's columns; dropped since new cells may fall outside it
+                Write(StartTag(name, atts, {{"r", std::to_string(row)}, {"spans", ""}}, false));
+                SkipTo(EventEnd());
+            }
+            return;
+        }
+        if (m_rowCells && m_depth == 4 && local == "c") {
+            std::uint32_t row = 0, column = m_column + 1;
+            if (const char* r = Attribute(atts, "r"); r && !ParseCellReference(r, row, column))
+                return Fail(Part() + " has a cell named '" + std::string(r) + "'");
+            CopyTo(EventStart());
+            EmitCellsBefore(column);
+            m_column = column;
+            if (m_nextCell != m_rowCells->end() && m_nextCell->first == column) {
+                const char* s = Attribute(atts, "s");
+                m_cellStyle = s ? s : "";
+                m_editedCell = &m_nextCell->second;
+                ++m_nextCell;
+                SkipTo(EventEnd());
+                m_skipDepth = m_depth;
+            }
+            return;
+        }
+        CopyTo(EventStart());  // keeps the held bytes few
+    }
+
+    void OnEnd(std::string_view name) override {
+        std::string_view local = LocalName(name);
+        if (m_skipDepth) {
+            if (m_depth != m_skipDepth) {
+                --m_depth;
+                return;
+            }
+            m_skipDepth = 0;
+            if (local == "sheetData") {
+                SkipTo(EventStart());  // a cleared sheet: the old rows go
+            } else {
+                SkipTo(EventEnd());
+                if (local == "c" && m_editedCell) {
+                    std::string cell;
+                    WriteCell(cell, m_prefix, m_row, m_column, *m_editedCell, m_cellStyle, m_styles);
+                    Write(cell);
+                    m_editedCell = nullptr;
+                }
+                --m_depth;
+                return;
+            }
+        }
+        if (m_rowCells && m_depth == 3 && local == "row") {
+            CopyTo(EventStart());
+            EmitCellsBefore(UINT32_MAX);
+            Write("</" + std::string(name) + ">");
+            SkipTo(EventEnd());
+            m_rowCells = nullptr;
+        } else if (m_inSheetData && m_depth == 2 && local == "sheetData") {
+            CopyTo(EventStart());
+            EmitRowsBefore(UINT32_MAX);
+            if (m_sheetDataSelfClosing) Write("</" + std::string(name) + ">");
+            m_inSheetData = false;
+        } else if (m_depth == 1 && !m_sawSheetData) {
+            CopyTo(EventStart());
+            Write("<" + m_prefix + "sheetData>");
+            EmitRowsBefore(UINT32_MAX);
+            Write("</" + m_prefix + "sheetData>");
+        }
+        --m_depth;
+    }
+
+private:
+    void EmitRowsBefore(std::uint32_t row) {
+        std::string out;
+        for (; m_nextRow != m_cells.end() && m_nextRow->first < row; ++m_nextRow) {
+            WriteNewRow(out, m_prefix, m_nextRow->first, m_nextRow->second, m_styles);
+            if (out.size() >= kChunk) Write(out), out.clear();
+        }
+        Write(out);
+    }
+    void EmitCellsBefore(std::uint32_t column) {
+        std::string out;
+        for (; m_nextCell != m_rowCells->end() && m_nextCell->first < column; ++m_nextCell)
+            WriteCell(out, m_prefix, m_row, m_nextCell->first, m_nextCell->second, {}, m_styles);
+        Write(out);
+    }
+    // The used range after the edit: for a cleared sheet the new cells' range; otherwise the
+    // old range widened by the new cells (removed cells may leave it larger than needed,
+    // which readers accept). Empty when the old range cannot be read: the element is dropped.
+    std::string NewDimension(const char* old) {
+        Bounds bounds = CellBounds(m_cells);
+        if (m_clear) return bounds.Ref();
+        if (!old) return {};
+        std::string_view ref = old;
+        auto colon = ref.find(':');
+        std::uint32_t r1, c1, r2, c2;
+        if (!ParseCellReference(ref.substr(0, colon), r1, c1)) return {};
+        if (colon == std::string_view::npos) r2 = r1, c2 = c1;
+        else if (!ParseCellReference(ref.substr(colon + 1), r2, c2)) return {};
+        bounds.Add(r1, c1);
+        bounds.Add(r2, c2);
+        return bounds.Ref();
+    }
+
+    const SheetCells& m_cells;
+    bool m_clear;
+    StyleInfo& m_styles;
+    SheetCells::const_iterator m_nextRow;
+    const RowCells* m_rowCells = nullptr;
+    RowCells::const_iterator m_nextCell;
+    const Cell* m_editedCell = nullptr;
+    std::string m_cellStyle, m_prefix;
+    std::set<std::string> m_orphanedGroups;  // shared formulas whose defining cell was replaced
+    std::uint32_t m_row = 0, m_column = 0;
+    int m_depth = 0, m_skipDepth = 0;
+    bool m_inSheetData = false, m_sawSheetData = false, m_sheetDataSelfClosing = false;
+};
+
+void WriteNewSheet(Sink& out, const SheetCells& cells, StyleInfo& styles) {
+    out.Write("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet xmlns=\"");
+    out.Write(kMainNs);
+    out.Write("\" xmlns:r=\"");
+    out.Write(kDocRelNs);
+    out.Write("\"><dimension ref=\"" + CellBounds(cells).Ref() + "\"/><sheetData>");
+    std::string rows;
+    for (const auto& [row, columns] : cells) {
+        WriteNewRow(rows, {}, row, columns, styles);
+        if (rows.size() >= kChunk) out.Write(rows), rows.clear();
+    }
+    out.Write(rows);
+    out.Write("</sheetData></worksheet>");
+}
+
+// ---- The writer --------------------------------------------------------------------------
+
+// The edits of one sheet, merged when several name it.
+struct SheetPlan {
+    std::string name;
+    bool create = false, clear = false;
+    SheetCells cells;
+    std::string part;  // the worksheet part, without a leading '/'
+    std::string relId;
+    long sheetId = 0;
+};
+
+// The length a spreadsheet program counts: UTF-16 units.
+std::size_t Utf16Length(std::string_view text) {
+    std::size_t n = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++n;
+        if (c >= 0xF0) ++n;  // outside the BMP: a surrogate pair
+    }
+    return n;
+}
+
+void CheckSheetName(const std::string& name) {
+    auto bad = [&](const std::string& why) { throw WriteError("'" + name + "' is not a valid sheet name: " + why); };
+    if (name.empty()) throw WriteError("a sheet name cannot be empty");
+    if (Utf16Length(name) > 31) bad("it is longer than 31 characters");
+    if (name.find_first_of(":\\/?*[]") != std::string::npos) bad("it contains one of : \\ / ? * [ ]");
+    if (name.front() == '\'' || name.back() == '\'') bad("it begins or ends with an apostrophe");
+    if (Lower(name) == "history") bad("the name is reserved");
+}
+
+// "xl/" + "worksheets/sheet1.xml", "/xl/x.xml", "../x.xml" -> a part name without leading '/'.
+std::string ResolveTarget(const std::string& baseDir, const std::string& target) {
+    std::string path = !target.empty() && target[0] == '/' ? target.substr(1) : baseDir + target;
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        auto slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        std::string piece = path.substr(start, slash - start);
+        if (piece == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!piece.empty() && piece != ".") {
+            parts.push_back(piece);
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const auto& piece : parts) out += (out.empty() ? "" : "/") + piece;
+    return out;
+}
+
+struct Relationship {
+    std::string id, type, target, part;
+};
+
+std::vector<Relationship> ScanRelationships(const std::string& part, const std::string& bytes, const std::string& baseDir) {
+    std::vector<Relationship> out;
+    ScanXml(part, bytes, [&](int depth, std::string_view name, const XML_Char** atts) {
+        if (depth != 2 || LocalName(name) != "Relationship") return;
+        Relationship rel;
+        const char* id = Attribute(atts, "Id");
+        const char* type = Attribute(atts, "Type");
+        const char* target = Attribute(atts, "Target");
+        const char* mode = Attribute(atts, "TargetMode");
+        rel.id = id ? id : "";
+        rel.type = type ? type : "";
+        rel.target = target ? target : "";
+        if (!(mode && std::string_view(mode) == "External")) rel.part = ResolveTarget(baseDir, rel.target);
+        out.push_back(std::move(rel));
+    });
+    return out;
+}
+
+class DestinationArchive {
+public:
+    explicit DestinationArchive(const std::string& path) {
+        int code = 0;
+        m_zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+        if (!m_zip) {
+            zip_error_t error;
+            zip_error_init_with_code(&error, code);
+            std::string message = zip_error_strerror(&error);
+            zip_error_fini(&error);
+            throw WriteError("the new file could not be created (" + message + ")");
+        }
+    }
+    ~DestinationArchive() {
+        if (m_zip) zip_discard(m_zip);
+    }
+    DestinationArchive(const DestinationArchive&) = delete;
+    DestinationArchive& operator=(const DestinationArchive&) = delete;
+
+    zip_t* Handle() const { return m_zip; }
+
+    void AddText(const std::string& name, std::string bytes) {
+        m_texts.push_back(std::move(bytes));
+        zip_source_t* source = zip_source_buffer(m_zip, m_texts.back().data(), m_texts.back().size(), 0);
+        Add(name, source);
+    }
+    void AddFile(const std::string& name, Sink& sink) {
+        FILE* file = sink.ReleaseFile();
+        zip_source_t* source = zip_source_filep(m_zip, file, 0, -1);
+        if (!source) std::fclose(file);
+        Add(name, source);
+    }
+    // The entry as it is in `from`: its compressed bytes are copied without recompressing.
+    void Copy(const std::string& name, zip_t* from, zip_uint64_t index) {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        bool stored = zip_stat_index(from, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_COMP_METHOD) &&
+                      stat.comp_method == ZIP_CM_STORE;
+        zip_int64_t added = Add(name, zip_source_zip(m_zip, from, index, 0, 0, -1));
+        // A stored entry would otherwise be deflated by default.
+        if (stored) zip_set_file_compression(m_zip, zip_uint64_t(added), ZIP_CM_STORE, 0);
+    }
+    void Close() {
+        if (zip_close(m_zip) != 0) {
+            std::string message = zip_strerror(m_zip);
+            throw WriteError("the new file could not be written (" + message + ")");
+        }
+        m_zip = nullptr;
+    }
+
+private:
+    zip_int64_t Add(const std::string& name, zip_source_t* source) {
+        if (!source) throw WriteError("the part " + name + " could not be prepared (" + zip_strerror(m_zip) + ")");
+        zip_int64_t index = name.back() == '/' ? zip_dir_add(m_zip, name.c_str(), ZIP_FL_ENC_UTF_8)
+                                               : zip_file_add(m_zip, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        if (name.back() == '/') zip_source_free(source);
+        if (index < 0) {
+            if (name.back() != '/') zip_source_free(source);
+            throw WriteError("the part " + name + " could not be added (" + zip_strerror(m_zip) + ")");
+        }
+        return index;
+    }
+
+    zip_t* m_zip = nullptr;
+    std::list<std::string> m_texts;  // the bytes of small parts, alive until zip_close reads them
+};
+
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+// The relationships prefix is declared on the element itself: some writers declare it on
+// each <sheet> rather than on the root, so no declaration can be assumed in scope.
+std::string SheetElement(const SheetPlan& plan) {
+    return "<\x01sheet name=\"" + Escape(plan.name) + "\" sheetId=\"" + std::to_string(plan.sheetId) + "\" xmlns:r=\"" +
+           std::string(kDocRelNs) + "\" r:id=\"" + plan.relId + "\"/>";
+}
+
+std::vector<SheetPlan> MergeEdits(const std::vector<SheetEdit>& edits) {
+    std::vector<SheetPlan> plans;
+    for (const auto& edit : edits) {
+        auto it = std::find_if(plans.begin(), plans.end(), [&](const SheetPlan& p) { return Lower(p.name) == Lower(edit.sheet); });
+        if (it == plans.end()) {
+            plans.push_back({});
+            it = plans.end() - 1;
+            it->name = edit.sheet;
+        } else if (edit.create && !it->create) {
+            throw WriteError("a sheet named '" + edit.sheet + "' already exists");
+        }
+        it->create = it->create || edit.create;
+        if (edit.clear) {
+            it->clear = true;
+            it->cells.clear();
+        }
+        for (const auto& [row, columns] : edit.cells) {
+            if (row == 0 || row > 1048576) throw WriteError("row " + std::to_string(row) + " is outside a sheet");
+            for (const auto& [column, cell] : columns) {
+                if (column == 0 || column > 16384)
+                    throw WriteError("column " + std::to_string(column) + " is outside a sheet");
+                it->cells[row][column] = cell;
+            }
+        }
+    }
+    for (const auto& plan : plans)
+        if (plan.create) CheckSheetName(plan.name);
+    return plans;
+}
+
+void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destination) {
+    for (const auto& plan : plans)
+        if (!plan.create) throw WriteError("there is no sheet named '" + plan.name + "'");
+    if (plans.empty()) throw WriteError("a new workbook needs at least one sheet");
+
+    StyleInfo styles;
+    styles.present = true;
+    styles.xfNumFmt = {0, 14, 22};
+    styles.dateXf = styles.dateIndex = 1;
+    styles.dateTimeXf = styles.dateTimeIndex = 2;
+
+    DestinationArchive out(destination);
+    std::string types = std::string(kXmlDeclaration) +
+                        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+                        "<Override PartName=\"/xl/workbook.xml\" "
+                        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+                        "<Override PartName=\"/xl/styles.xml\" "
+                        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+    std::string sheets, rels;
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        auto& plan = plans[i];
+        plan.sheetId = long(i + 1);
+        plan.relId = "rId" + std::to_string(i + 1);
+        plan.part = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
+        types += "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
+        sheets += "<sheet name=\"" + Escape(plan.name) + "\" sheetId=\"" + std::to_string(plan.sheetId) + "\" r:id=\"" +
+                  plan.relId + "\"/>";
+        rels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) + "\" Target=\"worksheets/sheet" +
+                std::to_string(i + 1) + ".xml\"/>";
+    }
+    rels += "<Relationship Id=\"rId" + std::to_string(plans.size() + 1) +
+            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>";
+    types += "</Types>";
+
+    out.AddText("[Content_Types].xml", types);
+    out.AddText("_rels/.rels", std::string(kXmlDeclaration) +
+                                   "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                   "<Relationship Id=\"rId1\" "
+                                   "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+                                   "Target=\"xl/workbook.xml\"/></Relationships>");
+    out.AddText("xl/workbook.xml", std::string(kXmlDeclaration) + "<workbook xmlns=\"" + std::string(kMainNs) +
+                                       "\" xmlns:r=\"" + std::string(kDocRelNs) + "\"><sheets>" + sheets +
+                                       "</sheets></workbook>");
+    out.AddText("xl/_rels/workbook.xml.rels",
+                std::string(kXmlDeclaration) +
+                    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + rels +
+                    "</Relationships>");
+    out.AddText("xl/styles.xml",
+                std::string(kXmlDeclaration) + "<styleSheet xmlns=\"" + std::string(kMainNs) +
+                    "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+                    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+                    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+                    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+                    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+                    "<cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+                    "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+                    "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+                    "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+                    "</styleSheet>");
+    std::list<Sink> sinks;
+    for (auto& plan : plans) {
+        Sink& sink = sinks.emplace_back(true);
+        WriteNewSheet(sink, plan.cells, styles);
+        out.AddFile(plan.part, sink);
+    }
+    out.Close();
+}
+
+std::string DirectoryOf(const std::string& part) {
+    auto slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+std::string RelsPartOf(const std::string& part) {
+    auto slash = part.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : part.substr(0, slash + 1);
+    return dir + "_rels/" + part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
+}
+
+void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans, const std::string& destination) {
+    SourceArchive source;
+    source.Open(sourcePath);
+
+    // The workbook part, named by the package's relationships.
+    std::string workbookPart = "xl/workbook.xml";
+    if (source.Has("_rels/.rels"))
+        for (const auto& rel : ScanRelationships("_rels/.rels", source.Read("_rels/.rels"), ""))
+            if (EndsWith(rel.type, "/officeDocument") && !rel.part.empty()) workbookPart = rel.part;
+    std::string workbookXml = source.Read(workbookPart);
+    std::string baseDir = DirectoryOf(workbookPart), relsPart = RelsPartOf(workbookPart);
+
+    struct ExistingSheet {
+        std::string name, relId;
+        long sheetId = 0;
+    };
+    std::vector<ExistingSheet> existing;
+    ScanXml(workbookPart, workbookXml, [&](int depth, std::string_view name, const XML_Char** atts) {
+        if (depth != 3 || LocalName(name) != "sheet") return;
+        ExistingSheet sheet;
+        const char* sheetName = Attribute(atts, "name");
+        const char* id = Attribute(atts, "sheetId");
+        const char* rid = PrefixedAttribute(atts, "id");
+        sheet.name = sheetName ? sheetName : "";
+        sheet.sheetId = id ? std::atol(id) : 0;
+        sheet.relId = rid ? rid : "";
+        existing.push_back(std::move(sheet));
+    });
+
+    std::string relsXml = source.Read(relsPart);
+    std::vector<Relationship> rels = ScanRelationships(relsPart, relsXml, baseDir);
+
+    // Each edit finds its sheet; each new sheet gets free names.
+    std::set<std::string> usedParts, usedRelIds;
+    for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i)
+        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) usedParts.insert(Lower(name));
+    for (const auto& rel : rels) usedRelIds.insert(rel.id);
+    long maxSheetId = 0;
+    for (const auto& sheet : existing) maxSheetId = std::max(maxSheetId, sheet.sheetId);
+    bool cellsEdited = false;
+    int partNumber = 1, relNumber = 1;
+    std::string newSheets, newRels, newOverrides;
+    for (auto& plan : plans) {
+        auto found = std::find_if(existing.begin(), existing.end(),
+                                  [&](const ExistingSheet& s) { return Lower(s.name) == Lower(plan.name); });
+        if (plan.create) {
+            if (found != existing.end()) throw WriteError("a sheet named '" + found->name + "' already exists");
+            while (usedParts.count(Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml"))) ++partNumber;
+            plan.part = baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml";
+            usedParts.insert(Lower(plan.part));
+            while (usedRelIds.count("rId" + std::to_string(relNumber))) ++relNumber;
+            plan.relId = "rId" + std::to_string(relNumber);
+            usedRelIds.insert(plan.relId);
+            plan.sheetId = ++maxSheetId;
+            newSheets += SheetElement(plan);
+            newRels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) +
+                       "\" Target=\"worksheets/sheet" + std::to_string(partNumber) + ".xml\"/>";
+            newOverrides += "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
+            continue;
+        }
+        if (found == existing.end()) throw WriteError("there is no sheet named '" + plan.name + "'");
+        auto rel = std::find_if(rels.begin(), rels.end(), [&](const Relationship& r) { return r.id == found->relId; });
+        if (rel == rels.end() || rel->part.empty())
+            throw WriteError(relsPart + " has no part for the sheet '" + found->name + "'");
+        if (!EndsWith(rel->type, "/worksheet")) throw WriteError("the sheet '" + found->name + "' is not a worksheet");
+        plan.part = rel->part;
+        if (plan.clear || !plan.cells.empty()) cellsEdited = true;
+    }
+
+    StyleInfo styles;
+    for (const auto& rel : rels)
+        if (EndsWith(rel.type, "/styles") && source.Has(rel.part)) ScanStyles(rel.part, source.Read(rel.part), styles);
+
+    DestinationArchive out(destination);
+    std::map<std::string, std::unique_ptr<Sink>> rewritten;  // part name (lower case) -> new bytes
+
+    // Sheets first: they tell whether a date format must be added to the styles.
+    for (auto& plan : plans) {
+        if (plan.create || (!plan.clear && plan.cells.empty())) continue;
+        auto sink = std::make_unique<Sink>(true);
+        SheetRewriter rewriter(plan.part, *sink, plan.cells, plan.clear, styles);
+        source.Stream(plan.part, [&](const char* data, std::size_t n, bool final) { rewriter.Feed(data, n, final); });
+        rewritten[Lower(plan.part)] = std::move(sink);
+    }
+    std::list<Sink> created;
+    for (auto& plan : plans) {
+        if (!plan.create) continue;
+        WriteNewSheet(created.emplace_back(true), plan.cells, styles);
+    }
+    if (styles.NeedsRewrite()) {
+        if (!styles.present) throw WriteError("the workbook has no styles part to give a date its format");
+        std::string xfs;
+        if (styles.dateXf < 0)
+            xfs += "<\x01xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+        if (styles.dateTimeXf < 0)
+            xfs += "<\x01xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+        auto sink = std::make_unique<Sink>();
+        long count = long(styles.xfNumFmt.size()) + (styles.dateXf < 0) + (styles.dateTimeXf < 0);
+        AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, xfs, {{"count", std::to_string(count)}});
+        rewriter.FeedAll(source.Read(styles.part));
+        if (!rewriter.Found()) throw WriteError(styles.part + " has no cell formats (cellXfs)");
+        rewritten[Lower(styles.part)] = std::move(sink);
+    }
+
+    // calcChain names formula cells; after an edit it may name cells that are no longer
+    // formulas, so it goes and spreadsheet programs rebuild it.
+    std::string calcChainPart;
+    if (cellsEdited)
+        for (const auto& rel : rels)
+            if (EndsWith(rel.type, "/calcChain")) calcChainPart = rel.part;
+    bool anyCreated = !newRels.empty();
+    if (anyCreated) {
+        auto sink = std::make_unique<Sink>();
+        AppendRewriter rewriter(workbookPart, *sink, "sheets", 2, newSheets);
+        rewriter.FeedAll(workbookXml);
+        if (!rewriter.Found()) throw WriteError(workbookPart + " has no list of sheets");
+        rewritten[Lower(workbookPart)] = std::move(sink);
+    }
+    if (anyCreated || !calcChainPart.empty()) {
+        auto sink = std::make_unique<Sink>();
+        AppendRewriter rewriter(relsPart, *sink, "Relationships", 1, newRels, {}, [&](std::string_view local, const XML_Char** atts) {
+            const char* type = Attribute(atts, "Type");
+            return !calcChainPart.empty() && local == "Relationship" && type && EndsWith(type, "/calcChain");
+        });
+        rewriter.FeedAll(relsXml);
+        rewritten[Lower(relsPart)] = std::move(sink);
+
+        auto typesSink = std::make_unique<Sink>();
+        AppendRewriter types("[Content_Types].xml", *typesSink, "Types", 1, newOverrides, {},
+                             [&](std::string_view local, const XML_Char** atts) {
+                                 const char* name = Attribute(atts, "PartName");
+                                 return !calcChainPart.empty() && local == "Override" && name &&
+                                        Lower(name) == Lower("/" + calcChainPart);
+                             });
+        types.FeedAll(source.Read("[Content_Types].xml"));
+        rewritten["[content_types].xml"] = std::move(typesSink);
+    }
+
+    // Every entry in its order; rewritten parts in their place, new sheets at the end.
+    for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i) {
+        const char* raw = zip_get_name(source.Handle(), zip_uint64_t(i), 0);
+        if (!raw) throw WriteError("an entry of the workbook cannot be read (" + std::string(zip_strerror(source.Handle())) + ")");
+        std::string name = raw;
+        if (!calcChainPart.empty() && Lower(name) == Lower(calcChainPart)) continue;
+        auto it = rewritten.find(Lower(name));
+        if (it == rewritten.end()) {
+            out.Copy(name, source.Handle(), zip_uint64_t(i));
+        } else if (it->second->IsFile()) {
+            out.AddFile(name, *it->second);
+        } else {
+            out.AddText(name, it->second->Text());
+        }
+    }
+    auto sink = created.begin();
+    for (auto& plan : plans)
+        if (plan.create) out.AddFile(plan.part, *sink++);
+    out.Close();
+}
+
+}  // namespace
+
+bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, const std::string& destination,
+              std::string& error) {
+    try {
+        std::vector<SheetPlan> plans = MergeEdits(edits);
+        if (source.empty()) WriteNewWorkbook(plans, destination);
+        else UpdateWorkbook(source, plans, destination);
+        return true;
+    } catch (const WriteError& e) {
+        error = e.what();
+    } catch (const std::bad_alloc&) {
+        error = "there is not enough memory";
+    }
+    return false;
+}
+
+}  // namespace orv::engine::workbook

@@ -1,0 +1,388 @@
+// The .xlsx writer: edits applied to workbooks made by another program, read back by that
+// program; everything the edits do not touch must come through unchanged.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/workbook/workbook.h"
+#include "support/files.h"
+
+namespace orv::engine::workbook {
+namespace {
+
+const std::string kTool = (std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "xlsx_tool.py").string();
+
+std::string Quote(const std::string& arg) {
+    std::string out = "'";
+    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs the helper script with Debian's Python (the one with openpyxl); its output.
+std::string Tool(const std::vector<std::string>& args) {
+    std::string command = "/usr/bin/python3 " + Quote(kTool);
+    for (const auto& arg : args) command += " " + Quote(arg);
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    int status = ::pclose(pipe);
+    if (status != 0) throw std::runtime_error(command + " failed:\n" + out);
+    return out;
+}
+
+// "key=value" lines of `dump`.
+std::map<std::string, std::string> Dump(const std::string& path) {
+    std::map<std::string, std::string> facts;
+    std::istringstream lines(Tool({"dump", path}));
+    for (std::string line; std::getline(lines, line);) {
+        auto eq = line.find('=');
+        facts[line.substr(0, eq)] = eq == std::string::npos ? "" : line.substr(eq + 1);
+    }
+    return facts;
+}
+
+// Entry name -> "sha256 sha256-of-compressed-bytes method", and the names in archive order.
+struct Entries {
+    std::map<std::string, std::string> byName;
+    std::vector<std::string> order;
+};
+Entries ListEntries(const std::string& path) {
+    Entries entries;
+    std::istringstream lines(Tool({"entries", path}));
+    for (std::string line; std::getline(lines, line);) {
+        auto space = line.find(' ');
+        entries.order.push_back(line.substr(0, space));
+        entries.byName[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return entries;
+}
+
+Cell Text(std::string text) { return {CellType::Text, 0, std::move(text)}; }
+Cell Number(double value) { return {CellType::Number, value, {}}; }
+Cell Date(double serial) { return {CellType::Date, serial, {}}; }
+Cell Boolean(bool value) { return {CellType::Boolean, value ? 1.0 : 0.0, {}}; }
+Cell Error(std::string code) { return {CellType::Error, 0, std::move(code)}; }
+
+class WorkbookWriterTest : public ::testing::Test {
+protected:
+    std::string Source(const std::string& sheet2Xml = "") {
+        std::string path = m_dir.Path("source.xlsx");
+        if (sheet2Xml.empty()) {
+            Tool({"make", path});
+        } else {
+            test::WriteFile(m_dir.Path("sheet2.xml"), sheet2Xml);
+            Tool({"make", path, m_dir.Path("sheet2.xml")});
+        }
+        return path;
+    }
+    std::string Save(const std::string& source, const std::vector<SheetEdit>& edits) {
+        std::string destination = m_dir.Path("out.xlsx"), error;
+        EXPECT_TRUE(SaveXlsx(source, edits, destination, error)) << error;
+        return destination;
+    }
+    std::string Fails(const std::string& source, const std::vector<SheetEdit>& edits) {
+        std::string error;
+        EXPECT_FALSE(SaveXlsx(source, edits, m_dir.Path("failed.xlsx"), error));
+        return error;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough) {
+    std::string source = Source();
+    SheetEdit edit;
+    edit.sheet = "data";  // sheet names compare without case
+    edit.cells[1][1] = Text("Title");                // bold kept
+    edit.cells[2][3] = Number(7);                    // was a formula
+    edit.cells[3][2] = Cell{};                       // removed
+    edit.cells[3][5] = Number(-0.1);                 // a new cell after the row's last
+    edit.cells[5] = {{1, Text("kiwi")}, {2, Number(4.75)}};  // rows after the last
+    edit.cells[6] = {{1, Date(45000)}, {2, Date(45000.5)}};
+    edit.cells[7] = {{1, Text("a<b & \"c\" > 'd'")}, {2, Text("line1\nline2\r\nend")}, {3, Text("naïve € 😀")},
+                     {4, Text(std::string("bell\x07") + "tab\t")}, {5, Text("_x0041_ stays")}};
+    edit.cells[8] = {{1, Boolean(true)}, {2, Boolean(false)}, {3, Error("#N/A")}, {4, Cell{}}};
+    std::string out = Save(source, {edit});
+
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["sheets"], "Data,Other");
+    EXPECT_EQ(facts["Data!A1"], "s:\"Title\" fmt=General bold=1");
+    EXPECT_EQ(facts["Data!B1"], "s:\"Amount\" fmt=General bold=1");
+    EXPECT_EQ(facts["Data!C2"], "n:7 fmt=General bold=0");
+    EXPECT_EQ(facts["Data!C3"], "s:\"=B3*2\" fmt=General bold=0");  // untouched formula
+    EXPECT_EQ(facts.count("Data!B3"), 0u);
+    EXPECT_EQ(facts["Data!A3"], "s:\"pear\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!E3"], "n:-0.1 fmt=General bold=0");
+    EXPECT_EQ(facts["Data!B4"], "n:3 fmt=0.00 bold=0");
+    EXPECT_EQ(facts["Data!A5"], "s:\"kiwi\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!B5"], "n:4.75 fmt=General bold=0");
+    EXPECT_EQ(facts["Data!A6"], "d:2023-03-15T00:00:00 fmt=mm-dd-yy bold=0");
+    EXPECT_EQ(facts["Data!B6"], "d:2023-03-15T12:00:00 fmt=m/d/yy h:mm bold=0");
+    EXPECT_EQ(facts["Data!A7"], "s:\"a<b & \\\"c\\\" > 'd'\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!B7"], "s:\"line1\\nline2\\r\\nend\" fmt=General bold=0");
+    // openpyxl 3.0.9 does not decode the _xHHHH_ form in inline strings (spreadsheet
+    // programs do), so these show it; the raw text is checked below.
+    EXPECT_EQ(facts["Data!C7"], "s:\"naïve € 😀\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!D7"], "s:\"bell_x0007_tab\\t\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!E7"], "s:\"_x005F_x0041_ stays\" fmt=General bold=0");
+    EXPECT_EQ(facts["Data!A8"], "b:True fmt=General bold=0");
+    EXPECT_EQ(facts["Data!B8"], "b:False fmt=General bold=0");
+    EXPECT_EQ(facts["Data!C8"], "s:\"#N/A\" fmt=General bold=0");
+    EXPECT_EQ(facts.count("Data!D8"), 0u);
+    EXPECT_EQ(facts["name:Amounts"], "Data!$B$2:$B$4");
+    EXPECT_EQ(facts["width:Data!A"], "20");
+    EXPECT_EQ(facts["merged:Data"], "D1:E1");
+    EXPECT_EQ(facts["Other!A1"], "n:42 fmt=General bold=0");
+
+    // Untouched parts keep their compressed bytes; the calculation chain goes with its
+    // relationship and content type; the order of entries stays.
+    Entries before = ListEntries(source), after = ListEntries(out);
+    for (const char* part : {"customXml/item1.xml", "docs/stored.bin", "xl/worksheets/sheet2.xml", "xl/theme/theme1.xml",
+                             "docProps/app.xml", "xl/workbook.xml"})
+        EXPECT_EQ(after.byName[part], before.byName[part]) << part;
+    EXPECT_EQ(after.byName.count("xl/calcChain.xml"), 0u);
+    std::vector<std::string> expectedOrder = before.order;
+    std::erase(expectedOrder, "xl/calcChain.xml");
+    EXPECT_EQ(after.order, expectedOrder);
+    EXPECT_EQ(Tool({"part", out, "xl/_rels/workbook.xml.rels"}).find("calcChain"), std::string::npos);
+    EXPECT_EQ(Tool({"part", out, "[Content_Types].xml"}).find("calcChain"), std::string::npos);
+
+    // The sheet's markup outside the edited rows is the source's, byte for byte.
+    std::string oldSheet = Tool({"part", source, "xl/worksheets/sheet1.xml"});
+    std::string newSheet = Tool({"part", out, "xl/worksheets/sheet1.xml"});
+    EXPECT_EQ(newSheet.substr(0, newSheet.find("<dimension")), oldSheet.substr(0, oldSheet.find("<dimension")));
+    EXPECT_NE(newSheet.find("<dimension ref=\"A1:E8\"/>"), std::string::npos) << newSheet;
+    EXPECT_EQ(newSheet.substr(newSheet.find("</sheetData>")), oldSheet.substr(oldSheet.find("</sheetData>")));
+    std::string row4 = oldSheet.substr(oldSheet.find("<row r=\"4\""));
+    row4 = row4.substr(0, row4.find("</row>") + 6);
+    EXPECT_NE(newSheet.find(row4), std::string::npos);
+    EXPECT_NE(newSheet.find("<c r=\"A3\" t=\"inlineStr\"><is><t>pear</t></is></c>"), std::string::npos);
+    EXPECT_NE(newSheet.find("bell_x0007_tab"), std::string::npos);
+    EXPECT_NE(newSheet.find("_x005F_x0041_"), std::string::npos);
+
+    // A date style had to be added: the styles gain two formats, counted.
+    std::string styles = Tool({"part", out, "xl/styles.xml"});
+    EXPECT_NE(styles.find("numFmtId=\"22\" fontId=\"0\""), std::string::npos) << styles;
+}
+
+TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
+    std::string source = Source();
+    SheetEdit clear{"Data", false, true, {}};
+    clear.cells[2][2] = Text("only");
+    SheetEdit created{"New & Shiny", true, false, {}};
+    created.cells[1] = {{1, Text("id")}, {2, Text("when")}};
+    created.cells[2] = {{1, Number(1)}, {2, Date(45000.25)}};
+    SheetEdit second{"Más", true, false, {}};
+    std::string out = Save(source, {clear, created, second});
+
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["sheets"], "Data,Other,New & Shiny,Más");
+    EXPECT_EQ(facts["Data!B2"], "s:\"only\" fmt=General bold=0");
+    EXPECT_EQ(facts.count("Data!A1"), 0u);
+    EXPECT_EQ(facts.count("Data!B4"), 0u);
+    EXPECT_EQ(facts["merged:Data"], "D1:E1");  // only the cells go
+    EXPECT_EQ(facts["New & Shiny!A1"], "s:\"id\" fmt=General bold=0");
+    EXPECT_EQ(facts["New & Shiny!B2"], "d:2023-03-15T06:00:00 fmt=m/d/yy h:mm bold=0");
+    EXPECT_EQ(facts["Other!A1"], "n:42 fmt=General bold=0");
+    EXPECT_NE(Tool({"part", out, "xl/worksheets/sheet1.xml"}).find("<dimension ref=\"B2\"/>"), std::string::npos);
+
+    std::string workbook = Tool({"part", out, "xl/workbook.xml"});
+    EXPECT_NE(workbook.find("name=\"New &amp; Shiny\" sheetId=\"3\""), std::string::npos) << workbook;
+    EXPECT_NE(workbook.find("name=\"Más\" sheetId=\"4\""), std::string::npos);
+    EXPECT_NE(Tool({"part", out, "[Content_Types].xml"}).find("/xl/worksheets/sheet4.xml"), std::string::npos);
+
+    // Creating sheets alone leaves the calculation chain.
+    std::string again = m_dir.Path("again.xlsx"), error;
+    ASSERT_TRUE(SaveXlsx(source, {SheetEdit{"Third", true, false, {}}}, again, error)) << error;
+    EXPECT_EQ(ListEntries(again).byName.count("xl/calcChain.xml"), 1u);
+}
+
+TEST_F(WorkbookWriterTest, NewWorkbookOpensWithItsSheets) {
+    SheetEdit first{"First", true, false, {}};
+    first.cells[1] = {{1, Text("a")}, {3, Number(1e-300)}};
+    first.cells[3] = {{1, Date(2)}, {2, Date(61.75)}, {3, Boolean(true)}};
+    SheetEdit second{"Second", true, false, {}};
+    std::string out = Save("", {first, second});
+
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["sheets"], "First,Second");
+    EXPECT_EQ(facts["First!A1"], "s:\"a\" fmt=General bold=0");
+    EXPECT_EQ(facts["First!C1"], "n:1e-300 fmt=General bold=0");
+    EXPECT_EQ(facts["First!A3"], "d:1900-01-01T00:00:00 fmt=mm-dd-yy bold=0");  // before the format's false leap day
+    EXPECT_EQ(facts["First!B3"], "d:1900-03-01T18:00:00 fmt=m/d/yy h:mm bold=0");
+    EXPECT_EQ(facts["First!C3"], "b:True fmt=General bold=0");
+    EXPECT_EQ(ListEntries(out).order,
+              (std::vector<std::string>{"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                                        "xl/styles.xml", "xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"}));
+}
+
+// Markup as other writers produce it: a prefixed namespace, rows and cells without
+// references, an empty row, and an edit into each.
+TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
+    const std::string sheet =
+        "<?xml version=\"1.0\"?>\n"
+        "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+        "<x:row><x:c t=\"inlineStr\"><x:is><x:t>r1a</x:t></x:is></x:c><x:c><x:v>2</x:v></x:c></x:row>"
+        "<x:row spans=\"1:1\"><x:c><x:v>3</x:v></x:c></x:row>"
+        "<x:row r=\"5\" ht=\"30\" customHeight=\"1\"/>"
+        "<x:row><x:c r=\"B6\"><x:v>6</x:v></x:c><x:c><x:v>7</x:v></x:c></x:row>"
+        "</x:sheetData><x:extLst><x:ext uri=\"{x}\"/></x:extLst></x:worksheet>";
+    std::string source = Source(sheet);
+    SheetEdit edit{"Other", false, false, {}};
+    edit.cells[1][2] = Number(20);   // second cell of the first row
+    edit.cells[2][3] = Number(30);   // after the only cell of row 2
+    edit.cells[4][1] = Number(40);   // a new row between 2 and 5
+    edit.cells[5][1] = Number(50);   // into an empty row
+    edit.cells[6][3] = Cell{};       // the r-less cell after B6 is C6
+    std::string out = Save(source, {edit});
+
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["Other!A1"], "s:\"r1a\" fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B1"], "n:20 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!A2"], "n:3 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!C2"], "n:30 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!A4"], "n:40 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!A5"], "n:50 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B6"], "n:6 fmt=General bold=0");
+    EXPECT_EQ(facts.count("Other!C6"), 0u);
+    std::string written = Tool({"part", out, "xl/worksheets/sheet2.xml"});
+    EXPECT_NE(written.find("<x:row r=\"5\" ht=\"30\" customHeight=\"1\"><x:c r=\"A5\""), std::string::npos) << written;
+    EXPECT_NE(written.find("</x:sheetData><x:extLst><x:ext uri=\"{x}\"/></x:extLst></x:worksheet>"), std::string::npos);
+
+    // An empty sheetData written as one tag, and a cleared sheet.
+    const std::string empty =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><dimension ref=\"A1\"/>"
+        "<sheetData/></worksheet>";
+    source = Source(empty);
+    SheetEdit fill{"Other", false, false, {}};
+    fill.cells[2][2] = Text("x");
+    out = Save(source, {fill});
+    EXPECT_EQ(Dump(out)["Other!B2"], "s:\"x\" fmt=General bold=0");
+    EXPECT_NE(Tool({"part", out, "xl/worksheets/sheet2.xml"}).find("<dimension ref=\"A1:B2\"/><sheetData><row r=\"2\">"),
+              std::string::npos);
+}
+
+// Replacing the cell that holds a shared formula's text: the other cells of the group
+// would name a formula that is gone, so they keep their values as plain cells.
+TEST_F(WorkbookWriterTest, ReplacingASharedFormulaKeepsTheGroupsValues) {
+    const std::string sheet =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+        "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+        "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c>"
+        "<c r=\"C3\"><f t=\"shared\" ref=\"C3\" si=\"1\">A3</f><v>3</v></c></row>"
+        "</sheetData></worksheet>";
+    std::string source = Source(sheet);
+    EXPECT_EQ(Dump(source)["Other!B3"], "s:\"=A3*2\" fmt=General bold=0");
+    SheetEdit edit{"Other", false, false, {}};
+    edit.cells[1][2] = Number(100);
+    std::string out = Save(source, {edit});
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["Other!B1"], "n:100 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B2"], "n:4 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!B3"], "n:6 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!C3"], "s:\"=A3\" fmt=General bold=0");  // another group stays
+}
+
+TEST_F(WorkbookWriterTest, RefusalsNameTheProblem) {
+    std::string source = Source();
+    EXPECT_EQ(Fails(source, {SheetEdit{"Missing", false, false, {{1, {{1, Number(1)}}}}}}),
+              "there is no sheet named 'Missing'");
+    EXPECT_EQ(Fails(source, {SheetEdit{"OTHER", true, false, {}}}), "a sheet named 'Other' already exists");
+    EXPECT_EQ(Fails(source, {SheetEdit{"a/b", true, false, {}}}), "'a/b' is not a valid sheet name: it contains one of : \\ / ? * [ ]");
+    EXPECT_NE(Fails(source, {SheetEdit{std::string(32, 'x'), true, false, {}}}).find("longer than 31"), std::string::npos);
+    EXPECT_EQ(Fails(source, {SheetEdit{"", true, false, {}}}), "a sheet name cannot be empty");
+    EXPECT_EQ(Fails("", {}), "a new workbook needs at least one sheet");
+
+    std::string notZip = m_dir.Path("not.xlsx");
+    test::WriteFile(notZip, "just some text, not an archive");
+    EXPECT_EQ(Fails(notZip, {SheetEdit{"Data", false, true, {}}}), "the workbook is not a zip archive");
+    EXPECT_EQ(Fails(m_dir.Path("absent.xlsx"), {}), "the workbook does not exist");
+
+    std::string broken = Source("<worksheet><sheetData><row></sheetData>");
+    std::string error = Fails(broken, {SheetEdit{"Other", false, false, {{1, {{1, Number(1)}}}}}});
+    EXPECT_EQ(error.rfind("xl/worksheets/sheet2.xml is not well-formed XML at line 1", 0), 0u) << error;
+
+    std::string written;
+    EXPECT_FALSE(SaveXlsx(source, {SheetEdit{"Data", false, true, {}}}, m_dir.Path("no/such/dir/out.xlsx"), written));
+    EXPECT_EQ(written.rfind("the new file could not be", 0), 0u) << written;
+}
+
+// A full disk, as a file size limit: the sheet's temporary file fails first when the edit
+// is large, the archive's closing when it is small.
+TEST_F(WorkbookWriterTest, AFailedWriteIsReported) {
+    std::string source = Source();
+    for (std::uint32_t rows : {1u, 400u}) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail with EFBIG instead
+            rlimit limit{2048, 2048};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            SheetEdit edit{"Data", false, false, {}};
+            for (std::uint32_t row = 10; row < 10 + rows; ++row) edit.cells[row][1] = Text("filler " + std::to_string(row));
+            std::string error;
+            bool saved = SaveXlsx(source, {edit}, m_dir.Path("limited.xlsx"), error);
+            const char* expected = rows == 1 ? "the new file could not be written" : "a temporary file could not be written";
+            bool named = error.rfind(expected, 0) == 0;
+            if (!saved && !named) std::fprintf(stderr, "unexpected error: %s\n", error.c_str());
+            ::_exit(saved ? 1 : named ? 0 : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << rows << " rows";
+    }
+}
+
+// Appending a row to a large sheet streams it: the time and the memory added are reported.
+TEST_F(WorkbookWriterTest, AppendingToALargeSheetStreams) {
+    constexpr int kRows = 100000;
+    std::string source = m_dir.Path("big.xlsx");
+    Tool({"big", source, std::to_string(kRows)});
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    long rssBefore = usage.ru_maxrss;
+    SheetEdit edit{"Big", false, false, {}};
+    edit.cells[kRows + 1] = {{1, Number(kRows + 1)}, {2, Text("appended")}};
+    auto start = std::chrono::steady_clock::now();
+    std::string out = Save(source, {edit});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::cout << "[ figures  ] appending one row to " << kRows << " rows: " << seconds << " s, peak memory grew by "
+              << (usage.ru_maxrss - rssBefore) << " KiB (peak " << usage.ru_maxrss << " KiB)\n";
+    EXPECT_LT(usage.ru_maxrss - rssBefore, 16 * 1024);
+
+    std::string oldSheet = Tool({"part", source, "xl/worksheets/sheet1.xml"});
+    std::string newSheet = Tool({"part", out, "xl/worksheets/sheet1.xml"});
+    std::string appended = "<row r=\"100001\"><c r=\"A100001\"><v>100001</v></c><c r=\"B100001\" t=\"inlineStr\"><is><t "
+                           "xml:space=\"preserve\">appended</t></is></c></row></sheetData>";
+    ASSERT_NE(newSheet.find(appended), std::string::npos);
+    // Only the appended row differs (openpyxl's write-only mode writes no dimension).
+    auto oldEnd = oldSheet.find("</sheetData>");
+    EXPECT_EQ(newSheet.substr(0, oldEnd), oldSheet.substr(0, oldEnd));
+
+    // A sheet that no edit touches is copied compressed, whatever its size.
+    std::string copied = m_dir.Path("copied.xlsx"), error;
+    start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SaveXlsx(source, {SheetEdit{"Small", true, false, {{1, {{1, Number(1)}}}}}}, copied, error)) << error;
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "[ figures  ] adding a sheet beside " << kRows << " untouched rows: " << seconds << " s\n";
+    EXPECT_EQ(ListEntries(copied).byName["xl/worksheets/sheet1.xml"], ListEntries(source).byName["xl/worksheets/sheet1.xml"]);
+}
+
+}  // namespace
+}  // namespace orv::engine::workbook
