@@ -151,9 +151,7 @@ Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store) {
             if (platform::ToLower16(props[i]) != word[i]) return false;
         return true;
     };
-    if (startsWithNoCase(u"excel"))
-        return Status::Error(E_FAIL, platform::Format(u"Cannot open the workbook '%s': workbooks are not supported yet.",
-                                                      options.dataSource.c_str()));
+    if (startsWithNoCase(u"excel")) return OpenWorkbook(options, store);
     if (startsWithNoCase(u"text")) return OpenTextFolder(options, store);
     return OpenDatabaseFile(options, store);
 }

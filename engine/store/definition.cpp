@@ -2,6 +2,7 @@
 // table's name and its columns' names and declared types.
 #include <cctype>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -183,6 +184,27 @@ std::optional<CreatedTable> ParseCreateTable(std::string_view sql) {
     }
     if (definition.columns.empty()) return std::nullopt;
     return definition;
+}
+
+std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& header) {
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::set<std::string> used;
+    std::vector<std::string> out;
+    out.reserve(header.size());
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        std::string_view trimmed = header[i];
+        while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
+        while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.remove_suffix(1);
+        std::string name = trimmed.empty() ? "F" + std::to_string(i + 1) : std::string(trimmed);
+        std::string unique = name;
+        for (int k = 2; used.count(lower(unique)); ++k) unique = name + "_" + std::to_string(k);
+        used.insert(lower(unique));
+        out.push_back(std::move(unique));
+    }
+    return out;
 }
 
 }  // namespace orv::engine

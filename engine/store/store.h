@@ -65,6 +65,10 @@ struct CreatedTable {
 // otherwise (CREATE TABLE ... AS SELECT included).
 std::optional<CreatedTable> ParseCreateTable(std::string_view sql);
 
+// Column names from a header row (trimmed): a blank one becomes F<n>, n counting columns
+// from 1, and a repeated one (in any case) gets "_2", "_3", ...
+std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& header);
+
 // Opens the store that `options` describe, or says why it cannot be opened.
 Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
 
@@ -74,6 +78,10 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
 // Folders of delimited text files (Extended Properties "text;..."): the data source is the
 // folder or a file in it.
 Status OpenTextFolder(const StoreOptions& options, std::unique_ptr<Store>& store);
+
+// Workbooks (Extended Properties "Excel ..."): .xlsx read and written, .xls read. A path
+// ending in .xlsx where no file is yet opens an empty workbook that CREATE TABLE makes.
+Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store);
 
 }  // namespace orv::engine
 

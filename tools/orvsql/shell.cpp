@@ -222,18 +222,18 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
     Close();
     if (temporaryCopy) m_temporaryCopy = path;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    // A workbook that does not exist yet is made by its first CREATE TABLE.
+    if (::stat(path.c_str(), &st) != 0 && !(errno == ENOENT && type == FileType::Xlsx))
         return Fail(kSqlError, "cannot open " + path + ": " + std::strerror(errno));
-    if (type != FileType::Database && type != FileType::Csv)
-        return Fail(kSqlError, path + " is " + FileTypeName(type) +
-                                   "; this version of orvsql opens database files and delimited text files "
-                                   "(see --type)");
 
     // A text file is a table of its folder: the folder is the data source, every delimited
-    // file in it a table named by its file name ("parts.csv").
+    // file in it a table named by its file name ("parts.csv"). A workbook's sheets are
+    // tables named with a "$" ("Sheet1$").
+    const WCHAR* properties = type == FileType::Csv                                 ? TextProperties
+                                : type == FileType::Xlsx || type == FileType::Xls ? ExcelProperties
+                                                                                  : MdbEngineType;
     CComBSTR init;
-    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName,
-                                        type == FileType::Csv ? TextProperties : MdbEngineType, nullptr);
+    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties, nullptr);
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);

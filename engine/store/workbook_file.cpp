@@ -1,0 +1,305 @@
+// Workbooks: an .xlsx or .xls file whose sheets, workbook-level names and cell ranges are
+// tables. Each session gets a private in-memory SQLite database in which every sheet is
+// declared as a table of the sheet module ("Sheet1$") and every defined name as one of
+// its ranges; a statement that names a cell range ("Sheet1$A1:C10") or a sheet without
+// its "$" has that table declared before it runs.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/store/files.h"
+#include "engine/store/store.h"
+#include "engine/workbook/sheet_module.h"
+#include "platform/format.h"
+#include "platform/utf.h"
+
+namespace orv::engine {
+namespace {
+
+std::string QuoteLiteral(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+std::string QuoteName(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+bool NoCaseEqual(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
+}
+
+Status WorkbookError(const std::u16string& name, const std::u16string& what, int native = 0) {
+    return Status::Error(E_FAIL, platform::Format(u"Cannot open the workbook '%s': %s.", name.c_str(), what.c_str()),
+                         u"08001", native);
+}
+
+// The Extended Properties of a workbook: "Excel 12.0 Xml;HDR=YES;IMEX=1;ReadOnly=True".
+struct WorkbookProperties {
+    bool header = true;
+    bool readOnly = false;
+};
+
+WorkbookProperties ParseProperties(const std::u16string& text) {
+    WorkbookProperties out;
+    std::string props = platform::Utf16ToUtf8(text);
+    std::size_t start = 0;
+    while (start <= props.size()) {
+        std::size_t end = props.find(';', start);
+        if (end == std::string::npos) end = props.size();
+        std::string item = props.substr(start, end - start);
+        std::size_t eq = item.find('=');
+        if (eq != std::string::npos) {
+            auto trim = [](std::string s) {
+                while (!s.empty() && s.front() == ' ') s.erase(0, 1);
+                while (!s.empty() && s.back() == ' ') s.pop_back();
+                return s;
+            };
+            std::string key = trim(item.substr(0, eq)), value = trim(item.substr(eq + 1));
+            bool yes = NoCaseEqual(value, "yes") || NoCaseEqual(value, "true") || value == "1";
+            if (NoCaseEqual(key, "HDR")) out.header = yes;
+            if (NoCaseEqual(key, "ReadOnly")) out.readOnly = yes;
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+// The names of a statement that may be tables: quoted ([x], "x", `x`) and bare words.
+std::vector<std::string> NamesIn(std::string_view sql) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < sql.size();) {
+        char c = sql[i];
+        if (c == '\'') {
+            for (++i; i < sql.size(); ++i)
+                if (sql[i] == '\'') {
+                    if (i + 1 < sql.size() && sql[i + 1] == '\'') {
+                        ++i;
+                        continue;
+                    }
+                    break;
+                }
+            ++i;
+        } else if (c == '[' || c == '"' || c == '`') {
+            char close = c == '[' ? ']' : c;
+            std::string name;
+            for (++i; i < sql.size(); ++i) {
+                if (sql[i] == close) {
+                    if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
+                        name += close;
+                        ++i;
+                        continue;
+                    }
+                    break;
+                }
+                name += sql[i];
+            }
+            ++i;
+            names.push_back(std::move(name));
+        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80) {
+            std::size_t start = i;
+            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' || sql[i] == '$' ||
+                                      static_cast<unsigned char>(sql[i]) >= 0x80))
+                ++i;
+            names.emplace_back(sql.substr(start, i - start));
+        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+            while (i < sql.size() && sql[i] != '\n') ++i;
+        } else {
+            ++i;
+        }
+    }
+    return names;
+}
+
+bool TableExists(sqlite3* db, const std::string& name) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_STATIC);
+    bool found = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    return found;
+}
+
+Status Exec(sqlite3* db, const std::string& sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    if (rc == SQLITE_OK) return Status::Success();
+    std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
+    sqlite3_free(error);
+    return Status::Error(E_FAIL, std::move(message), u"42000", rc);
+}
+
+class WorkbookFile final : public Store {
+public:
+    WorkbookFile(const StoreOptions& options, const WorkbookProperties& properties, std::u16string readOnlyWhy)
+        : m_name(options.dataSource),
+          m_source(std::make_shared<workbook::WorkbookSource>(platform::Utf16ToUtf8(options.dataSource),
+                                                              options.dataSource)) {
+        m_options.header = properties.header;
+        m_options.readOnlyWhy = std::move(readOnlyWhy);
+    }
+
+    Status Connect(sqlite3** db) override {
+        *db = nullptr;
+        std::shared_ptr<const workbook::Workbook> book;
+        Status status = m_source->Current(book);
+        if (!status.Ok()) return status;
+
+        int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_extended_result_codes(*db, 1);
+            rc = workbook::RegisterSheetModule(*db, m_source, m_options);
+        }
+        if (rc != SQLITE_OK) {
+            status = WorkbookError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
+            sqlite3_close(*db);
+            *db = nullptr;
+            return status;
+        }
+        std::string sql;
+        for (const workbook::Sheet& sheet : book->sheets)
+            sql += "CREATE VIRTUAL TABLE main." + QuoteName(sheet.name + "$") + " USING " + workbook::kSheetModuleName +
+                   "('sheet', " + QuoteLiteral(sheet.name) + ");";
+        for (const workbook::DefinedName& name : book->names) {
+            bool clash = false;
+            for (const workbook::Sheet& sheet : book->sheets) clash = clash || NoCaseEqual(sheet.name + "$", name.name);
+            if (clash) continue;
+            sql += "CREATE VIRTUAL TABLE main." + QuoteName(name.name) + " USING " + workbook::kSheetModuleName +
+                   "('range', " + QuoteLiteral(name.sheet) + ", " +
+                   QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) + ":" +
+                                workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
+                   ");";
+        }
+        status = Exec(*db, sql);
+        if (!status.Ok()) {
+            sqlite3_close(*db);
+            *db = nullptr;
+            return WorkbookError(m_name, status.message, static_cast<int>(status.native));
+        }
+        return Status::Success();
+    }
+
+    bool ReadOnly() const override { return !m_options.readOnlyWhy.empty(); }
+    const std::u16string& Name() const override { return m_name; }
+
+    Status AdaptStatement(sqlite3* db, std::string& sql) override {
+        if (auto definition = ParseCreateTable(sql)) {
+            // [Orders] and [Orders$] both make the sheet Orders.
+            std::string sheet = definition->name;
+            if (sheet.size() > 1 && sheet.back() == '$') sheet.pop_back();
+            std::string rewritten = "CREATE VIRTUAL TABLE main." + QuoteName(sheet + "$") + " USING " +
+                                    workbook::kSheetModuleName + "('create', " + QuoteLiteral(sheet);
+            for (const CreatedColumn& column : definition->columns)
+                rewritten += ", " + QuoteLiteral(QuoteName(column.name) + " " + column.type);
+            sql = rewritten + ")";
+            return Status::Success();
+        }
+        return DeclareNamedTables(db, sql);
+    }
+
+private:
+    // Declares the tables that `sql` names and the connection does not know yet: cell
+    // ranges of a sheet ("Sheet1$A1:C10") and sheets named without their "$".
+    Status DeclareNamedTables(sqlite3* db, const std::string& sql) {
+        std::shared_ptr<const workbook::Workbook> book;
+        for (const std::string& name : NamesIn(sql)) {
+            if (name.empty() || TableExists(db, name)) continue;
+            if (!book) {
+                Status status = m_source->Current(book);
+                if (!status.Ok()) return status;
+            }
+            std::size_t dollar = name.rfind('$');
+            std::string declaration;
+            if (dollar != std::string::npos && dollar > 0 && dollar + 1 < name.size()) {
+                std::string sheet = name.substr(0, dollar), range = name.substr(dollar + 1);
+                std::size_t colon = range.find(':');
+                std::uint32_t r, c;
+                if (colon == std::string::npos || !workbook::ParseCellReference(range.substr(0, colon), r, c) ||
+                    !workbook::ParseCellReference(range.substr(colon + 1), r, c))
+                    continue;
+                for (const workbook::Sheet& s : book->sheets)
+                    if (NoCaseEqual(s.name, sheet))
+                        declaration = "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
+            } else if (dollar == std::string::npos) {
+                for (const workbook::Sheet& s : book->sheets)
+                    if (NoCaseEqual(s.name, name)) declaration = "('sheet', " + QuoteLiteral(s.name) + ")";
+            }
+            if (declaration.empty()) continue;
+            Status status = Exec(db, "CREATE VIRTUAL TABLE main." + QuoteName(name) + " USING " +
+                                         workbook::kSheetModuleName + declaration);
+            if (!status.Ok()) return status;
+        }
+        return Status::Success();
+    }
+
+    std::u16string m_name;
+    std::shared_ptr<workbook::WorkbookSource> m_source;
+    workbook::BookOptions m_options;
+};
+
+}  // namespace
+
+Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) {
+    const std::u16string& name = options.dataSource;
+    const std::string path = platform::Utf16ToUtf8(name);
+    const WorkbookProperties properties = ParseProperties(options.providerString);
+
+    std::u16string readOnlyWhy;
+    if (options.readOnly) readOnlyWhy = u"the connection was opened with Mode=Read";
+    if (properties.readOnly) readOnlyWhy = u"it was opened with ReadOnly=True";
+
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        int err = errno;
+        // A workbook that does not exist yet is made by its first CREATE TABLE.
+        std::string extension = path.size() >= 5 ? path.substr(path.size() - 5) : std::string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (err != ENOENT || extension != ".xlsx" || !readOnlyWhy.empty())
+            return WorkbookError(name, err == ENOENT ? u"there is no such file" : platform::Utf8ToUtf16(std::strerror(err)),
+                                 err);
+        Status folder = CheckNewFilePath(name, u"workbook");
+        if (!folder.Ok()) return WorkbookError(name, u"there is no such file, and no new one can be made there");
+    } else {
+        if (S_ISDIR(info.st_mode)) return WorkbookError(name, u"it is a folder", EISDIR);
+        if (!S_ISREG(info.st_mode)) return WorkbookError(name, u"it is not a regular file", EINVAL);
+        if (::access(path.c_str(), R_OK) != 0) return WorkbookError(name, u"permission denied: the file cannot be read", errno);
+        char head[8] = {};
+        FILE* f = std::fopen(path.c_str(), "rb");
+        std::size_t n = f ? std::fread(head, 1, sizeof head, f) : 0;
+        if (f) std::fclose(f);
+        if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) {
+            if (readOnlyWhy.empty()) readOnlyWhy = u"an .xls workbook is read, never written; save it as .xlsx to change it";
+        } else if (n < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) {
+            return WorkbookError(name, u"it is not a workbook (neither an .xlsx nor an .xls file)", EINVAL);
+        }
+        if (readOnlyWhy.empty() && ::access(path.c_str(), W_OK) != 0) readOnlyWhy = u"the file cannot be written";
+        std::size_t slash = path.rfind('/');
+        std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
+            readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
+    }
+    auto file = std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy));
+    // Open once now, so that a damaged workbook fails here and not in the first session.
+    sqlite3* db = nullptr;
+    Status status = file->Connect(&db);
+    if (!status.Ok()) return status;
+    sqlite3_close(db);
+    store = std::move(file);
+    return Status::Success();
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,841 @@
+#include "engine/workbook/sheet_module.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+#include <vector>
+
+#include "engine/sql/datetime.h"
+#include "engine/store/files.h"
+#include "engine/store/store.h"
+#include "platform/format.h"
+#include "platform/utf.h"
+
+namespace orv::engine::workbook {
+
+// ---- The file -------------------------------------------------------------------------------
+
+WorkbookSource::Signature WorkbookSource::Stat(const std::string& path) {
+    Signature s;
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return s;
+    s.exists = true;
+    s.device = static_cast<long long>(info.st_dev);
+    s.inode = static_cast<long long>(info.st_ino);
+    s.size = static_cast<long long>(info.st_size);
+    s.mtimeNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    return s;
+}
+
+Status WorkbookSource::Current(std::shared_ptr<const Workbook>& out) {
+    std::lock_guard lock(m_mutex);
+    Signature now = Stat(m_path);
+    if (m_workbook && now == m_signature) {
+        out = m_workbook;
+        return Status::Success();
+    }
+    auto workbook = std::make_shared<Workbook>();
+    if (now.exists) {
+        char head[8] = {};
+        FILE* f = std::fopen(m_path.c_str(), "rb");
+        std::size_t n = f ? std::fread(head, 1, sizeof head, f) : 0;
+        if (f) std::fclose(f);
+        std::string error;
+        bool ok = n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0
+                      ? LoadXls(m_path, *workbook, error)
+                      : LoadXlsx(m_path, *workbook, error);
+        if (!ok)
+            return Status::Error(E_FAIL,
+                                 platform::Format(u"Cannot open the workbook '%s': %s.", m_name.c_str(),
+                                                  platform::Utf8ToUtf16(error).c_str()),
+                                 u"08001");
+    }
+    m_workbook = workbook;
+    m_signature = now;
+    out = m_workbook;
+    return Status::Success();
+}
+
+namespace {
+
+// ---- Values ---------------------------------------------------------------------------------
+
+enum class Kind { Number, Date, Boolean, Text };
+
+struct Column {
+    std::string name;
+    Kind kind = Kind::Text;
+    std::string declared;
+};
+
+std::string NumberText(double x) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, x);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+std::string DateText(double serial) {
+    auto parts = PartsFromOleDate(serial);
+    return parts ? FormatIsoDateTime(*parts) : NumberText(serial);
+}
+
+// A cell as text, for header names and text columns.
+std::string CellText(const Cell& cell) {
+    switch (cell.type) {
+    case CellType::Number: return NumberText(cell.number);
+    case CellType::Date: return DateText(cell.number);
+    case CellType::Boolean: return cell.number != 0 ? "TRUE" : "FALSE";
+    case CellType::Text: return cell.text;
+    case CellType::Empty:
+    case CellType::Error: break;
+    }
+    return {};
+}
+
+void ResultCell(sqlite3_context* ctx, const Cell& cell, Kind kind) {
+    if (cell.type == CellType::Empty || cell.type == CellType::Error) return sqlite3_result_null(ctx);
+    if (kind == Kind::Text || cell.type == CellType::Text) {
+        std::string text = CellText(cell);
+        return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    switch (cell.type) {
+    case CellType::Number:
+        if (std::nearbyint(cell.number) == cell.number && std::fabs(cell.number) < 9007199254740992.0)
+            return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(cell.number));
+        return sqlite3_result_double(ctx, cell.number);
+    case CellType::Boolean: return sqlite3_result_int(ctx, cell.number != 0);
+    case CellType::Date: {
+        std::string text = DateText(cell.number);
+        return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    default: return sqlite3_result_null(ctx);
+    }
+}
+
+bool NoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
+}
+
+// A value written to a cell of a column of `kind`. False (with `error`) for a value that
+// no cell can hold.
+bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& error) {
+    cell = Cell{};
+    switch (sqlite3_value_type(value)) {
+    case SQLITE_NULL: return true;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+        cell.number = sqlite3_value_double(value);
+        cell.type = kind == Kind::Date ? CellType::Date : kind == Kind::Boolean ? CellType::Boolean : CellType::Number;
+        if (cell.type == CellType::Boolean) cell.number = cell.number != 0;
+        return true;
+    case SQLITE_BLOB: error = "a binary value cannot be written to a cell"; return false;
+    default: break;
+    }
+    const char* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    std::string text(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+    if (kind == Kind::Number) {
+        double x;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), x);
+        if (ec == std::errc() && end == text.data() + text.size() && !text.empty()) {
+            cell.type = CellType::Number, cell.number = x;
+            return true;
+        }
+    } else if (kind == Kind::Date) {
+        if (auto parts = ParseIsoDateTime(text))
+            if (auto serial = OleDateFromParts(*parts)) {
+                cell.type = CellType::Date, cell.number = *serial;
+                return true;
+            }
+    } else if (kind == Kind::Boolean) {
+        if (NoCase(text, "true") || NoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
+        if (NoCase(text, "false") || NoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
+    }
+    cell.type = CellType::Text;
+    cell.text = std::move(text);
+    return true;
+}
+
+// The kind a CREATE TABLE type asks for.
+Kind KindOfType(std::string type) {
+    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    type = type.substr(0, type.find('('));
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    static const std::set<std::string> numbers = {"integer", "int", "long", "short", "smallint", "byte", "tinyint",
+                                                  "bigint", "counter", "autoincrement", "double", "float", "single",
+                                                  "real", "currency", "money", "decimal", "numeric"};
+    if (numbers.count(type)) return Kind::Number;
+    if (type == "date" || type == "datetime" || type == "time" || type == "timestamp") return Kind::Date;
+    if (type == "bit" || type == "boolean" || type == "yesno" || type == "logical") return Kind::Boolean;
+    return Kind::Text;
+}
+
+const char* DeclaredFor(Kind kind) {
+    switch (kind) {
+    case Kind::Number: return "DOUBLE";
+    case Kind::Date: return "DATETIME";
+    case Kind::Boolean: return "YESNO";
+    case Kind::Text: break;
+    }
+    return "TEXT(255)";
+}
+
+// ---- Tables ---------------------------------------------------------------------------------
+
+constexpr std::uint32_t kLastRow = 1048576;
+
+struct Book;
+
+// What a transaction may roll back to: the rows and changes of a table.
+struct TableState {
+    std::vector<Cell> grid;  // rows * width data cells, row-major
+    std::size_t rows = 0;
+    std::map<std::uint32_t, std::map<std::uint32_t, Cell>> changes;  // sheet row -> column -> value
+};
+
+struct Table : sqlite3_vtab {
+    Book* book = nullptr;
+    std::string tableName;
+    std::string sheet;
+    bool wholeSheet = true;  // a sheet's used range, grown by appended rows
+    Range range;             // the table's rectangle, header included
+    bool header = true;
+    bool created = false;    // made by this transaction's CREATE TABLE, not yet in the file
+    std::vector<Column> columns;
+    TableState state;
+    std::uint64_t generation = 0;  // of the Book's workbook that the grid was read from
+    std::vector<std::pair<int, TableState>> savepoints;
+
+    std::uint32_t FirstDataRow() const { return range.firstRow + (header ? 1 : 0); }
+    std::size_t Width() const { return columns.size(); }
+};
+
+struct Cursor : sqlite3_vtab_cursor {
+    std::size_t row = 0;
+};
+
+struct Book {
+    std::shared_ptr<WorkbookSource> source;
+    BookOptions options;
+    sqlite3* db = nullptr;
+    std::shared_ptr<const Workbook> workbook;
+    std::uint64_t generation = 1;
+    std::vector<Table*> tables;         // every connected table of this connection
+    std::set<std::string> clearSheets;  // sheets that a DROP TABLE of this transaction clears
+
+    bool Pending() const {
+        if (!clearSheets.empty()) return true;
+        for (const Table* t : tables)
+            if (t->created || !t->state.changes.empty()) return true;
+        return false;
+    }
+
+    // Reads the file afresh when it changed and nothing of this connection is pending.
+    Status Refresh() {
+        if (workbook && Pending()) return Status::Success();
+        std::shared_ptr<const Workbook> current;
+        Status status = source->Current(current);
+        if (!status.Ok()) return status;
+        if (current != workbook) {
+            workbook = std::move(current);
+            ++generation;
+        }
+        return Status::Success();
+    }
+
+    const Sheet* FindSheet(const std::string& name) const {
+        if (!workbook) return nullptr;
+        for (const Sheet& s : workbook->sheets)
+            if (NoCase(s.name, name)) return &s;
+        return nullptr;
+    }
+
+    Status Save();
+    void Discard() {
+        clearSheets.clear();
+        for (Table* t : tables) {
+            t->state = TableState{};
+            t->savepoints.clear();
+            t->created = false;
+            t->generation = 0;
+        }
+        ++generation;
+    }
+};
+
+// The rectangle that a sheet's cells take up; empty rows and columns at the edges left out.
+std::optional<Range> UsedRange(const Sheet& sheet) {
+    std::optional<Range> used;
+    for (const PlacedCell& c : sheet.cells) {
+        if (c.cell.type == CellType::Empty) continue;
+        if (!used) {
+            used = Range{c.row, c.column, c.row, c.column};
+            continue;
+        }
+        used->firstRow = std::min(used->firstRow, c.row);
+        used->lastRow = std::max(used->lastRow, c.row);
+        used->firstColumn = std::min(used->firstColumn, c.column);
+        used->lastColumn = std::max(used->lastColumn, c.column);
+    }
+    return used;
+}
+
+bool Inside(const Range& r, std::uint32_t row, std::uint32_t column) {
+    return row >= r.firstRow && row <= r.lastRow && column >= r.firstColumn && column <= r.lastColumn;
+}
+
+// Reads the table's rows from the Book's workbook: every row from the first data row to
+// the last row of the rectangle that holds a value.
+void FillGrid(Table& t) {
+    t.state.grid.clear();
+    t.state.rows = 0;
+    t.generation = t.book->generation;
+    const Sheet* sheet = t.book->FindSheet(t.sheet);
+    if (!sheet || t.columns.empty()) return;
+    const std::uint32_t first = t.FirstDataRow();
+    std::uint32_t last = 0;
+    for (const PlacedCell& c : sheet->cells)
+        if (c.row >= first && Inside(t.range, c.row, c.column) && c.cell.type != CellType::Empty)
+            last = std::max(last, c.row);
+    if (last < first) return;
+    t.state.rows = last - first + 1;
+    t.state.grid.assign(t.state.rows * t.Width(), Cell{});
+    const std::uint32_t lastColumn = t.range.firstColumn + static_cast<std::uint32_t>(t.Width()) - 1;
+    for (const PlacedCell& c : sheet->cells)
+        if (c.row >= first && c.row <= last && c.column >= t.range.firstColumn && c.column <= lastColumn)
+            t.state.grid[(c.row - first) * t.Width() + (c.column - t.range.firstColumn)] = c.cell;
+}
+
+// Decides the table's rectangle, names and types from the workbook.
+void Describe(Table& t) {
+    const Sheet* sheet = t.book->FindSheet(t.sheet);
+    if (t.wholeSheet) {
+        std::optional<Range> used = sheet ? UsedRange(*sheet) : std::nullopt;
+        t.range = used ? *used : Range{1, 1, 1, 1};
+        t.range.lastRow = kLastRow;
+    }
+    const std::uint32_t width = t.range.lastColumn - t.range.firstColumn + 1;
+    std::vector<std::string> names(width);
+    std::vector<std::optional<Kind>> kinds(width);
+    std::vector<bool> mixed(width), longText(width);
+    if (sheet)
+        for (const PlacedCell& c : sheet->cells) {
+            if (!Inside(t.range, c.row, c.column)) continue;
+            const std::uint32_t i = c.column - t.range.firstColumn;
+            if (t.header && c.row == t.range.firstRow) {
+                names[i] = CellText(c.cell);
+                continue;
+            }
+            Kind kind;
+            switch (c.cell.type) {
+            case CellType::Number: kind = Kind::Number; break;
+            case CellType::Date: kind = Kind::Date; break;
+            case CellType::Boolean: kind = Kind::Boolean; break;
+            case CellType::Text: kind = Kind::Text; break;
+            default: continue;
+            }
+            if (c.cell.type == CellType::Text && c.cell.text.size() > 255) {
+                std::size_t characters = 0;  // UTF-8 lead bytes
+                for (char ch : c.cell.text) characters += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+                if (characters > 255) longText[i] = true;
+            }
+            if (kinds[i] && *kinds[i] != kind) mixed[i] = true;
+            kinds[i] = kind;
+        }
+    std::vector<std::string> unique = UniqueColumnNames(names);
+    t.columns.clear();
+    for (std::uint32_t i = 0; i < width; ++i) {
+        Column column;
+        column.name = unique[i];
+        column.kind = mixed[i] ? Kind::Text : kinds[i].value_or(Kind::Text);
+        column.declared = column.kind == Kind::Text && longText[i] ? "MEMO" : DeclaredFor(column.kind);
+        t.columns.push_back(std::move(column));
+    }
+}
+
+std::string QuoteName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+// A module argument as written in CREATE VIRTUAL TABLE: 'text' with doubled quotes.
+std::string Unquote(const char* arg) {
+    std::string s(arg);
+    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
+        const char q = s.front();
+        std::string out;
+        for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+            out += s[i];
+            if (s[i] == q && s[i + 1] == q) ++i;
+        }
+        return out;
+    }
+    return s;
+}
+
+bool ParseRange(const std::string& text, Range& range) {
+    std::size_t colon = text.find(':');
+    std::string first = text.substr(0, colon), last = colon == std::string::npos ? first : text.substr(colon + 1);
+    if (!ParseCellReference(first, range.firstRow, range.firstColumn) ||
+        !ParseCellReference(last, range.lastRow, range.lastColumn))
+        return false;
+    if (range.firstRow > range.lastRow) std::swap(range.firstRow, range.lastRow);
+    if (range.firstColumn > range.lastColumn) std::swap(range.firstColumn, range.lastColumn);
+    return true;
+}
+
+std::string WorkbookName(const Book* book) { return platform::Utf16ToUtf8(book->source->Name()); }
+
+void SetError(sqlite3_vtab* vtab, const std::string& message) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
+}
+
+int Declare(sqlite3* db, Table& t, char** err) {
+    std::string sql = "CREATE TABLE x(";
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        if (i) sql += ", ";
+        sql += QuoteName(t.columns[i].name) + " " + t.columns[i].declared;
+    }
+    sql += ")";
+    int rc = sqlite3_declare_vtab(db, sql.c_str());
+    if (rc != SQLITE_OK)
+        *err = sqlite3_mprintf("The sheet '%s' of the workbook '%s' cannot be read as a table: %s", t.sheet.c_str(),
+                               WorkbookName(t.book).c_str(), sqlite3_errmsg(db));
+    return rc;
+}
+
+bool ValidSheetName(const std::string& name) {
+    if (name.empty() || platform::Utf8ToUtf16(name).size() > 31 || name.front() == '\'' || name.back() == '\'')
+        return false;
+    return name.find_first_of(":\\/?*[]") == std::string::npos;
+}
+
+int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err, bool create) {
+    Book* book = static_cast<Book*>(aux);
+    if (argc < 5) {
+        *err = sqlite3_mprintf("%s needs what the table is and its sheet", kSheetModuleName);
+        return SQLITE_ERROR;
+    }
+    const std::string what = Unquote(argv[3]);
+    auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
+    if (!table) return SQLITE_NOMEM;
+    table->book = book;
+    table->tableName = argv[2];
+    table->sheet = Unquote(argv[4]);
+    table->header = book->options.header;
+    Status refreshed = book->Refresh();
+    if (!refreshed.Ok()) {
+        *err = sqlite3_mprintf("%s", platform::Utf16ToUtf8(refreshed.message).c_str());
+        return SQLITE_ERROR;
+    }
+    const Sheet* sheet = book->FindSheet(table->sheet);
+    if (what == "create") {
+        // The columns as the CREATE TABLE gave them; xConnect meets such a table again
+        // when SQLite reloads the connection's schema, and then only reads the sheet.
+        if (argc - 5 < 1 || argc - 5 > 16384) {
+            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet table has 1 to 16384 columns.", table->sheet.c_str());
+            return SQLITE_ERROR;
+        }
+        table->header = true;
+        table->range = Range{1, 1, kLastRow, static_cast<std::uint32_t>(argc - 5)};
+        for (int i = 5; i < argc; ++i) {
+            std::string definition = Unquote(argv[i]);
+            auto parsed = ParseCreateTable("CREATE TABLE t (" + definition + ")");
+            if (!parsed || parsed->columns.size() != 1) {
+                *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.", table->sheet.c_str(),
+                                       definition.c_str());
+                return SQLITE_ERROR;
+            }
+            Column column;
+            column.name = parsed->columns[0].name;
+            column.kind = KindOfType(parsed->columns[0].type);
+            column.declared = DeclaredFor(column.kind);
+            table->columns.push_back(std::move(column));
+        }
+    }
+    if (what == "create" && create) {
+        // A new sheet, or a sheet that a DROP TABLE left empty, takes the header row.
+        if (!book->options.readOnlyWhy.empty()) {
+            *err = sqlite3_mprintf("Cannot create the sheet '%s': the workbook '%s' is read-only (%s).",
+                                   table->sheet.c_str(), WorkbookName(book).c_str(),
+                                   platform::Utf16ToUtf8(book->options.readOnlyWhy).c_str());
+            return SQLITE_READONLY;
+        }
+        if (!ValidSheetName(table->sheet)) {
+            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet name has 1 to 31 characters, none of : \\ / ? * [ ], "
+                                   "and does not start or end with an apostrophe.",
+                                   table->sheet.c_str());
+            return SQLITE_ERROR;
+        }
+        bool cleared = false;
+        for (const std::string& s : book->clearSheets) cleared = cleared || NoCase(s, table->sheet);
+        if (sheet && !sheet->cells.empty() && !cleared) {
+            *err = sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
+                                   table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
+            return SQLITE_ERROR;
+        }
+        table->created = true;
+        for (std::size_t i = 0; i < table->columns.size(); ++i) {
+            Cell& headerCell = table->state.changes[1][static_cast<std::uint32_t>(i + 1)];
+            headerCell.type = CellType::Text;
+            headerCell.text = table->columns[i].name;
+        }
+        table->generation = book->generation;
+    } else if (what == "create") {
+        FillGrid(*table);
+    } else {
+        if (what == "range") {
+            if (argc < 6 || !ParseRange(Unquote(argv[5]), table->range)) {
+                *err = sqlite3_mprintf("The table '%s' names no cell range of the sheet '%s' (such as A1:C10).",
+                                       table->tableName.c_str(), table->sheet.c_str());
+                return SQLITE_ERROR;
+            }
+            table->wholeSheet = false;
+        }
+        if (!sheet) {
+            *err = sqlite3_mprintf("The workbook '%s' has no sheet '%s'.", WorkbookName(book).c_str(), table->sheet.c_str());
+            return SQLITE_ERROR;
+        }
+        Describe(*table);
+        FillGrid(*table);
+    }
+    int rc = Declare(db, *table, err);
+    if (rc != SQLITE_OK) return rc;
+    book->tables.push_back(table.get());
+    *out = table.release();
+    return SQLITE_OK;
+}
+
+int xCreate(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
+    return Connect(db, aux, argc, argv, out, err, true);
+}
+int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
+    return Connect(db, aux, argc, argv, out, err, false);
+}
+
+int Disconnect(sqlite3_vtab* vtab) {
+    Table* t = static_cast<Table*>(vtab);
+    auto& tables = t->book->tables;
+    tables.erase(std::remove(tables.begin(), tables.end(), t), tables.end());
+    delete t;
+    return SQLITE_OK;
+}
+
+// DROP TABLE: a sheet is cleared (it stays in the workbook, empty); a range has its cells
+// emptied. Either lands when the transaction commits.
+int Destroy(sqlite3_vtab* vtab) {
+    Table* t = static_cast<Table*>(vtab);
+    Book* book = t->book;
+    if (!book->options.readOnlyWhy.empty()) return SQLITE_READONLY;
+    if (t->created) {
+        // Created and dropped in one transaction: nothing reaches the file.
+    } else if (t->wholeSheet) {
+        book->clearSheets.insert(t->sheet);
+    } else if (const Sheet* sheet = book->FindSheet(t->sheet)) {
+        // The range's cells go; they are kept as changes of another table on the sheet,
+        // or of a table that outlives this one: a table made for the purpose.
+        auto keeper = std::make_unique<Table>();
+        keeper->book = book;
+        keeper->sheet = t->sheet;
+        keeper->wholeSheet = false;
+        keeper->generation = book->generation;
+        for (const PlacedCell& c : sheet->cells)
+            if (Inside(t->range, c.row, c.column)) keeper->state.changes[c.row][c.column] = Cell{};
+        book->tables.push_back(keeper.release());  // freed by the Book after the commit
+    }
+    return Disconnect(vtab);
+}
+
+int BestIndex(sqlite3_vtab*, sqlite3_index_info* info) {
+    info->estimatedCost = 1000;
+    return SQLITE_OK;
+}
+
+int Open(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
+    auto* cursor = new (std::nothrow) Cursor();
+    if (!cursor) return SQLITE_NOMEM;
+    *out = cursor;
+    return SQLITE_OK;
+}
+
+int Close(sqlite3_vtab_cursor* cursor) {
+    delete static_cast<Cursor*>(cursor);
+    return SQLITE_OK;
+}
+
+int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
+    Cursor* cursor = static_cast<Cursor*>(base);
+    Table* t = static_cast<Table*>(base->pVtab);
+    Status refreshed = t->book->Refresh();
+    if (!refreshed.Ok()) {
+        SetError(t, platform::Utf16ToUtf8(refreshed.message));
+        return SQLITE_IOERR;
+    }
+    if (t->generation != t->book->generation && t->state.changes.empty() && !t->created) FillGrid(*t);
+    cursor->row = 0;
+    return SQLITE_OK;
+}
+
+int Next(sqlite3_vtab_cursor* cursor) {
+    ++static_cast<Cursor*>(cursor)->row;
+    return SQLITE_OK;
+}
+
+int Eof(sqlite3_vtab_cursor* cursor) {
+    return static_cast<Cursor*>(cursor)->row >= static_cast<Table*>(cursor->pVtab)->state.rows;
+}
+
+int ColumnValue(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
+    Table* t = static_cast<Table*>(base->pVtab);
+    std::size_t row = static_cast<Cursor*>(base)->row;
+    if (i < 0 || std::size_t(i) >= t->Width() || row >= t->state.rows) return sqlite3_result_null(ctx), SQLITE_OK;
+    ResultCell(ctx, t->state.grid[row * t->Width() + std::size_t(i)], t->columns[std::size_t(i)].kind);
+    return SQLITE_OK;
+}
+
+int Rowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
+    *rowid = static_cast<sqlite3_int64>(static_cast<Cursor*>(cursor)->row) + 1;
+    return SQLITE_OK;
+}
+
+// Writes one row's values into the grid and the changes; false with the error set.
+bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
+    const std::uint32_t sheetRow = t->FirstDataRow() + static_cast<std::uint32_t>(row);
+    for (std::size_t i = 0; i < t->Width(); ++i) {
+        Cell cell;
+        std::string error;
+        if (!CellFromValue(values[i], t->columns[i].kind, cell, error)) {
+            SetError(t, "Cannot write the column '" + t->columns[i].name + "' of '" + t->tableName + "': " + error + ".");
+            return false;
+        }
+        Cell& current = t->state.grid[row * t->Width() + i];
+        if (current.type == cell.type && current.number == cell.number && current.text == cell.text) continue;
+        current = cell;
+        t->state.changes[sheetRow][t->range.firstColumn + static_cast<std::uint32_t>(i)] = std::move(cell);
+    }
+    return true;
+}
+
+int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* rowid) {
+    Table* t = static_cast<Table*>(vtab);
+    const std::string& why = platform::Utf16ToUtf8(t->book->options.readOnlyWhy);
+    if (!why.empty()) {
+        SetError(t, "Cannot change the table '" + t->tableName + "': the workbook '" + WorkbookName(t->book) +
+                        "' is read-only (" + why + ").");
+        return SQLITE_READONLY;
+    }
+    if (argc == 1) {
+        SetError(t, "Rows cannot be deleted from the table '" + t->tableName + "' of the workbook '" +
+                        WorkbookName(t->book) +
+                        "': a workbook keeps its rows. Empty the cells with UPDATE ... SET column = NULL, or clear "
+                        "the whole sheet with DROP TABLE.");
+        return SQLITE_ERROR;
+    }
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        if (sqlite3_value_type(argv[1]) != SQLITE_NULL) {
+            SetError(t, "A row of a workbook table cannot be given a row number: leave it out of the INSERT.");
+            return SQLITE_ERROR;
+        }
+        const std::size_t row = t->state.rows;
+        const std::uint64_t sheetRow = t->FirstDataRow() + row;
+        if (sheetRow > t->range.lastRow) {
+            SetError(t, "Cannot add a row to '" + t->tableName + "': its cell range ends at row " +
+                            std::to_string(t->range.lastRow) + ".");
+            return SQLITE_FULL;
+        }
+        t->state.grid.resize(t->state.grid.size() + t->Width());
+        ++t->state.rows;
+        if (!WriteRow(t, row, argv + 2)) {
+            t->state.grid.resize(t->state.grid.size() - t->Width());
+            --t->state.rows;
+            return SQLITE_ERROR;
+        }
+        *rowid = static_cast<sqlite3_int64>(t->state.rows);
+        return SQLITE_OK;
+    }
+    const sqlite3_int64 old = sqlite3_value_int64(argv[0]);
+    if (sqlite3_value_int64(argv[1]) != old || old < 1 || static_cast<std::size_t>(old) > t->state.rows) {
+        SetError(t, "The row numbers of a workbook table cannot be changed.");
+        return SQLITE_ERROR;
+    }
+    return WriteRow(t, static_cast<std::size_t>(old - 1), argv + 2) ? SQLITE_OK : SQLITE_ERROR;
+}
+
+Status Book::Save() {
+    if (!Pending()) return Status::Success();
+    std::map<std::string, SheetEdit> edits;  // by lower-cased sheet name, in a stable order
+    std::vector<std::string> order;
+    auto edit = [&](const std::string& sheet) -> SheetEdit& {
+        std::string key = sheet;
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        auto [it, inserted] = edits.try_emplace(key);
+        if (inserted) {
+            it->second.sheet = sheet;
+            order.push_back(key);
+        }
+        return it->second;
+    };
+    for (const std::string& sheet : clearSheets) edit(sheet).clear = true;
+    for (const Table* t : tables) {
+        if (!t->created && t->state.changes.empty()) continue;
+        SheetEdit& e = edit(t->sheet);
+        if (t->created && !FindSheet(t->sheet)) e.create = true;
+        if (t->created) e.clear = true;  // a sheet that a DROP TABLE emptied, or a new one
+        for (const auto& [row, cells] : t->state.changes)
+            for (const auto& [column, cell] : cells) e.cells[row][column] = cell;
+    }
+    std::vector<SheetEdit> list;
+    for (const std::string& key : order) list.push_back(std::move(edits[key]));
+
+    const std::string& path = source->Path();
+    std::string temporary;
+    Status status = MakeTemporaryBeside(path, temporary);
+    if (!status.Ok()) return status;
+    std::string error;
+    struct stat info;
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (!SaveXlsx(exists ? path : std::string(), list, temporary, error)) {
+        ::unlink(temporary.c_str());
+        return Status::Error(E_FAIL,
+                             platform::Format(u"Cannot write the workbook '%s': %s.", source->Name().c_str(),
+                                              platform::Utf8ToUtf16(error).c_str()),
+                             u"HY000");
+    }
+    status = exists ? ReplaceFile(temporary, source->Name(), u"workbook")
+                    : PublishFile(temporary, source->Name(), u"workbook");
+    if (!status.Ok()) return status;
+
+    // The file now holds what the tables show; read it back so that every table of the
+    // connection sees the same workbook.
+    clearSheets.clear();
+    for (auto it = tables.begin(); it != tables.end();) {
+        Table* t = *it;
+        if (t->tableName.empty()) {  // kept only to carry a dropped range's changes
+            delete t;
+            it = tables.erase(it);
+            continue;
+        }
+        t->state.changes.clear();
+        t->created = false;
+        t->savepoints.clear();
+        ++it;
+    }
+    workbook.reset();
+    return Refresh();
+}
+
+int Sync(sqlite3_vtab* vtab) {
+    Table* t = static_cast<Table*>(vtab);
+    Status status = t->book->Save();
+    if (status.Ok()) return SQLITE_OK;
+    SetError(t, platform::Utf16ToUtf8(status.message));
+    return SQLITE_IOERR;
+}
+
+int Begin(sqlite3_vtab*) { return SQLITE_OK; }
+int Commit(sqlite3_vtab*) { return SQLITE_OK; }
+int Rollback(sqlite3_vtab* vtab) {
+    static_cast<Table*>(vtab)->book->Discard();
+    return SQLITE_OK;
+}
+
+int SavepointBegin(sqlite3_vtab* vtab, int level) {
+    Table* t = static_cast<Table*>(vtab);
+    t->savepoints.emplace_back(level, t->state);
+    return SQLITE_OK;
+}
+int SavepointRelease(sqlite3_vtab* vtab, int level) {
+    Table* t = static_cast<Table*>(vtab);
+    while (!t->savepoints.empty() && t->savepoints.back().first >= level) t->savepoints.pop_back();
+    return SQLITE_OK;
+}
+int SavepointRollback(sqlite3_vtab* vtab, int level) {
+    Table* t = static_cast<Table*>(vtab);
+    while (!t->savepoints.empty() && t->savepoints.back().first > level) t->savepoints.pop_back();
+    if (!t->savepoints.empty() && t->savepoints.back().first == level) t->state = t->savepoints.back().second;
+    return SQLITE_OK;
+}
+
+const sqlite3_module kModule = {
+    /* iVersion */ 2,
+    /* xCreate */ xCreate,
+    /* xConnect */ xConnect,
+    /* xBestIndex */ BestIndex,
+    /* xDisconnect */ Disconnect,
+    /* xDestroy */ Destroy,
+    /* xOpen */ Open,
+    /* xClose */ Close,
+    /* xFilter */ Filter,
+    /* xNext */ Next,
+    /* xEof */ Eof,
+    /* xColumn */ ColumnValue,
+    /* xRowid */ Rowid,
+    /* xUpdate */ Update,
+    /* xBegin */ Begin,
+    /* xSync */ Sync,
+    /* xCommit */ Commit,
+    /* xRollback */ Rollback,
+    /* xFindFunction */ nullptr,
+    /* xRename */ nullptr,
+    /* xSavepoint */ SavepointBegin,
+    /* xRelease */ SavepointRelease,
+    /* xRollbackTo */ SavepointRollback,
+};
+
+// A DROP TABLE changes no table that takes part in the transaction, so its change lands
+// here, when the transaction commits; a failure turns the commit into a rollback.
+int OnCommit(void* aux) {
+    Book* book = static_cast<Book*>(aux);
+    if (book->clearSheets.empty() && std::none_of(book->tables.begin(), book->tables.end(),
+                                                  [](const Table* t) { return t->tableName.empty(); }))
+        return 0;
+    return book->Save().Ok() ? 0 : 1;
+}
+
+void OnRollback(void* aux) {
+    Book* book = static_cast<Book*>(aux);
+    for (auto it = book->tables.begin(); it != book->tables.end();) {
+        if ((*it)->tableName.empty()) {
+            delete *it;
+            it = book->tables.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    book->clearSheets.clear();
+}
+
+void DeleteBook(void* aux) {
+    Book* book = static_cast<Book*>(aux);
+    for (Table* t : book->tables)
+        if (t->tableName.empty()) delete t;
+    delete book;
+}
+
+}  // namespace
+
+int RegisterSheetModule(sqlite3* db, std::shared_ptr<WorkbookSource> source, const BookOptions& options) {
+    auto* book = new (std::nothrow) Book();
+    if (!book) return SQLITE_NOMEM;
+    book->source = std::move(source);
+    book->options = options;
+    book->db = db;
+    int rc = sqlite3_create_module_v2(db, kSheetModuleName, &kModule, book, DeleteBook);
+    if (rc != SQLITE_OK) return rc;  // SQLite has called DeleteBook
+    sqlite3_commit_hook(db, OnCommit, book);
+    sqlite3_rollback_hook(db, OnRollback, book);
+    return SQLITE_OK;
+}
+
+}  // namespace orv::engine::workbook

@@ -1,0 +1,270 @@
+// Workbooks through the library's classes: sheets, defined names and cell ranges read as
+// tables from files that another program made, and every kind of write read back by that
+// program (openpyxl).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+#include "support/python.h"
+
+using namespace orv::test;
+
+namespace {
+
+std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A workbook as a spreadsheet program leaves it: a styled header, numbers, dates, booleans,
+// non-ASCII text, a defined name, and a second sheet whose data starts at B3 with a
+// column of mixed values.
+constexpr const char* kMakeBook = R"(
+import sys, datetime, openpyxl
+from openpyxl.styles import Font
+from openpyxl.workbook.defined_name import DefinedName
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = "Parts"
+ws.append(["id", "name", "qty", "price", "added", "active"])
+for c in ws[1]: c.font = Font(bold=True)
+ws.append([1, "bolt", 10, 0.25, datetime.datetime(2024, 3, 1), True])
+ws.append([2, "Mutter \u00d88", 250, 0.1, datetime.datetime(2024, 3, 2, 13, 45), False])
+ws.append([3, "washer", 5, 1.5, datetime.datetime(2023, 12, 31), True])
+ws["D2"].number_format = "0.00"
+notes = wb.create_sheet("Notes")
+notes["B3"] = "part"; notes["C3"] = "note"
+notes["B4"] = 1; notes["C4"] = "first"
+notes["B5"] = 3; notes["C5"] = 42
+wb.defined_names.append(DefinedName("Cheap", attr_text="Parts!$A$1:$D$3"))
+wb.save(sys.argv[1])
+)";
+
+// Prints every sheet's cells as "Sheet!A1=repr" lines, with bold fonts and date types marked.
+constexpr const char* kDumpBook = R"(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+for ws in wb.worksheets:
+    print("sheet", ws.title)
+    for row in ws.iter_rows():
+        for c in row:
+            if c.value is None: continue
+            flags = (" bold" if c.font and c.font.b else "") + (" date" if c.is_date else "")
+            print("%s!%s=%r%s" % (ws.title, c.coordinate, c.value, flags))
+for name in wb.defined_names.definedName:
+    print("name", name.name, name.attr_text)
+)";
+
+class WorkbookTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        m_book = m_dir.Path("book.xlsx");
+        std::string made = RunPython(m_dir.Path("make.py"), kMakeBook, "'" + m_book + "'");
+        ASSERT_EQ(made, "");
+    }
+    void TearDown() override {
+        m_command.Close();
+        m_connection.Close();
+        CoUninitialize();
+    }
+
+    bool Open(const std::string& path, const char16_t* properties = u"Excel 12.0 Xml;HDR=YES") {
+        std::u16string init = InitFor(orv::platform::Utf8ToUtf16(path),
+                                      u"Extended Properties=\"" + std::u16string(properties) + u"\"");
+        if (m_connection.OpenFromInitializationString(CComBSTR(init.c_str()), false) != S_OK) return false;
+        m_command.SetConnection(&m_connection);
+        return true;
+    }
+
+    OrvOleDbCommand::dbStatus Exec(const char16_t* sql) {
+        m_command.SetCommandText(CString(sql));
+        return m_command.Execute();
+    }
+    std::string Error() { return Utf8(m_command.GetErrorInfo(true)); }
+
+    // Every row of the result, fields as text joined by '|'.
+    std::vector<std::string> Query(const char16_t* sql) {
+        std::vector<std::string> rows;
+        EXPECT_EQ(Exec(sql), OrvOleDbCommand::dbTrue) << Error();
+        while (m_command.FetchNext() == OrvOleDbCommand::dbTrue) {
+            std::string row;
+            for (DBORDINAL i = 1; i <= m_command.GetColumnCount(); ++i) {
+                if (i > 1) row += "|";
+                row += m_command.IsNull(i) == OrvOleDbCommand::dbTrue ? "<null>" : Utf8(m_command.FieldAsString(i));
+            }
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    std::string Dump(const std::string& path) { return RunPython(m_dir.Path("dump.py"), kDumpBook, "'" + path + "'"); }
+
+    TempDir m_dir;
+    std::string m_book;
+    OrvOleDbConnection m_connection;
+    OrvOleDbCommand m_command;
+};
+
+using Rows = std::vector<std::string>;
+
+TEST_F(WorkbookTest, SheetsReadAsTypedTables) {
+    ASSERT_TRUE(Open(m_book)) << Utf8(m_connection.GetErrorInfo(true));
+    ASSERT_EQ(Exec(u"SELECT * FROM [Parts$] ORDER BY id"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(m_command.GetColumnCount(), 6u);
+    EXPECT_EQ(m_command.GetColumnName(2), CString(u"name"));
+    EXPECT_EQ(m_command.GetRawType(1), DBTYPE_R8);
+    EXPECT_EQ(m_command.GetRawType(2), DBTYPE_WSTR);
+    EXPECT_EQ(m_command.GetRawType(5), DBTYPE_DATE);
+    EXPECT_EQ(m_command.GetRawType(6), DBTYPE_BOOL);
+    m_command.Close();
+    EXPECT_EQ(Query(u"SELECT id, name, qty, price, Year(added), Hour(added), active FROM [Parts$] ORDER BY id"),
+              (Rows{"1.000000|bolt|10.000000|0.250000|2024|0|True", "2.000000|Mutter \u00d88|250.000000|0.100000|2024|13|False",
+                    "3.000000|washer|5.000000|1.500000|2023|0|True"}));
+}
+
+TEST_F(WorkbookTest, NamesRangesAndSheetsWithoutTheirDollar) {
+    ASSERT_TRUE(Open(m_book));
+    EXPECT_EQ(Query(u"SELECT name FROM Cheap ORDER BY id"), (Rows{"bolt", "Mutter \u00d88"}));
+    EXPECT_EQ(Query(u"SELECT * FROM [Parts$B1:C3]"), (Rows{"bolt|10.000000", "Mutter \u00d88|250.000000"}));
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM Parts"), (Rows{"3"}));
+    // Without a header the columns are F1, F2, ... and the first row is data.
+    m_command.Close();
+    m_connection.Close();
+    ASSERT_TRUE(Open(m_book, u"Excel 12.0 Xml;HDR=NO"));
+    EXPECT_EQ(Query(u"SELECT F1, F2 FROM [Parts$A1:B2]"), (Rows{"id|name", "1|bolt"}));
+}
+
+TEST_F(WorkbookTest, EdgesAreTrimmedAndMixedColumnsReadAsText) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"SELECT * FROM [Notes$]"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(m_command.GetColumnCount(), 2u);
+    EXPECT_EQ(m_command.GetColumnName(1), CString(u"part"));
+    EXPECT_EQ(m_command.GetRawType(2), DBTYPE_WSTR);
+    m_command.Close();
+    // The mixed column reads every value as text; the number column as numbers.
+    EXPECT_EQ(Query(u"SELECT note, part + 1 FROM [Notes$]"), (Rows{"first|2", "42|4"}));
+    EXPECT_EQ(Query(u"SELECT p.name, n.note FROM [Parts$] p INNER JOIN [Notes$] n ON n.part = p.id ORDER BY p.id"),
+              (Rows{"bolt|first", "washer|42"}));
+    EXPECT_EQ(Query(u"SELECT SUM(qty), MAX(price) FROM [Parts$] WHERE name LIKE 'b*' OR qty > 100"),
+              (Rows{"260|0.250000"}));
+}
+
+TEST_F(WorkbookTest, InsertAndUpdateLandInTheFileAndKeepEverythingElse) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name, qty, price, added, active) "
+                   u"VALUES (4, 'nut & <bolt>', 7, 2.5, #2024-05-06 07:08:09#, True)"),
+              OrvOleDbCommand::dbTrue)
+        << Error();
+    ASSERT_EQ(Exec(u"UPDATE [Parts$] SET qty = qty + 1, name = 'Bolt' WHERE id = 1"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(m_command.GetRowsAffected(), 1);
+    // The connection sees its own writes.
+    EXPECT_EQ(Query(u"SELECT id, name, qty FROM [Parts$] WHERE id IN (1, 4) ORDER BY id"), (Rows{"1.000000|Bolt|11.000000", "4.000000|nut & <bolt>|7.000000"}));
+    m_command.Close();
+    m_connection.Close();
+
+    std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Parts!A1='id' bold"), std::string::npos) << dump;  // the header keeps its style
+    EXPECT_NE(dump.find("Parts!B2='Bolt'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Parts!C2=11"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Parts!B5='nut & <bolt>'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Parts!E5=datetime.datetime(2024, 5, 6, 7, 8, 9) date"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Parts!F5=True"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Notes!C5=42"), std::string::npos) << dump;  // the other sheet as it was
+    EXPECT_NE(dump.find("name Cheap Parts!$A$1:$D$3"), std::string::npos) << dump;
+}
+
+TEST_F(WorkbookTest, RefusedWritesLeaveTheFileAsItWas) {
+    const std::string before = ReadAll(m_book);
+    ASSERT_TRUE(Open(m_book));
+    EXPECT_EQ(Exec(u"DELETE FROM [Parts$] WHERE id = 1"), OrvOleDbCommand::dbError);
+    EXPECT_NE(Error().find("Rows cannot be deleted"), std::string::npos) << Error();
+    EXPECT_EQ(Exec(u"CREATE TABLE [Parts] (a INTEGER)"), OrvOleDbCommand::dbError);
+    EXPECT_NE(Error().find("already exists"), std::string::npos) << Error();
+    EXPECT_EQ(Exec(u"CREATE TABLE [Bad:Name] (a INTEGER)"), OrvOleDbCommand::dbError);
+    m_command.Close();
+    m_connection.Close();
+
+    ASSERT_TRUE(Open(m_book, u"Excel 12.0 Xml;HDR=YES;ReadOnly=True"));
+    EXPECT_EQ(Exec(u"UPDATE [Parts$] SET qty = 0"), OrvOleDbCommand::dbError);
+    EXPECT_NE(Error().find("read-only"), std::string::npos) << Error();
+    EXPECT_EQ(Exec(u"CREATE TABLE [Other] (a INTEGER)"), OrvOleDbCommand::dbError);
+    m_command.Close();
+    m_connection.Close();
+    EXPECT_EQ(ReadAll(m_book), before);
+}
+
+TEST_F(WorkbookTest, TransactionsLandAtCommitOnly) {
+    const std::string before = ReadAll(m_book);
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (9, 'pin')"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(ReadAll(m_book), before);
+    ASSERT_TRUE(m_connection.Rollback());
+    EXPECT_EQ(ReadAll(m_book), before);
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM [Parts$]"), (Rows{"3"}));
+
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (9, 'pin')"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"UPDATE [Notes$] SET note = 'changed' WHERE part = 1"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_TRUE(m_connection.Commit());
+    m_command.Close();
+    m_connection.Close();
+    std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Parts!B5='pin'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Notes!C4='changed'"), std::string::npos) << dump;
+}
+
+TEST_F(WorkbookTest, CreateTableMakesSheetsAndNewWorkbooks) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"CREATE TABLE [Orders] (id COUNTER, item VARCHAR(20), due DATETIME, paid YESNO)"),
+              OrvOleDbCommand::dbTrue)
+        << Error();
+    ASSERT_EQ(Exec(u"INSERT INTO [Orders$] (id, item, due, paid) VALUES (1, 'bolts', #2025-01-02#, False)"),
+              OrvOleDbCommand::dbTrue)
+        << Error();
+    ASSERT_EQ(Exec(u"DROP TABLE [Notes$]"), OrvOleDbCommand::dbTrue) << Error();
+    m_command.Close();
+    m_connection.Close();
+    std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Orders!A1='id'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Orders!B2='bolts'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Orders!C2=datetime.datetime(2025, 1, 2, 0, 0) date"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("sheet Notes"), std::string::npos) << dump;  // cleared, not removed
+    EXPECT_EQ(dump.find("Notes!"), std::string::npos) << dump;
+
+    // A workbook path where no file is yet: the first CREATE TABLE makes it.
+    const std::string fresh = m_dir.Path("new.xlsx");
+    ASSERT_TRUE(Open(fresh)) << Utf8(m_connection.GetErrorInfo(true));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    ASSERT_EQ(Exec(u"CREATE TABLE Totals (region TEXT, amount DOUBLE)"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"INSERT INTO Totals (region, amount) VALUES ('north', 12.5)"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(Query(u"SELECT region, amount FROM [Totals$]"), (Rows{"north|12.500000"}));
+    m_command.Close();
+    m_connection.Close();
+    dump = Dump(fresh);
+    EXPECT_NE(dump.find("Totals!A2='north'"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Totals!B2=12.5"), std::string::npos) << dump;
+}
+
+TEST_F(WorkbookTest, DamagedAndForeignFilesAreRefusedWithTheReason) {
+    WriteFile(m_dir.Path("broken.xlsx"), ReadAll(m_book).substr(0, 300));
+    EXPECT_FALSE(Open(m_dir.Path("broken.xlsx")));
+    EXPECT_NE(Utf8(m_connection.GetErrorInfo(true)).find("broken.xlsx"), std::string::npos);
+    WriteFile(m_dir.Path("notes.xlsx"), "just some text\n");
+    EXPECT_FALSE(Open(m_dir.Path("notes.xlsx")));
+    EXPECT_NE(Utf8(m_connection.GetErrorInfo(true)).find("not a workbook"), std::string::npos)
+        << Utf8(m_connection.GetErrorInfo(true));
+    EXPECT_FALSE(Open(m_dir.Path("missing.xls")));
+    EXPECT_NE(Utf8(m_connection.GetErrorInfo(true)).find("no such file"), std::string::npos);
+}
+
+}  // namespace
