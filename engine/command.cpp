@@ -67,10 +67,12 @@ Status StatementFailure(sqlite3* db, int rc) {
     const char* raw = sqlite3_errmsg(db);
     std::u16string message = platform::Utf8ToUtf16(raw ? raw : sqlite3_errstr(rc));
     if (!message.empty()) message[0] = platform::ToUpper16(message[0]);
-    message += u".";
+    if (message.empty() || message.back() != u'.') message += u".";
     switch (rc & 0xFF) {
     case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
     case SQLITE_READONLY:
+        // SQLite's own words need the reason; a store's refusal already gives it.
+        if (!Contains(raw, "readonly database")) return Status::Error(DB_SEC_E_PERMISSIONDENIED, message, u"42000", rc);
         return Status::Error(DB_SEC_E_PERMISSIONDENIED,
                              u"The database is open read-only (Mode=Read, or a file you may not write): " + message,
                              u"42000", rc);

@@ -652,7 +652,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
         if (sheetRow > t->range.lastRow) {
             SetError(t, "Cannot add a row to '" + t->tableName + "': its cell range ends at row " +
                             std::to_string(t->range.lastRow) + ".");
-            return SQLITE_FULL;
+            return SQLITE_ERROR;
         }
         t->state.grid.resize(t->state.grid.size() + t->Width());
         ++t->state.rows;

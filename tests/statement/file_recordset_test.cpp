@@ -58,4 +58,32 @@ TEST_F(FileRecordsetTest, ReadsATextFileAndADatabaseFile) {
     EXPECT_EQ(text.GetConnection(), nullptr);
 }
 
+TEST_F(FileRecordsetTest, AWorkbookOpensReadWriteOrReadOnly) {
+    // The read-write kind opens a workbook that does not exist yet; CREATE TABLE makes it.
+    OrvOleDbFileRecordset book(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftExcel);
+    ASSERT_TRUE(book.Open(m_dir.WPath("stock.xlsx").c_str(), nullptr, nullptr, nullptr, false))
+        << orv::platform::Utf16ToUtf8(Text(book.GetErrorText()));
+    for (const char16_t* sql : {u"CREATE TABLE Stock (part TEXT, qty INTEGER)",
+                                u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
+                                u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"}) {
+        book.SetCommandText(CString(sql));
+        ASSERT_EQ(book.Execute(), OrvOleDbCommand::dbTrue) << orv::platform::Utf16ToUtf8(Text(book.GetErrorInfo(true)));
+    }
+    ASSERT_TRUE(book.GetRecNum(u"[Stock$]", u"qty > 20"));
+    ASSERT_EQ(book.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(book.FieldAsLong(1), 1);
+    book.Close();
+
+    OrvOleDbFileRecordset readOnly(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftExcelReadOnly);
+    ASSERT_TRUE(readOnly.Open(m_dir.WPath("stock.xlsx").c_str(), nullptr, nullptr, nullptr, false));
+    EXPECT_TRUE(readOnly.GetConnection()->IsReadOnly());
+    ASSERT_TRUE(readOnly.GetRecords(u"[Stock$]", u"*", nullptr, u"part"));
+    ASSERT_EQ(readOnly.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(Text(readOnly.FieldAsString(1)), u"bolt");
+    EXPECT_EQ(readOnly.FieldAsLong(2), 10);
+    readOnly.SetCommandText(CString(u"UPDATE [Stock$] SET qty = 0"));
+    EXPECT_EQ(readOnly.Execute(), OrvOleDbCommand::dbError);
+    EXPECT_NE(Text(readOnly.GetErrorInfo(true)).find(u"read-only"), std::u16string::npos);
+}
+
 }  // namespace
