@@ -267,4 +267,44 @@ TEST_F(WorkbookTest, DamagedAndForeignFilesAreRefusedWithTheReason) {
     EXPECT_NE(Utf8(m_connection.GetErrorInfo(true)).find("no such file"), std::string::npos);
 }
 
+TEST_F(WorkbookTest, ARolledBackSavepointTakesOnlyItsOwnRows) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (4, 'kept')"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (5, 'undone')"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"UPDATE [Parts$] SET name = 'undone too' WHERE id = 4"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_TRUE(m_connection.Rollback());
+    EXPECT_EQ(Query(u"SELECT name FROM [Parts$] WHERE id >= 4"), (Rows{"kept"}));
+    ASSERT_TRUE(m_connection.Commit());
+    m_command.Close();
+    m_connection.Close();
+    std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Parts!B5='kept'"), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("undone"), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("Parts!A6"), std::string::npos) << dump;
+}
+
+TEST_F(WorkbookTest, AnotherConnectionSeesTheChangeAtItsNextStatement) {
+    ASSERT_TRUE(Open(m_book));
+    OrvOleDbConnection other;
+    std::u16string init = InitFor(orv::platform::Utf8ToUtf16(m_book), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
+    ASSERT_EQ(other.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK);
+    OrvOleDbCommand reader;
+    reader.SetConnection(&other);
+    auto count = [&] {
+        reader.SetCommandText(CString(u"SELECT COUNT(*) FROM [Parts$]"));
+        EXPECT_EQ(reader.Execute(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(reader.FetchNext(), OrvOleDbCommand::dbTrue);
+        long n = reader.FieldAsLong(1);
+        reader.Close();
+        return n;
+    };
+    EXPECT_EQ(count(), 3);
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (4, 'pin')"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(count(), 4);
+    reader.SetConnection(nullptr);
+    other.Close();
+}
+
 }  // namespace

@@ -111,4 +111,42 @@ TEST_F(CrashSafetyTest, KilledDuringCompaction) {
     }
 }
 
+TEST_F(CrashSafetyTest, KilledDuringWorkbookWrites) {
+    const CComBSTR init(InitFor(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"").c_str());
+    {
+        OrvOleDbConnection c;
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        OrvOleDbCommand create;
+        create.SetConnection(&c);
+        create.SetCommandText(CString(u"CREATE TABLE Log (id INTEGER, note TEXT)"));
+        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue) << orv::platform::Utf16ToUtf8(create.GetErrorInfo(true).Str());
+    }
+    long previous = 0;
+    for (int round = 0; round < 6; ++round) {
+        RunAndKill(
+            [&] {
+                OrvOleDbConnection c;
+                if (c.OpenFromInitializationString(init, false) != S_OK) return;
+                OrvOleDbDDLCommand insert;
+                insert.SetConnection(&c);
+                insert.SetTable(u"[Log$]");
+                for (int i = 0;; ++i) {
+                    if (i % kBatch == 0) c.StartTransaction();
+                    insert.AddColumn(u"id", u"%d", i);
+                    insert.AddColumn(u"note", u"'row %d of a batch'", i);
+                    insert.Insert();
+                    if (i % kBatch == kBatch - 1) c.Commit();
+                }
+            },
+            std::chrono::microseconds(100000 + m_random() % 300000));
+        OrvOleDbConnection c;
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [Log$]"));
+        EXPECT_EQ(rows % kBatch, 0) << "a transaction was half applied";
+        EXPECT_GE(rows, previous);
+        previous = rows;
+    }
+    EXPECT_GT(previous, 0) << "the writer never got to commit: the test proves nothing";
+}
+
 }  // namespace
