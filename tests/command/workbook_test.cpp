@@ -307,4 +307,25 @@ TEST_F(WorkbookTest, AnotherConnectionSeesTheChangeAtItsNextStatement) {
     other.Close();
 }
 
+TEST_F(WorkbookTest, CatalogsListSheetsNamesAndTheirColumns) {
+    ASSERT_TRUE(Open(m_book));
+    OrvOleDbTables tables;
+    std::vector<CString> names;
+    ASSERT_TRUE(tables.Open(&m_connection, nullptr, nullptr, nullptr, u"TABLE")) << Utf8(tables.GetErrorText());
+    ASSERT_TRUE(tables.GetTableList(names));
+    std::vector<std::string> found;
+    for (const CString& name : names) found.push_back(Utf8(name));
+    EXPECT_EQ(found, (std::vector<std::string>{"Cheap", "Notes$", "Parts$"}));
+
+    OrvOleDbColumns columns;
+    ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"Parts$", nullptr, false)) << Utf8(columns.GetErrorText());
+    std::vector<std::string> described;
+    while (columns.FetchNext()) {
+        CString name;
+        columns.GetName(name);
+        described.push_back(Utf8(name) + (columns.IsDataType(DBTYPE_R8) ? ":R8" : columns.IsDataType(DBTYPE_DATE) ? ":DATE" : ""));
+    }
+    EXPECT_EQ(described, (std::vector<std::string>{"id:R8", "name", "qty:R8", "price:R8", "added:DATE", "active"}));
+}
+
 }  // namespace
