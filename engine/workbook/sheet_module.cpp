@@ -63,6 +63,11 @@ Status WorkbookSource::Current(std::shared_ptr<const Workbook>& out) {
     return Status::Success();
 }
 
+bool WorkbookSource::ChangedSince(const std::shared_ptr<const Workbook>& workbook) {
+    std::lock_guard lock(m_mutex);
+    return workbook != m_workbook || !(Stat(m_path) == m_signature);
+}
+
 namespace {
 
 // ---- Values ---------------------------------------------------------------------------------
@@ -699,6 +704,13 @@ Status Book::Save() {
     for (const std::string& key : order) list.push_back(std::move(edits[key]));
 
     const std::string& path = source->Path();
+    if (source->ChangedSince(workbook))
+        return Status::Error(E_FAIL,
+                             platform::Format(u"Cannot write the workbook '%s': another program or connection changed "
+                                              u"it after this one read it, and writing now would undo that change. "
+                                              u"Run the statement again to work on the workbook as it is now.",
+                                              source->Name().c_str()),
+                             u"HY000");
     std::string temporary;
     Status status = MakeTemporaryBeside(path, temporary);
     if (!status.Ok()) return status;

@@ -39,6 +39,9 @@ public:
 
     // The workbook as the file holds it now.
     Status Current(std::shared_ptr<const Workbook>& out);
+    // Whether the file on disk is no longer the one `workbook` was read from (another
+    // program, or another connection, wrote it since).
+    bool ChangedSince(const std::shared_ptr<const Workbook>& workbook);
     const std::string& Path() const { return m_path; }
     const std::u16string& Name() const { return m_name; }
 

@@ -303,6 +303,21 @@ TEST_F(WorkbookTest, AnotherConnectionSeesTheChangeAtItsNextStatement) {
     EXPECT_EQ(count(), 3);
     ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (4, 'pin')"), OrvOleDbCommand::dbTrue) << Error();
     EXPECT_EQ(count(), 4);
+
+    // A transaction that read the workbook before another connection wrote it is not
+    // allowed to write over that change.
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (5, 'stale')"), OrvOleDbCommand::dbTrue) << Error();
+    reader.SetCommandText(CString(u"INSERT INTO [Notes$] (part, note) VALUES (9, 'other')"));
+    ASSERT_EQ(reader.Execute(), OrvOleDbCommand::dbTrue) << Utf8(reader.GetErrorInfo(true));
+    EXPECT_FALSE(m_connection.Commit());
+    EXPECT_NE(Utf8(m_connection.GetErrorText()).find("another program or connection changed it"), std::string::npos)
+        << Utf8(m_connection.GetErrorText());
+    m_connection.Rollback();
+    m_command.Close();
+    const std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Notes!C6='other'"), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("stale"), std::string::npos) << dump;
     reader.SetConnection(nullptr);
     other.Close();
 }
