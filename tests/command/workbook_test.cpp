@@ -343,4 +343,30 @@ TEST_F(WorkbookTest, CatalogsListSheetsNamesAndTheirColumns) {
     EXPECT_EQ(described, (std::vector<std::string>{"id:R8", "name", "qty:R8", "price:R8", "added:DATE", "active"}));
 }
 
+// Workbooks that a spreadsheet program saved (tests/fixtures/make_office_workbooks.sh):
+// its own shared strings, styles, defined names and computed formula values.
+TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
+    const std::string fixtures = std::string(ORV_FIXTURES) + "/workbooks/";
+    ASSERT_TRUE(Open(fixtures + "office.xlsx")) << Utf8(m_connection.GetErrorInfo(true));
+    EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), total, shipped FROM [Orders$]"),
+              (Rows{"1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|7.500000|True",
+                    "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|9.000000|False",
+                    "1003.000000|O'Brien & Sons|2023-12-31 00:00|199.990000|True"}));
+    EXPECT_EQ(Query(u"SELECT value FROM [Summary$] WHERE label = 'revenue'"), (Rows{"216.490000"}));
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM Customers"), (Rows{"3"}));
+    m_command.Close();
+    m_connection.Close();
+
+    // The .xls file: numbers, text and dates; its formulas and booleans are not read (they
+    // read as NULL), and it refuses writes.
+    ASSERT_TRUE(Open(fixtures + "office.xls")) << Utf8(m_connection.GetErrorInfo(true));
+    EXPECT_TRUE(m_connection.IsReadOnly());
+    EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), qty FROM [Orders$] ORDER BY [order] DESC"),
+              (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|1.000000",
+                    "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|12.000000",
+                    "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|3.000000"}));
+    EXPECT_EQ(Exec(u"UPDATE [Orders$] SET qty = 1"), OrvOleDbCommand::dbError);
+    EXPECT_NE(Error().find("an .xls workbook is read, never written"), std::string::npos) << Error();
+}
+
 }  // namespace
