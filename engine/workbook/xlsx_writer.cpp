@@ -5,10 +5,12 @@
 // does not concern (attributes, namespaces, columns, merged ranges, extensions) is copied
 // from the source verbatim, so only the edited rows of <sheetData> and <dimension> change.
 #include <expat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -158,11 +160,20 @@ std::string FormatNumber(double value) {
 class Sink {
 public:
     Sink() = default;
-    explicit Sink(bool toFile) {
-        if (toFile) {
-            m_file = std::tmpfile();
-            if (!m_file) throw WriteError("a temporary file for the new sheet could not be created");
+    // A file beside `destination`, on the same disk as the result, removed from its folder
+    // at once so that nothing is left behind whatever happens.
+    explicit Sink(const std::string& destination) {
+        std::string pattern = destination + ".sheet-XXXXXX";
+        int fd = ::mkstemp(pattern.data());
+        int error = errno;
+        if (fd >= 0) {
+            ::unlink(pattern.c_str());
+            m_file = ::fdopen(fd, "w+b");
+            error = errno;
+            if (!m_file) ::close(fd);
         }
+        if (!m_file)
+            throw WriteError("a temporary file beside '" + destination + "' could not be created (" + std::strerror(error) + ")");
     }
     ~Sink() {
         if (m_file) std::fclose(m_file);
@@ -1046,7 +1057,7 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destinat
                     "</styleSheet>");
     std::list<Sink> sinks;
     for (auto& plan : plans) {
-        Sink& sink = sinks.emplace_back(true);
+        Sink& sink = sinks.emplace_back(destination);
         WriteNewSheet(sink, plan.cells, styles);
         out.AddFile(plan.part, sink);
     }
@@ -1143,7 +1154,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     // Sheets first: they tell whether a date format must be added to the styles.
     for (auto& plan : plans) {
         if (plan.create || (!plan.clear && plan.cells.empty())) continue;
-        auto sink = std::make_unique<Sink>(true);
+        auto sink = std::make_unique<Sink>(destination);
         SheetRewriter rewriter(plan.part, *sink, plan.cells, plan.clear, styles);
         source.Stream(plan.part, [&](const char* data, std::size_t n, bool final) { rewriter.Feed(data, n, final); });
         rewritten[Lower(plan.part)] = std::move(sink);
@@ -1151,7 +1162,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     std::list<Sink> created;
     for (auto& plan : plans) {
         if (!plan.create) continue;
-        WriteNewSheet(created.emplace_back(true), plan.cells, styles);
+        WriteNewSheet(created.emplace_back(destination), plan.cells, styles);
     }
     if (styles.NeedsRewrite()) {
         if (!styles.present) throw WriteError("the workbook has no styles part to give a date its format");
