@@ -478,67 +478,131 @@ bool IsDateFormatCode(std::string_view code) {
     return false;
 }
 
+// One cell format of <cellXfs>, kept so that it can be copied with another number format.
+struct CellXf {
+    std::string qname;
+    std::vector<std::pair<std::string, std::string>> attributes;
+    std::string rest;  // the bytes after the start tag through the end tag; empty for <xf .../>
+    int numFmt = 0;
+};
+
+// The cell formats of a workbook and the ones a write adds: a Date value in a cell whose own
+// format shows no date gets a copy of that format with the date format 14 (date) or 22 (date
+// and time), so that its font, fill and border stay.
 struct StyleInfo {
     bool present = false;
     std::string part;
-    std::vector<int> xfNumFmt;   // cellXfs in order: each xf's number format id
-    std::map<int, bool> custom;  // numFmtId -> shows a date
-    long dateXf = -1, dateTimeXf = -1;
-    long dateIndex = 0, dateTimeIndex = 0;  // the xf a Date value takes (found or to be appended)
-    bool useDate = false, useDateTime = false;
+    std::vector<CellXf> xfs;     // <cellXfs> in order
+    std::map<int, bool> custom;  // numFmtId of <numFmts> -> shows a date
+    long dateXf = -1, dateTimeXf = -1;  // plain formats with 14 and 22 already there
+    std::map<std::pair<long, int>, long> added;  // (copied xf, numFmtId) -> the new xf's index
+    std::vector<std::pair<long, int>> addedOrder;
 
     bool IsDateStyle(std::string_view s) const {
-        long index = 0;
-        auto result = std::from_chars(s.data(), s.data() + s.size(), index);
-        if (result.ec != std::errc() || index < 0 || std::size_t(index) >= xfNumFmt.size()) return false;
-        int id = xfNumFmt[std::size_t(index)];
+        long index = Index(s);
+        if (index < 0) return false;
+        int id = xfs[std::size_t(index)].numFmt;
         auto it = custom.find(id);
         if (it != custom.end()) return it->second;
         return IsBuiltInDateFormat(id);
     }
-    bool NeedsRewrite() const { return (useDate && dateXf < 0) || (useDateTime && dateTimeXf < 0); }
-    // The style a Date value takes in a cell whose own style `s` (maybe none) is not a date.
+    // The style a Date value takes in a cell whose own style is `s` (maybe none).
     std::string DateStyle(std::string_view s, double serial) {
         if (!s.empty() && IsDateStyle(s)) return std::string(s);
-        bool withTime = serial != std::floor(serial);
-        (withTime ? useDateTime : useDate) = true;
-        return std::to_string(withTime ? dateTimeIndex : dateIndex);
+        int format = serial != std::floor(serial) ? 22 : 14;
+        long base = std::max(Index(s), 0L);
+        long plain = format == 14 ? dateXf : dateTimeXf;
+        if (base == 0 && plain >= 0) return std::to_string(plain);
+        auto [it, isNew] = added.try_emplace({base, format}, long(xfs.size() + added.size()));
+        if (isNew) addedOrder.push_back(it->first);
+        return std::to_string(it->second);
     }
+    // The <xf> elements to append to <cellXfs>, in the order of their indexes.
+    std::string AddedXfs() const {
+        std::string out;
+        for (const auto& [base, format] : addedOrder) {
+            CellXf xf = std::size_t(base) < xfs.size()
+                            ? xfs[std::size_t(base)]
+                            : CellXf{"\x01xf", {{"numFmtId", "0"}, {"fontId", "0"}, {"fillId", "0"}, {"borderId", "0"}, {"xfId", "0"}}, {}, 0};
+            bool hasFormat = false, hasApply = false;
+            for (auto& [name, value] : xf.attributes) {
+                if (name == "numFmtId") value = std::to_string(format), hasFormat = true;
+                if (name == "applyNumberFormat") value = "1", hasApply = true;
+            }
+            if (!hasFormat) xf.attributes.insert(xf.attributes.begin(), {"numFmtId", std::to_string(format)});
+            if (!hasApply) xf.attributes.emplace_back("applyNumberFormat", "1");
+            out += "<" + xf.qname;
+            for (const auto& [name, value] : xf.attributes) out += " " + name + "=\"" + Escape(value) + "\"";
+            out += xf.rest.empty() ? "/>" : ">" + xf.rest;
+        }
+        return out;
+    }
+
+private:
+    long Index(std::string_view s) const {
+        long index = -1;
+        auto result = std::from_chars(s.data(), s.data() + s.size(), index);
+        if (s.empty() || result.ec != std::errc() || index < 0 || std::size_t(index) >= xfs.size()) return -1;
+        return index;
+    }
+};
+
+// Reads the number formats and cell formats of a styles part, each xf with its bytes.
+class StylesScanner : public XmlRewriter {
+public:
+    StylesScanner(const std::string& part, const std::string& bytes, Sink& discard, StyleInfo& styles)
+        : XmlRewriter(part, discard), m_bytes(bytes), m_styles(styles) {}
+
+protected:
+    void OnStart(std::string_view name, const XML_Char** atts) override {
+        std::string_view local = LocalName(name);
+        ++m_depth;
+        if (m_depth == 2) m_inCellXfs = local == "cellXfs";
+        if (m_depth == 3 && local == "numFmt") {
+            const char* id = Attribute(atts, "numFmtId");
+            const char* code = Attribute(atts, "formatCode");
+            if (id && code) m_styles.custom[std::atoi(id)] = IsDateFormatCode(code);
+        } else if (m_inCellXfs && m_depth == 3 && local == "xf") {
+            CellXf xf;
+            xf.qname = name;
+            for (int i = 0; atts[i]; i += 2) xf.attributes.emplace_back(atts[i], atts[i + 1]);
+            const char* id = Attribute(atts, "numFmtId");
+            xf.numFmt = id ? std::atoi(id) : 0;
+            m_xfRestStart = SelfClosing() ? -1 : EventEnd();
+            m_styles.xfs.push_back(std::move(xf));
+        }
+    }
+    void OnEnd(std::string_view name) override {
+        if (m_inCellXfs && m_depth == 3 && LocalName(name) == "xf" && m_xfRestStart >= 0)
+            m_styles.xfs.back().rest = m_bytes.substr(std::size_t(m_xfRestStart), std::size_t(EventEnd() - m_xfRestStart));
+        --m_depth;
+    }
+
+private:
+    const std::string& m_bytes;
+    StyleInfo& m_styles;
+    int m_depth = 0;
+    bool m_inCellXfs = false;
+    XML_Index m_xfRestStart = -1;
 };
 
 void ScanStyles(const std::string& part, const std::string& bytes, StyleInfo& styles) {
     styles.present = true;
     styles.part = part;
-    bool inCellXfs = false;
-    int cellXfsDepth = 0;
-    ScanXml(part, bytes, [&](int depth, std::string_view name, const XML_Char** atts) {
-        std::string_view local = LocalName(name);
-        if (depth <= cellXfsDepth) inCellXfs = false;
-        if (depth == 2 && local == "cellXfs") {
-            inCellXfs = true;
-            cellXfsDepth = depth;
-        } else if (depth == 3 && local == "numFmt") {
-            const char* id = Attribute(atts, "numFmtId");
-            const char* code = Attribute(atts, "formatCode");
-            if (id && code) styles.custom[std::atoi(id)] = IsDateFormatCode(code);
-        } else if (inCellXfs && depth == 3 && local == "xf") {
-            const char* id = Attribute(atts, "numFmtId");
-            int numFmt = id ? std::atoi(id) : 0;
-            auto plain = [&](const char* attr) {
-                const char* v = Attribute(atts, attr);
-                return !v || std::string_view(v) == "0";
-            };
-            long index = long(styles.xfNumFmt.size());
-            if (plain("fontId") && plain("fillId") && plain("borderId") && !styles.custom.count(numFmt)) {
-                if (numFmt == 14 && styles.dateXf < 0) styles.dateXf = index;
-                if (numFmt == 22 && styles.dateTimeXf < 0) styles.dateTimeXf = index;
-            }
-            styles.xfNumFmt.push_back(numFmt);
-        }
-    });
-    long next = long(styles.xfNumFmt.size());
-    styles.dateIndex = styles.dateXf >= 0 ? styles.dateXf : next++;
-    styles.dateTimeIndex = styles.dateTimeXf >= 0 ? styles.dateTimeXf : next++;
+    Sink discard;
+    StylesScanner scanner(part, bytes, discard, styles);
+    scanner.FeedAll(bytes);
+    for (std::size_t i = 0; i < styles.xfs.size(); ++i) {
+        const CellXf& xf = styles.xfs[i];
+        auto plain = [&](const char* name) {
+            for (const auto& [attName, value] : xf.attributes)
+                if (attName == name) return value == "0";
+            return true;
+        };
+        if (!plain("fontId") || !plain("fillId") || !plain("borderId") || styles.custom.count(xf.numFmt)) continue;
+        if (xf.numFmt == 14 && styles.dateXf < 0) styles.dateXf = long(i);
+        if (xf.numFmt == 22 && styles.dateTimeXf < 0) styles.dateTimeXf = long(i);
+    }
 }
 
 // ---- Cells -------------------------------------------------------------------------------
@@ -999,11 +1063,11 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destinat
         if (!plan.create) throw WriteError("there is no sheet named '" + plan.name + "'");
     if (plans.empty()) throw WriteError("a new workbook needs at least one sheet");
 
-    StyleInfo styles;
+    StyleInfo styles;  // the new workbook's cellXfs below: general, date, date and time
     styles.present = true;
-    styles.xfNumFmt = {0, 14, 22};
-    styles.dateXf = styles.dateIndex = 1;
-    styles.dateTimeXf = styles.dateTimeIndex = 2;
+    styles.xfs = {CellXf{"xf", {}, {}, 0}, CellXf{"xf", {}, {}, 14}, CellXf{"xf", {}, {}, 22}};
+    styles.dateXf = 1;
+    styles.dateTimeXf = 2;
 
     DestinationArchive out(destination);
     std::string types = std::string(kXmlDeclaration) +
@@ -1164,16 +1228,11 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         if (!plan.create) continue;
         WriteNewSheet(created.emplace_back(destination), plan.cells, styles);
     }
-    if (styles.NeedsRewrite()) {
+    if (!styles.addedOrder.empty()) {
         if (!styles.present) throw WriteError("the workbook has no styles part to give a date its format");
-        std::string xfs;
-        if (styles.dateXf < 0)
-            xfs += "<\x01xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-        if (styles.dateTimeXf < 0)
-            xfs += "<\x01xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
         auto sink = std::make_unique<Sink>();
-        long count = long(styles.xfNumFmt.size()) + (styles.dateXf < 0) + (styles.dateTimeXf < 0);
-        AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, xfs, {{"count", std::to_string(count)}});
+        std::string count = std::to_string(styles.xfs.size() + styles.addedOrder.size());
+        AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, styles.AddedXfs(), {{"count", count}});
         rewriter.FeedAll(source.Read(styles.part));
         if (!rewriter.Found()) throw WriteError(styles.part + " has no cell formats (cellXfs)");
         rewritten[Lower(styles.part)] = std::move(sink);

@@ -107,6 +107,7 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     SheetEdit edit;
     edit.sheet = "data";  // sheet names compare without case
     edit.cells[1][1] = Text("Title");                // bold kept
+    edit.cells[1][2] = Date(45000);                  // bold kept, a date format added
     edit.cells[2][3] = Number(7);                    // was a formula
     edit.cells[3][2] = Cell{};                       // removed
     edit.cells[3][5] = Number(-0.1);                 // a new cell after the row's last
@@ -120,7 +121,7 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     auto facts = Dump(out);
     EXPECT_EQ(facts["sheets"], "Data,Other");
     EXPECT_EQ(facts["Data!A1"], "s:\"Title\" fmt=General bold=1");
-    EXPECT_EQ(facts["Data!B1"], "s:\"Amount\" fmt=General bold=1");
+    EXPECT_EQ(facts["Data!B1"], "d:2023-03-15T00:00:00 fmt=mm-dd-yy bold=1");
     EXPECT_EQ(facts["Data!C2"], "n:7 fmt=General bold=0");
     EXPECT_EQ(facts["Data!C3"], "s:\"=B3*2\" fmt=General bold=0");  // untouched formula
     EXPECT_EQ(facts.count("Data!B3"), 0u);
@@ -173,9 +174,9 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     EXPECT_NE(newSheet.find("bell_x0007_tab"), std::string::npos);
     EXPECT_NE(newSheet.find("_x005F_x0041_"), std::string::npos);
 
-    // A date style had to be added: the styles gain two formats, counted.
+    // Date formats had to be added: a copy of the bold format, and two of the default one.
     std::string styles = Tool({"part", out, "xl/styles.xml"});
-    EXPECT_NE(styles.find("numFmtId=\"22\" fontId=\"0\""), std::string::npos) << styles;
+    EXPECT_NE(styles.find("<cellXfs count=\"6\">"), std::string::npos) << styles;
 }
 
 TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
