@@ -276,6 +276,29 @@ TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
               std::string::npos);
 }
 
+// Parts found through the package's relationships, wherever they are and however their
+// targets are written.
+TEST_F(WorkbookWriterTest, FindsPartsThroughAbsoluteAndRelativeTargets) {
+    std::string source = Source();
+    Tool({"sub", source, "xl/_rels/workbook.xml.rels", "Target=\"/xl/worksheets/sheet1.xml\"",
+          "Target=\"worksheets/sheet1.xml\""});
+    Tool({"sub", source, "xl/_rels/workbook.xml.rels", "Target=\"/xl/worksheets/sheet2.xml\"", "Target=\"./worksheets/sheet2.xml\""});
+    SheetEdit data{"Data", false, false, {{9, {{1, Number(9)}}}}};
+    SheetEdit other{"Other", false, false, {{9, {{1, Number(10)}}}}};
+    std::string out = Save(source, {data, other});
+    auto facts = Dump(out);
+    EXPECT_EQ(facts["sheets"], "Data,Other");
+    EXPECT_EQ(facts["Data!A9"], "n:9 fmt=General bold=0");
+    EXPECT_EQ(facts["Other!A9"], "n:10 fmt=General bold=0");
+
+    // A target that climbs out of its folder (openpyxl itself does not follow it).
+    Tool({"sub", source, "xl/_rels/workbook.xml.rels", "Target=\"worksheets/sheet1.xml\"",
+          "Target=\"../xl/worksheets/sheet1.xml\""});
+    out = Save(source, {data});
+    EXPECT_NE(Tool({"part", out, "xl/worksheets/sheet1.xml"}).find("<row r=\"9\"><c r=\"A9\"><v>9</v></c></row>"),
+              std::string::npos);
+}
+
 // Replacing the cell that holds a shared formula's text: the other cells of the group
 // would name a formula that is gone, so they keep their values as plain cells.
 TEST_F(WorkbookWriterTest, ReplacingASharedFormulaKeepsTheGroupsValues) {
