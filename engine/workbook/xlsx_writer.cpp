@@ -1028,6 +1028,17 @@ std::string SheetElement(const SheetPlan& plan) {
            std::string(kDocRelNs) + "\" r:id=\"" + plan.relId + "\"/>";
 }
 
+// Values that spreadsheet programs would refuse to load (and offer to repair) are refused here.
+void CheckCell(const std::string& sheet, std::uint32_t row, std::uint32_t column, const Cell& cell) {
+    static const std::set<std::string, std::less<>> kErrors = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
+                                                                 "#NAME?", "#NUM!",   "#N/A",    "#GETTING_DATA"};
+    std::string where = "cell " + sheet + "!" + CellReference(row, column);
+    if (cell.type == CellType::Error && !kErrors.count(cell.text))
+        throw WriteError("the value of " + where + ", '" + cell.text + "', is not an error code such as #N/A");
+    if (cell.type == CellType::Text && Utf16Length(cell.text) > 32767)
+        throw WriteError("the text of " + where + " is longer than the 32767 characters a cell holds");
+}
+
 std::vector<SheetPlan> MergeEdits(const std::vector<SheetEdit>& edits) {
     std::vector<SheetPlan> plans;
     for (const auto& edit : edits) {
@@ -1049,6 +1060,7 @@ std::vector<SheetPlan> MergeEdits(const std::vector<SheetEdit>& edits) {
             for (const auto& [column, cell] : columns) {
                 if (column == 0 || column > 16384)
                     throw WriteError("column " + std::to_string(column) + " is outside a sheet");
+                CheckCell(edit.sheet, row, column, cell);
                 it->cells[row][column] = cell;
             }
         }

@@ -330,6 +330,10 @@ TEST_F(WorkbookWriterTest, RefusalsNameTheProblem) {
     EXPECT_NE(Fails(source, {SheetEdit{std::string(32, 'x'), true, false, {}}}).find("longer than 31"), std::string::npos);
     EXPECT_EQ(Fails(source, {SheetEdit{"", true, false, {}}}), "a sheet name cannot be empty");
     EXPECT_EQ(Fails("", {}), "a new workbook needs at least one sheet");
+    EXPECT_EQ(Fails("", {SheetEdit{"S", true, false, {{2, {{3, Error("#OOPS")}}}}}}),
+              "the value of cell S!C2, '#OOPS', is not an error code such as #N/A");
+    EXPECT_EQ(Fails("", {SheetEdit{"S", true, false, {{1, {{1, Text(std::string(32768, 'x'))}}}}}}),
+              "the text of cell S!A1 is longer than the 32767 characters a cell holds");
 
     std::string notZip = m_dir.Path("not.xlsx");
     test::WriteFile(notZip, "just some text, not an archive");
