@@ -291,10 +291,7 @@ public:
                              XML_ErrorString(XML_GetErrorCode(m_parser)) + ")");
         }
         if (!m_error.empty()) throw WriteError(m_error);
-        if (final) {
-            CopyTo(m_bufferStart + XML_Index(m_buffer.size()));
-            Finish();
-        }
+        if (final) CopyTo(m_bufferStart + XML_Index(m_buffer.size()));
         m_buffer.erase(0, std::size_t(m_flushed - m_bufferStart));
         m_bufferStart = m_flushed;
     }
@@ -303,7 +300,6 @@ public:
 protected:
     virtual void OnStart(std::string_view name, const XML_Char** atts) = 0;
     virtual void OnEnd(std::string_view name) = 0;
-    virtual void Finish() {}
 
     XML_Index EventStart() const { return XML_GetCurrentByteIndex(m_parser); }
     XML_Index EventEnd() const { return EventStart() + XML_GetCurrentByteCount(m_parser); }
@@ -1021,6 +1017,54 @@ private:
 
 constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 
+// Sets fullCalcOnLoad on the workbook's <calcPr>, adding the element in its place when there
+// is none: edited cells may feed formulas whose saved results are now stale, and spreadsheet
+// programs otherwise show those results until something is recalculated.
+class FullCalcRewriter : public XmlRewriter {
+public:
+    using XmlRewriter::XmlRewriter;
+
+protected:
+    void OnStart(std::string_view name, const XML_Char** atts) override {
+        ++m_depth;
+        if (m_depth == 1) m_prefix = Prefix(name);
+        if (m_depth != 2 || m_done) return;
+        std::string_view local = LocalName(name);
+        if (local == "calcPr") {
+            CopyTo(EventStart());
+            Write(StartTag(name, atts, {{"fullCalcOnLoad", "1"}}, SelfClosing()));
+            SkipTo(EventEnd());
+            m_done = true;
+        } else if (IsAfterCalcPr(local)) {
+            CopyTo(EventStart());
+            Write(Element());
+            m_done = true;
+        }
+    }
+    void OnEnd(std::string_view) override {
+        if (m_depth == 1 && !m_done) {
+            CopyTo(EventStart());
+            Write(Element());
+            m_done = true;
+        }
+        --m_depth;
+    }
+
+private:
+    // The workbook's children that the format puts after <calcPr>.
+    static bool IsAfterCalcPr(std::string_view local) {
+        for (std::string_view later : {"oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes",
+                                       "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"})
+            if (local == later) return true;
+        return false;
+    }
+    std::string Element() const { return "<" + m_prefix + "calcPr fullCalcOnLoad=\"1\"/>"; }
+
+    int m_depth = 0;
+    bool m_done = false;
+    std::string m_prefix;
+};
+
 // The relationships prefix is declared on the element itself: some writers declare it on
 // each <sheet> rather than on the root, so no declaration can be assumed in scope.
 std::string SheetElement(const SheetPlan& plan) {
@@ -1113,7 +1157,7 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destinat
                                    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
                                    "Target=\"xl/workbook.xml\"/></Relationships>");
     out.AddText("xl/workbook.xml", std::string(kXmlDeclaration) + "<workbook xmlns=\"" + std::string(kMainNs) +
-                                       "\" xmlns:r=\"" + std::string(kDocRelNs) + "\"><sheets>" + sheets +
+                                       "\" xmlns:r=\"" + std::string(kDocRelNs) + "\"><bookViews><workbookView/></bookViews><sheets>" + sheets +
                                        "</sheets></workbook>");
     out.AddText("xl/_rels/workbook.xml.rels",
                 std::string(kXmlDeclaration) +
@@ -1257,11 +1301,23 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         for (const auto& rel : rels)
             if (EndsWith(rel.type, "/calcChain")) calcChainPart = rel.part;
     bool anyCreated = !newRels.empty();
-    if (anyCreated) {
+    if (anyCreated || cellsEdited) {
+        std::string text = workbookXml;
+        if (anyCreated) {
+            Sink sink;
+            AppendRewriter rewriter(workbookPart, sink, "sheets", 2, newSheets);
+            rewriter.FeedAll(text);
+            if (!rewriter.Found()) throw WriteError(workbookPart + " has no list of sheets");
+            text = std::move(sink.Text());
+        }
+        if (cellsEdited) {
+            Sink sink;
+            FullCalcRewriter rewriter(workbookPart, sink);
+            rewriter.FeedAll(text);
+            text = std::move(sink.Text());
+        }
         auto sink = std::make_unique<Sink>();
-        AppendRewriter rewriter(workbookPart, *sink, "sheets", 2, newSheets);
-        rewriter.FeedAll(workbookXml);
-        if (!rewriter.Found()) throw WriteError(workbookPart + " has no list of sheets");
+        sink->Write(text);
         rewritten[Lower(workbookPart)] = std::move(sink);
     }
     if (anyCreated || !calcChainPart.empty()) {

@@ -152,8 +152,10 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     // relationship and content type; the order of entries stays.
     Entries before = ListEntries(source), after = ListEntries(out);
     for (const char* part : {"customXml/item1.xml", "docs/stored.bin", "xl/worksheets/sheet2.xml", "xl/theme/theme1.xml",
-                             "docProps/app.xml", "xl/workbook.xml"})
+                             "docProps/app.xml"})
         EXPECT_EQ(after.byName[part], before.byName[part]) << part;
+    // fullCalcOnLoad was already set: the workbook part reads as it was.
+    EXPECT_EQ(Tool({"part", out, "xl/workbook.xml"}), Tool({"part", source, "xl/workbook.xml"}));
     EXPECT_EQ(after.byName.count("xl/calcChain.xml"), 0u);
     std::vector<std::string> expectedOrder = before.order;
     std::erase(expectedOrder, "xl/calcChain.xml");
@@ -181,6 +183,8 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
 
 TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
     std::string source = Source();
+    // Without a calcPr: edited cells bring one asking for a recalculation on opening.
+    Tool({"sub", source, "xl/workbook.xml", "<calcPr calcId=\"124519\" fullCalcOnLoad=\"1\"/>", ""});
     SheetEdit clear{"Data", false, true, {}};
     clear.cells[2][2] = Text("only");
     SheetEdit created{"New & Shiny", true, false, {}};
@@ -203,12 +207,14 @@ TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
     std::string workbook = Tool({"part", out, "xl/workbook.xml"});
     EXPECT_NE(workbook.find("name=\"New &amp; Shiny\" sheetId=\"3\""), std::string::npos) << workbook;
     EXPECT_NE(workbook.find("name=\"Más\" sheetId=\"4\""), std::string::npos);
+    EXPECT_NE(workbook.find("</definedNames><calcPr fullCalcOnLoad=\"1\"/></workbook>"), std::string::npos);
     EXPECT_NE(Tool({"part", out, "[Content_Types].xml"}).find("/xl/worksheets/sheet4.xml"), std::string::npos);
 
     // Creating sheets alone leaves the calculation chain.
     std::string again = m_dir.Path("again.xlsx"), error;
     ASSERT_TRUE(SaveXlsx(source, {SheetEdit{"Third", true, false, {}}}, again, error)) << error;
     EXPECT_EQ(ListEntries(again).byName.count("xl/calcChain.xml"), 1u);
+    EXPECT_EQ(Tool({"part", again, "xl/workbook.xml"}).find("calcPr"), std::string::npos);
 }
 
 TEST_F(WorkbookWriterTest, NewWorkbookOpensWithItsSheets) {
