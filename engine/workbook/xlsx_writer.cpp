@@ -33,8 +33,10 @@ namespace {
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr std::string_view kDocRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-constexpr std::string_view kWorksheetRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
-constexpr std::string_view kWorksheetContent = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+constexpr std::string_view kWorksheetRel =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+constexpr std::string_view kWorksheetContent =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr std::size_t kChunk = 1 << 16;
 constexpr zip_uint32_t kDeflateLevel = 6;
 
@@ -135,7 +137,8 @@ void EscapeCellText(std::string& out, std::string_view text) {
             code = (code << 6) | (next & 0x3Fu);
         }
         if (good) {
-            bool overlong = (length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+            bool overlong =
+                (length == 2 && code < 0x80) || (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
             good = !overlong && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
         }
         if (!good) {
@@ -174,7 +177,8 @@ public:
             if (!m_file) ::close(fd);
         }
         if (!m_file)
-            throw WriteError("a temporary file beside '" + destination + "' could not be created (" + std::strerror(error) + ")");
+            throw WriteError("a temporary file beside '" + destination + "' could not be created (" +
+                             std::strerror(error) + ")");
     }
     ~Sink() {
         if (m_file) std::fclose(m_file);
@@ -312,7 +316,8 @@ protected:
     }
     void CopyTo(XML_Index to) {
         if (to <= m_flushed) return;
-        m_out.Write(std::string_view(m_buffer).substr(std::size_t(m_flushed - m_bufferStart), std::size_t(to - m_flushed)));
+        m_out.Write(
+            std::string_view(m_buffer).substr(std::size_t(m_flushed - m_bufferStart), std::size_t(to - m_flushed)));
         m_flushed = to;
     }
     void SkipTo(XML_Index to) { m_flushed = std::max(m_flushed, to); }
@@ -341,7 +346,8 @@ protected:
             tag += " " + attName + "=\"" + Escape(value) + "\"";
         }
         for (const auto& [changeName, changeValue] : changes)
-            if (!done.count(changeName) && !changeValue.empty()) tag += " " + changeName + "=\"" + Escape(changeValue) + "\"";
+            if (!done.count(changeName) && !changeValue.empty())
+                tag += " " + changeName + "=\"" + Escape(changeValue) + "\"";
         tag += close ? "/>" : ">";
         return tag;
     }
@@ -368,7 +374,8 @@ private:
 void ScanXml(const std::string& part, std::string_view bytes,
              const std::function<void(int, std::string_view, const XML_Char**)>& onStart) {
     struct Scanner : XmlRewriter {
-        Scanner(const std::string& part, Sink& sink, const std::function<void(int, std::string_view, const XML_Char**)>& f)
+        Scanner(const std::string& part, Sink& sink,
+                const std::function<void(int, std::string_view, const XML_Char**)>& f)
             : XmlRewriter(part, sink), m_f(f) {}
         void OnStart(std::string_view name, const XML_Char** atts) override { m_f(++m_depth, name, atts); }
         void OnEnd(std::string_view) override { --m_depth; }
@@ -387,8 +394,12 @@ public:
     using DropTest = std::function<bool(std::string_view local, const XML_Char** atts)>;
     AppendRewriter(std::string part, Sink& out, std::string target, int depth, std::string children,
                    std::vector<std::pair<std::string, std::string>> attributes = {}, DropTest drop = nullptr)
-        : XmlRewriter(std::move(part), out), m_target(std::move(target)), m_targetDepth(depth),
-          m_children(std::move(children)), m_attributes(std::move(attributes)), m_drop(std::move(drop)) {}
+        : XmlRewriter(std::move(part), out),
+          m_target(std::move(target)),
+          m_targetDepth(depth),
+          m_children(std::move(children)),
+          m_attributes(std::move(attributes)),
+          m_drop(std::move(drop)) {}
 
     // Children are given with \x01 where the target element's prefix ("x:" or none) goes.
     bool Found() const { return m_found; }
@@ -459,8 +470,10 @@ bool IsDateFormatCode(std::string_view code) {
             if (c == '"') quoted = false;
             continue;
         }
-        if (c == '"') quoted = true;
-        else if (c == '\\' || c == '_' || c == '*') ++i;
+        if (c == '"')
+            quoted = true;
+        else if (c == '\\' || c == '_' || c == '*')
+            ++i;
         else if (c == '[') {
             auto close = code.find(']', i);
             if (close == std::string_view::npos) return false;
@@ -489,9 +502,9 @@ struct CellXf {
 struct StyleInfo {
     bool present = false;
     std::string part;
-    std::vector<CellXf> xfs;     // <cellXfs> in order
-    std::map<int, bool> custom;  // numFmtId of <numFmts> -> shows a date
-    long dateXf = -1, dateTimeXf = -1;  // plain formats with 14 and 22 already there
+    std::vector<CellXf> xfs;                     // <cellXfs> in order
+    std::map<int, bool> custom;                  // numFmtId of <numFmts> -> shows a date
+    long dateXf = -1, dateTimeXf = -1;           // plain formats with 14 and 22 already there
     std::map<std::pair<long, int>, long> added;  // (copied xf, numFmtId) -> the new xf's index
     std::vector<std::pair<long, int>> addedOrder;
 
@@ -518,9 +531,13 @@ struct StyleInfo {
     std::string AddedXfs() const {
         std::string out;
         for (const auto& [base, format] : addedOrder) {
-            CellXf xf = std::size_t(base) < xfs.size()
-                            ? xfs[std::size_t(base)]
-                            : CellXf{"\x01xf", {{"numFmtId", "0"}, {"fontId", "0"}, {"fillId", "0"}, {"borderId", "0"}, {"xfId", "0"}}, {}, 0};
+            CellXf xf =
+                std::size_t(base) < xfs.size()
+                    ? xfs[std::size_t(base)]
+                    : CellXf{"\x01xf",
+                             {{"numFmtId", "0"}, {"fontId", "0"}, {"fillId", "0"}, {"borderId", "0"}, {"xfId", "0"}},
+                             {},
+                             0};
             bool hasFormat = false, hasApply = false;
             for (auto& [name, value] : xf.attributes) {
                 if (name == "numFmtId") value = std::to_string(format), hasFormat = true;
@@ -571,7 +588,8 @@ protected:
     }
     void OnEnd(std::string_view name) override {
         if (m_inCellXfs && m_depth == 3 && LocalName(name) == "xf" && m_xfRestStart >= 0)
-            m_styles.xfs.back().rest = m_bytes.substr(std::size_t(m_xfRestStart), std::size_t(EventEnd() - m_xfRestStart));
+            m_styles.xfs.back().rest =
+                m_bytes.substr(std::size_t(m_xfRestStart), std::size_t(EventEnd() - m_xfRestStart));
         --m_depth;
     }
 
@@ -645,8 +663,10 @@ void WriteCell(std::string& out, std::string_view p, std::uint32_t row, std::uin
     switch (cell.type) {
         case CellType::Number:
         case CellType::Date:
-            if (finite) out += "><" + v + ">" + FormatNumber(number) + "</" + v + ">";
-            else out += " t=\"e\"><" + v + ">#NUM!</" + v + ">";  // the format has no infinities or NaN
+            if (finite)
+                out += "><" + v + ">" + FormatNumber(number) + "</" + v + ">";
+            else
+                out += " t=\"e\"><" + v + ">#NUM!</" + v + ">";  // the format has no infinities or NaN
             break;
         case CellType::Boolean: out += " t=\"b\"><" + v + ">" + (cell.number != 0 ? "1" : "0") + "</" + v + ">"; break;
         case CellType::Error:
@@ -839,8 +859,10 @@ private:
         auto colon = ref.find(':');
         std::uint32_t r1, c1, r2, c2;
         if (!ParseCellReference(ref.substr(0, colon), r1, c1)) return {};
-        if (colon == std::string_view::npos) r2 = r1, c2 = c1;
-        else if (!ParseCellReference(ref.substr(colon + 1), r2, c2)) return {};
+        if (colon == std::string_view::npos)
+            r2 = r1, c2 = c1;
+        else if (!ParseCellReference(ref.substr(colon + 1), r2, c2))
+            return {};
         bounds.Add(r1, c1);
         bounds.Add(r2, c2);
         return bounds.Ref();
@@ -931,7 +953,8 @@ struct Relationship {
     std::string id, type, target, part;
 };
 
-std::vector<Relationship> ScanRelationships(const std::string& part, const std::string& bytes, const std::string& baseDir) {
+std::vector<Relationship> ScanRelationships(const std::string& part, const std::string& bytes,
+                                            const std::string& baseDir) {
     std::vector<Relationship> out;
     ScanXml(part, bytes, [&](int depth, std::string_view name, const XML_Char** atts) {
         if (depth != 2 || LocalName(name) != "Relationship") return;
@@ -1079,7 +1102,7 @@ std::string SheetElement(const SheetPlan& plan) {
 // Values that spreadsheet programs would refuse to load (and offer to repair) are refused here.
 void CheckCell(const std::string& sheet, std::uint32_t row, std::uint32_t column, const Cell& cell) {
     static const std::set<std::string, std::less<>> kErrors = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
-                                                                 "#NAME?", "#NUM!",   "#N/A",    "#GETTING_DATA"};
+                                                               "#NAME?", "#NUM!",   "#N/A",    "#GETTING_DATA"};
     std::string where = "cell " + sheet + "!" + CellReference(row, column);
     if (cell.type == CellType::Error && !kErrors.count(cell.text))
         throw WriteError("the value of " + where + ", '" + cell.text + "', is not an error code such as #N/A");
@@ -1090,7 +1113,8 @@ void CheckCell(const std::string& sheet, std::uint32_t row, std::uint32_t column
 std::vector<SheetPlan> MergeEdits(const std::vector<SheetEdit>& edits) {
     std::vector<SheetPlan> plans;
     for (const auto& edit : edits) {
-        auto it = std::find_if(plans.begin(), plans.end(), [&](const SheetPlan& p) { return Lower(p.name) == Lower(edit.sheet); });
+        auto it = std::find_if(plans.begin(), plans.end(),
+                               [&](const SheetPlan& p) { return Lower(p.name) == Lower(edit.sheet); });
         if (it == plans.end()) {
             plans.push_back({});
             it = plans.end() - 1;
@@ -1130,14 +1154,15 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destinat
     styles.dateTimeXf = 2;
 
     DestinationArchive out(destination);
-    std::string types = std::string(kXmlDeclaration) +
-                        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                        "<Override PartName=\"/xl/workbook.xml\" "
-                        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-                        "<Override PartName=\"/xl/styles.xml\" "
-                        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+    std::string types =
+        std::string(kXmlDeclaration) +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/xl/workbook.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+        "<Override PartName=\"/xl/styles.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
     std::string sheets, rels;
     for (std::size_t i = 0; i < plans.size(); ++i) {
         auto& plan = plans[i];
@@ -1147,38 +1172,42 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const std::string& destinat
         types += "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
         sheets += "<sheet name=\"" + Escape(plan.name) + "\" sheetId=\"" + std::to_string(plan.sheetId) + "\" r:id=\"" +
                   plan.relId + "\"/>";
-        rels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) + "\" Target=\"worksheets/sheet" +
-                std::to_string(i + 1) + ".xml\"/>";
+        rels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) +
+                "\" Target=\"worksheets/sheet" + std::to_string(i + 1) + ".xml\"/>";
     }
     rels += "<Relationship Id=\"rId" + std::to_string(plans.size() + 1) +
-            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>";
+            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+            "Target=\"styles.xml\"/>";
     types += "</Types>";
 
     out.AddText("[Content_Types].xml", types);
-    out.AddText("_rels/.rels", std::string(kXmlDeclaration) +
-                                   "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                   "<Relationship Id=\"rId1\" "
-                                   "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
-                                   "Target=\"xl/workbook.xml\"/></Relationships>");
+    out.AddText("_rels/.rels",
+                std::string(kXmlDeclaration) +
+                    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                    "<Relationship Id=\"rId1\" "
+                    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+                    "Target=\"xl/workbook.xml\"/></Relationships>");
     out.AddText("xl/workbook.xml", std::string(kXmlDeclaration) + "<workbook xmlns=\"" + std::string(kMainNs) +
-                                       "\" xmlns:r=\"" + std::string(kDocRelNs) + "\"><bookViews><workbookView/></bookViews><sheets>" + sheets +
+                                       "\" xmlns:r=\"" + std::string(kDocRelNs) +
+                                       "\"><bookViews><workbookView/></bookViews><sheets>" + sheets +
                                        "</sheets></workbook>");
     out.AddText("xl/_rels/workbook.xml.rels",
                 std::string(kXmlDeclaration) +
                     "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + rels +
                     "</Relationships>");
-    out.AddText("xl/styles.xml",
-                std::string(kXmlDeclaration) + "<styleSheet xmlns=\"" + std::string(kMainNs) +
-                    "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
-                    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
-                    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
-                    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
-                    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-                    "<cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
-                    "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-                    "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-                    "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
-                    "</styleSheet>");
+    out.AddText(
+        "xl/styles.xml",
+        std::string(kXmlDeclaration) + "<styleSheet xmlns=\"" + std::string(kMainNs) +
+            "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+            "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+            "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+            "<cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+            "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+            "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+            "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+            "</styleSheet>");
     std::list<Sink> sinks;
     for (auto& plan : plans) {
         Sink& sink = sinks.emplace_back(destination);
@@ -1246,7 +1275,8 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
                                   [&](const ExistingSheet& s) { return Lower(s.name) == Lower(plan.name); });
         if (plan.create) {
             if (found != existing.end()) throw WriteError("a sheet named '" + found->name + "' already exists");
-            while (usedParts.count(Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml"))) ++partNumber;
+            while (usedParts.count(Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml")))
+                ++partNumber;
             plan.part = baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml";
             usedParts.insert(Lower(plan.part));
             while (usedRelIds.count("rId" + std::to_string(relNumber))) ++relNumber;
@@ -1256,7 +1286,8 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
             newSheets += SheetElement(plan);
             newRels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) +
                        "\" Target=\"worksheets/sheet" + std::to_string(partNumber) + ".xml\"/>";
-            newOverrides += "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
+            newOverrides +=
+                "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
             continue;
         }
         if (found == existing.end()) throw WriteError("there is no sheet named '" + plan.name + "'");
@@ -1326,10 +1357,11 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     }
     if (anyCreated || !calcChainPart.empty()) {
         auto sink = std::make_unique<Sink>();
-        AppendRewriter rewriter(relsPart, *sink, "Relationships", 1, newRels, {}, [&](std::string_view local, const XML_Char** atts) {
-            const char* type = Attribute(atts, "Type");
-            return !calcChainPart.empty() && local == "Relationship" && type && EndsWith(type, "/calcChain");
-        });
+        AppendRewriter rewriter(
+            relsPart, *sink, "Relationships", 1, newRels, {}, [&](std::string_view local, const XML_Char** atts) {
+                const char* type = Attribute(atts, "Type");
+                return !calcChainPart.empty() && local == "Relationship" && type && EndsWith(type, "/calcChain");
+            });
         rewriter.FeedAll(relsXml);
         rewritten[Lower(relsPart)] = std::move(sink);
 
@@ -1347,7 +1379,9 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     // Every entry in its order; rewritten parts in their place, new sheets at the end.
     for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i) {
         const char* raw = zip_get_name(source.Handle(), zip_uint64_t(i), 0);
-        if (!raw) throw WriteError("an entry of the workbook cannot be read (" + std::string(zip_strerror(source.Handle())) + ")");
+        if (!raw)
+            throw WriteError("an entry of the workbook cannot be read (" + std::string(zip_strerror(source.Handle())) +
+                             ")");
         std::string name = raw;
         if (!calcChainPart.empty() && Lower(name) == Lower(calcChainPart)) continue;
         auto it = rewritten.find(Lower(name));
@@ -1371,8 +1405,10 @@ bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, co
               std::string& error) {
     try {
         std::vector<SheetPlan> plans = MergeEdits(edits);
-        if (source.empty()) WriteNewWorkbook(plans, destination);
-        else UpdateWorkbook(source, plans, destination);
+        if (source.empty())
+            WriteNewWorkbook(plans, destination);
+        else
+            UpdateWorkbook(source, plans, destination);
         return true;
     } catch (const WriteError& e) {
         error = e.what();
