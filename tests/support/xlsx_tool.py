@@ -10,6 +10,7 @@
 #   xlsx_tool.py entries PATH             archive entries in order: name, sha256 of the bytes,
 #                                         sha256 of the compressed bytes, compression method
 #   xlsx_tool.py part PATH NAME           one part's bytes
+#   xlsx_tool.py sub PATH NAME OLD NEW    replaces text in one part
 #   xlsx_tool.py big PATH ROWS            one sheet of ROWS rows of three cells
 import datetime
 import hashlib
@@ -145,6 +146,12 @@ if __name__ == "__main__":
         entries(*args)
     elif command == "part":
         part(*args)
+    elif command == "sub":
+        with zipfile.ZipFile(args[0]) as z:
+            text = z.read(args[1])
+        if args[2].encode() not in text:
+            sys.exit("%s has no %s" % (args[1], args[2]))
+        rewrite_part(args[0], args[1], text.replace(args[2].encode(), args[3].encode()))
     elif command == "big":
         big(args[0], int(args[1]))
     else:
