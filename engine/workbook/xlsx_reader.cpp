@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,8 @@ namespace {
 constexpr zip_uint64_t kMaxPartSize = zip_uint64_t(1) << 30;
 constexpr int kChunk = 64 * 1024;
 constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
+// The most items reserved ahead from what a part claims; beyond it vectors grow as they fill.
+constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 22;
 // Serial day numbers of workbooks in the 1904 date system count from 1 January 1904.
 constexpr double kDays1904 = 1462;
 
@@ -149,20 +152,33 @@ protected:
     }
 };
 
-void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes) {
-    auto* reader = static_cast<XmlReader*>(data);
+// Expat is C: an exception must not pass through it. Running out of memory inside a handler
+// (a part that holds more than this process can) stops the parse with a sentence instead.
+template <typename Call>
+void Guarded(XmlReader& reader, Call&& call) {
     // Expat may still report an element or two after a handler stopped the parse.
-    if (reader->m_failure.empty()) reader->Start(LocalName(name), attributes);
+    if (!reader.m_failure.empty()) return;
+    try {
+        call();
+    } catch (const std::exception&) {
+        reader.m_failure = "there is not enough memory to read the workbook";
+        XML_StopParser(reader.m_parser, XML_FALSE);
+    }
+}
+
+void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes) {
+    auto& reader = *static_cast<XmlReader*>(data);
+    Guarded(reader, [&] { reader.Start(LocalName(name), attributes); });
 }
 
 void XMLCALL OnEnd(void* data, const XML_Char* name) {
-    auto* reader = static_cast<XmlReader*>(data);
-    if (reader->m_failure.empty()) reader->End(LocalName(name));
+    auto& reader = *static_cast<XmlReader*>(data);
+    Guarded(reader, [&] { reader.End(LocalName(name)); });
 }
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
-    auto* reader = static_cast<XmlReader*>(data);
-    if (reader->m_target) reader->m_target->append(text, std::size_t(length));
+    auto& reader = *static_cast<XmlReader*>(data);
+    if (reader.m_target) Guarded(reader, [&] { reader.m_target->append(text, std::size_t(length)); });
 }
 
 // ---- The archive -------------------------------------------------------------------------
@@ -449,7 +465,8 @@ public:
             std::uint64_t count = 0;
             const char* unique = Attribute(attributes, "uniqueCount");
             // Each item takes at least "<si><t/></si>": a count beyond that is not believed.
-            if (unique && ParseUnsigned(unique, count)) m_strings.reserve(std::min<std::uint64_t>(count, m_partSize / 12));
+            if (unique && ParseUnsigned(unique, count))
+                m_strings.reserve(std::min<std::uint64_t>({count, m_partSize / 12, kMaxReserve}));
         }
     }
     void End(std::string_view name) override {
@@ -548,7 +565,7 @@ public:
             // Without a dimension, room for what the part can plausibly hold (a cell with a
             // reference and a value takes some 30 bytes); room never touched costs no memory.
             if (m_cells.capacity() == 0) {
-                m_cells.reserve(std::min<zip_uint64_t>(m_context.partSize / 32, zip_uint64_t(1) << 24));
+                m_cells.reserve(std::min<std::uint64_t>(m_context.partSize / 32, kMaxReserve));
                 AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
             }
         } else if (name == "dimension") {
@@ -603,7 +620,7 @@ private:
         if (!ParseCellReference(text.substr(0, colon), r1, c1) || !ParseCellReference(text.substr(colon + 1), r2, c2))
             return;
         std::uint64_t count = std::uint64_t(r2 >= r1 ? r2 - r1 + 1 : 1) * (c2 >= c1 ? c2 - c1 + 1 : 1);
-        m_cells.reserve(std::min<std::uint64_t>(count, m_context.partSize / 16));
+        m_cells.reserve(std::min<std::uint64_t>({count, m_context.partSize / 16, kMaxReserve}));
         AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
     }
 
@@ -925,6 +942,18 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     return true;
 }
 
+// The whole workbook or nothing: on failure `out` is left empty.
+bool LoadOrClear(const Archive& archive, Workbook& out, std::string& error) {
+    bool ok = false;
+    try {
+        ok = LoadArchive(archive, out, error);
+    } catch (const std::exception&) {
+        error = "there is not enough memory to read the workbook";
+    }
+    if (!ok) out = Workbook{};
+    return ok;
+}
+
 std::string OpenError(int code) {
     switch (code) {
     case ZIP_ER_NOENT:
@@ -995,11 +1024,7 @@ bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
         return false;
     }
     Archive archive(zip);
-    if (!LoadArchive(archive, out, error)) {
-        out = Workbook{};
-        return false;
-    }
-    return true;
+    return LoadOrClear(archive, out, error);
 }
 
 bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error) {
@@ -1022,11 +1047,7 @@ bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::
     }
     zip_error_fini(&zipError);
     Archive archive(zip);
-    if (!LoadArchive(archive, out, error)) {
-        out = Workbook{};
-        return false;
-    }
-    return true;
+    return LoadOrClear(archive, out, error);
 }
 
 }  // namespace orv::engine::workbook
