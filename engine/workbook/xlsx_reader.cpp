@@ -869,18 +869,21 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     }
 
     // The workbook part: the package's officeDocument relationship names it.
-    std::string workbookPart = "xl/workbook.xml";
+    std::string workbookPart = "xl/workbook.xml", named;
     if (archive.Has("_rels/.rels")) {
         RelationshipsReader root;
         if (!archive.Parse("_rels/.rels", root, error)) return false;
         std::string target;
         if (FindType(root.m_relationships, "/officeDocument", target)) {
-            std::string resolved = ResolveTarget("", target);
-            if (archive.Has(resolved)) workbookPart = resolved;
+            named = ResolveTarget("", target);
+            if (archive.Has(named)) workbookPart = named;
         }
     }
     if (!archive.Has(workbookPart)) {
-        error = "it is not an .xlsx workbook (the part xl/workbook.xml is missing)";
+        error = named.empty() || named == workbookPart
+                    ? "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"
+                    : "it is not an .xlsx workbook (the part " + named +
+                          " that _rels/.rels names as the workbook is missing, and so is xl/workbook.xml)";
         return false;
     }
     WorkbookReader book;

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
-#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -275,6 +276,57 @@ TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
         EXPECT_FALSE(LoadXlsx(dir.Path("bad.xlsx"), book, error));
         EXPECT_NE(error.find(expected), std::string::npos) << error;
     }
+}
+
+// The archive in memory reads as the same file does; its parts are found the same way.
+TEST(XlsxReaderTest, ReadsAnArchiveInMemory) {
+    std::string bytes;
+    {
+        std::ifstream file(Fixture("handmade.xlsx"), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    Workbook fromFile, fromMemory;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), fromFile, error)) << error;
+    ASSERT_TRUE(LoadXlsxFromMemory(bytes.data(), bytes.size(), fromMemory, error)) << error;
+    ASSERT_EQ(fromMemory.sheets.size(), fromFile.sheets.size());
+    for (std::size_t s = 0; s < fromFile.sheets.size(); ++s) {
+        ASSERT_EQ(fromMemory.sheets[s].cells.size(), fromFile.sheets[s].cells.size());
+        for (std::size_t c = 0; c < fromFile.sheets[s].cells.size(); ++c) {
+            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.text, fromFile.sheets[s].cells[c].cell.text);
+            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.number, fromFile.sheets[s].cells[c].cell.number);
+        }
+    }
+
+    EXPECT_FALSE(LoadXlsxFromMemory(bytes.data(), bytes.size() / 2, fromMemory, error));
+    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+    EXPECT_FALSE(LoadXlsxFromMemory("", 0, fromMemory, error));
+    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+}
+
+// A workbook whose package names a workbook part that is not there, and a sheet whose
+// relationship is missing.
+TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
+    orv::test::TempDir dir;
+    auto parts = OneSheet("");
+    parts.emplace_back("_rels/.rels",
+                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"x/officeDocument\" Target=\"book/main.xml\"/></Relationships>");
+    parts.erase(parts.begin());  // xl/workbook.xml
+    WriteArchive(dir.Path("a.xlsx"), parts);
+    Workbook book;
+    std::string error;
+    EXPECT_FALSE(LoadXlsx(dir.Path("a.xlsx"), book, error));
+    EXPECT_NE(error.find("the part book/main.xml that _rels/.rels names as the workbook is missing"), std::string::npos)
+        << error;
+
+    parts = OneSheet("");
+    parts[1].second = "<Relationships/>";
+    WriteArchive(dir.Path("b.xlsx"), parts);
+    EXPECT_FALSE(LoadXlsx(dir.Path("b.xlsx"), book, error));
+    EXPECT_NE(error.find("the sheet 'S' has no part: xl/_rels/workbook.xml.rels has no relationship 'rId1'"),
+              std::string::npos)
+        << error;
 }
 
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.
