@@ -2,6 +2,19 @@
 // streamed through the XML parser in fixed chunks, so memory grows with the cells kept,
 // never with the size of the XML around them, and a part that unpacks to more than it
 // declares, or to more than a gigabyte, is refused before it can exhaust memory.
+//
+// What is read and what is left out:
+// - sheets in the workbook's order; chart, dialog and macro sheets (no cells) are skipped;
+// - a formula cell gives its cached result, or no cell when it has none;
+// - a number in a cell whose format shows a date or time is a Date (the 1904 date system is
+//   moved to the 1900 one); t="d" cells are ISO 8601 text read as dates;
+// - a value that does not read as its type (a number cell holding "12abc", a boolean of 2,
+//   a shared-string index past the table) refuses the workbook, naming the cell: a file a
+//   spreadsheet program would call damaged is not loaded half-right;
+// - workbook-level defined names that are one rectangle of one sheet: Sheet1!$A$1:$C$10,
+//   a single cell, whole columns ($A:$C, rows 1 to 1048576) or whole rows ($1:$3, columns 1
+//   to 16384); built-in "_xlnm." names (print areas, filter ranges) are left out, hidden
+//   user names are kept.
 #include "engine/workbook/xlsx_reader.h"
 
 #include <expat.h>
@@ -58,8 +71,9 @@ bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
 }
 
 bool ParseNumber(std::string_view text, double& value) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n')) text.remove_suffix(1);
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     if (text.empty()) return false;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -790,8 +804,8 @@ bool ParseColumnOnly(std::string_view text, std::uint32_t& column) {
 bool ParseRowOnly(std::string_view text, std::uint32_t& row) {
     if (!text.empty() && text.front() == '$') text.remove_prefix(1);
     std::uint64_t value = 0;
-    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), digit)) return false;
     ParseUnsigned(text, value);
     if (value == 0 || value > kMaxRows) return false;
     row = std::uint32_t(value);
@@ -894,7 +908,8 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     if (archive.Has(linksPart) && !archive.Parse(linksPart, links, error)) return false;
 
     std::string stylesPart, stringsPart, target;
-    stylesPart = FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
+    stylesPart =
+        FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
     stringsPart = FindType(links.m_relationships, "/sharedStrings", target) ? ResolveTarget(workbookPart, target)
                                                                             : "xl/sharedStrings.xml";
 
@@ -906,8 +921,12 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     out.sheets.reserve(book.m_sheets.size());
     for (const SheetEntry& entry : book.m_sheets) {
         const Relationship* link = nullptr;
-        for (const Relationship& relationship : links.m_relationships)
-            if (relationship.id == entry.relationship) link = &relationship;
+        for (const Relationship& relationship : links.m_relationships) {
+            if (relationship.id == entry.relationship) {
+                link = &relationship;
+                break;
+            }
+        }
         if (!link) {
             error = "the sheet '" + entry.name + "' has no part: " + linksPart + " has no relationship '" +
                     entry.relationship + "'";

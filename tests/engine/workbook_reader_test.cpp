@@ -57,8 +57,10 @@ const Cell* At(const Sheet& sheet, const char* reference) {
     return ::testing::AssertionSuccess();
 }
 
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
 // Writes an archive of the given parts with libzip, uncompressed.
-void WriteArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& parts) {
+void WriteArchive(const std::string& path, const Parts& parts) {
     int code = 0;
     zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     ASSERT_NE(zip, nullptr);
@@ -76,9 +78,9 @@ void WriteArchive(const std::string& path, const std::vector<std::pair<std::stri
 const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 // The parts of a one-sheet workbook named "S" with the given sheet data and shared strings.
-std::vector<std::pair<std::string, std::string>> OneSheet(const std::string& sheetData, const std::string& strings = "") {
+Parts OneSheet(const std::string& sheetData, const std::string& strings = "") {
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    std::vector<std::pair<std::string, std::string>> parts = {
+    Parts parts = {
         {"xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
                                 "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels",
@@ -236,12 +238,14 @@ TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
         {"encrypted.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
         {"truncated.xlsx", "it is not an .xlsx workbook"},
         {"no_workbook.xlsx", "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"},
-        {"missing_sheet.xlsx", "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
+        {"missing_sheet.xlsx",
+         "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
         {"malformed_sheet.xlsx", "xl/worksheets/sheet1.xml is not well-formed XML at line 3: mismatched tag"},
         {"bad_shared_index.xlsx",
          "cell B2 of the sheet 'Second' (xl/worksheets/sheet2.xml) refers to shared string 5, but the workbook has "
          "only 2 shared strings"},
-        {"oversized_part.xlsx", "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
+        {"oversized_part.xlsx",
+         "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
         {"understated_part.xlsx",
          "the part xl/worksheets/sheet1.xml unpacks to more than the 200 bytes the archive declares for it"},
         {"there_is_no_such.xlsx", "there is no such file"},
@@ -260,11 +264,14 @@ TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
 TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
     orv::test::TempDir dir;
     const std::pair<const char*, const char*> cases[] = {
-        {"<row r=\"4\"><c r=\"C4\"><v>12abc</v></c></row>", "cell C4 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the number '12abc'"},
-        {"<row><c r=\"B1\" t=\"b\"><v>2</v></c></row>", "cell B1 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the boolean '2'"},
+        {"<row r=\"4\"><c r=\"C4\"><v>12abc</v></c></row>",
+         "cell C4 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the number '12abc'"},
+        {"<row><c r=\"B1\" t=\"b\"><v>2</v></c></row>",
+         "cell B1 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the boolean '2'"},
         {"<row><c r=\"A1\" t=\"d\"><v>2024-02-30</v></c></row>", "holds the date '2024-02-30'"},
         {"<row><c r=\"A1\" t=\"s\"><v>0</v></c></row>", "refers to shared string 0, but the workbook has only 0"},
-        {"<row><c r=\"A1\" t=\"q\"><v>1</v></c></row>", "cell A1 of the sheet 'S' (xl/worksheets/sheet1.xml) has the unknown value type 'q'"},
+        {"<row><c r=\"A1\" t=\"q\"><v>1</v></c></row>",
+         "cell A1 of the sheet 'S' (xl/worksheets/sheet1.xml) has the unknown value type 'q'"},
         {"<row><c r=\"A0\"><v>1</v></c></row>", "has a cell named 'A0', which is not a cell reference"},
         {"<row r=\"1048577\"><c><v>1</v></c></row>", "has a row numbered '1048577'"},
     };
@@ -311,7 +318,8 @@ TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
     auto parts = OneSheet("");
     parts.emplace_back("_rels/.rels",
                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                       "<Relationship Id=\"rId1\" Type=\"x/officeDocument\" Target=\"book/main.xml\"/></Relationships>");
+                       "<Relationship Id=\"rId1\" Type=\"x/officeDocument\" Target=\"book/main.xml\"/>"
+                       "</Relationships>");
     parts.erase(parts.begin());  // xl/workbook.xml
     WriteArchive(dir.Path("a.xlsx"), parts);
     Workbook book;
