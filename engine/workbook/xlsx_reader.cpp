@@ -928,8 +928,9 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
             }
         }
         if (!link) {
-            error = "the sheet '" + entry.name + "' has no part: " + linksPart + " has no relationship '" +
-                    entry.relationship + "'";
+            error = "the sheet '" + entry.name + "' has no part: " +
+                    (archive.Has(linksPart) ? linksPart + " has no relationship '" + entry.relationship + "'"
+                                            : "the part " + linksPart + " is missing");
             return false;
         }
         // Chart sheets, dialog sheets and macro sheets hold no cells of their own.

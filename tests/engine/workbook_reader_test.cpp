@@ -335,6 +335,13 @@ TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
     EXPECT_NE(error.find("the sheet 'S' has no part: xl/_rels/workbook.xml.rels has no relationship 'rId1'"),
               std::string::npos)
         << error;
+
+    parts.erase(parts.begin() + 1);
+    WriteArchive(dir.Path("c.xlsx"), parts);
+    EXPECT_FALSE(LoadXlsx(dir.Path("c.xlsx"), book, error));
+    EXPECT_NE(error.find("the sheet 'S' has no part: the part xl/_rels/workbook.xml.rels is missing"),
+              std::string::npos)
+        << error;
 }
 
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.
