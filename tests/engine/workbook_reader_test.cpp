@@ -414,6 +414,7 @@ TEST(XlsReaderTest, RefusesProtectedAndDamagedFilesWithASentence) {
         {"protected.xls", "it is protected with a password"},
         {"not_xls.xls", "it is not an .xls workbook"},
         {"encrypted.xlsx", "a password-protected .xlsx workbook"},
+        {"basic.xlsx", "it is not an .xls workbook (it is a zip archive, as an .xlsx workbook is)"},
         {"truncated.xls", "damaged"},
         {"there_is_no_such.xls", "there is no such file"},
     };
