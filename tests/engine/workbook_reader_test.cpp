@@ -409,6 +409,15 @@ TEST(XlsReaderTest, ReadsSheetsAndCellsOfABinaryWorkbook) {
     EXPECT_EQ(book.sheets[1].cells.size(), 1u);
 }
 
+TEST(XlsReaderTest, ReadsDatesOfThe1904DateSystemAsThe1900One) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXls(Fixture("dates1904.xls"), book, error)) << error;
+    ASSERT_EQ(book.sheets.size(), 1u);
+    EXPECT_TRUE(IsValue(book.sheets[0], "A1", CellType::Date, 33010));
+    EXPECT_TRUE(IsValue(book.sheets[0], "B1", CellType::Date, 45351 + (13 * 3600 + 30 * 60 + 15) / 86400.0));
+}
+
 TEST(XlsReaderTest, RefusesProtectedAndDamagedFilesWithASentence) {
     const std::pair<const char*, const char*> cases[] = {
         {"protected.xls", "it is protected with a password"},
