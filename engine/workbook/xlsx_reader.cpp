@@ -529,10 +529,16 @@ ValueKind KindOf(const char* t) {
     return ValueKind::Unknown;
 }
 
-// A t="d" value: ISO 8601 date and time text, with an optional zone designator that is
-// dropped (the workbook's dates have no zone).
+// A t="d" value: ISO 8601 date and time text. A zone designator after the time ("Z",
+// "+02:00", "-0500") is dropped: the workbook's dates are the wall-clock times it shows.
 bool IsoDateSerial(std::string_view text, double& serial) {
-    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) text.remove_suffix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
+        text.remove_suffix(1);
+    } else if (std::size_t time = text.find_first_of("Tt "); time != std::string_view::npos) {
+        std::size_t sign = text.find_last_of("+-");
+        if (sign != std::string_view::npos && sign > time) text = text.substr(0, sign);
+    }
     std::optional<DateParts> parts = ParseIsoDateTime(text);
     if (!parts) return false;
     std::optional<double> date = OleDateFromParts(*parts);

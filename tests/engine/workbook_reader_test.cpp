@@ -344,6 +344,28 @@ TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
         << error;
 }
 
+// Dates written as ISO text carry a zone at times; the wall-clock time is what counts.
+TEST(XlsxReaderTest, ReadsIsoDatesWithTheirZonesDropped) {
+    orv::test::TempDir dir;
+    WriteArchive(dir.Path("d.xlsx"), OneSheet("<row r=\"1\">"
+                                              "<c r=\"A1\" t=\"d\"><v>2024-03-01T12:00:00Z</v></c>"
+                                              "<c r=\"B1\" t=\"d\"><v>2024-03-01T12:00:00+02:00</v></c>"
+                                              "<c r=\"C1\" t=\"d\"><v>2024-03-01T12:00:00-0500</v></c>"
+                                              "<c r=\"D1\" t=\"d\"><v>2024-03-01T06:00:00.5</v></c>"
+                                              "<c r=\"E1\" t=\"d\"><v>1899-12-30</v></c>"
+                                              "</row>"));
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(dir.Path("d.xlsx"), book, error)) << error;
+    const Sheet& sheet = book.sheets.at(0);
+    EXPECT_TRUE(IsValue(sheet, "A1", CellType::Date, 45352.5));
+    EXPECT_TRUE(IsValue(sheet, "B1", CellType::Date, 45352.5));
+    EXPECT_TRUE(IsValue(sheet, "C1", CellType::Date, 45352.5));
+    ASSERT_NE(At(sheet, "D1"), nullptr);
+    EXPECT_NEAR(At(sheet, "D1")->number, 45352.25 + 0.5 / 86400, 1e-9);
+    EXPECT_TRUE(IsValue(sheet, "E1", CellType::Date, 0));
+}
+
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.
 TEST(XlsxReaderTest, ReadsALargeSharedStringTable) {
     constexpr int kCount = 200000;
