@@ -8,6 +8,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -101,7 +102,8 @@ double BareParse(const std::string& path) {
     return CpuSeconds() - start;
 }
 
-double Load(const std::string& path, std::size_t& cells) {
+double Load(const std::string& path, std::size_t& cells, double& wall) {
+    auto begin = std::chrono::steady_clock::now();
     double start = CpuSeconds();
     orv::engine::workbook::Workbook book;
     std::string error;
@@ -110,6 +112,7 @@ double Load(const std::string& path, std::size_t& cells) {
         std::exit(1);
     }
     double seconds = CpuSeconds() - start;
+    wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     cells = book.sheets.at(0).cells.size();
     return seconds;
 }
@@ -122,15 +125,19 @@ int main(int argc, char** argv) {
     std::vector<std::string> parts;
     MakeWorkbook(path, rows, parts);
     const bool loadOnly = argc > 2 && std::string(argv[2]) == "--load-only";
-    double best = 1e9, floor = 1e9;
+    double best = 1e9, floor = 1e9, bestWall = 1e9;
     std::size_t cells = 0;
     for (int run = 0; run < 5; ++run) {
         if (!loadOnly) floor = std::min(floor, BareParse(path));
-        best = std::min(best, Load(path, cells));
+        double wall = 0;
+        best = std::min(best, Load(path, cells, wall));
+        bestWall = std::min(bestWall, wall);
     }
     std::printf("xlsx load, %ld rows x 6 columns (%zu cells, %.1f MB of sheet XML, %.1f MB archive)\n", rows, cells,
                 parts.back().size() / 1e6, std::filesystem::file_size(path) / 1e6);
-    std::printf("  unzip + expat alone: %.3f s of processor time\n  LoadXlsx:            %.3f s  (%.2fx)\n", floor, best, best / floor);
+    if (!loadOnly) std::printf("  unzip + expat alone: %.3f s of processor time\n", floor);
+    std::printf("  LoadXlsx:            %.3f s of processor time (%.2fx), %.3f s elapsed\n", best,
+                loadOnly ? 0.0 : best / floor, bestWall);
     std::filesystem::remove(path);
     return 0;
 }

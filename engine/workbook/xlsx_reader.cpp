@@ -2,6 +2,19 @@
 // streamed through the XML parser in fixed chunks, so memory grows with the cells kept,
 // never with the size of the XML around them, and a part that unpacks to more than it
 // declares, or to more than a gigabyte, is refused before it can exhaust memory.
+//
+// What is read and what is left out:
+// - sheets in the workbook's order; chart, dialog and macro sheets (no cells) are skipped;
+// - a formula cell gives its cached result, or no cell when it has none;
+// - a number in a cell whose format shows a date or time is a Date (the 1904 date system is
+//   moved to the 1900 one); t="d" cells are ISO 8601 text read as dates;
+// - a value that does not read as its type (a number cell holding "12abc", a boolean of 2,
+//   a shared-string index past the table) refuses the workbook, naming the cell: a file a
+//   spreadsheet program would call damaged is not loaded half-right;
+// - workbook-level defined names that are one rectangle of one sheet: Sheet1!$A$1:$C$10,
+//   a single cell, whole columns ($A:$C, rows 1 to 1048576) or whole rows ($1:$3, columns 1
+//   to 16384); built-in "_xlnm." names (print areas, filter ranges) are left out, hidden
+//   user names are kept.
 #include "engine/workbook/xlsx_reader.h"
 
 #include <expat.h>
@@ -12,6 +25,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -27,6 +41,8 @@ namespace {
 constexpr zip_uint64_t kMaxPartSize = zip_uint64_t(1) << 30;
 constexpr int kChunk = 64 * 1024;
 constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
+// The most items reserved ahead from what a part claims; beyond it vectors grow as they fill.
+constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 22;
 // Serial day numbers of workbooks in the 1904 date system count from 1 January 1904.
 constexpr double kDays1904 = 1462;
 
@@ -55,8 +71,9 @@ bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
 }
 
 bool ParseNumber(std::string_view text, double& value) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n')) text.remove_suffix(1);
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     if (text.empty()) return false;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -149,20 +166,33 @@ protected:
     }
 };
 
-void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes) {
-    auto* reader = static_cast<XmlReader*>(data);
+// Expat is C: an exception must not pass through it. Running out of memory inside a handler
+// (a part that holds more than this process can) stops the parse with a sentence instead.
+template <typename Call>
+void Guarded(XmlReader& reader, Call&& call) {
     // Expat may still report an element or two after a handler stopped the parse.
-    if (reader->m_failure.empty()) reader->Start(LocalName(name), attributes);
+    if (!reader.m_failure.empty()) return;
+    try {
+        call();
+    } catch (const std::exception&) {
+        reader.m_failure = "there is not enough memory to read the workbook";
+        XML_StopParser(reader.m_parser, XML_FALSE);
+    }
+}
+
+void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes) {
+    auto& reader = *static_cast<XmlReader*>(data);
+    Guarded(reader, [&] { reader.Start(LocalName(name), attributes); });
 }
 
 void XMLCALL OnEnd(void* data, const XML_Char* name) {
-    auto* reader = static_cast<XmlReader*>(data);
-    if (reader->m_failure.empty()) reader->End(LocalName(name));
+    auto& reader = *static_cast<XmlReader*>(data);
+    Guarded(reader, [&] { reader.End(LocalName(name)); });
 }
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
-    auto* reader = static_cast<XmlReader*>(data);
-    if (reader->m_target) reader->m_target->append(text, std::size_t(length));
+    auto& reader = *static_cast<XmlReader*>(data);
+    if (reader.m_target) Guarded(reader, [&] { reader.m_target->append(text, std::size_t(length)); });
 }
 
 // ---- The archive -------------------------------------------------------------------------
@@ -449,7 +479,8 @@ public:
             std::uint64_t count = 0;
             const char* unique = Attribute(attributes, "uniqueCount");
             // Each item takes at least "<si><t/></si>": a count beyond that is not believed.
-            if (unique && ParseUnsigned(unique, count)) m_strings.reserve(std::min<std::uint64_t>(count, m_partSize / 12));
+            if (unique && ParseUnsigned(unique, count))
+                m_strings.reserve(std::min<std::uint64_t>({count, m_partSize / 12, kMaxReserve}));
         }
     }
     void End(std::string_view name) override {
@@ -498,10 +529,16 @@ ValueKind KindOf(const char* t) {
     return ValueKind::Unknown;
 }
 
-// A t="d" value: ISO 8601 date and time text, with an optional zone designator that is
-// dropped (the workbook's dates have no zone).
+// A t="d" value: ISO 8601 date and time text. A zone designator after the time ("Z",
+// "+02:00", "-0500") is dropped: the workbook's dates are the wall-clock times it shows.
 bool IsoDateSerial(std::string_view text, double& serial) {
-    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) text.remove_suffix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
+        text.remove_suffix(1);
+    } else if (std::size_t time = text.find_first_of("Tt "); time != std::string_view::npos) {
+        std::size_t sign = text.find_last_of("+-");
+        if (sign != std::string_view::npos && sign > time) text = text.substr(0, sign);
+    }
     std::optional<DateParts> parts = ParseIsoDateTime(text);
     if (!parts) return false;
     std::optional<double> date = OleDateFromParts(*parts);
@@ -548,7 +585,7 @@ public:
             // Without a dimension, room for what the part can plausibly hold (a cell with a
             // reference and a value takes some 30 bytes); room never touched costs no memory.
             if (m_cells.capacity() == 0) {
-                m_cells.reserve(std::min<zip_uint64_t>(m_context.partSize / 32, zip_uint64_t(1) << 24));
+                m_cells.reserve(std::min<std::uint64_t>(m_context.partSize / 32, kMaxReserve));
                 AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
             }
         } else if (name == "dimension") {
@@ -603,7 +640,7 @@ private:
         if (!ParseCellReference(text.substr(0, colon), r1, c1) || !ParseCellReference(text.substr(colon + 1), r2, c2))
             return;
         std::uint64_t count = std::uint64_t(r2 >= r1 ? r2 - r1 + 1 : 1) * (c2 >= c1 ? c2 - c1 + 1 : 1);
-        m_cells.reserve(std::min<std::uint64_t>(count, m_context.partSize / 16));
+        m_cells.reserve(std::min<std::uint64_t>({count, m_context.partSize / 16, kMaxReserve}));
         AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
     }
 
@@ -773,8 +810,8 @@ bool ParseColumnOnly(std::string_view text, std::uint32_t& column) {
 bool ParseRowOnly(std::string_view text, std::uint32_t& row) {
     if (!text.empty() && text.front() == '$') text.remove_prefix(1);
     std::uint64_t value = 0;
-    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || text.size() > 7 || !std::all_of(text.begin(), text.end(), digit)) return false;
     ParseUnsigned(text, value);
     if (value == 0 || value > kMaxRows) return false;
     row = std::uint32_t(value);
@@ -852,18 +889,21 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     }
 
     // The workbook part: the package's officeDocument relationship names it.
-    std::string workbookPart = "xl/workbook.xml";
+    std::string workbookPart = "xl/workbook.xml", named;
     if (archive.Has("_rels/.rels")) {
         RelationshipsReader root;
         if (!archive.Parse("_rels/.rels", root, error)) return false;
         std::string target;
         if (FindType(root.m_relationships, "/officeDocument", target)) {
-            std::string resolved = ResolveTarget("", target);
-            if (archive.Has(resolved)) workbookPart = resolved;
+            named = ResolveTarget("", target);
+            if (archive.Has(named)) workbookPart = named;
         }
     }
     if (!archive.Has(workbookPart)) {
-        error = "it is not an .xlsx workbook (the part xl/workbook.xml is missing)";
+        error = named.empty() || named == workbookPart
+                    ? "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"
+                    : "it is not an .xlsx workbook (the part " + named +
+                          " that _rels/.rels names as the workbook is missing, and so is xl/workbook.xml)";
         return false;
     }
     WorkbookReader book;
@@ -874,7 +914,8 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     if (archive.Has(linksPart) && !archive.Parse(linksPart, links, error)) return false;
 
     std::string stylesPart, stringsPart, target;
-    stylesPart = FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
+    stylesPart =
+        FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
     stringsPart = FindType(links.m_relationships, "/sharedStrings", target) ? ResolveTarget(workbookPart, target)
                                                                             : "xl/sharedStrings.xml";
 
@@ -886,11 +927,16 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
     out.sheets.reserve(book.m_sheets.size());
     for (const SheetEntry& entry : book.m_sheets) {
         const Relationship* link = nullptr;
-        for (const Relationship& relationship : links.m_relationships)
-            if (relationship.id == entry.relationship) link = &relationship;
+        for (const Relationship& relationship : links.m_relationships) {
+            if (relationship.id == entry.relationship) {
+                link = &relationship;
+                break;
+            }
+        }
         if (!link) {
-            error = "the sheet '" + entry.name + "' has no part: " + linksPart + " has no relationship '" +
-                    entry.relationship + "'";
+            error = "the sheet '" + entry.name + "' has no part: " +
+                    (archive.Has(linksPart) ? linksPart + " has no relationship '" + entry.relationship + "'"
+                                            : "the part " + linksPart + " is missing");
             return false;
         }
         // Chart sheets, dialog sheets and macro sheets hold no cells of their own.
@@ -923,6 +969,18 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
         out.names.push_back(std::move(name));
     }
     return true;
+}
+
+// The whole workbook or nothing: on failure `out` is left empty.
+bool LoadOrClear(const Archive& archive, Workbook& out, std::string& error) {
+    bool ok = false;
+    try {
+        ok = LoadArchive(archive, out, error);
+    } catch (const std::exception&) {
+        error = "there is not enough memory to read the workbook";
+    }
+    if (!ok) out = Workbook{};
+    return ok;
 }
 
 std::string OpenError(int code) {
@@ -995,11 +1053,7 @@ bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
         return false;
     }
     Archive archive(zip);
-    if (!LoadArchive(archive, out, error)) {
-        out = Workbook{};
-        return false;
-    }
-    return true;
+    return LoadOrClear(archive, out, error);
 }
 
 bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error) {
@@ -1022,11 +1076,7 @@ bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::
     }
     zip_error_fini(&zipError);
     Archive archive(zip);
-    if (!LoadArchive(archive, out, error)) {
-        out = Workbook{};
-        return false;
-    }
-    return true;
+    return LoadOrClear(archive, out, error);
 }
 
 }  // namespace orv::engine::workbook

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
-#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,14 +57,20 @@ const Cell* At(const Sheet& sheet, const char* reference) {
     return ::testing::AssertionSuccess();
 }
 
-// Writes an archive of the given parts with libzip.
-void WriteArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& parts) {
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+// Writes an archive of the given parts with libzip, uncompressed.
+void WriteArchive(const std::string& path, const Parts& parts) {
     int code = 0;
     zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     ASSERT_NE(zip, nullptr);
     for (const auto& [name, text] : parts) {
         zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
-        ASSERT_GE(zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE), 0);
+        zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE);
+        ASSERT_GE(index, 0);
+        // Stored, not compressed: the fixtures cover compressed parts, and a large test part
+        // would spend longer being compressed than read.
+        zip_set_file_compression(zip, zip_uint64_t(index), ZIP_CM_STORE, 0);
     }
     ASSERT_EQ(zip_close(zip), 0);
 }
@@ -71,9 +78,9 @@ void WriteArchive(const std::string& path, const std::vector<std::pair<std::stri
 const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 // The parts of a one-sheet workbook named "S" with the given sheet data and shared strings.
-std::vector<std::pair<std::string, std::string>> OneSheet(const std::string& sheetData, const std::string& strings = "") {
+Parts OneSheet(const std::string& sheetData, const std::string& strings = "") {
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    std::vector<std::pair<std::string, std::string>> parts = {
+    Parts parts = {
         {"xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
                                 "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
         {"xl/_rels/workbook.xml.rels",
@@ -231,12 +238,14 @@ TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
         {"encrypted.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
         {"truncated.xlsx", "it is not an .xlsx workbook"},
         {"no_workbook.xlsx", "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"},
-        {"missing_sheet.xlsx", "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
+        {"missing_sheet.xlsx",
+         "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
         {"malformed_sheet.xlsx", "xl/worksheets/sheet1.xml is not well-formed XML at line 3: mismatched tag"},
         {"bad_shared_index.xlsx",
          "cell B2 of the sheet 'Second' (xl/worksheets/sheet2.xml) refers to shared string 5, but the workbook has "
          "only 2 shared strings"},
-        {"oversized_part.xlsx", "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
+        {"oversized_part.xlsx",
+         "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
         {"understated_part.xlsx",
          "the part xl/worksheets/sheet1.xml unpacks to more than the 200 bytes the archive declares for it"},
         {"there_is_no_such.xlsx", "there is no such file"},
@@ -255,11 +264,14 @@ TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
 TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
     orv::test::TempDir dir;
     const std::pair<const char*, const char*> cases[] = {
-        {"<row r=\"4\"><c r=\"C4\"><v>12abc</v></c></row>", "cell C4 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the number '12abc'"},
-        {"<row><c r=\"B1\" t=\"b\"><v>2</v></c></row>", "cell B1 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the boolean '2'"},
+        {"<row r=\"4\"><c r=\"C4\"><v>12abc</v></c></row>",
+         "cell C4 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the number '12abc'"},
+        {"<row><c r=\"B1\" t=\"b\"><v>2</v></c></row>",
+         "cell B1 of the sheet 'S' (xl/worksheets/sheet1.xml) holds the boolean '2'"},
         {"<row><c r=\"A1\" t=\"d\"><v>2024-02-30</v></c></row>", "holds the date '2024-02-30'"},
         {"<row><c r=\"A1\" t=\"s\"><v>0</v></c></row>", "refers to shared string 0, but the workbook has only 0"},
-        {"<row><c r=\"A1\" t=\"q\"><v>1</v></c></row>", "cell A1 of the sheet 'S' (xl/worksheets/sheet1.xml) has the unknown value type 'q'"},
+        {"<row><c r=\"A1\" t=\"q\"><v>1</v></c></row>",
+         "cell A1 of the sheet 'S' (xl/worksheets/sheet1.xml) has the unknown value type 'q'"},
         {"<row><c r=\"A0\"><v>1</v></c></row>", "has a cell named 'A0', which is not a cell reference"},
         {"<row r=\"1048577\"><c><v>1</v></c></row>", "has a row numbered '1048577'"},
     };
@@ -273,15 +285,99 @@ TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
     }
 }
 
+// The archive in memory reads as the same file does; its parts are found the same way.
+TEST(XlsxReaderTest, ReadsAnArchiveInMemory) {
+    std::string bytes;
+    {
+        std::ifstream file(Fixture("handmade.xlsx"), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    Workbook fromFile, fromMemory;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), fromFile, error)) << error;
+    ASSERT_TRUE(LoadXlsxFromMemory(bytes.data(), bytes.size(), fromMemory, error)) << error;
+    ASSERT_EQ(fromMemory.sheets.size(), fromFile.sheets.size());
+    for (std::size_t s = 0; s < fromFile.sheets.size(); ++s) {
+        ASSERT_EQ(fromMemory.sheets[s].cells.size(), fromFile.sheets[s].cells.size());
+        for (std::size_t c = 0; c < fromFile.sheets[s].cells.size(); ++c) {
+            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.text, fromFile.sheets[s].cells[c].cell.text);
+            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.number, fromFile.sheets[s].cells[c].cell.number);
+        }
+    }
+
+    EXPECT_FALSE(LoadXlsxFromMemory(bytes.data(), bytes.size() / 2, fromMemory, error));
+    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+    EXPECT_FALSE(LoadXlsxFromMemory("", 0, fromMemory, error));
+    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+}
+
+// A workbook whose package names a workbook part that is not there, and a sheet whose
+// relationship is missing.
+TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
+    orv::test::TempDir dir;
+    auto parts = OneSheet("");
+    parts.emplace_back("_rels/.rels",
+                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"x/officeDocument\" Target=\"book/main.xml\"/>"
+                       "</Relationships>");
+    parts.erase(parts.begin());  // xl/workbook.xml
+    WriteArchive(dir.Path("a.xlsx"), parts);
+    Workbook book;
+    std::string error;
+    EXPECT_FALSE(LoadXlsx(dir.Path("a.xlsx"), book, error));
+    EXPECT_NE(error.find("the part book/main.xml that _rels/.rels names as the workbook is missing"), std::string::npos)
+        << error;
+
+    parts = OneSheet("");
+    parts[1].second = "<Relationships/>";
+    WriteArchive(dir.Path("b.xlsx"), parts);
+    EXPECT_FALSE(LoadXlsx(dir.Path("b.xlsx"), book, error));
+    EXPECT_NE(error.find("the sheet 'S' has no part: xl/_rels/workbook.xml.rels has no relationship 'rId1'"),
+              std::string::npos)
+        << error;
+
+    parts.erase(parts.begin() + 1);
+    WriteArchive(dir.Path("c.xlsx"), parts);
+    EXPECT_FALSE(LoadXlsx(dir.Path("c.xlsx"), book, error));
+    EXPECT_NE(error.find("the sheet 'S' has no part: the part xl/_rels/workbook.xml.rels is missing"),
+              std::string::npos)
+        << error;
+}
+
+// Dates written as ISO text carry a zone at times; the wall-clock time is what counts.
+TEST(XlsxReaderTest, ReadsIsoDatesWithTheirZonesDropped) {
+    orv::test::TempDir dir;
+    WriteArchive(dir.Path("d.xlsx"), OneSheet("<row r=\"1\">"
+                                              "<c r=\"A1\" t=\"d\"><v>2024-03-01T12:00:00Z</v></c>"
+                                              "<c r=\"B1\" t=\"d\"><v>2024-03-01T12:00:00+02:00</v></c>"
+                                              "<c r=\"C1\" t=\"d\"><v>2024-03-01T12:00:00-0500</v></c>"
+                                              "<c r=\"D1\" t=\"d\"><v>2024-03-01T06:00:00.5</v></c>"
+                                              "<c r=\"E1\" t=\"d\"><v>1899-12-30</v></c>"
+                                              "</row>"));
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(dir.Path("d.xlsx"), book, error)) << error;
+    const Sheet& sheet = book.sheets.at(0);
+    EXPECT_TRUE(IsValue(sheet, "A1", CellType::Date, 45352.5));
+    EXPECT_TRUE(IsValue(sheet, "B1", CellType::Date, 45352.5));
+    EXPECT_TRUE(IsValue(sheet, "C1", CellType::Date, 45352.5));
+    ASSERT_NE(At(sheet, "D1"), nullptr);
+    EXPECT_NEAR(At(sheet, "D1")->number, 45352.25 + 0.5 / 86400, 1e-9);
+    EXPECT_TRUE(IsValue(sheet, "E1", CellType::Date, 0));
+}
+
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.
 TEST(XlsxReaderTest, ReadsALargeSharedStringTable) {
     constexpr int kCount = 200000;
     std::string strings = "<sst xmlns=\"" + std::string(kMain) + "\" uniqueCount=\"200000\">";
     std::string rows;
+    strings.reserve(kCount * 40);
+    rows.reserve(kCount * 50);
     for (int i = 0; i < kCount; ++i) {
-        strings += "<si><t>string number " + std::to_string(i) + "</t></si>";
-        rows += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"A" + std::to_string(i + 1) + "\" t=\"s\"><v>" +
-                std::to_string(kCount - 1 - i) + "</v></c></row>";
+        const std::string row = std::to_string(i + 1);
+        strings.append("<si><t>string number ").append(std::to_string(i)).append("</t></si>");
+        rows.append("<row r=\"").append(row).append("\"><c r=\"A").append(row).append("\" t=\"s\"><v>");
+        rows.append(std::to_string(kCount - 1 - i)).append("</v></c></row>");
     }
     strings += "</sst>";
     orv::test::TempDir dir;
@@ -335,11 +431,21 @@ TEST(XlsReaderTest, ReadsSheetsAndCellsOfABinaryWorkbook) {
     EXPECT_EQ(book.sheets[1].cells.size(), 1u);
 }
 
+TEST(XlsReaderTest, ReadsDatesOfThe1904DateSystemAsThe1900One) {
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXls(Fixture("dates1904.xls"), book, error)) << error;
+    ASSERT_EQ(book.sheets.size(), 1u);
+    EXPECT_TRUE(IsValue(book.sheets[0], "A1", CellType::Date, 33010));
+    EXPECT_TRUE(IsValue(book.sheets[0], "B1", CellType::Date, 45351 + (13 * 3600 + 30 * 60 + 15) / 86400.0));
+}
+
 TEST(XlsReaderTest, RefusesProtectedAndDamagedFilesWithASentence) {
     const std::pair<const char*, const char*> cases[] = {
         {"protected.xls", "it is protected with a password"},
         {"not_xls.xls", "it is not an .xls workbook"},
         {"encrypted.xlsx", "a password-protected .xlsx workbook"},
+        {"basic.xlsx", "it is not an .xls workbook (it is a zip archive, as an .xlsx workbook is)"},
         {"truncated.xls", "damaged"},
         {"there_is_no_such.xls", "there is no such file"},
     };
