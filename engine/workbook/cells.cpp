@@ -33,6 +33,9 @@ bool ParseCellReference(std::string_view text, std::uint32_t& row, std::uint32_t
     return true;
 }
 
+double DaysFromSerial(double serial) { return serial >= 1 && serial < 60 ? serial + 1 : serial; }
+double SerialFromDays(double days) { return days >= 2 && days < 61 ? days - 1 : days; }
+
 std::string CellReference(std::uint32_t row, std::uint32_t column) {
     std::string letters;
     for (std::uint32_t c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));

@@ -76,6 +76,12 @@ struct SheetEdit {
 bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, const std::string& destination,
               std::string& error);
 
+// A date cell's serial number in the workbook's 1900 date system <-> days since 1899-12-30
+// (Cell::number of a Date). The format counts a 29 February 1900 that never was, so its
+// serials of January and February 1900 are one less than those days.
+double DaysFromSerial(double serial);
+double SerialFromDays(double days);
+
 // "A1" <-> (row, column); false when the text is not a cell reference. "$A$1" is accepted.
 bool ParseCellReference(std::string_view text, std::uint32_t& row, std::uint32_t& column);
 std::string CellReference(std::uint32_t row, std::uint32_t column);

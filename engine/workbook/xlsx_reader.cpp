@@ -722,7 +722,7 @@ private:
             case ValueKind::Number:
                 if (!ParseNumber(value, number)) return BadValue("the number", value);
                 type = m_date ? CellType::Date : CellType::Number;
-                if (m_date && m_context.date1904) number += kDays1904;
+                if (m_date) number = m_context.date1904 ? number + kDays1904 : DaysFromSerial(number);
                 break;
             case ValueKind::Shared: {
                 std::uint64_t index = 0;

@@ -655,9 +655,7 @@ void WriteCell(std::string& out, std::string_view p, std::uint32_t row, std::uin
     double number = cell.number;
     if (cell.type == CellType::Date && finite) {
         s = styles.DateStyle(style, number);
-        // The format counts a 29 February 1900 that never was: its serials of January and
-        // February 1900 are one less than the days since 1899-12-30.
-        if (number >= 2 && number < 61) number -= 1;
+        number = SerialFromDays(number);
     }
     if (!s.empty()) out += " s=\"" + Escape(s) + "\"";
     switch (cell.type) {

@@ -369,4 +369,20 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
     EXPECT_NE(Error().find("an .xls workbook is read, never written"), std::string::npos) << Error();
 }
 
+// The file format counts a 29 February 1900 that never was; dates before March 1900 keep
+// their day both ways.
+TEST_F(WorkbookTest, DatesOfEarly1900KeepTheirDay) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"CREATE TABLE Early (d DATETIME)"), OrvOleDbCommand::dbTrue) << Error();
+    for (const char16_t* sql : {u"INSERT INTO [Early$] (d) VALUES (#1900-01-15#)", u"INSERT INTO [Early$] (d) VALUES (#1900-03-01#)"})
+        ASSERT_EQ(Exec(sql), OrvOleDbCommand::dbTrue) << Error();
+    m_command.Close();
+    m_connection.Close();
+    const std::string dump = Dump(m_book);
+    EXPECT_NE(dump.find("Early!A2=datetime.datetime(1900, 1, 15, 0, 0) date"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Early!A3=datetime.datetime(1900, 3, 1, 0, 0) date"), std::string::npos) << dump;
+    ASSERT_TRUE(Open(m_book));
+    EXPECT_EQ(Query(u"SELECT Format(d, 'yyyy-mm-dd') FROM [Early$]"), (Rows{"1900-01-15", "1900-03-01"}));
+}
+
 }  // namespace
