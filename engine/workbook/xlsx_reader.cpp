@@ -416,8 +416,22 @@ private:
 
 // ---- styles.xml --------------------------------------------------------------------------
 
-bool IsBuiltInDateFormat(std::uint64_t id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+// What a number format shows: kNotDate, kCalendar (a date, a time of day), or kElapsed (a
+// duration such as [h]:mm, whose whole days are not days of a calendar).
+constexpr std::uint8_t kNotDate = 0, kCalendar = 1, kElapsed = 2;
+
+std::uint8_t BuiltInDateFormat(std::uint64_t id) {
+    if (id == 46) return kElapsed;  // [h]:mm:ss
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58)
+               ? kCalendar
+               : kNotDate;
+}
+
+std::uint8_t CustomDateFormat(std::string_view code) {
+    if (!IsDateFormatCode(code)) return kNotDate;
+    for (const char* elapsed : {"[h", "[H", "[m", "[M", "[s", "[S"})
+        if (code.find(elapsed) != std::string_view::npos) return kElapsed;
+    return kCalendar;
 }
 
 class StylesReader : public XmlReader {
@@ -434,7 +448,7 @@ public:
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
             const char* code = Attribute(attributes, "formatCode");
-            if (idText && code && ParseUnsigned(idText, id)) m_custom.emplace_back(id, IsDateFormatCode(code));
+            if (idText && code && ParseUnsigned(idText, id)) m_custom.emplace_back(id, CustomDateFormat(code));
         } else if (name == "xf" && m_inCellXfs) {
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
@@ -450,13 +464,13 @@ public:
 private:
     std::uint8_t IsDateFormat(std::uint64_t id) const {
         // A format the file defines wins over the built-in one with its number.
-        for (const auto& [customId, isDate] : m_custom)
-            if (customId == id) return isDate;
-        return IsBuiltInDateFormat(id);
+        for (const auto& [customId, kind] : m_custom)
+            if (customId == id) return kind;
+        return BuiltInDateFormat(id);
     }
 
     bool m_inNumFmts = false, m_inCellXfs = false;
-    std::vector<std::pair<std::uint64_t, bool>> m_custom;
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> m_custom;
 };
 
 // ---- sharedStrings.xml -------------------------------------------------------------------
@@ -696,11 +710,11 @@ private:
                  "'");
             return;
         }
-        m_date = false;
+        m_date = kNotDate;
         if (s) {
             std::uint64_t style = 0;
             const auto& styles = *m_context.dateStyles;
-            m_date = ParseUnsigned(s, style) && style < styles.size() && styles[style];
+            if (ParseUnsigned(s, style) && style < styles.size()) m_date = styles[style];
         }
     }
 
@@ -722,7 +736,9 @@ private:
             case ValueKind::Number:
                 if (!ParseNumber(value, number)) return BadValue("the number", value);
                 type = m_date ? CellType::Date : CellType::Number;
-                if (m_date) number = m_context.date1904 ? number + kDays1904 : DaysFromSerial(number);
+                // A duration keeps its days; a calendar date of early 1900 is corrected.
+                if (m_date && m_context.date1904) number += kDays1904;
+                else if (m_date == kCalendar) number = DaysFromSerial(number);
                 break;
             case ValueKind::Shared: {
                 std::uint64_t index = 0;
@@ -787,7 +803,8 @@ private:
     ValueKind m_kind = ValueKind::Number;
     int m_phonetic = 0;
     bool m_inSheetData = false, m_inCell = false, m_inInline = false;
-    bool m_hasValue = false, m_hasInline = false, m_date = false, m_ordered = true;
+    bool m_hasValue = false, m_hasInline = false, m_ordered = true;
+    std::uint8_t m_date = kNotDate;
 };
 
 // ---- Defined names -----------------------------------------------------------------------

@@ -190,7 +190,7 @@ TEST(XlsxReaderTest, ReadsStringsFormulaResultsAndDatesOfHandWrittenXml) {
     // Styles: cellXfs counts, cellStyleXfs and differential formats do not.
     EXPECT_TRUE(IsValue(mixed, "G2", CellType::Date, 45351.5));  // custom yyyy\-mm\-dd
     EXPECT_TRUE(IsValue(mixed, "H2", CellType::Number, 3));      // 0.0 "days"
-    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 1));        // built-in 14
+    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 2));        // built-in 14: 1 January 1900
     EXPECT_TRUE(IsValue(mixed, "J2", CellType::Date, 1.25));     // built-in 46, [h]:mm:ss
     EXPECT_TRUE(IsValue(mixed, "K2", CellType::Number, 7));      // a style the file does not have
 
