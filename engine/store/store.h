@@ -64,6 +64,8 @@ struct CreatedTable {
 // The definition when `sql` is a CREATE TABLE statement with a column list; nullopt
 // otherwise (CREATE TABLE ... AS SELECT included).
 std::optional<CreatedTable> ParseCreateTable(std::string_view sql);
+// The table's name when `sql` is a DROP TABLE statement; nullopt otherwise.
+std::optional<std::string> ParseDropTable(std::string_view sql);
 
 // Opens the store that `options` describe, or says why it cannot be opened.
 Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);

@@ -2,6 +2,7 @@
 // is a table named by its file name; each session gets a private in-memory SQLite
 // database in which every such file is declared as a virtual table of the text module,
 // so the folder is listed afresh at each connection and files added later appear.
+// Writes go to the files through the module (engine/text/text_module.h).
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,7 +55,8 @@ class TextFolder final : public Store {
 public:
     TextFolder(const StoreOptions& options, std::string folder)
         : m_name(options.dataSource), m_folder(std::move(folder)),
-          m_properties(platform::Utf16ToUtf8(options.providerString)) {}
+          m_properties(platform::Utf16ToUtf8(options.providerString)),
+          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0) {}
 
     Status Connect(sqlite3** db) override {
         *db = nullptr;
@@ -65,7 +67,7 @@ public:
         int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
-            rc = text::RegisterTextModule(*db);
+            rc = text::RegisterTextModule(*db, m_readOnly);
         }
         if (rc != SQLITE_OK) {
             Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
@@ -89,9 +91,43 @@ public:
         return Status::Success();
     }
 
-    // Text files are read, not written, so far: every connection to them is read-only,
-    // whatever the folder's permissions would allow.
-    bool ReadOnly() const override { return true; }
+    // Mode=Read, or a folder this process may not write (no file could be created, and no
+    // file rewritten, since a rewrite renames a new file into place).
+    bool ReadOnly() const override { return m_readOnly; }
+
+    // CREATE TABLE [new.csv] (...) becomes the declaration of a new file with the text
+    // module's 'create' marker; the module makes the file. The column definitions travel
+    // as a column list in CREATE TABLE syntax, which the module reads back with
+    // ParseCreateTable.
+    Status AdaptStatement(sqlite3* db, std::string& sql) override {
+        (void)db;
+        // DROP TABLE deletes the file in the module; a read-only store refuses it here,
+        // where the message can name the file (SQLite drops the module's own text).
+        if (std::optional<std::string> dropped = ParseDropTable(sql); dropped && m_readOnly)
+            return Status::Error(DB_SEC_E_PERMISSIONDENIED,
+                                 platform::Format(u"Cannot delete the text file '%s': the folder is open read-only "
+                                                  u"(Mode=Read), or you may not write to it.",
+                                                  platform::Utf8ToUtf16(m_folder + "/" + *dropped).c_str()),
+                                 u"42000");
+        std::optional<CreatedTable> definition = ParseCreateTable(sql);
+        if (!definition) return Status::Success();
+        const std::u16string wide = platform::Utf8ToUtf16(m_folder + "/" + definition->name);
+        if (definition->name.find('/') != std::string::npos || !IsTextFileName(definition->name))
+            return Status::Error(DB_E_BADTABLEID,
+                                 platform::Format(u"Cannot create the text file '%s': a table of a text folder is a file "
+                                                  u"whose name ends in .csv, .txt, .tab or .asc, such as [%s.csv].",
+                                                  wide.c_str(), platform::Utf8ToUtf16(definition->name).c_str()),
+                                 u"42000");
+        std::string columns;
+        for (const CreatedColumn& column : definition->columns) {
+            if (!columns.empty()) columns += ", ";
+            columns += QuoteName(column.name) + " " + (column.type.empty() ? std::string("TEXT") : column.type);
+        }
+        sql = "CREATE VIRTUAL TABLE main." + QuoteName(definition->name) + " USING " + text::kTextModuleName + "(" +
+              QuoteLiteral(m_folder + "/" + definition->name) + ", " + QuoteLiteral(m_properties) + ", 'create', " +
+              QuoteLiteral(columns) + ")";
+        return Status::Success();
+    }
     const std::u16string& Name() const override { return m_name; }
 
 private:
@@ -124,6 +160,7 @@ private:
     std::u16string m_name;
     std::string m_folder;
     std::string m_properties;
+    bool m_readOnly;
 };
 
 }  // namespace

@@ -224,6 +224,8 @@ std::optional<bool> YesNo(std::string_view value) {
 
 }  // namespace
 
+std::uint32_t AnsiCodePoint(unsigned char c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
+
 // ---- Settings ---------------------------------------------------------------------------
 
 TextSettings ParseExtendedProperties(std::string_view props) {
@@ -379,7 +381,7 @@ bool TextReader::Refill() {
         case Charset::Ansi:
             for (char ch : m_raw) {
                 unsigned char c = static_cast<unsigned char>(ch);
-                AppendUtf8(m_buf, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+                AppendUtf8(m_buf, AnsiCodePoint(c));
             }
             m_raw.clear();
             break;

@@ -116,6 +116,9 @@ Charset DetectCharset(std::string_view head, std::size_t& bomLength);
 // first line into the most fields; else a comma.
 char SniffDelimiter(std::string_view sample);
 
+// The code point of a Windows-1252 byte.
+std::uint32_t AnsiCodePoint(unsigned char c);
+
 // The kind a value of text reads as, for guessing column types; nullopt for an empty value.
 std::optional<Kind> ClassifyValue(std::string_view value);
 
