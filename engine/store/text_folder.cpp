@@ -123,7 +123,12 @@ public:
             if (!columns.empty()) columns += ", ";
             columns += QuoteName(column.name) + " " + (column.type.empty() ? std::string("TEXT") : column.type);
         }
-        sql = "CREATE VIRTUAL TABLE main." + QuoteName(definition->name) + " USING " + text::kTextModuleName + "(" +
+        // IF NOT EXISTS: a table of the session is left alone, as SQLite leaves any table.
+        std::string head = sql.substr(0, std::min(sql.find_first_of("([\"`"), sql.size()));
+        for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const bool ifNotExists = head.find("NOT") != std::string::npos && head.find("EXISTS") != std::string::npos;
+        sql = std::string("CREATE VIRTUAL TABLE ") + (ifNotExists ? "IF NOT EXISTS " : "") + "main." +
+              QuoteName(definition->name) + " USING " + text::kTextModuleName + "(" +
               QuoteLiteral(m_folder + "/" + definition->name) + ", " + QuoteLiteral(m_properties) + ", 'create', " +
               QuoteLiteral(columns) + ")";
         return Status::Success();

@@ -273,6 +273,8 @@ TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) 
 
     std::string message = Refused(u"CREATE TABLE [new.csv] (x INTEGER)");
     EXPECT_NE(message.find("new.csv"), std::string::npos) << message;
+    Exec(u"CREATE TABLE IF NOT EXISTS [new.csv] (x INTEGER)");
+    EXPECT_EQ(PythonReads("new.csv"), "id|name|price|made|ok|the note\n1|a,b|2.5|2024-03-01|True|\n");
     message = Refused(u"CREATE TABLE notes (x INTEGER)");
     EXPECT_NE(message.find(".csv, .txt, .tab or .asc"), std::string::npos) << message;
     Write("stray.csv", "x\r\n");  // made by another program after the session listed the folder
