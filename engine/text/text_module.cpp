@@ -136,7 +136,7 @@ void ResultText(sqlite3_context* ctx, const std::string& text) {
 
 // A field as its column's kind; a value that does not read as that kind is handed over as
 // the text it is, so that the reader sees a conversion failure rather than a wrong value.
-void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind) {
+void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const std::string& dateFormat) {
     std::string_view t = Trim(raw);
     if (t.empty()) {
         sqlite3_result_null(ctx);
@@ -165,6 +165,8 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind) {
         break;
     }
     case Kind::Date:
+        if (!dateFormat.empty())
+            if (auto iso = ParseDateWithFormat(t, dateFormat)) return ResultText(ctx, *iso);
         if (auto iso = ParseDateValue(t)) return ResultText(ctx, *iso);
         break;
     case Kind::Boolean:
@@ -224,29 +226,39 @@ bool WriteAll(int fd, std::string_view bytes, off_t offset) {
 }
 
 // A value handed to the table as the text the reader reads back as the same value.
-std::optional<std::string> FormatValue(sqlite3_value* value, Kind kind) {
+// A date in the file's DateTimeFormat when schema.ini gives one, else as ISO text.
+std::string DateText(const std::string& iso, const std::string& dateFormat) {
+    if (dateFormat.empty()) return iso;
+    return FormatDateWithFormat(iso, dateFormat).value_or(iso);
+}
+
+std::optional<std::string> FormatValue(sqlite3_value* value, Kind kind, const std::string& dateFormat) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_NULL: return std::nullopt;
     case SQLITE_INTEGER: {
         const sqlite3_int64 n = sqlite3_value_int64(value);
         if (kind == Kind::Boolean) return n ? "True" : "False";
         if (kind == Kind::Date)
-            if (auto parts = PartsFromOleDate(double(n))) return FormatIsoDateTime(*parts);
+            if (auto parts = PartsFromOleDate(double(n))) return DateText(FormatIsoDateTime(*parts), dateFormat);
         return std::to_string(n);
     }
     case SQLITE_FLOAT: {
         const double d = sqlite3_value_double(value);
         if (kind == Kind::Boolean) return d != 0 ? "True" : "False";
         if (kind == Kind::Date)
-            if (auto parts = PartsFromOleDate(d)) return FormatIsoDateTime(*parts);
+            if (auto parts = PartsFromOleDate(d)) return DateText(FormatIsoDateTime(*parts), dateFormat);
         char buffer[64];
         auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, d);  // the shortest text that reads back
         return std::string(buffer, ec == std::errc() ? end : buffer);
     }
     default: {
-        // Text (and a blob's bytes) as given: a date or a flag written as text keeps its form.
+        // Text (and a blob's bytes) as given: a date or a flag written as text keeps its form,
+        // except ISO dates in a file whose schema.ini says how it writes dates.
         const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        return std::string(text ? text : "", std::size_t(sqlite3_value_bytes(value)));
+        std::string given(text ? text : "", std::size_t(sqlite3_value_bytes(value)));
+        if (kind == Kind::Date && !dateFormat.empty())
+            if (auto formatted = FormatDateWithFormat(given, dateFormat)) return formatted;
+        return given;
     }
     }
 }
@@ -492,6 +504,7 @@ std::vector<std::string> SchemaSection(const std::string& fileName, const TextFi
     lines.push_back(d.charset == Charset::Ansi ? "CharacterSet=ANSI"
                     : d.charset == Charset::Utf8 ? "CharacterSet=UTF-8"
                                                  : "CharacterSet=Unicode");
+    if (!d.dateTimeFormat.empty()) lines.push_back("DateTimeFormat=" + d.dateTimeFormat);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const std::string& name = columns[i].column.name;
         const bool quote = name.find_first_of(" \t=") != std::string::npos;
@@ -526,6 +539,7 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
     d.charset = settings.charset.value_or(Charset::Utf8);
     d.delimiter = settings.delimiter.value_or(',');
     d.header = settings.header.value_or(true);
+    d.dateTimeFormat = settings.dateTimeFormat;
     std::vector<CreatedTextColumn> columns;
     for (const CreatedColumn& column : parsed->columns) {
         columns.push_back(TextColumnForType(column.name, column.type));
@@ -699,7 +713,8 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
         else ResultText(ctx, raw);
         return SQLITE_OK;
     }
-    ResultValue(ctx, raw, columns[std::size_t(i)].kind);
+    const TextFileDescription& d = static_cast<Table*>(base->pVtab)->description;
+    ResultValue(ctx, raw, columns[std::size_t(i)].kind, d.dateTimeFormat);
     return SQLITE_OK;
 }
 
@@ -739,7 +754,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
     auto newRecord = [&]() {
         Record record;
         for (std::size_t i = 0; i < columns.size() && int(i) + 2 < argc; ++i)
-            record.push_back(FormatValue(argv[i + 2], columns[i].kind));
+            record.push_back(FormatValue(argv[i + 2], columns[i].kind, table->description.dateTimeFormat));
         return record;
     };
     auto appendedSlot = [&](sqlite3_int64 id) -> std::optional<Record>* {

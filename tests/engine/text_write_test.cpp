@@ -180,6 +180,38 @@ TEST_F(TextWriteTest, CharacterSetsAndByteOrderMarksAreKept) {
     EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM [ansi.csv]"), (std::vector<Row>{{u"2"}}));
 }
 
+TEST_F(TextWriteTest, SchemaIniDecidesDateFormAndUnicodeWithoutAMark) {
+    Write("schema.ini",
+          "[de.csv]\r\nDateTimeFormat=dd.mm.yyyy hh:nn\r\n"
+          "[us.csv]\r\nDateTimeFormat=d-mmm-yy h:nn AM/PM\r\n"
+          "[wide.csv]\r\nCharacterSet=Unicode\r\n");
+    Write("de.csv", "id;made\r\n1;01.03.2024 13:45\r\n2;31.12.2023 00:00\r\n");
+    Write("us.csv", "id,made\r\n1,1-Mar-24 1:45 PM\r\n");
+    std::string le;
+    for (char c : std::string("name,qty\r\nabc,1\r\n")) le += c, le += '\0';
+    Write("wide.csv", le);
+    Connect();
+    Result r = QueryText(m_session, u"SELECT id, made FROM [de.csv] ORDER BY id");
+    ASSERT_EQ(r.columns.size(), 2u);
+    EXPECT_EQ(r.columns[1].wType, DBTYPE_DATE);
+    EXPECT_EQ(Rows(u"SELECT CAST(made AS TEXT) FROM [de.csv] ORDER BY id"),
+              (std::vector<Row>{{u"2024-03-01 13:45:00"}, {u"2023-12-31 00:00:00"}}));
+    EXPECT_EQ(Rows(u"SELECT CAST(made AS TEXT) FROM [us.csv]"), (std::vector<Row>{{u"2024-03-01 13:45:00"}}));
+
+    Exec(u"INSERT INTO [de.csv] VALUES (3, #2024-07-04 09:05:00#)");
+    Exec(u"UPDATE [us.csv] SET made = '2025-11-30 23:10:00'");
+    EXPECT_EQ(Read("de.csv"), "id;made\r\n1;01.03.2024 13:45\r\n2;31.12.2023 00:00\r\n3;04.07.2024 09:05\r\n");
+    EXPECT_EQ(Read("us.csv"), "id,made\r\n1,30-Nov-25 11:10 PM\r\n");
+
+    // UTF-16 without a byte order mark stays so.
+    Exec(u"INSERT INTO [wide.csv] VALUES ('d\u00E9f', 2)");
+    std::string expected;
+    for (char c : std::string("name,qty\r\nabc,1\r\nd")) expected += c, expected += '\0';
+    expected += std::string("\xE9\0", 2);
+    for (char c : std::string("f,2\r\n")) expected += c, expected += '\0';
+    EXPECT_EQ(Read("wide.csv"), expected);
+}
+
 TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirChanges) {
     const std::string original = "id,name\r\n1,a\r\n2,b\r\n3,c\r\n";
     Write("t.csv", original);
