@@ -344,6 +344,13 @@ TEST(TextReaderTest, ValuesAndDelimitersAreClassified) {
     EXPECT_EQ(SniffDelimiter("a,b;c\n1,2;3\n"), ',');
     EXPECT_EQ(SniffDelimiter("\"a;b\",c;d\n1;2\n"), ';');  // quoted delimiters do not count
     EXPECT_EQ(SniffDelimiter("a|b|c\n1|2\n"), '|');       // no steady count: the widest first line
+    // A quote or a line break cannot delimit fields: records written with it would not read back.
+    for (const char* props : {"FMT=Delimited(\")", "FMT=Delimited(\n)"}) {
+        TextSettings settings = ParseExtendedProperties(props);
+        EXPECT_FALSE(settings.delimiter) << props;
+        EXPECT_NE(settings.unsupported.find("quotes or line breaks"), std::string::npos) << props;
+    }
+    EXPECT_EQ(ParseExtendedProperties("FMT=Delimited(!)").delimiter, std::optional<char>('!'));
 }
 
 }  // namespace
