@@ -600,12 +600,9 @@ int Destroy(sqlite3_vtab* vtab) {
     std::string ini;
     if (ReadWholeFile(iniPath, ini)) {
         const std::string fileName = FileNameOf(table->path);
-        if (ParseSchemaIni(ini).sections.count([&] {
-                std::string lower = fileName;
-                for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                return lower;
-            }()))
-            WriteFileWhole(iniPath, ReplaceSchemaSection(ini, fileName, {}), true, u"schema.ini");  // a stale section is harmless
+        const std::string edited = ReplaceSchemaSection(ini, fileName, {});
+        // The file is gone already; a section left behind (the rewrite failed) is harmless.
+        if (edited != ini) WriteFileWhole(iniPath, edited, true, u"schema.ini");
     }
     delete table;
     return SQLITE_OK;
