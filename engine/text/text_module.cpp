@@ -339,6 +339,10 @@ int AppendRecords(Table* table) {
     }
     for (const auto& record : table->appended)
         if (record) add(RecordText(table, *record));
+    if (first) {  // every record added was deleted again
+        ::close(fd);
+        return SQLITE_OK;
+    }
     if (style.finalNewline || oldSize == 0) text += style.lineEnd;
     std::string error;
     if (!Encode(table, text, bytes, error)) {

@@ -237,6 +237,13 @@ TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirCha
               (std::vector<Row>{{u"1", u"a"}, {u"3", u"c"}, {u"5", u"e"}}));
     ASSERT_EQ(transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
     EXPECT_EQ(Read("t.csv"), "id,name\r\n1,a\r\n3,c\r\n5,e\r\n");
+
+    // Records added and deleted again in one transaction leave nothing, not even a line break.
+    transaction = Transaction();
+    Exec(u"INSERT INTO [t.csv] VALUES (6, 'f')");
+    Exec(u"DELETE FROM [t.csv] WHERE id = 6", 1);
+    ASSERT_EQ(transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+    EXPECT_EQ(Read("t.csv"), "id,name\r\n1,a\r\n3,c\r\n5,e\r\n");
 }
 
 TEST_F(TextWriteTest, AFileChangedByAnotherProgramIsReadAfreshOrRefusedInATransaction) {
