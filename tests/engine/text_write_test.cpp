@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,27 @@ TEST_F(TextWriteTest, WritesToAFolderThatCannotBeWrittenFailAndLeaveTheFile) {
     message = Refused(u"INSERT INTO [t.csv] VALUES (2, 'b')");
     EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
     EXPECT_EQ(Read("t.csv"), original);
+}
+
+TEST_F(TextWriteTest, AFileThatCannotBeReplacedIsLeftAsItWas) {
+    // In an append-only folder new files can be made but no name removed: the rewritten
+    // file cannot be renamed over the old one. Setting the attribute needs root and a file
+    // system that has it.
+    const std::string original = "id,name\r\n1,a\r\n2,b\r\n";
+    Write("t.csv", original);
+    const std::string folder = m_dir.Path();
+    if (std::system(("chattr +a '" + folder + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "the folder cannot be made append-only here";
+    struct Restore {
+        std::string folder;
+        ~Restore() { (void)std::system(("chattr -a '" + folder + "'").c_str()); }
+    } restore{folder};
+    Connect();
+    std::string message = Refused(u"UPDATE [t.csv] SET name = 'z'");
+    EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
+    EXPECT_NE(message.find("the file is as it was"), std::string::npos) << message;
+    EXPECT_EQ(Read("t.csv"), original);
+    EXPECT_EQ(Rows(u"SELECT name FROM [t.csv]"), (std::vector<Row>{{u"a"}, {u"b"}}));
 }
 
 TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) {
