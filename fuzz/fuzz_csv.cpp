@@ -2,7 +2,8 @@
 // separated by the first NUL byte (no NUL: no schema.ini). The schema.ini text goes through
 // ParseSchemaIni and ApplySchemaSection (and ParseExtendedProperties), the file through
 // DescribeTextFile (character set, delimiter sniffing, header, type inference) and a full
-// read of its records, every field classified and read as a date. Each record must then
+// read of its records, every field classified and read as a date (also in the
+// DateTimeFormat that the schema.ini gives, and written back in it). Each record must then
 // survive a round trip: written with FormatRecord, read back to the same fields.
 #include <fcntl.h>
 #include <unistd.h>
@@ -73,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < count; ++i) {
             ClassifyValue(fields[i]);
             ParseDateValue(fields[i]);
+            if (!description.dateTimeFormat.empty())
+                if (auto iso = ParseDateWithFormat(fields[i], description.dateTimeFormat))
+                    FormatDateWithFormat(*iso, description.dateTimeFormat);
         }
         CheckRoundTrip(fields, count, description.delimiter, records % 2 == 1);
     }
