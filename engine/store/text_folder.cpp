@@ -100,15 +100,34 @@ public:
     // as a column list in CREATE TABLE syntax, which the module reads back with
     // ParseCreateTable.
     Status AdaptStatement(sqlite3* db, std::string& sql) override {
-        (void)db;
-        // DROP TABLE deletes the file in the module; a read-only store refuses it here,
-        // where the message can name the file (SQLite drops the module's own text).
-        if (std::optional<std::string> dropped = ParseDropTable(sql); dropped && m_readOnly)
-            return Status::Error(DB_SEC_E_PERMISSIONDENIED,
-                                 platform::Format(u"Cannot delete the text file '%s': the folder is open read-only "
-                                                  u"(Mode=Read), or you may not write to it.",
-                                                  platform::Utf8ToUtf16(m_folder + "/" + *dropped).c_str()),
-                                 u"42000");
+        // DROP TABLE of a file: the file is deleted here, before SQLite drops the table,
+        // because SQLite drops the module's own message when its xDestroy fails; the
+        // module then finds the file gone and removes its schema.ini section.
+        if (std::optional<std::string> dropped = ParseDropTable(sql)) {
+            std::string name;
+            if (!IsTextTable(db, *dropped, name)) return Status::Success();
+            const std::string path = m_folder + "/" + name;
+            const std::u16string wide = platform::Utf8ToUtf16(path);
+            if (m_readOnly)
+                return Status::Error(DB_SEC_E_PERMISSIONDENIED,
+                                     platform::Format(u"Cannot delete the text file '%s': the folder is open read-only "
+                                                      u"(Mode=Read), or you may not write to it.",
+                                                      wide.c_str()),
+                                     u"42000");
+            // SQLite needs the table connected to drop it, and connecting reads the file:
+            // connect it while the file is still there.
+            sqlite3_stmt* probe = nullptr;
+            sqlite3_prepare_v2(db, ("SELECT 1 FROM main." + QuoteName(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
+            sqlite3_finalize(probe);
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+                const int err = errno;
+                return Status::Error(E_FAIL,
+                                     platform::Format(u"Cannot delete the text file '%s': %s.", wide.c_str(),
+                                                      platform::Utf8ToUtf16(std::strerror(err)).c_str()),
+                                     u"HY000", err);
+            }
+            return Status::Success();
+        }
         std::optional<CreatedTable> definition = ParseCreateTable(sql);
         if (!definition) return Status::Success();
         const std::u16string wide = platform::Utf8ToUtf16(m_folder + "/" + definition->name);
@@ -140,6 +159,22 @@ public:
     const std::u16string& Name() const override { return m_name; }
 
 private:
+    // True when `name` is a table of the text module on `db`; `declared` is its name as
+    // declared, which is the file's name.
+    static bool IsTextTable(sqlite3* db, const std::string& name, std::string& declared) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db,
+                               "SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE "
+                               "AND sql LIKE '%USING orv_text(%'",
+                               -1, &statement, nullptr) != SQLITE_OK)
+            return false;
+        sqlite3_bind_text(statement, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+        const bool found = sqlite3_step(statement) == SQLITE_ROW;
+        if (found) declared = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+        return found;
+    }
+
     // The table files of the folder, in name order; of names that differ only in case (one
     // table name to SQLite) the first.
     Status ListFiles(std::vector<std::string>& files) const {

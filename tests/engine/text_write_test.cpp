@@ -286,7 +286,7 @@ TEST_F(TextWriteTest, WritesToAFolderThatCannotBeWrittenFailAndLeaveTheFile) {
     EXPECT_EQ(Read("t.csv"), original);
 }
 
-TEST_F(TextWriteTest, AFileThatCannotBeReplacedIsLeftAsItWas) {
+TEST_F(TextWriteTest, AFileThatCannotBeReplacedOrDeletedIsLeftAsItWas) {
     // In an append-only folder new files can be made but no name removed: the rewritten
     // file cannot be renamed over the old one. Setting the attribute needs root and a file
     // system that has it.
@@ -305,6 +305,12 @@ TEST_F(TextWriteTest, AFileThatCannotBeReplacedIsLeftAsItWas) {
     EXPECT_NE(message.find("the file is as it was"), std::string::npos) << message;
     EXPECT_EQ(Read("t.csv"), original);
     EXPECT_EQ(Rows(u"SELECT name FROM [t.csv]"), (std::vector<Row>{{u"a"}, {u"b"}}));
+    // Nor can it be deleted; the message says why, and the table stays.
+    message = Refused(u"DROP TABLE [t.csv]");
+    EXPECT_NE(message.find("Cannot delete the text file"), std::string::npos) << message;
+    EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
+    EXPECT_EQ(Read("t.csv"), original);
+    EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM [t.csv]"), (std::vector<Row>{{u"2"}}));
 }
 
 TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) {
