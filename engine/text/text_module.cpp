@@ -591,7 +591,9 @@ int Disconnect(sqlite3_vtab* vtab) {
     return SQLITE_OK;
 }
 
-// DROP TABLE deletes the file, and its schema.ini section.
+// DROP TABLE deletes the file, and its schema.ini section. The text folder deletes the file
+// before the statement runs (SQLite does not pass on a message from here), so it is
+// usually gone already.
 int Destroy(sqlite3_vtab* vtab) {
     Table* table = static_cast<Table*>(vtab);
     if (table->readOnly)
