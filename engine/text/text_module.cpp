@@ -64,7 +64,8 @@ struct Table : sqlite3_vtab {
     std::string path;
     TextFileDescription description;
     bool readOnly = false;
-    std::optional<WriteStyle> style;  // read from the file when it is first written
+    std::optional<WriteStyle> style;  // read from the file when it is written
+    FileStamp styleStamp;             // the version of the file `style` was read from
 
     // The number of records of the file when it had `countedStamp`; -1 while not counted.
     sqlite3_int64 fileRecords = -1;
@@ -570,6 +571,7 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
         ::unlink(table->path.c_str());
         return fail("its column types cannot be kept in schema.ini: " + WithoutStop(kept.message));
     }
+    StampOf(table->path, table->styleStamp);
     return Declare(db, table, err);
 }
 
@@ -814,7 +816,7 @@ int Sync(sqlite3_vtab* vtab) {
     if (!table->Changed()) return SQLITE_OK;
     FileStamp now;
     if (!StampOf(table->path, now) || now != table->transactionStamp) return Fail(vtab, SQLITE_BUSY, ChangedElsewhere(table));
-    if (!table->style) {
+    if (!table->style || table->styleStamp != table->transactionStamp) {  // another program may have rewritten it
         WriteStyle style;
         if (!DetectWriteStyle(table->path, table->description, style))
             return Fail(vtab, SQLITE_IOERR, "Cannot read the text file '" + table->path + "': " + std::strerror(errno));
@@ -828,6 +830,7 @@ int Sync(sqlite3_vtab* vtab) {
     for (const auto& record : table->appended) records += record ? 1 : 0;
     if (StampOf(table->path, table->countedStamp)) table->fileRecords = records;
     else table->fileRecords = -1;
+    table->styleStamp = table->countedStamp;
     return SQLITE_OK;
 }
 

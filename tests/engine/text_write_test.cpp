@@ -255,6 +255,10 @@ TEST_F(TextWriteTest, AFileChangedByAnotherProgramIsReadAfreshOrRefusedInATransa
     Exec(u"DELETE FROM [t.csv] WHERE id = 8", 1);
     Exec(u"INSERT INTO [t.csv] VALUES (10)");
     EXPECT_EQ(Read("t.csv"), "id\r\n7\r\n9\r\n10\r\n");
+    Write("t.csv", "id\n7\n");  // rewritten with LF line ends: new records follow them
+    Exec(u"INSERT INTO [t.csv] VALUES (11)");
+    EXPECT_EQ(Read("t.csv"), "id\n7\n11\n");
+    Write("t.csv", "id\r\n7\r\n9\r\n10\r\n");
 
     auto transaction = Transaction();
     Exec(u"INSERT INTO [t.csv] VALUES (11)");
