@@ -389,11 +389,19 @@ int RewriteFile(Table* table) {
     off_t written = 0;
     bool first = true;
     std::string error;
-    auto emit = [&](const Record& record) {
-        std::string line = first ? std::string() : style.lineEnd;
-        line += RecordText(table, record);
+    // A record as written, or the fields of one as read (`record` null): unchanged records
+    // are written straight from the reader's fields.
+    std::vector<std::string> fields;
+    std::size_t count = 0;
+    std::string line;
+    auto emit = [&](const Record* record) {
+        line.clear();
+        if (!first) line += style.lineEnd;
+        if (record) line += RecordText(table, *record);
+        else AppendRecordFields(line, fields, count, d.delimiter, style.quoteAll);
         first = false;
-        if (!Encode(table, line, bytes, error)) return false;
+        if (d.charset == Charset::Utf8) bytes += line;
+        else if (!Encode(table, line, bytes, error)) return false;
         if (bytes.size() >= (1u << 20)) {
             if (!WriteAll(fd, bytes, written)) return false;
             written += off_t(bytes.size());
@@ -401,23 +409,17 @@ int RewriteFile(Table* table) {
         }
         return true;
     };
-    std::vector<std::string> fields;
-    std::size_t count = 0;
-    Record record;
-    auto raw = [&]() -> const Record& {
-        record.assign(fields.begin(), fields.begin() + long(count));
-        return record;
-    };
     bool ok = true;
-    if (d.header && reader.Next(fields, count)) ok = emit(raw());
+    if (d.header && reader.Next(fields, count)) ok = emit(nullptr);
+    const bool deletes = !table->deleted.empty();
     for (sqlite3_int64 row = 1; ok && reader.Next(fields, count); ++row) {
-        if (table->deleted.count(row)) continue;
+        if (deletes && table->deleted.count(row)) continue;
         auto replaced = table->updated.find(row);
-        ok = emit(replaced != table->updated.end() ? replaced->second : raw());
+        ok = emit(replaced != table->updated.end() ? &replaced->second : nullptr);
     }
     if (ok && reader.Failed()) return ioError("read");
     for (const auto& appended : table->appended)
-        if (ok && appended) ok = emit(*appended);
+        if (ok && appended) ok = emit(&*appended);
     if (!ok && !error.empty()) return failed(SQLITE_ERROR, error);
     if (ok && !first && style.finalNewline) ok = Encode(table, style.lineEnd, bytes, error);
     if (!ok || !WriteAll(fd, bytes, written)) return ioError("write");
@@ -753,7 +755,11 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
         return Fail(vtab, SQLITE_IOERR, "Cannot read the text file '" + table->path + "': " + std::strerror(errno));
     if (!table->inTransaction) table->inTransaction = true, table->transactionStamp = now;
     if (now != table->transactionStamp) return Fail(vtab, SQLITE_BUSY, ChangedElsewhere(table));
-    if (int rc = CountRecords(table, now); rc != SQLITE_OK) return rc;
+    // The number of the file's records tells them from records added in this transaction;
+    // an UPDATE or DELETE with nothing added does without it (counting is a whole scan).
+    const bool insert = argc > 1 && sqlite3_value_type(argv[0]) == SQLITE_NULL;
+    if (insert || !table->appended.empty())
+        if (int rc = CountRecords(table, now); rc != SQLITE_OK) return rc;
 
     const auto& columns = table->description.columns;
     auto newRecord = [&]() {
@@ -767,7 +773,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
         return index >= 0 && index < sqlite3_int64(table->appended.size()) ? &table->appended[std::size_t(index)] : nullptr;
     };
 
-    if (argc > 1 && sqlite3_value_type(argv[0]) == SQLITE_NULL) {  // INSERT
+    if (insert) {
         table->appended.push_back(newRecord());
         table->undo.push_back({Undo::Appended, 0, std::nullopt});
         *rowid = table->fileRecords + sqlite3_int64(table->appended.size());
@@ -777,7 +783,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
     if (argc > 1 && sqlite3_value_int64(argv[1]) != id)
         return Fail(vtab, SQLITE_ERROR,
                     "The record number of a record of the text file '" + table->path + "' cannot be changed");
-    if (id <= table->fileRecords) {
+    if (table->appended.empty() || id <= table->fileRecords) {
         if (argc == 1) {  // DELETE
             if (table->deleted.insert(id).second) table->undo.push_back({Undo::Deleted, id, std::nullopt});
         } else {  // UPDATE
@@ -825,10 +831,12 @@ int Sync(sqlite3_vtab* vtab) {
     const bool appendOnly = table->updated.empty() && table->deleted.empty();
     int rc = appendOnly ? AppendRecords(table) : RewriteFile(table);
     if (rc != SQLITE_OK) return rc;
-    // The file is now this transaction's: count its records from what was written.
+    // The file is now this transaction's: its records are counted from what was written
+    // (when they were counted before).
     sqlite3_int64 records = table->fileRecords - sqlite3_int64(table->deleted.size());
     for (const auto& record : table->appended) records += record ? 1 : 0;
-    if (StampOf(table->path, table->countedStamp)) table->fileRecords = records;
+    const bool counted = table->fileRecords >= 0;
+    if (StampOf(table->path, table->countedStamp) && counted) table->fileRecords = records;
     else table->fileRecords = -1;
     table->styleStamp = table->countedStamp;
     return SQLITE_OK;

@@ -113,8 +113,22 @@ bool DetectWriteStyle(const std::string& path, const TextFileDescription& descri
 }
 
 void AppendField(std::string& out, const std::optional<std::string>& value, char delimiter, bool quoteAll) {
-    if (!value) return;
-    const std::string& v = *value;
+    if (value) AppendField(out, std::string_view(*value), delimiter, quoteAll);
+}
+
+void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, std::size_t count, char delimiter,
+                        bool quoteAll) {
+    if (count == 1 && fields[0].empty()) {
+        out += "\"\"";  // not a blank line, which holds no record
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i) out += delimiter;
+        AppendField(out, std::string_view(fields[i]), delimiter, quoteAll);
+    }
+}
+
+void AppendField(std::string& out, std::string_view v, char delimiter, bool quoteAll) {
     bool quote = quoteAll;
     for (char c : v)
         if (c == delimiter || c == '"' || c == '\r' || c == '\n') {

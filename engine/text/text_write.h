@@ -30,6 +30,12 @@ bool DetectWriteStyle(const std::string& path, const TextFileDescription& descri
 // A field as written: NULL (nullopt) is an empty field; a value that holds the delimiter,
 // a quote, a line break or blanks at an end is quoted, every value is when `quoteAll`.
 void AppendField(std::string& out, const std::optional<std::string>& value, char delimiter, bool quoteAll);
+void AppendField(std::string& out, std::string_view value, char delimiter, bool quoteAll);
+
+// The fields of a record as read (`count` of `fields`), appended as one line without its
+// line ending: what FormatRecord writes, without copying the fields first.
+void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, std::size_t count, char delimiter,
+                        bool quoteAll);
 
 // One record, with its line ending.
 std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter, const WriteStyle& style);
