@@ -207,4 +207,26 @@ std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& heade
     return out;
 }
 
+std::optional<std::string> ParseDropTable(std::string_view sql) {
+    Scanner scan(sql);
+    if (!Is(scan.Next(), "DROP") || !Is(scan.Next(), "TABLE")) return std::nullopt;
+    Token t = scan.Next();
+    if (Is(t, "IF")) {
+        if (!Is(scan.Next(), "EXISTS")) return std::nullopt;
+        t = scan.Next();
+    }
+    if (!IsName(t)) return std::nullopt;
+    std::string name = t.text;
+    t = scan.Next();
+    if (t.kind == Token::Punct && t.text == ".") {  // schema.table
+        t = scan.Next();
+        if (!IsName(t)) return std::nullopt;
+        name = t.text;
+        t = scan.Next();
+    }
+    if (t.kind == Token::Punct && t.text == ";") t = scan.Next();
+    if (t.kind != Token::End) return std::nullopt;
+    return name;
+}
+
 }  // namespace orv::engine

@@ -64,6 +64,8 @@ struct CreatedTable {
 // The definition when `sql` is a CREATE TABLE statement with a column list; nullopt
 // otherwise (CREATE TABLE ... AS SELECT included).
 std::optional<CreatedTable> ParseCreateTable(std::string_view sql);
+// The table's name when `sql` is a DROP TABLE statement; nullopt otherwise.
+std::optional<std::string> ParseDropTable(std::string_view sql);
 
 // Column names from a header row (trimmed): a blank one becomes F<n>, n counting columns
 // from 1, and a repeated one (in any case) gets "_2", "_3", ...

@@ -2,6 +2,7 @@
 // is a table named by its file name; each session gets a private in-memory SQLite
 // database in which every such file is declared as a virtual table of the text module,
 // so the folder is listed afresh at each connection and files added later appear.
+// Writes go to the files through the module (engine/text/text_module.h).
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,7 +55,8 @@ class TextFolder final : public Store {
 public:
     TextFolder(const StoreOptions& options, std::string folder)
         : m_name(options.dataSource), m_folder(std::move(folder)),
-          m_properties(platform::Utf16ToUtf8(options.providerString)) {}
+          m_properties(platform::Utf16ToUtf8(options.providerString)),
+          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0) {}
 
     Status Connect(sqlite3** db) override {
         *db = nullptr;
@@ -65,7 +67,7 @@ public:
         int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
-            rc = text::RegisterTextModule(*db);
+            rc = text::RegisterTextModule(*db, m_readOnly);
         }
         if (rc != SQLITE_OK) {
             Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
@@ -89,12 +91,90 @@ public:
         return Status::Success();
     }
 
-    // Text files are read, not written, so far: every connection to them is read-only,
-    // whatever the folder's permissions would allow.
-    bool ReadOnly() const override { return true; }
+    // Mode=Read, or a folder this process may not write (no file could be created, and no
+    // file rewritten, since a rewrite renames a new file into place).
+    bool ReadOnly() const override { return m_readOnly; }
+
+    // CREATE TABLE [new.csv] (...) becomes the declaration of a new file with the text
+    // module's 'create' marker; the module makes the file. The column definitions travel
+    // as a column list in CREATE TABLE syntax, which the module reads back with
+    // ParseCreateTable.
+    Status AdaptStatement(sqlite3* db, std::string& sql) override {
+        // DROP TABLE of a file: the file is deleted here, before SQLite drops the table,
+        // because SQLite drops the module's own message when its xDestroy fails; the
+        // module then finds the file gone and removes its schema.ini section.
+        if (std::optional<std::string> dropped = ParseDropTable(sql)) {
+            std::string name;
+            if (!IsTextTable(db, *dropped, name)) return Status::Success();
+            const std::string path = m_folder + "/" + name;
+            const std::u16string wide = platform::Utf8ToUtf16(path);
+            if (m_readOnly)
+                return Status::Error(DB_SEC_E_PERMISSIONDENIED,
+                                     platform::Format(u"Cannot delete the text file '%s': the folder is open read-only "
+                                                      u"(Mode=Read), or you may not write to it.",
+                                                      wide.c_str()),
+                                     u"42000");
+            // SQLite needs the table connected to drop it, and connecting reads the file:
+            // connect it while the file is still there.
+            sqlite3_stmt* probe = nullptr;
+            sqlite3_prepare_v2(db, ("SELECT 1 FROM main." + QuoteName(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
+            sqlite3_finalize(probe);
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+                const int err = errno;
+                return Status::Error(E_FAIL,
+                                     platform::Format(u"Cannot delete the text file '%s': %s.", wide.c_str(),
+                                                      platform::Utf8ToUtf16(std::strerror(err)).c_str()),
+                                     u"HY000", err);
+            }
+            return Status::Success();
+        }
+        std::optional<CreatedTable> definition = ParseCreateTable(sql);
+        if (!definition) return Status::Success();
+        const std::u16string wide = platform::Utf8ToUtf16(m_folder + "/" + definition->name);
+        if (definition->name.find('/') != std::string::npos || !IsTextFileName(definition->name))
+            return Status::Error(DB_E_BADTABLEID,
+                                 platform::Format(u"Cannot create the text file '%s': a table of a text folder is a file "
+                                                  u"whose name ends in .csv, .txt, .tab or .asc, such as [%s.csv].",
+                                                  wide.c_str(), platform::Utf8ToUtf16(definition->name).c_str()),
+                                 u"42000");
+        std::string columns;
+        for (const CreatedColumn& column : definition->columns) {
+            if (!columns.empty()) columns += ", ";
+            columns += QuoteName(column.name) + " " + (column.type.empty() ? std::string("TEXT") : column.type);
+        }
+        // IF NOT EXISTS: a table of the session is left alone, as SQLite leaves any table.
+        std::string head = sql.substr(0, std::min(sql.find_first_of("([\"`"), sql.size()));
+        for (char& c : head) c = std::isspace(static_cast<unsigned char>(c)) ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        head = " " + head + " ";
+        std::string words;  // blanks collapsed, so that "IF  NOT\nEXISTS" is found
+        for (char c : head)
+            if (c != ' ' || words.empty() || words.back() != ' ') words += c;
+        const bool ifNotExists = words.find(" IF NOT EXISTS ") != std::string::npos;
+        sql = std::string("CREATE VIRTUAL TABLE ") + (ifNotExists ? "IF NOT EXISTS " : "") + "main." +
+              QuoteName(definition->name) + " USING " + text::kTextModuleName + "(" +
+              QuoteLiteral(m_folder + "/" + definition->name) + ", " + QuoteLiteral(m_properties) + ", 'create', " +
+              QuoteLiteral(columns) + ")";
+        return Status::Success();
+    }
     const std::u16string& Name() const override { return m_name; }
 
 private:
+    // True when `name` is a table of the text module on `db`; `declared` is its name as
+    // declared, which is the file's name.
+    static bool IsTextTable(sqlite3* db, const std::string& name, std::string& declared) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db,
+                               "SELECT name FROM main.sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE "
+                               "AND sql LIKE '%USING orv_text(%'",
+                               -1, &statement, nullptr) != SQLITE_OK)
+            return false;
+        sqlite3_bind_text(statement, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+        const bool found = sqlite3_step(statement) == SQLITE_ROW;
+        if (found) declared = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+        return found;
+    }
+
     // The table files of the folder, in name order; of names that differ only in case (one
     // table name to SQLite) the first.
     Status ListFiles(std::vector<std::string>& files) const {
@@ -124,6 +204,7 @@ private:
     std::u16string m_name;
     std::string m_folder;
     std::string m_properties;
+    bool m_readOnly;
 };
 
 }  // namespace

@@ -200,7 +200,13 @@ std::optional<char> FormatDelimiter(std::string_view value, std::string& unsuppo
     if (v == "tabdelimited") return '\t';
     if (v.rfind("delimited(", 0) == 0 && v.size() >= 12 && v.back() == ')') {
         std::string_view inner = Trim(value).substr(10);
-        return inner.front();
+        const char delimiter = inner.front();
+        // A quote or a line break cannot separate fields: records could not be told apart.
+        if (delimiter == '"' || delimiter == '\r' || delimiter == '\n' || delimiter == '\0') {
+            unsupported = "delimiters that are quotes or line breaks (Format=Delimited(" + std::string(1, delimiter) + "))";
+            return std::nullopt;
+        }
+        return delimiter;
     }
     if (v == "fixedlength") unsupported = "fixed-length files (Format=FixedLength)";
     return std::nullopt;  // plain "Delimited": sniff
@@ -223,6 +229,8 @@ std::optional<bool> YesNo(std::string_view value) {
 }
 
 }  // namespace
+
+std::uint32_t AnsiCodePoint(unsigned char c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
 
 // ---- Settings ---------------------------------------------------------------------------
 
@@ -300,7 +308,8 @@ void ApplySchemaSection(const SchemaIni& ini, const std::string& fileName, TextS
                    std::all_of(key.begin() + 3, key.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
             columns[std::strtol(key.c_str() + 3, nullptr, 10)] = SchemaColumn(value);
         }
-        // DateTimeFormat, DecimalSymbol, ...: values are read in the forms the reader knows.
+        if (key == "datetimeformat") settings.dateTimeFormat = value;
+        // DecimalSymbol, CurrencySymbol, ...: numbers are read in the forms the reader knows.
     }
     if (!columns.empty()) {
         settings.columns.clear();
@@ -379,7 +388,7 @@ bool TextReader::Refill() {
         case Charset::Ansi:
             for (char ch : m_raw) {
                 unsigned char c = static_cast<unsigned char>(ch);
-                AppendUtf8(m_buf, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+                AppendUtf8(m_buf, AnsiCodePoint(c));
             }
             m_raw.clear();
             break;
@@ -498,6 +507,147 @@ bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
             return true;
         }
     }
+}
+
+// ---- Dates in a schema.ini format ---------------------------------------------------------
+
+namespace {
+
+constexpr const char* kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                         "jul", "aug", "sep", "oct", "nov", "dec"};
+
+// A format cut into its parts: a field ("yyyy", "mm", "nn", "AM/PM") or a literal character.
+struct DateToken {
+    char field = 0;  // y, M (month), D, h, n (minute), s, a (AM/PM), 0 (literal)
+    int width = 0;   // digits written: 2 for "mm", 1 for "m" (no padding), 4 for "yyyy"
+    char literal = 0;
+};
+
+std::vector<DateToken> TokenizeDateFormat(std::string_view format) {
+    std::vector<DateToken> tokens;
+    for (std::size_t i = 0; i < format.size();) {
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i])));
+        if (c == 'a' && (EqualsNoCase(format.substr(i, 5), "am/pm"))) {
+            tokens.push_back({'a', 0, 0});
+            i += 5;
+            continue;
+        }
+        if (std::strchr("ymdhns", c) == nullptr) {
+            tokens.push_back({0, 0, format[i]});
+            ++i;
+            continue;
+        }
+        std::size_t n = 1;
+        while (i + n < format.size() && std::tolower(static_cast<unsigned char>(format[i + n])) == c) ++n;
+        DateToken t;
+        t.width = static_cast<int>(n);
+        t.field = c == 'm' ? 'M' : c == 'd' ? 'D' : c;
+        tokens.push_back(t);
+        i += n;
+    }
+    // m and mm right after an hour, or right before seconds, are minutes.
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i].field != 'M' || tokens[i].width > 2) continue;
+        auto field = [&](std::size_t k) { return k < tokens.size() ? tokens[k].field : 0; };
+        const char before = i >= 2 && tokens[i - 1].field == 0 ? field(i - 2) : i >= 1 ? field(i - 1) : 0;
+        const char after = i + 2 < tokens.size() && tokens[i + 1].field == 0 ? field(i + 2) : field(i + 1);
+        if (before == 'h' || after == 's') tokens[i].field = 'n';
+    }
+    return tokens;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDateWithFormat(std::string_view value, std::string_view format) {
+    const std::string_view s = Trim(value);
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    bool timed = false, pm = false, am = false, dated = false;
+    std::size_t i = 0;
+    for (const DateToken& t : TokenizeDateFormat(format)) {
+        if (t.field == 0) {
+            if (t.literal == ' ') {
+                while (i < s.size() && s[i] == ' ') ++i;
+                continue;
+            }
+            if (i >= s.size() || s[i] != t.literal) return std::nullopt;
+            ++i;
+            continue;
+        }
+        if (t.field == 'a') {
+            if (i + 2 > s.size()) return std::nullopt;
+            if (EqualsNoCase(s.substr(i, 2), "am")) am = true;
+            else if (EqualsNoCase(s.substr(i, 2), "pm")) pm = true;
+            else return std::nullopt;
+            i += 2;
+            continue;
+        }
+        if (t.field == 'M' && t.width >= 3) {
+            int found = -1;
+            for (int m = 0; m < 12 && found < 0; ++m)
+                if (i + 3 <= s.size() && EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
+            if (found < 0) return std::nullopt;
+            mo = found + 1;
+            i += 3;
+            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i]))) ++i;  // "March"
+            continue;
+        }
+        int v = 0;
+        const int maxDigits = t.field == 'y' ? (t.width >= 3 ? 4 : 2) : 2;
+        if (!ParseDigits(s, i, 1, maxDigits, v)) return std::nullopt;
+        switch (t.field) {
+        case 'y': y = t.width >= 3 ? v : v < 30 ? 2000 + v : 1900 + v, dated = true; break;
+        case 'M': mo = v, dated = true; break;
+        case 'D': d = v, dated = true; break;
+        case 'h': h = v, timed = true; break;
+        case 'n': mi = v, timed = true; break;
+        case 's': sec = v, timed = true; break;
+        }
+    }
+    if (i != s.size() || !dated) return std::nullopt;
+    if (am || pm) {
+        if (h < 1 || h > 12) return std::nullopt;
+        if (am && h == 12) h = 0;
+        if (pm && h != 12) h += 12;
+    }
+    if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || sec > 59) return std::nullopt;
+    char out[64];
+    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
+    return std::string(out);
+}
+
+std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::string_view format) {
+    auto parts = ParseIsoDateTime(iso);
+    if (!parts) return std::nullopt;
+    const std::vector<DateToken> tokens = TokenizeDateFormat(format);
+    bool twelve = false;
+    for (const DateToken& t : tokens) twelve = twelve || t.field == 'a';
+    std::string out;
+    char buffer[16];
+    for (const DateToken& t : tokens) {
+        int v = 0;
+        switch (t.field) {
+        case 0: out += t.literal; continue;
+        case 'a': out += parts->hour < 12 ? "AM" : "PM"; continue;
+        case 'y': v = t.width >= 3 ? parts->year : parts->year % 100; break;
+        case 'M':
+            if (t.width >= 3) {
+                const char* name = kMonthNames[parts->month - 1];
+                out += static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+                out += name + 1;
+                continue;
+            }
+            v = parts->month;
+            break;
+        case 'D': v = parts->day; break;
+        case 'h': v = twelve ? (parts->hour % 12 == 0 ? 12 : parts->hour % 12) : parts->hour; break;
+        case 'n': v = parts->minute; break;
+        case 's': v = parts->second; break;
+        }
+        std::snprintf(buffer, sizeof buffer, t.width >= 2 ? (t.field == 'y' && t.width >= 3 ? "%04d" : "%02d") : "%d", v);
+        out += buffer;
+    }
+    return out;
 }
 
 // ---- Describing a file -------------------------------------------------------------------
@@ -632,6 +782,7 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
         out.delimiter = SniffDelimiter(sample);
     }
     out.header = settings.header.value_or(true);
+    out.dateTimeFormat = settings.dateTimeFormat;
 
     if (!reader.Rewind(out.charset, out.delimiter)) {
         error = std::string("it cannot be read: ") + std::strerror(errno);
@@ -653,6 +804,8 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
             if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
             for (std::size_t i = 0; i < count; ++i) {
                 std::optional<Kind> kind = ClassifyValue(fields[i]);
+                if (kind == Kind::Text && !out.dateTimeFormat.empty() && ParseDateWithFormat(fields[i], out.dateTimeFormat))
+                    kind = Kind::Date;
                 if (!kind) continue;
                 kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
                 lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));

@@ -36,6 +36,7 @@ struct TextSettings {
     std::optional<Charset> charset;
     std::optional<int> maxScanRows;  // 0: every row
     std::vector<TextColumn> columns;   // Col1=, Col2=, ... in order
+    std::string dateTimeFormat;        // schema.ini DateTimeFormat ("dd.mm.yyyy hh:nn"); empty: none
     std::string unsupported;           // a setting this reader cannot honour, named for the error
 };
 
@@ -100,6 +101,7 @@ struct TextFileDescription {
     char delimiter = ',';
     bool header = true;
     std::vector<TextColumn> columns;
+    std::string dateTimeFormat;  // how the file writes dates, when schema.ini says so
 };
 
 // Reads the start of the file at `path` and decides what `settings` left open. On failure,
@@ -115,6 +117,17 @@ Charset DetectCharset(std::string_view head, std::size_t& bomLength);
 // sample line into the same number (more than one) of fields; else the one that splits the
 // first line into the most fields; else a comma.
 char SniffDelimiter(std::string_view sample);
+
+// Dates in a schema.ini DateTimeFormat: yyyy, yy, m, mm, mmm (Jan), d, dd, h, hh, n, nn
+// (minutes; m and mm after an hour or before seconds are minutes too), s, ss and AM/PM;
+// other characters stand for themselves. Parsing gives the ISO text ("2024-03-01" or
+// "2024-03-01 13:45:00"), nullopt when the value does not follow the format.
+std::optional<std::string> ParseDateWithFormat(std::string_view value, std::string_view format);
+// ISO date text ("2024-03-01 13:45:00") written in `format`; nullopt when it is no date.
+std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::string_view format);
+
+// The code point of a Windows-1252 byte.
+std::uint32_t AnsiCodePoint(unsigned char c);
 
 // The kind a value of text reads as, for guessing column types; nullopt for an empty value.
 std::optional<Kind> ClassifyValue(std::string_view value);

@@ -41,6 +41,16 @@ TEST(CreateTableDefinition, OtherStatementsAreNotDefinitions) {
     EXPECT_FALSE(ParseCreateTable("CREATE VIRTUAL TABLE t USING m(a)"));
 }
 
+TEST(DropTableStatement, NamesTheTableInAnyQuoting) {
+    EXPECT_EQ(ParseDropTable("DROP TABLE [new.csv]"), std::optional<std::string>("new.csv"));
+    EXPECT_EQ(ParseDropTable("drop table if exists main.\"a \"\"b\"\".txt\";"), std::optional<std::string>("a \"b\".txt"));
+    EXPECT_EQ(ParseDropTable("DROP TABLE /* why */ `x.tab`"), std::optional<std::string>("x.tab"));
+    EXPECT_FALSE(ParseDropTable("DROP TABLE"));
+    EXPECT_FALSE(ParseDropTable("DROP VIEW v"));
+    EXPECT_FALSE(ParseDropTable("DROP TABLE a, b"));
+    EXPECT_FALSE(ParseDropTable("DELETE FROM [x.csv]"));
+}
+
 TEST(CellReferences, ReadAndWrittenBackAtTheSheetsEdges) {
     std::uint32_t row = 0, column = 0;
     ASSERT_TRUE(workbook::ParseCellReference("$AB$12", row, column));

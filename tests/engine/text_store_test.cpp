@@ -11,24 +11,13 @@
 
 #include "engine/text/text_file.h"
 #include "support/engine_session.h"
+#include "support/query_text.h"
 
 using namespace orv::test;
 using orv::platform::Utf16ToUtf8;
 using orv::platform::Utf8ToUtf16;
 
 namespace {
-
-struct Cell {
-    DBSTATUS status;
-    DBLENGTH length;
-    char16_t text[512];
-};
-
-struct Result {
-    std::vector<DBCOLUMNINFO> columns;
-    std::vector<std::u16string> names;
-    std::vector<std::vector<std::u16string>> rows;  // "<null>" for NULL, "<error>" for a failed conversion
-};
 
 class TextStoreTest : public ::testing::Test {
 protected:
@@ -45,62 +34,7 @@ protected:
         ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
     }
 
-    // Runs `sql` and reads every value as text.
-    Result Query(const char16_t* sql) {
-        Result result;
-        CComPtr<IRowset> rowset;
-        HRESULT hr = RunSql(m_session, sql, &rowset);
-        EXPECT_EQ(hr, S_OK) << Utf16ToUtf8(LastErrorDescription());
-        if (hr != S_OK) return result;
-        CComPtr<IColumnsInfo> info;
-        rowset.QueryInterface(&info);
-        DBORDINAL count = 0;
-        DBCOLUMNINFO* columns = nullptr;
-        OLECHAR* names = nullptr;
-        EXPECT_EQ(info->GetColumnInfo(&count, &columns, &names), S_OK);
-        for (DBORDINAL i = 0; i < count; ++i) {
-            result.columns.push_back(columns[i]);
-            result.names.push_back(columns[i].pwszName ? columns[i].pwszName : u"");
-        }
-        std::vector<DBBINDING> bindings(count);
-        for (DBORDINAL i = 0; i < count; ++i) {
-            DBBINDING& b = bindings[i];
-            b = {};
-            b.iOrdinal = i + 1;
-            b.obStatus = i * sizeof(Cell) + offsetof(Cell, status);
-            b.obLength = i * sizeof(Cell) + offsetof(Cell, length);
-            b.obValue = i * sizeof(Cell) + offsetof(Cell, text);
-            b.dwPart = DBPART_VALUE | DBPART_STATUS | DBPART_LENGTH;
-            b.wType = DBTYPE_WSTR;
-            b.cbMaxLen = sizeof(Cell::text);
-        }
-        CComPtr<IAccessor> accessor;
-        rowset.QueryInterface(&accessor);
-        HACCESSOR handle = 0;
-        EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Cell), &handle,
-                                           nullptr),
-                  S_OK);
-        std::vector<Cell> cells(count);
-        for (;;) {
-            HROW row = 0;
-            HROW* rows = &row;
-            DBCOUNTITEM obtained = 0;
-            rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
-            if (obtained == 0) break;
-            rowset->GetData(row, handle, cells.data());
-            std::vector<std::u16string> values;
-            for (const Cell& cell : cells)
-                values.push_back(cell.status == DBSTATUS_S_ISNULL ? u"<null>"
-                                 : cell.status == DBSTATUS_S_OK   ? std::u16string(cell.text)
-                                                                  : u"<error>");
-            result.rows.push_back(std::move(values));
-            rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-        }
-        accessor->ReleaseAccessor(handle, nullptr);
-        CoTaskMemFree(columns);
-        CoTaskMemFree(names);
-        return result;
-    }
+    Result Query(const char16_t* sql) { return QueryText(m_session, sql); }
 
     std::u16string Scalar(const char16_t* sql) {
         Result r = Query(sql);
@@ -271,12 +205,19 @@ TEST_F(TextStoreTest, QueriesJoinAggregateAndSortAcrossFiles) {
     EXPECT_TRUE(FAILED(hr));
 }
 
-TEST_F(TextStoreTest, ChangesAreRefusedWithAClearMessage) {
+TEST_F(TextStoreTest, ChangesToAFolderOpenedForReadingAreRefusedNamingTheFile) {
     Write("parts.csv", "id\n1\n");
-    Connect();
-    EXPECT_TRUE(FAILED(RunSql(m_session, u"INSERT INTO [parts.csv] VALUES (2)")));
-    EXPECT_NE(LastErrorDescription().find(u"read-only"), std::u16string::npos) << Utf16ToUtf8(LastErrorDescription());
-    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [parts.csv]"), u"1");
+    m_session = OpenSession(m_dir.WPath(), u"Mode=Read;Extended Properties=\"text;HDR=YES\"");
+    ASSERT_TRUE(m_session);
+    for (const char16_t* sql : {u"INSERT INTO [parts.csv] VALUES (2)", u"DELETE FROM [parts.csv]",
+                                u"CREATE TABLE [new.csv] (a INTEGER)", u"DROP TABLE [parts.csv]"}) {
+        EXPECT_TRUE(FAILED(RunSql(m_session, sql))) << Utf16ToUtf8(sql);
+        std::u16string message = LastErrorDescription();
+        EXPECT_NE(message.find(u"read-only"), std::u16string::npos) << Utf16ToUtf8(message);
+        EXPECT_NE(message.find(u".csv"), std::u16string::npos) << Utf16ToUtf8(message);
+    }
+    EXPECT_EQ(ReadFile(m_dir.Path("parts.csv")), "id\n1\n");
+    EXPECT_FALSE(Exists(m_dir.Path("new.csv")));
 }
 
 TEST_F(TextStoreTest, AFileOfTheFolderOpensTheFolderAndAMissingFolderIsNamed) {
@@ -403,6 +344,13 @@ TEST(TextReaderTest, ValuesAndDelimitersAreClassified) {
     EXPECT_EQ(SniffDelimiter("a,b;c\n1,2;3\n"), ',');
     EXPECT_EQ(SniffDelimiter("\"a;b\",c;d\n1;2\n"), ';');  // quoted delimiters do not count
     EXPECT_EQ(SniffDelimiter("a|b|c\n1|2\n"), '|');       // no steady count: the widest first line
+    // A quote or a line break cannot delimit fields: records written with it would not read back.
+    for (const char* props : {"FMT=Delimited(\")", "FMT=Delimited(\n)"}) {
+        TextSettings settings = ParseExtendedProperties(props);
+        EXPECT_FALSE(settings.delimiter) << props;
+        EXPECT_NE(settings.unsupported.find("quotes or line breaks"), std::string::npos) << props;
+    }
+    EXPECT_EQ(ParseExtendedProperties("FMT=Delimited(!)").delimiter, std::optional<char>('!'));
 }
 
 }  // namespace

@@ -416,7 +416,7 @@ TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
 TEST_F(OrvsqlTest, UsageErrorsExitWithStatusTwo) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--bogus"}, {"--type"}, {"--type", "docx", m_db}, {m_db, ".frobnicate"},
-          {m_db, ".mode yaml"}, {m_db, ".schema"}}) {
+          {m_db, ".mode yaml"}, {m_db, ".schema"}, {m_db, ".import only.csv"}, {m_db, ".export parts a.csv b"}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 1 ? args.back() : "");
         EXPECT_FALSE(r.err.empty());
@@ -424,7 +424,7 @@ TEST_F(OrvsqlTest, UsageErrorsExitWithStatusTwo) {
     const Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* needle : {"--csv", "--json", "--tsv", "--type", ".tables", ".schema", ".indexes", ".begin",
-                               ".commit", ".rollback", ".mode", ".quit", ".open", "Exit status"})
+                               ".commit", ".rollback", ".mode", ".quit", ".open", ".import", ".export", "Exit status"})
         EXPECT_NE(help.out.find(needle), std::string::npos) << needle;
 }
 
@@ -487,6 +487,55 @@ TEST_F(OrvsqlTest, CreatesAndCompactsDatabaseFiles) {
     EXPECT_NE(r.out.find("a\r\nkept\r\n"), std::string::npos) << r.out;
     r = Run({"--compact", m_dir.Path("missing.mdb")});
     EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
+    const std::string csv = m_dir.Path("out/parts.csv");
+    std::filesystem::create_directories(m_dir.Path("out"));
+    Result r = Run({m_db, ".export parts " + csv});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("exported 3 rows from parts to " + csv), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;  // no progress bar: stderr is not a terminal
+    const std::string text = ReadFile(csv);
+    EXPECT_EQ(text.substr(0, text.find('\n') + 1), "id,name,price,weight,note,drawing\r\n");
+    EXPECT_NE(text.find("1,bolt,0.25,1.5,,00FF10\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("2,,12.5,,short,\r\n"), std::string::npos) << text;
+
+    // Back into a new table of the database: the same values, the text with its quotes,
+    // line breaks and tabs intact (an empty text comes back NULL: CSV cannot tell them apart).
+    r = Run({m_db, ".import " + csv + " copy"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("imported 3 rows from " + csv + " into copy (created)"), std::string::npos) << r.out;
+    r = Run({"--csv", m_db,
+             "SELECT COUNT(*) FROM parts p JOIN copy c ON c.id = p.id AND coalesce(c.name, '') = p.name AND c.price = p.price "
+             "AND c.weight IS p.weight AND c.note IS p.note"});
+    EXPECT_EQ(r.out, "COUNT(*)\r\n3\r\n") << r.err;
+
+    // Into an existing table the rows are added; an existing file is never overwritten.
+    r = Run({m_db, ".import " + csv + " copy"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Run({"--csv", m_db, "SELECT COUNT(*) AS n FROM copy"}).out, "n\r\n6\r\n");
+    const std::string before = ReadFile(csv);
+    r = Run({m_db, ".export parts " + csv});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("never overwritten"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(csv), before);
+}
+
+TEST_F(OrvsqlTest, AFailedImportLeavesTheTableAsItWas) {
+    MakeDatabase(m_db, "CREATE TABLE u (id INTEGER PRIMARY KEY, name TEXT(10))");
+    WriteFile(m_dir.Path("u.csv"), "id,name\r\n1,a\r\n2,b\r\n1,again\r\n");
+    Result r = Run({m_db, ".import " + m_dir.Path("u.csv") + " u"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("row 3"), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"--csv", m_db, "SELECT COUNT(*) AS n FROM u"}).out, "n\r\n0\r\n");
+
+    r = Run({m_db, ".import " + m_dir.Path("missing.csv") + " u"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.csv"), std::string::npos) << r.err;
+    r = Run({m_db, ".export nosuchtable " + m_dir.Path("n.csv")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path("n.csv")));
 }
 
 }  // namespace

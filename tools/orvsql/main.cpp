@@ -53,7 +53,11 @@ const char* kHelp =
     "\n"
     "Commands (at the prompt, as SQL arguments, or on a line of their own in piped input):\n"
     "%s"
-    ".tables, .schema and .indexes read the database's catalogs.\n"
+    ".tables, .schema and .indexes read the database's catalogs. .import copies a delimited\n"
+    "text file into a table (created with the file's column types when missing), .export a\n"
+    "table into a new text file (with a schema.ini section that keeps its column types);\n"
+    "either runs in one transaction, shows a progress bar when standard error is a\n"
+    "terminal and prints the number of rows copied.\n"
     "\n"
     "Values: NULL is shown as (null) in the table (dimmed on a terminal), as an empty field\n"
     "in CSV (the empty text is \"\"), as \\N in TSV and as null in JSON. Real numbers are\n"
@@ -210,7 +214,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsageLine, stdout);
             std::printf(kHelp, "  .help, .open FILE, .create FILE, .compact, .tables, .schema TABLE, .indexes TABLE,\n"
-                               "  .begin, .commit, .rollback, .mode table|csv|json|tsv, .quit (.help explains them)\n",
+                               "  .import FILE TABLE, .export TABLE FILE, .begin, .commit, .rollback,\n"
+                               "  .mode table|csv|json|tsv, .quit (.help explains them)\n",
                         ORVSQL_INSTALLED_SAMPLE);
             return -1;
         } else if (arg == "--create" || arg == "--compact") {

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "transfer.h"
+
 namespace orvsql {
 
 namespace {
@@ -108,6 +110,10 @@ const char* kHelpCommands =
     ".begin             start a transaction (a second .begin nests)\n"
     ".commit            commit the innermost transaction\n"
     ".rollback          roll the innermost transaction back\n"
+    ".import FILE TABLE copy the delimited text file FILE into TABLE of the open file,\n"
+    "                   creating TABLE with the file's column types when it is missing\n"
+    ".export TABLE FILE copy TABLE of the open file into the new text file FILE (.csv,\n"
+    "                   .txt, .tab or .asc; never over an existing file)\n"
     ".mode MODE         output as table, csv, json or tsv\n"
     ".quit              leave (end of input does the same)\n";
 
@@ -389,6 +395,26 @@ int Shell::RunSql(const std::string& sql) {
 
 // ---- Dot-commands
 
+// Blank-separated words; a word may be quoted ("my file.csv", 'x y') to hold blanks.
+static std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i >= text.size()) break;
+        std::string word;
+        if (text[i] == '"' || text[i] == '\'') {
+            const char quote = text[i++];
+            while (i < text.size() && text[i] != quote) word += text[i++];
+            ++i;
+        } else {
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t') word += text[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
 int Shell::RunDotCommand(const std::string& line, bool& quit) {
     std::string command = line, argument;
     const size_t space = line.find_first_of(" \t");
@@ -422,6 +448,15 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
     if (command == ".compact") {
         if (!m_connection) return Fail(kSqlError, "no file is open (use .open FILE)");
         return Compact();
+    }
+    if (command == ".import" || command == ".export") {
+        std::vector<std::string> words = SplitWords(space == std::string::npos ? "" : line.substr(space + 1));
+        if (words.size() != 2)
+            return Fail(kUsage, command == ".import" ? ".import takes FILE TABLE" : ".export takes TABLE FILE");
+        if (!m_connection) return Fail(kSqlError, "no file is open (use .open FILE)");
+        m_command.Close();
+        return command == ".import" ? ImportText(m_connection, words[0], words[1], m_stderrTerminal)
+                                    : ExportText(m_connection, words[0], words[1], m_stderrTerminal);
     }
     const bool needsTable = command == ".schema" || command == ".indexes";
     if (command != ".tables" && !needsTable && command != ".begin" && command != ".commit" && command != ".rollback")

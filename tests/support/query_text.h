@@ -1,0 +1,82 @@
+// Test support: a statement's rows read back as text through the consumer interfaces
+// (accessor, GetNextRows, GetData), with its column information.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "support/engine_session.h"
+
+namespace orv::test {
+
+struct Cell {
+    DBSTATUS status;
+    DBLENGTH length;
+    char16_t text[512];
+};
+
+struct Result {
+    std::vector<DBCOLUMNINFO> columns;
+    std::vector<std::u16string> names;
+    std::vector<std::vector<std::u16string>> rows;  // "<null>" for NULL, "<error>" for a failed conversion
+};
+
+// Runs `sql` on `session` and reads every value of every row as text.
+inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
+    Result result;
+    CComPtr<IRowset> rowset;
+    HRESULT hr = RunSql(session, sql, &rowset);
+    EXPECT_EQ(hr, S_OK) << platform::Utf16ToUtf8(LastErrorDescription());
+    if (hr != S_OK) return result;
+    CComPtr<IColumnsInfo> info;
+    rowset.QueryInterface(&info);
+    DBORDINAL count = 0;
+    DBCOLUMNINFO* columns = nullptr;
+    OLECHAR* names = nullptr;
+    EXPECT_EQ(info->GetColumnInfo(&count, &columns, &names), S_OK);
+    for (DBORDINAL i = 0; i < count; ++i) {
+        result.columns.push_back(columns[i]);
+        result.names.push_back(columns[i].pwszName ? columns[i].pwszName : u"");
+    }
+    std::vector<DBBINDING> bindings(count);
+    for (DBORDINAL i = 0; i < count; ++i) {
+        DBBINDING& b = bindings[i];
+        b = {};
+        b.iOrdinal = i + 1;
+        b.obStatus = i * sizeof(Cell) + offsetof(Cell, status);
+        b.obLength = i * sizeof(Cell) + offsetof(Cell, length);
+        b.obValue = i * sizeof(Cell) + offsetof(Cell, text);
+        b.dwPart = DBPART_VALUE | DBPART_STATUS | DBPART_LENGTH;
+        b.wType = DBTYPE_WSTR;
+        b.cbMaxLen = sizeof(Cell::text);
+    }
+    CComPtr<IAccessor> accessor;
+    rowset.QueryInterface(&accessor);
+    HACCESSOR handle = 0;
+    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Cell), &handle,
+                                       nullptr),
+              S_OK);
+    std::vector<Cell> cells(count);
+    for (;;) {
+        HROW row = 0;
+        HROW* rows = &row;
+        DBCOUNTITEM obtained = 0;
+        rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
+        if (obtained == 0) break;
+        rowset->GetData(row, handle, cells.data());
+        std::vector<std::u16string> values;
+        for (const Cell& cell : cells)
+            values.push_back(cell.status == DBSTATUS_S_ISNULL ? u"<null>"
+                             : cell.status == DBSTATUS_S_OK   ? std::u16string(cell.text)
+                                                              : u"<error>");
+        result.rows.push_back(std::move(values));
+        rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+    }
+    accessor->ReleaseAccessor(handle, nullptr);
+    CoTaskMemFree(columns);
+    CoTaskMemFree(names);
+    return result;
+}
+
+}  // namespace orv::test

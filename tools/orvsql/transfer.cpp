@@ -1,0 +1,283 @@
+#include "transfer.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "shell.h"
+
+namespace orvsql {
+namespace {
+
+std::string Utf8(const CString& text) { return orv::platform::Utf16ToUtf8(text.Str()); }
+std::u16string Utf16(const std::string& text) { return orv::platform::Utf8ToUtf16(text); }
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "orvsql: %s\n", message.c_str());
+    return kSqlError;
+}
+
+std::string Bracket(const std::string& name) { return "[" + name + "]"; }
+
+// How a column's values are written back as SQL literals, and the type it gets in a new
+// table, from the type the command binds.
+enum class Literal { Number, Boolean, Text, Bytes };
+
+struct Column {
+    std::string name;
+    std::string type;  // for CREATE TABLE
+    Literal literal = Literal::Text;
+};
+
+// Bytes go to a text file as hexadecimal digits, to a database as bytes.
+Column DescribeColumn(const std::string& name, unsigned short bound, bool textDestination) {
+    Column column{name, "TEXT(255)", Literal::Text};
+    const bool large = (bound & DBTYPE_BYREF) != 0 || bound == DBTYPE_IUNKNOWN;
+    switch (bound & ~DBTYPE_BYREF) {
+    case DBTYPE_I1:
+    case DBTYPE_I2: column.type = "SHORT", column.literal = Literal::Number; break;
+    case DBTYPE_UI1: column.type = "BYTE", column.literal = Literal::Number; break;
+    case DBTYPE_UI2:
+    case DBTYPE_I4: column.type = "LONG", column.literal = Literal::Number; break;
+    case DBTYPE_UI4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8: column.type = "BIGINT", column.literal = Literal::Number; break;
+    case DBTYPE_R4: column.type = "SINGLE", column.literal = Literal::Number; break;
+    case DBTYPE_R8:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_DECIMAL: column.type = "DOUBLE", column.literal = Literal::Number; break;
+    case DBTYPE_CY: column.type = "CURRENCY", column.literal = Literal::Number; break;
+    case DBTYPE_DATE:
+    case DBTYPE_DBDATE:
+    case DBTYPE_DBTIMESTAMP: column.type = "DATETIME"; break;
+    case DBTYPE_BOOL: column.type = "BIT", column.literal = Literal::Boolean; break;
+    case DBTYPE_BYTES:
+        column.type = textDestination ? "MEMO" : "LONGBINARY";
+        column.literal = Literal::Bytes;
+        break;
+    default: column.type = large ? "MEMO" : "TEXT(255)"; break;
+    }
+    return column;
+}
+
+// A number as SQL writes it: digits, a sign, a point, an exponent.
+bool PlainNumber(const std::string& text) {
+    if (text.empty()) return false;
+    bool digit = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') digit = true;
+        else if (!std::strchr("+-.eE", c)) return false;
+    }
+    return digit;
+}
+
+// Rows copied so far, as a bar on a terminal's stderr, redrawn at most ten times a second.
+class Progress {
+public:
+    Progress(const char* verb, long long total, bool show) : m_verb(verb), m_total(total), m_show(show) {}
+    ~Progress() {
+        if (m_drawn) std::fprintf(stderr, "\r\033[K");
+    }
+    void Update(long long done) {
+        if (!m_show || (done & 255) != 0) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_drawn && now - m_last < std::chrono::milliseconds(100)) return;
+        m_last = now;
+        m_drawn = true;
+        if (m_total > 0) {
+            const int width = 30;
+            const int filled = static_cast<int>(width * std::min(done, m_total) / m_total);
+            std::fprintf(stderr, "\r%s [%.*s%*s] %lld of %lld rows", m_verb, filled, "##############################",
+                         width - filled, "", done, m_total);
+        } else {
+            std::fprintf(stderr, "\r%s %lld rows", m_verb, done);
+        }
+        std::fflush(stderr);
+    }
+
+private:
+    const char* m_verb;
+    long long m_total;
+    bool m_show;
+    bool m_drawn = false;
+    std::chrono::steady_clock::time_point m_last;
+};
+
+std::string ErrorOf(OrvOleDbErrorInfo& object, bool withStatement = true) {
+    std::string text = Utf8(object.GetErrorInfo(withStatement));
+    return text.empty() ? "no reason was given" : text;
+}
+
+// Copies every row of `sourceTable` on `source` into `destinationTable` on `destination`:
+// a new text file when `textDestination`, else a table of a database, created when it does
+// not exist. The rows are written inside one transaction on `destination`; `copied` counts
+// them, `created` says whether the table was made (and should go again on a failure).
+int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbConnection* destination,
+         const std::string& destinationTable, bool textDestination, const char* verb, bool progress, long long& copied,
+         bool& created) {
+    const bool createIfMissing = !textDestination;  // a text file is always new
+    copied = 0;
+    created = false;
+    OrvOleDbCommand reader;
+    reader.SetConnection(source);
+    reader.SetBlobHandling(DBBLOBHANDLING_NOSTREAMS);
+
+    // The columns and their types, from the table itself.
+    reader.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(sourceTable)).c_str()));
+    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(reader));
+    std::vector<Column> columns;
+    for (unsigned __int64 c = 1; c <= reader.GetColumnCount(); ++c)
+        columns.push_back(DescribeColumn(Utf8(reader.GetColumnName(c)), reader.GetRawType(c), textDestination));
+    reader.Close();
+    if (columns.empty()) return Fail(sourceTable + " has no columns");
+
+    long long total = 0;
+    if (progress) {
+        reader.SetCommandText(CString(Utf16("SELECT COUNT(*) FROM " + Bracket(sourceTable)).c_str()));
+        if (reader.Execute() == OrvOleDbCommand::dbTrue && reader.FetchNext() == OrvOleDbCommand::dbTrue)
+            total = std::atoll(Utf8(reader.FieldAsString(1)).c_str());
+        reader.Close();
+    }
+
+    OrvOleDbCommand statement;
+    statement.SetConnection(destination);
+    bool exists = false;
+    if (createIfMissing) {
+        statement.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(destinationTable) + " WHERE 1 = 0").c_str()));
+        exists = statement.Execute() == OrvOleDbCommand::dbTrue;
+        statement.Close();
+    }
+    if (!exists) {
+        std::string sql = "CREATE TABLE " + Bracket(destinationTable) + " (";
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            sql += (i ? ", " : "") + Bracket(columns[i].name) + " " + columns[i].type;
+        sql += ")";
+        statement.SetCommandText(CString(Utf16(sql).c_str()));
+        if (statement.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(statement));
+        statement.Close();
+        created = true;
+    }
+
+    // The values as SQLite's text (ISO dates, shortest reals), written back as literals.
+    std::string select = "SELECT ";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        select += i ? ", " : "";
+        select += columns[i].literal == Literal::Bytes ? "hex(" + Bracket(columns[i].name) + ")"
+                                                       : "CAST(" + Bracket(columns[i].name) + " AS TEXT)";
+    }
+    select += " FROM " + Bracket(sourceTable);
+    reader.SetCommandText(CString(Utf16(select).c_str()));
+    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(reader));
+
+    if (!destination->StartTransaction()) return Fail(ErrorOf(*destination, false));
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(destination);
+    insert.SetTable(Utf16(Bracket(destinationTable)).c_str());
+    std::vector<std::u16string> names;
+    for (const Column& column : columns) names.push_back(Utf16(Bracket(column.name)));
+    Progress bar(verb, total, progress);
+    std::u16string value;
+    while (reader.FetchNext() == OrvOleDbCommand::dbTrue) {
+        insert.EmptyCols();
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const unsigned __int64 c = i + 1;
+            if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) {
+                insert.AddColumn(names[i].c_str(), u"NULL");
+                continue;
+            }
+            if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
+                CHeapPtr<unsigned char> data;
+                const ULONG size = reader.GetBlobData(c, data);
+                value.assign(reinterpret_cast<const char16_t*>(data.m_pData), size / 2);
+            } else {
+                value = reader.FieldAsString(c).Str();
+            }
+            const std::string text = orv::platform::Utf16ToUtf8(value);
+            if (columns[i].literal == Literal::Boolean && PlainNumber(text))
+                insert.AddColumn(names[i].c_str(), std::atof(text.c_str()) != 0 ? u"True" : u"False");
+            else if (columns[i].literal == Literal::Bytes && !textDestination)
+                insert.AddColumn(names[i].c_str(), u"X'%s'", value.c_str());
+            else if (columns[i].literal == Literal::Number && PlainNumber(text))
+                insert.AddColumn(names[i].c_str(), u"%s", value.c_str());
+            else
+                insert.AddColumn(names[i].c_str(), u"'%s'", value.c_str());
+        }
+        if (!insert.Insert()) {
+            std::string why = ErrorOf(insert);
+            destination->Rollback();
+            return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + why);
+        }
+        bar.Update(++copied);
+    }
+    reader.Close();
+    if (!destination->Commit()) {
+        std::string why = ErrorOf(*destination, false);
+        destination->Rollback();
+        return Fail("the rows could not be written: " + why);
+    }
+    return kSuccess;
+}
+
+// The connection string of the text folder that holds `file`.
+CComBSTR FolderInit(const std::filesystem::path& file) {
+    std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    CComBSTR init;
+    OrvOleDbHelper::FormatConnectString(init, Utf16(folder.string()).c_str(), nullptr, nullptr, ProviderName,
+                                        TextProperties, nullptr);
+    return init;
+}
+
+}  // namespace
+
+int ImportText(OrvOleDbConnection* destination, const std::string& file, const std::string& table, bool progress) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return Fail("cannot import " + file + ": there is no such file");
+    const std::filesystem::path path(file);
+    OrvOleDbConnection text;
+    if (text.OpenFromInitializationString(FolderInit(path), false) != S_OK)
+        return Fail("cannot open " + file + ":\n" + ErrorOf(text, false));
+    long long copied = 0;
+    bool created = false;
+    const auto start = std::chrono::steady_clock::now();
+    int status = Copy(&text, path.filename().string(), destination, table, false, "importing", progress, copied, created);
+    text.Close();
+    if (status != kSuccess) return status;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("imported %lld rows from %s into %s%s in %.2f s\n", copied, file.c_str(), table.c_str(),
+                created ? " (created)" : "", seconds);
+    return kSuccess;
+}
+
+int ExportText(OrvOleDbConnection* source, const std::string& table, const std::string& file, bool progress) {
+    const std::filesystem::path path(file);
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+        return Fail("cannot export to " + file + ": a file of that name exists, and it is never overwritten");
+    OrvOleDbConnection text;
+    if (text.OpenFromInitializationString(FolderInit(path), false) != S_OK)
+        return Fail("cannot open the folder of " + file + ":\n" + ErrorOf(text, false));
+    long long copied = 0;
+    bool created = false;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string name = path.filename().string();
+    int status = Copy(source, table, &text, name, true, "exporting", progress, copied, created);
+    if (status != kSuccess && created) {
+        // No half-written file stays behind.
+        OrvOleDbCommand drop;
+        drop.SetConnection(&text);
+        drop.SetCommandText(CString(Utf16("DROP TABLE " + Bracket(name)).c_str()));
+        drop.Execute();
+        drop.Close();
+    }
+    text.Close();
+    if (status != kSuccess) return status;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("exported %lld rows from %s to %s in %.2f s\n", copied, table.c_str(), file.c_str(), seconds);
+    return kSuccess;
+}
+
+}  // namespace orvsql
