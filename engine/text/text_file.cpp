@@ -11,6 +11,7 @@
 #include <set>
 
 #include "engine/sql/datetime.h"
+#include "engine/store/store.h"
 #include "platform/utf.h"
 
 namespace orv::engine::text {
@@ -823,16 +824,11 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
         }
     }
     // Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
-    std::set<std::string> used;
-    for (std::size_t i = 0; i < out.columns.size(); ++i) {
-        std::string name = out.columns[i].name;
-        if (name.empty() && i < names.size()) name = std::string(Trim(names[i]));
-        if (name.empty()) name = "F" + std::to_string(i + 1);
-        std::string unique = name;
-        for (int k = 2; used.count(Lower(unique)); ++k) unique = name + "_" + std::to_string(k);
-        used.insert(Lower(unique));
-        out.columns[i].name = std::move(unique);
-    }
+    std::vector<std::string> candidates(out.columns.size());
+    for (std::size_t i = 0; i < out.columns.size(); ++i)
+        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name : i < names.size() ? names[i] : std::string();
+    std::vector<std::string> unique = UniqueColumnNames(candidates);
+    for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
     if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
     return true;
 }
