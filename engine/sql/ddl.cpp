@@ -5,26 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/sql/quote.h"
+
 namespace orv::engine {
 namespace {
-
-std::string Quote(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
-
-std::string Literal(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'') out += '\'';
-    }
-    return out + "'";
-}
 
 bool Exec(sqlite3* db, const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -145,29 +129,29 @@ bool SyncIdentities(sqlite3* db) {
                    "step INTEGER, PRIMARY KEY(table_name, column_name))");
     for (const IdentityColumn& r : removed)
         if (ok)
-            ok = Exec(db, "DELETE FROM orv_identity WHERE table_name = " + Literal(r.table) +
-                              " AND column_name = " + Literal(r.column));
+            ok = Exec(db, "DELETE FROM orv_identity WHERE table_name = " + QuoteLiteral(r.table) +
+                              " AND column_name = " + QuoteLiteral(r.column));
     for (const IdentityColumn& c : added) {
         if (!ok) break;
-        std::string t = Quote(c.table), col = Quote(c.column);
-        ok = Exec(db, "INSERT OR REPLACE INTO orv_identity VALUES(" + Literal(c.table) + ", " + Literal(c.column) + ", " +
+        std::string t = QuoteName(c.table), col = QuoteName(c.column);
+        ok = Exec(db, "INSERT OR REPLACE INTO orv_identity VALUES(" + QuoteLiteral(c.table) + ", " + QuoteLiteral(c.column) + ", " +
                           std::to_string(c.seed) + ", " + std::to_string(c.step) + ")");
         // The first value: AUTOINCREMENT hands out one more than sqlite_sequence holds.
         if (ok)
-            ok = Exec(db, "INSERT INTO sqlite_sequence(name, seq) SELECT " + Literal(c.table) + ", " +
+            ok = Exec(db, "INSERT INTO sqlite_sequence(name, seq) SELECT " + QuoteLiteral(c.table) + ", " +
                               std::to_string(c.seed - 1) + " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " +
-                              Literal(c.table) + ") AND NOT EXISTS (SELECT 1 FROM " + t + ")");
+                              QuoteLiteral(c.table) + ") AND NOT EXISTS (SELECT 1 FROM " + t + ")");
         if (ok && c.step != 1) {
             // SQLite generates one more than the highest value; the trigger moves such a
             // value up to the next one on seed + k * step. An explicit value off that grid
             // stays as written unless it is exactly one above the highest value.
             std::string seed = std::to_string(c.seed), step = std::to_string(c.step);
-            std::string trigger = Quote("orv_step_" + c.table + "_" + c.column);
+            std::string trigger = QuoteName("orv_step_" + c.table + "_" + c.column);
             ok = Exec(db, "DROP TRIGGER IF EXISTS " + trigger) &&
                  Exec(db, "CREATE TRIGGER " + trigger + " AFTER INSERT ON " + t + " WHEN ((NEW." + col + " - " + seed +
                               ") % " + step + ") <> 0 AND (NEW." + col + " - 1 = (SELECT max(" + col + ") FROM " + t +
                               " WHERE " + col + " < NEW." + col + ") OR NEW." + col +
-                              " - 1 = (SELECT seq FROM sqlite_sequence WHERE name = " + Literal(c.table) +
+                              " - 1 = (SELECT seq FROM sqlite_sequence WHERE name = " + QuoteLiteral(c.table) +
                               ")) BEGIN UPDATE " + t + " SET " + col + " = " + seed + " + ((NEW." + col + " - " + seed +
                               " + " + step + " - 1) / " + step + ") * " + step + " WHERE " + col + " = NEW." + col +
                               "; END");

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/sql/quote.h"
 #include "engine/store/store.h"
 #include "engine/text/text_module.h"
 #include "platform/format.h"
@@ -26,24 +27,6 @@ bool IsTextFileName(const std::string& name) {
     std::string ext = name.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext == "csv" || ext == "txt" || ext == "tab" || ext == "asc";
-}
-
-std::string QuoteLiteral(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c;
-        if (c == '\'') out += '\'';
-    }
-    return out + "'";
-}
-
-std::string QuoteName(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
 }
 
 Status FolderError(const std::u16string& name, const std::u16string& what, int native = 0) {

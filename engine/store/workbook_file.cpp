@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/sql/quote.h"
 #include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "engine/workbook/sheet_module.h"
@@ -19,24 +20,6 @@
 
 namespace orv::engine {
 namespace {
-
-std::string QuoteLiteral(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c;
-        if (c == '\'') out += '\'';
-    }
-    return out + "'";
-}
-
-std::string QuoteName(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
 
 bool NoCaseEqual(const std::string& a, const std::string& b) {
     return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;

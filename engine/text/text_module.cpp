@@ -19,6 +19,7 @@
 
 #include "engine/error.h"
 #include "engine/sql/datetime.h"
+#include "engine/sql/quote.h"
 #include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "engine/text/text_file.h"
@@ -98,30 +99,6 @@ struct Cursor : sqlite3_vtab_cursor {
     bool inFile = true;         // reading the file's records; after them, the appended ones
     std::size_t appendedAt = 0;
 };
-
-// A module argument as written in CREATE VIRTUAL TABLE: 'text' with doubled quotes.
-std::string Unquote(const char* arg) {
-    std::string s(arg);
-    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
-        const char q = s.front();
-        std::string out;
-        for (std::size_t i = 1; i + 1 < s.size(); ++i) {
-            out += s[i];
-            if (s[i] == q && s[i + 1] == q) ++i;
-        }
-        return out;
-    }
-    return s;
-}
-
-std::string QuoteName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
 
 std::string_view Trim(std::string_view v) {
     while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
@@ -461,9 +438,9 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
     }
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
-    table->path = Unquote(argv[3]);
+    table->path = UnquoteArgument(argv[3]);
     table->readOnly = aux != nullptr;
-    TextSettings settings = SettingsFor(table->path, argc > 4 ? Unquote(argv[4]) : std::string());
+    TextSettings settings = SettingsFor(table->path, argc > 4 ? UnquoteArgument(argv[4]) : std::string());
     std::string error;
     if (!DescribeTextFile(table->path, settings, table->description, error)) {
         *err = sqlite3_mprintf("Cannot read the text file '%s': %s", table->path.c_str(), error.c_str());
@@ -579,12 +556,12 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
 
 int Create(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
     // Declaring an existing file passes no marker and creates nothing.
-    if (argc < 7 || Unquote(argv[5]) != "create") return Connect(db, aux, argc, argv, out, err);
+    if (argc < 7 || UnquoteArgument(argv[5]) != "create") return Connect(db, aux, argc, argv, out, err);
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
-    table->path = Unquote(argv[3]);
+    table->path = UnquoteArgument(argv[3]);
     table->readOnly = aux != nullptr;
-    int rc = CreateFile(db, table.get(), Unquote(argv[4]), Unquote(argv[6]), err);
+    int rc = CreateFile(db, table.get(), UnquoteArgument(argv[4]), UnquoteArgument(argv[6]), err);
     if (rc != SQLITE_OK) return rc;
     *out = table.release();
     return SQLITE_OK;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/sql/datetime.h"
+#include "engine/sql/quote.h"
 #include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "platform/format.h"
@@ -364,30 +365,6 @@ void Describe(Table& t) {
     }
 }
 
-std::string QuoteName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') out += '"';
-    }
-    return out + "\"";
-}
-
-// A module argument as written in CREATE VIRTUAL TABLE: 'text' with doubled quotes.
-std::string Unquote(const char* arg) {
-    std::string s(arg);
-    if (s.size() >= 2 && (s.front() == '\'' || s.front() == '"') && s.back() == s.front()) {
-        const char q = s.front();
-        std::string out;
-        for (std::size_t i = 1; i + 1 < s.size(); ++i) {
-            out += s[i];
-            if (s[i] == q && s[i + 1] == q) ++i;
-        }
-        return out;
-    }
-    return s;
-}
-
 bool ParseRange(const std::string& text, Range& range) {
     std::size_t colon = text.find(':');
     std::string first = text.substr(0, colon), last = colon == std::string::npos ? first : text.substr(colon + 1);
@@ -432,12 +409,12 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         *err = sqlite3_mprintf("%s needs what the table is and its sheet", kSheetModuleName);
         return SQLITE_ERROR;
     }
-    const std::string what = Unquote(argv[3]);
+    const std::string what = UnquoteArgument(argv[3]);
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
     table->book = book;
     table->tableName = argv[2];
-    table->sheet = Unquote(argv[4]);
+    table->sheet = UnquoteArgument(argv[4]);
     table->header = book->options.header;
     Status refreshed = book->Refresh();
     if (!refreshed.Ok()) {
@@ -455,7 +432,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         table->header = true;
         table->range = Range{1, 1, kLastRow, static_cast<std::uint32_t>(argc - 5)};
         for (int i = 5; i < argc; ++i) {
-            std::string definition = Unquote(argv[i]);
+            std::string definition = UnquoteArgument(argv[i]);
             auto parsed = ParseCreateTable("CREATE TABLE t (" + definition + ")");
             if (!parsed || parsed->columns.size() != 1) {
                 *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.", table->sheet.c_str(),
@@ -501,7 +478,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         FillGrid(*table);
     } else {
         if (what == "range") {
-            if (argc < 6 || !ParseRange(Unquote(argv[5]), table->range)) {
+            if (argc < 6 || !ParseRange(UnquoteArgument(argv[5]), table->range)) {
                 *err = sqlite3_mprintf("The table '%s' names no cell range of the sheet '%s' (such as A1:C10).",
                                        table->tableName.c_str(), table->sheet.c_str());
                 return SQLITE_ERROR;
