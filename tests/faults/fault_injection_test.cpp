@@ -205,6 +205,7 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
         }
         EXPECT_LE(n, kMaxCalls) << family << ": the scenario never got past the faults";
     }
+    EXPECT_GT(injected, 0) << "no fault was ever injected: the shim was not loaded, or the scenario writes nothing";
     g_injected += injected;
     std::printf("[ faults   ] %s, %s: %ld faults injected\n", sweep.scenario, sweep.mode, injected);
 }
