@@ -114,6 +114,9 @@ struct Sweep {
     const char* mode;  // the shim's ORV_FAULT_MODE
 };
 
+// Names the sweep in test listings rather than its bytes.
+void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.scenario << ", " << sweep.mode; }
+
 std::string SweepName(const ::testing::TestParamInfo<Sweep>& info) {
     std::string name = std::string(info.param.scenario) + "_" + info.param.mode;
     for (char& c : name)
