@@ -44,7 +44,7 @@ bool Exists(const std::string& path) {
 // rename that refuses to replace moves the name in one step, so that no second name of the
 // new file is left behind if the step after it fails; file systems without it get a link,
 // whose old name the caller removes.
-int LinkNew(const std::string& temporary, const std::string& path) {
+int MoveToNewName(const std::string& temporary, const std::string& path) {
     if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
     int err = errno;
     if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return err;
@@ -93,7 +93,7 @@ Status PublishFile(const std::string& temporary, const std::u16string& path, con
     if (!SyncPath(temporary, O_RDONLY)) {
         int err = errno;
         status = Failure(path, what, (u"the new file could not be written to disk: " + ErrnoText(err)).c_str(), err);
-    } else if (int err = LinkNew(temporary, narrow); err != 0) {
+    } else if (int err = MoveToNewName(temporary, narrow); err != 0) {
         status = err == EEXIST ? CheckNewFilePath(path, what)
                                : Failure(path, what, ErrnoText(err).c_str(), err);
         if (status.Ok()) status = Failure(path, what, ErrnoText(err).c_str(), err);
