@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -213,13 +214,32 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
     std::printf("[ faults   ] %s, %s: %ld faults injected\n", sweep.scenario, sweep.mode, injected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultTest,
-                         ::testing::Values(Sweep{"insert", "always"}, Sweep{"insert", "once"},
-                                           Sweep{"insert", "short"}, Sweep{"insert-autocommit", "always"},
-                                           Sweep{"insert-autocommit", "once"}, Sweep{"insert-autocommit", "short"},
-                                           Sweep{"create", "always"}, Sweep{"create", "once"},
-                                           Sweep{"create", "short"}, Sweep{"compact", "always"},
-                                           Sweep{"compact", "once"}, Sweep{"compact", "short"}),
-                         SweepName);
+constexpr const char* kScenarios[] = {"insert", "insert-autocommit", "create", "compact"};
+
+std::vector<Sweep> AllSweeps() {
+    std::vector<Sweep> sweeps;
+    for (const char* scenario : kScenarios)
+        for (const char* mode : {"always", "once", "short"}) sweeps.push_back({scenario, mode});
+    return sweeps;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultTest, ::testing::ValuesIn(AllSweeps()), SweepName);
+
+// A scenario added to the driver is swept too.
+TEST(FaultDriver, EveryScenarioItListsIsSwept) {
+    TempDir dir;
+    Result list = RunDriver({"list"}, {}, dir.Path("list.out"));
+    ASSERT_TRUE(WIFEXITED(list.status) && WEXITSTATUS(list.status) == 0) << list.output;
+    std::istringstream lines(list.output);
+    std::string line;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(0, line.find('\t'));
+        ++listed;
+        EXPECT_TRUE(std::any_of(std::begin(kScenarios), std::end(kScenarios), [&](const char* s) { return name == s; }))
+            << "add '" << name << "' to kScenarios";
+    }
+    EXPECT_EQ(listed, static_cast<int>(std::size(kScenarios)));
+}
 
 }  // namespace

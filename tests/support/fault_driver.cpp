@@ -6,16 +6,15 @@
 //   orv_fault_driver prepare <scenario> <dir>   makes the starting files in <dir>
 //   orv_fault_driver run <scenario> <dir>       does the write; prints "ok", or "error: "
 //                                               and the library's error text
-//   orv_fault_driver dump <dir>                 what the folder holds, in a form to compare:
-//                                               each database opened through the library,
-//                                               checked and listed row by row; any other
-//                                               file by size and hash
+//   orv_fault_driver dump <dir>                 what the folder holds, in a form to compare
+//                                               (support/folder_dump.h)
 //
 // Exit status: 0 success, 1 the scenario failed with an error text, 2 a usage error or a
 // starting state that could not be made. Anything else (a signal) is a crash.
 //
 // A scenario is one entry of the table at the end of the scenarios: a name, a sentence,
-// a function that makes its starting files and one that does the write. One thread.
+// a function that makes its starting files and one that does the write; the fault test
+// sweeps every scenario this program lists. One thread.
 #include <cstdio>
 #include <cstring>
 #include <string>
