@@ -80,7 +80,35 @@ Status StatementFailure(sqlite3* db, int rc) {
     case SQLITE_LOCKED:
         return Status::Error(E_FAIL, u"The database is locked by another program or connection: " + message, u"HYT00",
                              rc);
-    case SQLITE_FULL: return Status::Error(E_FAIL, u"The disk is full: " + message, u"HY000", rc);
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN: {
+        // A user acts on a full disk or a failing device by where the file is: name it (a
+        // text folder's in-memory database has no file).
+        const char* file = sqlite3_db_filename(db, "main");
+        std::u16string detail = platform::Utf8ToUtf16(raw ? raw : sqlite3_errstr(rc));
+        if ((rc & 0xFF) == SQLITE_FULL)
+            return Status::Error(E_FAIL,
+                                 file && *file ? platform::Format(u"The disk is full: the database file '%s' could not "
+                                                                  u"be written (%s).",
+                                                                  platform::Utf8ToUtf16(file).c_str(), detail.c_str())
+                                               : u"The disk is full: " + message,
+                                 u"HY000", rc);
+        if (file && *file && (rc & 0xFF) == SQLITE_CANTOPEN)
+            // The database is open already: what could not be opened is its journal.
+            return Status::Error(E_FAIL,
+                                 platform::Format(u"The database file '%s' could not be changed: its rollback journal "
+                                                  u"could not be made beside it (%s); check that the folder can be "
+                                                  u"written and has space.",
+                                                  platform::Utf8ToUtf16(file).c_str(), detail.c_str()),
+                                 u"HY000", rc);
+        if (file && *file)
+            return Status::Error(E_FAIL,
+                                 platform::Format(u"The database file '%s' could not be read or written: %s.",
+                                                  platform::Utf8ToUtf16(file).c_str(), detail.c_str()),
+                                 u"HY000", rc);
+        return Status::Error(E_FAIL, message, u"HY000", rc);
+    }
     case SQLITE_ERROR:
         if (Contains(raw, "no such table")) return Status::Error(DB_E_NOTABLE, message, u"42S02", rc);
         if (Contains(raw, "no such column")) return Status::Error(DB_E_ERRORSINCOMMAND, message, u"42S22", rc);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/command.h"
 #include "engine/convert.h"
 #include "engine/provider.h"
 #include "engine/stream.h"
@@ -46,10 +47,12 @@ void StoreBool(PropertyBag& bag, DBPROPID id, bool value) {
     bag.Store(DBPROPSET_ROWSET, id, v);
 }
 
+// A row that cannot be stepped to fails with the text a statement would give (a lock, a
+// full disk, a damaged file say so), under the code of rows that could not be fetched.
 Status SqliteFailure(sqlite3* db, int rc) {
-    std::u16string message = platform::Utf8ToUtf16(sqlite3_errmsg(db));
-    if (!message.empty()) message[0] = platform::ToUpper16(message[0]);
-    return Status::Error(DB_E_ERRORSOCCURRED, message + u".", u"HY000", rc);
+    Status status = StatementFailure(db, rc);
+    status.hr = DB_E_ERRORSOCCURRED;
+    return status;
 }
 
 bool IsStreamInterface(REFIID iid) {

@@ -30,6 +30,8 @@ public:
 
     // Formats a value from `format` and the arguments (%s takes a wide string) and adds it
     // to the column list, replacing the value of a column of the same name (in any case).
+    // A value is cut to 204,799 characters; a quoted literal cut so is closed at the cut
+    // (its last character becomes the quote), so that it stays one value.
     void AddColumn(const WCHAR* column, const WCHAR* format, ...);
     void AddColumnV(const WCHAR* column, const WCHAR* format, va_list args);
     // The same for the search list.

@@ -2,6 +2,7 @@
 #include "OrvOleDbDDLCommand.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -31,16 +32,22 @@ bool OrvOleDbDDLCommand::ManageHeap() {
 void OrvOleDbDDLCommand::AddValueV(std::vector<_ColValueMap>& list, const WCHAR* column, const WCHAR* format,
                                    va_list args) {
     if (!m_heap && !ManageHeap()) return;
+    bool fits = false;
     for (;;) {
         m_heap[0] = 0;
         va_list copy;
         va_copy(copy, args);
         int needed = orv::platform::FormatToBufferV(m_heap, m_heapSize, format, copy);
         va_end(copy);
-        const bool fits = needed >= 0 && static_cast<unsigned __int64>(needed) < m_heapSize;
+        fits = needed >= 0 && static_cast<unsigned __int64>(needed) < m_heapSize;
         if (fits || m_heapSize >= kHeapLimit) break;  // at the limit the value stays cut
         if (!ManageHeap()) return;
     }
+    // A quoted literal cut at the limit has lost its closing quote, and quotes inside are
+    // doubled only in a whole literal: the data after a quote in it would be read as SQL.
+    // The cut literal is closed instead, so that it stays one value, shorter by a character.
+    const std::size_t length = std::char_traits<WCHAR>::length(m_heap);
+    if (!fits && length >= 2 && m_heap[0] == u'\'') m_heap[length - 1] = u'\'';
     AddColumnValue(list, column, m_heap);
 }
 

@@ -16,6 +16,13 @@ Status SqliteFailure(sqlite3* db, const std::u16string& path, const char16_t* do
                          u"HY000", db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM);
 }
 
+// Removes a temporary database that a failed write leaves, with the rollback journal SQLite
+// may have left beside it: nothing of a failed creation may stay in the user's folder.
+void RemoveTemporaryDatabase(const std::string& temporary) {
+    ::unlink(temporary.c_str());
+    ::unlink((temporary + "-journal").c_str());
+}
+
 }  // namespace
 
 Status CreateDatabaseFile(const std::u16string& path) {
@@ -36,7 +43,7 @@ Status CreateDatabaseFile(const std::u16string& path) {
     if (rc != SQLITE_OK) {
         status = SqliteFailure(db, path, u"create the database file");
         sqlite3_close(db);
-        ::unlink(temporary.c_str());
+        RemoveTemporaryDatabase(temporary);
         return status;
     }
     sqlite3_close(db);
@@ -68,7 +75,7 @@ Status CompactDatabaseFile(const std::u16string& source, const std::u16string& d
         sqlite3_finalize(vacuum);
         if (rc != SQLITE_OK) {
             status = SqliteFailure(db, source, u"compact");
-            ::unlink(temporary.c_str());
+            RemoveTemporaryDatabase(temporary);
         } else {
             status = PublishFile(temporary, destination, u"compacted copy");
         }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/format.h"
@@ -32,6 +33,22 @@ bool SyncPath(const std::string& path, int flags) {
     bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Gives `temporary` the name `path` unless a file of that name exists; 0 or an errno. A
+// rename that refuses to replace moves the name in one step, so that no second name of the
+// new file is left behind if the step after it fails; file systems without it get a link,
+// whose old name the caller removes.
+int MoveToNewName(const std::string& temporary, const std::string& path) {
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS && err != ENOTSUP) return err;
+    return ::link(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -76,13 +93,12 @@ Status PublishFile(const std::string& temporary, const std::u16string& path, con
     if (!SyncPath(temporary, O_RDONLY)) {
         int err = errno;
         status = Failure(path, what, (u"the new file could not be written to disk: " + ErrnoText(err)).c_str(), err);
-    } else if (::link(temporary.c_str(), narrow.c_str()) != 0) {
-        int err = errno;
+    } else if (int err = MoveToNewName(temporary, narrow); err != 0) {
         status = err == EEXIST ? CheckNewFilePath(path, what)
                                : Failure(path, what, ErrnoText(err).c_str(), err);
         if (status.Ok()) status = Failure(path, what, ErrnoText(err).c_str(), err);
     }
-    ::unlink(temporary.c_str());
+    if (!status.Ok() || Exists(temporary)) ::unlink(temporary.c_str());
     if (status.Ok()) SyncPath(FolderOf(narrow), O_RDONLY | O_DIRECTORY);
     return status;
 }

@@ -1,8 +1,9 @@
 // Whole-file operations of the engine: making a new file appear atomically beside where
 // it belongs, and the checks that say why a path cannot take one. A file is written under
-// a temporary name in the destination's folder, synced, then linked to its final name,
-// which fails rather than replace a file that exists; so a new file is either complete
-// or absent, and nothing that was there is ever overwritten.
+// a temporary name in the destination's folder, synced, then renamed to its final name by a
+// rename that fails rather than replace a file that exists (a link where the file system
+// has no such rename); so a new file is either complete or absent, and nothing that was
+// there is ever overwritten.
 //
 // A changed file (a text table, a workbook) is written the same way under a temporary name
 // and then renamed over the old one, so that readers see the old file or the new one.
@@ -23,8 +24,8 @@ Status CheckNewFilePath(const std::u16string& path, const char16_t* what);
 // A new, empty, unique temporary path in the folder of `path` (the file is created empty).
 Status MakeTemporaryBeside(const std::string& path, std::string& temporary);
 
-// Syncs `temporary`, links it to `path` (never replacing an existing file), removes the
-// temporary name and syncs the folder. On failure the temporary file is removed.
+// Syncs `temporary`, moves it to the name `path` (never replacing an existing file) and
+// syncs the folder. On failure the temporary file is removed.
 Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what);
 
 // Syncs `temporary` and renames it over `path` (which may exist), then syncs the folder;

@@ -197,4 +197,39 @@ TEST_F(StatementTest, DateAndNowAreValuesOfTheEngine) {
     EXPECT_EQ(Query(u"SELECT length(Now())"), CString(u"19"));
 }
 
+// Values at the builder's limit (204,799 characters): one that fits goes in whole; one that
+// is cut is still one quoted literal, whatever quotes it holds, so the text past the cut
+// (or past a quote inside) never becomes SQL.
+TEST_F(StatementTest, ValuesAtTheLimitAreStoredWholeOrCutButNeverBecomeSql) {
+    MakeDatabase(m_dir.Path("plant.mdb"), "CREATE TABLE notes(k INTEGER, note MEMO); CREATE TABLE secret(s TEXT);"
+                                          "INSERT INTO secret VALUES ('the secret')");
+    m_builder.SetTable(u"notes");
+    const std::u16string fits = std::u16string(204796, u'f') + u"'";  // with its quotes: 204,799
+    m_builder.AddSearchCol(u"k", u"1");
+    m_builder.AddColumn(u"note", u"'%s'", fits.c_str());
+    ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorText());
+    EXPECT_EQ(Query(u"SELECT length(note) || substr(note, -2) FROM notes WHERE k = 1"), CString(u"204797f'"));
+
+    // A host quoting data it was given: the data is longer than the limit, and a quote in it
+    // is followed by SQL that reads another table, up to an open comment that would swallow
+    // the rest of the statement.
+    const std::u16string injected = u"' || (SELECT s FROM secret))/*";
+    const std::u16string attack = std::u16string(204700, u'x') + injected + std::u16string(100000, u'y');
+    m_builder.AddSearchCol(u"k", u"2");
+    m_builder.AddColumn(u"note", u"'%s'", attack.c_str());
+    ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorText());
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM notes WHERE k = 2 AND note LIKE '%the secret%'"), CString(u"0"));
+    EXPECT_EQ(Query(u"SELECT length(note) FROM notes WHERE k = 2"), CString(u"204797"));
+    const std::u16string stored = u"SELECT instr(note, '" + std::u16string(u"'' || (SELECT s FROM secret))/*") +
+                                  u"') FROM notes WHERE k = 2";
+    EXPECT_EQ(Query(stored.c_str()), CString(u"204701"));
+
+    // A mebibyte for a number: cut to the limit like any value, and refused or stored whole.
+    const std::u16string digits(1u << 20, u'9');
+    m_builder.AddSearchCol(u"k", u"%s", digits.c_str());
+    EXPECT_EQ(m_builder.m_searchCols.back().m_value.GetLength(), 204799);
+    const bool inserted = m_builder.Insert();
+    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM notes"), CString(inserted ? u"3" : u"2"));
+}
+
 }  // namespace

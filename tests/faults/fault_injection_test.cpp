@@ -1,0 +1,245 @@
+// A full disk or a failing device during a write never damages a file. Each scenario of
+// orv_fault_driver runs under the fault shim once for every call it makes of each family
+// (write, pwrite, fsync, rename, ...): the first N calls succeed and call N+1 fails (and
+// every later one, or only that one, or it writes half its bytes), for N = 0, 1, 2, ...
+// until the scenario makes fewer calls than that. After each run the driver must have
+// exited normally, with "ok" or an error text, and the folder must hold exactly what it
+// held before the write (for an error) or exactly what a clean run leaves (for "ok").
+// A file left behind is accepted only when the error text names it, or when it is a hidden
+// temporary file and every removal fails.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "support/files.h"
+#include "support/folder_dump.h"
+
+extern char** environ;
+
+using namespace orv::test;
+
+namespace {
+
+struct Result {
+    int status = -1;  // as waitpid gives it
+    std::string output;
+};
+
+// Runs the driver with `extra` added to the environment; stdout and stderr together.
+Result RunDriver(const std::vector<std::string>& args, const std::map<std::string, std::string>& extra,
+                 const std::string& outputFile) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        if (!extra.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+    }
+    for (const auto& [key, value] : extra) env.push_back(key + "=" + value);
+    std::vector<char*> argv{const_cast<char*>(ORV_FAULT_DRIVER)}, envp;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t child = 0;
+    Result result;
+    if (posix_spawn(&child, ORV_FAULT_DRIVER, &actions, nullptr, argv.data(), envp.data()) == 0)
+        waitpid(child, &result.status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    result.output = ReadFile(outputFile);
+    return result;
+}
+
+// The dump split by file: name -> its lines.
+std::map<std::string, std::string> ByFile(const std::string& dump) {
+    std::map<std::string, std::string> files;
+    std::istringstream in(dump);
+    std::string line, current;
+    while (std::getline(in, line)) {
+        if (line.rfind("file ", 0) == 0) current = line.substr(5, line.find(' ', 5) - 5);
+        files[current] += line + "\n";
+    }
+    return files;
+}
+
+// Where `actual` differs from `expected`, ignoring files that `error` names and, when
+// `temporaries` is set, the hidden temporary files of the engine; empty when they agree.
+std::string Difference(const std::string& expected, const std::string& actual, const std::string& error,
+                       bool temporaries = false) {
+    auto want = ByFile(expected), got = ByFile(actual);
+    std::string difference;
+    for (const auto& [name, lines] : got) {
+        auto found = want.find(name);
+        if (found == want.end()) {
+            if (error.find(name) == std::string::npos && !(temporaries && name.rfind(".orv-new-", 0) == 0))
+                difference += "unexpected file:\n" + lines;
+        } else if (found->second != lines) {
+            difference += "expected:\n" + found->second + "found:\n" + lines;
+        }
+    }
+    for (const auto& [name, lines] : want)
+        if (!got.count(name)) difference += "missing file:\n" + lines;
+    return difference;
+}
+
+void CopyFolder(const std::string& from, const std::string& to) {
+    std::filesystem::remove_all(to);
+    std::filesystem::copy(from, to);
+}
+
+// Faults injected by every sweep of the program, for the summary at its end.
+std::atomic<long> g_injected{0}, g_runs{0};
+
+class FaultSummary : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (g_runs > 0)
+            std::printf("[ faults   ] %ld faults injected over %ld runs of the driver\n", g_injected.load(),
+                        g_runs.load());
+    }
+};
+const auto* const kSummary = ::testing::AddGlobalTestEnvironment(new FaultSummary);
+
+struct Sweep {
+    const char* scenario;
+    const char* mode;  // the shim's ORV_FAULT_MODE
+};
+
+// Names the sweep in test listings rather than its bytes.
+void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.scenario << ", " << sweep.mode; }
+
+std::string SweepName(const ::testing::TestParamInfo<Sweep>& info) {
+    std::string name = std::string(info.param.scenario) + "_" + info.param.mode;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+class FaultTest : public ::testing::TestWithParam<Sweep> {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+
+    std::string Out() const { return m_base.Path("driver.out"); }
+
+    TempDir m_base;
+};
+
+constexpr int kMaxCalls = 400;  // a scenario that makes more calls of one family is a runaway
+
+TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
+    const Sweep sweep = GetParam();
+    const std::string start = m_base.Path("start"), run = m_base.Path("run"), report = m_base.Path("report");
+    std::filesystem::create_directories(start);
+    Result prepared = RunDriver({"prepare", sweep.scenario, start}, {}, Out());
+    ASSERT_TRUE(WIFEXITED(prepared.status) && WEXITSTATUS(prepared.status) == 0) << prepared.output;
+
+    CopyFolder(start, run);
+    const std::string before = DumpFolder(run);
+    CopyFolder(start, run);
+    Result clean = RunDriver({"run", sweep.scenario, run}, {}, Out());
+    ASSERT_EQ(clean.output, "ok\n");
+    const std::string after = DumpFolder(run);
+    ASSERT_NE(before, after) << "the scenario changes nothing: the sweep would prove nothing";
+
+    const bool cutOnly = std::string(sweep.mode) == "short";
+    std::vector<const char*> families = {"write", "pwrite", "writev"};
+    if (!cutOnly)
+        for (const char* f : {"fsync", "fdatasync", "ftruncate", "open", "rename", "link", "unlink"})
+            families.push_back(f);
+
+    long injected = 0;
+    for (const char* family : families) {
+        int n = 0;
+        for (; n <= kMaxCalls; ++n) {
+            CopyFolder(start, run);
+            std::filesystem::remove(report);
+            const std::map<std::string, std::string> env = {
+                {"LD_PRELOAD", ORV_FAULT_SHIM},
+                // The sanitizers' runtime wants to be loaded first; the shim comes before it.
+                {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                {"ORV_FAULT_OP", family},
+                {"ORV_FAULT_AFTER", std::to_string(n)},
+                {"ORV_FAULT_MODE", sweep.mode},
+                {"ORV_FAULT_ERRNO", n % 2 ? "EIO" : "ENOSPC"},
+                {"ORV_FAULT_DIR", run},
+                {"ORV_FAULT_REPORT", report},
+            };
+            Result result = RunDriver({"run", sweep.scenario, run}, env, Out());
+            ++g_runs;
+            std::string faults = Exists(report) ? ReadFile(report) : "";
+            // One line per failed call, and a last line "exit ..." when the driver ends.
+            const bool hit = !faults.empty() && faults.rfind("exit ", 0) != 0;
+            const std::string where = std::string(family) + " call " + std::to_string(n + 1) + " (" + sweep.mode +
+                                      ")\nshim: " + faults + "driver: " + result.output;
+
+            ASSERT_TRUE(WIFEXITED(result.status)) << "the driver crashed: " << where;
+            const int code = WEXITSTATUS(result.status);
+            ASSERT_TRUE(code == 0 || code == 1) << "exit status " << code << ": " << where;
+            const std::string state = DumpFolder(run);
+            if (code == 0) {
+                EXPECT_EQ(result.output, "ok\n") << where;
+                EXPECT_EQ(Difference(after, state, ""), "") << "success reported, but not the state of a clean run: "
+                                                            << where;
+            } else {
+                EXPECT_EQ(result.output.rfind("error: ", 0), 0u) << where;
+                EXPECT_NE(result.output.find(run + "/"), std::string::npos)
+                    << "an error that does not name the file: " << where;
+                // When every removal fails, nothing can take a temporary file away again.
+                const bool noRemoval = std::string(family) == "unlink" && std::string(sweep.mode) == "always";
+                EXPECT_EQ(Difference(before, state, result.output, noRemoval), "")
+                    << "failure reported, but the files changed: " << where;
+            }
+            if (!hit) {
+                EXPECT_EQ(code, 0) << "failed without a fault: " << where;
+                break;
+            }
+            ++injected;
+            if (HasFailure()) return;
+        }
+        EXPECT_LE(n, kMaxCalls) << family << ": the scenario never got past the faults";
+    }
+    EXPECT_GT(injected, 0) << "no fault was ever injected: the shim was not loaded, or the scenario writes nothing";
+    g_injected += injected;
+    std::printf("[ faults   ] %s, %s: %ld faults injected\n", sweep.scenario, sweep.mode, injected);
+}
+
+constexpr const char* kScenarios[] = {"insert", "insert-autocommit", "create", "compact"};
+
+std::vector<Sweep> AllSweeps() {
+    std::vector<Sweep> sweeps;
+    for (const char* scenario : kScenarios)
+        for (const char* mode : {"always", "once", "short"}) sweeps.push_back({scenario, mode});
+    return sweeps;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultTest, ::testing::ValuesIn(AllSweeps()), SweepName);
+
+// A scenario added to the driver is swept too.
+TEST(FaultDriver, EveryScenarioItListsIsSwept) {
+    TempDir dir;
+    Result list = RunDriver({"list"}, {}, dir.Path("list.out"));
+    ASSERT_TRUE(WIFEXITED(list.status) && WEXITSTATUS(list.status) == 0) << list.output;
+    std::istringstream lines(list.output);
+    std::string line;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(0, line.find('\t'));
+        ++listed;
+        EXPECT_TRUE(std::any_of(std::begin(kScenarios), std::end(kScenarios), [&](const char* s) { return name == s; }))
+            << "add '" << name << "' to kScenarios";
+    }
+    EXPECT_EQ(listed, static_cast<int>(std::size(kScenarios)));
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// Test support: orv_fault_driver, a host program that does one write through the exported
+// classes, so that a test can run it under the fault shim (fault_shim.c) and look at what
+// a failed call leaves behind.
+//
+//   orv_fault_driver list                       the scenarios, one a line
+//   orv_fault_driver prepare <scenario> <dir>   makes the starting files in <dir>
+//   orv_fault_driver run <scenario> <dir>       does the write; prints "ok", or "error: "
+//                                               and the library's error text
+//   orv_fault_driver dump <dir>                 what the folder holds, in a form to compare
+//                                               (support/folder_dump.h)
+//
+// Exit status: 0 success, 1 the scenario failed with an error text, 2 a usage error or a
+// starting state that could not be made. Anything else (a signal) is a crash.
+//
+// A scenario is one entry of the table at the end of the scenarios: a name, a sentence,
+// a function that makes its starting files and one that does the write; the fault test
+// sweeps every scenario this program lists. One thread.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+#include "support/folder_dump.h"
+
+namespace {
+
+using orv::platform::Utf16ToUtf8;
+using orv::platform::Utf8ToUtf16;
+
+// What a scenario's write came to: success, or the text the library gave for its failure.
+struct Outcome {
+    bool ok = true;
+    std::string error;
+};
+
+Outcome Failed(const OrvOleDbErrorInfo& object, const char* doing) {
+    std::string text = Utf16ToUtf8(object.GetErrorText().Str());
+    return {false, std::string(doing) + ": " + (text.empty() ? "(no error text)" : text)};
+}
+
+std::string PathIn(const std::string& dir, const char* name) { return dir + "/" + name; }
+
+CComBSTR InitOf(const std::string& path) { return CComBSTR(orv::test::InitFor(Utf8ToUtf16(path)).c_str()); }
+
+// ---- Scenarios -----------------------------------------------------------------------------
+
+// A database file with rows in it, as the writing scenarios start from.
+void PrepareDatabase(const std::string& dir) {
+    orv::test::MakeDatabase(PathIn(dir, "plant.mdb"),
+                            "CREATE TABLE t(id INTEGER PRIMARY KEY, note TEXT);"
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40)"
+                            "INSERT INTO t SELECT i, printf('first rows %d %.300c', i, 'a') FROM n;");
+}
+
+// Rows in one transaction: enough of them to touch several pages, so that the journal and
+// the file both take many writes before the commit.
+Outcome InsertInTransaction(const std::string& dir) {
+    OrvOleDbConnection connection;
+    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
+        return Failed(connection, "open");
+    if (!connection.StartTransaction()) return Failed(connection, "start transaction");
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(&connection);
+    insert.SetTable(u"t");
+    for (int i = 0; i < 30; ++i) {
+        insert.AddColumn(u"note", u"'added row %d %s'", i, std::u16string(400, u'b').c_str());
+        if (!insert.Insert()) {
+            Outcome failed = Failed(insert, "insert");
+            connection.Rollback();
+            return failed;
+        }
+    }
+    if (!connection.Commit()) return Failed(connection, "commit");
+    return {};
+}
+
+// One statement without a transaction: SQLite makes it one of its own. A value larger than
+// a page, so that it spans overflow pages.
+Outcome InsertAutocommit(const std::string& dir) {
+    OrvOleDbConnection connection;
+    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
+        return Failed(connection, "open");
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(&connection);
+    insert.SetTable(u"t");
+    insert.AddColumn(u"note", u"'%s'", std::u16string(20000, u'c').c_str());
+    if (!insert.Insert()) return Failed(insert, "insert");
+    return {};
+}
+
+// A folder that already holds a database: the new file must appear beside it, whole.
+Outcome CreateFile(const std::string& dir) {
+    OrvOleDbErrorInfo error;
+    const std::string path = PathIn(dir, "new.mdb");
+    HRESULT hr = OrvOleDbConnection::CreateMdbFile(InitOf(path), CComBSTR(Utf8ToUtf16(path).c_str()), error);
+    if (hr != S_OK) return Failed(error, "create");
+    return {};
+}
+
+// A database with free pages (half its rows deleted), so that compaction changes it.
+void PrepareSparseDatabase(const std::string& dir) {
+    orv::test::MakeDatabase(PathIn(dir, "plant.mdb"),
+                            "CREATE TABLE t(id INTEGER PRIMARY KEY, note TEXT);"
+                            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400)"
+                            "INSERT INTO t SELECT i, printf('row %d %.200c', i, 'd') FROM n;"
+                            "DELETE FROM t WHERE id % 2 = 0;");
+}
+
+Outcome Compact(const std::string& dir) {
+    OrvOleDbConnection connection;
+    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
+        return Failed(connection, "open");
+    if (connection.CompactMdb() != S_OK) return Failed(connection, "compact");
+    return {};
+}
+
+struct Scenario {
+    const char* name;
+    const char* what;
+    void (*prepare)(const std::string& dir);
+    Outcome (*run)(const std::string& dir);
+};
+
+// New scenarios (writes to text files, to workbooks) go here: a starting state and a write.
+const Scenario kScenarios[] = {
+    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction},
+    {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase,
+     InsertAutocommit},
+    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile},
+    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact},
+};
+
+const Scenario* Find(const char* name) {
+    for (const Scenario& s : kScenarios)
+        if (std::strcmp(s.name, name) == 0) return &s;
+    return nullptr;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: orv_fault_driver list | prepare <scenario> <dir> | run <scenario> <dir> | dump <dir>\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    int status = 0;
+    if (command == "list" && argc == 2) {
+        for (const Scenario& s : kScenarios) std::printf("%s\t%s\n", s.name, s.what);
+    } else if (command == "dump" && argc == 3) {
+        std::fputs(orv::test::DumpFolder(argv[2]).c_str(), stdout);
+    } else if ((command == "prepare" || command == "run") && argc == 4) {
+        const Scenario* scenario = Find(argv[2]);
+        if (!scenario) {
+            std::fprintf(stderr, "orv_fault_driver: no scenario '%s' (see: orv_fault_driver list)\n", argv[2]);
+            status = 2;
+        } else if (command == "prepare") {
+            try {
+                scenario->prepare(argv[3]);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "orv_fault_driver: cannot prepare '%s': %s\n", argv[2], e.what());
+                status = 2;
+            }
+        } else {
+            Outcome outcome = scenario->run(argv[3]);
+            if (outcome.ok) std::puts("ok");
+            else std::printf("error: %s\n", outcome.error.c_str());
+            status = outcome.ok ? 0 : 1;
+        }
+    } else {
+        status = Usage();
+    }
+    std::fflush(stdout);
+    CoUninitialize();
+    return status;
+}
