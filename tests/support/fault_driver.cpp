@@ -17,6 +17,8 @@
 // sweeps every scenario this program lists. One thread.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <stdexcept>
 #include <string>
 
 #include "OrvOleDb.h"
@@ -115,6 +117,74 @@ Outcome Compact(const std::string& dir) {
     return {};
 }
 
+// Runs each statement on a connection to `init`; the first failure, or success.
+Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t*> statements, bool transaction) {
+    OrvOleDbConnection connection;
+    if (connection.OpenFromInitializationString(init, false) != S_OK) return Failed(connection, "open");
+    if (transaction && !connection.StartTransaction()) return Failed(connection, "start transaction");
+    OrvOleDbCommand command;
+    command.SetConnection(&connection);
+    for (const char16_t* sql : statements) {
+        command.SetCommandText(CString(sql));
+        if (command.Execute() != OrvOleDbCommand::dbTrue) {
+            Outcome failed = Failed(command, "statement");
+            if (transaction) connection.Rollback();
+            return failed;
+        }
+        command.Close();
+    }
+    if (transaction && !connection.Commit()) return Failed(connection, "commit");
+    return {};
+}
+
+// A folder of text files: stock.csv with some records.
+CComBSTR TextInit(const std::string& dir) {
+    return CComBSTR(orv::test::InitFor(Utf8ToUtf16(dir), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"").c_str());
+}
+
+void PrepareTextFolder(const std::string& dir) {
+    std::string text = "part,qty,note\r\n";
+    for (int i = 1; i <= 200; ++i) text += "part " + std::to_string(i) + "," + std::to_string(i) + ",\"a, quoted note\"\r\n";
+    orv::test::WriteFile(PathIn(dir, "stock.csv"), text);
+}
+
+Outcome TextAppend(const std::string& dir) {
+    return RunStatements(TextInit(dir),
+                         {u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('new', 7, 'x')",
+                          u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('newer', 8, 'y')"},
+                         true);
+}
+
+Outcome TextRewrite(const std::string& dir) {
+    return RunStatements(TextInit(dir), {u"UPDATE [stock.csv] SET qty = qty + 1 WHERE qty > 100"}, false);
+}
+
+// A workbook made through the library: a sheet with a header and some rows.
+CComBSTR WorkbookInit(const std::string& dir) {
+    return CComBSTR(
+        orv::test::InitFor(Utf8ToUtf16(PathIn(dir, "book.xlsx")), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"").c_str());
+}
+
+void PrepareWorkbook(const std::string& dir) {
+    Outcome made = RunStatements(WorkbookInit(dir),
+                                 {u"CREATE TABLE Stock (part TEXT, qty INTEGER)",
+                                  u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
+                                  u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"},
+                                 false);
+    if (!made.ok) throw std::runtime_error(made.error);
+}
+
+Outcome WorkbookInsert(const std::string& dir) {
+    return RunStatements(WorkbookInit(dir),
+                         {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)",
+                          u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
+                         true);
+}
+
+Outcome WorkbookCreateSheet(const std::string& dir) {
+    return RunStatements(WorkbookInit(dir), {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}, false);
+}
+
 struct Scenario {
     const char* name;
     const char* what;
@@ -129,6 +199,11 @@ const Scenario kScenarios[] = {
      InsertAutocommit},
     {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile},
     {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact},
+    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend},
+    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite},
+    {"workbook-write", "a row inserted and a cell updated in a workbook in one transaction", PrepareWorkbook,
+     WorkbookInsert},
+    {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet},
 };
 
 const Scenario* Find(const char* name) {
