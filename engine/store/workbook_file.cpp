@@ -109,7 +109,8 @@ std::vector<std::string> NamesIn(std::string_view sql) {
 
 bool TableExists(sqlite3* db, const std::string& name) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_list WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr) !=
+        SQLITE_OK)
         return false;
     sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_STATIC);
     bool found = sqlite3_step(st) == SQLITE_ROW;
@@ -222,7 +223,9 @@ private:
                     if (NoCaseEqual(s.name, name)) declaration = "('sheet', " + QuoteLiteral(s.name) + ")";
             }
             if (declaration.empty()) continue;
-            Status status = Exec(db, "CREATE VIRTUAL TABLE main." + QuoteName(name) + " USING " +
+            // In the connection's temporary schema: such a table serves the statements
+            // that name it and is no table of the workbook's catalog.
+            Status status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " +
                                          workbook::kSheetModuleName + declaration);
             if (!status.Ok()) return status;
         }
