@@ -133,13 +133,15 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
     }
 
     bool readOnly = options.readOnly || ::access(path.c_str(), W_OK) != 0;
-    auto file = std::make_unique<DatabaseFile>(options, readOnly);
-    // Open once now, so that a locked or damaged file fails here and not in the first session.
+    return AdoptAfterFirstConnection(std::make_unique<DatabaseFile>(options, readOnly), store);
+}
+
+Status AdoptAfterFirstConnection(std::unique_ptr<Store> candidate, std::unique_ptr<Store>& store) {
     sqlite3* db = nullptr;
-    Status status = file->Connect(&db);
+    Status status = candidate->Connect(&db);
     if (!status.Ok()) return status;
     sqlite3_close(db);
-    store = std::move(file);
+    store = std::move(candidate);
     return Status::Success();
 }
 

@@ -74,6 +74,10 @@ std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& heade
 // Opens the store that `options` describe, or says why it cannot be opened.
 Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
 
+// Makes `candidate` the opened store after one connection to it succeeded, so that a
+// locked, damaged or unreadable store fails when it is opened and not in its first session.
+Status AdoptAfterFirstConnection(std::unique_ptr<Store> candidate, std::unique_ptr<Store>& store);
+
 // Database files (SQLite 3).
 Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& store);
 

@@ -211,14 +211,7 @@ Status OpenTextFolder(const StoreOptions& options, std::unique_ptr<Store>& store
     } else if (!S_ISDIR(info.st_mode)) {
         return FolderError(name, u"it is neither a folder nor a file", EINVAL);
     }
-    auto folder = std::make_unique<TextFolder>(options, path);
-    // Open once now, so that an unreadable folder or file fails here and not in the first session.
-    sqlite3* db = nullptr;
-    Status status = folder->Connect(&db);
-    if (!status.Ok()) return status;
-    sqlite3_close(db);
-    store = std::move(folder);
-    return Status::Success();
+    return AdoptAfterFirstConnection(std::make_unique<TextFolder>(options, path), store);
 }
 
 }  // namespace orv::engine

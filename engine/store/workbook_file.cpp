@@ -263,29 +263,17 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         if (S_ISDIR(info.st_mode)) return WorkbookError(name, u"it is a folder", EISDIR);
         if (!S_ISREG(info.st_mode)) return WorkbookError(name, u"it is not a regular file", EINVAL);
         if (::access(path.c_str(), R_OK) != 0) return WorkbookError(name, u"permission denied: the file cannot be read", errno);
-        char head[8] = {};
-        FILE* f = std::fopen(path.c_str(), "rb");
-        std::size_t n = f ? std::fread(head, 1, sizeof head, f) : 0;
-        if (f) std::fclose(f);
-        if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) {
-            if (readOnlyWhy.empty()) readOnlyWhy = u"an .xls workbook is read, never written; save it as .xlsx to change it";
-        } else if (n < 4 || std::memcmp(head, "PK\x03\x04", 4) != 0) {
-            return WorkbookError(name, u"it is not a workbook (neither an .xlsx nor an .xls file)", EINVAL);
-        }
+        std::optional<workbook::Format> format = workbook::DetectFormat(path);
+        if (!format) return WorkbookError(name, u"it is not a workbook (neither an .xlsx nor an .xls file)", EINVAL);
+        if (*format == workbook::Format::Xls && readOnlyWhy.empty())
+            readOnlyWhy = u"an .xls workbook is read, never written; save it as .xlsx to change it";
         if (readOnlyWhy.empty() && ::access(path.c_str(), W_OK) != 0) readOnlyWhy = u"the file cannot be written";
         std::size_t slash = path.rfind('/');
         std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
             readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
     }
-    auto file = std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy));
-    // Open once now, so that a damaged workbook fails here and not in the first session.
-    sqlite3* db = nullptr;
-    Status status = file->Connect(&db);
-    if (!status.Ok()) return status;
-    sqlite3_close(db);
-    store = std::move(file);
-    return Status::Success();
+    return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)), store);
 }
 
 }  // namespace orv::engine

@@ -15,11 +15,6 @@
 #include "platform/utf.h"
 
 namespace orv::engine::text {
-namespace {
-
-constexpr std::size_t kChunk = 64 * 1024;
-constexpr std::size_t kSampleBytes = 64 * 1024;
-constexpr int kDefaultScanRows = 25;
 
 std::string Lower(std::string_view s) {
     std::string out(s);
@@ -32,6 +27,12 @@ std::string_view Trim(std::string_view v) {
     while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
     return v;
 }
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kSampleBytes = 64 * 1024;
+constexpr int kDefaultScanRows = 25;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

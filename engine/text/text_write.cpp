@@ -16,18 +16,6 @@ std::string Upper(std::string_view s) {
     return out;
 }
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view v) {
-    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.remove_prefix(1);
-    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
-    return v;
-}
-
 // The next code point of UTF-8 `s` at `i`; U+FFFD for a malformed sequence.
 std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
     unsigned char c = static_cast<unsigned char>(s[i++]);

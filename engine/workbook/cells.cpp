@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "engine/workbook/workbook.h"
@@ -31,6 +33,16 @@ bool ParseCellReference(std::string_view text, std::uint32_t& row, std::uint32_t
     row = static_cast<std::uint32_t>(r);
     column = static_cast<std::uint32_t>(col);
     return true;
+}
+
+std::optional<Format> DetectFormat(const std::string& path) {
+    char head[8] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    const std::size_t n = f ? std::fread(head, 1, sizeof head, f) : 0;
+    if (f) std::fclose(f);
+    if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return Format::Xls;
+    if (n >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) return Format::Xlsx;
+    return std::nullopt;
 }
 
 double DaysFromSerial(double serial) { return serial >= 1 && serial < 60 ? serial + 1 : serial; }

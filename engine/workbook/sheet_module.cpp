@@ -44,14 +44,9 @@ Status WorkbookSource::Current(std::shared_ptr<const Workbook>& out) {
     }
     auto workbook = std::make_shared<Workbook>();
     if (now.exists) {
-        char head[8] = {};
-        FILE* f = std::fopen(m_path.c_str(), "rb");
-        std::size_t n = f ? std::fread(head, 1, sizeof head, f) : 0;
-        if (f) std::fclose(f);
         std::string error;
-        bool ok = n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0
-                      ? LoadXls(m_path, *workbook, error)
-                      : LoadXlsx(m_path, *workbook, error);
+        bool ok = DetectFormat(m_path) == Format::Xls ? LoadXls(m_path, *workbook, error)
+                                                      : LoadXlsx(m_path, *workbook, error);
         if (!ok)
             return Status::Error(E_FAIL,
                                  platform::Format(u"Cannot open the workbook '%s': %s.", m_name.c_str(),

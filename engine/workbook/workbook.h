@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,10 @@ struct Workbook {
     std::vector<Sheet> sheets;       // in the workbook's order
     std::vector<DefinedName> names;  // names of other kinds (formulas, sheet-local names) are left out
 };
+
+// The format of the workbook file at `path`, from its first bytes (a zip archive or a
+// compound document); nullopt for anything else or a file that cannot be read.
+std::optional<Format> DetectFormat(const std::string& path);
 
 // Reads the whole workbook at `path`. On failure `error` completes the sentence
 // "Cannot open the workbook '<path>': ..." ("it is not a zip archive", "the part
