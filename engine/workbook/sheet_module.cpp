@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <new>
 #include <set>
@@ -194,8 +195,13 @@ constexpr std::uint32_t kLastRow = 1048576;
 struct Book;
 
 // What a transaction may roll back to: the rows and changes of a table.
+// The cell of every place of a table that holds none.
+const Cell kEmptyCell{};
+
 struct TableState {
-    std::vector<Cell> grid;  // rows * width data cells, row-major
+    // rows * width data cells, row-major: cells of the workbook the table was read from, or
+    // of the table's own written values; never null.
+    std::vector<const Cell*> grid;
     std::size_t rows = 0;
     std::map<std::uint32_t, std::map<std::uint32_t, Cell>> changes;  // sheet row -> column -> value
 };
@@ -211,6 +217,8 @@ struct Table : sqlite3_vtab {
     std::vector<Column> columns;
     TableState state;
     std::uint64_t generation = 0;  // of the Book's workbook that the grid was read from
+    std::shared_ptr<const Workbook> gridSource;  // keeps the grid's cells alive
+    std::deque<Cell> written;  // values written since the grid was read; their places never move
     std::vector<std::pair<int, TableState>> savepoints;
 
     std::uint32_t FirstDataRow() const { return range.firstRow + (header ? 1 : 0); }
@@ -296,6 +304,8 @@ bool Inside(const Range& r, std::uint32_t row, std::uint32_t column) {
 void FillGrid(Table& t) {
     t.state.grid.clear();
     t.state.rows = 0;
+    t.gridSource = t.book->workbook;
+    t.written.clear();
     t.generation = t.book->generation;
     const Sheet* sheet = t.book->FindSheet(t.sheet);
     if (!sheet || t.columns.empty()) return;
@@ -306,11 +316,11 @@ void FillGrid(Table& t) {
             last = std::max(last, c.row);
     if (last < first) return;
     t.state.rows = last - first + 1;
-    t.state.grid.assign(t.state.rows * t.Width(), Cell{});
+    t.state.grid.assign(t.state.rows * t.Width(), &kEmptyCell);
     const std::uint32_t lastColumn = t.range.firstColumn + static_cast<std::uint32_t>(t.Width()) - 1;
     for (const PlacedCell& c : sheet->cells)
         if (c.row >= first && c.row <= last && c.column >= t.range.firstColumn && c.column <= lastColumn)
-            t.state.grid[(c.row - first) * t.Width() + (c.column - t.range.firstColumn)] = c.cell;
+            t.state.grid[(c.row - first) * t.Width() + (c.column - t.range.firstColumn)] = &c.cell;
 }
 
 // Decides the table's rectangle, names and types from the workbook.
@@ -577,7 +587,7 @@ int ColumnValue(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     Table* t = static_cast<Table*>(base->pVtab);
     std::size_t row = static_cast<Cursor*>(base)->row;
     if (i < 0 || std::size_t(i) >= t->Width() || row >= t->state.rows) return sqlite3_result_null(ctx), SQLITE_OK;
-    ResultCell(ctx, t->state.grid[row * t->Width() + std::size_t(i)], t->columns[std::size_t(i)].kind);
+    ResultCell(ctx, *t->state.grid[row * t->Width() + std::size_t(i)], t->columns[std::size_t(i)].kind);
     return SQLITE_OK;
 }
 
@@ -596,9 +606,10 @@ bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
             SetError(t, "Cannot write the column '" + t->columns[i].name + "' of '" + t->tableName + "': " + error + ".");
             return false;
         }
-        Cell& current = t->state.grid[row * t->Width() + i];
-        if (current.type == cell.type && current.number == cell.number && current.text == cell.text) continue;
-        current = cell;
+        const Cell*& current = t->state.grid[row * t->Width() + i];
+        if (current->type == cell.type && current->number == cell.number && current->text == cell.text) continue;
+        t->written.push_back(cell);
+        current = &t->written.back();
         t->state.changes[sheetRow][t->range.firstColumn + static_cast<std::uint32_t>(i)] = std::move(cell);
     }
     return true;
@@ -631,7 +642,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
                             std::to_string(t->range.lastRow) + ".");
             return SQLITE_ERROR;
         }
-        t->state.grid.resize(t->state.grid.size() + t->Width());
+        t->state.grid.resize(t->state.grid.size() + t->Width(), &kEmptyCell);
         ++t->state.rows;
         if (!WriteRow(t, row, argv + 2)) {
             t->state.grid.resize(t->state.grid.size() - t->Width());
