@@ -121,13 +121,16 @@ std::optional<CreatedTable> ParseCreateTable(std::string_view sql) {
     if (Is(t, "TEMP") || Is(t, "TEMPORARY")) t = scan.Next();
     if (!Is(t, "TABLE")) return std::nullopt;
     t = scan.Next();
+    bool ifNotExists = false;
     if (Is(t, "IF")) {
         if (!Is(scan.Next(), "NOT") || !Is(scan.Next(), "EXISTS")) return std::nullopt;
+        ifNotExists = true;
         t = scan.Next();
     }
     if (!IsName(t)) return std::nullopt;
     CreatedTable definition;
     definition.name = t.text;
+    definition.ifNotExists = ifNotExists;
     t = scan.Next();
     if (t.kind == Token::Punct && t.text == ".") {  // schema.table
         t = scan.Next();

@@ -60,6 +60,7 @@ struct CreatedColumn {
 struct CreatedTable {
     std::string name;
     std::vector<CreatedColumn> columns;
+    bool ifNotExists = false;  // CREATE TABLE IF NOT EXISTS: an existing table is left alone
 };
 // The definition when `sql` is a CREATE TABLE statement with a column list; nullopt
 // otherwise (CREATE TABLE ... AS SELECT included).

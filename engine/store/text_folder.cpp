@@ -126,14 +126,7 @@ public:
             columns += QuoteName(column.name) + " " + (column.type.empty() ? std::string("TEXT") : column.type);
         }
         // IF NOT EXISTS: a table of the session is left alone, as SQLite leaves any table.
-        std::string head = sql.substr(0, std::min(sql.find_first_of("([\"`"), sql.size()));
-        for (char& c : head) c = std::isspace(static_cast<unsigned char>(c)) ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        head = " " + head + " ";
-        std::string words;  // blanks collapsed, so that "IF  NOT\nEXISTS" is found
-        for (char c : head)
-            if (c != ' ' || words.empty() || words.back() != ' ') words += c;
-        const bool ifNotExists = words.find(" IF NOT EXISTS ") != std::string::npos;
-        sql = std::string("CREATE VIRTUAL TABLE ") + (ifNotExists ? "IF NOT EXISTS " : "") + "main." +
+        sql = std::string("CREATE VIRTUAL TABLE ") + (definition->ifNotExists ? "IF NOT EXISTS " : "") + "main." +
               QuoteName(definition->name) + " USING " + text::kTextModuleName + "(" +
               QuoteLiteral(m_folder + "/" + definition->name) + ", " + QuoteLiteral(m_properties) + ", 'create', " +
               QuoteLiteral(columns) + ")";

@@ -185,7 +185,8 @@ public:
             // [Orders] and [Orders$] both make the sheet Orders.
             std::string sheet = definition->name;
             if (sheet.size() > 1 && sheet.back() == '$') sheet.pop_back();
-            std::string rewritten = "CREATE VIRTUAL TABLE main." + QuoteName(sheet + "$") + " USING " +
+            std::string rewritten = std::string("CREATE VIRTUAL TABLE ") + (definition->ifNotExists ? "IF NOT EXISTS " : "") +
+                                    "main." + QuoteName(sheet + "$") + " USING " +
                                     workbook::kSheetModuleName + "('create', " + QuoteLiteral(sheet);
             for (const CreatedColumn& column : definition->columns)
                 rewritten += ", " + QuoteLiteral(QuoteName(column.name) + " " + column.type);

@@ -189,6 +189,7 @@ TEST_F(WorkbookTest, RefusedWritesLeaveTheFileAsItWas) {
     EXPECT_NE(Error().find("Rows cannot be deleted"), std::string::npos) << Error();
     EXPECT_EQ(Exec(u"CREATE TABLE [Parts] (a INTEGER)"), OrvOleDbCommand::dbError);
     EXPECT_NE(Error().find("already exists"), std::string::npos) << Error();
+    EXPECT_EQ(Exec(u"CREATE TABLE IF NOT EXISTS [Parts] (a INTEGER)"), OrvOleDbCommand::dbTrue) << Error();
     EXPECT_EQ(Exec(u"CREATE TABLE [Bad:Name] (a INTEGER)"), OrvOleDbCommand::dbError);
     m_command.Close();
     m_connection.Close();

@@ -27,6 +27,8 @@ TEST(CreateTableDefinition, QuotedNamesSchemasAndComments) {
     auto d = ParseCreateTable("/* new */ CREATE TABLE IF NOT EXISTS main.\"Sheet \"\"2\"\"$\" (`a b` TEXT(5))");
     ASSERT_TRUE(d);
     EXPECT_EQ(d->name, "Sheet \"2\"$");
+    EXPECT_TRUE(d->ifNotExists);
+    EXPECT_FALSE(ParseCreateTable("CREATE TABLE t (a INTEGER)")->ifNotExists);
     ASSERT_EQ(d->columns.size(), 1u);
     EXPECT_EQ(d->columns[0].name, "a b");
     EXPECT_EQ(d->columns[0].type, "TEXT(5)");
