@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -198,39 +199,47 @@ public:
 
 private:
     // Declares the tables that `sql` names and the connection does not know yet: cell
-    // ranges of a sheet ("Sheet1$A1:C10") and sheets named without their "$".
+    // ranges of a sheet ("Sheet1$A1:C10") and sheets named without their "$". Names are
+    // matched against the workbook in memory first, so that only a name that stands for
+    // such a table costs a look at the connection's schema.
     Status DeclareNamedTables(sqlite3* db, const std::string& sql) {
         std::shared_ptr<const workbook::Workbook> book;
-        for (const std::string& name : NamesIn(sql)) {
-            if (name.empty() || TableExists(db, name)) continue;
-            if (!book) {
-                Status status = m_source->Current(book);
-                if (!status.Ok()) return status;
-            }
-            std::size_t dollar = name.rfind('$');
-            std::string declaration;
-            if (dollar != std::string::npos && dollar > 0 && dollar + 1 < name.size()) {
-                std::string sheet = name.substr(0, dollar), range = name.substr(dollar + 1);
-                std::size_t colon = range.find(':');
-                std::uint32_t r, c;
-                if (colon == std::string::npos || !workbook::ParseCellReference(range.substr(0, colon), r, c) ||
-                    !workbook::ParseCellReference(range.substr(colon + 1), r, c))
-                    continue;
-                for (const workbook::Sheet& s : book->sheets)
-                    if (NoCaseEqual(s.name, sheet))
-                        declaration = "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
-            } else if (dollar == std::string::npos) {
-                for (const workbook::Sheet& s : book->sheets)
-                    if (NoCaseEqual(s.name, name)) declaration = "('sheet', " + QuoteLiteral(s.name) + ")";
-            }
-            if (declaration.empty()) continue;
+        Status status = m_source->Current(book);
+        if (!status.Ok()) return status;
+        std::vector<std::string> names = NamesIn(sql);
+        std::sort(names.begin(), names.end());
+        names.erase(std::unique(names.begin(), names.end()), names.end());
+        for (const std::string& name : names) {
+            const std::string declaration = DeclarationFor(*book, name);
+            if (declaration.empty() || TableExists(db, name)) continue;
             // In the connection's temporary schema: such a table serves the statements
             // that name it and is no table of the workbook's catalog.
-            Status status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " +
-                                         workbook::kSheetModuleName + declaration);
+            status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
+                                  declaration);
             if (!status.Ok()) return status;
         }
         return Status::Success();
+    }
+
+    // The module arguments of the table `name` stands for, or "" when it is no cell range
+    // and no sheet of `book`.
+    static std::string DeclarationFor(const workbook::Workbook& book, const std::string& name) {
+        const std::size_t dollar = name.rfind('$');
+        if (dollar == std::string::npos) {
+            for (const workbook::Sheet& s : book.sheets)
+                if (NoCaseEqual(s.name, name)) return "('sheet', " + QuoteLiteral(s.name) + ")";
+            return {};
+        }
+        if (dollar == 0 || dollar + 1 == name.size()) return {};
+        const std::string sheet = name.substr(0, dollar), range = name.substr(dollar + 1);
+        const std::size_t colon = range.find(':');
+        std::uint32_t r, c;
+        if (colon == std::string::npos || !workbook::ParseCellReference(range.substr(0, colon), r, c) ||
+            !workbook::ParseCellReference(range.substr(colon + 1), r, c))
+            return {};
+        for (const workbook::Sheet& s : book.sheets)
+            if (NoCaseEqual(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
+        return {};
     }
 
     std::u16string m_name;
