@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "OrvOleDb.h"
 #include "support/files.h"
@@ -16,13 +14,6 @@ using namespace orv::test;
 namespace {
 
 std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // A workbook as a spreadsheet program leaves it: a styled header, numbers, dates, booleans,
 // non-ASCII text, a defined name, and a second sheet whose data starts at B3 with a
@@ -183,7 +174,7 @@ TEST_F(WorkbookTest, InsertAndUpdateLandInTheFileAndKeepEverythingElse) {
 }
 
 TEST_F(WorkbookTest, RefusedWritesLeaveTheFileAsItWas) {
-    const std::string before = ReadAll(m_book);
+    const std::string before = ReadFile(m_book);
     ASSERT_TRUE(Open(m_book));
     EXPECT_EQ(Exec(u"DELETE FROM [Parts$] WHERE id = 1"), OrvOleDbCommand::dbError);
     EXPECT_NE(Error().find("Rows cannot be deleted"), std::string::npos) << Error();
@@ -200,17 +191,17 @@ TEST_F(WorkbookTest, RefusedWritesLeaveTheFileAsItWas) {
     EXPECT_EQ(Exec(u"CREATE TABLE [Other] (a INTEGER)"), OrvOleDbCommand::dbError);
     m_command.Close();
     m_connection.Close();
-    EXPECT_EQ(ReadAll(m_book), before);
+    EXPECT_EQ(ReadFile(m_book), before);
 }
 
 TEST_F(WorkbookTest, TransactionsLandAtCommitOnly) {
-    const std::string before = ReadAll(m_book);
+    const std::string before = ReadFile(m_book);
     ASSERT_TRUE(Open(m_book));
     ASSERT_TRUE(m_connection.StartTransaction());
     ASSERT_EQ(Exec(u"INSERT INTO [Parts$] (id, name) VALUES (9, 'pin')"), OrvOleDbCommand::dbTrue) << Error();
-    EXPECT_EQ(ReadAll(m_book), before);
+    EXPECT_EQ(ReadFile(m_book), before);
     ASSERT_TRUE(m_connection.Rollback());
-    EXPECT_EQ(ReadAll(m_book), before);
+    EXPECT_EQ(ReadFile(m_book), before);
     EXPECT_EQ(Query(u"SELECT COUNT(*) FROM [Parts$]"), (Rows{"3"}));
 
     ASSERT_TRUE(m_connection.StartTransaction());
@@ -257,7 +248,7 @@ TEST_F(WorkbookTest, CreateTableMakesSheetsAndNewWorkbooks) {
 }
 
 TEST_F(WorkbookTest, DamagedAndForeignFilesAreRefusedWithTheReason) {
-    WriteFile(m_dir.Path("broken.xlsx"), ReadAll(m_book).substr(0, 300));
+    WriteFile(m_dir.Path("broken.xlsx"), ReadFile(m_book).substr(0, 300));
     EXPECT_FALSE(Open(m_dir.Path("broken.xlsx")));
     EXPECT_NE(Utf8(m_connection.GetErrorInfo(true)).find("broken.xlsx"), std::string::npos);
     WriteFile(m_dir.Path("notes.xlsx"), "just some text\n");

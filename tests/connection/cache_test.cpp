@@ -21,19 +21,6 @@ namespace {
 
 std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
-// How many descriptors of this process are open on `path`: a connection keeps its file open,
-// so this tells whether connections were really closed.
-int OpenDescriptorsOn(const std::string& path) {
-    int count = 0;
-    std::error_code ec;
-    std::string target = std::filesystem::weakly_canonical(path, ec).string();
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        std::filesystem::path link = std::filesystem::read_symlink(fd.path(), ec);
-        if (!ec && link.string() == target) ++count;
-    }
-    return count;
-}
-
 class CacheTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -17,17 +17,6 @@ using namespace orv::test;
 
 namespace {
 
-int OpenDescriptorsOn(const std::string& path) {
-    int count = 0;
-    std::error_code ec;
-    std::string target = std::filesystem::weakly_canonical(path, ec).string();
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        std::filesystem::path link = std::filesystem::read_symlink(fd.path(), ec);
-        if (!ec && link.string() == target) ++count;
-    }
-    return count;
-}
-
 TEST(ModuleTest, TheCacheExistsBeforeMainWithItsDefaults) {
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     ASSERT_NE(cache, nullptr);

@@ -9,18 +9,13 @@
 #include <vector>
 
 #include "support/engine_session.h"
+#include "support/query_text.h"
 
 using namespace orv::test;
 using orv::platform::Utf16ToUtf8;
 using orv::platform::Utf8ToUtf16;
 
 namespace {
-
-struct Cell {
-    char16_t text[512];
-    DBSTATUS status;
-    DBLENGTH length;
-};
 
 class DialectTest : public ::testing::Test {
 protected:
@@ -48,36 +43,11 @@ protected:
 
     // Every row's first column as text ("NULL" for a null).
     std::vector<std::string> Column(const std::string& sql) {
-        std::vector<std::string> out;
         std::u16string text = Utf8ToUtf16(sql);
-        CComPtr<IRowset> rowset;
-        HRESULT hr = RunSql(m_session, text.c_str(), &rowset);
-        EXPECT_EQ(hr, S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
-        if (hr != S_OK) return {"<error>"};
-        CComPtr<IAccessor> accessor;
-        rowset.QueryInterface(&accessor);
-        DBBINDING b{};
-        b.iOrdinal = 1;
-        b.obValue = offsetof(Cell, text);
-        b.obStatus = offsetof(Cell, status);
-        b.obLength = offsetof(Cell, length);
-        b.dwPart = DBPART_VALUE | DBPART_STATUS | DBPART_LENGTH;
-        b.wType = DBTYPE_WSTR;
-        b.cbMaxLen = sizeof(Cell::text);
-        HACCESSOR handle = 0;
-        EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof(Cell), &handle, nullptr), S_OK);
-        for (;;) {
-            HROW row = 0;
-            HROW* rows = &row;
-            DBCOUNTITEM obtained = 0;
-            rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows);
-            if (obtained == 0) break;
-            Cell cell{};
-            EXPECT_EQ(rowset->GetData(row, handle, &cell), S_OK) << sql;
-            out.push_back(cell.status == DBSTATUS_S_ISNULL ? "NULL" : Utf16ToUtf8(cell.text));
-            rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-        }
-        accessor->ReleaseAccessor(handle, nullptr);
+        Result result = QueryText(m_session, text.c_str());
+        if (result.columns.empty()) return {"<error>"};
+        std::vector<std::string> out;
+        for (const auto& row : result.rows) out.push_back(row[0] == u"<null>" ? "NULL" : Utf16ToUtf8(row[0]));
         return out;
     }
 

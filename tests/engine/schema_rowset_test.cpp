@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/engine_session.h"
+#include "support/query_text.h"
 
 using namespace orv::test;
 
@@ -14,55 +15,7 @@ namespace {
 using Row = std::vector<std::u16string>;
 
 // Every row of `rowset`, each field read as text ("<null>" for NULL).
-std::vector<Row> ReadAll(IRowset* rowset) {
-    CComPtr<IColumnsInfo> info;
-    rowset->QueryInterface(IID_IColumnsInfo, reinterpret_cast<void**>(&info));
-    DBORDINAL count = 0;
-    DBCOLUMNINFO* columns = nullptr;
-    OLECHAR* strings = nullptr;
-    EXPECT_EQ(info->GetColumnInfo(&count, &columns, &strings), S_OK);
-    CoTaskMemFree(columns);
-    CoTaskMemFree(strings);
-    constexpr DBLENGTH kField = 600;
-    struct Field {
-        DBSTATUS status;
-        DBLENGTH length;
-        char16_t text[kField / 2];
-    };
-    std::vector<DBBINDING> bindings(count);
-    for (DBORDINAL i = 0; i < count; ++i) {
-        DBBINDING& b = bindings[i];
-        std::memset(&b, 0, sizeof b);
-        b.iOrdinal = i + 1;
-        b.obStatus = i * sizeof(Field) + offsetof(Field, status);
-        b.obLength = i * sizeof(Field) + offsetof(Field, length);
-        b.obValue = i * sizeof(Field) + offsetof(Field, text);
-        b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-        b.wType = DBTYPE_WSTR;
-        b.cbMaxLen = kField;
-    }
-    CComPtr<IAccessor> accessor;
-    rowset->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
-    HACCESSOR handle = 0;
-    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Field), &handle,
-                                       nullptr),
-              S_OK);
-    std::vector<Row> rows;
-    std::vector<Field> buffer(count);
-    for (;;) {
-        DBCOUNTITEM got = 0;
-        HROW row = 0;
-        HROW* rows_ = &row;
-        if (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &got, &rows_) != S_OK || got == 0) break;
-        EXPECT_EQ(rowset->GetData(row, handle, buffer.data()), S_OK);
-        Row values;
-        for (const Field& f : buffer) values.push_back(f.status == DBSTATUS_S_ISNULL ? u"<null>" : f.text);
-        rows.push_back(values);
-        rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-    }
-    accessor->ReleaseAccessor(handle, nullptr);
-    return rows;
-}
+std::vector<Row> ReadAll(IRowset* rowset) { return ReadRowsAsText(rowset).rows; }
 
 std::vector<DBTYPE> TypesOf(IRowset* rowset) {
     CComPtr<IColumnsInfo> info;

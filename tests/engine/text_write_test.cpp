@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/engine_session.h"
+#include "support/python.h"
 #include "support/query_text.h"
 
 using namespace orv::test;
@@ -64,12 +65,7 @@ protected:
                               " print('|'.join(x.replace(chr(13),chr(92)+'r').replace(chr(10),chr(92)+'n') for x in r))\" '" +
                               m_dir.Path(name) + "' " + encoding + " '" + std::string(1, delimiter) + "'";
         std::string out;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return "<no python>";
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-        EXPECT_EQ(::pclose(pipe), 0) << command;
+        EXPECT_EQ(RunCommand(command, out), 0) << command;
         return out;
     }
 

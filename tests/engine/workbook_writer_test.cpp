@@ -17,30 +17,24 @@
 
 #include "engine/workbook/workbook.h"
 #include "support/files.h"
+#include "support/python.h"
 
 namespace orv::engine::workbook {
 namespace {
 
+using orv::test::kPython;
+using orv::test::RunCommand;
+using orv::test::ShellQuote;
+
 const std::string kTool =
     (std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "xlsx_tool.py").string();
 
-std::string Quote(const std::string& arg) {
-    std::string out = "'";
-    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Runs the helper script with Debian's Python (the one with openpyxl); its output.
 std::string Tool(const std::vector<std::string>& args) {
-    std::string command = "/usr/bin/python3 " + Quote(kTool);
-    for (const auto& arg : args) command += " " + Quote(arg);
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string command = std::string(kPython) + " " + ShellQuote(kTool);
+    for (const auto& arg : args) command += " " + ShellQuote(arg);
     std::string out;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    int status = ::pclose(pipe);
-    if (status != 0) throw std::runtime_error(command + " failed:\n" + out);
+    if (RunCommand(command + " 2>&1", out) != 0) throw std::runtime_error(command + " failed:\n" + out);
     return out;
 }
 

@@ -74,6 +74,19 @@ inline std::u16string InitFor(const std::u16string& path, const std::u16string& 
     return u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + u";" + more;
 }
 
+// How many descriptors of this process are open on `path`: a connection keeps its file
+// open, so this tells whether connections were really closed.
+inline int OpenDescriptorsOn(const std::string& path) {
+    int count = 0;
+    std::error_code ec;
+    std::string target = std::filesystem::weakly_canonical(path, ec).string();
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::filesystem::path link = std::filesystem::read_symlink(fd.path(), ec);
+        if (!ec && link.string() == target) ++count;
+    }
+    return count;
+}
+
 // Root reads every file whatever its permissions: permission tests are meaningless then.
 inline bool RunningAsRoot() { return ::geteuid() == 0; }
 

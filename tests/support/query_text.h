@@ -1,5 +1,5 @@
-// Test support: a statement's rows read back as text through the consumer interfaces
-// (accessor, GetNextRows, GetData), with its column information.
+// Test support: a rowset's (or a statement's) rows read back as text through the consumer
+// interfaces (accessor, GetNextRows, GetData), with its column information.
 #pragma once
 
 #include <cstddef>
@@ -22,15 +22,11 @@ struct Result {
     std::vector<std::vector<std::u16string>> rows;  // "<null>" for NULL, "<error>" for a failed conversion
 };
 
-// Runs `sql` on `session` and reads every value of every row as text.
-inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
+// Reads every value of every row of `rowset` as text.
+inline Result ReadRowsAsText(IRowset* rowset) {
     Result result;
-    CComPtr<IRowset> rowset;
-    HRESULT hr = RunSql(session, sql, &rowset);
-    EXPECT_EQ(hr, S_OK) << platform::Utf16ToUtf8(LastErrorDescription());
-    if (hr != S_OK) return result;
     CComPtr<IColumnsInfo> info;
-    rowset.QueryInterface(&info);
+    rowset->QueryInterface(IID_IColumnsInfo, reinterpret_cast<void**>(&info));
     DBORDINAL count = 0;
     DBCOLUMNINFO* columns = nullptr;
     OLECHAR* names = nullptr;
@@ -52,7 +48,7 @@ inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
         b.cbMaxLen = sizeof(Cell::text);
     }
     CComPtr<IAccessor> accessor;
-    rowset.QueryInterface(&accessor);
+    rowset->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
     HACCESSOR handle = 0;
     EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Cell), &handle,
                                        nullptr),
@@ -77,6 +73,15 @@ inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
     CoTaskMemFree(columns);
     CoTaskMemFree(names);
     return result;
+}
+
+// Runs `sql` on `session` and reads every value of every row as text.
+inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
+    CComPtr<IRowset> rowset;
+    HRESULT hr = RunSql(session, sql, &rowset);
+    EXPECT_EQ(hr, S_OK) << platform::Utf16ToUtf8(LastErrorDescription());
+    if (hr != S_OK) return Result{};
+    return ReadRowsAsText(rowset);
 }
 
 }  // namespace orv::test
