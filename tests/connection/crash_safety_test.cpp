@@ -42,6 +42,22 @@ void RunAndKill(Work work, std::chrono::microseconds delay) {
     waitpid(child, &status, 0);
 }
 
+// Inserts rows into `table` (which has a text column "note") in transactions of kBatch
+// rows, until the process is killed.
+void WriteBatchesUntilKilled(const CComBSTR& init, const char16_t* table) {
+    OrvOleDbConnection c;
+    if (c.OpenFromInitializationString(init, false) != S_OK) return;
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(&c);
+    insert.SetTable(table);
+    for (int i = 0;; ++i) {
+        if (i % kBatch == 0) c.StartTransaction();
+        insert.AddColumn(u"note", u"'row %d of a batch'", i);
+        insert.Insert();
+        if (i % kBatch == kBatch - 1) c.Commit();
+    }
+}
+
 class CrashSafetyTest : public ::testing::Test {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
@@ -69,19 +85,7 @@ TEST_F(CrashSafetyTest, KilledDuringTransactionsOfInserts) {
     long previous = 0;
     for (int round = 0; round < 8; ++round) {
         RunAndKill(
-            [&] {
-                OrvOleDbConnection c;
-                if (c.OpenFromInitializationString(init, false) != S_OK) return;
-                OrvOleDbDDLCommand insert;
-                insert.SetConnection(&c);
-                insert.SetTable(u"t");
-                for (int i = 0;; ++i) {
-                    if (i % kBatch == 0) c.StartTransaction();
-                    insert.AddColumn(u"note", u"'row %d of a batch'", i);
-                    insert.Insert();
-                    if (i % kBatch == kBatch - 1) c.Commit();
-                }
-            },
+            [&] { WriteBatchesUntilKilled(init, u"t"); },
             std::chrono::microseconds(50000 + m_random() % 100000));
         long rows = CheckIntact();
         EXPECT_GE(rows, previous);  // nothing committed is ever lost
@@ -124,20 +128,7 @@ TEST_F(CrashSafetyTest, KilledDuringWorkbookWrites) {
     long previous = 0;
     for (int round = 0; round < 6; ++round) {
         RunAndKill(
-            [&] {
-                OrvOleDbConnection c;
-                if (c.OpenFromInitializationString(init, false) != S_OK) return;
-                OrvOleDbDDLCommand insert;
-                insert.SetConnection(&c);
-                insert.SetTable(u"[Log$]");
-                for (int i = 0;; ++i) {
-                    if (i % kBatch == 0) c.StartTransaction();
-                    insert.AddColumn(u"id", u"%d", i);
-                    insert.AddColumn(u"note", u"'row %d of a batch'", i);
-                    insert.Insert();
-                    if (i % kBatch == kBatch - 1) c.Commit();
-                }
-            },
+            [&] { WriteBatchesUntilKilled(init, u"[Log$]"); },
             std::chrono::microseconds(100000 + m_random() % 300000));
         OrvOleDbConnection c;
         ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
