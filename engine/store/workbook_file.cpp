@@ -22,10 +22,6 @@
 namespace orv::engine {
 namespace {
 
-bool NoCaseEqual(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
-}
-
 Status WorkbookError(const std::u16string& name, const std::u16string& what, int native = 0) {
     return Status::Error(E_FAIL, platform::Format(u"Cannot open the workbook '%s': %s.", name.c_str(), what.c_str()),
                          u"08001", native);
@@ -53,9 +49,9 @@ WorkbookProperties ParseProperties(const std::u16string& text) {
                 return s;
             };
             std::string key = trim(item.substr(0, eq)), value = trim(item.substr(eq + 1));
-            bool yes = NoCaseEqual(value, "yes") || NoCaseEqual(value, "true") || value == "1";
-            if (NoCaseEqual(key, "HDR")) out.header = yes;
-            if (NoCaseEqual(key, "ReadOnly")) out.readOnly = yes;
+            bool yes = EqualsNoCase(value, "yes") || EqualsNoCase(value, "true") || value == "1";
+            if (EqualsNoCase(key, "HDR")) out.header = yes;
+            if (EqualsNoCase(key, "ReadOnly")) out.readOnly = yes;
         }
         start = end + 1;
     }
@@ -161,7 +157,7 @@ public:
                    "('sheet', " + QuoteLiteral(sheet.name) + ");";
         for (const workbook::DefinedName& name : book->names) {
             bool clash = false;
-            for (const workbook::Sheet& sheet : book->sheets) clash = clash || NoCaseEqual(sheet.name + "$", name.name);
+            for (const workbook::Sheet& sheet : book->sheets) clash = clash || EqualsNoCase(sheet.name + "$", name.name);
             if (clash) continue;
             sql += "CREATE VIRTUAL TABLE main." + QuoteName(name.name) + " USING " + workbook::kSheetModuleName +
                    "('range', " + QuoteLiteral(name.sheet) + ", " +
@@ -227,7 +223,7 @@ private:
         const std::size_t dollar = name.rfind('$');
         if (dollar == std::string::npos) {
             for (const workbook::Sheet& s : book.sheets)
-                if (NoCaseEqual(s.name, name)) return "('sheet', " + QuoteLiteral(s.name) + ")";
+                if (EqualsNoCase(s.name, name)) return "('sheet', " + QuoteLiteral(s.name) + ")";
             return {};
         }
         if (dollar == 0 || dollar + 1 == name.size()) return {};
@@ -238,7 +234,7 @@ private:
             !workbook::ParseCellReference(range.substr(colon + 1), r, c))
             return {};
         for (const workbook::Sheet& s : book.sheets)
-            if (NoCaseEqual(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
+            if (EqualsNoCase(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
         return {};
     }
 

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "engine/sql/datetime.h"
+#include "engine/sql/quote.h"
 #include "engine/store/store.h"
 #include "platform/utf.h"
 
@@ -33,13 +34,6 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::size_t kSampleBytes = 64 * 1024;
 constexpr int kDefaultScanRows = 25;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
 
 void AppendUtf8(std::string& out, std::uint32_t cp) { platform::AppendCodePointUtf8(out, cp); }
 

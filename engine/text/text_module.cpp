@@ -106,8 +106,6 @@ std::string_view Trim(std::string_view v) {
     return v;
 }
 
-bool NoCase(std::string_view a, const char* b) { return a.size() == std::strlen(b) && sqlite3_strnicmp(a.data(), b, int(a.size())) == 0; }
-
 void ResultText(sqlite3_context* ctx, const std::string& text) {
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -148,8 +146,8 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         if (auto iso = ParseDateValue(t)) return ResultText(ctx, *iso);
         break;
     case Kind::Boolean:
-        if (NoCase(t, "true") || NoCase(t, "yes") || t == "1" || t == "-1") return sqlite3_result_int(ctx, 1);
-        if (NoCase(t, "false") || NoCase(t, "no") || t == "0") return sqlite3_result_int(ctx, 0);
+        if (EqualsNoCase(t, "true") || EqualsNoCase(t, "yes") || t == "1" || t == "-1") return sqlite3_result_int(ctx, 1);
+        if (EqualsNoCase(t, "false") || EqualsNoCase(t, "no") || t == "0") return sqlite3_result_int(ctx, 0);
         break;
     case Kind::Text: break;
     }
@@ -456,7 +454,7 @@ bool IsTableFileName(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
-    return NoCase(ext, "csv") || NoCase(ext, "txt") || NoCase(ext, "tab") || NoCase(ext, "asc");
+    return EqualsNoCase(ext, "csv") || EqualsNoCase(ext, "txt") || EqualsNoCase(ext, "tab") || EqualsNoCase(ext, "asc");
 }
 
 // Writes `text` as a new file or over the old one at `path`, through a temporary file.

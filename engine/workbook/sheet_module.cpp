@@ -121,10 +121,6 @@ void ResultCell(sqlite3_context* ctx, const Cell& cell, Kind kind) {
     }
 }
 
-bool NoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
-}
-
 // A value written to a cell of a column of `kind`. False (with `error`) for a value that
 // no cell can hold.
 bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& error) {
@@ -156,8 +152,8 @@ bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& err
                 return true;
             }
     } else if (kind == Kind::Boolean) {
-        if (NoCase(text, "true") || NoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
-        if (NoCase(text, "false") || NoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
+        if (EqualsNoCase(text, "true") || EqualsNoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
+        if (EqualsNoCase(text, "false") || EqualsNoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
     }
     cell.type = CellType::Text;
     cell.text = std::move(text);
@@ -261,7 +257,7 @@ struct Book {
     const Sheet* FindSheet(const std::string& name) const {
         if (!workbook) return nullptr;
         for (const Sheet& s : workbook->sheets)
-            if (NoCase(s.name, name)) return &s;
+            if (EqualsNoCase(s.name, name)) return &s;
         return nullptr;
     }
 
@@ -466,7 +462,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
             return SQLITE_ERROR;
         }
         bool cleared = false;
-        for (const std::string& s : book->clearSheets) cleared = cleared || NoCase(s, table->sheet);
+        for (const std::string& s : book->clearSheets) cleared = cleared || EqualsNoCase(s, table->sheet);
         if (sheet && !sheet->cells.empty() && !cleared) {
             *err = sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
                                    table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
@@ -617,10 +613,9 @@ bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
 
 int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* rowid) {
     Table* t = static_cast<Table*>(vtab);
-    const std::string& why = platform::Utf16ToUtf8(t->book->options.readOnlyWhy);
-    if (!why.empty()) {
+    if (!t->book->options.readOnlyWhy.empty()) {
         SetError(t, "Cannot change the table '" + t->tableName + "': the workbook '" + WorkbookName(t->book) +
-                        "' is read-only (" + why + ").");
+                        "' is read-only (" + platform::Utf16ToUtf8(t->book->options.readOnlyWhy) + ").");
         return SQLITE_READONLY;
     }
     if (argc == 1) {
