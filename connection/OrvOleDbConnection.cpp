@@ -38,31 +38,51 @@ HRESULT OrvOleDbConnection::ReadProperty(const GUID& set, DBPROPID id, VARIANT* 
     return hr;
 }
 
-HRESULT OrvOleDbConnection::OpenDataSource(const CComBSTR& init, bool prompt) {
+namespace {
+
+// A data source object for `init`, made by the service components and not yet initialised.
+HRESULT DataSourceFor(const CComBSTR& init, CComPtr<IDBInitialize>& source) {
     CComPtr<IDataInitialize> dataLinks;
     HRESULT hr = CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                                   reinterpret_cast<void**>(&dataLinks));
     if (FAILED(hr)) return hr;
-    hr = dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
-                                  reinterpret_cast<IUnknown**>(&m_dataSource.m_spInit));
+    return dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
+                                    reinterpret_cast<IUnknown**>(&source));
+}
+
+// One property of the DBINIT set, in a set of its own; the value is cleared with the object.
+struct InitProperty {
+    DBPROP property;
+    DBPROPSET set;
+
+    InitProperty(DBPROPID id, DBPROPOPTIONS options) {
+        std::memset(&property, 0, sizeof property);
+        property.dwPropertyID = id;
+        property.dwOptions = options;
+        property.colid = DB_NULLID;
+        VariantInit(&property.vValue);
+        set.rgProperties = &property;
+        set.cProperties = 1;
+        set.guidPropertySet = DBPROPSET_DBINIT;
+    }
+    ~InitProperty() { VariantClear(&property.vValue); }
+    InitProperty(const InitProperty&) = delete;
+    InitProperty& operator=(const InitProperty&) = delete;
+};
+
+}  // namespace
+
+HRESULT OrvOleDbConnection::OpenDataSource(const CComBSTR& init, bool prompt) {
+    HRESULT hr = DataSourceFor(init, m_dataSource.m_spInit);
     if (FAILED(hr)) return hr;
     if (prompt) {
         CComPtr<IDBProperties> properties;
         hr = m_dataSource.m_spInit.QueryInterface(&properties);
         if (FAILED(hr)) return hr;
-        DBPROP property;
-        std::memset(&property, 0, sizeof property);
-        property.dwPropertyID = DBPROP_INIT_PROMPT;
-        property.dwOptions = DBPROPOPTIONS_REQUIRED;
-        property.colid = DB_NULLID;
-        VariantInit(&property.vValue);
-        property.vValue.vt = VT_I2;
-        property.vValue.iVal = DBPROMPT_COMPLETEREQUIRED;
-        DBPROPSET set;
-        set.rgProperties = &property;
-        set.cProperties = 1;
-        set.guidPropertySet = DBPROPSET_DBINIT;
-        hr = properties->SetProperties(1, &set);
+        InitProperty prompting(DBPROP_INIT_PROMPT, DBPROPOPTIONS_REQUIRED);
+        prompting.property.vValue.vt = VT_I2;
+        prompting.property.vValue.iVal = DBPROMPT_COMPLETEREQUIRED;
+        hr = properties->SetProperties(1, &prompting.set);
         if (FAILED(hr)) return hr;
     }
     return m_dataSource.m_spInit->Initialize();
@@ -188,37 +208,21 @@ bool OrvOleDbConnection::Rollback() {
 // ---- Database files --------------------------------------------------------------------
 
 HRESULT OrvOleDbConnection::CreateMdbFile(const CComBSTR& init, const CComBSTR& path, OrvOleDbErrorInfo& error) {
-    CComPtr<IDataInitialize> dataLinks;
-    HRESULT hr = CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
-                                  reinterpret_cast<void**>(&dataLinks));
-    if (!error.CheckResult(hr)) return hr;
     CComPtr<IDBInitialize> source;
-    hr = dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
-                                  reinterpret_cast<IUnknown**>(&source));
-    dataLinks.Release();
+    HRESULT hr = DataSourceFor(init, source);
     if (!error.CheckResult(hr)) return hr;
     CComPtr<IDBDataSourceAdmin> admin;
     hr = source.QueryInterface(&admin);
     source.Release();
     if (!error.CheckResult(hr)) return hr;
 
-    DBPROP property;
-    std::memset(&property, 0, sizeof property);
-    property.dwPropertyID = DBPROP_INIT_DATASOURCE;
-    property.dwOptions = DBPROPOPTIONS_OPTIONAL;
-    property.colid = DB_NULLID;
-    VariantInit(&property.vValue);
-    property.vValue.vt = VT_BSTR;
-    property.vValue.bstrVal = path.Copy();
-    if (path.m_str && !property.vValue.bstrVal) return E_FAIL;
-    DBPROPSET set;
-    set.rgProperties = &property;
-    set.cProperties = 1;
-    set.guidPropertySet = DBPROPSET_DBINIT;
+    InitProperty location(DBPROP_INIT_DATASOURCE, DBPROPOPTIONS_OPTIONAL);
+    location.property.vValue.vt = VT_BSTR;
+    location.property.vValue.bstrVal = path.Copy();
+    if (path.m_str && !location.property.vValue.bstrVal) return E_FAIL;
 
-    hr = admin->CreateDataSource(1, &set, nullptr, IID_IDBDataSourceAdmin, nullptr);
+    hr = admin->CreateDataSource(1, &location.set, nullptr, IID_IDBDataSourceAdmin, nullptr);
     if (!error.CheckResult(hr) && hr == E_UNEXPECTED && PathFileExistsW(path.m_str)) hr = S_OK;
-    VariantClear(&property.vValue);
     return hr;
 }
 
