@@ -24,6 +24,7 @@
 #include "engine/command.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
+#include "engine/sql/ddl.h"
 #include "engine/sql/types.h"
 #include "platform/utf.h"
 
@@ -270,14 +271,6 @@ std::string ColumnText(sqlite3_stmt* s, int i) {
     return t ? t : "";
 }
 
-bool HasIdentityTable(sqlite3* db) {
-    Statement s;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'orv_identity' COLLATE NOCASE",
-                           -1, &s.handle, nullptr) != SQLITE_OK)
-        return false;
-    return sqlite3_step(s.handle) == SQLITE_ROW;
-}
-
 // Finds the table as the user named it (case ignored); `table` receives the stored name.
 Status FindTable(sqlite3* db, const std::u16string& requested, std::string& table, bool& withoutRowid) {
     Statement s;
@@ -343,7 +336,7 @@ Status ReadColumns(sqlite3* db, const std::string& table, bool withoutRowid, std
 // Seed and step as the table was created with them; a column listed there is
 // auto-increment whatever its declaration.
 Status ReadIdentities(sqlite3* db, const std::string& table, std::vector<ColumnDefinition>& columns) {
-    if (!HasIdentityTable(db)) return Status::Success();
+    if (!HasTable(db, "orv_identity")) return Status::Success();
     Statement s;
     int rc = sqlite3_prepare_v2(db,
                                 "SELECT column_name, seed, step FROM orv_identity WHERE table_name = ?1 COLLATE NOCASE",

@@ -16,16 +16,6 @@ struct Pending {
     std::string table, sql;
 };
 
-bool HasTable(sqlite3* db, const char* name) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1, &st, nullptr) != SQLITE_OK)
-        return false;
-    sqlite3_bind_text(st, 1, name, -1, SQLITE_STATIC);
-    bool found = sqlite3_step(st) == SQLITE_ROW;
-    sqlite3_finalize(st);
-    return found;
-}
-
 // Tables whose definition carries an auto-increment column written by the rewrite.
 std::vector<Pending> TablesWithCounters(sqlite3* db) {
     std::vector<Pending> out;
@@ -196,6 +186,17 @@ RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8) {
         else last = LastSync{};
     }
     return RewriteSql(utf8);
+}
+
+bool HasTable(sqlite3* db, std::string_view name) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_list WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr) !=
+        SQLITE_OK)
+        return false;
+    sqlite3_bind_text(st, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    bool found = sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    return found;
 }
 
 }  // namespace orv::engine

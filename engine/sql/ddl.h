@@ -19,6 +19,9 @@ namespace orv::engine {
 // the connection's transaction, so a rolled-back CREATE TABLE leaves none behind.
 RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8);
 
+// Whether `db` has a table (of any kind, in any schema) called `name`, case ignored.
+bool HasTable(sqlite3* db, std::string_view name);
+
 // Brings the bookkeeping up to date; false (with nothing changed) when the database is
 // read-only or the bookkeeping fails.
 bool SyncIdentities(sqlite3* db);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/sql/ddl.h"
 #include "engine/sql/quote.h"
 #include "engine/store/files.h"
 #include "engine/store/store.h"
@@ -102,17 +103,6 @@ std::vector<std::string> NamesIn(std::string_view sql) {
         }
     }
     return names;
-}
-
-bool TableExists(sqlite3* db, const std::string& name) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_list WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr) !=
-        SQLITE_OK)
-        return false;
-    sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_STATIC);
-    bool found = sqlite3_step(st) == SQLITE_ROW;
-    sqlite3_finalize(st);
-    return found;
 }
 
 Status Exec(sqlite3* db, const std::string& sql) {
@@ -207,7 +197,7 @@ private:
         names.erase(std::unique(names.begin(), names.end()), names.end());
         for (const std::string& name : names) {
             const std::string declaration = DeclarationFor(*book, name);
-            if (declaration.empty() || TableExists(db, name)) continue;
+            if (declaration.empty() || HasTable(db, name)) continue;
             // In the connection's temporary schema: such a table serves the statements
             // that name it and is no table of the workbook's catalog.
             status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
