@@ -74,9 +74,10 @@ bool WriteAndRead(OrvOleDbConnection& connection, LPCTSTR table, LPCTSTR createS
         _tprintf(_T("  %3d  %-24s %s\n"), (int)id, (LPCTSTR)name, (LPCTSTR)price);
         if (id >= 1 && id <= kPartCount && name == kParts[id - 1].name) ++matched;
     }
-    parts.Close();
+    parts.Close();  // gives the lent connection up: lend it again for the next query
 
     // The count, through GetRecNum with a condition written as a wide literal.
+    parts.SetConnection(&connection);
     if (!Check(parts.GetRecNum(table, L"price > 0.06"), parts, _T("GetRecNum"))) return false;
     LONG dearer = parts.FetchNext() == OrvOleDbCommand::dbTrue ? parts.FieldAsLong(1) : -1;
     parts.Close();
