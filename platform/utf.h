@@ -1,12 +1,14 @@
-// UTF-8 and UTF-16 conversion, and the character tests that ported Windows code leans on
-// (case mapping for case-insensitive comparison, white space, decimal parsing).
+// UTF-8 and UTF-16 conversion, UTF-32 (wchar_t) to UTF-16 for text that ported Windows
+// code writes as L"...", and the character tests that ported code leans on (case mapping
+// for case-insensitive comparison, white space).
 //
 // Text crosses between the two encodings at the edges (file names, SQLite, the console)
 // and for every text field of every row, so the converters take an ASCII fast path and
 // allocate at most once per call. Malformed input never fails a conversion: each bad
 // piece becomes U+FFFD, the replacement character.
 //
-// Nothing here keeps state; every function may be called from any thread.
+// Nothing here keeps state; every function may be called from any thread. A Utf16Text
+// owns its converted text and lives as a temporary within one call.
 #pragma once
 
 #include <cstddef>
