@@ -75,6 +75,9 @@ public:
 
     // The next record's fields; false at the end of the data.
     bool Next(std::vector<std::string>& fields, std::size_t& count);
+    // Which fields of the last record were quoted: "" is the empty text, a bare empty
+    // field is NULL.
+    const std::vector<bool>& Quoted() const { return m_quoted; }
     // Up to `max` bytes of the decoded text from the current position.
     std::string ReadDecoded(std::size_t max);
     bool Failed() const { return m_failed; }
@@ -98,6 +101,7 @@ private:
     std::string m_buf;       // UTF-8
     std::size_t m_pos = 0;
     bool m_eof = false, m_failed = false, m_memory = false;
+    std::vector<bool> m_quoted;
 };
 
 // A file as the table reads it.

@@ -101,18 +101,20 @@ bool DetectWriteStyle(const std::string& path, const TextFileDescription& descri
 }
 
 void AppendField(std::string& out, const std::optional<std::string>& value, char delimiter, bool quoteAll) {
-    if (value) AppendField(out, std::string_view(*value), delimiter, quoteAll);
+    if (value && value->empty()) out += "\"\"";  // an unquoted empty field would read as NULL
+    else if (value) AppendField(out, std::string_view(*value), delimiter, quoteAll);
 }
 
-void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, std::size_t count, char delimiter,
-                        bool quoteAll) {
+void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, const std::vector<bool>& quoted,
+                        std::size_t count, char delimiter, bool quoteAll) {
     if (count == 1 && fields[0].empty()) {
         out += "\"\"";  // not a blank line, which holds no record
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (i) out += delimiter;
-        AppendField(out, std::string_view(fields[i]), delimiter, quoteAll);
+        if (fields[i].empty() && i < quoted.size() && quoted[i]) out += "\"\"";
+        else AppendField(out, std::string_view(fields[i]), delimiter, quoteAll);
     }
 }
 

@@ -340,6 +340,17 @@ TEST(TextReaderTest, ValuesAndDelimitersAreClassified) {
     EXPECT_EQ(ClassifyValue("12/31/2024 23:59:59"), Kind::Date);
     EXPECT_EQ(ClassifyValue("YES"), Kind::Boolean);
     EXPECT_EQ(ClassifyValue(""), std::nullopt);
+    // Numbers that would lose a digit as numbers are text: leading zeros, and more digits
+    // than a double keeps (64-bit integers are exact and stay integers).
+    EXPECT_EQ(ClassifyValue("08123"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("-007.5"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("0"), Kind::Integer);
+    EXPECT_EQ(ClassifyValue("0.25"), Kind::Real);
+    EXPECT_EQ(ClassifyValue("4111111111111111"), Kind::BigInt);
+    EXPECT_EQ(ClassifyValue("123456789012345678901234"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("3.14159265358979323846"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("0.000000000000001"), Kind::Real);
+    EXPECT_EQ(ClassifyValue("1.5e300"), Kind::Real);
     EXPECT_EQ(ParseDateValue("1/2/2024 12:05 AM"), std::optional<std::string>("2024-01-02 00:05:00"));
     EXPECT_EQ(SniffDelimiter("a,b;c\n1,2;3\n"), ',');
     EXPECT_EQ(SniffDelimiter("\"a;b\",c;d\n1;2\n"), ';');  // quoted delimiters do not count
