@@ -159,9 +159,12 @@ TextColumn SchemaColumn(std::string_view definition) {
         while (p < rest.size() && !std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
         if (p > start) words.push_back(Lower(rest.substr(start, p - start)));
     }
-    long width = 0;
-    for (std::size_t w = 0; w + 1 < words.size(); ++w)
+    long width = 0, precision = 0, scale = 0;
+    for (std::size_t w = 0; w + 1 < words.size(); ++w) {
         if (words[w] == "width") width = std::strtol(words[w + 1].c_str(), nullptr, 10);
+        if (words[w] == "precision") precision = std::strtol(words[w + 1].c_str(), nullptr, 10);
+        if (words[w] == "scale") scale = std::strtol(words[w + 1].c_str(), nullptr, 10);
+    }
     std::string type = words.empty() ? "text" : words[0];
     if (type == "bit" || type == "boolean" || type == "yesno") {
         column.declared = "YESNO", column.kind = Kind::Boolean;
@@ -179,6 +182,12 @@ TextColumn SchemaColumn(std::string_view definition) {
         column.declared = "SINGLE", column.kind = Kind::Real;
     } else if (type == "double" || type == "float") {
         column.declared = "DOUBLE", column.kind = Kind::Real;
+    } else if (type == "decimal" || type == "numeric") {
+        // "Decimal Precision 28 Scale 4"; 18 digits, none after the point, when not said.
+        precision = precision > 0 && precision <= 38 ? precision : 18;
+        scale = std::clamp(scale, 0L, precision);
+        column.declared = "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+        column.kind = Kind::Real;
     } else if (type == "datetime" || type == "date") {
         column.declared = "DATETIME", column.kind = Kind::Date;
     } else if (type == "memo" || type == "longchar") {
@@ -729,7 +738,8 @@ bool HasLeadingZero(std::string_view number) {
     return number.size() > 1 && number[0] == '0' && std::isdigit(static_cast<unsigned char>(number[1]));
 }
 
-// More significant digits than a double keeps (15), so reading it as one would change it.
+}  // namespace
+
 bool TooManyDigitsForReal(std::string_view number) {
     int digits = 0;
     bool significant = false;
@@ -741,8 +751,6 @@ bool TooManyDigitsForReal(std::string_view number) {
     }
     return digits > 15;
 }
-
-}  // namespace
 
 std::optional<Kind> ClassifyValue(std::string_view value) {
     std::string_view t = Trim(value);

@@ -138,6 +138,10 @@ std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::strin
 // The code point of a Windows-1252 byte.
 std::uint32_t AnsiCodePoint(unsigned char c);
 
+// More significant digits than a double keeps (15): such a number reads as its text, so
+// that no digit changes.
+bool TooManyDigitsForReal(std::string_view number);
+
 // The kind a value of text reads as, for guessing column types; nullopt for an empty value.
 std::optional<Kind> ClassifyValue(std::string_view value);
 

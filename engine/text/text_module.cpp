@@ -143,9 +143,11 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         std::string_view d = !clean.empty() && clean.front() == '+' ? std::string_view(clean).substr(1) : std::string_view(clean);
         double x;
         auto [p, ec] = std::from_chars(d.data(), d.data() + d.size(), x);
+        // A currency amount or decimal with more digits than a double keeps goes on as its
+        // text, which the column's exact type reads whole.
         if (ec == std::errc() && p == d.data() + d.size() && !d.empty() &&
             d.find_first_of("0123456789") != std::string_view::npos)
-            return sqlite3_result_double(ctx, x);
+            return TooManyDigitsForReal(d) ? ResultText(ctx, std::string(d)) : sqlite3_result_double(ctx, x);
         break;
     }
     case Kind::Date:

@@ -226,6 +226,14 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
         set(Kind::BigInt, "BIGINT", "BigInt");
     } else if (base == "SINGLE" || base == "FLOAT4" || base == "IEEESINGLE") {
         set(Kind::Real, "SINGLE", "Single");
+    } else if ((base == "NUMERIC" || base == "DECIMAL") && length > 0) {
+        // Precision and scale stay, so that the column reads back as the same decimal.
+        const std::size_t comma = upper.find(',', paren);
+        const long scale = comma == std::string::npos ? 0 : std::strtol(upper.c_str() + comma + 1, nullptr, 10);
+        const std::string p = std::to_string(length), s = std::to_string(scale);
+        out.column.kind = Kind::Real;
+        out.column.declared = "DECIMAL(" + p + "," + s + ")";
+        out.schemaType = "Decimal Precision " + p + " Scale " + s;
     } else if (base == "DOUBLE" || base == "FLOAT" || base == "REAL" || base == "NUMBER" || base == "NUMERIC" ||
                base == "DECIMAL" || base == "FLOAT8" || base == "IEEEDOUBLE" || base == "DOUBLE PRECISION") {
         set(Kind::Real, "DOUBLE", "Double");
