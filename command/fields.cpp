@@ -1,7 +1,6 @@
 // Field conversion: the held row's values as wide text, as 32-bit and 64-bit integers, as
 // doubles and as VARIANTs, by the type each column was bound with.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -373,38 +372,23 @@ void ValueVariant(const Value& value, OrvOleDbConnection* connection, VARIANT& o
     }
 }
 
-// `v` as `type` into `out` by the conversion object's rules; `out` is untouched when the
-// value does not convert whole.
-void ConvertFromVariant(OrvOleDbConnection* connection, VARIANT& v, DBTYPE type, void* out, DBLENGTH size) {
+// Field `col` as `type` into `out`, by the conversion library's rules for every source
+// type (fractions cut toward zero, ranges checked); `out` stays as it was when the field is
+// NULL or does not convert whole.
+void ReadConverted(OrvOleDbCommand& command, unsigned __int64 col, DBTYPE type, void* out, DBLENGTH size) {
+    VARIANT v;
+    if (!command.FieldAsVariant(col, v)) return;
+    OrvOleDbConnection* connection = command.GetConnection();
     IDataConvert* convert = connection ? connection->GetIDataConvert() : nullptr;
-    if (!convert) return;
     alignas(8) BYTE result[8] = {};
     DBLENGTH length = 0;
     DBSTATUS status = DBSTATUS_S_OK;
-    if (convert->DataConvert(DBTYPE_VARIANT, type, sizeof v, &length, &v, result, size, DBSTATUS_S_OK, &status, 0, 0,
+    if (convert && v.vt != VT_NULL && v.vt != VT_EMPTY &&
+        convert->DataConvert(DBTYPE_VARIANT, type, sizeof v, &length, &v, result, size, DBSTATUS_S_OK, &status, 0, 0,
                              DBDATACONVERT_DEFAULT) == S_OK &&
         status == DBSTATUS_S_OK)
         std::memcpy(out, result, size);
-}
-
-// A 64-bit integer, or a double, from a VARIANT of any numeric, date or text kind.
-bool VariantNumber(const VARIANT& v, LONGLONG& integer, double& real, bool& isInteger) {
-    isInteger = true;
-    switch (v.vt) {
-    case VT_I2: integer = v.iVal; return true;
-    case VT_UI1: integer = v.bVal; return true;
-    case VT_I4: integer = v.lVal; return true;
-    case VT_I8: integer = v.llVal; return true;
-    case VT_BOOL: integer = v.boolVal; return true;
-    default: break;
-    }
-    isInteger = false;
-    switch (v.vt) {
-    case VT_R4: real = v.fltVal; return true;
-    case VT_R8: real = v.dblVal; return true;
-    case VT_DATE: real = v.date; return true;
-    default: return false;
-    }
+    VariantClear(&v);
 }
 
 }  // namespace
@@ -461,37 +445,13 @@ bool OrvOleDbCommand::FieldAsVariant(unsigned __int64 col, VARIANT& value) {
 }
 
 LONGLONG OrvOleDbCommand::FieldAsInt64(unsigned __int64 col) {
-    VARIANT v;
-    if (!FieldAsVariant(col, v)) return 0;
-    LONGLONG integer = 0;
-    double real = 0;
-    bool isInteger = false;
     LONGLONG result = 0;
-    if (VariantNumber(v, integer, real, isInteger)) {
-        if (isInteger) result = integer;
-        else if (real > -9223372036854775808.0 && real < 9223372036854775808.0) result = static_cast<LONGLONG>(real);
-    } else if (v.vt == VT_CY) {
-        result = v.cyVal.int64 / 10000;
-    } else if (v.vt == VT_DECIMAL || v.vt == VT_BSTR) {
-        // Exact digits, by the conversion object's rules (fractions cut toward zero).
-        ConvertFromVariant(m_connection, v, DBTYPE_I8, &result, sizeof result);
-    }
-    VariantClear(&v);
+    ReadConverted(*this, col, DBTYPE_I8, &result, sizeof result);
     return result;
 }
 
 double OrvOleDbCommand::FieldAsDouble(unsigned __int64 col) {
-    VARIANT v;
-    if (!FieldAsVariant(col, v)) return 0.0;
-    LONGLONG integer = 0;
-    double real = 0;
-    bool isInteger = false;
     double result = 0.0;
-    if (VariantNumber(v, integer, real, isInteger)) {
-        result = isInteger ? static_cast<double>(integer) : real;
-    } else if (v.vt == VT_CY || v.vt == VT_DECIMAL || v.vt == VT_BSTR) {
-        ConvertFromVariant(m_connection, v, DBTYPE_R8, &result, sizeof result);
-    }
-    VariantClear(&v);
+    ReadConverted(*this, col, DBTYPE_R8, &result, sizeof result);
     return result;
 }
