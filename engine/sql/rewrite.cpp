@@ -366,14 +366,18 @@ struct Rewriter {
     // The statement's text; a bracketed column whose text a pass changed is named as written.
     std::string Render() const {
         std::string out;
-        std::vector<std::size_t> starts;
+        std::vector<std::pair<int, std::size_t>> starts;  // item, where its text starts in `out`
         for (const Token& x : t) {
             if (x.kind == Kind::Item) {
-                starts.push_back(out.size());
+                starts.emplace_back(x.item, out.size());
             } else if (x.kind == Kind::ItemEnd) {
-                std::size_t start = starts.back();
-                starts.pop_back();
-                if (out.compare(start, std::string::npos, x.written) != 0) out += " AS " + QuoteName(x.written);
+                // A start that a pass swallowed (a subquery inside a rewritten operand) leaves
+                // its end unnamed.
+                auto start = std::find_if(starts.rbegin(), starts.rend(), [&](const auto& s) { return s.first == x.item; });
+                if (start == starts.rend()) continue;
+                const std::size_t from = start->second;
+                starts.erase(std::next(start).base());
+                if (out.compare(from, std::string::npos, x.written) != 0) out += " AS " + QuoteName(x.written);
             } else {
                 out += x.text;
             }
