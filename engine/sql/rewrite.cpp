@@ -352,13 +352,10 @@ struct Rewriter {
             if (!(x->kind == Kind::Word || x->kind == Kind::Quoted || x->text == "." || x->text == "*")) plainName = false;
         if (plainName && s.size() != 2) return false;
         // "expr alias": a name right after a value.
-        if (s.size() >= 2 && (s.back()->kind == Kind::Word || s.back()->kind == Kind::Quoted)) {
+        if (s.size() >= 2 && IsName(*s.back())) {
             const Token& before = *s[s.size() - 2];
-            bool value = before.kind == Kind::Quoted || before.kind == Kind::Number || before.kind == Kind::String ||
-                         before.text == ")" ||
-                         (before.kind == Kind::Word && !IsValueLead(before.text) && !IsClauseWord(before.text) &&
-                          !Same(before.text, "MOD") && !Same(before.text, "NULL"));
-            if (value) return false;
+            if (IsName(before) || before.kind == Kind::Number || before.kind == Kind::String || before.text == ")")
+                return false;
         }
         return true;
     }
@@ -401,6 +398,22 @@ struct Rewriter {
         return false;
     }
 
+    // Whether token k, in an operand that starts at `from`, is an alias ("a & b name"): a
+    // name right after a value.
+    bool AliasAfterValue(std::size_t from, std::size_t k) const {
+        if (!IsName(t[k])) return false;
+        for (std::size_t p = k; p-- > from;) {
+            if (!Significant(t[p])) continue;
+            return IsName(t[p]) || t[p].kind == Kind::Number || t[p].kind == Kind::String || t[p].text == ")";
+        }
+        return false;
+    }
+    static bool IsName(const Token& x) {
+        return x.kind == Kind::Quoted ||
+               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !Same(x.text, "MOD") &&
+                !Same(x.text, "NULL"));
+    }
+
     // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
     void Ampersands() {
         for (;;) {
@@ -439,7 +452,7 @@ struct Rewriter {
                     else if ((t[end].kind == Kind::Punct && t[end].text == ")") || IsWord(t[end], "END")) {
                         if (depth == 0) break;
                         --depth;
-                    } else if (depth == 0 && OperandBoundary(end)) break;
+                    } else if (depth == 0 && (OperandBoundary(end) || AliasAfterValue(pos, end))) break;
                     ++end;
                 }
                 parts.push_back({pos, end});
