@@ -7,15 +7,6 @@ namespace {
 
 bool ForPrograms(OutputMode mode) { return mode == OutputMode::Csv || mode == OutputMode::Tsv || mode == OutputMode::Json; }
 
-// A real number's text as FieldAsString gives it ("10.000000", "0.250000") without the
-// zeros its fixed six decimals add: a person reads 10 and 0.25.
-std::string TrimFractionZeros(std::string text) {
-    if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) return text;
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text;
-}
-
 template <class Real>
 std::string ShortestText(Real value) {
     char buffer[64];
@@ -42,21 +33,17 @@ std::string InvariantText(OrvOleDbCommand& command, VARIANT& value) {
 }  // namespace
 
 std::string FieldText(OrvOleDbCommand& command, unsigned __int64 col, OutputMode mode) {
-    const unsigned short type = command.GetRawType(col);
-    if (!ForPrograms(mode)) {
-        std::string text = orv::platform::Utf16ToUtf8(command.FieldAsString(col).Str());
-        return type == DBTYPE_R8 || type == DBTYPE_R4 ? TrimFractionZeros(std::move(text)) : text;
-    }
     VARIANT value;
     if (!command.FieldAsVariant(col, value)) return std::string();
     std::string text;
-    switch (value.vt) {
-    case VT_R8: text = ShortestText(value.dblVal); break;
-    case VT_R4: text = ShortestText(value.fltVal); break;
-    case VT_CY:
-    case VT_DECIMAL:
-    case VT_DATE: text = InvariantText(command, value); break;
-    default: text = orv::platform::Utf16ToUtf8(command.FieldAsString(col).Str()); break;
+    if (value.vt == VT_R8) {
+        text = ShortestText(value.dblVal);
+    } else if (value.vt == VT_R4) {
+        text = ShortestText(value.fltVal);
+    } else if (ForPrograms(mode) && (value.vt == VT_CY || value.vt == VT_DECIMAL || value.vt == VT_DATE)) {
+        text = InvariantText(command, value);
+    } else {
+        text = orv::platform::Utf16ToUtf8(command.FieldAsString(col).Str());
     }
     VariantClear(&value);
     return text;

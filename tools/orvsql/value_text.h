@@ -1,10 +1,10 @@
 // The text orvsql shows for one field of a command's held row, in each output mode.
 //
-// Programs read CSV, TSV and JSON back, so those modes are exact: a real number is the
-// shortest text that reads back as the same double ("0.30000000000000004", "1e-10"),
-// currency and decimals keep every digit, dates are ISO 8601 ("2024-03-02 13:30:00",
-// "2024-03-02" at midnight). The table is for people: the text FieldAsString gives, reals
-// without the zeros its six decimals add.
+// A real number is the shortest text that reads back as the same double in every mode
+// ("0.30000000000000004", "1e-10", "1.5"). Programs read CSV, TSV and JSON back, so there
+// currency and decimals keep every digit and dates are ISO 8601 ("2024-03-02 13:30:00",
+// "2024-03-02" at midnight); the table, for people, shows them as FieldAsString does
+// (dates in the user's locale).
 //
 // Stateless; the caller's thread, which is the command's.
 #pragma once
