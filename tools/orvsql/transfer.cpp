@@ -202,8 +202,10 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     std::string select = "SELECT ";
     for (std::size_t i = 0; i < columns.size(); ++i) {
         select += i ? ", " : "";
-        select += columns[i].literal == Literal::Bytes ? "hex(" + Bracket(columns[i].name) + ")"
-                                                       : "CAST(" + Bracket(columns[i].name) + " AS TEXT)";
+        const std::string name = Bracket(columns[i].name);
+        // hex() of NULL is the empty text; NULL stays NULL.
+        select += columns[i].literal == Literal::Bytes ? "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END"
+                                                       : "CAST(" + name + " AS TEXT)";
     }
     select += " FROM " + Bracket(sourceTable);
     reader.SetCommandText(CString(Utf16(select).c_str()));
