@@ -262,6 +262,13 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
         return;
     }
     case DBTYPE_CY: {
+        // The double nearest to each end of the range stands for that end: SQLite keeps
+        // 922337203685477.5807 as 922337203685477.625, which lies beyond the range by less
+        // than the double's own spacing there.
+        if (v.kind == SQLITE_FLOAT && (v.real == 922337203685477.5807 || v.real == -922337203685477.5808)) {
+            Put(out, v.real > 0 ? INT64_MAX : INT64_MIN);
+            return;
+        }
         Decimal d;
         if (!AsDecimal(v, d)) {
             out.status = DBSTATUS_E_CANTCONVERTVALUE;

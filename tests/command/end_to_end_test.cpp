@@ -126,6 +126,45 @@ TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
     EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);  // COUNT(*) is an integer
 }
 
+// The ends of the currency range, of the dates and of the doubles, written as SQL literals
+// and by the statement builder, read back as they were written.
+TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
+    ASSERT_EQ(Exec(u"CREATE TABLE m (id LONG, c CURRENCY, d DATETIME, r DOUBLE)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"INSERT INTO m VALUES (1, 922337203685477.5807, #1/1/100#, 1.7976931348623157e308)"),
+              OrvOleDbCommand::dbTrue)
+        << Utf8(m_command.GetErrorInfo(true));
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(&m_connection);
+    insert.SetTable(u"m");
+    insert.AddColumn(u"id", u"%d", 2);
+    insert.AddColumn(u"c", u"%s", u"-922337203685477.5808");
+    insert.AddColumn(u"d", u"#%s#", u"12/31/9999 11:59:59 PM");
+    insert.AddColumn(u"r", u"%s", u"4.9406564584124654e-324");
+    ASSERT_TRUE(insert.Insert()) << Utf8(insert.GetErrorInfo(true));
+
+    ASSERT_EQ(Exec(u"SELECT c, d, r FROM m ORDER BY id"), OrvOleDbCommand::dbTrue);
+    const struct {
+        const char16_t* currency;
+        WORD year, month, day, hour;
+        double real;
+    } expected[] = {{u"922337203685477.5807", 100, 1, 1, 0, 1.7976931348623157e308},
+                    {u"-922337203685477.5808", 9999, 12, 31, 23, 4.9406564584124654e-324}};
+    for (const auto& row : expected) {
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(m_command.FieldAsString(1), CString(row.currency));
+        VARIANT v;
+        ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+        ASSERT_EQ(v.vt, VT_DATE);
+        SYSTEMTIME st = {};
+        ASSERT_TRUE(VariantTimeToSystemTime(v.date, &st));
+        EXPECT_EQ(st.wYear, row.year);
+        EXPECT_EQ(st.wMonth, row.month);
+        EXPECT_EQ(st.wDay, row.day);
+        EXPECT_EQ(st.wHour, row.hour);
+        EXPECT_EQ(m_command.FieldAsDouble(3), row.real);
+    }
+}
+
 // ---- Large values: by reference (the default) and as storage objects ------------------------
 
 class LargeValueTest : public CommandOnFileTest, public ::testing::WithParamInterface<DBBLOBHANDLINGENUM> {};

@@ -86,6 +86,17 @@ TEST(DecimalTest, CurrencyHoldsItsWholeRange) {
     EXPECT_EQ(scaled, INT64_MIN);
     EXPECT_EQ(Read(TextValue("922337203685477.5808"), DBTYPE_CY).status, DBSTATUS_E_DATAOVERFLOW);
     EXPECT_EQ(Read(TextValue("-922337203685477.58085"), DBTYPE_CY).status, DBSTATUS_E_DATAOVERFLOW);
+    // A database file keeps either end as the nearest double, which reads back as that end.
+    StoredValue real;
+    real.kind = SQLITE_FLOAT;
+    real.real = 922337203685477.5807;
+    std::memcpy(&scaled, Read(real, DBTYPE_CY).fixed, sizeof scaled);
+    EXPECT_EQ(scaled, INT64_MAX);
+    real.real = -922337203685477.5808;
+    std::memcpy(&scaled, Read(real, DBTYPE_CY).fixed, sizeof scaled);
+    EXPECT_EQ(scaled, INT64_MIN);
+    real.real = 922337203685478.0;
+    EXPECT_EQ(Read(real, DBTYPE_CY).status, DBSTATUS_E_DATAOVERFLOW);
     StoredValue whole;
     whole.kind = SQLITE_INTEGER;
     whole.integer = -922337203685477;
