@@ -26,8 +26,9 @@ using orv::test::kPython;
 using orv::test::RunCommand;
 using orv::test::ShellQuote;
 
-const std::string kTool =
-    (std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "xlsx_tool.py").string();
+// Found from the fixtures' absolute path: __FILE__ is relative when the compiler runs
+// through a cache that rewrites paths, and the tests run in another folder.
+const std::string kTool = (std::filesystem::path(ORV_FIXTURES).parent_path() / "support" / "xlsx_tool.py").string();
 
 // Runs the helper script with Debian's Python (the one with openpyxl); its output.
 std::string Tool(const std::vector<std::string>& args) {
