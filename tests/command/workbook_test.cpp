@@ -363,6 +363,34 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
 
 // The file format counts a 29 February 1900 that never was; dates before March 1900 keep
 // their day both ways.
+// Doubles at their ends and dates at the ends of what a workbook holds come back exactly,
+// also after the file is written and opened again.
+TEST_F(WorkbookTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"CREATE TABLE Edges (id LONG, r DOUBLE, d DATETIME, code TEXT(10))"), OrvOleDbCommand::dbTrue) << Error();
+    for (const char16_t* sql :
+         {u"INSERT INTO [Edges$] VALUES (1, 1.7976931348623157e308, #1900-01-01#, '08123')",
+          u"INSERT INTO [Edges$] VALUES (2, 4.9406564584124654e-324, #12/31/9999 11:59:59 PM#, '')",
+          u"INSERT INTO [Edges$] VALUES (3, 0.1 + 0.2, #2024-03-02 13:30#, NULL)"})
+        ASSERT_EQ(Exec(sql), OrvOleDbCommand::dbTrue) << Error();
+    m_command.Close();
+    m_connection.Close();
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"SELECT r, d, code FROM [Edges$] ORDER BY id"), OrvOleDbCommand::dbTrue) << Error();
+    const double reals[] = {1.7976931348623157e308, 4.9406564584124654e-324, 0.1 + 0.2};
+    const WORD years[] = {1900, 9999, 2024};
+    for (int row = 0; row < 3; ++row) {
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(m_command.FieldAsDouble(1), reals[row]) << "row " << row + 1;
+        VARIANT v;
+        ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+        SYSTEMTIME st = {};
+        ASSERT_TRUE(VariantTimeToSystemTime(v.date, &st));
+        EXPECT_EQ(st.wYear, years[row]);
+    }
+    EXPECT_EQ(Query(u"SELECT code FROM [Edges$] WHERE id = 1"), (Rows{"08123"}));
+}
+
 TEST_F(WorkbookTest, DatesOfEarly1900KeepTheirDay) {
     ASSERT_TRUE(Open(m_book));
     ASSERT_EQ(Exec(u"CREATE TABLE Early (d DATETIME)"), OrvOleDbCommand::dbTrue) << Error();

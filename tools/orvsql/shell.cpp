@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "transfer.h"
+#include "value_text.h"
 
 namespace orvsql {
 
@@ -44,15 +45,6 @@ std::string Hex(const unsigned char* data, size_t size) {
         out[2 * i + 1] = digits[data[i] & 15];
     }
     return out;
-}
-
-// A real number's text as FieldAsString gives it ("10.000000", "0.250000") without the
-// zeros its fixed six decimals add: a shell shows 10 and 0.25.
-std::string TrimFractionZeros(std::string text) {
-    if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) return text;
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text;
 }
 
 bool IsNumericType(unsigned short type) {
@@ -337,8 +329,7 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
             row.push_back(ReadBlob(c, type));
         } else {
             const Cell::Kind kind = IsNumericType(type) ? Cell::Number : type == DBTYPE_BOOL ? Cell::Boolean : Cell::Text;
-            Cell cell{kind, Utf8(m_command.FieldAsString(c))};
-            if (type == DBTYPE_R8 || type == DBTYPE_R4) cell.text = TrimFractionZeros(cell.text);
+            Cell cell{kind, FieldText(m_command, c, m_mode)};
             if (m_mode == OutputMode::Table && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
             row.push_back(std::move(cell));
         }
