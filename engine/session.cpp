@@ -94,9 +94,7 @@ HRESULT Session::StartTransaction(ISOLEVEL, ULONG isoFlags, ITransactionOptions*
 
 HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
     if (m_transactionLevel == 0)
-        return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to commit: start one first.",
-                                    u"25000"),
-                      IID_ITransaction);
+        return Report(NoTransaction(true), IID_ITransaction);
     std::string sql = m_transactionLevel == 1 ? "COMMIT"
                                               : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
     Status status = Run(sql.c_str());
@@ -109,9 +107,7 @@ HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
 HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
     if (fAsync) return XACT_E_NOTSUPPORTED;
     if (m_transactionLevel == 0)
-        return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to roll back: start one first.",
-                                    u"25000"),
-                      IID_ITransaction);
+        return Report(NoTransaction(false), IID_ITransaction);
     std::string sql;
     if (m_transactionLevel == 1) {
         sql = "ROLLBACK";
