@@ -94,6 +94,18 @@ OrvOleDbConnection* OrvOleDbConnectionCache::TakeFront(ConnectionMap::iterator e
     return conn;
 }
 
+OrvOleDbConnection* OrvOleDbConnectionCache::TakeLive(ConnectionMap::iterator entry) {
+    // Taking the front may erase the entry: look it up again for each try.
+    const CComBSTR init(entry->first);
+    while (true) {
+        auto found = Find(init);
+        if (found == m_connections.end()) return nullptr;
+        OrvOleDbConnection* conn = TakeFront(found);
+        if (!conn || conn->IsConnected()) return conn;
+        CloseAndDestroy(conn);
+    }
+}
+
 void OrvOleDbConnectionCache::DestroyQueue(ConnectionMap::iterator entry) {
     ConnectionQueue* queue = entry->second;
     if (!queue) return;
@@ -127,7 +139,7 @@ OrvOleDbConnection* OrvOleDbConnectionCache::Connect(const CComBSTR& init, bool 
     CacheLock hold(m_lock);
     auto entry = Find(init);
     if (entry != m_connections.end()) {
-        if (OrvOleDbConnection* idle = TakeFront(entry)) return idle;
+        if (OrvOleDbConnection* idle = TakeLive(entry)) return idle;
         // The entry was found without connections: it is gone now, and a new open must not
         // put a prompt in front of the user for a string that was already cached.
         prompt = false;
@@ -139,7 +151,7 @@ OrvOleDbConnection* OrvOleDbConnectionCache::ConnectFromCache(const CComBSTR& in
     CacheLock hold(m_lock);
     auto entry = Find(init);
     if (entry == m_connections.end()) return nullptr;
-    return TakeFront(entry);
+    return TakeLive(entry);
 }
 
 bool OrvOleDbConnectionCache::CreateCache(const CComBSTR& init) {
@@ -164,6 +176,12 @@ bool OrvOleDbConnectionCache::CreateCache(const CComBSTR& init) {
 
 void OrvOleDbConnectionCache::Cache(OrvOleDbConnection*& conn) {
     CacheLock hold(m_lock);
+    if (!conn->IsConnected()) {
+        // A connection whose server went away is of no use to the next caller.
+        CloseAndDestroy(conn);
+        conn = nullptr;
+        return;
+    }
     auto entry = Find(conn->GetInit());
     if (entry == m_connections.end()) {
         AddEntry(conn);
