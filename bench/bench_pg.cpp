@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "OrvOleDb.h"
+#include "bench/peak_memory.h"
 
 namespace {
 
@@ -100,23 +101,14 @@ double LibraryWalk(const char* table, long& rows, std::size_t& checksum) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Peak resident memory of a forward walk, measured in a child process of its own.
+// Peak resident memory of a forward walk.
 long WalkPeakKb(const char* table) {
-    std::fflush(stdout);
-    pid_t child = fork();
-    if (child == 0) {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    return orv::bench::ChildPeakKb([table] {
         long rows = 0;
         std::size_t checksum = 0;
         LibraryWalk(table, rows, checksum);
         std::printf("    walked %ld rows\n", rows);
-        std::fflush(stdout);
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    return usage.ru_maxrss;
+    });
 }
 
 }  // namespace

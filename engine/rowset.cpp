@@ -167,6 +167,16 @@ Status Rowset::Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSou
     return Status::Success();
 }
 
+Status Rowset::Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid,
+                    IUnknown** out, std::vector<ColumnType> forcedTypes) {
+    Rowset* rowset = nullptr;
+    Status status = Create(owner, command, std::move(source), &rowset, std::move(forcedTypes));
+    if (!status.Ok()) return status;
+    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(out));
+    rowset->Release();
+    return hr == S_OK ? Status::Success() : Status::Error(hr, u"The rowset does not offer the interface asked for.");
+}
+
 Status Rowset::Describe() {
     Status described = m_source->Describe(m_columns);
     if (!described.Ok()) return described;

@@ -92,6 +92,9 @@ public:
     // The same over any source; `owner` is kept alive for as long as the rowset.
     static Status Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, Rowset** out,
                          std::vector<ColumnType> forcedTypes = {});
+    // Creates the rowset and hands it out as `riid`.
+    static Status Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid,
+                       IUnknown** out, std::vector<ColumnType> forcedTypes = {});
     ~Rowset() override;
 
     // IRowset

@@ -389,12 +389,6 @@ bool Describe(const ColumnDefinition& c, DBCOLUMNDESC& d) {
 
 }  // namespace
 
-HRESULT RefuseTableChange(const char16_t* what) {
-    return Report(Status::Error(DB_E_NOTSUPPORTED,
-                                std::u16string(what) + u" through ITableDefinition is not supported: use SQL DDL."),
-                  IID_ITableDefinition);
-}
-
 std::optional<long long> SchemaTypeFact(const ColumnType& type, int what) {
     const bool text = type.type == DBTYPE_WSTR, bytes = type.type == DBTYPE_BYTES;
     switch (what) {
@@ -535,22 +529,6 @@ HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRest
 }
 
 // ---- ITableDefinition, ITableCreation ------------------------------------------------------
-
-HRESULT Session::CreateTable(IUnknown*, DBID*, DBORDINAL, const DBCOLUMNDESC[], REFIID, ULONG, DBPROPSET[],
-                             DBID** ppTableID, IUnknown** ppRowset) {
-    if (ppTableID) *ppTableID = nullptr;
-    if (ppRowset) *ppRowset = nullptr;
-    return RefuseTableChange(u"Creating a table");
-}
-
-HRESULT Session::DropTable(DBID*) { return RefuseTableChange(u"Dropping a table"); }
-
-HRESULT Session::AddColumn(DBID*, DBCOLUMNDESC*, DBID** ppColumnID) {
-    if (ppColumnID) *ppColumnID = nullptr;
-    return RefuseTableChange(u"Adding a column");
-}
-
-HRESULT Session::DropColumn(DBID*, DBID*) { return RefuseTableChange(u"Dropping a column"); }
 
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
                                     ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,

@@ -53,7 +53,5 @@ HRESULT StartTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMND
 // Hands `columns` out as GetTableDefinition does (when `pcColumnDescs` is given).
 HRESULT ReturnTableDefinition(const std::vector<ColumnDefinition>& columns, DBORDINAL* pcColumnDescs,
                               DBCOLUMNDESC* prgColumnDescs[]);
-// ITableDefinition's changes are refused: tables are made and changed with SQL.
-HRESULT RefuseTableChange(const char16_t* what);
 
 }  // namespace orv::engine

@@ -191,16 +191,10 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
     std::vector<std::vector<StoredValue>> rows = HeldRows(result.get(), static_cast<int>(types.size()));
     if (columns) FillTypeFacts(result.get(), rows);
 
-    Rowset* rowset = nullptr;
-    status = Rowset::Create(Identity(), Identity(), std::make_unique<MemorySource>(std::move(described), std::move(rows)),
-                            &rowset, std::move(types));
-    if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
-    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
-    rowset->Release();
-    if (hr != S_OK)
-        return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
-                      IID_IDBSchemaRowset);
-    return Report(Status::Success(), IID_IDBSchemaRowset);
+    return Report(Rowset::Open(Identity(), Identity(),
+                               std::make_unique<MemorySource>(std::move(described), std::move(rows)), riid, ppRowset,
+                               std::move(types)),
+                  IID_IDBSchemaRowset);
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {

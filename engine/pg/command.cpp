@@ -98,16 +98,6 @@ bool ChangesRows(const PGresult* result) {
     return false;
 }
 
-Status MakeRowset(IUnknown* owner, IUnknown* specification, std::unique_ptr<RowSource> source, REFIID riid,
-                  IUnknown** out) {
-    Rowset* rowset = nullptr;
-    Status status = Rowset::Create(owner, specification, std::move(source), &rowset);
-    if (!status.Ok()) return status;
-    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(out));
-    rowset->Release();
-    return hr == S_OK ? Status::Success() : Status::Error(hr, u"The rowset does not offer the interface asked for.");
-}
-
 }  // namespace
 
 HRESULT CreateCommand(Session* session, REFIID riid, void** ppv) {
@@ -129,7 +119,7 @@ Status Session::Execute(const std::string& text, IUnknown* specification, REFIID
             Status fetched =
                 m_link->RunGuarded("FETCH FORWARD " + std::to_string(kFetchBatch) + " FROM " + cursor, result);
             if (fetched.Ok())
-                return MakeRowset(Identity(), specification,
+                return Rowset::Open(Identity(), specification,
                                   std::make_unique<ResultSource>(m_link, cursor, std::move(result)), riid, rowset);
             if (m_link->ForgetCursor(cursor) && m_link->Alive()) m_link->RunGuarded("CLOSE " + cursor, result);
             return fetched;
@@ -144,7 +134,7 @@ Status Session::Execute(const std::string& text, IUnknown* specification, REFIID
     Status status = m_link->RunGuarded(sql, result);
     if (!status.Ok()) return status;
     if (wantsRows && PQresultStatus(result.get()) == PGRES_TUPLES_OK)
-        return MakeRowset(Identity(), specification, std::make_unique<ResultSource>(m_link, "", std::move(result)),
+        return Rowset::Open(Identity(), specification, std::make_unique<ResultSource>(m_link, "", std::move(result)),
                           riid, rowset);
     if (rowsAffected && ChangesRows(result.get()))
         *rowsAffected = static_cast<DBROWCOUNT>(std::strtoll(PQcmdTuples(result.get()), nullptr, 10));

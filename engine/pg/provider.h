@@ -15,6 +15,7 @@
 #include "engine/error.h"
 #include "engine/pg/link.h"
 #include "engine/properties.h"
+#include "engine/session_parts.h"
 #include "platform/com_object.h"
 
 namespace orv::engine::pg {
@@ -56,8 +57,8 @@ private:
     int m_sessions = 0;
 };
 
-class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, ISessionProperties, IDBCreateCommand,
-                                                 ITransactionLocal, IDBSchemaRowset, ITableCreation, ISupportErrorInfo> {
+class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand,
+                                                 ITransactionLocal, IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
 public:
     Session(DataSource* source, std::shared_ptr<Link> link);
     ~Session() override;
@@ -67,10 +68,6 @@ public:
                                          ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) override;
     // IGetDataSource
     HRESULT STDMETHODCALLTYPE GetDataSource(REFIID riid, IUnknown** ppDataSource) override;
-    // ISessionProperties
-    HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
-                                            ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
-    HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
     // IDBCreateCommand
     HRESULT STDMETHODCALLTYPE CreateCommand(IUnknown* pUnkOuter, REFIID riid, IUnknown** ppCommand) override;
     // ITransaction, ITransactionLocal: nested levels are savepoints.
@@ -85,13 +82,6 @@ public:
                                         const VARIANT rgRestrictions[], REFIID riid, ULONG cPropertySets,
                                         DBPROPSET rgPropertySets[], IUnknown** ppRowset) override;
     HRESULT STDMETHODCALLTYPE GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) override;
-    // ITableDefinition: tables are made and changed with SQL; these refuse.
-    HRESULT STDMETHODCALLTYPE CreateTable(IUnknown* pUnkOuter, DBID* pTableID, DBORDINAL cColumnDescs,
-                                          const DBCOLUMNDESC rgColumnDescs[], REFIID riid, ULONG cPropertySets,
-                                          DBPROPSET rgPropertySets[], DBID** ppTableID, IUnknown** ppRowset) override;
-    HRESULT STDMETHODCALLTYPE DropTable(DBID* pTableID) override;
-    HRESULT STDMETHODCALLTYPE AddColumn(DBID* pTableID, DBCOLUMNDESC* pColumnDesc, DBID** ppColumnID) override;
-    HRESULT STDMETHODCALLTYPE DropColumn(DBID* pTableID, DBID* pColumnID) override;
     // ITableCreation: the columns of a table, identity columns with their sequence's start and step.
     HRESULT STDMETHODCALLTYPE GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs,
                                                  DBCOLUMNDESC* prgColumnDescs[], ULONG* pcPropertySets,
@@ -112,7 +102,6 @@ private:
 
     DataSource* m_source;  // one reference held
     std::shared_ptr<Link> m_link;
-    PropertyBag m_properties;
 };
 
 // The Windows functions that statements handed to the library carry (Date(), Time()),

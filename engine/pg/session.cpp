@@ -1,6 +1,5 @@
 // The server provider's session: one connection, its transactions and its commands.
 #include "engine/pg/provider.h"
-#include "engine/schema.h"
 #include "engine/sql/quote.h"
 #include "platform/utf.h"
 
@@ -9,11 +8,6 @@ namespace orv::engine::pg {
 HRESULT CreateCommand(Session* session, REFIID riid, void** ppv);
 
 namespace {
-
-const PropertyInfo kSessionProperties[] = {
-    {&DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, VT_I4,
-     DBPROPFLAGS_SESSION | DBPROPFLAGS_READ | DBPROPFLAGS_WRITE, u"Autocommit Isolation Levels"},
-};
 
 const char* IsolationClause(ISOLEVEL level) {
     switch (level) {
@@ -26,13 +20,8 @@ const char* IsolationClause(ISOLEVEL level) {
 }  // namespace
 
 Session::Session(DataSource* source, std::shared_ptr<Link> link)
-    : m_source(source), m_link(std::move(link)), m_properties(kSessionProperties) {
+    : m_source(source), m_link(std::move(link)) {
     m_source->AddRef();
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = ISOLATIONLEVEL_READCOMMITTED;
-    m_properties.Store(DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, v);
 }
 
 Session::~Session() {
@@ -122,34 +111,6 @@ HRESULT Session::GetDataSource(REFIID riid, IUnknown** ppDataSource) {
     *ppDataSource = nullptr;
     return m_source->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));
 }
-
-HRESULT Session::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID&) { return true; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
-}
-
-HRESULT Session::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    return m_properties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_SESSION; });
-}
-
-// ---- ITableDefinition: DDL is written as SQL -------------------------------------------------
-
-HRESULT Session::CreateTable(IUnknown*, DBID*, DBORDINAL, const DBCOLUMNDESC[], REFIID, ULONG, DBPROPSET[],
-                             DBID** ppTableID, IUnknown** ppRowset) {
-    if (ppTableID) *ppTableID = nullptr;
-    if (ppRowset) *ppRowset = nullptr;
-    return RefuseTableChange(u"Creating a table");
-}
-
-HRESULT Session::DropTable(DBID*) { return RefuseTableChange(u"Dropping a table"); }
-
-HRESULT Session::AddColumn(DBID*, DBCOLUMNDESC*, DBID** ppColumnID) {
-    if (ppColumnID) *ppColumnID = nullptr;
-    return RefuseTableChange(u"Adding a column");
-}
-
-HRESULT Session::DropColumn(DBID*, DBID*) { return RefuseTableChange(u"Dropping a column"); }
 
 HRESULT Session::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 

@@ -49,6 +49,9 @@ TEST(PgShellTest, AddressAndProviderOpenTheServer) {
     EXPECT_EQ(out.status, 0) << out.text;
     EXPECT_NE(out.text.find("2"), std::string::npos) << out.text;
 
+    out = Shell("'.open " + Address().substr(1, Address().size() - 2) + "' 'SELECT count(*) FROM shelf'");
+    EXPECT_EQ(out.status, 0) << out.text;
+
     out = Shell(Address() + " .compact");
     EXPECT_EQ(out.status, 1);
     EXPECT_NE(out.text.find("no file to compact"), std::string::npos) << out.text;

@@ -99,7 +99,7 @@ constexpr size_t kTableTextWidth = 40;
 
 const char* kHelpCommands =
     ".help              this list\n"
-    ".open FILE         close the open file and open FILE\n"
+    ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
     ".tables            list the tables\n"
     ".schema TABLE      the columns of TABLE: name, OLE DB type, size, nullability,\n"
     "                   default, identity with its seed and step\n"
@@ -460,7 +460,7 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
     }
     if (command == ".open") {
         if (argument.empty()) return Fail(kUsage, ".open needs a file name");
-        return Open(argument, DetectFileType(argument));
+        return IsServerAddress(argument) ? OpenServer(argument, "") : Open(argument, DetectFileType(argument));
     }
     if (command == ".create") {
         if (argument.empty()) return Fail(kUsage, ".create needs a file name");
