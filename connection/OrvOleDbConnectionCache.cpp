@@ -94,6 +94,36 @@ OrvOleDbConnection* OrvOleDbConnectionCache::TakeFront(ConnectionMap::iterator e
     return conn;
 }
 
+namespace {
+
+// True when the provider reports the connection's link broken (a server that went away).
+// A connection the host closed is not broken: the cache keeps what it is given.
+bool Broken(OrvOleDbConnection* conn) {
+    IOpenRowset* session = conn->GetSession().m_spOpenRowset;
+    CComPtr<IGetDataSource> getter;
+    CComPtr<IDBProperties> source;
+    if (!session || FAILED(session->QueryInterface(IID_IGetDataSource, reinterpret_cast<void**>(&getter))) ||
+        FAILED(getter->GetDataSource(IID_IDBProperties, reinterpret_cast<IUnknown**>(&source))))
+        return false;
+    DBPROPID id = DBPROP_CONNECTIONSTATUS;
+    DBPROPIDSET request{&id, 1, DBPROPSET_DATASOURCEINFO};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    bool broken = false;
+    if (SUCCEEDED(source->GetProperties(1, &request, &count, &sets)) && count == 1 && sets[0].cProperties == 1) {
+        const VARIANT& value = sets[0].rgProperties[0].vValue;
+        broken = value.vt == VT_I4 && value.lVal == DBPROPVAL_CS_COMMUNICATIONFAILURE;
+    }
+    for (ULONG s = 0; s < count; ++s) {
+        for (ULONG p = 0; p < sets[s].cProperties; ++p) VariantClear(&sets[s].rgProperties[p].vValue);
+        CoTaskMemFree(sets[s].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return broken;
+}
+
+}  // namespace
+
 OrvOleDbConnection* OrvOleDbConnectionCache::TakeLive(ConnectionMap::iterator entry) {
     // Taking the front may erase the entry: look it up again for each try.
     const CComBSTR init(entry->first);
@@ -101,7 +131,7 @@ OrvOleDbConnection* OrvOleDbConnectionCache::TakeLive(ConnectionMap::iterator en
         auto found = Find(init);
         if (found == m_connections.end()) return nullptr;
         OrvOleDbConnection* conn = TakeFront(found);
-        if (!conn || conn->IsConnected()) return conn;
+        if (!conn || !Broken(conn)) return conn;
         CloseAndDestroy(conn);
     }
 }
@@ -176,7 +206,7 @@ bool OrvOleDbConnectionCache::CreateCache(const CComBSTR& init) {
 
 void OrvOleDbConnectionCache::Cache(OrvOleDbConnection*& conn) {
     CacheLock hold(m_lock);
-    if (!conn->IsConnected()) {
+    if (Broken(conn)) {
         // A connection whose server went away is of no use to the next caller.
         CloseAndDestroy(conn);
         conn = nullptr;

@@ -57,8 +57,8 @@ public:
 
     // The connection at the front of the queue for `init`, or else a new connection opened
     // with OpenFromInitializationString(init, prompt), which is not entered in the cache.
-    // Idle connections that the provider reports broken (IsConnected false: a server that
-    // went away) are destroyed on the way, never handed out.
+    // Idle connections whose provider reports their link broken (a server that went away)
+    // are destroyed on the way, never handed out.
     // Null when the open fails: the cache's error text is then the failed connection's.
     OrvOleDbConnection* Connect(const CComBSTR& init, bool prompt) ORV_EXCLUDES(m_lock);
     // The connection at the front of the queue for `init`, or null; never opens one.
@@ -67,9 +67,9 @@ public:
     // one for a new string). False at the first failed open (error text as for Connect);
     // what was opened before stays cached.
     bool CreateCache(const CComBSTR& init) ORV_EXCLUDES(m_lock);
-    // Gives `conn` (never null) back under its GetInit() string. Kept when it is connected
-    // and the string has no queue yet or its queue is below the limit; otherwise closed,
-    // destroyed and nulled.
+    // Gives `conn` (never null) back under its GetInit() string. Kept when the string has no
+    // queue yet or its queue is below the limit, unless the provider reports its link broken;
+    // otherwise closed, destroyed and nulled.
     void Cache(OrvOleDbConnection*& conn) ORV_EXCLUDES(m_lock);
     // Closes and destroys the idle connections of `init`, or of every string.
     void ClearCache(const CComBSTR& init) ORV_EXCLUDES(m_lock);

@@ -27,7 +27,7 @@ using orv::test::RunCommand;
 using orv::test::ShellQuote;
 
 const std::string kTool =
-    (std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "xlsx_tool.py").string();
+    (std::filesystem::path(ORV_FIXTURES).parent_path() / "support" / "xlsx_tool.py").string();
 
 // Runs the helper script with Debian's Python (the one with openpyxl); its output.
 std::string Tool(const std::vector<std::string>& args) {
