@@ -30,6 +30,7 @@ const std::string kState = "/tmp/orv-bench-pg.state";
 
 void Fail(const char* what, PGconn* conn) {
     std::fprintf(stderr, "%s: %s\n", what, conn ? PQerrorMessage(conn) : "");
+    std::system((std::string(ORV_PG_SCRIPT) + " stop " + kState).c_str());
     std::exit(1);
 }
 
@@ -48,10 +49,12 @@ void MakeTable(const char* name, long rows) {
                             "INSERT INTO " + name + " SELECT i, 'part number ' || i, i * 0.25, "
                             "timestamp '2020-01-01 12:30:00' + (i % 1000) * interval '1 day', "
                             "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END "
-                            "FROM generate_series(1, " + std::to_string(rows) + ") i; VACUUM ANALYZE " + name;
-    PGresult* result = PQexec(conn, sql.c_str());
-    if (PQresultStatus(result) != PGRES_COMMAND_OK) Fail("setup", conn);
-    PQclear(result);
+                            "FROM generate_series(1, " + std::to_string(rows) + ") i";
+    for (const std::string& step : {sql, "VACUUM ANALYZE " + std::string(name)}) {
+        PGresult* result = PQexec(conn, step.c_str());
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) Fail("setup", conn);
+        PQclear(result);
+    }
     PQfinish(conn);
 }
 
