@@ -50,6 +50,17 @@ HRESULT DataSourceFor(const CComBSTR& init, CComPtr<IDBInitialize>& source) {
                                     reinterpret_cast<IUnknown**>(&source));
 }
 
+// The sentence for a provider that keeps no database files (a server): it offers no
+// IDBDataSourceAdmin, so there is nothing to create or compact.
+constexpr const char16_t* kNoDatabaseFiles =
+    u"The provider of this connection keeps its data on a server, not in a database file: there is no file to %s. "
+    u"Use the server's own tools (CREATE DATABASE, VACUUM) for that.";
+
+bool HasDatabaseFiles(IUnknown* dataSource) {
+    CComPtr<IDBDataSourceAdmin> admin;
+    return dataSource && SUCCEEDED(dataSource->QueryInterface(IID_IDBDataSourceAdmin, reinterpret_cast<void**>(&admin)));
+}
+
 // One property of the DBINIT set, in a set of its own; the value is cleared with the object.
 struct InitProperty {
     DBPROP property;
@@ -214,6 +225,12 @@ HRESULT OrvOleDbConnection::CreateMdbFile(const CComBSTR& init, const CComBSTR& 
     CComPtr<IDBDataSourceAdmin> admin;
     hr = source.QueryInterface(&admin);
     source.Release();
+    if (hr == E_NOINTERFACE) {
+        CString text;
+        text.Format(kNoDatabaseFiles, u"create");
+        error.SetErrorInfo(CComBSTR(text.GetString()), CComBSTR());
+        return hr;
+    }
     if (!error.CheckResult(hr)) return hr;
 
     InitProperty location(DBPROP_INIT_DATASOURCE, DBPROPOPTIONS_OPTIONAL);
@@ -261,6 +278,12 @@ HRESULT OrvOleDbConnection::CompactMdb() {
         HRESULT hr = OpenDataSource(readOnly, false);
         if (!CheckResult(hr)) return hr;
         if (!m_dataSource.m_spInit) return E_FAIL;
+    }
+    if (!HasDatabaseFiles(m_dataSource.m_spInit)) {
+        // Refused before anything is closed: the connection stays as it was.
+        CheckResult(S_OK);
+        m_errorText.Format(kNoDatabaseFiles, u"compact");
+        return E_NOINTERFACE;
     }
     CString source;
     if (!GetDatasource(source)) return E_FAIL;

@@ -52,7 +52,8 @@ public:
     static HRESULT CreateMdbFile(const CComBSTR& init, const CComBSTR& path);
     // Compacts the connection's database file in place: a compacted copy is written beside
     // it (the path up to its last "." followed by "_TMP_.mdb") and moved over the file. The
-    // connection is closed afterwards, whatever the outcome; reopen it with GetInit().
+    // connection is closed afterwards, whatever the outcome; reopen it with GetInit(). A
+    // provider that keeps no database files (a server) is refused before anything closes.
     // Throws COleException(E_INVALIDARG) when the connection was never opened.
     HRESULT CompactMdb();
 

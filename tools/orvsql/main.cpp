@@ -23,7 +23,7 @@ namespace {
 using namespace orvsql;
 
 const char* kUsageLine =
-    "usage: orvsql [options] [FILE] [SQL ...]\n";
+    "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
 
 const char* kHelp =
     "Opens FILE and runs each SQL argument in order. Without SQL arguments it reads\n"
@@ -44,6 +44,10 @@ const char* kHelp =
     "                    named with a $ (SELECT * FROM [Sheet1$]), cell ranges too\n"
     "                    ([Sheet1$A1:C10]); a csv file, or a folder of them, has a table\n"
     "                    per file named by its file name (SELECT * FROM [parts.csv]).\n"
+    "  --provider NAME   open the first argument as the rest of an initialisation string\n"
+    "                    for the provider NAME: --provider PostgreSQL \"Data Source=host;\n"
+    "                    Initial Catalog=db;User ID=me;\". A postgresql://user@host/db\n"
+    "                    address opens a PostgreSQL server without it.\n"
     "  --create FILE     create an empty database file FILE (never over an existing\n"
     "                    file), then open it and go on as with FILE\n"
     "  --compact FILE    compact the database file FILE in place and exit\n"
@@ -197,6 +201,7 @@ struct Options {
     FileType type = FileType::Database;
     std::string create;   // --create FILE
     std::string compact;  // --compact FILE
+    std::string provider;  // --provider NAME
     std::vector<std::string> positional;
 };
 
@@ -221,6 +226,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
                                "  .mode table|csv|json|tsv, .quit (.help explains them)\n",
                         ORVSQL_INSTALLED_SAMPLE);
             return -1;
+        } else if (arg == "--provider") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "orvsql: --provider needs a provider name\n%s", kUsageLine);
+                return kUsage;
+            }
+            options.provider = argv[++i];
         } else if (arg == "--create" || arg == "--compact") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "orvsql: %s needs a file name\n%s", arg.c_str(), kUsageLine);
@@ -286,7 +297,7 @@ int main(int argc, char** argv) {
     }
     if (!options.create.empty()) {
         file = options.create;
-    } else if (!sql.empty() && LooksLikeFile(sql.front())) {
+    } else if (!sql.empty() && (!options.provider.empty() || LooksLikeFile(sql.front()))) {
         file = sql.front();
         sql.erase(sql.begin());
     }
@@ -311,7 +322,9 @@ int main(int argc, char** argv) {
             }
         } else {
             status = !options.create.empty() ? shell.Create(file)
-                                             : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
+                     : !options.provider.empty() || IsServerAddress(file)
+                         ? shell.OpenServer(file, options.provider)
+                         : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
         }
         if (status == kSuccess) {
             if (!sql.empty()) {

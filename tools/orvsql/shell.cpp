@@ -91,7 +91,7 @@ constexpr size_t kTableTextWidth = 40;
 
 const char* kHelpCommands =
     ".help              this list\n"
-    ".open FILE         close the open file and open FILE\n"
+    ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
     ".tables            list the tables\n"
     ".schema TABLE      the columns of TABLE: name, OLE DB type, size, nullability,\n"
     "                   default, identity with its seed and step\n"
@@ -241,12 +241,33 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
                                                                                   : MdbEngineType;
     CComBSTR init;
     OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties, nullptr);
+    return Connect(init, path);
+}
+
+bool IsServerAddress(const std::string& text) {
+    return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
+}
+
+int Shell::OpenServer(const std::string& target, const std::string& provider) {
+    Close();
+    std::string init = "Provider=" + (provider.empty() ? std::string("PostgreSQL") : provider) + ";";
+    if (IsServerAddress(target)) {
+        std::string quoted;
+        for (char c : target) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        init += "Data Source=\"" + quoted + "\";";
+    } else {
+        init += target;
+    }
+    return Connect(CComBSTR(Utf16(init).c_str()), target);
+}
+
+int Shell::Connect(const CComBSTR& init, const std::string& name) {
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);
-    if (!m_connection) return Fail(kSqlError, "cannot open " + path + ":\n" + Utf8(cache->GetErrorText()));
+    if (!m_connection) return Fail(kSqlError, "cannot open " + name + ":\n" + Utf8(cache->GetErrorText()));
     m_init = init;
-    m_path = path;
+    m_path = name;
     m_command.SetConnection(m_connection);
     return kSuccess;
 }
@@ -430,7 +451,7 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
     }
     if (command == ".open") {
         if (argument.empty()) return Fail(kUsage, ".open needs a file name");
-        return Open(argument, DetectFileType(argument));
+        return IsServerAddress(argument) ? OpenServer(argument, "") : Open(argument, DetectFileType(argument));
     }
     if (command == ".create") {
         if (argument.empty()) return Fail(kUsage, ".create needs a file name");
