@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev libzip-dev libexpat1-dev libfreexl-dev
   libedit-dev
+  mdbtools-dev mdbtools
   libgtest-dev libbenchmark-dev python3-openpyxl
   clang
 )
