@@ -2,6 +2,10 @@
 // questions a host asks of them.
 #include "OrvOleDbConnection.h"
 
+#include <new>
+
+#include "platform/com_object.h"
+
 OrvOleDbConnection::OrvOleDbConnection() : m_dataConvert(nullptr) {}
 
 OrvOleDbConnection::~OrvOleDbConnection() {
@@ -305,5 +309,41 @@ HRESULT OrvOleDbConnection::CompactMdb() {
                            u"copy is left where it is.",
                            temporary.GetString(), source.GetString());
     }
+    return hr;
+}
+
+// ---- Conversion of genuine Access files --------------------------------------------------
+
+namespace {
+
+// The engine's progress callback, forwarded to the host's function.
+class ProgressCallback final : public orv::platform::ComObject<IOrvProgress> {
+public:
+    ProgressCallback(OrvOleDbConnection::ConvertProgress function, void* context)
+        : m_function(function), m_context(context) {}
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONGLONG done, ULONGLONG total) override {
+        return m_function(done, total, m_context) ? S_OK : E_ABORT;
+    }
+
+private:
+    OrvOleDbConnection::ConvertProgress m_function;
+    void* m_context;
+};
+
+}  // namespace
+
+HRESULT OrvOleDbConnection::ConvertMdbFile(const CComBSTR& source, const CComBSTR& destination,
+                                           OrvOleDbErrorInfo& error, ConvertProgress progress, void* context) {
+    CComPtr<IOrvConvertDatabase> engine;
+    HRESULT hr = CoCreateInstance(CLSID_DBEngine, nullptr, CLSCTX_ALL, IID_IOrvConvertDatabase,
+                                  reinterpret_cast<void**>(&engine));
+    if (!error.CheckResult(hr)) return hr;
+    CComPtr<IOrvProgress> callback;
+    if (progress) {
+        callback.p = new (std::nothrow) ProgressCallback(progress, context);
+        if (!callback.p) return E_OUTOFMEMORY;
+    }
+    hr = engine->ConvertDatabase(source.m_str, destination.m_str, callback.p);
+    error.CheckResult(hr);
     return hr;
 }

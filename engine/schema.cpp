@@ -37,6 +37,7 @@ constexpr const char* kTablesSql = R"(
 SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, name AS TABLE_NAME,
        CASE WHEN type = 'view' THEN 'VIEW'
             WHEN type = 'shadow' OR lower(substr(name, 1, 7)) = 'sqlite_' OR lower(substr(name, 1, 4)) = 'orv_'
+                 OR lower(substr(name, 1, 4)) = 'msys'
               THEN 'SYSTEM TABLE'
             ELSE 'TABLE' END AS TABLE_TYPE,
        NULL AS TABLE_GUID, NULL AS DESCRIPTION, NULL AS TABLE_PROPID, NULL AS DATE_CREATED, NULL AS DATE_MODIFIED
@@ -94,6 +95,7 @@ WITH t AS (
   WHERE NOT t.wr AND x.pk = 1 AND upper(trim(x.type)) = 'INTEGER'
     AND (SELECT count(*) FROM pragma_table_xinfo(t.name, 'main') WHERE pk > 0) = 1
     AND NOT EXISTS (SELECT 1 FROM pragma_index_list(t.name, 'main') WHERE origin = 'pk')
+  /*store indexes*/
 )
 SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, tname AS TABLE_NAME, NULL AS INDEX_CATALOG,
        NULL AS INDEX_SCHEMA, iname AS INDEX_NAME, pk AS PRIMARY_KEY, uq AS "UNIQUE", 0 AS CLUSTERED,
@@ -107,6 +109,14 @@ WHERE (?1 IS NULL OR NULL = ?1) AND (?2 IS NULL OR NULL = ?2)
   AND (?3 IS NULL OR iname = ?3 COLLATE NOCASE) AND (?4 IS NULL OR 1 = ?4)
 ORDER BY uq, iname COLLATE NOCASE, iname, tname COLLATE NOCASE, tname, ord
 )";
+
+// A store whose tables are virtual (a genuine Access file) lists their indexes in a table
+// of the connection's temporary schema; its rows join those SQLite knows of.
+constexpr const char* kStoreIndexesSql = R"(
+  UNION ALL
+  SELECT table_name, index_name, primary_key, is_unique, ordinal, column_name, descending
+  FROM temp.orv_store_indexes WHERE ?5 IS NULL OR table_name = ?5 COLLATE NOCASE)";
+constexpr const char* kStoreIndexesTable = "orv_store_indexes";
 
 // The value of `what` for a declared column type: 0 DATA_TYPE, 1 CHARACTER_MAXIMUM_LENGTH,
 // 2 CHARACTER_OCTET_LENGTH, 3 NUMERIC_PRECISION, 4 NUMERIC_SCALE, 5 DATETIME_PRECISION,
@@ -281,12 +291,25 @@ Status ReadColumns(sqlite3* db, const std::string& table, bool withoutRowid, std
 
 // Seed and step as the table was created with them; a column listed there is
 // auto-increment whatever its declaration.
+Status ReadIdentitiesFrom(sqlite3* db, const char* bookkeeping, const std::string& table,
+                          std::vector<ColumnDefinition>& columns);
+
+// A store whose tables are virtual keeps them in orv_store_identity of the temporary schema.
 Status ReadIdentities(sqlite3* db, const std::string& table, std::vector<ColumnDefinition>& columns) {
-    if (!HasTable(db, "orv_identity")) return Status::Success();
+    for (const char* bookkeeping : {"orv_identity", "orv_store_identity"}) {
+        Status status = ReadIdentitiesFrom(db, bookkeeping, table, columns);
+        if (!status.Ok()) return status;
+    }
+    return Status::Success();
+}
+
+Status ReadIdentitiesFrom(sqlite3* db, const char* bookkeeping, const std::string& table,
+                          std::vector<ColumnDefinition>& columns) {
+    if (!HasTable(db, bookkeeping)) return Status::Success();
     Statement s;
-    int rc = sqlite3_prepare_v2(db,
-                                "SELECT column_name, seed, step FROM orv_identity WHERE table_name = ?1 COLLATE NOCASE",
-                                -1, &s.handle, nullptr);
+    const std::string sql =
+        std::string("SELECT column_name, seed, step FROM ") + bookkeeping + " WHERE table_name = ?1 COLLATE NOCASE";
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &s.handle, nullptr);
     if (rc != SQLITE_OK) return StatementFailure(db, rc);
     sqlite3_bind_text(s.handle, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
     while ((rc = sqlite3_step(s.handle)) == SQLITE_ROW) {
@@ -504,8 +527,13 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
 
     sqlite3_create_function_v2(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                SchemaTypeFunction, nullptr, nullptr, nullptr);
+    std::string sql = info->sql;
+    if (info->guid == &DBSCHEMA_INDEXES && HasTable(m_db, kStoreIndexesTable)) {
+        const std::string marker = "/*store indexes*/";
+        sql.replace(sql.find(marker), marker.size(), kStoreIndexesSql);
+    }
     sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, info->sql, -1, &statement, nullptr);
+    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
     if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
     for (ULONG i = 0; i < cRestrictions; ++i) {
         Status status = BindRestriction(statement, i, rgRestrictions[i]);

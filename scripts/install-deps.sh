@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev libzip-dev libexpat1-dev libfreexl-dev
   libedit-dev
   libpq-dev postgresql
+  mdbtools-dev mdbtools
   libgtest-dev libbenchmark-dev python3-openpyxl
   clang
 )

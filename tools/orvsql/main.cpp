@@ -13,6 +13,7 @@
 
 #include "OrvOleDb.h"
 #include "shell.h"
+#include "transfer.h"
 
 #ifdef ORVSQL_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -51,6 +52,9 @@ const char* kHelp =
     "  --create FILE     create an empty database file FILE (never over an existing\n"
     "                    file), then open it and go on as with FILE\n"
     "  --compact FILE    compact the database file FILE in place and exit\n"
+    "  --convert SOURCE DEST\n"
+    "                    convert the genuine Access database SOURCE (.mdb, .accdb) into\n"
+    "                    the new database file DEST, check every row, and exit\n"
     "  -h, --help        print this help and exit\n"
     "  --version         print the version and exit\n"
     "  --                end of options (a FILE or SQL that starts with '-')\n"
@@ -202,6 +206,7 @@ struct Options {
     std::string create;   // --create FILE
     std::string compact;  // --compact FILE
     std::string provider;  // --provider NAME
+    std::string convertSource, convertDestination;  // --convert SOURCE DEST
     std::vector<std::string> positional;
 };
 
@@ -238,6 +243,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
                 return kUsage;
             }
             (arg == "--create" ? options.create : options.compact) = argv[++i];
+        } else if (arg == "--convert") {
+            if (i + 2 >= argc) {
+                std::fprintf(stderr, "orvsql: --convert needs the Access database and the new file\n%s", kUsageLine);
+                return kUsage;
+            }
+            options.convertSource = argv[++i];
+            options.convertDestination = argv[++i];
         } else if (arg == "--version") {
             std::printf("orvsql 0.1.0\n");
             return -1;
@@ -292,6 +304,12 @@ int main(int argc, char** argv) {
             if (result == kSuccess) result = shell.Compact();
             shell.Close();
         }
+        CoUninitialize();
+        return result;
+    }
+    if (!options.convertSource.empty()) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const int result = ConvertAccess(options.convertSource, options.convertDestination, ::isatty(2) != 0);
         CoUninitialize();
         return result;
     }

