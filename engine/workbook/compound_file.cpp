@@ -61,10 +61,11 @@ bool CompoundFile::ReadHeader(std::string& error) {
     m_firstMiniFat = U32(m_data, 0x3C);
     // The header takes the first sector; a last sector cut short still counts, so that a
     // stream that ends before the cut reads (its sectors are checked byte by byte).
-    m_sectorCount = m_data.size() <= m_sectorSize ? 0 : (m_data.size() - m_sectorSize + m_sectorSize - 1) / m_sectorSize;
+    m_sectorCount = m_data.size() <= m_sectorSize ? 0 : (m_data.size() - 1) / m_sectorSize;
     if (m_fatSectors == 0 || m_fatSectors > m_sectorCount) {
-        error = Damaged("its header names " + std::to_string(m_fatSectors) + " sectors of allocation table, and the file holds " +
-                        std::to_string(m_sectorCount) + " sectors");
+        error = Damaged("its header names " + std::to_string(m_fatSectors) +
+                        " sectors of allocation table, and the file holds " + std::to_string(m_sectorCount) +
+                        " sectors");
         return false;
     }
     return true;
@@ -200,8 +201,12 @@ bool CompoundFile::ListTopLevel(std::string& error) {
         const std::uint32_t index = pending.back();
         pending.pop_back();
         if (index == kNoEntry) continue;
-        if (index >= m_entries.size() || index == 0 || seen[index] || m_entries[index].type == 0) {
-            error = Damaged("its directory refers to entry " + std::to_string(index) + (index < m_entries.size() && index > 0 && seen[index] ? " twice" : ", which it does not have"));
+        if (index >= m_entries.size() || index == 0 || m_entries[index].type == 0) {
+            error = Damaged("its directory refers to entry " + std::to_string(index) + ", which it does not have");
+            return false;
+        }
+        if (seen[index]) {
+            error = Damaged("its directory's tree of names comes back to entry " + std::to_string(index));
             return false;
         }
         seen[index] = true;

@@ -324,8 +324,8 @@ private:
     bool CheckBof(const Record& record) {
         for (std::uint16_t old : kOldBofs)
             if (record.type == old)
-                return Fail("it is an .xls workbook of an early format (BIFF2 to BIFF4) that this reader does not read; "
-                            "save it as .xlsx to read it");
+                return Fail("it is an .xls workbook of an early format (BIFF2 to BIFF4) that this reader does not "
+                            "read; save it as .xlsx to read it");
         if (record.type != kBof || record.Body().size() < 4)
             return Fail(Damaged("the workbook stream does not start with a BOF record"));
         if (U16(record.Body(), 0) != kBiff8)
@@ -377,8 +377,8 @@ private:
         Record record;
         m_records.Seek(entry.offset);
         if (entry.offset >= m_stream.size() || !m_records.Next(record, m_error) || record.type != kBof)
-            return Fail(Damaged("the sheet '" + entry.name + "' is not where the workbook's list of sheets puts it (offset " +
-                                std::to_string(entry.offset) + ")"));
+            return Fail(Damaged("the sheet '" + entry.name + "' is not where the workbook's list of sheets puts it " +
+                                "(offset " + std::to_string(entry.offset) + ")"));
         // A chart within the sheet brings records of its own, between a BOF and an EOF.
         int depth = 1;
         while (depth > 0) {
@@ -467,7 +467,9 @@ private:
     }
 
     // Every cell record starts with its row, its column and its cell format.
-    bool AddNumber(std::string_view body, double number) { return AddNumberAt(U16(body, 0), U16(body, 2), U16(body, 4), number); }
+    bool AddNumber(std::string_view body, double number) {
+        return AddNumberAt(U16(body, 0), U16(body, 2), U16(body, 4), number);
+    }
     bool AddNumberAt(std::uint32_t row, std::uint32_t column, std::uint16_t xf, double number) {
         Cell cell;
         cell.type = CellType::Number;

@@ -26,7 +26,8 @@ inline ::testing::AssertionResult IsText(const engine::workbook::Sheet& sheet, c
                                          const std::string& text) {
     const engine::workbook::Cell* cell = At(sheet, reference);
     if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
-    if (cell->type != engine::workbook::CellType::Text) return ::testing::AssertionFailure() << reference << " is not text";
+    if (cell->type != engine::workbook::CellType::Text)
+        return ::testing::AssertionFailure() << reference << " is not text";
     if (cell->text != text) return ::testing::AssertionFailure() << reference << " is '" << cell->text << "'";
     return ::testing::AssertionSuccess();
 }
