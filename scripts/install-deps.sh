@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libsqlite3-dev libzip-dev libexpat1-dev libfreexl-dev
+  libsqlite3-dev libzip-dev libexpat1-dev
   libedit-dev
   libpq-dev postgresql
   mdbtools-dev mdbtools

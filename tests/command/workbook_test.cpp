@@ -349,14 +349,23 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
     m_command.Close();
     m_connection.Close();
 
-    // The .xls file: numbers, text and dates; its formulas and booleans are not read (they
-    // read as NULL), and it refuses writes.
-    ASSERT_TRUE(Open(fixtures + "office.xls")) << Utf8(m_connection.GetErrorInfo(true));
-    EXPECT_TRUE(m_connection.IsReadOnly());
-    EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), qty FROM [Orders$] ORDER BY [order] DESC"),
-              (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|1.000000",
-                    "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|12.000000",
-                    "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|3.000000"}));
+    // The same workbook saved as .xls reads the same, formulas and booleans included, and
+    // refuses writes; so does a small one that SheetJS wrote (its streams in the mini stream).
+    for (const char* file : {"office.xls", "sheetjs.xls"}) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(Open(fixtures + file)) << Utf8(m_connection.GetErrorInfo(true));
+        EXPECT_TRUE(m_connection.IsReadOnly());
+        EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), total, shipped FROM [Orders$] "
+                        u"ORDER BY [order] DESC"),
+                  (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|199.990000|True",
+                        "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|9.000000|False",
+                        "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|7.500000|True"}));
+        if (std::string(file) == "office.xls")
+            EXPECT_EQ(Query(u"SELECT value FROM [Summary$] WHERE label = 'revenue'"), (Rows{"216.490000"}));
+        m_command.Close();
+        m_connection.Close();
+    }
+    ASSERT_TRUE(Open(fixtures + "office.xls"));
     EXPECT_EQ(Exec(u"UPDATE [Orders$] SET qty = 1"), OrvOleDbCommand::dbError);
     EXPECT_NE(Error().find("an .xls workbook is read, never written"), std::string::npos) << Error();
 }
