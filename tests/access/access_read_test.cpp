@@ -132,7 +132,9 @@ TEST(AccessRead, ColumnsHaveTheTypesTheFileDeclares) {
             << Utf8(columns.GetErrorText());
         ASSERT_TRUE(columns.FetchNext()) << orv::platform::Utf16ToUtf8(e.column);
         EXPECT_EQ(columns.DataType(), e.type) << orv::platform::Utf16ToUtf8(e.column);
-        if (e.size) EXPECT_EQ(columns.MaxLength(), e.size);
+        if (e.size) {
+            EXPECT_EQ(columns.MaxLength(), e.size);
+        }
     }
     // Memo and OLE Object are long columns; a required column is not nullable.
     OrvOleDbColumns memo;

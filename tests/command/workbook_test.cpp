@@ -360,8 +360,9 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
                   (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|199.990000|True",
                         "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|9.000000|False",
                         "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|7.500000|True"}));
-        if (std::string(file) == "office.xls")
+        if (std::string(file) == "office.xls") {
             EXPECT_EQ(Query(u"SELECT value FROM [Summary$] WHERE label = 'revenue'"), (Rows{"216.490000"}));
+        }
         m_command.Close();
         m_connection.Close();
     }

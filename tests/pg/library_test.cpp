@@ -143,7 +143,9 @@ TEST_F(PgLibraryTest, CatalogsDescribeTablesColumnsAndIndexes) {
             EXPECT_EQ(columns.Seed(), e.seed);
             EXPECT_EQ(columns.Increment(), e.step);
         }
-        if (std::u16string(e.name) == u"code") EXPECT_EQ(columns.MaxLength(), 12u);
+        if (std::u16string(e.name) == u"code") {
+            EXPECT_EQ(columns.MaxLength(), 12u);
+        }
         if (std::u16string(e.name) == u"price") {
             EXPECT_EQ(columns.NumericPrecision(), 10u);
             EXPECT_EQ(columns.NumericScale(), 2u);

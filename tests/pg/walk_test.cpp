@@ -34,7 +34,9 @@ TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
     for (LONG n = 4999; n >= 1; --n) {
         ASSERT_EQ(command.FetchPrev(), OrvOleDbCommand::dbTrue) << n;
         ASSERT_EQ(command.FieldAsLong(1), n);
-        if (n == 2500) EXPECT_EQ(Text(command.FieldAsString(2)), u"row 2500");
+        if (n == 2500) {
+            EXPECT_EQ(Text(command.FieldAsString(2)), u"row 2500");
+        }
     }
     EXPECT_EQ(command.FetchPrev(), OrvOleDbCommand::dbFalse);
     ASSERT_EQ(command.FetchFirst(), OrvOleDbCommand::dbTrue);

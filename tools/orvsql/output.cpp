@@ -233,8 +233,8 @@ private:
     std::vector<std::string> m_keys;
 };
 
-// TSV: tab-separated, with tab, line breaks and backslash escaped as \t, \n, \r and \\
-// so that a row is always one line; NULL is \N.
+// TSV: tab-separated, with tab, line breaks and backslash escaped (\t, \n, \r, a doubled
+// backslash) so that a row is always one line; NULL is \N.
 class TsvWriter : public DelimitedWriter {
 public:
     explicit TsvWriter(std::FILE* out) : DelimitedWriter(out, '\t', "\n") {}
