@@ -105,15 +105,6 @@ std::vector<std::string> NamesIn(std::string_view sql) {
     return names;
 }
 
-Status Exec(sqlite3* db, const std::string& sql) {
-    char* error = nullptr;
-    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    if (rc == SQLITE_OK) return Status::Success();
-    std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
-    sqlite3_free(error);
-    return Status::Error(E_FAIL, std::move(message), u"42000", rc);
-}
-
 class WorkbookFile final : public Store {
 public:
     WorkbookFile(const StoreOptions& options, const WorkbookProperties& properties, std::u16string readOnlyWhy)
@@ -155,7 +146,7 @@ public:
                                 workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
                    ");";
         }
-        status = Exec(*db, sql);
+        status = ExecStatements(*db, sql);
         if (!status.Ok()) {
             sqlite3_close(*db);
             *db = nullptr;
@@ -200,7 +191,7 @@ private:
             if (declaration.empty() || HasTable(db, name)) continue;
             // In the connection's temporary schema: such a table serves the statements
             // that name it and is no table of the workbook's catalog.
-            status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
+            status = ExecStatements(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
                                   declaration);
             if (!status.Ok()) return status;
         }

@@ -158,6 +158,27 @@ TEST_F(TextStoreTest, InferredTypesAndValues) {
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [kinds.csv] WHERE b"), u"1");
 }
 
+// Currency and decimals at the edges of their ranges read back digit for digit, though a
+// double holds only 15 of them; shorter amounts still compare and sum as numbers.
+TEST_F(TextStoreTest, CurrencyAndDecimalsKeepEveryDigit) {
+    Write("schema.ini", "[money.csv]\nColNameHeader=True\nFormat=CSVDelimited\n"
+                        "Col1=id Long\nCol2=amount Currency\nCol3=rate Decimal Precision 28 Scale 4\n");
+    Write("money.csv", "id,amount,rate\n"
+                       "1,922337203685477.5807,123456789012345678901234.5678\n"
+                       "2,-922337203685477.5808,-0.0001\n"
+                       "3,12.5,2.25\n");
+    Connect();
+    Result r = Query(u"SELECT amount, rate FROM [money.csv] ORDER BY id");
+    ASSERT_EQ(r.columns.size(), 2u);
+    EXPECT_EQ(r.columns[0].wType, DBTYPE_CY);
+    EXPECT_EQ(r.columns[1].wType, DBTYPE_NUMERIC);
+    EXPECT_EQ(r.columns[1].bPrecision, 28);
+    EXPECT_EQ(r.rows, (std::vector<Row>{{u"922337203685477.5807", u"123456789012345678901234.5678"},
+                                         {u"-922337203685477.5808", u"-0.0001"},
+                                         {u"12.5", u"2.2500"}}));
+    EXPECT_EQ(Scalar(u"SELECT id FROM [money.csv] WHERE amount > 10 AND amount < 100"), u"3");
+}
+
 TEST_F(TextStoreTest, AValueThatDoesNotFitItsColumnStillReadsAsARow) {
     auto file = [](int goodRows) {
         std::string body = "id,name\n";
@@ -340,6 +361,17 @@ TEST(TextReaderTest, ValuesAndDelimitersAreClassified) {
     EXPECT_EQ(ClassifyValue("12/31/2024 23:59:59"), Kind::Date);
     EXPECT_EQ(ClassifyValue("YES"), Kind::Boolean);
     EXPECT_EQ(ClassifyValue(""), std::nullopt);
+    // Numbers that would lose a digit as numbers are text: leading zeros, and more digits
+    // than a double keeps (64-bit integers are exact and stay integers).
+    EXPECT_EQ(ClassifyValue("08123"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("-007.5"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("0"), Kind::Integer);
+    EXPECT_EQ(ClassifyValue("0.25"), Kind::Real);
+    EXPECT_EQ(ClassifyValue("4111111111111111"), Kind::BigInt);
+    EXPECT_EQ(ClassifyValue("123456789012345678901234"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("3.14159265358979323846"), Kind::Text);
+    EXPECT_EQ(ClassifyValue("0.000000000000001"), Kind::Real);
+    EXPECT_EQ(ClassifyValue("1.5e300"), Kind::Real);
     EXPECT_EQ(ParseDateValue("1/2/2024 12:05 AM"), std::optional<std::string>("2024-01-02 00:05:00"));
     EXPECT_EQ(SniffDelimiter("a,b;c\n1,2;3\n"), ',');
     EXPECT_EQ(SniffDelimiter("\"a;b\",c;d\n1;2\n"), ';');  // quoted delimiters do not count

@@ -15,13 +15,14 @@
 #include "interrupt.h"
 #include "prompt.h"
 #include "shell.h"
+#include "transfer.h"
 
 namespace {
 
 using namespace orvsql;
 
 const char* kUsageLine =
-    "usage: orvsql [options] [FILE] [SQL ...]\n";
+    "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
 
 const char* kHelp =
     "Opens FILE and runs each SQL argument in order. Without SQL arguments it reads\n"
@@ -47,12 +48,19 @@ const char* kHelp =
     "                    named with a $ (SELECT * FROM [Sheet1$]), cell ranges too\n"
     "                    ([Sheet1$A1:C10]); a csv file, or a folder of them, has a table\n"
     "                    per file named by its file name (SELECT * FROM [parts.csv]).\n"
+    "  --provider NAME   open the first argument as the rest of an initialisation string\n"
+    "                    for the provider NAME: --provider PostgreSQL \"Data Source=host;\n"
+    "                    Initial Catalog=db;User ID=me;\". A postgresql://user@host/db\n"
+    "                    address opens a PostgreSQL server without it.\n"
     "  --create FILE     create FILE, of the kind its name says, then open it and go on as\n"
     "                    with FILE: a database file; for .xlsx a workbook (written by its\n"
     "                    first CREATE TABLE, as a workbook has at least one sheet); for a\n"
     "                    name ending in / a folder whose text files are tables. Never over\n"
     "                    an existing file.\n"
     "  --compact FILE    compact the database file FILE in place and exit\n"
+    "  --convert SOURCE DEST\n"
+    "                    convert the genuine Access database SOURCE (.mdb, .accdb) into\n"
+    "                    the new database file DEST, check every row, and exit\n"
     "  --busy-timeout MS wait up to MS milliseconds for a file that another program has\n"
     "                    locked (opening it, and each statement) before failing\n"
     "  -v, --verbose     print the whole error record (source, GUID, native code, ...)\n"
@@ -76,12 +84,14 @@ const char* kHelp =
     "\n"
     "Values: NULL is shown as (null) in the table, box, Markdown and line views (dimmed on a\n"
     "terminal), as an empty field in CSV (the empty text is \"\"), as \\N in TSV and as null\n"
-    "in JSON; .nullvalue changes all but JSON. Real numbers are shown without trailing\n"
-    "zeros (1.5, not 1.500000). Numeric columns are JSON numbers, Yes/No columns JSON true\n"
-    "and false. Long text is cut to 40 columns in the aligned views and complete elsewhere;\n"
-    "binary values are shown as their size (<25000 bytes>) in the aligned views and as\n"
-    "lowercase hexadecimal digits in the others. JSON output is one object per line (JSON\n"
-    "lines), not one array.\n"
+    "in JSON; .nullvalue changes all but JSON. A real number is the shortest text that\n"
+    "reads back as the same number (1.5, 0.30000000000000004, 1e-10). CSV, TSV and JSON\n"
+    "are exact: currency and decimals keep every digit, dates are ISO 8601 (2024-03-02\n"
+    "13:30:00, or 2024-03-02 at midnight); the other views show dates in the user's locale.\n"
+    "Numeric columns are JSON numbers, Yes/No columns JSON true and false. Long text is cut\n"
+    "to 40 columns in the aligned views and complete elsewhere; binary values are shown as\n"
+    "their size (<25000 bytes>) in the aligned views and as lowercase hexadecimal digits in\n"
+    "the others. JSON output is one object per line (JSON lines), not one array.\n"
     "\n"
     "The table is followed by the row count (and the time on a terminal); with --csv,\n"
     "--json and --tsv the counts go to standard error when that is a terminal, so standard\n"
@@ -222,6 +232,8 @@ struct Options {
     FileType type = FileType::Database;
     std::string create;   // --create FILE
     std::string compact;  // --compact FILE
+    std::string provider;  // --provider NAME
+    std::string convertSource, convertDestination;  // --convert SOURCE DEST
     std::vector<std::string> positional;
 };
 
@@ -261,6 +273,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::fputs(kUsageLine, stdout);
             std::printf(kHelp, DotCommandHelp(), ORVSQL_SAMPLE_FROM_PROGRAM);
             return -1;
+        } else if (name == "--provider") {
+            if (!OptionValue(argc, argv, i, arg, "a provider name", options.provider)) return kUsage;
+        } else if (arg == "--convert") {
+            if (i + 2 >= argc) {
+                std::fprintf(stderr, "orvsql: --convert needs the Access database and the new file\n%s", kUsageLine);
+                return kUsage;
+            }
+            options.convertSource = argv[++i];
+            options.convertDestination = argv[++i];
         } else if (arg == "--version") {
             std::printf("orvsql 0.1.0\n");
             return -1;
@@ -324,9 +345,15 @@ int main(int argc, char** argv) {
         CoUninitialize();
         return result;
     }
+    if (!options.convertSource.empty()) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const int result = ConvertAccess(options.convertSource, options.convertDestination, ::isatty(2) != 0);
+        CoUninitialize();
+        return result;
+    }
     if (!options.create.empty()) {
         file = options.create;
-    } else if (!sql.empty() && LooksLikeFile(sql.front())) {
+    } else if (!sql.empty() && (!options.provider.empty() || LooksLikeFile(sql.front()))) {
         file = sql.front();
         sql.erase(sql.begin());
     }
@@ -351,7 +378,9 @@ int main(int argc, char** argv) {
             }
         } else {
             status = !options.create.empty() ? shell.Create(file)
-                                             : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
+                     : !options.provider.empty() || IsServerAddress(file)
+                         ? shell.OpenServer(file, options.provider)
+                         : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
         }
         if (status == kSuccess) {
             if (!sql.empty()) {

@@ -17,6 +17,7 @@
 
 #include "interrupt.h"
 #include "transfer.h"
+#include "value_text.h"
 
 namespace orvsql {
 
@@ -45,15 +46,6 @@ std::string Hex(const unsigned char* data, size_t size) {
         out[2 * i + 1] = digits[data[i] & 15];
     }
     return out;
-}
-
-// A real number's text as FieldAsString gives it ("10.000000", "0.250000") without the
-// zeros its fixed six decimals add: a shell shows 10 and 0.25.
-std::string TrimFractionZeros(std::string text) {
-    if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) return text;
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text;
 }
 
 bool IsNumericType(unsigned short type) {
@@ -100,7 +92,7 @@ constexpr size_t kTableTextWidth = 40;
 
 const char* kHelpCommands =
     ".help              this list\n"
-    ".open FILE         close the open file and open FILE\n"
+    ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
     ".create FILE       create FILE and open it: a database file, a workbook for .xlsx,\n"
     "                   a folder of text files for a name ending in /\n"
     ".compact           compact the open database file in place\n"
@@ -406,13 +398,34 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
     CComBSTR init;
     OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties,
                                         lockWait.c_str());
+    return Connect(init, path);
+}
+
+bool IsServerAddress(const std::string& text) {
+    return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
+}
+
+int Shell::OpenServer(const std::string& target, const std::string& provider) {
+    Close();
+    std::string init = "Provider=" + (provider.empty() ? std::string("PostgreSQL") : provider) + ";";
+    if (IsServerAddress(target)) {
+        std::string quoted;
+        for (char c : target) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        init += "Data Source=\"" + quoted + "\";";
+    } else {
+        init += target;
+    }
+    return Connect(CComBSTR(Utf16(init).c_str()), target);
+}
+
+int Shell::Connect(const CComBSTR& init, const std::string& name) {
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);
     if (!m_connection)
-        return Fail(kSqlError, "cannot open " + path + ": " + ParseErrorText(Utf8(cache->GetErrorText())).description);
+        return Fail(kSqlError, "cannot open " + name + ": " + ParseErrorText(Utf8(cache->GetErrorText())).description);
     m_init = init;
-    m_path = path;
+    m_path = name;
     m_command.SetConnection(m_connection);
     m_completionStale = true;
     return kSuccess;
@@ -537,8 +550,7 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
             row.push_back(ReadBlob(c, type));
         } else {
             const Cell::Kind kind = IsNumericType(type) ? Cell::Number : type == DBTYPE_BOOL ? Cell::Boolean : Cell::Text;
-            Cell cell{kind, Utf8(m_command.FieldAsString(c))};
-            if (type == DBTYPE_R8 || type == DBTYPE_R4) cell.text = TrimFractionZeros(cell.text);
+            Cell cell{kind, FieldText(m_command, c, m_settings.mode)};
             if (Aligned(m_settings.mode) && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
             row.push_back(std::move(cell));
         }
@@ -638,7 +650,7 @@ int Shell::RunDotCommand(const Statement& statement, bool& quit) {
     }
     if (command == ".open") {
         if (argument.empty()) return Fail(kUsage, ".open needs a file name");
-        return Open(argument, DetectFileType(argument));
+        return IsServerAddress(argument) ? OpenServer(argument, "") : Open(argument, DetectFileType(argument));
     }
     if (command == ".create") {
         if (argument.empty()) return Fail(kUsage, ".create needs a file name");

@@ -50,6 +50,8 @@ private:
 
 // Which kind of file a path holds, from its first bytes and its name.
 enum class FileType { Database, Xlsx, Xls, Csv, Unknown };
+// True for a postgresql:// (or postgres://) address.
+bool IsServerAddress(const std::string& text);
 FileType DetectFileType(const std::string& path);
 // What the name alone says (for a file that does not exist yet).
 FileType TypeByName(const std::string& path);
@@ -104,6 +106,9 @@ public:
     // Opens `path` (closing what was open) as `type`; `temporaryCopy` is removed when the
     // shell closes it. kSuccess, or kSqlError with a message printed.
     int Open(const std::string& path, FileType type, bool temporaryCopy = false);
+    // Opens a server: `target` is a postgresql:// address, or with `provider` the rest of an
+    // initialisation string ("Data Source=host;Initial Catalog=db;").
+    int OpenServer(const std::string& target, const std::string& provider);
     // Gives the connection back to the cache; rolls back a transaction left open.
     void Close();
     // Creates an empty file of the kind `path` names and opens it: a database file, a
@@ -131,6 +136,8 @@ public:
     std::vector<std::string> CompletionWords();
 
 private:
+    // Takes a connection for `init` from the cache; `name` is what messages call it.
+    int Connect(const CComBSTR& init, const std::string& name);
     int RunSql(const Statement& statement);
     int RunDotCommand(const Statement& statement, bool& quit);
     int RunSettingsCommand(const std::string& command, const std::vector<std::string>& words);
