@@ -3,6 +3,8 @@
 #include "prompt.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cctype>
@@ -93,24 +95,38 @@ Prompt::Outcome Prompt::Read(const char* prompt, std::string& line) {
     g_lineEnd = false;
     g_line.clear();
     std::fflush(stdout);
+    // SIGINT is held back except inside ppoll, which lets it in atomically: a Ctrl-C that
+    // comes while the prompt is drawn or a key is handled waits for the next ppoll and
+    // breaks it, where with poll it could land just before the wait and be missed.
+    sigset_t interrupt, previous;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
+    sigset_t open = previous;
+    sigdelset(&open, SIGINT);
     rl_callback_handler_install(prompt, TakeLine);
+    Outcome outcome = kLine;
     while (!g_lineDone) {
         pollfd input{0, POLLIN, 0};
-        const int ready = ::poll(&input, 1, -1);
-        if (ready < 0 && errno == EINTR) {
+        const int ready = InterruptRequested() ? -1 : ::ppoll(&input, 1, nullptr, &open);
+        if (ready < 0 && (InterruptRequested() || errno == EINTR)) {
             if (!InterruptRequested()) continue;
             // Ctrl-C: the typed text goes, a new prompt comes.
             ClearInterrupt();
             rl_callback_handler_remove();
             std::fputs("^C\n", stdout);
-            return kInterrupted;
+            outcome = kInterrupted;
+            break;
         }
         if (ready < 0 || (input.revents & (POLLHUP | POLLERR | POLLNVAL))) {  // the terminal is gone
             rl_callback_handler_remove();
-            return kEnd;
+            outcome = kEnd;
+            break;
         }
         rl_callback_read_char();
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (outcome != kLine) return outcome;
     if (g_lineEnd) return kEnd;
     line = g_line;
     if (!line.empty()) add_history(line.c_str());
