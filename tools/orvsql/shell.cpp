@@ -884,7 +884,9 @@ int Shell::Dump(const std::string& table) {
     if (!QueryTexts("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'" +
                         only + " ORDER BY name LIKE 'orv\\_%' ESCAPE '\\', rowid",
                     tables) ||
-        !QueryTexts("SELECT sql FROM sqlite_master WHERE type IN ('index', 'view', 'trigger') AND sql IS NOT NULL" +
+        // The engine's own step triggers come back with their table's definition.
+        !QueryTexts("SELECT sql FROM sqlite_master WHERE type IN ('index', 'view', 'trigger') AND sql IS NOT NULL"
+                    " AND NOT (type = 'trigger' AND name LIKE 'orv\\_step\\_%' ESCAPE '\\')" +
                         only + " ORDER BY type = 'trigger', rowid",
                     others))
         return kSqlError;
