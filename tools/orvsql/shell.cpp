@@ -122,6 +122,7 @@ const char* kHelpCommands =
     ".echo on|off       print each statement before it runs\n"
     ".bail on|off       stop at the first error (on in scripts, off at the prompt)\n"
     ".timeout MS        wait up to MS milliseconds for a file another program has locked\n"
+    "                   (on a server: for a row or table another session has locked)\n"
     ".show              the current settings\n"
     ".quit, .exit [CODE]  leave, with exit status CODE when given (end of input does the same)\n";
 
@@ -415,7 +416,10 @@ int Shell::OpenServer(const std::string& target, const std::string& provider) {
     } else {
         init += target;
     }
-    return Connect(CComBSTR(Utf16(init).c_str()), target);
+    const int status = Connect(CComBSTR(Utf16(init).c_str()), target);
+    if (status != kSuccess) return status;
+    m_server = true;
+    return m_settings.busyTimeoutMs < 0 ? kSuccess : SetBusyTimeout(m_settings.busyTimeoutMs);
 }
 
 int Shell::Connect(const CComBSTR& init, const std::string& name) {
@@ -455,6 +459,7 @@ void Shell::Close() {
         m_temporaryCopy.clear();
     }
     m_transactionDepth = 0;
+    m_server = false;
     m_path.clear();
     const std::string failure = m_output.Close();
     if (!failure.empty()) Fail(kSqlError, failure);
@@ -729,6 +734,12 @@ int Shell::RunSettingsCommand(const std::string& command, const std::vector<std:
 int Shell::SetBusyTimeout(int milliseconds) {
     m_settings.busyTimeoutMs = milliseconds;  // for the files opened from now on
     if (!m_connection) return kSuccess;
+    if (m_server) {
+        // A server's own wait for a lock that another session holds.
+        const bool set = Execute(Statement{"SET lock_timeout = " + std::to_string(milliseconds), {}});
+        m_command.Close();
+        return set ? kSuccess : kSqlError;
+    }
     // The open connection waits as long from now on too.
     std::vector<std::string> answer;
     return QueryTexts("PRAGMA busy_timeout = " + std::to_string(milliseconds), answer) ? kSuccess : kSqlError;
@@ -876,6 +887,7 @@ std::string SqlLiteral(const std::string& text) {
 // .read reads it back. The engine's own bookkeeping tables (orv_...) come last and merge
 // with what the CREATE TABLE statements already made.
 int Shell::Dump(const std::string& table) {
+    if (m_server) return Fail(kSqlError, ".dump writes the tables of a database file; " + m_path + " is a server");
     if (DetectFileType(m_path) != FileType::Database)
         return Fail(kSqlError, ".dump writes the tables of a database file; " + m_path + " is " +
                                    FileTypeName(DetectFileType(m_path)) + " (.export copies a table to CSV)");

@@ -174,6 +174,7 @@ private:
     std::string m_path;
     std::string m_temporaryCopy;
     int m_transactionDepth = 0;
+    bool m_server = false;  // opened by OpenServer: no file, no SQLite underneath
 };
 
 }  // namespace orvsql
