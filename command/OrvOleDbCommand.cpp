@@ -63,19 +63,31 @@ void CommandState::CloseResultSet() {
 }
 
 HRESULT CommandState::CreateCommand(IOpenRowset* session, const CString& text) {
-    command.Release();
+    CComPtr<ICommand> created;
+    {
+        std::lock_guard<std::mutex> lock(commandLock);
+        command.Release();
+    }
     if (!session) return E_POINTER;
     CComPtr<IDBCreateCommand> factory;
     HRESULT hr = session->QueryInterface(IID_IDBCreateCommand, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) return hr;
     if (!factory) return E_NOINTERFACE;
-    hr = factory->CreateCommand(nullptr, IID_ICommand, reinterpret_cast<IUnknown**>(&command));
+    hr = factory->CreateCommand(nullptr, IID_ICommand, reinterpret_cast<IUnknown**>(&created));
     if (FAILED(hr)) return hr;
-    if (!command) return E_NOINTERFACE;
+    if (!created) return E_NOINTERFACE;
     CComPtr<ICommandText> commandText;
-    hr = command.QueryInterface(&commandText);
+    hr = created.QueryInterface(&commandText);
     if (FAILED(hr)) return hr;
-    return commandText->SetCommandText(DBGUID_DEFAULT, text.GetString());
+    hr = commandText->SetCommandText(DBGUID_DEFAULT, text.GetString());
+    std::lock_guard<std::mutex> lock(commandLock);
+    command = created;
+    return hr;
+}
+
+HRESULT CommandState::Cancel() {
+    std::lock_guard<std::mutex> lock(commandLock);
+    return command ? command->Cancel() : S_OK;
 }
 
 HRESULT CommandState::SetRowsetProperties() {
@@ -153,6 +165,8 @@ OrvOleDbCommand::dbStatus OrvOleDbCommand::Execute() {
     m_command->CloseResultSet();
     return dbError;
 }
+
+bool OrvOleDbCommand::Cancel() { return SUCCEEDED(m_command->Cancel()); }
 
 __int64 OrvOleDbCommand::GetRowsAffected() { return m_rowsAffected; }
 

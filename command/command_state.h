@@ -2,13 +2,15 @@
 // current result, the held row and the accessor that copies every column of that row into
 // one buffer.
 //
-// Everything here belongs to one command and is used by that command's thread only. The
+// Everything here belongs to one command and is used by that command's thread only, except
+// `command` itself, which Cancel reads from any thread under `commandLock`. The
 // rowset and the accessor live from a successful binding to CloseResultSet; the OLE DB
 // command from one Execute to the next; the BLOB mode for as long as the command.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "OrvOleDbCommand.h"
@@ -97,7 +99,11 @@ public:
     CommandState() = default;
     CommandState(const CommandState&) = delete;
     CommandState& operator=(const CommandState&) = delete;
-    ~CommandState() { CloseResultSet(); }
+    ~CommandState() {
+        CloseResultSet();
+        std::lock_guard<std::mutex> lock(commandLock);
+        command.Release();
+    }
 
     // Releases the held row, the accessor and the rowset; the OLE DB command stays.
     void CloseResultSet();
@@ -116,8 +122,12 @@ public:
     HRESULT MoveNext(DBROWOFFSET skip);
     HRESULT MoveFirst();
     HRESULT MoveLast();
+    // ICommand::Cancel on the current OLE DB command; S_OK when there is none.
+    HRESULT Cancel();
 
+    // Replaced only under commandLock, so that Cancel never meets a released command.
     CComPtr<ICommand> command;
+    std::mutex commandLock;
     CComPtr<IRowset> rowset;
     CComPtr<IRowsetChange> rowsetChange;
     RowAccessor accessor;

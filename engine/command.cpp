@@ -69,6 +69,8 @@ Status StatementFailure(sqlite3* db, int rc) {
     if (!message.empty()) message[0] = platform::ToUpper16(message[0]);
     if (message.empty() || message.back() != u'.') message += u".";
     switch (rc & 0xFF) {
+    case SQLITE_INTERRUPT:
+        return Status::Error(DB_E_CANCELED, u"The statement was cancelled before it finished.", u"HY008", rc);
     case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
     case SQLITE_READONLY:
         // SQLite's own words need the reason; a store's refusal already gives it.
@@ -180,7 +182,13 @@ Command::Command(Session* session) : m_session(session) { m_session->AddRef(); }
 
 Command::~Command() { m_session->Release(); }
 
-HRESULT Command::Cancel() { return S_OK; }
+// Another thread may call this while Execute or the rowset's fetches step a statement: the
+// step in progress stops and fails with DB_E_CANCELED. SQLite allows the interrupt from
+// any thread while the connection is open, which the session reference guarantees.
+HRESULT Command::Cancel() {
+    sqlite3_interrupt(m_session->Db());
+    return S_OK;
+}
 
 HRESULT Command::GetDBSession(REFIID riid, IUnknown** ppSession) {
     if (!ppSession) return E_INVALIDARG;

@@ -3,7 +3,8 @@
 // rows it changed.
 //
 // Ownership: a command holds a reference on its session; each rowset it makes holds the
-// session too and refers back to the command. One thread at a time uses a command.
+// session too and refers back to the command. One thread at a time uses a command, except
+// Cancel, which any thread may call while the command's thread runs a statement.
 #pragma once
 
 #include <sqlite3.h>

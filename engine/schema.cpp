@@ -295,7 +295,17 @@ Status ReadIdentitiesFrom(sqlite3* db, const char* bookkeeping, const std::strin
                           std::vector<ColumnDefinition>& columns);
 
 // A store whose tables are virtual keeps them in orv_store_identity of the temporary schema.
+// The table's own definition comes first, so that a table made by the statement just before
+// shows its seed and step although the bookkeeping catches up only at the next statement.
 Status ReadIdentities(sqlite3* db, const std::string& table, std::vector<ColumnDefinition>& columns) {
+    for (const IdentityColumn& declared : DeclaredIdentities(db, table)) {
+        for (ColumnDefinition& c : columns) {
+            if (sqlite3_stricmp(c.name.c_str(), declared.column.c_str()) != 0) continue;
+            c.identity = true;
+            c.seed = static_cast<LONG>(declared.seed);
+            c.step = static_cast<LONG>(declared.step);
+        }
+    }
     for (const char* bookkeeping : {"orv_identity", "orv_store_identity"}) {
         Status status = ReadIdentitiesFrom(db, bookkeeping, table, columns);
         if (!status.Ok()) return status;

@@ -20,7 +20,8 @@
 // returns 32-bit ULONG lengths (on Linux `long` would be 64 bits).
 //
 // Threads. A command is used by one thread at a time, with COM initialised on it; failure
-// texts are read from that thread's error records. Commands on one connection share its
+// texts are read from that thread's error records. The one exception is Cancel, which any
+// thread may call while the command's own thread is inside Execute or a Fetch. Commands on one connection share its
 // session, so they are used on the same thread as the connection.
 #pragma once
 
@@ -63,6 +64,11 @@ public:
     // dbError without touching the error text when there is no connected connection or no
     // text; dbError with the provider's text and the statement when the provider failed.
     virtual dbStatus Execute();
+    // Asks the provider to stop the statement that Execute or a Fetch runs on another
+    // thread (ICommand::Cancel): that call then fails with the provider's text. Any thread
+    // may call it at any time; false when the provider refused, true otherwise (also when
+    // nothing was running). Not virtual: the interface's virtual operations stay as they are.
+    bool Cancel();
 
     // ---- Column metadata (never calls the provider)
 

@@ -18,9 +18,13 @@ public:
     explicit Command(Session* session) : m_session(session) { m_session->AddRef(); }
     ~Command() override { m_session->Release(); }
 
+    // Another thread may call this while Execute or a rowset's fetch waits for the server:
+    // the server stops that statement, which then fails with DB_E_CANCELED (SQLSTATE
+    // 57014), and under a transaction only that statement's savepoint is undone. With
+    // nothing running the server ignores the request. The request travels on a connection
+    // of its own, so it never meets the session's traffic on the link.
     HRESULT STDMETHODCALLTYPE Cancel() override {
-        // The statement runs on the caller's thread until it ends; there is nothing to stop.
-        return S_OK;
+        return m_session->GetLink()->Cancel() ? S_OK : DB_E_CANTCANCEL;
     }
     HRESULT STDMETHODCALLTYPE Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                                       IUnknown** ppRowset) override {

@@ -89,7 +89,16 @@ Status Link::Open(const ConnectParameters& parameters, std::shared_ptr<Link>& ou
     return out->Run("SET DateStyle TO ISO, YMD; SET IntervalStyle TO iso_8601; SET lc_monetary TO 'C'");
 }
 
-Link::~Link() { PQfinish(m_conn); }
+Link::~Link() {
+    if (m_cancel) PQfreeCancel(m_cancel);
+    PQfinish(m_conn);
+}
+
+bool Link::Cancel() {
+    if (!m_cancel) return false;
+    char error[256];
+    return PQcancel(m_cancel, error, sizeof error) == 1;
+}
 
 Status Link::Finish(PGresult* raw, Result* result, int expected) {
     Result owned(raw);

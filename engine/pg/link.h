@@ -5,7 +5,8 @@
 //
 // Ownership: a Link is shared (std::shared_ptr) by the data source that opened it, the
 // session that uses it and every rowset reading a cursor on it; the PGconn closes with the
-// last of them. A Link is used by one thread at a time, as its session is.
+// last of them. A Link is used by one thread at a time, as its session is, except Cancel,
+// which any thread may call while it lives.
 #pragma once
 
 #include <libpq-fe.h>
@@ -40,6 +41,11 @@ public:
     // False once the server has gone away or the connection broke.
     bool Alive() const { return PQstatus(m_conn) == CONNECTION_OK; }
 
+    // Asks the server to stop the statement this connection runs, if any: that statement
+    // then fails with SQLSTATE 57014. Safe from any thread; false when the request could
+    // not be delivered.
+    bool Cancel();
+
     // Runs one command. A result that is not `expected` (PGRES_COMMAND_OK or
     // PGRES_TUPLES_OK, either when 0) is a failure with the server's words. `result`
     // receives the result when given.
@@ -62,10 +68,13 @@ public:
     bool ForgetCursor(const std::string& name);
 
 private:
-    explicit Link(PGconn* conn) : m_conn(conn) {}
+    explicit Link(PGconn* conn) : m_conn(conn), m_cancel(PQgetCancel(conn)) {}
     Status Finish(PGresult* raw, Result* result, int expected);
 
     PGconn* m_conn;  // owned
+    // Made once on the connecting thread: PQcancel only reads it, so another thread may use
+    // it while this one waits inside PQexec, which PQgetCancel at that moment would not allow.
+    PGcancel* m_cancel;  // owned; null when libpq could not make one
     unsigned m_level = 0;
     unsigned m_cursorCount = 0;
     std::map<std::string, unsigned> m_cursors;  // open cursors and the level each was declared at

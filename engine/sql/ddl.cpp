@@ -93,6 +93,22 @@ std::vector<IdentityColumn> ColumnsOf(const Pending& p) {
 
 }  // namespace
 
+std::vector<IdentityColumn> DeclaredIdentities(sqlite3* db, const std::string& table) {
+    std::vector<IdentityColumn> out;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+                           -1, &st, nullptr) != SQLITE_OK)
+        return out;
+    sqlite3_bind_text(st, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+        const char* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        const char* sql = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        if (name && sql) out = ColumnsOf(Pending{name, sql});
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
 bool SyncIdentities(sqlite3* db) {
     // What the table definitions say against what orv_identity records: rows are added for
     // new tables and columns and removed for dropped or renamed ones.

@@ -6,7 +6,9 @@
 
 #include <sqlite3.h>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/sql/rewrite.h"
 
@@ -21,6 +23,10 @@ RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8);
 
 // Whether `db` has a table (of any kind, in any schema) called `name`, case ignored.
 bool HasTable(sqlite3* db, std::string_view name);
+
+// The auto-increment columns that the definition of `table` declares, with their seed and
+// step: what the bookkeeping records once it has caught up, read without writing.
+std::vector<IdentityColumn> DeclaredIdentities(sqlite3* db, const std::string& table);
 
 // Brings the bookkeeping up to date; false (with nothing changed) when the database is
 // read-only or the bookkeeping fails.

@@ -2,7 +2,10 @@
 // cursor path, column descriptions, field values of every type, large values.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "OrvOleDb.h"
 #include "support/files.h"
@@ -124,6 +127,37 @@ TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FieldAsLong(1), 5);
     EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);  // COUNT(*) is an integer
+}
+
+// Cancel from another thread stops a statement that would never end by itself; the
+// transaction it ran in and the connection go on, and a Cancel with nothing running leaves
+// the next statement alone.
+TEST_F(CommandOnFileTest, CancelFromAnotherThreadStopsTheRunningStatement) {
+    EXPECT_TRUE(m_command.Cancel());  // nothing running
+    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
+
+    ASSERT_TRUE(m_connection.StartTransaction());
+    ASSERT_EQ(Exec(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
+    std::atomic<bool> done{false};
+    // Cancel until the statement has ended: one that came before it started would be lost.
+    std::thread canceller([&] {
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_TRUE(m_command.Cancel());
+        }
+    });
+    const auto status =
+        Exec(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c");
+    done = true;
+    canceller.join();
+    EXPECT_EQ(status, OrvOleDbCommand::dbError);
+    EXPECT_NE(m_command.GetErrorText().Find(u"cancelled"), -1) << Utf8(m_command.GetErrorText());
+    EXPECT_NE(m_command.GetErrorText().Find(u"HY008"), -1) << Utf8(m_command.GetErrorText());
+
+    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorText());
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FieldAsLong(1), 6);  // the insert before it stands
+    ASSERT_TRUE(m_connection.Rollback());
 }
 
 // The ends of the currency range, of the dates and of the doubles, written as SQL literals

@@ -1,7 +1,10 @@
 // Statements on a server: PostgreSQL's dialect passes through, rows affected, one error
 // record per failure with the server's words, SQLSTATE and position, and every type read
 // as the OLE DB type it maps to, in each large-value mode.
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "pg/pg_test.h"
 
@@ -62,6 +65,39 @@ TEST_F(PgCommandTest, FailuresCarryTheServersWordsStateAndPosition) {
     command.SetCommandText(u"SELECT 1 / (g - 3) FROM generate_series(1, 5) g");
     EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
     EXPECT_NE(Utf8(command.GetErrorText()).find("22012"), std::string::npos) << Utf8(command.GetErrorText());
+}
+
+// Cancel from another thread asks the server to stop the statement; inside a transaction
+// only that statement is undone, and the connection goes on.
+TEST_F(PgCommandTest, CancelFromAnotherThreadStopsTheServersStatement) {
+    Run(u"CREATE TABLE kept(n int)");
+    OrvOleDbCommand command;
+    command.SetConnection(&m_connection);
+    EXPECT_TRUE(command.Cancel());  // nothing running: the server ignores it
+
+    ASSERT_TRUE(m_connection.StartTransaction());
+    command.SetCommandText(u"INSERT INTO kept VALUES (1)");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    std::atomic<bool> done{false};
+    // Cancel until the statement has ended: a request that came before it started is lost.
+    std::thread canceller([&] {
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            command.Cancel();
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    command.SetCommandText(u"SELECT pg_sleep(60)");
+    const auto status = command.Execute();
+    done = true;
+    canceller.join();
+    EXPECT_EQ(status, OrvOleDbCommand::dbError);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_NE(Utf8(command.GetErrorText()).find("57014"), std::string::npos) << Utf8(command.GetErrorText());
+
+    EXPECT_EQ(Query(u"SELECT count(*) FROM kept"), (Rows{{u"1"}}));
+    ASSERT_TRUE(m_connection.Commit());
+    EXPECT_EQ(Query(u"SELECT count(*) FROM kept"), (Rows{{u"1"}}));
 }
 
 TEST_F(PgCommandTest, EveryTypeReadsAsItsOleDbType) {

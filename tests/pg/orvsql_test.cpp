@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "pg/pg_test.h"
+#include "tools/shell_process.h"
 
 using namespace orv::test;
 
@@ -63,6 +64,27 @@ TEST(PgShellTest, AddressAndProviderOpenTheServer) {
     out = Shell("'postgresql://postgres@/no_such_db?host=" + PgServer::Socket() + "' 'SELECT 1'");
     EXPECT_EQ(out.status, 1);
     EXPECT_NE(out.text.find("database \"no_such_db\" does not exist"), std::string::npos) << out.text;
+}
+
+TEST(PgShellTest, CtrlCCancelsOnTheServerAndFileCommandsSaySo) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    const std::string address = Address().substr(1, Address().size() - 2);
+    // The interrupt reaches the server: the script stops long before the sleep would end.
+    const auto started = std::chrono::steady_clock::now();
+    ShellResult r = RunShell(dir, {address, "SELECT pg_sleep(60)", "SELECT 'after' AS later"}, "", 700ms);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+    EXPECT_EQ(r.out.find("later"), std::string::npos) << r.out;
+
+    // The lock wait is the server's; a dump is a database file's.
+    r = RunShell(dir, {"--csv", "--busy-timeout", "250", address, "SHOW lock_timeout", ".timeout 1500",
+                       "SHOW lock_timeout"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "lock_timeout\r\n250ms\r\nlock_timeout\r\n1500ms\r\n");
+    r = RunShell(dir, {address, ".dump"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is a server"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // orvsql run as a separate process on database files made here: output modes, statement
 // splitting of piped input, dot-commands, errors and exit statuses, the bundled sample.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "tools/shell_process.h"
 
 namespace {
 
@@ -21,43 +20,8 @@ using orv::test::ReadFile;
 using orv::test::TempDir;
 using orv::test::WriteFile;
 
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs orvsql with `args`, `input` as its standard input (a file, so never a terminal) and
-// TMPDIR pointing into `dir`, so that the sample's temporary copy can be watched.
-Result RunShell(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
-    const std::string in = dir.Path("stdin"), out = dir.Path("stdout"), err = dir.Path("stderr");
-    const std::string tmp = dir.Path("tmp");
-    std::filesystem::create_directories(tmp);
-    WriteFile(in, input);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fdIn = ::open(in.c_str(), O_RDONLY);
-        const int fdOut = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fdIn, 0);
-        ::dup2(fdOut, 1);
-        ::dup2(fdErr, 2);
-        ::setenv("TMPDIR", tmp.c_str(), 1);
-        ::unsetenv("ORVSQL_SAMPLE");
-        std::vector<char*> argv{const_cast<char*>(ORVSQL)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(ORVSQL, argv.data());
-        ::_exit(127);
-    }
-    int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
-    Result r;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-}
+using Result = orv::test::ShellResult;
+using orv::test::RunShell;
 
 // ---- A small strict JSON reader: exactly the grammar of RFC 8259, nothing lenient.
 
@@ -374,21 +338,31 @@ TEST_F(OrvsqlTest, WritesReportRowsAffected) {
     EXPECT_EQ(r.out, "(1 row affected)\n");
 }
 
-TEST_F(OrvsqlTest, SqlErrorGoesToStderrWithTheStatementAndStopsTheRun) {
-    const Result r = Run({m_db, "SELECT * FROM missing_table", "DELETE FROM parts"});
+TEST_F(OrvsqlTest, AFailedStatementIsOneLineWithItsSqlStateAndPlace) {
+    Result r = Run({m_db, "SELECT * FROM missing_table", "DELETE FROM parts"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("missing_table"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("SELECT * FROM missing_table"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "Error: No such table: missing_table. (SQLSTATE 42S02, line 1, column 15)\n");
     // The statement after the failure never ran.
     EXPECT_EQ(Run({"--csv", m_db, "SELECT COUNT(*) AS n FROM parts"}).out, "n\r\n3\r\n");
-}
 
-TEST_F(OrvsqlTest, PipedInputStopsAtTheFirstError) {
-    const Result r = Run({"--csv", m_db}, "SELECT 1 AS a;\nSELECT nonsense FROM;\nSELECT 2 AS b;\n");
+    // In a script the place is the script's line and column.
+    r = Run({"--csv", m_db}, "SELECT 1 AS a;\n\nSELECT id,\n  nme FROM parts; SELECT 2 AS b;\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "a\r\n1\r\n");
-    EXPECT_NE(r.err.find("SELECT nonsense FROM"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "Error: No such column: nme. (SQLSTATE 42S22, line 4, column 3)\n");
+
+    // A statement cut short fails where it ends; a second statement on a line counts its column.
+    r = Run({m_db}, "SELECT 1; SELECT id FROM parts WHERE\n");
+    EXPECT_NE(r.err.find("line 1, column 37)"), std::string::npos) << r.err;
+    r = Run({m_db, "SELECT [name] FROM parts WHERE 'nme' = nme"});
+    EXPECT_NE(r.err.find("line 1, column 40)"), std::string::npos) << r.err;  // not the quoted 'nme'
+
+    // --verbose gives the whole record and the statement.
+    r = Run({"--verbose", m_db, "SELECT * FROM missing_table"});
+    EXPECT_EQ(r.status, 1);
+    for (const char* part : {"Description: ", "SQLState: 42S02", "GUID: ", "SELECT * FROM missing_table"})
+        EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
 }
 
 TEST_F(OrvsqlTest, FilesThatCannotBeOpenedFailWithStatusOne) {
@@ -400,7 +374,17 @@ TEST_F(OrvsqlTest, FilesThatCannotBeOpenedFailWithStatusOne) {
     WriteFile(m_dir.Path("book.xlsx"), std::string("PK\x03\x04", 4) + "rest of an archive");
     r = Run({m_dir.Path("book.xlsx"), "SELECT 1"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("workbook"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("book.xlsx"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line, not the record
+}
+
+TEST_F(OrvsqlTest, DotIsTheCurrentFolder) {
+    WriteFile(m_dir.Path("stock.csv"), "part,count\r\nbolt,10\r\n");
+    for (const char* folder : {".", "./"}) {
+        const Result r = Run({"--csv", folder, "SELECT COUNT(*) AS n FROM [stock.csv]"});
+        EXPECT_EQ(r.status, 0) << folder << ": " << r.err;
+        EXPECT_EQ(r.out, "n\r\n1\r\n") << folder;
+    }
 }
 
 TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
@@ -416,15 +400,20 @@ TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
 TEST_F(OrvsqlTest, UsageErrorsExitWithStatusTwo) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--bogus"}, {"--type"}, {"--type", "docx", m_db}, {m_db, ".frobnicate"},
-          {m_db, ".mode yaml"}, {m_db, ".schema"}, {m_db, ".import only.csv"}, {m_db, ".export parts a.csv b"}}) {
+          {m_db, ".mode yaml"}, {m_db, ".schema"}, {m_db, ".import only.csv"}, {m_db, ".export parts a.csv b"},
+          {"--busy-timeout", "soon", m_db}, {m_db, ".headers maybe"}, {m_db, ".exit 300"}, {m_db, ".once"},
+          {m_db, ".timeout -1"}, {m_db, ".separator"}, {"--create", m_dir.Path("old.xls")}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 1 ? args.back() : "");
         EXPECT_FALSE(r.err.empty());
     }
     const Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* needle : {"--csv", "--json", "--tsv", "--type", ".tables", ".schema", ".indexes", ".begin",
-                               ".commit", ".rollback", ".mode", ".quit", ".open", ".import", ".export", "Exit status"})
+    for (const char* needle : {"--csv", "--json", "--tsv", "--box", "--markdown", "--line", "--type", "--verbose",
+                               "--busy-timeout", ".tables", ".schema", ".indexes", ".begin", ".commit", ".rollback",
+                               ".mode", ".quit", ".exit", ".open", ".import", ".export", ".read", ".output", ".once",
+                               ".headers", ".nullvalue", ".timer", ".bail", ".separator", ".echo", ".show", ".dump",
+                               ".timeout", "Exit status", "130"})
         EXPECT_NE(help.out.find(needle), std::string::npos) << needle;
 }
 
@@ -582,6 +571,224 @@ TEST_F(OrvsqlTest, AFailedImportLeavesTheTableAsItWas) {
     r = Run({m_db, ".export nosuchtable " + m_dir.Path("n.csv")});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path("n.csv")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(OrvsqlTest, BoxMarkdownAndLineViewsAlignForPeople) {
+    const std::string query = "SELECT id, name FROM parts WHERE id < 3 ORDER BY id";
+    Result r = Run({"--box", m_db, query});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "\u250C\u2500\u2500\u2500\u2500\u252C\u2500\u2500\u2500\u2500\u2500\u2500\u2510\n"
+              "\u2502 id \u2502 name \u2502\n"
+              "\u251C\u2500\u2500\u2500\u2500\u253C\u2500\u2500\u2500\u2500\u2500\u2500\u2524\n"
+              "\u2502  1 \u2502 bolt \u2502\n"
+              "\u2502  2 \u2502      \u2502\n"
+              "\u2514\u2500\u2500\u2500\u2500\u2534\u2500\u2500\u2500\u2500\u2500\u2500\u2518\n"
+              "(2 rows)\n");
+
+    r = Run({"--markdown", m_db, "SELECT id, name, weight FROM parts WHERE id < 3 ORDER BY id"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "| id  | name | weight |\n"
+              "| --: | ---- | -----: |\n"
+              "|   1 | bolt |    1.5 |\n"
+              "|   2 |      | (null) |\n"
+              "(2 rows)\n");
+    // A pipe in a value is escaped so that the cell stays one cell.
+    r = Run({"--markdown", m_db, "SELECT 'a|b' AS t"});
+    EXPECT_NE(r.out.find("| a\\|b |"), std::string::npos) << r.out;
+
+    r = Run({"--line", m_db, query});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "  id = 1\nname = bolt\n\n  id = 2\nname = \n(2 rows)\n");
+}
+
+TEST_F(OrvsqlTest, HeadersNullValueAndSeparatorShapeTheOutput) {
+    Result r = Run({"--csv", m_db}, ".headers off\n.nullvalue NA\n.separator ;\n"
+                                    "SELECT id, weight, name FROM parts ORDER BY id;\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("\r\n3;")), "1;1.5;bolt\r\n2;NA;\"\"");
+    EXPECT_NE(r.out.find("3;-2;\"say"), std::string::npos) << r.out;  // the text holds a ';': quoted
+
+    r = Run({m_db}, ".mode tsv\n.separator | \\n\\n\nSELECT 1 AS a, NULL AS b;\n.mode table\n"
+                    ".nullvalue \"no value\"\nSELECT NULL AS b;\n.mode json\nSELECT NULL AS b;\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "a|b\n\n1|\\N\n\nb\n--------\nno value\n(1 row)\n{\"b\":null}\n");
+}
+
+TEST_F(OrvsqlTest, OutputAndOnceWriteResultsToFilesWhole) {
+    const std::string once = m_dir.Path("once.txt"), output = m_dir.Path("output.csv");
+    WriteFile(output, "old content");
+    const Result r = Run({m_db}, ".once " + once + "\nSELECT COUNT(*) AS n FROM parts;\nSELECT 5 AS five;\n"
+                                 ".output " + output + "\n.mode csv\nSELECT 1 AS one;\nSELECT 2 AS two;\n"
+                                 ".output\nSELECT 3 AS three;\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(once), "n\n-\n3\n(1 row)\n");
+    EXPECT_EQ(ReadFile(output), "one\r\n1\r\ntwo\r\n2\r\n");
+    EXPECT_EQ(r.out, "five\n----\n   5\n(1 row)\nthree\r\n3\r\n");
+    // Nothing but the two files: no temporary name stays behind.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+        files += entry.path().filename().string().find("orvsql-") != std::string::npos;
+    EXPECT_EQ(files, 0);
+
+    const Result failed = Run({m_db, ".output " + m_dir.Path("no/such/folder/x.txt")});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("x.txt"), std::string::npos) << failed.err;
+}
+
+TEST_F(OrvsqlTest, DumpReadsBackIntoTheSameTablesRowsAndIndexes) {
+    MakeDatabase(m_db, "CREATE INDEX parts_by_name ON parts (name); "
+                       "CREATE VIEW cheap AS SELECT name FROM parts WHERE price < 5");
+    // Through the engine, which keeps the identity's seed and step; the catalog shows them
+    // at once, before another statement has run.
+    Result made = Run({"--csv", m_db, "CREATE TABLE counted (n COUNTER(100, 5) PRIMARY KEY, label TEXT(10))",
+                       ".schema counted", "INSERT INTO counted (label) VALUES ('first')"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("n,I4,4,no,,\"seed 100, step 5\""), std::string::npos) << made.out;
+    const std::string dump = m_dir.Path("plant.sql"), copy = m_dir.Path("copy.mdb");
+    Result r = Run({m_db, ".once " + dump, ".dump"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Run({"--create", copy, ".read " + dump});
+    ASSERT_EQ(r.status, 0) << r.err << ReadFile(dump).substr(0, 2000);
+
+    for (const std::string& query : {std::string("SELECT * FROM parts ORDER BY id"), std::string(".schema parts"),
+                                     std::string(".indexes parts"), std::string("SELECT * FROM cheap"),
+                                     std::string(".schema counted")}) {
+        const Result original = Run({"--csv", m_db, query}), copied = Run({"--csv", copy, query});
+        EXPECT_EQ(copied.status, 0) << query << ": " << copied.err;
+        EXPECT_EQ(copied.out, original.out) << query;
+    }
+    // The identity goes on from where it was.
+    EXPECT_EQ(Run({"--csv", copy, "INSERT INTO counted (label) VALUES ('second')", "SELECT MAX(n) AS n FROM counted"})
+                  .out,
+              "n\r\n105\r\n");
+
+    // One table only; and a text folder has no dump.
+    r = Run({m_db, ".dump counted"});
+    EXPECT_NE(r.out.find("INSERT INTO [counted]"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("INSERT INTO [parts]"), std::string::npos) << r.out;
+    EXPECT_EQ(Run({m_db, ".dump nosuch"}).status, 1);
+    r = Run({m_dir.Path(""), ".dump"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(".export"), std::string::npos) << r.err;
+}
+
+TEST_F(OrvsqlTest, ReadRunsAScriptAndNamesItWhenItFails) {
+    WriteFile(m_dir.Path("inner.sql"), ".mode csv\nSELECT 7 AS seven;\n");
+    WriteFile(m_dir.Path("outer.sql"), ".read inner.sql\nSELECT 8 AS eight;\n\nSELECT nothing FROM parts;\nSELECT 9;\n");
+    const Result r = Run({m_db, ".read outer.sql"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "seven\r\n7\r\neight\r\n8\r\n");
+    EXPECT_NE(r.err.find("line 4, column 8"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("outer.sql"), std::string::npos) << r.err;
+
+    WriteFile(m_dir.Path("self.sql"), ".read self.sql\n");
+    EXPECT_EQ(Run({m_db, ".read self.sql"}).status, 1);
+    EXPECT_EQ(Run({m_db, ".read missing.sql"}).status, 1);
+}
+
+TEST_F(OrvsqlTest, EchoTimerShowAndExit) {
+    Result r = Run({m_db, ".echo on", "SELECT 1 AS one"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 16), "SELECT 1 AS one\n");
+
+    r = Run({"--csv", m_db, ".timer on", "SELECT 1 AS one"});
+    EXPECT_EQ(r.out, "one\r\n1\r\n");
+    EXPECT_EQ(r.err.rfind("time: ", 0), 0u) << r.err;
+
+    r = Run({"--line", m_db, ".nullvalue -", ".timeout 250", ".show"});
+    for (const char* setting : {"mode: line", "nullvalue: \"-\"", "headers: on", "bail: on", "timer: off", "timeout: 250 ms"})
+        EXPECT_NE(r.out.find(setting), std::string::npos) << setting << " in " << r.out;
+
+    r = Run({m_db}, "SELECT 1 AS one;\n.exit 3\nSELECT 2 AS two;\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out.find("two"), std::string::npos);
+    EXPECT_EQ(Run({m_db, ".exit"}).status, 0);
+}
+
+// Holds a write lock on `path` for `hold` in another process, from when the call returns.
+class LockHolder {
+public:
+    LockHolder(const std::string& path, std::chrono::milliseconds hold) {
+        int ready[2];
+        if (::pipe(ready) != 0) throw std::runtime_error("pipe");
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            sqlite3* db = nullptr;
+            sqlite3_open(path.c_str(), &db);
+            sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+            const char byte = 1;
+            if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+            std::this_thread::sleep_for(hold);
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+            ::_exit(0);
+        }
+        char byte;
+        if (::read(ready[0], &byte, 1) != 1) throw std::runtime_error("the lock holder did not start");
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~LockHolder() { ::waitpid(m_pid, nullptr, 0); }
+
+private:
+    pid_t m_pid;
+};
+
+TEST_F(OrvsqlTest, BusyTimeoutWaitsForAnotherProgramsLock) {
+    {
+        LockHolder lock(m_db, std::chrono::milliseconds(1500));
+        const Result r = Run({"--busy-timeout", "30000", "--csv", m_db, "SELECT COUNT(*) AS n FROM parts"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "n\r\n3\r\n");
+    }
+    {
+        LockHolder lock(m_db, std::chrono::milliseconds(3000));
+        const Result r = Run({"--busy-timeout", "20", m_db, "SELECT COUNT(*) AS n FROM parts"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("locked"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(OrvsqlTest, CreateMakesTheKindOfFileItsNameSays) {
+    const std::string book = m_dir.Path("book.xlsx");
+    Result r = Run({"--create", book, "CREATE TABLE [Prices] (name TEXT(40), price CURRENCY)",
+                    "INSERT INTO [Prices$] (name, price) VALUES ('bolt', 0.25)"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(book).substr(0, 4), std::string("PK\x03\x04", 4));
+    EXPECT_EQ(Run({"--csv", book, "SELECT name FROM [Prices$]"}).out, "name\r\nbolt\r\n");
+
+    // A missing .xlsx named as FILE is a new workbook too.
+    const std::string other = m_dir.Path("new.xlsx");
+    r = Run({other, "CREATE TABLE [T] (x INTEGER)"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(other).substr(0, 4), std::string("PK\x03\x04", 4));
+
+    const std::string folder = m_dir.Path("data") + "/";
+    r = Run({"--create", folder, "CREATE TABLE [parts.csv] (id INTEGER, name TEXT(20))",
+             "INSERT INTO [parts.csv] VALUES (1, 'bolt')"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_NE(ReadFile(folder + "parts.csv").find("bolt"), std::string::npos);
+
+    r = Run({"--create", m_dir.Path("fresh.db"), "CREATE TABLE t (a INTEGER)"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(m_dir.Path("fresh.db")).substr(0, 15), "SQLite format 3");
+
+    // Never over something that exists; a name that cannot be made says what to do.
+    for (const std::string& existing : {book, folder}) {
+        r = Run({"--create", existing, "SELECT 1"});
+        EXPECT_EQ(r.status, 1) << existing;
+        EXPECT_NE(r.err.find("never overwritten"), std::string::npos) << r.err;
+    }
+    r = Run({"--create", m_dir.Path("alone.csv")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("CREATE TABLE [alone.csv]"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -12,12 +12,10 @@
 #include <vector>
 
 #include "OrvOleDb.h"
+#include "interrupt.h"
+#include "prompt.h"
 #include "shell.h"
 #include "transfer.h"
-
-#ifdef ORVSQL_HAVE_LIBEDIT
-#include <editline/readline.h>
-#endif
 
 namespace {
 
@@ -32,11 +30,16 @@ const char* kHelp =
     "[bracketed] name does not separate), or shows a prompt when the input is a terminal.\n"
     "Without FILE it opens a copy of the bundled sample database (suppliers, parts,\n"
     "orders, order_lines); the copy is removed at exit, so the sample stays as it was.\n"
-    "The first argument is taken as FILE when it names an existing path or has no blank\n"
-    "or ';' in it and does not start with '.'; otherwise it is SQL on the sample.\n"
+    "The first argument is taken as FILE when it names an existing path (. is the current\n"
+    "folder) or has no blank or ';' in it and does not start with '.'; otherwise it is SQL\n"
+    "on the sample. A FILE that does not exist is not created, except a .xlsx workbook,\n"
+    "which its first CREATE TABLE writes.\n"
     "\n"
     "Options:\n"
     "  --table           print results as an aligned table (the default)\n"
+    "  --box             an aligned table drawn with box characters\n"
+    "  --markdown        a Markdown pipe table\n"
+    "  --line            one line per column (name = value), a blank line between rows\n"
     "  --csv             print results as CSV (RFC 4180: CRLF line ends, quotes doubled)\n"
     "  --json            print each row as one JSON object on its own line\n"
     "  --tsv             print results as tab-separated values\n"
@@ -49,57 +52,75 @@ const char* kHelp =
     "                    for the provider NAME: --provider PostgreSQL \"Data Source=host;\n"
     "                    Initial Catalog=db;User ID=me;\". A postgresql://user@host/db\n"
     "                    address opens a PostgreSQL server without it.\n"
-    "  --create FILE     create an empty database file FILE (never over an existing\n"
-    "                    file), then open it and go on as with FILE\n"
+    "  --create FILE     create FILE, of the kind its name says, then open it and go on as\n"
+    "                    with FILE: a database file; for .xlsx a workbook (written by its\n"
+    "                    first CREATE TABLE, as a workbook has at least one sheet); for a\n"
+    "                    name ending in / a folder whose text files are tables. Never over\n"
+    "                    an existing file.\n"
     "  --compact FILE    compact the database file FILE in place and exit\n"
     "  --convert SOURCE DEST\n"
     "                    convert the genuine Access database SOURCE (.mdb, .accdb) into\n"
     "                    the new database file DEST, check every row, and exit\n"
+    "  --busy-timeout MS wait up to MS milliseconds for a file that another program has\n"
+    "                    locked (opening it, and each statement) before failing; on a\n"
+    "                    server, for a lock that another session holds\n"
+    "  -v, --verbose     print the whole error record (source, GUID, native code, ...)\n"
+    "                    and the statement when a statement fails\n"
     "  -h, --help        print this help and exit\n"
     "  --version         print the version and exit\n"
     "  --                end of options (a FILE or SQL that starts with '-')\n"
     "\n"
     "Commands (at the prompt, as SQL arguments, or on a line of their own in piped input):\n"
     "%s"
+    "\n"
     ".tables, .schema and .indexes read the database's catalogs. .import copies a delimited\n"
     "text file into a table (created with the file's column types when missing), .export a\n"
     "table into a new text file (with a schema.ini section that keeps its column types);\n"
-    "either runs in one transaction, shows a progress bar when standard error is a\n"
-    "terminal and prints the number of rows copied.\n"
+    "either runs in one transaction, so a failure or Ctrl-C leaves nothing behind, shows a\n"
+    "progress bar when standard error is a terminal and prints the number of rows copied.\n"
     "\n"
-    "Values: NULL is shown as (null) in the table (dimmed on a terminal), as an empty field\n"
-    "in CSV (the empty text is \"\"), as \\N in TSV and as null in JSON. A real number is\n"
-    "the shortest text that reads back as the same number (1.5, 0.30000000000000004,\n"
-    "1e-10). CSV, TSV and JSON are exact: currency and decimals keep every digit, dates\n"
-    "are ISO 8601 (2024-03-02 13:30:00, or 2024-03-02 at midnight); the table shows dates\n"
-    "in the user's locale. Numeric columns are JSON numbers,\n"
-    "Yes/No columns JSON true and false. Long text is cut to 40 columns in\n"
-    "the table and complete elsewhere; binary values are shown as their size\n"
-    "(<25000 bytes>) in the table and as lowercase hexadecimal digits in CSV, JSON and TSV.\n"
-    "JSON output is one object per line (JSON lines), not one array.\n"
+    "At the prompt, Tab completes SQL keywords, dot-commands and the names of tables and\n"
+    "columns; the history is kept in ~/.orvsql_history. Ctrl-C stops the running statement\n"
+    "and returns to the prompt, or clears the line being typed; Ctrl-D leaves.\n"
+    "\n"
+    "Values: NULL is shown as (null) in the table, box, Markdown and line views (dimmed on a\n"
+    "terminal), as an empty field in CSV (the empty text is \"\"), as \\N in TSV and as null\n"
+    "in JSON; .nullvalue changes all but JSON. A real number is the shortest text that\n"
+    "reads back as the same number (1.5, 0.30000000000000004, 1e-10). CSV, TSV and JSON\n"
+    "are exact: currency and decimals keep every digit, dates are ISO 8601 (2024-03-02\n"
+    "13:30:00, or 2024-03-02 at midnight); the other views show dates in the user's locale.\n"
+    "Numeric columns are JSON numbers, Yes/No columns JSON true and false. Long text is cut\n"
+    "to 40 columns in the aligned views and complete elsewhere; binary values are shown as\n"
+    "their size (<25000 bytes>) in the aligned views and as lowercase hexadecimal digits in\n"
+    "the others. JSON output is one object per line (JSON lines), not one array.\n"
     "\n"
     "The table is followed by the row count (and the time on a terminal); with --csv,\n"
     "--json and --tsv the counts go to standard error when that is a terminal, so standard\n"
-    "output holds only data. A write prints the rows it affected. A file that does not\n"
-    "exist is not created.\n"
+    "output holds only data. A write prints the rows it affected.\n"
     "\n"
-    "Errors go to standard error. With SQL arguments or piped input, orvsql stops at the\n"
-    "first failing statement; at the prompt it goes on.\n"
+    "Errors go to standard error as one line: the description, the SQLSTATE and the line\n"
+    "and column of the failing token (at the prompt, with the line and a caret under the\n"
+    "token); --verbose prints the whole record. With SQL arguments or piped input, orvsql\n"
+    "stops at the first failing statement (.bail off goes on); at the prompt it goes on.\n"
     "\n"
     "Exit status:\n"
-    "  0  every statement succeeded\n"
-    "  1  a statement failed, or the file could not be opened (missing, unreadable,\n"
-    "     or of a type not supported yet)\n"
-    "  2  usage error: an unknown option, a missing option value, a bad dot-command\n"
+    "  0    every statement succeeded\n"
+    "  1    a statement failed, or the file could not be opened (missing, unreadable,\n"
+    "       or of a type not supported yet)\n"
+    "  2    usage error: an unknown option, a missing option value, a bad dot-command\n"
+    "  130  a script (SQL arguments or piped input) was stopped by Ctrl-C\n"
+    "  .exit CODE leaves with CODE.\n"
     "\n"
-    "The sample database is looked for in $ORVSQL_SAMPLE, then in the build tree, then in\n"
-    "%s.\n"
+    "The sample database is looked for in $ORVSQL_SAMPLE, then in %s\n"
+    "beside this program (the installed layout), then in the build tree.\n"
     "\n"
     "Examples:\n"
     "  orvsql \"SELECT name, price FROM parts WHERE price > 10\"\n"
     "  orvsql --csv plant.mdb \"SELECT * FROM parts\" > parts.csv\n"
     "  orvsql plant.mdb .tables \".schema parts\"\n"
+    "  orvsql . \"SELECT * FROM [stock.csv]\"   (the CSV files of the current folder)\n"
     "  echo \"UPDATE parts SET price = price * 1.1; SELECT * FROM parts;\" | orvsql plant.mdb\n"
+    "  orvsql plant.mdb .dump > plant.sql; orvsql --create copy.mdb \".read plant.sql\"\n"
     "  orvsql plant.mdb              (an interactive prompt)\n";
 
 // The sample's temporary copy, removed by the signal handler when the shell is stopped.
@@ -110,11 +131,26 @@ void RemoveCopyAndExit(int signal) {
     ::_exit(128 + signal);
 }
 
+// The folder of this program, from the kernel: an installed orvsql finds its sample
+// relative to itself, under whatever prefix it was installed.
+std::filesystem::path ProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self.parent_path();
+}
+
 std::string FindSample() {
     const char* env = std::getenv("ORVSQL_SAMPLE");
     if (env && *env) return env;
-    for (const char* candidate : {ORVSQL_BUILD_SAMPLE, ORVSQL_INSTALLED_SAMPLE})
-        if (std::filesystem::exists(candidate)) return candidate;
+    const std::filesystem::path folder = ProgramFolder();
+    std::error_code ec;
+    if (!folder.empty()) {
+        const std::filesystem::path installed = folder / ORVSQL_SAMPLE_FROM_PROGRAM;
+        if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
+        // The program in the build tree uses the sample made there.
+        if (std::filesystem::equivalent(folder, ORVSQL_BUILD_FOLDER, ec) && std::filesystem::exists(ORVSQL_BUILD_SAMPLE, ec))
+            return ORVSQL_BUILD_SAMPLE;
+    }
     return "";
 }
 
@@ -134,73 +170,65 @@ std::string CopySample(const std::string& sample) {
     return path;
 }
 
-// Runs the statements of one chunk of text; stops at the first failure when `stopOnError`.
-int RunAll(Shell& shell, const std::vector<std::string>& statements, bool stopOnError, bool& quit, int& status) {
-    for (const auto& statement : statements) {
-        const int result = shell.Run(statement, quit);
-        if (result != kSuccess) {
-            status = result;
-            if (stopOnError) return result;
-        }
-        if (quit) break;
-    }
-    return kSuccess;
-}
-
-bool ReadLine(bool interactive, bool continuation, std::string& line) {
-    const char* prompt = continuation ? "   ...> " : "orvsql> ";
-#ifdef ORVSQL_HAVE_LIBEDIT
-    if (interactive) {
-        char* text = readline(prompt);
-        if (!text) return false;
-        line = text;
-        if (*text) add_history(text);
-        std::free(text);
-        return true;
-    }
-#endif
-    if (interactive) {
-        std::fputs(prompt, stdout);
-        std::fflush(stdout);
-    }
-    return static_cast<bool>(std::getline(std::cin, line));
-}
-
-#ifdef ORVSQL_HAVE_LIBEDIT
-// The prompt's history is kept between sessions in ~/.orvsql_history.
-std::string HistoryFile() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? std::string(home) + "/.orvsql_history" : "";
-}
-#endif
-
+// Reads statements from piped input (a script) or at the prompt until the end of input or
+// .quit; the status to exit with.
 int ReadInput(Shell& shell, bool interactive) {
-#ifdef ORVSQL_HAVE_LIBEDIT
-    const std::string history = HistoryFile();
-    if (interactive) {
-        using_history();
-        if (!history.empty()) read_history(history.c_str());
-    }
-#endif
     StatementSplitter splitter;
-    int status = kSuccess;
     bool quit = false;
     std::string line;
-    while (!quit && ReadLine(interactive, splitter.Pending(), line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (RunAll(shell, splitter.AddLine(line), !interactive, quit, status) != kSuccess) return status;
+    if (interactive) {
+        Prompt prompt([&shell] { return shell.CompletionWords(); });
+        for (;;) {
+            const Prompt::Outcome outcome = prompt.Read(splitter.Pending() ? "   ...> " : "orvsql> ", line);
+            if (outcome == Prompt::kEnd) break;
+            if (outcome == Prompt::kInterrupted || !splitter.Pending()) splitter.Discard();
+            if (outcome == Prompt::kInterrupted) continue;  // the statement being typed goes with the line
+            const int result = shell.RunAll(splitter.AddLine(line), quit);
+            ClearInterrupt();  // Ctrl-C stopped a statement: the prompt goes on
+            if (quit) return shell.ExitCode() >= 0 ? shell.ExitCode() : kSuccess;
+            // At the prompt a failure has been shown already; .bail on leaves.
+            if (result != kSuccess && shell.GetSettings().bail) return result;
+        }
+        shell.RunAll(splitter.Finish(), quit);
+        std::fputs("\n", stdout);
+        return shell.ExitCode() >= 0 ? shell.ExitCode() : kSuccess;
     }
-    if (!quit && RunAll(shell, splitter.Finish(), !interactive, quit, status) != kSuccess) return status;
-    if (interactive) std::fputs("\n", stdout);
-#ifdef ORVSQL_HAVE_LIBEDIT
-    if (interactive && !history.empty()) write_history(history.c_str());
-#endif
-    // At the prompt a failure has been shown already; the session itself succeeded.
-    return interactive ? kSuccess : status;
+    int status = kSuccess;
+    while (!quit && std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const int result = shell.RunAll(splitter.AddLine(line), quit);
+        if (result == kInterrupted || InterruptRequested()) return kInterrupted;
+        if (result != kSuccess && status == kSuccess) status = result;
+        if (result != kSuccess && shell.GetSettings().bail) return status;
+    }
+    // Ctrl-C while waiting for input ends the read as if the input had ended.
+    if (InterruptRequested()) return kInterrupted;
+    if (!quit) {
+        const int result = shell.RunAll(splitter.Finish(), quit);
+        if (result == kInterrupted) return kInterrupted;
+        if (result != kSuccess && status == kSuccess) status = result;
+    }
+    return quit && shell.ExitCode() >= 0 ? shell.ExitCode() : status;
+}
+
+// Runs the SQL arguments in order, each one split into statements.
+int RunArguments(Shell& shell, const std::vector<std::string>& arguments) {
+    bool quit = false;
+    int status = kSuccess;
+    for (const auto& argument : arguments) {
+        StatementSplitter splitter;
+        std::vector<Statement> statements = splitter.AddLine(argument);
+        for (auto& s : splitter.Finish()) statements.push_back(s);
+        const int result = shell.RunAll(statements, quit);
+        if (result == kInterrupted) return kInterrupted;
+        if (result != kSuccess && status == kSuccess) status = result;
+        if ((result != kSuccess && shell.GetSettings().bail) || quit) break;
+    }
+    return quit && shell.ExitCode() >= 0 ? shell.ExitCode() : status;
 }
 
 struct Options {
-    OutputMode mode = OutputMode::Table;
+    Settings settings;
     bool typeGiven = false;
     FileType type = FileType::Database;
     std::string create;   // --create FILE
@@ -209,6 +237,21 @@ struct Options {
     std::string convertSource, convertDestination;  // --convert SOURCE DEST
     std::vector<std::string> positional;
 };
+
+// The value after option `arg`, or "" with a usage message printed when there is none.
+bool OptionValue(int argc, char** argv, int& i, const std::string& arg, const char* what, std::string& value) {
+    const std::size_t equals = arg.find('=');
+    if (equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+        return true;
+    }
+    if (i + 1 >= argc) {
+        std::fprintf(stderr, "orvsql: %s needs %s\n%s", arg.c_str(), what, kUsageLine);
+        return false;
+    }
+    value = argv[++i];
+    return true;
+}
 
 // kSuccess with the options, -1 when the program should exit 0 (help, version), or kUsage.
 int ParseOptions(int argc, char** argv, Options& options) {
@@ -219,30 +262,20 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.positional.push_back(arg);
             continue;
         }
-        if (arg == "--") optionsEnd = true;
-        else if (arg == "--table") options.mode = OutputMode::Table;
-        else if (arg == "--csv") options.mode = OutputMode::Csv;
-        else if (arg == "--json") options.mode = OutputMode::Json;
-        else if (arg == "--tsv") options.mode = OutputMode::Tsv;
-        else if (arg == "-h" || arg == "--help") {
+        const std::string name = arg.substr(0, arg.find('='));
+        OutputMode mode;
+        if (arg == "--") {
+            optionsEnd = true;
+        } else if (arg.size() > 2 && ParseOutputMode(arg.substr(2), mode)) {
+            options.settings.mode = mode;
+        } else if (arg == "-v" || arg == "--verbose") {
+            options.settings.verbose = true;
+        } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsageLine, stdout);
-            std::printf(kHelp, "  .help, .open FILE, .create FILE, .compact, .tables, .schema TABLE, .indexes TABLE,\n"
-                               "  .import FILE TABLE, .export TABLE FILE, .begin, .commit, .rollback,\n"
-                               "  .mode table|csv|json|tsv, .quit (.help explains them)\n",
-                        ORVSQL_INSTALLED_SAMPLE);
+            std::printf(kHelp, DotCommandHelp(), ORVSQL_SAMPLE_FROM_PROGRAM);
             return -1;
-        } else if (arg == "--provider") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "orvsql: --provider needs a provider name\n%s", kUsageLine);
-                return kUsage;
-            }
-            options.provider = argv[++i];
-        } else if (arg == "--create" || arg == "--compact") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "orvsql: %s needs a file name\n%s", arg.c_str(), kUsageLine);
-                return kUsage;
-            }
-            (arg == "--create" ? options.create : options.compact) = argv[++i];
+        } else if (name == "--provider") {
+            if (!OptionValue(argc, argv, i, arg, "a provider name", options.provider)) return kUsage;
         } else if (arg == "--convert") {
             if (i + 2 >= argc) {
                 std::fprintf(stderr, "orvsql: --convert needs the Access database and the new file\n%s", kUsageLine);
@@ -253,17 +286,21 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--version") {
             std::printf("orvsql 0.1.0\n");
             return -1;
-        } else if (arg == "--type" || arg.rfind("--type=", 0) == 0) {
+        } else if (name == "--create" || name == "--compact") {
+            if (!OptionValue(argc, argv, i, arg, "a file name", name == "--create" ? options.create : options.compact))
+                return kUsage;
+        } else if (name == "--busy-timeout") {
             std::string value;
-            if (arg == "--type") {
-                if (i + 1 >= argc) {
-                    std::fprintf(stderr, "orvsql: --type needs a value: db, xlsx, xls or csv\n%s", kUsageLine);
-                    return kUsage;
-                }
-                value = argv[++i];
-            } else {
-                value = arg.substr(7);
+            if (!OptionValue(argc, argv, i, arg, "a number of milliseconds", value)) return kUsage;
+            if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos) {
+                std::fprintf(stderr, "orvsql: --busy-timeout takes a number of milliseconds, not %s\n%s",
+                             value.c_str(), kUsageLine);
+                return kUsage;
             }
+            options.settings.busyTimeoutMs = std::stoi(value);
+        } else if (name == "--type") {
+            std::string value;
+            if (!OptionValue(argc, argv, i, arg, "a value: db, xlsx, xls or csv", value)) return kUsage;
             if (!ParseFileType(value, options.type)) {
                 std::fprintf(stderr, "orvsql: unknown --type %s: use db, xlsx, xls or csv\n%s", value.c_str(), kUsageLine);
                 return kUsage;
@@ -280,7 +317,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
 // The first positional argument is the file unless it reads as SQL or a dot-command:
 // then the sample is opened and every positional argument is SQL.
 bool LooksLikeFile(const std::string& arg) {
-    if (arg.empty() || arg[0] == '.') return arg.size() > 1 && arg[0] == '.' && (arg[1] == '/' || arg[1] == '.');
+    // ".", "..", "./x" and "../x" are paths; any other word that starts with '.' is a command.
+    if (arg.empty() || arg[0] == '.') return arg == "." || (arg.size() > 1 && (arg[1] == '/' || arg[1] == '.'));
     if (std::filesystem::exists(arg)) return true;
     return arg.find_first_of(" \t\n;") == std::string::npos;  // a statement has blanks in it
 }
@@ -295,11 +333,12 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> sql = options.positional;
     std::string file;
+    InstallInterruptHandler();
     if (!options.compact.empty()) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         int result;
         {
-            Shell shell(options.mode, false);
+            Shell shell(options.settings, false);
             result = shell.Open(options.compact, FileType::Database);
             if (result == kSuccess) result = shell.Compact();
             shell.Close();
@@ -324,7 +363,8 @@ int main(int argc, char** argv) {
     int status = kSuccess;
     {
         const bool interactive = sql.empty() && ::isatty(0);
-        Shell shell(options.mode, interactive);
+        options.settings.bail = !interactive;
+        Shell shell(options.settings, interactive);
         if (file.empty()) {
             const std::string sample = FindSample();
             const std::string copy = sample.empty() ? "" : CopySample(sample);
@@ -333,7 +373,6 @@ int main(int argc, char** argv) {
                              sample.empty() ? "was not found (set ORVSQL_SAMPLE)" : "could not be copied");
                 status = kSqlError;
             } else {
-                signal(SIGINT, RemoveCopyAndExit);
                 signal(SIGTERM, RemoveCopyAndExit);
                 signal(SIGHUP, RemoveCopyAndExit);
                 status = shell.Open(copy, FileType::Database, true);
@@ -346,13 +385,7 @@ int main(int argc, char** argv) {
         }
         if (status == kSuccess) {
             if (!sql.empty()) {
-                bool quit = false;
-                for (const auto& argument : sql) {
-                    StatementSplitter splitter;
-                    std::vector<std::string> statements = splitter.AddLine(argument);
-                    for (auto& s : splitter.Finish()) statements.push_back(s);
-                    if (RunAll(shell, statements, true, quit, status) != kSuccess || quit) break;
-                }
+                status = RunArguments(shell, sql);
             } else {
                 if (interactive) {
                     // A first look: what the file holds, and how to go on.
@@ -366,6 +399,7 @@ int main(int argc, char** argv) {
             }
         }
         shell.Close();
+        if (status == kInterrupted) std::fprintf(stderr, "orvsql: interrupted\n");
     }
     g_temporaryCopy[0] = 0;
     CoUninitialize();

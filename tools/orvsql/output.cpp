@@ -34,78 +34,173 @@ int CodePointWidth(char32_t cp) {
     return wide ? 2 : 1;
 }
 
-// ---- Aligned table. Numbers are right-aligned, everything else left-aligned.
+// ---- Aligned views: every row is needed to know the widths, so they print at End.
+// Numbers are right-aligned, everything else left-aligned. The plain table draws with
+// ASCII, the box with line-drawing characters, Markdown as a pipe table.
+
+enum class TableStyle { Plain, Box, Markdown };
 
 class TableWriter : public ResultWriter {
 public:
-    TableWriter(std::FILE* out, bool colour) : m_out(out), m_colour(colour) {}
+    TableWriter(std::FILE* out, TableStyle style, const WriterOptions& options)
+        : m_out(out), m_style(style), m_options(options) {}
 
     void Begin(const std::vector<std::string>& names) override {
-        m_names = names;
+        m_names.clear();
+        for (const auto& n : names) m_names.push_back(Escaped(n));
         m_rows.clear();
         m_widths.assign(names.size(), 0);
         m_rightAligned.assign(names.size(), false);
-        for (size_t c = 0; c < names.size(); ++c) m_widths[c] = DisplayWidth(names[c]);
+        for (size_t c = 0; c < names.size(); ++c) m_widths[c] = m_options.headers ? DisplayWidth(m_names[c]) : 0;
+        if (m_style == TableStyle::Markdown)
+            for (size_t& w : m_widths) w = std::max<size_t>(w, 3);  // "---" is the shortest rule
     }
 
     void Row(const std::vector<Cell>& cells) override {
+        std::vector<std::string> shown;
         for (size_t c = 0; c < cells.size() && c < m_widths.size(); ++c) {
-            m_widths[c] = std::max(m_widths[c], DisplayWidth(Shown(cells[c])));
+            shown.push_back(Shown(cells[c]));
+            m_widths[c] = std::max(m_widths[c], DisplayWidth(shown.back()));
             if (cells[c].kind == Cell::Number) m_rightAligned[c] = true;
         }
-        m_rows.push_back(cells);
+        m_rows.push_back({cells, std::move(shown)});
     }
 
     void End() override {
-        std::string line;
-        for (size_t c = 0; c < m_names.size(); ++c) {
-            if (c) line += " | ";
-            line += m_names[c] + std::string(m_widths[c] - DisplayWidth(m_names[c]), ' ');
+        const bool box = m_style == TableStyle::Box, markdown = m_style == TableStyle::Markdown;
+        if (box) Rule("\u250C", "\u252C", "\u2510");
+        if (m_options.headers) {
+            Line(m_names, nullptr);
+            if (box) Rule("\u251C", "\u253C", "\u2524");
+            else if (markdown) MarkdownRule();
+            else Rule("", "-+-", "");
         }
-        Print(line);
-        line.clear();
-        for (size_t c = 0; c < m_names.size(); ++c) line += (c ? "-+-" : "") + std::string(m_widths[c], '-');
-        Print(line);
-        for (const auto& row : m_rows) {
-            line.clear();
-            for (size_t c = 0; c < row.size() && c < m_widths.size(); ++c) {
-                if (c) line += " | ";
-                const std::string shown = Shown(row[c]);
-                const std::string pad(m_widths[c] - DisplayWidth(shown), ' ');
-                std::string text = shown;
-                if (row[c].kind == Cell::Null && m_colour) text = "\x1b[2m" + shown + "\x1b[0m";
-                line += m_rightAligned[c] ? pad + text : text + pad;
-            }
-            Print(line);
-        }
+        for (const auto& row : m_rows) Line(row.shown, &row.cells);
+        if (box) Rule("\u2514", "\u2534", "\u2518");
         m_rows.clear();
     }
 
 private:
-    static std::string Shown(const Cell& cell) { return cell.kind == Cell::Null ? "(null)" : cell.text; }
+    struct ShownRow {
+        std::vector<Cell> cells;
+        std::vector<std::string> shown;
+    };
+
+    std::string Shown(const Cell& cell) const {
+        if (cell.kind != Cell::Null) return Escaped(cell.text);
+        return m_options.nullGiven ? Escaped(m_options.null) : "(null)";
+    }
+    // A pipe inside a Markdown cell would end the cell.
+    std::string Escaped(const std::string& text) const {
+        if (m_style != TableStyle::Markdown || text.find('|') == std::string::npos) return text;
+        std::string out;
+        for (char ch : text) {
+            if (ch == '|') out += '\\';
+            out += ch;
+        }
+        return out;
+    }
+
+    // A horizontal line: `left`, the rule of each column joined by `middle`, `right`. An empty
+    // `left` is the plain table's rule, which has no frame and pads by one less.
+    void Rule(const char* left, const char* middle, const char* right) {
+        const bool framed = *left != 0;
+        const char* dash = framed ? "\u2500" : "-";
+        std::string line = left;
+        for (size_t c = 0; c < m_widths.size(); ++c) {
+            if (c) line += middle;
+            for (size_t i = 0; i < m_widths[c] + (framed ? 2 : 0); ++i) line += dash;
+        }
+        line += right;
+        Print(line);
+    }
+
+    void MarkdownRule() {
+        std::string line = "|";
+        for (size_t c = 0; c < m_widths.size(); ++c)
+            line += " " + std::string(m_widths[c] - (m_rightAligned[c] ? 1 : 0), '-') + (m_rightAligned[c] ? ":" : "") + " |";
+        Print(line);
+    }
+
+    // One line of cells; `cells` (null for the header) says which are NULL, for the colour.
+    void Line(const std::vector<std::string>& shown, const std::vector<Cell>* cells) {
+        const char* edge = m_style == TableStyle::Box ? "\u2502" : m_style == TableStyle::Markdown ? "|" : "";
+        const std::string between = m_style == TableStyle::Plain ? " | " : std::string(" ") + edge + " ";
+        std::string line = *edge ? std::string(edge) + " " : "";
+        for (size_t c = 0; c < shown.size() && c < m_widths.size(); ++c) {
+            if (c) line += between;
+            const std::string pad(m_widths[c] - DisplayWidth(shown[c]), ' ');
+            std::string text = shown[c];
+            if (cells && (*cells)[c].kind == Cell::Null && m_options.colour) text = "\x1b[2m" + text + "\x1b[0m";
+            line += cells && m_rightAligned[c] ? pad + text : text + pad;
+        }
+        if (*edge) line += std::string(" ") + edge;
+        Print(line);
+    }
 
     void Print(std::string& line) {
-        while (!line.empty() && line.back() == ' ') line.pop_back();
+        if (m_style == TableStyle::Plain)
+            while (!line.empty() && line.back() == ' ') line.pop_back();
         std::fprintf(m_out, "%s\n", line.c_str());
     }
 
     std::FILE* m_out;
-    bool m_colour;
+    TableStyle m_style;
+    WriterOptions m_options;
     std::vector<std::string> m_names;
     std::vector<size_t> m_widths;
     std::vector<bool> m_rightAligned;
-    std::vector<std::vector<Cell>> m_rows;
+    std::vector<ShownRow> m_rows;
+};
+
+// ---- One line per column, "name = value", a blank line between rows: for wide rows.
+
+class LineWriter : public ResultWriter {
+public:
+    LineWriter(std::FILE* out, const WriterOptions& options) : m_out(out), m_options(options) {}
+
+    void Begin(const std::vector<std::string>& names) override {
+        m_names = names;
+        m_width = 0;
+        for (const auto& n : names) m_width = std::max(m_width, DisplayWidth(n));
+        m_first = true;
+    }
+
+    void Row(const std::vector<Cell>& cells) override {
+        std::string text = m_first ? "" : "\n";
+        m_first = false;
+        for (size_t c = 0; c < cells.size() && c < m_names.size(); ++c) {
+            const std::string value = cells[c].kind != Cell::Null ? cells[c].text
+                                      : m_options.nullGiven        ? m_options.null
+                                                                   : "(null)";
+            text += std::string(m_width - DisplayWidth(m_names[c]), ' ') + m_names[c] + " = " + value + "\n";
+        }
+        std::fwrite(text.data(), 1, text.size(), m_out);
+    }
+
+    void End() override {}
+
+private:
+    std::FILE* m_out;
+    WriterOptions m_options;
+    std::vector<std::string> m_names;
+    size_t m_width = 0;
+    bool m_first = true;
 };
 
 // ---- Delimited text: a header line of the names, then one line a row, each field
-// written by the format's own rule.
+// written by the format's own rule. .separator replaces the field and row separators.
 
 class DelimitedWriter : public ResultWriter {
 public:
-    DelimitedWriter(std::FILE* out, char separator, const char* lineEnd)
-        : m_out(out), m_separator(separator), m_lineEnd(lineEnd) {}
+    DelimitedWriter(std::FILE* out, const char* separator, const char* lineEnd, const WriterOptions& options)
+        : m_out(out),
+          m_options(options),
+          m_separator(options.separator.empty() ? separator : options.separator),
+          m_lineEnd(options.rowSeparator.empty() ? lineEnd : options.rowSeparator) {}
 
     void Begin(const std::vector<std::string>& names) override {
+        if (!m_options.headers) return;
         std::vector<Cell> header;
         for (const auto& n : names) header.push_back(Cell{Cell::Text, n});
         Row(header);
@@ -115,7 +210,7 @@ public:
         std::string line;
         for (size_t c = 0; c < cells.size(); ++c) {
             if (c) line += m_separator;
-            line += Field(cells[c]);
+            line += cells[c].kind == Cell::Null && m_options.nullGiven ? m_options.null : Field(cells[c]);
         }
         line += m_lineEnd;
         std::fwrite(line.data(), 1, line.size(), m_out);
@@ -125,24 +220,28 @@ public:
 
 protected:
     virtual std::string Field(const Cell& cell) const = 0;
+    const std::string& Separator() const { return m_separator; }
 
 private:
     std::FILE* m_out;
-    char m_separator;
-    const char* m_lineEnd;
+    WriterOptions m_options;
+    std::string m_separator;
+    std::string m_lineEnd;
 };
 
-// CSV as RFC 4180 has it: CRLF line ends, a field quoted when it holds a comma, a quote
-// or a line break, quotes doubled. NULL is the empty field, the empty text "".
+// CSV as RFC 4180 has it: CRLF line ends, a field quoted when it holds the separator, a
+// quote or a line break, quotes doubled. NULL is the empty field, the empty text "".
 class CsvWriter : public DelimitedWriter {
 public:
-    explicit CsvWriter(std::FILE* out) : DelimitedWriter(out, ',', "\r\n") {}
+    CsvWriter(std::FILE* out, const WriterOptions& options) : DelimitedWriter(out, ",", "\r\n", options) {}
 
 protected:
     std::string Field(const Cell& cell) const override {
         if (cell.kind == Cell::Null) return "";
         if (cell.kind != Cell::Text) return cell.text;
-        if (!cell.text.empty() && cell.text.find_first_of(",\"\r\n") == std::string::npos) return cell.text;
+        if (!cell.text.empty() && cell.text.find_first_of("\"\r\n") == std::string::npos &&
+            cell.text.find(Separator()) == std::string::npos)
+            return cell.text;
         std::string quoted = "\"";
         for (char ch : cell.text) {
             if (ch == '"') quoted += '"';
@@ -237,7 +336,7 @@ private:
 // backslash) so that a row is always one line; NULL is \N.
 class TsvWriter : public DelimitedWriter {
 public:
-    explicit TsvWriter(std::FILE* out) : DelimitedWriter(out, '\t', "\n") {}
+    TsvWriter(std::FILE* out, const WriterOptions& options) : DelimitedWriter(out, "\t", "\n", options) {}
 
 protected:
     std::string Field(const Cell& cell) const override {
@@ -258,23 +357,46 @@ protected:
 
 }  // namespace
 
-bool ParseOutputMode(const std::string& name, OutputMode& mode) {
-    if (name == "table") mode = OutputMode::Table;
-    else if (name == "csv") mode = OutputMode::Csv;
-    else if (name == "json") mode = OutputMode::Json;
-    else if (name == "tsv") mode = OutputMode::Tsv;
-    else return false;
-    return true;
+namespace {
+constexpr OutputMode kModes[] = {OutputMode::Table, OutputMode::Box,  OutputMode::Markdown, OutputMode::Line,
+                                 OutputMode::Csv,   OutputMode::Json, OutputMode::Tsv};
+}  // namespace
+
+const char* OutputModeName(OutputMode mode) {
+    switch (mode) {
+    case OutputMode::Table: return "table";
+    case OutputMode::Box: return "box";
+    case OutputMode::Markdown: return "markdown";
+    case OutputMode::Line: return "line";
+    case OutputMode::Csv: return "csv";
+    case OutputMode::Json: return "json";
+    case OutputMode::Tsv: return "tsv";
+    }
+    return "table";
 }
 
-std::unique_ptr<ResultWriter> MakeWriter(OutputMode mode, std::FILE* out, bool colour) {
+const char* OutputModeNames() { return "table, box, markdown, line, csv, json or tsv"; }
+
+bool ParseOutputMode(const std::string& name, OutputMode& mode) {
+    for (OutputMode candidate : kModes)
+        if (name == OutputModeName(candidate)) {
+            mode = candidate;
+            return true;
+        }
+    return false;
+}
+
+std::unique_ptr<ResultWriter> MakeWriter(OutputMode mode, std::FILE* out, const WriterOptions& options) {
     switch (mode) {
-    case OutputMode::Csv: return std::make_unique<CsvWriter>(out);
+    case OutputMode::Csv: return std::make_unique<CsvWriter>(out, options);
     case OutputMode::Json: return std::make_unique<JsonWriter>(out);
-    case OutputMode::Tsv: return std::make_unique<TsvWriter>(out);
+    case OutputMode::Tsv: return std::make_unique<TsvWriter>(out, options);
+    case OutputMode::Line: return std::make_unique<LineWriter>(out, options);
+    case OutputMode::Box: return std::make_unique<TableWriter>(out, TableStyle::Box, options);
+    case OutputMode::Markdown: return std::make_unique<TableWriter>(out, TableStyle::Markdown, options);
     case OutputMode::Table: break;
     }
-    return std::make_unique<TableWriter>(out, colour);
+    return std::make_unique<TableWriter>(out, TableStyle::Plain, options);
 }
 
 size_t DisplayWidth(const std::string& utf8) {

@@ -1,5 +1,5 @@
-// orvsql's result writers: the aligned table for people, and CSV, JSON lines and TSV for
-// programs. A writer is given the column names once, then the rows' cells as UTF-8 text;
+// orvsql's result writers: the aligned table, box, Markdown and line views for people, and
+// CSV, JSON lines and TSV for programs. A writer is given the column names once, then the rows' cells as UTF-8 text;
 // the shell decides what a cell holds (see Cell), the writer only how it is printed.
 // Used by the shell's one thread.
 #pragma once
@@ -11,10 +11,14 @@
 
 namespace orvsql {
 
-enum class OutputMode { Table, Csv, Json, Tsv };
+enum class OutputMode { Table, Box, Markdown, Line, Csv, Json, Tsv };
 
-// Parses "table", "csv", "json" or "tsv"; false for anything else.
+// Parses a mode's name ("table", "box", "markdown", "line", "csv", "json", "tsv"); false
+// for anything else.
 bool ParseOutputMode(const std::string& name, OutputMode& mode);
+const char* OutputModeName(OutputMode mode);
+// The names, as the help and error texts list them: "table, box, ..., tsv".
+const char* OutputModeNames();
 
 struct Cell {
     enum Kind { Text, Number, Boolean, Null, Binary };
@@ -35,8 +39,17 @@ public:
     virtual void End() = 0;
 };
 
-// `colour`: NULL is dimmed with a terminal escape sequence.
-std::unique_ptr<ResultWriter> MakeWriter(OutputMode mode, std::FILE* out, bool colour);
+// How the settings of the prompt (.headers, .nullvalue, .separator) shape a result.
+struct WriterOptions {
+    bool headers = true;        // a header row of the names (not in line and JSON views)
+    bool nullGiven = false;     // NULL is `null` rather than the mode's own text
+    std::string null;
+    std::string separator;      // CSV and TSV: between fields, when not empty
+    std::string rowSeparator;   // CSV and TSV: after each row, when not empty
+    bool colour = false;        // NULL is dimmed with a terminal escape sequence
+};
+
+std::unique_ptr<ResultWriter> MakeWriter(OutputMode mode, std::FILE* out, const WriterOptions& options);
 
 // The columns a text takes on a terminal: East Asian wide characters take two, combining
 // marks none.

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "interrupt.h"
 #include "transfer.h"
 #include "value_text.h"
 
@@ -92,13 +93,16 @@ constexpr size_t kTableTextWidth = 40;
 const char* kHelpCommands =
     ".help              this list\n"
     ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
+    ".create FILE       create FILE and open it: a database file, a workbook for .xlsx,\n"
+    "                   a folder of text files for a name ending in /\n"
+    ".compact           compact the open database file in place\n"
     ".tables            list the tables\n"
     ".schema TABLE      the columns of TABLE: name, OLE DB type, size, nullability,\n"
     "                   default, identity with its seed and step\n"
     ".indexes TABLE     the indexes of TABLE, one row per indexed column\n"
-    ".create FILE       create an empty database file (never over an existing one) and\n"
-    "                   open it\n"
-    ".compact           compact the open database file in place\n"
+    ".dump [TABLE]      SQL text that makes the database file's tables (or TABLE) again,\n"
+    "                   with their rows, indexes and views; .read reads it back\n"
+    ".read FILE         run the statements and commands of FILE\n"
     ".begin             start a transaction (a second .begin nests)\n"
     ".commit            commit the innermost transaction\n"
     ".rollback          roll the innermost transaction back\n"
@@ -106,16 +110,93 @@ const char* kHelpCommands =
     "                   creating TABLE with the file's column types when it is missing\n"
     ".export TABLE FILE copy TABLE of the open file into the new text file FILE (.csv,\n"
     "                   .txt, .tab or .asc; never over an existing file)\n"
-    ".mode MODE         output as table, csv, json or tsv\n"
-    ".quit              leave (end of input does the same)\n";
+    ".mode MODE         show results as table, box, markdown, line, csv, json or tsv\n"
+    ".headers on|off    a header row of column names (table, box, markdown, csv, tsv)\n"
+    ".nullvalue TEXT    show NULL as TEXT (JSON keeps null)\n"
+    ".separator COL [ROW]  the field (and row) separator of csv and tsv output;\n"
+    "                   \\t, \\n and \\r stand for tab, line feed and carriage return\n"
+    ".output [FILE]     send results to FILE (replaced when complete), or back to\n"
+    "                   standard output without FILE\n"
+    ".once FILE         send the next result only to FILE\n"
+    ".timer on|off      print each statement's time on standard error\n"
+    ".echo on|off       print each statement before it runs\n"
+    ".bail on|off       stop at the first error (on in scripts, off at the prompt)\n"
+    ".timeout MS        wait up to MS milliseconds for a file another program has locked\n"
+    "                   (on a server: for a row or table another session has locked)\n"
+    ".show              the current settings\n"
+    ".quit, .exit [CODE]  leave, with exit status CODE when given (end of input does the same)\n";
+
+// The modes that align columns for people: long text is cut, bytes are shown as a size.
+bool Aligned(OutputMode mode) {
+    return mode == OutputMode::Table || mode == OutputMode::Box || mode == OutputMode::Markdown;
+}
+
+// "on" or "off" (also yes/no, 1/0, true/false).
+bool ParseSwitch(const std::string& word, bool& value) {
+    if (word == "on" || word == "yes" || word == "1" || word == "true") value = true;
+    else if (word == "off" || word == "no" || word == "0" || word == "false") value = false;
+    else return false;
+    return true;
+}
+
+// A separator as typed: \t, \n, \r and \\ stand for the characters.
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char next = text[++i];
+        out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    return out;
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char ch : text) out += ch == '\t' ? "\\t" : ch == '\n' ? "\\n" : ch == '\r' ? "\\r" : std::string(1, ch);
+    return out;
+}
+
+// Blank-separated words; a word may be quoted ("my file.csv", 'x y') to hold blanks.
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i >= text.size()) break;
+        std::string word;
+        if (text[i] == '"' || text[i] == '\'') {
+            const char quote = text[i++];
+            while (i < text.size() && text[i] != quote) word += text[i++];
+            ++i;
+        } else {
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t') word += text[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// A whole non-negative number of milliseconds.
+bool ParseMilliseconds(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoi(text);
+    return true;
+}
 
 }  // namespace
 
 // ---- Statement splitting
 
-void StatementSplitter::Scan(const std::string& text, std::vector<std::string>& done) {
+void StatementSplitter::Scan(const std::string& text, std::vector<Statement>& done) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char ch = text[i];
+        if (m_pending.find_first_not_of(" \t\r\n") == std::string::npos && !std::isspace(static_cast<unsigned char>(ch))) {
+            m_pending.clear();  // the statement starts here: no leading blanks, and its position
+            m_start = SourcePosition{m_line, static_cast<int>(i) + 1};
+        }
         if (m_blockComment) {
             if (ch == '*' && i + 1 < text.size() && text[i + 1] == '/') {
                 m_blockComment = false;
@@ -132,7 +213,10 @@ void StatementSplitter::Scan(const std::string& text, std::vector<std::string>& 
             continue;
         }
         if (ch == '-' && i + 1 < text.size() && text[i + 1] == '-') {
-            m_pending.append(text, i, std::string::npos);  // the rest of the line is a comment
+            // The rest of the line is a comment: kept inside a statement, dropped before one,
+            // so that a dot-command on the next line is still one.
+            if (Trim(m_pending).empty()) m_pending.clear();
+            else m_pending.append(text, i, std::string::npos);
             return;
         }
         if (ch == '/' && i + 1 < text.size() && text[i + 1] == '*') {
@@ -144,7 +228,7 @@ void StatementSplitter::Scan(const std::string& text, std::vector<std::string>& 
         if (ch == '\'' || ch == '"') m_quote = ch;
         else if (ch == '[') m_quote = ']';
         if (ch == ';') {
-            if (!Trim(m_pending).empty()) done.push_back(Trim(m_pending));
+            if (!Trim(m_pending).empty()) done.push_back(Statement{Trim(m_pending), m_start});
             m_pending.clear();
             continue;
         }
@@ -152,10 +236,12 @@ void StatementSplitter::Scan(const std::string& text, std::vector<std::string>& 
     }
 }
 
-std::vector<std::string> StatementSplitter::AddLine(const std::string& line) {
-    std::vector<std::string> done;
-    if (!Pending() && !Trim(line).empty() && Trim(line)[0] == '.') {
-        done.push_back(Trim(line));
+std::vector<Statement> StatementSplitter::AddLine(const std::string& line) {
+    ++m_line;
+    std::vector<Statement> done;
+    const std::string trimmed = Trim(line);
+    if (!Pending() && !trimmed.empty() && trimmed[0] == '.') {
+        done.push_back(Statement{trimmed, SourcePosition{m_line, static_cast<int>(line.find('.')) + 1}});
         return done;
     }
     Scan(line, done);
@@ -163,22 +249,42 @@ std::vector<std::string> StatementSplitter::AddLine(const std::string& line) {
     return done;
 }
 
-std::vector<std::string> StatementSplitter::Finish() {
-    std::vector<std::string> done;
-    if (!Trim(m_pending).empty()) done.push_back(Trim(m_pending));
+std::vector<Statement> StatementSplitter::Finish() {
+    std::vector<Statement> done;
+    if (!Trim(m_pending).empty()) done.push_back(Statement{Trim(m_pending), m_start});
     m_pending.clear();
     m_quote = 0;
     m_blockComment = false;
     return done;
 }
 
+void StatementSplitter::Discard() {
+    m_line = 0;
+    m_pending.clear();
+    m_quote = 0;
+    m_blockComment = false;
+}
+
 bool StatementSplitter::Pending() const { return !Trim(m_pending).empty() || m_quote || m_blockComment; }
 
 // ---- File types
 
+// What a name says a file is: a text file, a workbook, a folder ("/" at the end), else a
+// database file.
+FileType TypeByName(const std::string& path) {
+    if (!path.empty() && path.back() == '/') return FileType::Csv;
+    for (const char* text : {".csv", ".tsv", ".txt", ".tab", ".asc"})
+        if (EndsWith(path, text)) return FileType::Csv;
+    if (EndsWith(path, ".xlsx")) return FileType::Xlsx;
+    if (EndsWith(path, ".xls")) return FileType::Xls;
+    return FileType::Database;
+}
+
 FileType DetectFileType(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FileType::Csv;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return FileType::Csv;
+    if (!exists) return TypeByName(path);
     unsigned char head[16] = {};
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head), sizeof head);
@@ -187,10 +293,7 @@ FileType DetectFileType(const std::string& path) {
     if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return FileType::Database;
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) return FileType::Xlsx;
     if (got >= 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return FileType::Xls;
-    if (EndsWith(path, ".csv") || EndsWith(path, ".tsv") || EndsWith(path, ".txt")) return FileType::Csv;
-    if (EndsWith(path, ".xlsx")) return FileType::Xlsx;
-    if (EndsWith(path, ".xls")) return FileType::Xls;
-    return FileType::Database;  // the engine names what a foreign file holds
+    return TypeByName(path);  // for a database name, the engine names what a foreign file holds
 }
 
 bool ParseFileType(const std::string& name, FileType& type) {
@@ -213,16 +316,65 @@ const char* FileTypeName(FileType type) {
     return "of an unknown type";
 }
 
+// ---- Where results go
+
+std::string OutputTarget::Redirect(const std::string& path, bool once) {
+    std::string failure = Close();
+    if (path.empty()) return failure;
+    // A new file beside the named one, renamed over it when complete.
+    std::filesystem::path target(path);
+    std::string temporary = (target.has_parent_path() ? target.parent_path() / "" : std::filesystem::path()).string() +
+                            "." + target.filename().string() + ".orvsql-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return "cannot write " + path + ": " + std::strerror(errno);
+    m_file = ::fdopen(fd, "w");
+    if (!m_file) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return "cannot write " + path + ": " + std::strerror(errno);
+    }
+    m_path = path;
+    m_temporary = temporary;
+    m_once = once;
+    return failure;
+}
+
+std::string OutputTarget::ResultDone() { return m_once ? Close() : ""; }
+
+std::string OutputTarget::Close() {
+    if (!m_file) return "";
+    bool ok = std::fflush(m_file) == 0 && ::fsync(::fileno(m_file)) == 0;
+    ok = std::fclose(m_file) == 0 && ok;
+    m_file = nullptr;
+    std::string failure;
+    if (!ok || ::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+        failure = "cannot write " + m_path + ": " + std::strerror(errno) + "; the file was left as it was";
+        ::unlink(m_temporary.c_str());
+    }
+    m_path.clear();
+    m_temporary.clear();
+    m_once = false;
+    return failure;
+}
+
 // ---- The shell
 
-Shell::Shell(OutputMode mode, bool interactive)
-    : m_mode(mode), m_interactive(interactive), m_stdoutTerminal(::isatty(1)), m_stderrTerminal(::isatty(2)) {}
+Shell::Shell(const Settings& settings, bool interactive)
+    : m_settings(settings), m_interactive(interactive), m_stdoutTerminal(::isatty(1)), m_stderrTerminal(::isatty(2)) {}
 
 Shell::~Shell() { Close(); }
 
 int Shell::Fail(int status, const std::string& message) {
     std::fprintf(stderr, "orvsql: %s\n", message.c_str());
     return status;
+}
+
+const char* DotCommandHelp() { return kHelpCommands; }
+
+WriterOptions Shell::Writer() const {
+    WriterOptions options = m_settings.writer;
+    options.colour = m_stdoutTerminal && !m_output.ToFile();
+    return options;
 }
 
 int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
@@ -239,8 +391,14 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
     const WCHAR* properties = type == FileType::Csv                                 ? TextProperties
                                 : type == FileType::Xlsx || type == FileType::Xls ? ExcelProperties
                                                                                   : MdbEngineType;
+    // How long a statement waits for another program's lock: one try of that length.
+    const std::u16string lockWait =
+        m_settings.busyTimeoutMs < 0
+            ? u""
+            : Utf16(";Jet OLEDB:Lock Retry=1;Jet OLEDB:Lock Delay=" + std::to_string(m_settings.busyTimeoutMs));
     CComBSTR init;
-    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties, nullptr);
+    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties,
+                                        lockWait.c_str());
     return Connect(init, path);
 }
 
@@ -258,17 +416,22 @@ int Shell::OpenServer(const std::string& target, const std::string& provider) {
     } else {
         init += target;
     }
-    return Connect(CComBSTR(Utf16(init).c_str()), target);
+    const int status = Connect(CComBSTR(Utf16(init).c_str()), target);
+    if (status != kSuccess) return status;
+    m_server = true;
+    return m_settings.busyTimeoutMs < 0 ? kSuccess : SetBusyTimeout(m_settings.busyTimeoutMs);
 }
 
 int Shell::Connect(const CComBSTR& init, const std::string& name) {
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);
-    if (!m_connection) return Fail(kSqlError, "cannot open " + name + ":\n" + Utf8(cache->GetErrorText()));
+    if (!m_connection)
+        return Fail(kSqlError, "cannot open " + name + ": " + ParseErrorText(Utf8(cache->GetErrorText())).description);
     m_init = init;
     m_path = name;
     m_command.SetConnection(m_connection);
+    m_completionStale = true;
     return kSuccess;
 }
 
@@ -296,24 +459,66 @@ void Shell::Close() {
         m_temporaryCopy.clear();
     }
     m_transactionDepth = 0;
+    m_server = false;
     m_path.clear();
+    const std::string failure = m_output.Close();
+    if (!failure.empty()) Fail(kSqlError, failure);
 }
 
-int Shell::Run(const std::string& text, bool& quit) {
-    if (!text.empty() && text[0] == '.') return RunDotCommand(text, quit);
-    if (!m_connection) return Fail(kSqlError, "no file is open (use .open FILE)");
-    return RunSql(text);
+int Shell::Run(const Statement& statement, bool& quit) {
+    if (m_settings.echo) {
+        std::fprintf(m_output.Stream(), "%s\n", statement.text.c_str());
+    }
+    const bool dotCommand = !statement.text.empty() && statement.text[0] == '.';
+    if (dotCommand && (statement.text.rfind(".once", 0) == 0 || statement.text.rfind(".output", 0) == 0))
+        return RunDotCommand(statement, quit);
+    int status;
+    if (dotCommand) {
+        status = RunDotCommand(statement, quit);
+    } else if (!m_connection) {
+        status = Fail(kSqlError, "no file is open (use .open FILE)");
+    } else {
+        m_completionStale = true;  // the statement may make or drop a table
+        status = RunSql(statement);
+    }
+    // A .once file holds one result: it is complete now.
+    const std::string failure = m_output.ResultDone();
+    if (!failure.empty() && status == kSuccess) status = Fail(kSqlError, failure);
+    return status;
 }
 
-bool Shell::Execute(const std::string& sql) {
+int Shell::RunAll(const std::vector<Statement>& statements, bool& quit) {
+    int status = kSuccess;
+    for (const auto& statement : statements) {
+        if (InterruptRequested()) return kInterrupted;
+        const int result = Run(statement, quit);
+        if (InterruptRequested()) return kInterrupted;
+        if (result != kSuccess && status == kSuccess) status = result;
+        if (result != kSuccess && m_settings.bail) return status;
+        if (quit) break;
+    }
+    return status;
+}
+
+void Shell::PrintError(OrvOleDbErrorInfo& failed, const Statement& statement) {
+    std::fflush(m_output.Stream());
+    if (m_settings.verbose) {
+        std::fprintf(stderr, "%s\n", Utf8(failed.GetErrorInfo(true)).c_str());
+        return;
+    }
+    ErrorRecord error = ParseErrorText(Utf8(failed.GetErrorText()));
+    if (error.description.empty()) error.description = "the statement could not be run";
+    PrintStatementError(stderr, error, statement, m_interactive);
+}
+
+bool Shell::Execute(const Statement& statement) {
     m_command.Close();
     // Large values are read by reference so that their type tells text from bytes.
     m_command.SetBlobHandling(DBBLOBHANDLING_NOSTREAMS);
-    m_command.SetCommandText(CString(Utf16(sql).c_str()));
+    m_command.SetCommandText(CString(Utf16(statement.text).c_str()));
+    CancelOnInterrupt cancel(m_command);
     if (m_command.Execute() == OrvOleDbCommand::dbTrue) return true;
-    std::string message = Utf8(m_command.GetErrorInfo(true));
-    if (message.empty()) message = "the statement could not be run: " + sql;
-    std::fprintf(stderr, "%s\n", message.c_str());
+    PrintError(m_command, statement);
     return false;
 }
 
@@ -331,11 +536,11 @@ Cell Shell::ReadBlob(unsigned __int64 col, unsigned short type) {
             if (size) std::memcpy(wide.data(), data.m_pData, size / 2 * 2);
             utf8 = orv::platform::Utf16ToUtf8(wide);
         }
-        cell.text = m_mode == OutputMode::Table ? FitForTable(utf8, kTableTextWidth) : utf8;
+        cell.text = Aligned(m_settings.mode) ? FitForTable(utf8, kTableTextWidth) : utf8;
         return cell;
     }
     cell.kind = Cell::Binary;
-    cell.text = m_mode == OutputMode::Table ? "<" + std::to_string(size) + " bytes>" : Hex(data.m_pData, size);
+    cell.text = Aligned(m_settings.mode) ? "<" + std::to_string(size) + " bytes>" : Hex(data.m_pData, size);
     return cell;
 }
 
@@ -350,8 +555,8 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
             row.push_back(ReadBlob(c, type));
         } else {
             const Cell::Kind kind = IsNumericType(type) ? Cell::Number : type == DBTYPE_BOOL ? Cell::Boolean : Cell::Text;
-            Cell cell{kind, FieldText(m_command, c, m_mode)};
-            if (m_mode == OutputMode::Table && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
+            Cell cell{kind, FieldText(m_command, c, m_settings.mode)};
+            if (Aligned(m_settings.mode) && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
             row.push_back(std::move(cell));
         }
     }
@@ -362,18 +567,20 @@ void Shell::Report(const std::string& what, std::chrono::steady_clock::duration 
     const double ms = std::chrono::duration<double, std::milli>(elapsed).count();
     char time[48];
     std::snprintf(time, sizeof time, "%.1f ms", ms);
-    if (m_mode == OutputMode::Table) {
+    if (m_settings.timer) std::fprintf(stderr, "time: %s\n", time);
+    const bool forPeople = Aligned(m_settings.mode) || m_settings.mode == OutputMode::Line;
+    if (forPeople) {
         // The time only on a terminal, so that saved output does not change from run to run.
-        if (m_stdoutTerminal) std::printf("(%s, %s)\n", what.c_str(), time);
-        else std::printf("(%s)\n", what.c_str());
+        if (m_stdoutTerminal && !m_output.ToFile()) std::printf("(%s, %s)\n", what.c_str(), time);
+        else std::fprintf(m_output.Stream(), "(%s)\n", what.c_str());
     } else if (m_stderrTerminal) {
         std::fprintf(stderr, "(%s, %s)\n", what.c_str(), time);
     }
 }
 
-int Shell::RunSql(const std::string& sql) {
+int Shell::RunSql(const Statement& statement) {
     const auto start = std::chrono::steady_clock::now();
-    if (!Execute(sql)) return kSqlError;
+    if (!Execute(statement)) return InterruptRequested() ? kInterrupted : kSqlError;
     const unsigned __int64 columns = m_command.GetColumnCount();
     if (columns == 0) {
         const __int64 affected = m_command.GetRowsAffected();
@@ -385,18 +592,24 @@ int Shell::RunSql(const std::string& sql) {
     }
     std::vector<std::string> names;
     for (unsigned __int64 c = 1; c <= columns; ++c) names.push_back(Utf8(m_command.GetColumnName(c)));
-    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    auto writer = MakeWriter(m_settings.mode, m_output.Stream(), Writer());
     writer->Begin(names);
     size_t rows = 0;
     OrvOleDbCommand::dbStatus status;
-    while ((status = m_command.FetchNext()) == OrvOleDbCommand::dbTrue) {
-        writer->Row(ReadRow(columns));
-        ++rows;
+    {
+        CancelOnInterrupt cancel(m_command);
+        while (!InterruptRequested() && (status = m_command.FetchNext()) == OrvOleDbCommand::dbTrue) {
+            writer->Row(ReadRow(columns));
+            ++rows;
+        }
     }
     writer->End();
+    if (InterruptRequested()) {
+        m_command.Close();
+        return Fail(kInterrupted, "interrupted after " + std::to_string(rows) + (rows == 1 ? " row" : " rows"));
+    }
     if (status == OrvOleDbCommand::dbError) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", Utf8(m_command.GetErrorInfo(true)).c_str());
+        PrintError(m_command, statement);
         m_command.Close();
         return kSqlError;
     }
@@ -407,37 +620,20 @@ int Shell::RunSql(const std::string& sql) {
 
 // ---- Dot-commands
 
-// Blank-separated words; a word may be quoted ("my file.csv", 'x y') to hold blanks.
-static std::vector<std::string> SplitWords(const std::string& text) {
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        if (i >= text.size()) break;
-        std::string word;
-        if (text[i] == '"' || text[i] == '\'') {
-            const char quote = text[i++];
-            while (i < text.size() && text[i] != quote) word += text[i++];
-            ++i;
-        } else {
-            while (i < text.size() && text[i] != ' ' && text[i] != '\t') word += text[i++];
-        }
-        words.push_back(word);
-    }
-    return words;
-}
-
-int Shell::RunDotCommand(const std::string& line, bool& quit) {
+int Shell::RunDotCommand(const Statement& statement, bool& quit) {
+    const std::string& line = statement.text;
     std::string command = line, argument;
     const size_t space = line.find_first_of(" \t");
     if (space != std::string::npos) {
         command = line.substr(0, space);
         argument = Trim(line.substr(space + 1));
     }
+    const std::vector<std::string> words = SplitWords(argument);
     // Arguments may be quoted to hold blanks.
-    if (argument.size() >= 2 && (argument.front() == '"' || argument.front() == '\'') && argument.back() == argument.front())
-        argument = argument.substr(1, argument.size() - 2);
+    if (words.size() == 1) argument = words[0];
     if (command == ".quit" || command == ".exit") {
+        if (!words.empty() && (words.size() > 1 || !ParseMilliseconds(words[0], m_exitCode) || m_exitCode > 255))
+            return Fail(kUsage, command + " takes an exit status from 0 to 255");
         quit = true;
         return kSuccess;
     }
@@ -445,9 +641,17 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
         std::fputs(kHelpCommands, stdout);
         return kSuccess;
     }
-    if (command == ".mode") {
-        if (!ParseOutputMode(argument, m_mode)) return Fail(kUsage, ".mode takes table, csv, json or tsv");
-        return kSuccess;
+    const int settings = RunSettingsCommand(command, words);
+    if (settings != -1) return settings;
+    if (command == ".output" || command == ".once") {
+        if (words.size() > 1 || (command == ".once" && words.empty()))
+            return Fail(kUsage, command == ".once" ? ".once takes one FILE" : ".output takes one FILE, or none");
+        const std::string failure = m_output.Redirect(words.empty() ? "" : words[0], command == ".once");
+        return failure.empty() ? kSuccess : Fail(kSqlError, failure);
+    }
+    if (command == ".read") {
+        if (words.size() != 1) return Fail(kUsage, ".read takes one FILE");
+        return ReadScript(words[0], quit);
     }
     if (command == ".open") {
         if (argument.empty()) return Fail(kUsage, ".open needs a file name");
@@ -462,13 +666,18 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
         return Compact();
     }
     if (command == ".import" || command == ".export") {
-        std::vector<std::string> words = SplitWords(space == std::string::npos ? "" : line.substr(space + 1));
         if (words.size() != 2)
             return Fail(kUsage, command == ".import" ? ".import takes FILE TABLE" : ".export takes TABLE FILE");
         if (!m_connection) return Fail(kSqlError, "no file is open (use .open FILE)");
         m_command.Close();
+        m_completionStale = true;
         return command == ".import" ? ImportText(m_connection, words[0], words[1], m_stderrTerminal)
                                     : ExportText(m_connection, words[0], words[1], m_stderrTerminal);
+    }
+    if (command == ".dump") {
+        if (words.size() > 1) return Fail(kUsage, ".dump takes one TABLE, or none");
+        if (!m_connection) return Fail(kSqlError, "no file is open (use .open FILE)");
+        return Dump(argument);
     }
     const bool needsTable = command == ".schema" || command == ".indexes";
     if (command != ".tables" && !needsTable && command != ".begin" && command != ".commit" && command != ".rollback")
@@ -481,8 +690,107 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
     return Transaction(command);
 }
 
+// The commands that only change a setting; -1 for any other command.
+int Shell::RunSettingsCommand(const std::string& command, const std::vector<std::string>& words) {
+    const std::string word = words.empty() ? "" : words[0];
+    if (command == ".mode") {
+        if (words.size() != 1 || !ParseOutputMode(word, m_settings.mode))
+            return Fail(kUsage, std::string(".mode takes ") + OutputModeNames());
+        return kSuccess;
+    }
+    struct Switch {
+        const char* name;
+        bool* value;
+    };
+    for (const Switch& s : {Switch{".headers", &m_settings.writer.headers}, Switch{".timer", &m_settings.timer},
+                            Switch{".echo", &m_settings.echo}, Switch{".bail", &m_settings.bail}}) {
+        if (command != s.name) continue;
+        if (words.size() != 1 || !ParseSwitch(word, *s.value)) return Fail(kUsage, command + " takes on or off");
+        return kSuccess;
+    }
+    if (command == ".nullvalue") {
+        if (words.size() > 1) return Fail(kUsage, ".nullvalue takes one TEXT (quoted when it holds blanks)");
+        m_settings.writer.nullGiven = true;
+        m_settings.writer.null = word;
+        return kSuccess;
+    }
+    if (command == ".separator") {
+        if (words.empty() || words.size() > 2 || word.empty())
+            return Fail(kUsage, ".separator takes a field separator and an optional row separator");
+        m_settings.writer.separator = Unescape(word);
+        if (words.size() == 2) m_settings.writer.rowSeparator = Unescape(words[1]);
+        return kSuccess;
+    }
+    if (command == ".timeout") {
+        int milliseconds = 0;
+        if (words.size() != 1 || !ParseMilliseconds(word, milliseconds))
+            return Fail(kUsage, ".timeout takes a number of milliseconds");
+        return SetBusyTimeout(milliseconds);
+    }
+    if (command == ".show") return ShowSettings();
+    return -1;
+}
+
+int Shell::SetBusyTimeout(int milliseconds) {
+    m_settings.busyTimeoutMs = milliseconds;  // for the files opened from now on
+    if (!m_connection) return kSuccess;
+    if (m_server) {
+        // A server's own wait for a lock that another session holds.
+        const bool set = Execute(Statement{"SET lock_timeout = " + std::to_string(milliseconds), {}});
+        m_command.Close();
+        return set ? kSuccess : kSqlError;
+    }
+    // The open connection waits as long from now on too.
+    std::vector<std::string> answer;
+    return QueryTexts("PRAGMA busy_timeout = " + std::to_string(milliseconds), answer) ? kSuccess : kSqlError;
+}
+
+int Shell::ShowSettings() {
+    const WriterOptions& w = m_settings.writer;
+    std::FILE* out = m_output.Stream();
+    std::fprintf(out, "     file: %s\n", m_path.empty() ? "(none)" : m_path.c_str());
+    std::fprintf(out, "     mode: %s\n", OutputModeName(m_settings.mode));
+    std::fprintf(out, "  headers: %s\n", w.headers ? "on" : "off");
+    std::fprintf(out, "nullvalue: %s\n", w.nullGiven ? ("\"" + w.null + "\"").c_str() : "(the mode's own)");
+    std::fprintf(out, "separator: %s\n", w.separator.empty() ? "(the mode's own)"
+                                                               : ("\"" + Escape(w.separator) + "\" \"" +
+                                                                  Escape(w.rowSeparator) + "\"").c_str());
+    std::fprintf(out, "    timer: %s\n", m_settings.timer ? "on" : "off");
+    std::fprintf(out, "     echo: %s\n", m_settings.echo ? "on" : "off");
+    std::fprintf(out, "     bail: %s\n", m_settings.bail ? "on" : "off");
+    std::fprintf(out, "  timeout: %s\n", m_settings.busyTimeoutMs < 0 ? "(the engine's own)"
+                                                                         : (std::to_string(m_settings.busyTimeoutMs) +
+                                                                            " ms").c_str());
+    std::fprintf(out, "   output: %s\n", m_output.ToFile() ? "a file" : "standard output");
+    return kSuccess;
+}
+
+int Shell::ReadScript(const std::string& path, bool& quit) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Fail(kSqlError, "cannot read " + path + ": " + std::strerror(errno));
+    if (m_readDepth >= 16) return Fail(kSqlError, ".read nests too deep (a file that reads itself?): " + path);
+    ++m_readDepth;
+    StatementSplitter splitter;
+    int status = kSuccess;
+    std::string line;
+    while (status == kSuccess && !quit && std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const int result = RunAll(splitter.AddLine(line), quit);
+        if (result != kSuccess) {
+            // Errors say where: the script's name before the line and column.
+            status = result;
+            if (m_settings.bail || result == kInterrupted) break;
+            status = kSuccess;
+        }
+    }
+    if (status == kSuccess && !quit) status = RunAll(splitter.Finish(), quit);
+    --m_readDepth;
+    if (status != kSuccess && status != kInterrupted) Fail(status, "in " + path);
+    return status;
+}
+
 int Shell::ListTables() {
-    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    auto writer = MakeWriter(m_settings.mode, m_output.Stream(), Writer());
     writer->Begin({"name", "type"});
     for (const char16_t* type : {u"TABLE", u"VIEW"}) {
         OrvOleDbTables tables;
@@ -503,7 +811,7 @@ int Shell::ShowSchema(const std::string& table) {
     const std::u16string name = Utf16(table);
     if (!columns.Open(m_connection, nullptr, nullptr, name.c_str(), nullptr, true) && !columns.HasErrorInfo())
         return Fail(kSqlError, "cannot read the columns of " + table);
-    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    auto writer = MakeWriter(m_settings.mode, m_output.Stream(), Writer());
     writer->Begin({"column", "type", "size", "nullable", "default", "identity"});
     bool any = false;
     while (columns.FetchNext()) {
@@ -531,7 +839,7 @@ int Shell::ListIndexes(const std::string& table) {
     const std::u16string name = Utf16(table);
     if (!indexes.Open(m_connection, nullptr, nullptr, name.c_str(), nullptr))
         return Fail(kSqlError, "cannot list the indexes of " + table + ":\n" + Utf8(indexes.GetErrorText()));
-    auto writer = MakeWriter(m_mode, stdout, m_stdoutTerminal);
+    auto writer = MakeWriter(m_settings.mode, m_output.Stream(), Writer());
     writer->Begin({"index", "column"});
     while (indexes.FetchNext()) {
         CString index, column;
@@ -541,6 +849,129 @@ int Shell::ListIndexes(const std::string& table) {
     }
     writer->End();
     return kSuccess;
+}
+
+// Runs `sql` (the shell's own, never the user's) and gives the first column of every row as
+// text; false with the error printed when it fails.
+bool Shell::QueryTexts(const std::string& sql, std::vector<std::string>& texts) {
+    texts.clear();
+    const Statement statement{sql, {}};
+    if (!Execute(statement)) return false;
+    OrvOleDbCommand::dbStatus status;
+    while ((status = m_command.FetchNext()) == OrvOleDbCommand::dbTrue) {
+        if (m_command.IsBlob(1) == OrvOleDbCommand::dbTrue) {
+            CHeapPtr<unsigned char> data;
+            const ULONG size = m_command.GetBlobData(1, data);
+            texts.push_back(orv::platform::Utf16ToUtf8(
+                std::u16string(reinterpret_cast<const char16_t*>(data.m_pData), size / sizeof(char16_t))));
+        } else {
+            texts.push_back(Utf8(m_command.FieldAsString(1)));
+        }
+    }
+    if (status == OrvOleDbCommand::dbError) PrintError(m_command, statement);
+    m_command.Close();
+    return status != OrvOleDbCommand::dbError;
+}
+
+namespace {
+
+std::string SqlLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char ch : text) out += ch == '\'' ? "''" : std::string(1, ch);
+    return out + "'";
+}
+
+}  // namespace
+
+// SQL text that makes the tables again: dot-commands around it make it one transaction when
+// .read reads it back. The engine's own bookkeeping tables (orv_...) come last and merge
+// with what the CREATE TABLE statements already made.
+int Shell::Dump(const std::string& table) {
+    if (m_server) return Fail(kSqlError, ".dump writes the tables of a database file; " + m_path + " is a server");
+    if (DetectFileType(m_path) != FileType::Database)
+        return Fail(kSqlError, ".dump writes the tables of a database file; " + m_path + " is " +
+                                   FileTypeName(DetectFileType(m_path)) + " (.export copies a table to CSV)");
+    const std::string only = table.empty() ? "" : " AND tbl_name = " + SqlLiteral(table) + " COLLATE NOCASE";
+    std::vector<std::string> tables, others;
+    if (!QueryTexts("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'" +
+                        only + " ORDER BY name LIKE 'orv\\_%' ESCAPE '\\', rowid",
+                    tables) ||
+        // The engine's own step triggers come back with their table's definition.
+        !QueryTexts("SELECT sql FROM sqlite_master WHERE type IN ('index', 'view', 'trigger') AND sql IS NOT NULL"
+                    " AND NOT (type = 'trigger' AND name LIKE 'orv\\_step\\_%' ESCAPE '\\')" +
+                        only + " ORDER BY type = 'trigger', rowid",
+                    others))
+        return kSqlError;
+    if (tables.empty() && !table.empty()) return Fail(kSqlError, "no table named " + table);
+    std::FILE* out = m_output.Stream();
+    std::fprintf(out, "-- %s, as SQL; .read makes the tables again\n.begin\n", m_path.c_str());
+    for (const std::string& name : tables) {
+        const bool bookkeeping = name.rfind("orv_", 0) == 0;
+        std::vector<std::string> create, columns, rows;
+        if (!QueryTexts("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = " + SqlLiteral(name), create) ||
+            !QueryTexts("SELECT name FROM pragma_table_info(" + SqlLiteral(name) + ") ORDER BY cid", columns))
+            return kSqlError;
+        std::string definition = create.empty() ? "" : create[0];
+        if (bookkeeping && definition.rfind("CREATE TABLE ", 0) == 0)
+            definition.insert(13, "IF NOT EXISTS ");
+        std::fprintf(out, "%s;\n", definition.c_str());
+        // Every value as SQLite writes it as a literal: exact reals, X'..' for bytes.
+        std::string select = "SELECT '" + std::string(bookkeeping ? "INSERT OR REPLACE" : "INSERT") + " INTO [" +
+                             name + "] VALUES(' || ";
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            select += (c ? " || ',' || " : "") + std::string("quote([") + columns[c] + "])";
+        select += " || ');' FROM [" + name + "]";
+        if (!QueryTexts(select, rows)) return kSqlError;
+        for (const std::string& row : rows) std::fprintf(out, "%s\n", row.c_str());
+        if (InterruptRequested()) return kInterrupted;
+    }
+    for (const std::string& sql : others) std::fprintf(out, "%s;\n", sql.c_str());
+    std::fprintf(out, ".commit\n");
+    return kSuccess;
+}
+
+std::vector<std::string> Shell::CompletionWords() {
+    static const char* const kKeywords[] = {
+        "SELECT", "FROM", "WHERE", "GROUP", "BY", "ORDER", "HAVING", "LIMIT", "OFFSET", "INSERT", "INTO", "VALUES",
+        "UPDATE", "SET", "DELETE", "CREATE", "TABLE", "INDEX", "VIEW", "DROP", "ALTER", "ADD", "COLUMN", "PRIMARY",
+        "KEY", "NOT", "NULL", "DEFAULT", "UNIQUE", "AND", "OR", "IN", "IS", "LIKE", "BETWEEN", "JOIN", "LEFT", "INNER",
+        "OUTER", "CROSS", "ON", "AS", "DISTINCT", "COUNT", "SUM", "AVG", "MIN", "MAX", "CASE", "WHEN", "THEN", "ELSE",
+        "END", "UNION", "ALL", "EXISTS", "TOP", "ASC", "DESC", "INTEGER", "TEXT", "MEMO", "LONG", "SHORT", "BYTE",
+        "SINGLE", "DOUBLE", "CURRENCY", "DATETIME", "YESNO", "COUNTER", "AUTOINCREMENT"};
+    if (m_completionStale && m_connection) {
+        m_completionStale = false;
+        m_completionNames.clear();
+        std::vector<std::string> tables;
+        for (const char16_t* type : {u"TABLE", u"VIEW"}) {
+            OrvOleDbTables list;
+            if (!list.Open(m_connection, nullptr, nullptr, nullptr, type)) continue;
+            while (list.FetchNext()) {
+                CString name;
+                list.GetName(name);
+                tables.push_back(Utf8(name));
+            }
+        }
+        for (const std::string& table : tables) {
+            m_completionNames.push_back(table);
+            OrvOleDbColumns columns;
+            const std::u16string name = Utf16(table);
+            if (!columns.Open(m_connection, nullptr, nullptr, name.c_str(), nullptr, false)) continue;
+            while (columns.FetchNext()) {
+                CString column;
+                columns.GetName(column);
+                m_completionNames.push_back(Utf8(column));
+            }
+        }
+    }
+    std::vector<std::string> words(std::begin(kKeywords), std::end(kKeywords));
+    words.push_back(".exit");
+    for (const char* line = kHelpCommands; *line; ++line)  // the dot-commands, from the help
+        if (*line == '.' && (line == kHelpCommands || line[-1] == '\n'))
+            words.push_back(std::string(line, std::strcspn(line, " ,\n")));
+    words.insert(words.end(), m_completionNames.begin(), m_completionNames.end());
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    return words;
 }
 
 int Shell::Transaction(const std::string& what) {
@@ -610,14 +1041,34 @@ private:
 }  // namespace
 
 int Shell::Create(const std::string& path) {
-    CComBSTR init;
-    OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, MdbEngineType,
-                                        nullptr);
-    OrvOleDbErrorInfo error;
-    if (OrvOleDbConnection::CreateMdbFile(init, CComBSTR(Utf16(path).c_str()), error) != S_OK)
-        return Fail(kSqlError, "cannot create " + path + ":\n" + Utf8(error.GetErrorText()));
-    if (m_interactive) std::printf("created %s\n", path.c_str());
-    return Open(path, FileType::Database);
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+        return Fail(kSqlError, "cannot create " + path + ": a file of that name exists, and it is never overwritten");
+    const FileType type = TypeByName(path);
+    if (type == FileType::Xls)
+        return Fail(kUsage, "cannot create " + path + ": .xls workbooks are read-only; create a .xlsx workbook");
+    if (type == FileType::Csv && path.back() != '/')
+        return Fail(kUsage, "cannot create " + path + ": a text file is a table of its folder; create the folder "
+                            "(a name ending in /) and then CREATE TABLE [" +
+                                std::filesystem::path(path).filename().string() + "] (...)");
+    if (type == FileType::Csv) {
+        if (!std::filesystem::create_directory(path, ec))
+            return Fail(kSqlError, "cannot create the folder " + path + ": " + ec.message());
+    } else if (type == FileType::Database) {
+        CComBSTR init;
+        OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, MdbEngineType,
+                                            nullptr);
+        OrvOleDbErrorInfo error;
+        if (OrvOleDbConnection::CreateMdbFile(init, CComBSTR(Utf16(path).c_str()), error) != S_OK)
+            return Fail(kSqlError,
+                        "cannot create " + path + ": " + ParseErrorText(Utf8(error.GetErrorText())).description);
+    }
+    // A workbook is written by its first CREATE TABLE: a workbook without a sheet is no file.
+    if (m_interactive)
+        std::printf(type == FileType::Xlsx ? "%s is a new workbook: CREATE TABLE adds its first sheet and writes it\n"
+                                           : "created %s\n",
+                    path.c_str());
+    return Open(path, type);
 }
 
 int Shell::Compact() {

@@ -9,6 +9,8 @@
 #include <map>
 #include <vector>
 
+#include "diagnostics.h"
+#include "interrupt.h"
 #include "shell.h"
 
 namespace orvsql {
@@ -139,15 +141,17 @@ private:
     std::chrono::steady_clock::time_point m_last;
 };
 
-std::string ErrorOf(OrvOleDbErrorInfo& object, bool withStatement = true) {
-    std::string text = Utf8(object.GetErrorInfo(withStatement));
+// The failure's description, one line.
+std::string ErrorOf(const OrvOleDbErrorInfo& object) {
+    std::string text = ParseErrorText(Utf8(object.GetErrorText())).description;
     return text.empty() ? "no reason was given" : text;
 }
 
 // Copies every row of `sourceTable` on `source` into `destinationTable` on `destination`:
 // a new text file when `textDestination`, else a table of a database, created when it does
 // not exist. The rows are written inside one transaction on `destination`; `copied` counts
-// them, `created` says whether the table was made (and should go again on a failure).
+// them, `created` says whether the table was made (and should go again on a failure). The
+// table is made inside the transaction, so a failure or Ctrl-C takes it away again.
 int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbConnection* destination,
          const std::string& destinationTable, bool textDestination, const char* verb, bool progress, long long& copied,
          bool& created) {
@@ -180,6 +184,16 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
         reader.Close();
     }
 
+    if (!destination->StartTransaction()) return Fail(ErrorOf(*destination));
+    // Every way out from here on rolls the transaction back, unless it was committed.
+    struct Rollback {
+        OrvOleDbConnection* connection;
+        bool done = false;
+        ~Rollback() {
+            if (!done) connection->Rollback();
+        }
+    } rollback{destination};
+
     OrvOleDbCommand statement;
     statement.SetConnection(destination);
     bool exists = false;
@@ -210,17 +224,19 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     }
     select += " FROM " + Bracket(sourceTable);
     reader.SetCommandText(CString(Utf16(select).c_str()));
-    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(reader));
+    CancelOnInterrupt cancelReader(reader);
+    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
 
-    if (!destination->StartTransaction()) return Fail(ErrorOf(*destination, false));
     OrvOleDbDDLCommand insert;
+    CancelOnInterrupt cancelInsert(insert);
     insert.SetConnection(destination);
     insert.SetTable(Utf16(Bracket(destinationTable)).c_str());
     std::vector<std::u16string> names;
     for (const Column& column : columns) names.push_back(Utf16(Bracket(column.name)));
     Progress bar(verb, total, progress);
     std::u16string value;
-    while (reader.FetchNext() == OrvOleDbCommand::dbTrue) {
+    OrvOleDbCommand::dbStatus fetched;
+    while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
         insert.EmptyCols();
         for (std::size_t i = 0; i < columns.size(); ++i) {
             const unsigned __int64 c = i + 1;
@@ -246,18 +262,18 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
                 insert.AddColumn(names[i].c_str(), u"'%s'", value.c_str());
         }
         if (!insert.Insert()) {
-            std::string why = ErrorOf(insert);
-            destination->Rollback();
-            return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + why);
+            if (InterruptRequested()) break;
+            return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + ErrorOf(insert));
         }
         bar.Update(++copied);
     }
+    if (InterruptRequested())
+        return Fail(std::string(verb) + " interrupted after " + std::to_string(copied) + " rows: nothing was kept");
+    if (fetched == OrvOleDbCommand::dbError)
+        return Fail("row " + std::to_string(copied + 1) + " could not be read: " + ErrorOf(reader));
     reader.Close();
-    if (!destination->Commit()) {
-        std::string why = ErrorOf(*destination, false);
-        destination->Rollback();
-        return Fail("the rows could not be written: " + why);
-    }
+    if (!destination->Commit()) return Fail("the rows could not be written: " + ErrorOf(*destination));
+    rollback.done = true;
     return kSuccess;
 }
 
@@ -278,7 +294,7 @@ int ImportText(OrvOleDbConnection* destination, const std::string& file, const s
     const std::filesystem::path path(file);
     OrvOleDbConnection text;
     if (text.OpenFromInitializationString(FolderInit(path), false) != S_OK)
-        return Fail("cannot open " + file + ":\n" + ErrorOf(text, false));
+        return Fail("cannot open " + file + ": " + ErrorOf(text));
     long long copied = 0;
     bool created = false;
     const auto start = std::chrono::steady_clock::now();
@@ -298,7 +314,7 @@ int ExportText(OrvOleDbConnection* source, const std::string& table, const std::
         return Fail("cannot export to " + file + ": a file of that name exists, and it is never overwritten");
     OrvOleDbConnection text;
     if (text.OpenFromInitializationString(FolderInit(path), false) != S_OK)
-        return Fail("cannot open the folder of " + file + ":\n" + ErrorOf(text, false));
+        return Fail("cannot open the folder of " + file + ": " + ErrorOf(text));
     long long copied = 0;
     bool created = false;
     const auto start = std::chrono::steady_clock::now();
@@ -311,6 +327,7 @@ int ExportText(OrvOleDbConnection* source, const std::string& table, const std::
         drop.SetCommandText(CString(Utf16("DROP TABLE " + Bracket(name)).c_str()));
         drop.Execute();
         drop.Close();
+        std::filesystem::remove(path, ec);  // also when the store kept the file it made
     }
     text.Close();
     if (status != kSuccess) return status;
@@ -331,7 +348,7 @@ int ConvertAccess(const std::string& source, const std::string& destination, boo
     const HRESULT hr = OrvOleDbConnection::ConvertMdbFile(CComBSTR(Utf16(source).c_str()),
                                                           CComBSTR(Utf16(destination).c_str()), error, report, &bar);
     if (hr != S_OK) {
-        std::fprintf(stderr, "orvsql: %s\n", ErrorOf(error, false).c_str());
+        std::fprintf(stderr, "orvsql: %s\n", ErrorOf(error).c_str());
         return kSqlError;
     }
     std::printf("%s: converted into %s; every row was checked against the source.\n", source.c_str(),

@@ -1,0 +1,145 @@
+// orvsql at its prompt on a pseudo-terminal, and stopped by Ctrl-C: what a person meets
+// typing at the keyboard (the line cleared, a long query cancelled, the caret under an
+// error, Tab completion) and what a script meets when it is interrupted.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "support/files.h"
+#include "tools/shell_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orv::test::MakeDatabase;
+using orv::test::RunShell;
+using orv::test::TempDir;
+using orv::test::Terminal;
+using orv::test::WriteFile;
+
+// A statement that only an interrupt ends: it counts without end inside one step of SQLite.
+const char* kEndless = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c";
+
+class OrvsqlTerminalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_db = m_dir.Path("plant.mdb");
+        MakeDatabase(m_db, "CREATE TABLE parts (id INTEGER PRIMARY KEY, name TEXT(60), price CURRENCY);"
+                           "INSERT INTO parts VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1);");
+    }
+
+    // Starts the shell on the test's database and waits for its first prompt.
+    std::unique_ptr<Terminal> Start() {
+        auto terminal = std::make_unique<Terminal>(m_dir, std::vector<std::string>{m_db});
+        EXPECT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+        return terminal;
+    }
+
+    // Leaves with .quit; the shell must end by itself with status 0.
+    void Quit(Terminal& terminal) {
+        terminal.Type(".quit\n");
+        EXPECT_EQ(terminal.Finish(), 0) << terminal.Shown();
+    }
+
+    TempDir m_dir;
+    std::string m_db;
+};
+
+TEST_F(OrvsqlTerminalTest, CtrlCAtThePromptClearsTheLineAndAMultiLineStatement) {
+    auto terminal = Start();
+    terminal->Type("SELECT 'never run'");
+    terminal->Type("\x03");
+    ASSERT_TRUE(terminal->WaitFor("^C")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+
+    // A statement over several lines goes as a whole.
+    terminal->Type("SELECT 'half' AS first\n");
+    ASSERT_TRUE(terminal->WaitFor("...> ")) << terminal->Shown();
+    terminal->Type("\x03");
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+
+    terminal->Type("SELECT 42 AS answer;\n");
+    ASSERT_TRUE(terminal->WaitFor("answer")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+    Quit(*terminal);
+    EXPECT_EQ(terminal->Shown().find("never run"), terminal->Shown().rfind("never run"));  // typed, never printed
+    EXPECT_EQ(terminal->Shown().find("half\r\n"), std::string::npos);
+}
+
+TEST_F(OrvsqlTerminalTest, CtrlCCancelsARunningStatementAndTheSessionGoesOn) {
+    auto terminal = Start();
+    terminal->Type(".begin\nINSERT INTO parts (name) VALUES ('in the transaction');\n");
+    ASSERT_TRUE(terminal->WaitFor("1 row affected")) << terminal->Shown();
+    terminal->Type(std::string(kEndless) + ";\n");
+    std::this_thread::sleep_for(500ms);
+    terminal->Type("\x03");
+    ASSERT_TRUE(terminal->WaitFor("cancelled")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+
+    // The transaction is still open and the connection still works.
+    terminal->Type(".commit\nSELECT COUNT(*) AS n FROM parts;\n");
+    ASSERT_TRUE(terminal->WaitFor("3")) << terminal->Shown();
+    Quit(*terminal);
+}
+
+TEST_F(OrvsqlTerminalTest, AnErrorAtThePromptShowsACaretUnderTheToken) {
+    auto terminal = Start();
+    terminal->Type("SELECT id,\n   nme FROM parts;\n");
+    ASSERT_TRUE(terminal->WaitFor("     nme FROM parts\r\n     ^\r\n")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("Error: No such column: nme. (SQLSTATE 42S22, line 2, column 4)"))
+        << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+    Quit(*terminal);  // a failure at the prompt does not end the session, nor fail it
+}
+
+TEST_F(OrvsqlTerminalTest, TabCompletesKeywordsTablesAndColumns) {
+    auto terminal = Start();
+    terminal->Type("sel\t 1 AS one;\n");  // "select", in the case it was typed
+    ASSERT_TRUE(terminal->WaitFor("one")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+    terminal->Type("SELECT pric\t FROM pa\t;\n");  // "pri" alone would also be PRIMARY
+    ASSERT_TRUE(terminal->WaitFor("price")) << terminal->Shown();
+    ASSERT_TRUE(terminal->WaitFor("(2 rows")) << terminal->Shown();
+
+    // A table made in this session completes too.
+    terminal->Type("CREATE TABLE suppliers (city TEXT(20));\n");
+    ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
+    terminal->Type("SELECT ci\t FROM supp\t;\n");
+    ASSERT_TRUE(terminal->WaitFor("(0 rows")) << terminal->Shown();
+    Quit(*terminal);
+}
+
+TEST_F(OrvsqlTerminalTest, CtrlCStopsAScriptWithItsOwnStatusAndCleansUp) {
+    // On the sample: its temporary copy must go too.
+    auto r = RunShell(m_dir, {kEndless}, "", 700ms);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path("tmp")));
+
+    r = RunShell(m_dir, {m_db}, std::string(kEndless) + ";\nSELECT 'after' AS later;\n", 700ms);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_EQ(r.out.find("later"), std::string::npos) << r.out;
+}
+
+TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
+    std::string csv = "id,name,qty\n";
+    for (int i = 0; i < 400000; ++i) csv += std::to_string(i) + ",part " + std::to_string(i) + "," + std::to_string(i % 97) + "\n";
+    WriteFile(m_dir.Path("big.csv"), csv);
+    auto r = RunShell(m_dir, {m_db, ".import big.csv big"}, "", 700ms);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("nothing was kept"), std::string::npos) << r.err;
+    r = RunShell(m_dir, {"--csv", m_db, ".tables"});
+    EXPECT_EQ(r.out.find("big"), std::string::npos) << r.out;
+
+    // A table large enough that its export is under way when Ctrl-C comes.
+    MakeDatabase(m_db, "CREATE TABLE many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+                       "LIMIT 400000) SELECT x, 'row ' || x AS label FROM c");
+    r = RunShell(m_dir, {m_db, ".export many out.csv"}, "", 700ms);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.Path("out.csv")));
+}
+
+}  // namespace
