@@ -1,7 +1,9 @@
 // Walking a result: the library (Execute, FetchNext, every field read) against the same
 // walk written directly on SQLite (stepping and reading each column as UTF-16 text with a
-// fast UTF-8 to UTF-16 conversion of its own). Also the peak memory of a forward walk, at
-// two sizes, to show that it does not grow with the number of rows.
+// fast UTF-8 to UTF-16 conversion of its own), on two tables: the project's own, with sized
+// text columns, and one declared without sizes as most SQLite tables are. Also the peak
+// memory of a forward walk, at two sizes, to show that it does not grow with the number of
+// rows.
 //
 //   bench_walk [rows]        default 1,000,000; the memory walk uses ten times as many
 #include <sqlite3.h>
@@ -9,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,18 +26,48 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void MakeTable(const std::string& path, long rows) {
+// A table to walk: how it is made, how many columns it has and which one, if any, is read
+// as bytes the way a host reads large values (1-based; 0 for none).
+struct Table {
+    const char* title;
+    const char* name;
+    const char* definition;
+    const char* rows;  // the SELECT over n(i) that fills it
+    int columns;
+    int largeColumn;
+};
+
+// The project's own table: sized text, a DOUBLE, a DATETIME and a MEMO (read as bytes).
+constexpr Table kParts{
+    "sized columns: integer, TEXT(50), DOUBLE, DATETIME, MEMO",
+    "parts",
+    "id INTEGER, name TEXT(50), price DOUBLE, made DATETIME, note MEMO",
+    "SELECT i, 'part number ' || i, i * 0.25, "
+    "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
+    "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END FROM n",
+    5,
+    5};
+
+// A table declared the way most SQLite tables are: no sizes, so every text column binds as
+// wide text of the largest fixed size and every field is read as text.
+constexpr Table kPlain{
+    "plain columns: id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
+    "plain",
+    "id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
+    "SELECT i, 'customer ' || i, i % 100, i * 0.25, "
+    "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
+    "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a note about order ' || i END FROM n",
+    6,
+    0};
+
+void MakeTable(const std::string& path, const Table& table, long rows) {
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    std::string sql =
-        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-        "CREATE TABLE parts(id INTEGER, name TEXT(50), price DOUBLE, made DATETIME, note MEMO);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-        std::to_string(rows) +
-        ") INSERT INTO parts SELECT i, 'part number ' || i, i * 0.25, "
-        "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
-        "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END FROM n;";
+    std::string sql = std::string("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE ") + table.name +
+                      "(" + table.definition + ");" +
+                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                      std::to_string(rows) + ") INSERT INTO " + table.name + " " + table.rows + ";";
     char* error = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::fprintf(stderr, "setup failed: %s\n", error);
@@ -43,17 +76,19 @@ void MakeTable(const std::string& path, long rows) {
     sqlite3_close(db);
 }
 
+std::string SelectAll(const Table& table) { return std::string("SELECT * FROM ") + table.name; }
+
 // The reference: SQLite's C API, each column read as text and converted to UTF-16.
-double RawWalk(const std::string& path, long& rows, std::size_t& checksum) {
+double RawWalk(const std::string& path, const Table& table, long& rows, std::size_t& checksum) {
     auto start = Clock::now();
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT * FROM parts", -1, &statement, nullptr);
+    sqlite3_prepare_v2(db, SelectAll(table).c_str(), -1, &statement, nullptr);
     std::vector<char16_t> buffer(1 << 16);
     rows = 0;
     while (sqlite3_step(statement) == SQLITE_ROW) {
-        for (int c = 0; c < 5; ++c) {
+        for (int c = 0; c < table.columns; ++c) {
             const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
             int n = sqlite3_column_bytes(statement, c);
             if (text) checksum += orv::platform::Utf8ToUtf16(text, static_cast<std::size_t>(n), buffer.data());
@@ -65,9 +100,9 @@ double RawWalk(const std::string& path, long& rows, std::size_t& checksum) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The library: a command on a connection, every field read as text (the long note column
-// as bytes, as a host reads large values).
-double LibraryWalk(const std::string& path, long& rows, std::size_t& checksum) {
+// The library: a command on a connection, every field read as text (the large column as
+// bytes, as a host reads large values).
+double LibraryWalk(const std::string& path, const Table& table, long& rows, std::size_t& checksum) {
     auto start = Clock::now();
     OrvOleDbConnection connection;
     std::u16string init = u"Provider=Microsoft.ACE.OLEDB.12.0;Mode=Read;Data Source=" + orv::platform::Utf8ToUtf16(path);
@@ -77,20 +112,48 @@ double LibraryWalk(const std::string& path, long& rows, std::size_t& checksum) {
     }
     OrvOleDbCommand command;
     command.SetConnection(&connection);
-    command.SetCommandText(CString(u"SELECT * FROM parts"));
+    command.SetCommandText(CString(orv::platform::Utf8ToUtf16(SelectAll(table))));
     if (command.Execute() != OrvOleDbCommand::dbTrue) {
         std::fprintf(stderr, "execute failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
         std::exit(1);
     }
     rows = 0;
     while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
-        for (unsigned __int64 c = 1; c <= 4; ++c) checksum += command.FieldAsString(c).GetLength();
-        CHeapPtr<unsigned char> note;
-        checksum += command.GetBlobData(5, note) / 2;
+        for (int c = 1; c <= table.columns; ++c) {
+            if (c == table.largeColumn) {
+                CHeapPtr<unsigned char> data;
+                checksum += command.GetBlobData(static_cast<unsigned __int64>(c), data) / 2;
+            } else {
+                checksum += command.FieldAsString(static_cast<unsigned __int64>(c)).GetLength();
+            }
+        }
         ++rows;
     }
     command.Close();
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Both walks of one table, alternately, `rounds` times: the best speed of each and the
+// median and range of the ratios of the rounds (the two walks of a round share the load
+// of the machine).
+void CompareWalks(const std::string& path, const Table& table, int rounds) {
+    long rawRows = 0, libRows = 0;
+    std::size_t rawSum = 0, libSum = 0;
+    double raw = 1e9, lib = 1e9;
+    std::vector<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        const double r = RawWalk(path, table, rawRows, rawSum);
+        const double l = LibraryWalk(path, table, libRows, libSum);
+        raw = std::min(raw, r);
+        lib = std::min(lib, l);
+        ratios.push_back(r / l);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  %s\n", table.title);
+    std::printf("    raw SQLite walk:  %10.0f rows/s\n", rawRows / raw);
+    std::printf("    library walk:     %10.0f rows/s\n", libRows / lib);
+    std::printf("    ratio library/raw: median %.2f, range %.2f to %.2f over %d rounds\n", ratios[ratios.size() / 2],
+                ratios.front(), ratios.back(), rounds);
 }
 
 // Peak resident memory of a forward walk.
@@ -98,7 +161,7 @@ long WalkPeakKb(const std::string& path) {
     return orv::bench::ChildPeakKb([&path] {
         long rows = 0;
         std::size_t checksum = 0;
-        LibraryWalk(path, rows, checksum);
+        LibraryWalk(path, kParts, rows, checksum);
         std::printf("    walked %ld rows\n", rows);
     });
 }
@@ -109,25 +172,20 @@ int main(int argc, char** argv) {
     long count = argc > 1 ? std::atol(argv[1]) : 1000000;
     std::string dir = std::filesystem::temp_directory_path() / "orv-bench-walk";
     std::filesystem::create_directories(dir);
-    std::string path = dir + "/walk.db";
-    std::printf("bench_walk: %ld rows (integer, short text, real, date, long text)\n", count);
-    MakeTable(path, count);
+    std::printf("bench_walk: %ld rows, every field of every row as UTF-16 text\n", count);
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 
-    long rawRows = 0, libRows = 0;
-    std::size_t rawSum = 0, libSum = 0;
-    double raw = 1e9, lib = 1e9;
-    for (int run = 0; run < 3; ++run) {  // best of three, each
-        raw = std::min(raw, RawWalk(path, rawRows, rawSum));
-        lib = std::min(lib, LibraryWalk(path, libRows, libSum));
-    }
-    std::printf("  raw SQLite walk:  %10.0f rows/s\n", rawRows / raw);
-    std::printf("  library walk:     %10.0f rows/s\n", libRows / lib);
-    std::printf("  ratio library/raw: %.2f\n", raw / lib);
+    const std::string path = dir + "/walk.db";
+    const std::string plain = dir + "/plain.db";
+    MakeTable(path, kParts, count);
+    MakeTable(plain, kPlain, count);
+    CompareWalks(path, kParts, 3);
+    CompareWalks(plain, kPlain, 3);
+    std::filesystem::remove(plain);
 
     long small = WalkPeakKb(path);
     std::string big = dir + "/walk10.db";
-    MakeTable(big, count * 10);
+    MakeTable(big, kParts, count * 10);
     long large = WalkPeakKb(big);
     std::printf("  peak resident memory, forward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count, small,
                 count * 10, large);

@@ -1,6 +1,8 @@
 // Field conversion: the held row's values as wide text, as 32-bit and 64-bit integers, as
 // doubles and as VARIANTs, by the type each column was bound with.
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -36,13 +38,43 @@ CString Formatted(const char16_t* format, ...) {
     return text;
 }
 
+// ASCII digits as UTF-16 text; numbers are short enough to stay inside the string itself.
+CString AsciiText(const char* text, const char* end) {
+    std::u16string units(static_cast<std::size_t>(end - text), u'\0');
+    std::copy(text, end, units.begin());
+    return CString(std::move(units));
+}
+
+// An integer in decimal, the digits "%d" and its kin print, without the formatter's
+// parsing and its buffer for longer texts.
+template <class Integer>
+CString IntegerText(Integer value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    return AsciiText(digits, result.ptr);
+}
+
+// A number as "%f" prints it: six decimals, the same exact digits; infinities and NaNs in
+// the C library's words through the formatter.
+CString FixedText(double value) {
+    if (!std::isfinite(value)) return Formatted(u"%f", value);
+    char digits[400];  // the largest double has 309 digits before the point
+    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
+    if (result.ec != std::errc()) return Formatted(u"%f", value);
+    return AsciiText(digits, result.ptr);
+}
+
 // Text in a fixed-size part ends at its terminator, or at the end of the part when the
-// provider filled it completely.
+// provider filled it completely. The part is sized for the column's largest value (16 KB
+// for text without a declared size) while the value is usually a few dozen units, so only
+// the units up to the terminator are read and copied. The terminator, not the reported
+// length, ends the text: a value holding a NUL unit has always been cut there.
 std::u16string WideText(const BYTE* data, DBLENGTH capacity) {
-    std::u16string text(capacity / sizeof(char16_t), u'\0');
-    std::memcpy(text.data(), data, text.size() * sizeof(char16_t));
-    text.resize(std::char_traits<char16_t>::length(text.c_str()));
-    return text;
+    // The value part is aligned for its type and the provider wrote it as UTF-16 units.
+    const auto* units = reinterpret_cast<const char16_t*>(data);
+    const std::size_t room = capacity / sizeof(char16_t);
+    const char16_t* end = std::char_traits<char16_t>::find(units, room, u'\0');
+    return std::u16string(units, end ? static_cast<std::size_t>(end - units) : room);
 }
 
 std::u16string NarrowText(const BYTE* data, DBLENGTH capacity) {
@@ -198,16 +230,16 @@ CString ValueText(const Value& value, OrvOleDbConnection* connection) {
     const BYTE* data = value.data;
     switch (value.type) {
     case DBTYPE_I1: return Formatted(u"%c", static_cast<int>(Read<signed char>(data)));
-    case DBTYPE_UI1: return Formatted(u"%hu", static_cast<unsigned>(Read<BYTE>(data)));
-    case DBTYPE_I2: return Formatted(u"%hd", static_cast<int>(Read<SHORT>(data)));
-    case DBTYPE_UI2: return Formatted(u"%hu", static_cast<unsigned>(Read<USHORT>(data)));
-    case DBTYPE_I4: return Formatted(u"%ld", Read<LONG>(data));
-    case DBTYPE_UI4: return Formatted(u"%lu", Read<ULONG>(data));
-    case DBTYPE_I8: return Formatted(u"%lld", static_cast<long long>(Read<LONGLONG>(data)));
-    case DBTYPE_UI8: return Formatted(u"%llu", static_cast<unsigned long long>(Read<ULONGLONG>(data)));
-    case DBTYPE_R4: return Formatted(u"%f", static_cast<double>(Read<float>(data)));
-    case DBTYPE_R8: return Formatted(u"%f", Read<double>(data));
-    case DBTYPE_ERROR: return Formatted(u"%ld", Read<SCODE>(data));
+    case DBTYPE_UI1: return IntegerText(static_cast<unsigned>(Read<BYTE>(data)));
+    case DBTYPE_I2: return IntegerText(static_cast<int>(Read<SHORT>(data)));
+    case DBTYPE_UI2: return IntegerText(static_cast<unsigned>(Read<USHORT>(data)));
+    case DBTYPE_I4: return IntegerText(static_cast<int>(Read<LONG>(data)));
+    case DBTYPE_UI4: return IntegerText(static_cast<unsigned>(Read<ULONG>(data)));
+    case DBTYPE_I8: return IntegerText(static_cast<long long>(Read<LONGLONG>(data)));
+    case DBTYPE_UI8: return IntegerText(static_cast<unsigned long long>(Read<ULONGLONG>(data)));
+    case DBTYPE_R4: return FixedText(static_cast<double>(Read<float>(data)));
+    case DBTYPE_R8: return FixedText(Read<double>(data));
+    case DBTYPE_ERROR: return IntegerText(static_cast<int>(Read<SCODE>(data)));
     case DBTYPE_IDISPATCH: return Formatted(u"%p", Read<void*>(data));
     case DBTYPE_WSTR: return CString(WideText(data, value.capacity));
     case DBTYPE_STR: return CString(NarrowText(data, value.capacity));

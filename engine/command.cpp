@@ -224,7 +224,7 @@ HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 Status Command::Compile(sqlite3_stmt** statement) {
     *statement = nullptr;
     if (m_text.Empty()) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
-    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text.Text()));
+    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text.Text()), &m_session->Schema());
     if (rewritten.error)
         return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);

@@ -12,6 +12,7 @@
 
 #include "engine/error.h"
 #include "engine/properties.h"
+#include "engine/sql/ddl.h"
 #include "engine/session_parts.h"
 #include "engine/store/store.h"
 #include "platform/com_object.h"
@@ -139,12 +140,14 @@ public:
 
     sqlite3* Db() const { return m_db; }
     DataSource* Source() const { return m_source; }
+    SchemaCheck& Schema() { return m_schema; }
 
 private:
     DataSource* m_source;  // one reference held
     Status Run(const char* sql);
 
     sqlite3* m_db;         // owned
+    SchemaCheck m_schema;  // what the last command learnt of the schema
     ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };
 

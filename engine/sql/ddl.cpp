@@ -1,7 +1,9 @@
 #include "engine/sql/ddl.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -190,9 +192,24 @@ struct LastSync {
     long long version = -1;
 };
 
-}  // namespace
+// A statement that writes or reads rows and names nothing a rewrite acts on (so no CREATE,
+// ALTER or DROP): it leaves the schema as it is.
+bool LeavesSchemaAlone(std::string_view utf8) {
+    std::size_t i = 0;
+    while (i < utf8.size() && std::isspace(static_cast<unsigned char>(utf8[i]))) ++i;
+    std::size_t end = i;
+    while (end < utf8.size() && std::isalpha(static_cast<unsigned char>(utf8[end]))) ++end;
+    const std::string_view word = utf8.substr(i, end - i);
+    for (const char* plain : {"INSERT", "UPDATE", "DELETE", "SELECT", "REPLACE"})
+        if (word.size() == std::strlen(plain) &&
+            std::equal(word.begin(), word.end(), plain,
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+            return true;
+    return false;
+}
 
-RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8) {
+// The bookkeeping brought up to date when the schema moved since this thread last did it.
+void SyncIfSchemaChanged(sqlite3* db) {
     thread_local LastSync last;
     const long long version = SchemaVersion(db);
     const char* file = sqlite3_db_filename(db, "main");
@@ -200,6 +217,38 @@ RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8) {
     if (version < 0 || last.db != db || last.version != version || last.file != name) {
         if (SyncIdentities(db)) last = LastSync{db, name, SchemaVersion(db)};
         else last = LastSync{};
+    }
+}
+
+}  // namespace
+
+RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8, SchemaCheck* check) {
+    // Inside a transaction whose snapshot is open, the schema changes only by the
+    // connection's own statements or, before the snapshot was taken, by another
+    // connection's commit; the file's data version moves with every commit and with every
+    // change another connection made that the snapshot picked up. So while it stays, and
+    // the commands since the last look were plain reads and writes, the schema is as it was.
+    unsigned dataVersion = 0;
+    const bool inSnapshot =
+        sqlite3_txn_state(db, "main") != SQLITE_TXN_NONE &&
+        sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion) == SQLITE_OK;
+    if (!(check && check->settled && inSnapshot && dataVersion == check->dataVersion)) {
+        SyncIfSchemaChanged(db);
+        // The look itself opens the snapshot when a transaction is open.
+        if (check && sqlite3_txn_state(db, "main") != SQLITE_TXN_NONE &&
+            sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion) == SQLITE_OK) {
+            check->dataVersion = dataVersion;
+            check->settled = true;
+        } else if (check) {
+            check->settled = false;
+        }
+    }
+    const bool rewrite = MayNeedRewrite(utf8);
+    if (check && (rewrite || !LeavesSchemaAlone(utf8))) check->settled = false;
+    if (!rewrite) {
+        RewriteResult same;
+        same.sql = std::string(utf8);
+        return same;
     }
     return RewriteSql(utf8);
 }

@@ -57,11 +57,12 @@ bool IsClauseWord(std::string_view w) {
 }
 
 // SQLite's token rules, plus '#' as a token of its own (dates and name#ext are decided later).
-std::vector<Token> Tokenize(std::string_view s) {
-    std::vector<Token> out;
+// Each token goes to `take` as its kind and its span of the text.
+template <class Take>
+void Lex(std::string_view s, Take&& take) {
     std::size_t i = 0, n = s.size();
-    auto take = [&](Kind k, std::size_t end) {
-        out.push_back({k, std::string(s.substr(i, end - i))});
+    auto next = [&](Kind k, std::size_t end) {
+        take(k, s.substr(i, end - i));
         i = end;
     };
     while (i < n) {
@@ -69,13 +70,13 @@ std::vector<Token> Tokenize(std::string_view s) {
         if (std::isspace(c)) {
             std::size_t j = i;
             while (j < n && std::isspace((unsigned char)s[j])) ++j;
-            take(Kind::Space, j);
+            next(Kind::Space, j);
         } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
             std::size_t j = s.find('\n', i);
-            take(Kind::Comment, j == std::string_view::npos ? n : j);
+            next(Kind::Comment, j == std::string_view::npos ? n : j);
         } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
             std::size_t j = s.find("*/", i + 2);
-            take(Kind::Comment, j == std::string_view::npos ? n : j + 2);
+            next(Kind::Comment, j == std::string_view::npos ? n : j + 2);
         } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
             char close = c == '[' ? ']' : static_cast<char>(c);
             std::size_t j = i + 1;
@@ -90,7 +91,7 @@ std::vector<Token> Tokenize(std::string_view s) {
                 }
                 ++j;
             }
-            take(c == '\'' ? Kind::String : Kind::Quoted, std::min(j, n));
+            next(c == '\'' ? Kind::String : Kind::Quoted, std::min(j, n));
         } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit((unsigned char)s[i + 1]))) {
             std::size_t j = i;
             if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
@@ -107,25 +108,30 @@ std::vector<Token> Tokenize(std::string_view s) {
                     }
                 }
             }
-            take(Kind::Number, j);
+            next(Kind::Number, j);
         } else if (IsWordStart(c)) {
             std::size_t j = i;
             while (j < n && IsWordChar((unsigned char)s[j])) ++j;
-            take(Kind::Word, j);
+            next(Kind::Word, j);
         } else if (c == '?' || ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
             std::size_t j = i + 1;
             while (j < n && (IsWordChar((unsigned char)s[j]) || (c == '?' && std::isdigit((unsigned char)s[j])))) ++j;
-            take(Kind::Variable, j);
+            next(Kind::Variable, j);
         } else if (c == '#') {
-            take(Kind::Hash, i + 1);
+            next(Kind::Hash, i + 1);
         } else {
             static const char* const two[] = {"<>", "<=", ">=", "!=", "==", "||", "<<", ">>", "->"};
             std::size_t len = 1;
             for (const char* t : two)
                 if (s.substr(i, 2) == t) len = 2;
-            take(Kind::Punct, i + len);
+            next(Kind::Punct, i + len);
         }
     }
+}
+
+std::vector<Token> Tokenize(std::string_view s) {
+    std::vector<Token> out;
+    Lex(s, [&](Kind kind, std::string_view text) { out.push_back({kind, std::string(text)}); });
     return out;
 }
 
@@ -901,6 +907,25 @@ void Rewriter::Defaults() {
         t[close].text += ")";
         k = close;
     }
+}
+
+bool MayNeedRewrite(std::string_view utf8) {
+    // Every word some pass acts on; a statement without any of them, without '#' and
+    // without '&' renders back to its own text.
+    static const char* const words[] = {"TRUE",  "FALSE", "YES",    "NO",  "ISNULL",  "LEFT",
+                                        "RIGHT", "MOD",   "DISTINCTROW", "LIKE", "TOP", "DROP",
+                                        "ALTER", "CREATE", "DEFAULT"};
+    bool found = false;
+    Lex(utf8, [&](Kind kind, std::string_view text) {
+        if (found) return;
+        if (kind == Kind::Hash || (kind == Kind::Punct && text == "&")) {
+            found = true;
+        } else if (kind == Kind::Word && text.size() <= 11) {
+            for (const char* w : words)
+                if (Same(text, w)) found = true;
+        }
+    });
+    return found;
 }
 
 RewriteResult RewriteSql(std::string_view utf8) {

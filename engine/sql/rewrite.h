@@ -26,6 +26,10 @@ struct RewriteResult {
     std::vector<IdentityColumn> identities;  // auto-increment columns of a CREATE TABLE
 };
 
+// Whether the text holds anything a rewrite acts on; when it does not, RewriteSql would
+// give it back unchanged, without an error or an identity, so the rewrite can be skipped.
+bool MayNeedRewrite(std::string_view utf8);
+
 // Rewrites one command text. Text that holds nothing of the Windows dialect comes back as it was.
 RewriteResult RewriteSql(std::string_view utf8);
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -197,6 +198,46 @@ TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
         EXPECT_EQ(st.wHour, row.hour);
         EXPECT_EQ(m_command.FieldAsDouble(3), row.real);
     }
+}
+
+// Rows of one result share one row buffer, so a short value follows a long one over the
+// long one's bytes: what a field reads must end where its own value ends.
+TEST_F(CommandOnFileTest, FieldsOfSuccessiveRowsNeverShowTheLastRowsBytes) {
+    ASSERT_EQ(Exec(u"CREATE TABLE t (id INTEGER, s TEXT, r REAL)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"INSERT INTO t VALUES (1, hex(zeroblob(3000)), 1e300), (2, 'ab', -0.5), (3, '', 9e999),"
+                   u" (4, NULL, -9e999), (5, 'x' || char(0) || 'yz', 0.1), (6, '12345678', 2.5), (7, '42', NULL)"),
+              OrvOleDbCommand::dbTrue)
+        << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(Exec(u"SELECT id, s, r FROM t ORDER BY id"), OrvOleDbCommand::dbTrue);
+    char huge[400];
+    std::snprintf(huge, sizeof huge, "%f", 1e300);
+    const struct {
+        std::u16string text;
+        LONG number;
+        CString real;
+    } expected[] = {{std::u16string(6000, u'0'), 0, CString(huge)},
+                    {u"ab", 0, CString(u"-0.500000")},
+                    {u"", 0, CString(u"inf")},
+                    {u"", 0, CString(u"-inf")},
+                    {u"x", 0, CString(u"0.100000")},  // the text ends at its first NUL unit
+                    {u"12345678", 12345678, CString(u"2.500000")},
+                    {u"42", 42, CString()}};
+    for (const auto& row : expected) {
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+        SCOPED_TRACE(Id());
+        EXPECT_EQ(m_command.FieldAsString(2).Str(), row.text);
+        EXPECT_EQ(m_command.FieldAsLong(2), row.number);
+        EXPECT_EQ(m_command.FieldAsString(3), row.real);
+        VARIANT v;
+        ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+        if (v.vt == VT_BSTR) {
+            EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), row.text);
+        } else {
+            EXPECT_EQ(v.vt, VT_NULL);
+        }
+        VariantClear(&v);
+    }
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbFalse);
 }
 
 // ---- Large values: by reference (the default) and as storage objects ------------------------

@@ -254,4 +254,30 @@ TEST_F(DialectTest, CounterSeedAndStepAcrossInsertsAndRollback) {
     EXPECT_EQ(Value("SELECT count(*) FROM orv_identity WHERE table_name = 'Gone'"), "0");
 }
 
+// A run of plain writes in a transaction looks at the schema once; a CREATE TABLE in the
+// run, or another connection's between two transactions, is still seen before the next
+// insert, so its counter starts at its seed.
+TEST_F(DialectTest, CountersOfTablesMadeBetweenPlainWritesStartAtTheirSeed) {
+    CComPtr<ITransactionLocal> transaction;
+    ASSERT_EQ(m_session.QueryInterface(&transaction), S_OK);
+    ASSERT_EQ(transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+    Exec("INSERT INTO people (id, first) VALUES (10, 'Ed')");
+    Exec("UPDATE people SET last = 'Ox' WHERE id = 10");
+    Exec("CREATE TABLE Mine (ID COUNTER(100, 10), X LONG)");
+    Exec("INSERT INTO Mine (X) VALUES (1)");
+    Exec("INSERT INTO Mine (X) VALUES (2)");
+    ASSERT_EQ(transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+    EXPECT_EQ(Column("SELECT ID FROM Mine ORDER BY ID"), (Rows{"100", "110"}));
+
+    CComPtr<IOpenRowset> other = OpenSession(m_dir.WPath("plant.mdb"));
+    std::u16string create = u"CREATE TABLE Theirs (ID COUNTER(50, 5), X LONG)";
+    ASSERT_EQ(RunSql(other, create.c_str()), S_OK);
+    other.Release();
+    ASSERT_EQ(transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
+    Exec("INSERT INTO Theirs (X) VALUES (1)");
+    Exec("INSERT INTO Theirs (X) VALUES (2)");
+    ASSERT_EQ(transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+    EXPECT_EQ(Column("SELECT ID FROM Theirs ORDER BY ID"), (Rows{"50", "55"}));
+}
+
 }  // namespace

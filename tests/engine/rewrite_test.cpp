@@ -4,6 +4,7 @@
 
 #include "engine/sql/rewrite.h"
 
+using orv::engine::MayNeedRewrite;
 using orv::engine::ParseDateLiteral;
 using orv::engine::RewriteSql;
 
@@ -139,6 +140,27 @@ TEST(RewriteTest, DdlWithCountersAndDropIndex) {
     EXPECT_TRUE(RewriteSql("ALTER TABLE t ADD COLUMN n COUNTER").error);
     EXPECT_EQ(Rw("ALTER TABLE t ADD COLUMN n LONG"), "ALTER TABLE t ADD COLUMN n LONG");
     EXPECT_EQ(Rw("CREATE TABLE t (a TEXT(10) DEFAULT 'COUNTER')"), "CREATE TABLE t (a TEXT(10) DEFAULT 'COUNTER')");
+}
+
+// Commands that hold nothing of the dialect skip the rewrite: whatever the full rewrite
+// would change, refuse or record must be flagged, and plain statements must not be.
+TEST(RewriteTest, OnlyTextTheRewriteLeavesAloneSkipsIt) {
+    for (const char* sql :
+         {"SELECT a, b FROM t WHERE a <> 1 ORDER BY b", "INSERT INTO t (a, b) VALUES (1, 'x y'), (2, NULL)",
+          "UPDATE t SET a = ? WHERE b = :name", "DELETE FROM t WHERE a IN (SELECT a FROM u)",
+          "SELECT count(*), a || b FROM t GROUP BY 2 LIMIT 3 -- done", "SELECT 1e5, 0x1F, .5 FROM t"}) {
+        EXPECT_FALSE(MayNeedRewrite(sql)) << sql;
+        EXPECT_EQ(Rw(sql), sql);
+    }
+    for (const char* sql :
+         {"SELECT * FROM t WHERE d = #1/2/2024#", "SELECT * FROM t WHERE d = #13/45/2024#", "SELECT a & b FROM t",
+          "SELECT & FROM t", "SELECT TOP 5 a FROM t", "SELECT TOP x a FROM t", "SELECT * FROM t WHERE a = True",
+          "UPDATE t SET a = No WHERE b = yes", "SELECT a Mod 3, ISNULL(b), Left(c, 2) FROM t",
+          "SELECT DISTINCTROW a FROM t", "SELECT * FROM t WHERE a LIKE 'x*'", "SELECT * FROM parts#csv",
+          "CREATE TABLE t (id COUNTER(5, 2), m MEMO)", "ALTER TABLE t ADD COLUMN c COUNTER", "DROP INDEX i ON t",
+          "CREATE TABLE t (a TEXT DEFAULT Date())", "select 12mod 5 from t"}) {
+        EXPECT_TRUE(MayNeedRewrite(sql)) << sql;
+    }
 }
 
 }  // namespace
