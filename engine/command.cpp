@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
 #include "engine/sql/ddl.h"
@@ -70,6 +71,8 @@ Status StatementFailure(sqlite3* db, int rc) {
     if (message.empty() || message.back() != u'.') message += u".";
     switch (rc & 0xFF) {
     case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
+    case SQLITE_NOMEM:
+        return Status::Error(E_OUTOFMEMORY, u"There is not enough memory to run the statement: " + message, u"HY001", rc);
     case SQLITE_READONLY:
         // SQLite's own words need the reason; a store's refusal already gives it.
         if (!Contains(raw, "readonly database")) return Status::Error(DB_SEC_E_PERMISSIONDENIED, message, u"42000", rc);
@@ -154,26 +157,30 @@ HRESULT Command::GetDBSession(REFIID riid, IUnknown** ppSession) {
 }
 
 HRESULT Command::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) {
-    if (!ppwszCommand) return E_INVALIDARG;
-    *ppwszCommand = nullptr;
-    if (!m_hasText) {
-        if (pguidDialect) *pguidDialect = DB_NULLGUID;
-        return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommandText);
-    }
-    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((m_text.size() + 1) * sizeof(OLECHAR)));
-    if (!copy) return E_OUTOFMEMORY;
-    std::memcpy(copy, m_text.c_str(), (m_text.size() + 1) * sizeof(OLECHAR));
-    *ppwszCommand = copy;
-    if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
-    return S_OK;
+    return GuardMethod(IID_ICommandText, [&]() -> HRESULT {
+        if (!ppwszCommand) return E_INVALIDARG;
+        *ppwszCommand = nullptr;
+        if (!m_hasText) {
+            if (pguidDialect) *pguidDialect = DB_NULLGUID;
+            return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommandText);
+        }
+        auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((m_text.size() + 1) * sizeof(OLECHAR)));
+        if (!copy) return E_OUTOFMEMORY;
+        std::memcpy(copy, m_text.c_str(), (m_text.size() + 1) * sizeof(OLECHAR));
+        *ppwszCommand = copy;
+        if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
+        return S_OK;
+    });
 }
 
 HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
-    if (rguidDialect != DBGUID_DEFAULT && rguidDialect != DBGUID_SQL && rguidDialect != DBGUID_DBSQL)
-        return Report(Status::Error(DB_E_DIALECTNOTSUPPORTED, u"The engine understands SQL only."), IID_ICommandText);
-    m_hasText = pwszCommand && *pwszCommand;
-    m_text = pwszCommand ? pwszCommand : u"";
-    return S_OK;
+    return GuardMethod(IID_ICommandText, [&]() -> HRESULT {
+        if (rguidDialect != DBGUID_DEFAULT && rguidDialect != DBGUID_SQL && rguidDialect != DBGUID_DBSQL)
+            return Report(Status::Error(DB_E_DIALECTNOTSUPPORTED, u"The engine understands SQL only."), IID_ICommandText);
+        m_hasText = pwszCommand && *pwszCommand;
+        m_text = pwszCommand ? pwszCommand : u"";
+        return S_OK;
+    });
 }
 
 HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
@@ -187,10 +194,12 @@ HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
 }
 
 HRESULT Command::Prepare(ULONG) {
-    sqlite3_stmt* statement = nullptr;
-    Status status = Compile(&statement);
-    sqlite3_finalize(statement);
-    return Report(status, IID_ICommandPrepare);
+    return GuardMethod(IID_ICommandPrepare, [&]() -> HRESULT {
+        sqlite3_stmt* statement = nullptr;
+        Status status = Compile(&statement);
+        sqlite3_finalize(statement);
+        return Report(status, IID_ICommandPrepare);
+    });
 }
 
 HRESULT Command::Unprepare() { return S_OK; }
@@ -204,12 +213,29 @@ Status Command::Compile(sqlite3_stmt** statement) {
     if (rewritten.error)
         return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);
+    Status allowed = SqlPolicy::CheckStatement(sql);
+    if (!allowed.Ok()) return allowed;
+    // A store declares its own tables here, and may turn the statement into one that does
+    // (CREATE TABLE of a file or a sheet): that statement is the engine's, not the user's.
+    SqlPolicy& policy = m_session->Policy();
+    bool adapted = false;
     if (Store* store = m_session->Source()->GetStore()) {
-        Status adapted = store->AdaptStatement(m_session->Db(), sql);
-        if (!adapted.Ok()) return adapted;
+        SqlPolicy::Declaring declaring(policy);
+        const std::string given = sql;
+        Status status = store->AdaptStatement(m_session->Db(), sql);
+        if (!status.Ok()) return status;
+        adapted = sql != given;
     }
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    int rc;
+    if (adapted) {
+        SqlPolicy::Declaring declaring(policy);
+        rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    } else {
+        rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    }
+    if (rc == SQLITE_AUTH && !policy.LastRefusal().empty())
+        return Status::Error(DB_SEC_E_PERMISSIONDENIED, platform::Utf8ToUtf16(policy.LastRefusal()) + u".", u"42000", rc);
     if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);
     if (!*statement) return Status::Error(DB_E_NOCOMMAND, u"The command text holds no statement.", u"42000");
     if (tail && !OnlyTrivia(tail)) {
@@ -229,17 +255,19 @@ Status Command::Compile(sqlite3_stmt** statement) {
 
 HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                          IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
-    if (pUnkOuter) return DB_E_NOAGGREGATION;
-    if (pParams && pParams->cParamSets && pParams->pData)
-        return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, u"Commands with parameters are not supported: write the "
-                                                           u"values into the statement."),
-                      IID_ICommand);
-    sqlite3_stmt* statement = nullptr;
-    Status status = Compile(&statement);
-    if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
-    return Report(status, IID_ICommand);
+    return GuardMethod(IID_ICommand, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
+        if (pUnkOuter) return DB_E_NOAGGREGATION;
+        if (pParams && pParams->cParamSets && pParams->pData)
+            return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, u"Commands with parameters are not supported: write the "
+                                                               u"values into the statement."),
+                          IID_ICommand);
+        sqlite3_stmt* statement = nullptr;
+        Status status = Compile(&statement);
+        if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
+        return Report(status, IID_ICommand);
+    });
 }
 
 }  // namespace orv::engine

@@ -12,6 +12,7 @@
 
 #include "engine/error.h"
 #include "engine/properties.h"
+#include "engine/sql/authorizer.h"
 #include "engine/store/store.h"
 #include "platform/com_object.h"
 
@@ -149,6 +150,8 @@ public:
 
     sqlite3* Db() const { return m_db; }
     DataSource* Source() const { return m_source; }
+    // What SQL on the connection may reach (engine/sql/authorizer.h).
+    SqlPolicy& Policy() { return m_policy; }
 
 private:
     DataSource* m_source;  // one reference held
@@ -156,6 +159,7 @@ private:
 
     sqlite3* m_db;         // owned
     PropertyBag m_properties;
+    SqlPolicy m_policy;    // the connection's authorizer; the destructor closes the connection before it goes
     ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };
 

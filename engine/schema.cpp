@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/command.h"
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
 #include "engine/sql/ddl.h"
@@ -453,62 +454,65 @@ HRESULT NotSupported(const char16_t* what) {
 
 HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
                            REFIID riid, ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
-    if (outer) return DB_E_NOAGGREGATION;
-    const SchemaInfo* info = FindSchema(schema);
-    if (!info)
-        return Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
-                      IID_IDBSchemaRowset);
-    if (cRestrictions > info->restrictions)
-        return Report(Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
-                                                      platform::Utf8ToUtf16(std::to_string(info->restrictions)) +
-                                                      u" restrictions."),
-                      IID_IDBSchemaRowset);
+    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
+        if (outer) return DB_E_NOAGGREGATION;
+        const SchemaInfo* info = FindSchema(schema);
+        if (!info)
+            return Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
+                          IID_IDBSchemaRowset);
+        if (cRestrictions > info->restrictions)
+            return Report(Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
+                                                          platform::Utf8ToUtf16(std::to_string(info->restrictions)) +
+                                                          u" restrictions."),
+                          IID_IDBSchemaRowset);
 
-    sqlite3_create_function_v2(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                               SchemaTypeFunction, nullptr, nullptr, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, info->sql, -1, &statement, nullptr);
-    if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
-    for (ULONG i = 0; i < cRestrictions; ++i) {
-        Status status = BindRestriction(statement, i, rgRestrictions[i]);
-        if (!status.Ok()) {
-            sqlite3_finalize(statement);
-            return Report(status, IID_IDBSchemaRowset);
+        RegisterGuardedFunction(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, SchemaTypeFunction);
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, info->sql, -1, &statement, nullptr);
+        if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
+        for (ULONG i = 0; i < cRestrictions; ++i) {
+            Status status = BindRestriction(statement, i, rgRestrictions[i]);
+            if (!status.Ok()) {
+                sqlite3_finalize(statement);
+                return Report(status, IID_IDBSchemaRowset);
+            }
         }
-    }
-    Rowset* rowset = nullptr;
-    Status status = Rowset::Create(this, Identity(), statement, &rowset, info->types());
-    if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
-    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
-    rowset->Release();
-    if (hr != S_OK) return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
-                                  IID_IDBSchemaRowset);
-    return Report(Status::Success(), IID_IDBSchemaRowset);
+        Rowset* rowset = nullptr;
+        Status status = Rowset::Create(this, Identity(), statement, &rowset, info->types());
+        if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
+        HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
+        rowset->Release();
+        if (hr != S_OK) return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
+                                      IID_IDBSchemaRowset);
+        return Report(Status::Success(), IID_IDBSchemaRowset);
+    });
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-    if (pcSchemas) *pcSchemas = 0;
-    if (prgSchemas) *prgSchemas = nullptr;
-    if (prgRestrictionSupport) *prgRestrictionSupport = nullptr;
-    if (!pcSchemas || !prgSchemas) return E_INVALIDARG;
-    const ULONG count = static_cast<ULONG>(std::size(kSchemas));
-    auto* guids = static_cast<GUID*>(CoTaskMemAlloc(count * sizeof(GUID)));
-    ULONG* support = prgRestrictionSupport ? static_cast<ULONG*>(CoTaskMemAlloc(count * sizeof(ULONG))) : nullptr;
-    if (!guids || (prgRestrictionSupport && !support)) {
-        CoTaskMemFree(guids);
-        CoTaskMemFree(support);
-        return E_OUTOFMEMORY;
-    }
-    for (ULONG i = 0; i < count; ++i) {
-        guids[i] = *kSchemas[i].guid;
-        if (support) support[i] = kSchemas[i].support;
-    }
-    *pcSchemas = count;
-    *prgSchemas = guids;
-    if (prgRestrictionSupport) *prgRestrictionSupport = support;
-    return S_OK;
+    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
+        if (pcSchemas) *pcSchemas = 0;
+        if (prgSchemas) *prgSchemas = nullptr;
+        if (prgRestrictionSupport) *prgRestrictionSupport = nullptr;
+        if (!pcSchemas || !prgSchemas) return E_INVALIDARG;
+        const ULONG count = static_cast<ULONG>(std::size(kSchemas));
+        auto* guids = static_cast<GUID*>(CoTaskMemAlloc(count * sizeof(GUID)));
+        ULONG* support = prgRestrictionSupport ? static_cast<ULONG*>(CoTaskMemAlloc(count * sizeof(ULONG))) : nullptr;
+        if (!guids || (prgRestrictionSupport && !support)) {
+            CoTaskMemFree(guids);
+            CoTaskMemFree(support);
+            return E_OUTOFMEMORY;
+        }
+        for (ULONG i = 0; i < count; ++i) {
+            guids[i] = *kSchemas[i].guid;
+            if (support) support[i] = kSchemas[i].support;
+        }
+        *pcSchemas = count;
+        *prgSchemas = guids;
+        if (prgRestrictionSupport) *prgRestrictionSupport = support;
+        return S_OK;
+    });
 }
 
 // ---- ITableDefinition, ITableCreation ------------------------------------------------------
@@ -532,38 +536,40 @@ HRESULT Session::DropColumn(DBID*, DBID*) { return NotSupported(u"Dropping a col
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
                                     ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
                                     DBCONSTRAINTDESC* prgConstraintDescs[], OLECHAR** ppwszStringBuffer) {
-    if (pcColumnDescs) *pcColumnDescs = 0;
-    if (prgColumnDescs) *prgColumnDescs = nullptr;
-    if (pcPropertySets) *pcPropertySets = 0;
-    if (prgPropertySets) *prgPropertySets = nullptr;
-    if (pcConstraintDescs) *pcConstraintDescs = 0;
-    if (prgConstraintDescs) *prgConstraintDescs = nullptr;
-    if (ppwszStringBuffer) *ppwszStringBuffer = nullptr;
-    if (!pTableID || (!pcColumnDescs != !prgColumnDescs)) return E_INVALIDARG;
-    if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-        return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_ITableCreation);
+    return GuardMethod(IID_ITableCreation, [&]() -> HRESULT {
+        if (pcColumnDescs) *pcColumnDescs = 0;
+        if (prgColumnDescs) *prgColumnDescs = nullptr;
+        if (pcPropertySets) *pcPropertySets = 0;
+        if (prgPropertySets) *prgPropertySets = nullptr;
+        if (pcConstraintDescs) *pcConstraintDescs = 0;
+        if (prgConstraintDescs) *prgConstraintDescs = nullptr;
+        if (ppwszStringBuffer) *ppwszStringBuffer = nullptr;
+        if (!pTableID || (!pcColumnDescs != !prgColumnDescs)) return E_INVALIDARG;
+        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
+            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_ITableCreation);
 
-    std::string table;
-    bool withoutRowid = false;
-    Status status = FindTable(m_db, pTableID->uName.pwszName, table, withoutRowid);
-    std::vector<ColumnDefinition> columns;
-    if (status.Ok()) status = ReadColumns(m_db, table, withoutRowid, columns);
-    if (status.Ok()) status = ReadIdentities(m_db, table, columns);
-    if (!status.Ok()) return Report(status, IID_ITableCreation);
-    if (!pcColumnDescs) return Report(Status::Success(), IID_ITableCreation);
+        std::string table;
+        bool withoutRowid = false;
+        Status status = FindTable(m_db, pTableID->uName.pwszName, table, withoutRowid);
+        std::vector<ColumnDefinition> columns;
+        if (status.Ok()) status = ReadColumns(m_db, table, withoutRowid, columns);
+        if (status.Ok()) status = ReadIdentities(m_db, table, columns);
+        if (!status.Ok()) return Report(status, IID_ITableCreation);
+        if (!pcColumnDescs) return Report(Status::Success(), IID_ITableCreation);
 
-    auto* descs = static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
-    if (!descs) return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
-    std::memset(descs, 0, std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC));
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!Describe(columns[i], descs[i])) {
-            FreeDescriptions(descs, i + 1);
-            return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
+        auto* descs = static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
+        if (!descs) return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
+        std::memset(descs, 0, std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC));
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!Describe(columns[i], descs[i])) {
+                FreeDescriptions(descs, i + 1);
+                return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
+            }
         }
-    }
-    *pcColumnDescs = columns.size();
-    *prgColumnDescs = descs;
-    return Report(Status::Success(), IID_ITableCreation);
+        *pcColumnDescs = columns.size();
+        *prgColumnDescs = descs;
+        return Report(Status::Success(), IID_ITableCreation);
+    });
 }
 
 }  // namespace orv::engine

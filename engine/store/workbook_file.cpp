@@ -59,52 +59,6 @@ WorkbookProperties ParseProperties(const std::u16string& text) {
     return out;
 }
 
-// The names of a statement that may be tables: quoted ([x], "x", `x`) and bare words.
-std::vector<std::string> NamesIn(std::string_view sql) {
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < sql.size();) {
-        char c = sql[i];
-        if (c == '\'') {
-            for (++i; i < sql.size(); ++i)
-                if (sql[i] == '\'') {
-                    if (i + 1 < sql.size() && sql[i + 1] == '\'') {
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-            ++i;
-        } else if (c == '[' || c == '"' || c == '`') {
-            char close = c == '[' ? ']' : c;
-            std::string name;
-            for (++i; i < sql.size(); ++i) {
-                if (sql[i] == close) {
-                    if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
-                        name += close;
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-                name += sql[i];
-            }
-            ++i;
-            names.push_back(std::move(name));
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80) {
-            std::size_t start = i;
-            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' || sql[i] == '$' ||
-                                      static_cast<unsigned char>(sql[i]) >= 0x80))
-                ++i;
-            names.emplace_back(sql.substr(start, i - start));
-        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-            while (i < sql.size() && sql[i] != '\n') ++i;
-        } else {
-            ++i;
-        }
-    }
-    return names;
-}
-
 Status Exec(sqlite3* db, const std::string& sql) {
     char* error = nullptr;
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
@@ -141,25 +95,32 @@ public:
             *db = nullptr;
             return status;
         }
-        std::string sql;
+        // A sheet or name that cannot be declared (a sheet wider than a table can be) is
+        // left out, so that it fails alone: the statements that name it hear why.
+        auto declare = [&](const std::string& table, const std::string& arguments) {
+            Status declared = Exec(*db, "CREATE VIRTUAL TABLE main." + QuoteName(table) + " USING " +
+                                            workbook::kSheetModuleName + arguments);
+            return declared.native != SQLITE_NOMEM;
+        };
+        bool ok = true;
         for (const workbook::Sheet& sheet : book->sheets)
-            sql += "CREATE VIRTUAL TABLE main." + QuoteName(sheet.name + "$") + " USING " + workbook::kSheetModuleName +
-                   "('sheet', " + QuoteLiteral(sheet.name) + ");";
+            ok = ok && declare(sheet.name + "$", "('sheet', " + QuoteLiteral(sheet.name) + ")");
         for (const workbook::DefinedName& name : book->names) {
             bool clash = false;
             for (const workbook::Sheet& sheet : book->sheets) clash = clash || EqualsNoCase(sheet.name + "$", name.name);
             if (clash) continue;
-            sql += "CREATE VIRTUAL TABLE main." + QuoteName(name.name) + " USING " + workbook::kSheetModuleName +
-                   "('range', " + QuoteLiteral(name.sheet) + ", " +
-                   QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) + ":" +
-                                workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
-                   ");";
+            ok = ok && declare(name.name, "('range', " + QuoteLiteral(name.sheet) + ", " +
+                                              QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) +
+                                                           ":" +
+                                                           workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
+                                              ")");
         }
-        status = Exec(*db, sql);
-        if (!status.Ok()) {
+        if (!ok) {
             sqlite3_close(*db);
             *db = nullptr;
-            return WorkbookError(m_name, status.message, static_cast<int>(status.native));
+            return Status::Error(E_OUTOFMEMORY, platform::Format(u"There is not enough memory to open the workbook '%s'.",
+                                                                 m_name.c_str()),
+                                 u"HY001", SQLITE_NOMEM);
         }
         return Status::Success();
     }
@@ -211,12 +172,15 @@ private:
     // and no sheet of `book`.
     static std::string DeclarationFor(const workbook::Workbook& book, const std::string& name) {
         const std::size_t dollar = name.rfind('$');
-        if (dollar == std::string::npos) {
+        // "Sheet1" and "Sheet1$" (a sheet that could not be declared when the connection
+        // opened: its declaration fails again, with the statement that needs it).
+        if (dollar == std::string::npos || (dollar > 0 && dollar + 1 == name.size())) {
+            const std::string sheet = name.substr(0, dollar);
             for (const workbook::Sheet& s : book.sheets)
-                if (EqualsNoCase(s.name, name)) return "('sheet', " + QuoteLiteral(s.name) + ")";
+                if (EqualsNoCase(s.name, sheet)) return "('sheet', " + QuoteLiteral(s.name) + ")";
             return {};
         }
-        if (dollar == 0 || dollar + 1 == name.size()) return {};
+        if (dollar == 0) return {};
         const std::string sheet = name.substr(0, dollar), range = name.substr(dollar + 1);
         const std::size_t colon = range.find(':');
         std::uint32_t r, c;

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/guard.h"
+#include "engine/sql/authorizer.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/store/files.h"
@@ -30,6 +32,30 @@ namespace orv::engine::text {
 namespace {
 
 using Record = std::vector<std::optional<std::string>>;
+
+// The module's client data: the folder whose files it may serve, and whether the store is
+// read-only.
+struct ModuleOptions {
+    std::string folder;
+    bool readOnly = false;
+};
+
+// A table's file must be a file of the folder, reached without a symbolic link out of it:
+// the declaration's path comes from the store, and this keeps it so whatever declares it.
+bool FileOfFolder(const ModuleOptions& options, const std::string& path, std::string& error) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info;
+    if (folder != options.folder) {
+        error = "it is not a file of the folder '" + options.folder + "'";
+        return false;
+    }
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && !SqlPolicy::InsideFolder(options.folder, path)) {
+        error = "it is a symbolic link to a file outside the folder '" + options.folder + "', which is not followed";
+        return false;
+    }
+    return true;
+}
 
 // A version of a file: a write by another program changes at least one of these.
 struct FileStamp {
@@ -408,6 +434,13 @@ int RewriteFile(Table* table) {
 // ---- The module's methods ---------------------------------------------------------------
 
 int Declare(sqlite3* db, Table* table, char** err) {
+    const std::size_t limit = std::size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
+    if (table->description.columns.size() > limit) {
+        *err = sqlite3_mprintf("Cannot read the text file '%s': it has %lld columns, more than the %lld a table can have",
+                               table->path.c_str(), static_cast<long long>(table->description.columns.size()),
+                               static_cast<long long>(limit));
+        return SQLITE_ERROR;
+    }
     std::string sql = "CREATE TABLE x(";
     for (std::size_t i = 0; i < table->description.columns.size(); ++i) {
         const TextColumn& column = table->description.columns[i];
@@ -437,7 +470,13 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
     table->path = UnquoteArgument(argv[3]);
-    table->readOnly = aux != nullptr;
+    const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
+    table->readOnly = options.readOnly;
+    std::string refused;
+    if (!FileOfFolder(options, table->path, refused)) {
+        *err = sqlite3_mprintf("Cannot read the text file '%s': %s", table->path.c_str(), refused.c_str());
+        return SQLITE_ERROR;
+    }
     TextSettings settings = SettingsFor(table->path, argc > 4 ? UnquoteArgument(argv[4]) : std::string());
     std::string error;
     if (!DescribeTextFile(table->path, settings, table->description, error)) {
@@ -558,7 +597,13 @@ int Create(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vt
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
     table->path = UnquoteArgument(argv[3]);
-    table->readOnly = aux != nullptr;
+    const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
+    table->readOnly = options.readOnly;
+    std::string refused;
+    if (!FileOfFolder(options, table->path, refused)) {
+        *err = sqlite3_mprintf("Cannot create the text file '%s': %s", table->path.c_str(), refused.c_str());
+        return SQLITE_ERROR;
+    }
     int rc = CreateFile(db, table.get(), UnquoteArgument(argv[4]), UnquoteArgument(argv[6]), err);
     if (rc != SQLITE_OK) return rc;
     *out = table.release();
@@ -848,37 +893,46 @@ int RollbackTo(sqlite3_vtab* vtab, int n) {
 
 const sqlite3_module kModule = {
     /* iVersion */ 2,
-    /* xCreate */ Create,
-    /* xConnect */ Connect,
-    /* xBestIndex */ BestIndex,
-    /* xDisconnect */ Disconnect,
-    /* xDestroy */ Destroy,
-    /* xOpen */ Open,
-    /* xClose */ Close,
-    /* xFilter */ Filter,
-    /* xNext */ Next,
-    /* xEof */ Eof,
-    /* xColumn */ Column,
-    /* xRowid */ Rowid,
-    /* xUpdate */ Update,
-    /* xBegin */ Begin,
-    /* xSync */ Sync,
-    /* xCommit */ EndTransaction,
-    /* xRollback */ EndTransaction,
+    /* xCreate */ &GuardedCallback<Create>::Call,
+    /* xConnect */ &GuardedCallback<Connect>::Call,
+    /* xBestIndex */ &GuardedCallback<BestIndex>::Call,
+    /* xDisconnect */ &GuardedCallback<Disconnect>::Call,
+    /* xDestroy */ &GuardedCallback<Destroy>::Call,
+    /* xOpen */ &GuardedCallback<Open>::Call,
+    /* xClose */ &GuardedCallback<Close>::Call,
+    /* xFilter */ &GuardedCallback<Filter>::Call,
+    /* xNext */ &GuardedCallback<Next>::Call,
+    /* xEof */ &GuardedCallback<Eof>::Call,
+    /* xColumn */ &GuardedCallback<Column>::Call,
+    /* xRowid */ &GuardedCallback<Rowid>::Call,
+    /* xUpdate */ &GuardedCallback<Update>::Call,
+    /* xBegin */ &GuardedCallback<Begin>::Call,
+    /* xSync */ &GuardedCallback<Sync>::Call,
+    /* xCommit */ &GuardedCallback<EndTransaction>::Call,
+    /* xRollback */ &GuardedCallback<EndTransaction>::Call,
     /* xFindFunction */ nullptr,
     /* xRename */ nullptr,
-    /* xSavepoint */ Savepoint,
-    /* xRelease */ Release,
-    /* xRollbackTo */ RollbackTo,
+    /* xSavepoint */ &GuardedCallback<Savepoint>::Call,
+    /* xRelease */ &GuardedCallback<Release>::Call,
+    /* xRollbackTo */ &GuardedCallback<RollbackTo>::Call,
     /* xShadowName */ nullptr,
 };
 
 }  // namespace
 
-int RegisterTextModule(sqlite3* db, bool readOnly) {
-    // The client data says whether the store is read-only: non-null when it is.
-    return sqlite3_create_module_v2(db, kTextModuleName, &kModule, readOnly ? const_cast<sqlite3_module*>(&kModule) : nullptr,
-                                    nullptr);
+int RegisterTextModule(sqlite3* db, const std::string& folder, bool readOnly) {
+    auto* options = new (std::nothrow) ModuleOptions();
+    if (!options) return SQLITE_NOMEM;
+    try {
+        options->folder = folder;
+    } catch (const std::bad_alloc&) {
+        delete options;
+        return SQLITE_NOMEM;
+    }
+    options->readOnly = readOnly;
+    // SQLite frees the options with the connection, or at once when registering fails.
+    return sqlite3_create_module_v2(db, kTextModuleName, &kModule, options,
+                                    [](void* aux) { delete static_cast<ModuleOptions*>(aux); });
 }
 
 }  // namespace orv::engine::text

@@ -20,12 +20,15 @@
 
 #include <sqlite3.h>
 
+#include <string>
+
 namespace orv::engine::text {
 
 inline constexpr const char* kTextModuleName = "orv_text";
 
-// Registers the module on `db`; an SQLite result code. On a read-only store every write,
-// CREATE TABLE and DROP TABLE fails with a message naming the file.
-int RegisterTextModule(sqlite3* db, bool readOnly);
+// Registers the module on `db` for the files of `folder` (a table of any other file, or of
+// a symbolic link out of the folder, is refused); an SQLite result code. On a read-only
+// store every write, CREATE TABLE and DROP TABLE fails with a message naming the file.
+int RegisterTextModule(sqlite3* db, const std::string& folder, bool readOnly);
 
 }  // namespace orv::engine::text
