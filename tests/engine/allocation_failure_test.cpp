@@ -232,7 +232,7 @@ void SweepWrite(const std::string& file, const std::u16string& init, const std::
                 EXPECT_EQ(outcome.rows[0][0], after) << "allocation " << n;
             } else {
                 ExpectClearFailure(outcome, n);
-                EXPECT_EQ(outcome.rows[0][0], before) << "allocation " << n;
+                EXPECT_EQ(outcome.rows[0][0], before) << "allocation " << n << ": " << Utf16ToUtf8(outcome.error);
             }
         });
     EXPECT_GT(made, 10);
