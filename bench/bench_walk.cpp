@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "OrvOleDb.h"
+#include "bench/peak_memory.h"
 
 namespace {
 
@@ -92,29 +93,14 @@ double LibraryWalk(const std::string& path, long& rows, std::size_t& checksum) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-long PeakResidentKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Peak resident memory of a forward walk, measured in a child process of its own.
+// Peak resident memory of a forward walk.
 long WalkPeakKb(const std::string& path) {
-    std::fflush(stdout);
-    pid_t child = fork();
-    if (child == 0) {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    return orv::bench::ChildPeakKb([&path] {
         long rows = 0;
         std::size_t checksum = 0;
         LibraryWalk(path, rows, checksum);
         std::printf("    walked %ld rows\n", rows);
-        std::fflush(stdout);
-        _exit(static_cast<int>(std::min<long>(PeakResidentKb() / 1024, 255)));
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    return usage.ru_maxrss;
+    });
 }
 
 }  // namespace

@@ -165,6 +165,7 @@ HRESULT RowAccessor::Layout(IRowset* rowset, std::vector<DBBINDING>& bindings) {
         slot.valueOffset = b.obValue;
         slot.valueSize = valueSize;
         slot.boundType = b.wType;
+        slot.providerType = type;
         slot.hasValue = (b.dwPart & DBPART_VALUE) != 0;
     }
 

@@ -29,6 +29,8 @@ struct ColumnSlot {
     DBBYTEOFFSET valueOffset = 0;
     DBLENGTH valueSize = 0;       // bytes reserved for the value part; 0 without one
     DBTYPE boundType = DBTYPE_EMPTY;
+    DBTYPE providerType = DBTYPE_EMPTY;  // the column's own type, before a large one was bound
+                                         // as a storage object or by reference
     bool hasValue = false;        // SKIP mode binds length and status only
     bool consumerOwned = false;   // the value points at memory the command frees
 };

@@ -1,5 +1,5 @@
-// Field conversion: the held row's values as wide text and as 32-bit integers, by the type
-// each column was bound with.
+// Field conversion: the held row's values as wide text, as 32-bit and 64-bit integers, as
+// doubles and as VARIANTs, by the type each column was bound with.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -290,6 +290,107 @@ bool ReadableValue(const ColumnView& view, Value& value) {
     return true;
 }
 
+// ---- Typed reads
+
+// The value as the natural VARIANT of its type, through the connection's conversion object
+// for the exact and date types it has rules for; false when it has no VARIANT form.
+bool ConvertedVariant(const Value& value, OrvOleDbConnection* connection, VARIANT& out) {
+    IDataConvert* convert = connection ? connection->GetIDataConvert() : nullptr;
+    if (!convert) return false;
+    DBLENGTH length = 0;
+    DBSTATUS status = DBSTATUS_S_OK;
+    const DBLENGTH sourceLength = value.type == DBTYPE_VARNUMERIC && value.length ? value.length : value.capacity;
+    HRESULT hr = convert->DataConvert(value.type, DBTYPE_VARIANT, sourceLength, &length, const_cast<BYTE*>(value.data),
+                                      &out, sizeof out, DBSTATUS_S_OK, &status, 0, 0, DBDATACONVERT_DEFAULT);
+    if (hr == S_OK && status == DBSTATUS_S_OK) return true;
+    VariantInit(&out);
+    return false;
+}
+
+BSTR NewBstr(const std::u16string& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+
+bool BytesVariant(const BYTE* data, std::size_t size, VARIANT& out) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+    if (!array) return false;
+    if (size) std::memcpy(array->pvData, data, size);
+    out.vt = VT_ARRAY | VT_UI1;
+    out.parray = array;
+    return true;
+}
+
+// A value bound in place.
+void ValueVariant(const Value& value, OrvOleDbConnection* connection, VARIANT& out) {
+    const BYTE* data = value.data;
+    switch (value.type) {
+    case DBTYPE_I1: out.vt = VT_I2, out.iVal = Read<signed char>(data); return;
+    case DBTYPE_I2: out.vt = VT_I2, out.iVal = Read<SHORT>(data); return;
+    case DBTYPE_UI1: out.vt = VT_UI1, out.bVal = Read<BYTE>(data); return;
+    case DBTYPE_UI2: out.vt = VT_I4, out.lVal = Read<USHORT>(data); return;
+    case DBTYPE_I4: out.vt = VT_I4, out.lVal = Read<LONG>(data); return;
+    case DBTYPE_UI4: out.vt = VT_I8, out.llVal = Read<ULONG>(data); return;
+    case DBTYPE_I8: out.vt = VT_I8, out.llVal = Read<LONGLONG>(data); return;
+    case DBTYPE_UI8: {
+        const ULONGLONG n = Read<ULONGLONG>(data);
+        if (n <= static_cast<ULONGLONG>(INT64_MAX)) {
+            out.vt = VT_I8, out.llVal = static_cast<LONGLONG>(n);
+        } else {  // beyond VT_I8: a DECIMAL holds it whole
+            DECIMAL d{};
+            d.Lo64 = n;
+            out.decVal = d;
+            out.vt = VT_DECIMAL;
+        }
+        return;
+    }
+    case DBTYPE_R4: out.vt = VT_R4, out.fltVal = Read<float>(data); return;
+    case DBTYPE_R8: out.vt = VT_R8, out.dblVal = Read<double>(data); return;
+    case DBTYPE_CY: out.vt = VT_CY, out.cyVal.int64 = Read<LONGLONG>(data); return;
+    case DBTYPE_BOOL: out.vt = VT_BOOL, out.boolVal = Read<VARIANT_BOOL>(data); return;
+    case DBTYPE_DATE: out.vt = VT_DATE, out.date = Read<DATE>(data); return;
+    case DBTYPE_DECIMAL: {
+        const DECIMAL d = Read<DECIMAL>(data);
+        out.decVal = d;
+        out.vt = VT_DECIMAL;  // after the value: its first word is the VARTYPE
+        return;
+    }
+    case DBTYPE_WSTR: out.vt = VT_BSTR, out.bstrVal = NewBstr(WideText(data, value.capacity)); return;
+    case DBTYPE_STR: out.vt = VT_BSTR, out.bstrVal = NewBstr(NarrowText(data, value.capacity)); return;
+    case DBTYPE_BSTR: {
+        const BSTR text = Read<BSTR>(data);
+        out.vt = VT_BSTR, out.bstrVal = SysAllocStringLen(text, SysStringLen(text));
+        return;
+    }
+    case DBTYPE_GUID: {
+        OLECHAR text[40] = {};
+        const GUID guid = Read<GUID>(data);
+        if (StringFromGUID2(guid, text, 40) > 0) out.vt = VT_BSTR, out.bstrVal = SysAllocString(text);
+        return;
+    }
+    case DBTYPE_BYTES: BytesVariant(data, std::min<DBLENGTH>(value.length, value.capacity), out); return;
+    case DBTYPE_VARIANT: VariantCopy(&out, reinterpret_cast<const VARIANT*>(data)); return;
+    // NUMERIC and the other dates: the conversion object has their rules (VT_DECIMAL, VT_DATE).
+    default: ConvertedVariant(value, connection, out); return;
+    }
+}
+
+// Field `col` as `type` into `out`, by the conversion library's rules for every source
+// type (fractions cut toward zero, ranges checked); `out` stays as it was when the field is
+// NULL or does not convert whole.
+void ReadConverted(OrvOleDbCommand& command, unsigned __int64 col, DBTYPE type, void* out, DBLENGTH size) {
+    VARIANT v;
+    if (!command.FieldAsVariant(col, v)) return;
+    OrvOleDbConnection* connection = command.GetConnection();
+    IDataConvert* convert = connection ? connection->GetIDataConvert() : nullptr;
+    alignas(8) BYTE result[8] = {};
+    DBLENGTH length = 0;
+    DBSTATUS status = DBSTATUS_S_OK;
+    if (convert && v.vt != VT_NULL && v.vt != VT_EMPTY &&
+        convert->DataConvert(DBTYPE_VARIANT, type, sizeof v, &length, &v, result, size, DBSTATUS_S_OK, &status, 0, 0,
+                             DBDATACONVERT_DEFAULT) == S_OK &&
+        status == DBSTATUS_S_OK)
+        std::memcpy(out, result, size);
+    VariantClear(&v);
+}
+
 }  // namespace
 
 CString OrvOleDbCommand::FieldAsString(unsigned __int64 col) {
@@ -310,4 +411,47 @@ LONG OrvOleDbCommand::FieldAsLong(unsigned __int64 col) {
     Value value;
     if (!ColumnInRange(col) || !m_command->accessor.View(col, view) || !ReadableValue(view, value)) return 0;
     return ValueLong(value);
+}
+
+bool OrvOleDbCommand::FieldAsVariant(unsigned __int64 col, VARIANT& value) {
+    VariantInit(&value);
+    ColumnView view;
+    if (!ColumnInRange(col) || !m_command->accessor.View(col, view)) return false;
+    if (view.status == DBSTATUS_S_ISNULL) {
+        value.vt = VT_NULL;
+        return true;
+    }
+    const DBTYPE bound = view.info->wType;
+    if ((bound & DBTYPE_BYREF) || (bound == DBTYPE_IUNKNOWN && view.slot->providerType != DBTYPE_IUNKNOWN)) {
+        // A large value: read whole, as text or bytes by the column's own type.
+        CHeapPtr<unsigned char> data;
+        const ULONG size = GetBlobData(col, data);
+        const DBTYPE own = static_cast<DBTYPE>(view.slot->providerType & ~DBTYPE_BYREF);
+        if (own == DBTYPE_WSTR || own == DBTYPE_BSTR) {
+            value.vt = VT_BSTR;
+            value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(data.m_pData), size / sizeof(OLECHAR));
+        } else if (own == DBTYPE_STR) {
+            value.vt = VT_BSTR;
+            value.bstrVal = NewBstr(orv::platform::Utf8ToUtf16(
+                std::string_view(reinterpret_cast<const char*>(data.m_pData), size)));
+        } else {
+            BytesVariant(data.m_pData, size, value);
+        }
+        return true;
+    }
+    Value field;
+    if (ReadableValue(view, field)) ValueVariant(field, m_connection, value);
+    return true;
+}
+
+LONGLONG OrvOleDbCommand::FieldAsInt64(unsigned __int64 col) {
+    LONGLONG result = 0;
+    ReadConverted(*this, col, DBTYPE_I8, &result, sizeof result);
+    return result;
+}
+
+double OrvOleDbCommand::FieldAsDouble(unsigned __int64 col) {
+    double result = 0.0;
+    ReadConverted(*this, col, DBTYPE_R8, &result, sizeof result);
+    return result;
 }

@@ -2,6 +2,10 @@
 // questions a host asks of them.
 #include "OrvOleDbConnection.h"
 
+#include <new>
+
+#include "platform/com_object.h"
+
 OrvOleDbConnection::OrvOleDbConnection() : m_dataConvert(nullptr) {}
 
 OrvOleDbConnection::~OrvOleDbConnection() {
@@ -48,6 +52,17 @@ HRESULT DataSourceFor(const CComBSTR& init, CComPtr<IDBInitialize>& source) {
     if (FAILED(hr)) return hr;
     return dataLinks->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.m_str, IID_IDBInitialize,
                                     reinterpret_cast<IUnknown**>(&source));
+}
+
+// The sentence for a provider that keeps no database files (a server): it offers no
+// IDBDataSourceAdmin, so there is nothing to create or compact.
+constexpr const char16_t* kNoDatabaseFiles =
+    u"The provider of this connection keeps its data on a server, not in a database file: there is no file to %s. "
+    u"Use the server's own tools (CREATE DATABASE, VACUUM) for that.";
+
+bool HasDatabaseFiles(IUnknown* dataSource) {
+    CComPtr<IDBDataSourceAdmin> admin;
+    return dataSource && SUCCEEDED(dataSource->QueryInterface(IID_IDBDataSourceAdmin, reinterpret_cast<void**>(&admin)));
 }
 
 // One property of the DBINIT set, in a set of its own; the value is cleared with the object.
@@ -214,6 +229,12 @@ HRESULT OrvOleDbConnection::CreateMdbFile(const CComBSTR& init, const CComBSTR& 
     CComPtr<IDBDataSourceAdmin> admin;
     hr = source.QueryInterface(&admin);
     source.Release();
+    if (hr == E_NOINTERFACE) {
+        CString text;
+        text.Format(kNoDatabaseFiles, u"create");
+        error.SetErrorInfo(CComBSTR(text.GetString()), CComBSTR());
+        return hr;
+    }
     if (!error.CheckResult(hr)) return hr;
 
     InitProperty location(DBPROP_INIT_DATASOURCE, DBPROPOPTIONS_OPTIONAL);
@@ -262,6 +283,12 @@ HRESULT OrvOleDbConnection::CompactMdb() {
         if (!CheckResult(hr)) return hr;
         if (!m_dataSource.m_spInit) return E_FAIL;
     }
+    if (!HasDatabaseFiles(m_dataSource.m_spInit)) {
+        // Refused before anything is closed: the connection stays as it was.
+        CheckResult(S_OK);
+        m_errorText.Format(kNoDatabaseFiles, u"compact");
+        return E_NOINTERFACE;
+    }
     CString source;
     if (!GetDatasource(source)) return E_FAIL;
     Close();
@@ -282,5 +309,41 @@ HRESULT OrvOleDbConnection::CompactMdb() {
                            u"copy is left where it is.",
                            temporary.GetString(), source.GetString());
     }
+    return hr;
+}
+
+// ---- Conversion of genuine Access files --------------------------------------------------
+
+namespace {
+
+// The engine's progress callback, forwarded to the host's function.
+class ProgressCallback final : public orv::platform::ComObject<IOrvProgress> {
+public:
+    ProgressCallback(OrvOleDbConnection::ConvertProgress function, void* context)
+        : m_function(function), m_context(context) {}
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONGLONG done, ULONGLONG total) override {
+        return m_function(done, total, m_context) ? S_OK : E_ABORT;
+    }
+
+private:
+    OrvOleDbConnection::ConvertProgress m_function;
+    void* m_context;
+};
+
+}  // namespace
+
+HRESULT OrvOleDbConnection::ConvertMdbFile(const CComBSTR& source, const CComBSTR& destination,
+                                           OrvOleDbErrorInfo& error, ConvertProgress progress, void* context) {
+    CComPtr<IOrvConvertDatabase> engine;
+    HRESULT hr = CoCreateInstance(CLSID_DBEngine, nullptr, CLSCTX_ALL, IID_IOrvConvertDatabase,
+                                  reinterpret_cast<void**>(&engine));
+    if (!error.CheckResult(hr)) return hr;
+    CComPtr<IOrvProgress> callback;
+    if (progress) {
+        callback.p = new (std::nothrow) ProgressCallback(progress, context);
+        if (!callback.p) return E_OUTOFMEMORY;
+    }
+    hr = engine->ConvertDatabase(source.m_str, destination.m_str, callback.p);
+    error.CheckResult(hr);
     return hr;
 }

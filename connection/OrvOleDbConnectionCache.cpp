@@ -94,6 +94,48 @@ OrvOleDbConnection* OrvOleDbConnectionCache::TakeFront(ConnectionMap::iterator e
     return conn;
 }
 
+namespace {
+
+// True when the provider reports the connection's link broken (a server that went away).
+// A connection the host closed is not broken: the cache keeps what it is given.
+bool Broken(OrvOleDbConnection* conn) {
+    IOpenRowset* session = conn->GetSession().m_spOpenRowset;
+    CComPtr<IGetDataSource> getter;
+    CComPtr<IDBProperties> source;
+    if (!session || FAILED(session->QueryInterface(IID_IGetDataSource, reinterpret_cast<void**>(&getter))) ||
+        FAILED(getter->GetDataSource(IID_IDBProperties, reinterpret_cast<IUnknown**>(&source))))
+        return false;
+    DBPROPID id = DBPROP_CONNECTIONSTATUS;
+    DBPROPIDSET request{&id, 1, DBPROPSET_DATASOURCEINFO};
+    ULONG count = 0;
+    DBPROPSET* sets = nullptr;
+    bool broken = false;
+    if (SUCCEEDED(source->GetProperties(1, &request, &count, &sets)) && count == 1 && sets[0].cProperties == 1) {
+        const VARIANT& value = sets[0].rgProperties[0].vValue;
+        broken = value.vt == VT_I4 && value.lVal == DBPROPVAL_CS_COMMUNICATIONFAILURE;
+    }
+    for (ULONG s = 0; s < count; ++s) {
+        for (ULONG p = 0; p < sets[s].cProperties; ++p) VariantClear(&sets[s].rgProperties[p].vValue);
+        CoTaskMemFree(sets[s].rgProperties);
+    }
+    CoTaskMemFree(sets);
+    return broken;
+}
+
+}  // namespace
+
+OrvOleDbConnection* OrvOleDbConnectionCache::TakeLive(ConnectionMap::iterator entry) {
+    // Taking the front may erase the entry: look it up again for each try.
+    const CComBSTR init(entry->first);
+    while (true) {
+        auto found = Find(init);
+        if (found == m_connections.end()) return nullptr;
+        OrvOleDbConnection* conn = TakeFront(found);
+        if (!conn || !Broken(conn)) return conn;
+        CloseAndDestroy(conn);
+    }
+}
+
 void OrvOleDbConnectionCache::DestroyQueue(ConnectionMap::iterator entry) {
     ConnectionQueue* queue = entry->second;
     if (!queue) return;
@@ -127,7 +169,7 @@ OrvOleDbConnection* OrvOleDbConnectionCache::Connect(const CComBSTR& init, bool 
     CacheLock hold(m_lock);
     auto entry = Find(init);
     if (entry != m_connections.end()) {
-        if (OrvOleDbConnection* idle = TakeFront(entry)) return idle;
+        if (OrvOleDbConnection* idle = TakeLive(entry)) return idle;
         // The entry was found without connections: it is gone now, and a new open must not
         // put a prompt in front of the user for a string that was already cached.
         prompt = false;
@@ -139,7 +181,7 @@ OrvOleDbConnection* OrvOleDbConnectionCache::ConnectFromCache(const CComBSTR& in
     CacheLock hold(m_lock);
     auto entry = Find(init);
     if (entry == m_connections.end()) return nullptr;
-    return TakeFront(entry);
+    return TakeLive(entry);
 }
 
 bool OrvOleDbConnectionCache::CreateCache(const CComBSTR& init) {
@@ -164,6 +206,12 @@ bool OrvOleDbConnectionCache::CreateCache(const CComBSTR& init) {
 
 void OrvOleDbConnectionCache::Cache(OrvOleDbConnection*& conn) {
     CacheLock hold(m_lock);
+    if (Broken(conn)) {
+        // A connection whose server went away is of no use to the next caller.
+        CloseAndDestroy(conn);
+        conn = nullptr;
+        return;
+    }
     auto entry = Find(conn->GetInit());
     if (entry == m_connections.end()) {
         AddEntry(conn);

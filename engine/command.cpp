@@ -142,9 +142,44 @@ Status RunStatement(Session* session, IUnknown* specification, sqlite3_stmt* sta
     return status;
 }
 
-Command::Command(Session* session) : m_session(session), m_properties(kCommandProperties) {
-    m_session->AddRef();
+CommandText::CommandText() : m_properties(kCommandProperties) {}
+
+HRESULT CommandText::Get(GUID* pguidDialect, LPOLESTR* ppwszCommand) const {
+    if (!ppwszCommand) return E_INVALIDARG;
+    *ppwszCommand = nullptr;
+    if (!m_hasText) {
+        if (pguidDialect) *pguidDialect = DB_NULLGUID;
+        return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommandText);
+    }
+    auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((m_text.size() + 1) * sizeof(OLECHAR)));
+    if (!copy) return E_OUTOFMEMORY;
+    std::memcpy(copy, m_text.c_str(), (m_text.size() + 1) * sizeof(OLECHAR));
+    *ppwszCommand = copy;
+    if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
+    return S_OK;
 }
+
+HRESULT CommandText::Set(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
+    if (rguidDialect != DBGUID_DEFAULT && rguidDialect != DBGUID_SQL && rguidDialect != DBGUID_DBSQL)
+        return Report(Status::Error(DB_E_DIALECTNOTSUPPORTED, u"The engine understands SQL only."), IID_ICommandText);
+    m_hasText = pwszCommand && *pwszCommand;
+    m_text = pwszCommand ? pwszCommand : u"";
+    return S_OK;
+}
+
+HRESULT CommandText::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) const {
+    return m_properties.Get(
+        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
+        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+}
+
+HRESULT CommandText::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
+    return m_properties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; });
+}
+
+bool HasParameters(const DBPARAMS* params) { return params && params->cParamSets && params->pData; }
+
+Command::Command(Session* session) : m_session(session) { m_session->AddRef(); }
 
 Command::~Command() { m_session->Release(); }
 
@@ -157,40 +192,20 @@ HRESULT Command::GetDBSession(REFIID riid, IUnknown** ppSession) {
 }
 
 HRESULT Command::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) {
-    return GuardMethod(IID_ICommandText, [&]() -> HRESULT {
-        if (!ppwszCommand) return E_INVALIDARG;
-        *ppwszCommand = nullptr;
-        if (!m_hasText) {
-            if (pguidDialect) *pguidDialect = DB_NULLGUID;
-            return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommandText);
-        }
-        auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((m_text.size() + 1) * sizeof(OLECHAR)));
-        if (!copy) return E_OUTOFMEMORY;
-        std::memcpy(copy, m_text.c_str(), (m_text.size() + 1) * sizeof(OLECHAR));
-        *ppwszCommand = copy;
-        if (pguidDialect) *pguidDialect = DBGUID_DEFAULT;
-        return S_OK;
-    });
+    return GuardMethod(IID_ICommandText, [&] { return m_text.Get(pguidDialect, ppwszCommand); });
 }
 
 HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
-    return GuardMethod(IID_ICommandText, [&]() -> HRESULT {
-        if (rguidDialect != DBGUID_DEFAULT && rguidDialect != DBGUID_SQL && rguidDialect != DBGUID_DBSQL)
-            return Report(Status::Error(DB_E_DIALECTNOTSUPPORTED, u"The engine understands SQL only."), IID_ICommandText);
-        m_hasText = pwszCommand && *pwszCommand;
-        m_text = pwszCommand ? pwszCommand : u"";
-        return S_OK;
-    });
+    return GuardMethod(IID_ICommandText, [&] { return m_text.Set(rguidDialect, pwszCommand); });
 }
 
 HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    return GuardMethod(IID_ICommandProperties,
+                       [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
 }
 
 HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    return m_properties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; });
+    return GuardMethod(IID_ICommandProperties, [&] { return m_text.SetProperties(cSets, rgSets); });
 }
 
 HRESULT Command::Prepare(ULONG) {
@@ -208,8 +223,8 @@ HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 
 Status Command::Compile(sqlite3_stmt** statement) {
     *statement = nullptr;
-    if (!m_hasText) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
-    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text));
+    if (m_text.Empty()) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
+    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text.Text()));
     if (rewritten.error)
         return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);
@@ -259,10 +274,7 @@ HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DB
         if (ppRowset) *ppRowset = nullptr;
         if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
         if (pUnkOuter) return DB_E_NOAGGREGATION;
-        if (pParams && pParams->cParamSets && pParams->pData)
-            return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, u"Commands with parameters are not supported: write the "
-                                                               u"values into the statement."),
-                          IID_ICommand);
+        if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
         sqlite3_stmt* statement = nullptr;
         Status status = Compile(&statement);
         if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);

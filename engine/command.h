@@ -18,6 +18,30 @@ namespace orv::engine {
 
 class Session;
 
+// The text and rowset properties of a command object, kept and answered alike by every
+// provider's command (the file engine's and the server's).
+class CommandText {
+public:
+    CommandText();
+    HRESULT Get(GUID* pguidDialect, LPOLESTR* ppwszCommand) const;
+    HRESULT Set(REFGUID rguidDialect, LPCOLESTR pwszCommand);
+    HRESULT GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[], ULONG* pcPropertySets,
+                          DBPROPSET** prgPropertySets) const;
+    HRESULT SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]);
+    bool Empty() const { return !m_hasText; }
+    const std::u16string& Text() const { return m_text; }
+
+private:
+    std::u16string m_text;
+    bool m_hasText = false;
+    PropertyBag m_properties;
+};
+
+// Refuses parameter sets: values are written into the statement.
+bool HasParameters(const DBPARAMS* params);
+inline constexpr const char16_t* kNoParameters =
+    u"Commands with parameters are not supported: write the values into the statement.";
+
 class Command final : public platform::ComObject<ICommandText, ICommandProperties, ICommandPrepare, ISupportErrorInfo> {
 public:
     explicit Command(Session* session);
@@ -45,9 +69,7 @@ private:
     Status Compile(sqlite3_stmt** statement);
 
     Session* m_session;  // one reference held
-    std::u16string m_text;
-    bool m_hasText = false;
-    PropertyBag m_properties;
+    CommandText m_text;
 };
 
 // Runs a compiled statement (taking ownership of it): a statement with columns becomes a

@@ -15,6 +15,7 @@
 #include <limits>
 #include <new>
 
+#include "engine/common/decimal.h"
 #include "engine/sql/datetime.h"
 #include <string>
 #include <string_view>
@@ -27,7 +28,6 @@
 namespace orv::engine {
 namespace {
 
-using u128 = unsigned __int128;
 constexpr u128 kU128Max = ~static_cast<u128>(0);
 constexpr std::size_t kWhole = std::string::npos;  // a text that may not be cut at all
 
@@ -150,81 +150,9 @@ bool PairSupported(DBTYPE s, DBTYPE d) {
 
 // ---- Exact decimals --------------------------------------------------------------------------
 
-// magnitude / 10^scale, with a sign; a negative scale multiplies. `precision` is the digit
-// count the source type declares, 0 when the value's own digits decide.
-struct Decimal {
-    bool negative = false;
-    u128 magnitude = 0;
-    int scale = 0;
-    int precision = 0;
-};
-
-int DigitCount(u128 v) {
-    int n = 1;
-    while (v >= 10) {
-        v /= 10;
-        ++n;
-    }
-    return n;
-}
-
-u128 Pow10(int n) {
-    u128 r = 1;
-    while (n-- > 0) r *= 10;
-    return r;
-}
-
-// Changes the scale. Digits dropped from the fraction are cut off (toward zero): the one
-// rounding rule of every exact destination.
-Outcome Rescale(Decimal& d, int scale) {
-    if (scale > d.scale) {
-        if (d.magnitude) {
-            for (long long i = d.scale; i < scale; ++i) {
-                if (d.magnitude > kU128Max / 10) return Outcome::Overflow;
-                d.magnitude *= 10;
-            }
-        }
-    } else if (scale < d.scale) {
-        const long long drop = static_cast<long long>(d.scale) - scale;
-        d.magnitude = drop > 38 ? 0 : d.magnitude / Pow10(static_cast<int>(drop));
-    }
-    d.scale = scale;
-    if (!d.magnitude) d.negative = false;
-    return Outcome::Ok;
-}
-
-std::string U128Text(u128 v) {
-    char buf[40];
-    int n = 0;
-    do {
-        buf[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
-        v /= 10;
-    } while (v);
-    std::string s(buf, static_cast<std::size_t>(n));
-    std::reverse(s.begin(), s.end());
-    return s;
-}
-
-// The sign, the integer digits and, for a positive scale, a point and exactly `scale`
-// digits. `point` receives the length of the part before the point.
-std::string DecimalText(const Decimal& d, std::size_t& point) {
-    std::string digits = U128Text(d.magnitude);
-    std::string out;
-    if (d.negative && d.magnitude) out += '-';
-    if (d.scale <= 0) {
-        out += digits;
-        if (d.magnitude) out.append(static_cast<std::size_t>(-static_cast<long long>(d.scale)), '0');
-        point = out.size();
-        return out;
-    }
-    const auto scale = static_cast<std::size_t>(d.scale);
-    if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
-    out.append(digits, 0, digits.size() - scale);
-    point = out.size();
-    out += '.';
-    out.append(digits, digits.size() - scale, scale);
-    return out;
-}
+// Decimal, Rescale and DecimalText live in engine/common/decimal.h; here a rescale that
+// does not fit is an overflow outcome.
+Outcome Rescaled(Decimal& d, int scale) { return Rescale(d, scale) ? Outcome::Ok : Outcome::Overflow; }
 
 // ---- Number text ---------------------------------------------------------------------------
 
@@ -337,7 +265,7 @@ Outcome DecimalFromNumber(const NumberText& n, Decimal& d) {
     if (exponent > 1000) return Outcome::Overflow;
     d.negative = n.negative;
     d.scale = static_cast<int>(-exponent);
-    if (d.scale > 255) return Rescale(d, 255);
+    if (d.scale > 255) return Rescaled(d, 255);
     return Outcome::Ok;
 }
 
@@ -1261,7 +1189,7 @@ template <class T>
 Outcome EncodeInteger(const Value& v, Target& t) {
     Decimal d;
     Outcome o = ToDecimal(v, std::is_unsigned_v<T>, d);
-    if (o == Outcome::Ok) o = Rescale(d, 0);
+    if (o == Outcome::Ok) o = Rescaled(d, 0);
     if (o != Outcome::Ok) return o;
     if (d.negative) {
         if constexpr (std::is_unsigned_v<T>) {
@@ -1278,7 +1206,7 @@ Outcome EncodeInteger(const Value& v, Target& t) {
 Outcome EncodeCurrency(const Value& v, Target& t) {
     Decimal d;
     Outcome o = ToDecimal(v, false, d);
-    if (o == Outcome::Ok) o = Rescale(d, 4);
+    if (o == Outcome::Ok) o = Rescaled(d, 4);
     if (o != Outcome::Ok) return o;
     const u128 limit = static_cast<u128>(std::numeric_limits<std::int64_t>::max()) + (d.negative ? 1 : 0);
     if (d.magnitude > limit) return Outcome::Overflow;
@@ -1291,10 +1219,10 @@ Outcome EncodeCurrency(const Value& v, Target& t) {
 Outcome EncodeDecimal(const Value& v, Target& t) {
     Decimal d;
     Outcome o = ToDecimal(v, false, d);
-    if (o == Outcome::Ok) o = Rescale(d, std::clamp(d.scale, 0, 28));
+    if (o == Outcome::Ok) o = Rescaled(d, std::clamp(d.scale, 0, 28));
     if (o != Outcome::Ok) return o;
     constexpr u128 kMax96 = (static_cast<u128>(1) << 96) - 1;
-    while (d.magnitude > kMax96 && d.scale > 0) Rescale(d, d.scale - 1);
+    while (d.magnitude > kMax96 && d.scale > 0) Rescaled(d, d.scale - 1);
     if (d.magnitude > kMax96) return Outcome::Overflow;
     DECIMAL dec;
     std::memset(&dec, 0, sizeof dec);
@@ -1309,11 +1237,11 @@ Outcome EncodeDecimal(const Value& v, Target& t) {
 Outcome Shape(Decimal& d, const Target& t, int minScale, int maxScale, int maxPrecision, int& precision) {
     if (t.precision) {
         precision = t.precision;
-        if (Outcome o = Rescale(d, minScale < 0 ? static_cast<SBYTE>(t.scale) : t.scale); o != Outcome::Ok) return o;
+        if (Outcome o = Rescaled(d, minScale < 0 ? static_cast<SBYTE>(t.scale) : t.scale); o != Outcome::Ok) return o;
     } else {
-        if (Outcome o = Rescale(d, std::clamp(d.scale, minScale, maxScale)); o != Outcome::Ok) return o;
+        if (Outcome o = Rescaled(d, std::clamp(d.scale, minScale, maxScale)); o != Outcome::Ok) return o;
         while (d.magnitude && DigitCount(d.magnitude) > maxPrecision && d.scale > std::max(minScale, 0))
-            Rescale(d, d.scale - 1);
+            Rescaled(d, d.scale - 1);
         precision = std::max({d.precision, d.magnitude ? DigitCount(d.magnitude) : 1, d.scale, 1});
         precision = std::min(precision, maxPrecision);
     }

@@ -2,6 +2,13 @@
 
 namespace orv::engine {
 
+Status NoTransaction(bool commit) {
+    return Status::Error(XACT_E_NOTRANSACTION,
+                         commit ? u"There is no transaction to commit: start one first."
+                                : u"There is no transaction to roll back: start one first.",
+                         u"25000");
+}
+
 HRESULT Report(const Status& status, REFIID iid) {
     if (status.Ok()) {
         ::SetErrorInfo(0, nullptr);

@@ -28,6 +28,9 @@ struct Status {
     }
 };
 
+// A commit (or a rollback) asked for without a transaction to end.
+Status NoTransaction(bool commit);
+
 // Posts `status` as the thread's error record (with an ISQLErrorInfo custom object) for a
 // call of interface `iid`, and returns its code. A successful status clears the thread's
 // error object, so that a consumer never reads a stale record.

@@ -12,6 +12,7 @@
 
 #include "engine/error.h"
 #include "engine/properties.h"
+#include "engine/session_parts.h"
 #include "engine/sql/authorizer.h"
 #include "engine/store/store.h"
 #include "platform/com_object.h"
@@ -103,8 +104,8 @@ private:
     std::atomic<int> m_sessions{0};
 };
 
-class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, ISessionProperties, IDBCreateCommand,
-                                                 ITransactionLocal, IDBSchemaRowset, ITableCreation, ISupportErrorInfo> {
+class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand,
+                                                 ITransactionLocal, IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
 public:
     Session(DataSource* source, sqlite3* db);
     ~Session() override;
@@ -114,10 +115,6 @@ public:
                                          ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) override;
     // IGetDataSource
     HRESULT STDMETHODCALLTYPE GetDataSource(REFIID riid, IUnknown** ppDataSource) override;
-    // ISessionProperties
-    HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
-                                            ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
-    HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) override;
     // IDBCreateCommand
     HRESULT STDMETHODCALLTYPE CreateCommand(IUnknown* pUnkOuter, REFIID riid, IUnknown** ppCommand) override;
     // ITransaction, ITransactionLocal: nested levels are savepoints.
@@ -132,13 +129,6 @@ public:
                                         const VARIANT rgRestrictions[], REFIID riid, ULONG cPropertySets,
                                         DBPROPSET rgPropertySets[], IUnknown** ppRowset) override;
     HRESULT STDMETHODCALLTYPE GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) override;
-    // ITableDefinition: tables are made and changed with SQL; these refuse.
-    HRESULT STDMETHODCALLTYPE CreateTable(IUnknown* pUnkOuter, DBID* pTableID, DBORDINAL cColumnDescs,
-                                          const DBCOLUMNDESC rgColumnDescs[], REFIID riid, ULONG cPropertySets,
-                                          DBPROPSET rgPropertySets[], DBID** ppTableID, IUnknown** ppRowset) override;
-    HRESULT STDMETHODCALLTYPE DropTable(DBID* pTableID) override;
-    HRESULT STDMETHODCALLTYPE AddColumn(DBID* pTableID, DBCOLUMNDESC* pColumnDesc, DBID** ppColumnID) override;
-    HRESULT STDMETHODCALLTYPE DropColumn(DBID* pTableID, DBID* pColumnID) override;
     // ITableCreation: the column descriptions of a table, with auto-increment seed and step.
     HRESULT STDMETHODCALLTYPE GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs,
                                                  DBCOLUMNDESC* prgColumnDescs[], ULONG* pcPropertySets,
@@ -158,7 +148,6 @@ private:
     Status Run(const char* sql);
 
     sqlite3* m_db;         // owned
-    PropertyBag m_properties;
     SqlPolicy m_policy;    // the connection's authorizer; the destructor closes the connection before it goes
     ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };

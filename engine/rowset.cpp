@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "engine/command.h"
-#include "engine/guard.h"
 #include "engine/convert.h"
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/stream.h"
 #include "platform/format.h"
@@ -60,11 +60,70 @@ bool IsStreamInterface(REFIID iid) {
     return iid == IID_ISequentialStream || iid == IID_IStream || iid == IID_IUnknown;
 }
 
+// The rows of one prepared SQLite statement, stepped on the session's connection.
+class StatementSource final : public RowSource {
+public:
+    explicit StatementSource(sqlite3_stmt* statement) : m_statement(statement) {}
+    ~StatementSource() override { sqlite3_finalize(m_statement); }
+
+    Status Describe(std::vector<RowsetColumn>& columns) override;
+    Status Step(bool& gotRow) override {
+        gotRow = false;
+        int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW) gotRow = true;
+        else if (rc != SQLITE_DONE) return SqliteFailure(sqlite3_db_handle(m_statement), rc);
+        return Status::Success();
+    }
+    void Load(std::vector<StoredValue>& values) override {
+        for (std::size_t c = 0; c < values.size(); ++c) values[c].Load(m_statement, static_cast<int>(c));
+    }
+    Status Rewind() override {
+        sqlite3_reset(m_statement);  // reports the last step's error, which is not news
+        return Status::Success();
+    }
+
+private:
+    sqlite3_stmt* m_statement;  // owned
+};
+
+Status StatementSource::Describe(std::vector<RowsetColumn>& columns) {
+    sqlite3* db = sqlite3_db_handle(m_statement);
+    const int count = sqlite3_column_count(m_statement);
+    columns.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        RowsetColumn& column = columns[static_cast<std::size_t>(i)];
+        const char* name = sqlite3_column_name(m_statement, i);
+        column.name = platform::Utf8ToUtf16(name ? name : "");
+        const char* declared = sqlite3_column_decltype(m_statement, i);
+        column.type = MapDeclaredType(declared ? declared : "");
+
+        const char* table = sqlite3_column_table_name(m_statement, i);
+        const char* origin = sqlite3_column_origin_name(m_statement, i);
+        const char* schema = sqlite3_column_database_name(m_statement, i);
+        int notNull = 0, primaryKey = 0, autoIncrement = 0;
+        if (table && origin &&
+            sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey,
+                                          &autoIncrement) == SQLITE_OK)
+            column.nullable = !notNull && !(primaryKey && column.type.type == DBTYPE_I4);
+    }
+    return Status::Success();
+}
+
 }  // namespace
 
-Rowset::Rowset(Session* session, IUnknown* command, sqlite3_stmt* statement)
-    : m_session(session), m_command(command), m_statement(statement), m_properties(kRowsetProperties) {
-    m_session->AddRef();
+Status RowSource::Skip(DBCOUNTITEM count, DBCOUNTITEM& skipped) {
+    skipped = 0;
+    while (skipped < count) {
+        bool gotRow = false;
+        Status status = Step(gotRow);
+        if (!status.Ok() || !gotRow) return status;
+        ++skipped;
+    }
+    return Status::Success();
+}
+
+Rowset::Rowset(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source)
+    : m_owner(owner), m_command(command), m_source(std::move(source)), m_properties(kRowsetProperties) {
     for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS, DBPROP_CANHOLDROWS,
                         DBPROP_ISequentialStream, DBPROP_IStream, DBPROP_IRowset, DBPROP_IAccessor,
                         DBPROP_IColumnsInfo, DBPROP_IRowsetInfo, DBPROP_LITERALIDENTITY})
@@ -79,18 +138,26 @@ Rowset::Rowset(Session* session, IUnknown* command, sqlite3_stmt* statement)
 }
 
 Rowset::~Rowset() {
-    sqlite3_finalize(m_statement);
-    m_session->Release();
+    // The source uses its owner's connection: it goes first.
+    m_source.reset();
 }
 
 Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out,
                       std::vector<ColumnType> forcedTypes) {
     *out = nullptr;
-    auto* rowset = new (std::nothrow) Rowset(session, command, statement);
-    if (!rowset) {
+    std::unique_ptr<RowSource> source(new (std::nothrow) StatementSource(statement));
+    if (!source) {
         sqlite3_finalize(statement);
         return Status::Error(E_OUTOFMEMORY, u"Out of memory.");
     }
+    return Create(session->Identity(), command, std::move(source), out, std::move(forcedTypes));
+}
+
+Status Rowset::Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, Rowset** out,
+                      std::vector<ColumnType> forcedTypes) {
+    *out = nullptr;
+    auto* rowset = new (std::nothrow) Rowset(owner, command, std::move(source));
+    if (!rowset) return Status::Error(E_OUTOFMEMORY, u"Out of memory.");
     rowset->m_forcedTypes = std::move(forcedTypes);
     Status status = rowset->Describe();
     if (!status.Ok()) {
@@ -101,27 +168,20 @@ Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* stateme
     return Status::Success();
 }
 
-Status Rowset::Describe() {
-    sqlite3* db = sqlite3_db_handle(m_statement);
-    const int count = sqlite3_column_count(m_statement);
-    m_columns.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        RowsetColumn& column = m_columns[static_cast<std::size_t>(i)];
-        const char* name = sqlite3_column_name(m_statement, i);
-        column.name = platform::Utf8ToUtf16(name ? name : "");
-        const char* declared = sqlite3_column_decltype(m_statement, i);
-        column.type = MapDeclaredType(declared ? declared : "");
-        if (static_cast<std::size_t>(i) < m_forcedTypes.size()) column.type = m_forcedTypes[static_cast<std::size_t>(i)];
+Status Rowset::Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid,
+                    IUnknown** out, std::vector<ColumnType> forcedTypes) {
+    Rowset* rowset = nullptr;
+    Status status = Create(owner, command, std::move(source), &rowset, std::move(forcedTypes));
+    if (!status.Ok()) return status;
+    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(out));
+    rowset->Release();
+    return hr == S_OK ? Status::Success() : Status::Error(hr, u"The rowset does not offer the interface asked for.");
+}
 
-        const char* table = sqlite3_column_table_name(m_statement, i);
-        const char* origin = sqlite3_column_origin_name(m_statement, i);
-        const char* schema = sqlite3_column_database_name(m_statement, i);
-        int notNull = 0, primaryKey = 0, autoIncrement = 0;
-        if (table && origin &&
-            sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull, &primaryKey,
-                                          &autoIncrement) == SQLITE_OK)
-            column.nullable = !notNull && !(primaryKey && column.type.type == DBTYPE_I4);
-    }
+Status Rowset::Describe() {
+    Status described = m_source->Describe(m_columns);
+    if (!described.Ok()) return described;
+    for (std::size_t i = 0; i < m_columns.size() && i < m_forcedTypes.size(); ++i) m_columns[i].type = m_forcedTypes[i];
 
     // Reading the first rows now makes a statement that fails at run time fail at Execute,
     // and lets the values correct the types: SQLite stores any value in any column.
@@ -172,17 +232,12 @@ void Rowset::FitTypeToSample(std::size_t c) {
 Status Rowset::Step(bool& gotRow) {
     gotRow = false;
     if (m_done) return Status::Success();
-    int rc = sqlite3_step(m_statement);
-    if (rc == SQLITE_ROW) {
-        gotRow = true;
-        return Status::Success();
-    }
-    if (rc == SQLITE_DONE) {
+    Status status = m_source->Step(gotRow);
+    if (status.Ok() && !gotRow) {
         m_done = true;
         m_total = m_stepped;
-        return Status::Success();
     }
-    return SqliteFailure(sqlite3_db_handle(m_statement), rc);
+    return status;
 }
 
 Rowset::Row* Rowset::KeepCurrentRow() {
@@ -195,7 +250,7 @@ Rowset::Row* Rowset::KeepCurrentRow() {
         row = m_rows.back().get();
     }
     row->values.resize(m_columns.size());
-    for (std::size_t c = 0; c < m_columns.size(); ++c) row->values[c].Load(m_statement, static_cast<int>(c));
+    m_source->Load(row->values);
     row->inWindow = true;
     m_window.push_back(row);
     ++m_stepped;
@@ -214,11 +269,31 @@ void Rowset::DropWindowFront() {
 void Rowset::Recycle(Row* row) { m_free.push_back(row); }
 
 Status Rowset::Rescan() {
-    sqlite3_reset(m_statement);  // reports the last step's error, which is not news
     while (!m_window.empty()) DropWindowFront();
     m_windowStart = 0;
     m_stepped = 0;
     m_done = false;
+    return m_source->Rewind();
+}
+
+// Moves the source on to row `first` (0-based) with an empty window; `reached` is false
+// when the rows end before it.
+Status Rowset::SkipTo(DBCOUNTITEM first, bool& reached) {
+    reached = false;
+    while (!m_window.empty()) DropWindowFront();
+    m_windowStart = m_stepped;
+    if (m_done) return Status::Success();
+    DBCOUNTITEM skipped = 0;
+    Status status = m_source->Skip(first - m_stepped, skipped);
+    m_stepped += skipped;
+    m_windowStart = m_stepped;
+    if (!status.Ok()) return status;
+    if (m_stepped < first) {
+        m_done = true;
+        m_total = m_stepped;
+        return Status::Success();
+    }
+    reached = true;
     return Status::Success();
 }
 
@@ -229,7 +304,8 @@ Rowset::Row* Rowset::RowAt(DBCOUNTITEM index, Status& status) {
     if (index < m_windowStart) {
         // Behind the window: run the statement again. A refill that cannot start at the first
         // row is a walk backwards, for which a larger window pays.
-        if (index >= m_windowLimit) m_windowLimit = std::min(m_windowLimit * 2, kMaxWindow);
+        if (index >= m_windowLimit && !m_source->SkipsCheaply())
+            m_windowLimit = std::min(m_windowLimit * 2, kMaxWindow);
         status = Rescan();
         if (!status.Ok()) return nullptr;
     }
@@ -237,13 +313,9 @@ Rowset::Row* Rowset::RowAt(DBCOUNTITEM index, Status& status) {
     const DBCOUNTITEM first = index + 1 > m_windowLimit ? index + 1 - m_windowLimit : 0;
     bool gotRow = false;
     if (m_stepped < first) {
-        while (!m_window.empty()) DropWindowFront();
-        while (m_stepped < first) {
-            status = Step(gotRow);
-            if (!status.Ok() || !gotRow) return nullptr;
-            ++m_stepped;
-        }
-        m_windowStart = m_stepped;
+        bool reached = false;
+        status = SkipTo(first, reached);
+        if (!status.Ok() || !reached) return nullptr;
     }
     while (m_stepped <= index) {
         status = Step(gotRow);
@@ -255,6 +327,13 @@ Rowset::Row* Rowset::RowAt(DBCOUNTITEM index, Status& status) {
 
 Status Rowset::CountAll(DBCOUNTITEM& total) {
     Status status;
+    if (!m_done && m_source->SkipsCheaply()) {
+        // Counted at the source; the rows of a walk from the end are fetched when asked for.
+        bool reached = false;
+        status = SkipTo(~DBCOUNTITEM(0), reached);
+        total = m_total;
+        return status;
+    }
     while (!m_done) {
         bool gotRow = false;
         status = Step(gotRow);

@@ -1,14 +1,17 @@
-// The engine's rowset: the rows of one SQL statement, walked both ways.
+// The engine's rowset: the rows of one query, walked both ways.
 //
-// SQLite statements only step forward. The rowset keeps a window of the most recent rows
-// as copies, so that a forward walk holds bounded memory whatever the number of rows.
-// A move before the window runs the statement again from the start and steps to the
-// wanted row; each such backward refill doubles the window, so walking a whole result
-// backwards costs O(n log n) steps rather than O(n^2). Rows handed to the consumer are
+// The rows come from a RowSource, which only steps forward, starts over and skips: a
+// SQLite statement, or a server's cursor (engine/pg/). The rowset keeps a window of the
+// most recent rows as copies, so that a forward walk holds bounded memory whatever the
+// number of rows. A move before the window starts the source over and skips to the
+// wanted row. Where skipping means stepping (a SQLite statement), each such backward
+// refill doubles the window, so walking a whole result backwards costs O(n log n) steps
+// rather than O(n^2); where the source skips without reading (a cursor), the window
+// stays as it is and memory stays bounded backwards too. Rows handed to the consumer are
 // reference counted and live until released, inside the window or not.
 //
-// Ownership: the rowset holds a reference on its session (whose SQLite connection runs
-// the statement) and owns the statement, the rows and the accessors. A rowset is used by
+// Ownership: the rowset holds a reference on its owner (the session whose connection
+// runs the query) and owns the source, the rows and the accessors. A rowset is used by
 // one thread at a time.
 #pragma once
 
@@ -32,6 +35,52 @@ struct RowsetColumn {
     bool nullable = true;
 };
 
+// Where a rowset's rows come from. Owned by one rowset, used on its thread.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    // Names, types and nullability of the result's columns.
+    virtual Status Describe(std::vector<RowsetColumn>& columns) = 0;
+    // Moves to the next row; `gotRow` is false past the last one.
+    virtual Status Step(bool& gotRow) = 0;
+    // Copies the current row (one value per column).
+    virtual void Load(std::vector<StoredValue>& values) = 0;
+    // Goes back to before the first row.
+    virtual Status Rewind() = 0;
+    // Moves past `count` rows without reading them; `skipped` says how many there were.
+    virtual Status Skip(DBCOUNTITEM count, DBCOUNTITEM& skipped);
+    // True when Skip and Rewind cost about the same whatever the distance, so that a walk
+    // backwards needs no larger window.
+    virtual bool SkipsCheaply() const { return false; }
+};
+
+// Rows the engine made itself and holds whole (the server provider's catalogs).
+class MemorySource final : public RowSource {
+public:
+    MemorySource(std::vector<RowsetColumn> columns, std::vector<std::vector<StoredValue>> rows)
+        : m_columns(std::move(columns)), m_rows(std::move(rows)) {}
+    Status Describe(std::vector<RowsetColumn>& columns) override {
+        columns = m_columns;
+        return Status::Success();
+    }
+    Status Step(bool& gotRow) override {
+        gotRow = m_next < m_rows.size();
+        if (gotRow) ++m_next;
+        return Status::Success();
+    }
+    void Load(std::vector<StoredValue>& values) override { values = m_rows[m_next - 1]; }
+    Status Rewind() override {
+        m_next = 0;
+        return Status::Success();
+    }
+    bool SkipsCheaply() const override { return true; }
+
+private:
+    std::vector<RowsetColumn> m_columns;
+    std::vector<std::vector<StoredValue>> m_rows;
+    std::size_t m_next = 0;  // rows stepped past
+};
+
 class Rowset final
     : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IConvertType, ISupportErrorInfo> {
 public:
@@ -40,6 +89,12 @@ public:
     // rowsets, whose columns have standard OLE DB types that no SQL declaration names).
     static Status Create(Session* session, IUnknown* command, sqlite3_stmt* statement, Rowset** out,
                          std::vector<ColumnType> forcedTypes = {});
+    // The same over any source; `owner` is kept alive for as long as the rowset.
+    static Status Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, Rowset** out,
+                         std::vector<ColumnType> forcedTypes = {});
+    // Creates the rowset and hands it out as `riid`.
+    static Status Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid,
+                       IUnknown** out, std::vector<ColumnType> forcedTypes = {});
     ~Rowset() override;
 
     // IRowset
@@ -89,7 +144,7 @@ private:
         std::vector<DBOBJECT> objects;  // copies of the bindings' pObject
     };
 
-    Rowset(Session* session, IUnknown* command, sqlite3_stmt* statement);
+    Rowset(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source);
 
     Status Describe();
     void FitTypeToSample(std::size_t column);
@@ -97,6 +152,7 @@ private:
     Row* RowAt(DBCOUNTITEM index, Status& status);
     Status Step(bool& gotRow);
     Status Rescan();
+    Status SkipTo(DBCOUNTITEM first, bool& reached);
     Row* KeepCurrentRow();
     void DropWindowFront();
     void Recycle(Row* row);
@@ -105,9 +161,9 @@ private:
     Accessor* FindAccessor(HACCESSOR handle) const;
     DBSTATUS WriteBinding(const DBBINDING& binding, const Row& row, BYTE* data);
 
-    Session* m_session;          // one reference held
+    CComPtr<IUnknown> m_owner;    // the session, kept alive while its connection serves the source
     CComPtr<IUnknown> m_command;  // the command that made this rowset, for GetSpecification
-    sqlite3_stmt* m_statement;   // owned
+    std::unique_ptr<RowSource> m_source;
     std::vector<RowsetColumn> m_columns;
     std::vector<ColumnType> m_forcedTypes;
 

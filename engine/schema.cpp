@@ -25,6 +25,7 @@
 #include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
+#include "engine/schema.h"
 #include "engine/sql/ddl.h"
 #include "engine/sql/types.h"
 #include "platform/utf.h"
@@ -37,6 +38,7 @@ constexpr const char* kTablesSql = R"(
 SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, name AS TABLE_NAME,
        CASE WHEN type = 'view' THEN 'VIEW'
             WHEN type = 'shadow' OR lower(substr(name, 1, 7)) = 'sqlite_' OR lower(substr(name, 1, 4)) = 'orv_'
+                 OR lower(substr(name, 1, 4)) = 'msys'
               THEN 'SYSTEM TABLE'
             ELSE 'TABLE' END AS TABLE_TYPE,
        NULL AS TABLE_GUID, NULL AS DESCRIPTION, NULL AS TABLE_PROPID, NULL AS DATE_CREATED, NULL AS DATE_MODIFIED
@@ -94,6 +96,7 @@ WITH t AS (
   WHERE NOT t.wr AND x.pk = 1 AND upper(trim(x.type)) = 'INTEGER'
     AND (SELECT count(*) FROM pragma_table_xinfo(t.name, 'main') WHERE pk > 0) = 1
     AND NOT EXISTS (SELECT 1 FROM pragma_index_list(t.name, 'main') WHERE origin = 'pk')
+  /*store indexes*/
 )
 SELECT NULL AS TABLE_CATALOG, NULL AS TABLE_SCHEMA, tname AS TABLE_NAME, NULL AS INDEX_CATALOG,
        NULL AS INDEX_SCHEMA, iname AS INDEX_NAME, pk AS PRIMARY_KEY, uq AS "UNIQUE", 0 AS CLUSTERED,
@@ -107,6 +110,14 @@ WHERE (?1 IS NULL OR NULL = ?1) AND (?2 IS NULL OR NULL = ?2)
   AND (?3 IS NULL OR iname = ?3 COLLATE NOCASE) AND (?4 IS NULL OR 1 = ?4)
 ORDER BY uq, iname COLLATE NOCASE, iname, tname COLLATE NOCASE, tname, ord
 )";
+
+// A store whose tables are virtual (a genuine Access file) lists their indexes in a table
+// of the connection's temporary schema; its rows join those SQLite knows of.
+constexpr const char* kStoreIndexesSql = R"(
+  UNION ALL
+  SELECT table_name, index_name, primary_key, is_unique, ordinal, column_name, descending
+  FROM temp.orv_store_indexes WHERE ?5 IS NULL OR table_name = ?5 COLLATE NOCASE)";
+constexpr const char* kStoreIndexesTable = "orv_store_indexes";
 
 // The value of `what` for a declared column type: 0 DATA_TYPE, 1 CHARACTER_MAXIMUM_LENGTH,
 // 2 CHARACTER_OCTET_LENGTH, 3 NUMERIC_PRECISION, 4 NUMERIC_SCALE, 5 DATETIME_PRECISION,
@@ -130,41 +141,9 @@ bool IsNumeric(DBTYPE t) {
 
 void SchemaTypeFunction(sqlite3_context* context, int, sqlite3_value** args) {
     const auto* declared = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
-    const ColumnType type = TypeOfDeclaration(declared);
-    const bool text = type.type == DBTYPE_WSTR, bytes = type.type == DBTYPE_BYTES;
-    switch (sqlite3_value_int(args[1])) {
-    case 0: sqlite3_result_int(context, type.type); return;
-    case 1:
-        if (text || bytes) sqlite3_result_int64(context, static_cast<sqlite3_int64>(type.size));
-        else sqlite3_result_null(context);
-        return;
-    case 2:
-        if (text) sqlite3_result_int64(context, static_cast<sqlite3_int64>(type.size) * 2);
-        else if (bytes) sqlite3_result_int64(context, static_cast<sqlite3_int64>(type.size));
-        else sqlite3_result_null(context);
-        return;
-    case 3:
-        if (IsNumeric(type.type) && type.precision != 0xFF) sqlite3_result_int(context, type.precision);
-        else sqlite3_result_null(context);
-        return;
-    case 4:
-        if ((type.type == DBTYPE_NUMERIC || type.type == DBTYPE_DECIMAL) && type.scale != 0xFF)
-            sqlite3_result_int(context, type.scale);
-        else sqlite3_result_null(context);
-        return;
-    case 5:
-        if (type.type == DBTYPE_DATE) sqlite3_result_int(context, 0);
-        else sqlite3_result_null(context);
-        return;
-    case 6: {
-        int flags = 0;
-        if (type.fixedLength) flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
-        if (type.isLong) flags |= DBCOLUMNFLAGS_ISLONG;
-        sqlite3_result_int(context, flags);
-        return;
-    }
-    default: sqlite3_result_null(context); return;
-    }
+    std::optional<long long> fact = SchemaTypeFact(TypeOfDeclaration(declared), sqlite3_value_int(args[1]));
+    if (fact) sqlite3_result_int64(context, *fact);
+    else sqlite3_result_null(context);
 }
 
 ColumnType Of(DBTYPE t, DBLENGTH size = 0) {
@@ -179,14 +158,6 @@ ColumnType Of(DBTYPE t, DBLENGTH size = 0) {
 // Identifiers as the standard gives them room; longer names still come back whole.
 ColumnType Name() { return Of(DBTYPE_WSTR, 128); }
 ColumnType Text() { return Of(DBTYPE_WSTR, kUnsizedTextColumn); }
-
-struct SchemaInfo {
-    const GUID* guid;
-    ULONG restrictions;
-    ULONG support;  // one bit per restriction the rowset honours
-    const char* sql;
-    std::vector<ColumnType> (*types)();
-};
 
 std::vector<ColumnType> TablesTypes() {
     return {Name(), Name(), Name(), Name(), Of(DBTYPE_GUID), Text(), Of(DBTYPE_UI4), Of(DBTYPE_DATE),
@@ -214,11 +185,6 @@ const SchemaInfo kSchemas[] = {
     {&DBSCHEMA_INDEXES, 5, 0x1F, kIndexesSql, IndexesTypes},
 };
 
-const SchemaInfo* FindSchema(REFGUID guid) {
-    for (const SchemaInfo& s : kSchemas)
-        if (*s.guid == guid) return &s;
-    return nullptr;
-}
 
 // Binds restriction `index` (0-based) of `count` given ones: text, a number (the index
 // TYPE), or NULL for an absent restriction.
@@ -249,17 +215,6 @@ Status BindRestriction(sqlite3_stmt* statement, ULONG index, const VARIANT& valu
 std::u16string Quoted(std::u16string_view name) { return u"'" + std::u16string(name) + u"'"; }
 
 // ---- Table definitions -------------------------------------------------------------------
-
-struct ColumnDefinition {
-    std::string name;
-    std::string declared;
-    bool notNull = false;
-    bool hasDefault = false;
-    std::string defaultText;
-    bool identity = false;
-    LONG seed = 1;
-    LONG step = 1;
-};
 
 // A prepared statement finalised when it goes out of scope.
 struct Statement {
@@ -307,6 +262,7 @@ Status ReadColumns(sqlite3* db, const std::string& table, bool withoutRowid, std
         ColumnDefinition c;
         c.name = ColumnText(s.handle, 0);
         c.declared = ColumnText(s.handle, 1);
+        c.type = TypeOfDeclaration(c.declared.c_str());
         c.notNull = sqlite3_column_int(s.handle, 2) != 0;
         c.hasDefault = sqlite3_column_type(s.handle, 3) != SQLITE_NULL;
         c.defaultText = ColumnText(s.handle, 3);
@@ -336,12 +292,25 @@ Status ReadColumns(sqlite3* db, const std::string& table, bool withoutRowid, std
 
 // Seed and step as the table was created with them; a column listed there is
 // auto-increment whatever its declaration.
+Status ReadIdentitiesFrom(sqlite3* db, const char* bookkeeping, const std::string& table,
+                          std::vector<ColumnDefinition>& columns);
+
+// A store whose tables are virtual keeps them in orv_store_identity of the temporary schema.
 Status ReadIdentities(sqlite3* db, const std::string& table, std::vector<ColumnDefinition>& columns) {
-    if (!HasTable(db, "orv_identity")) return Status::Success();
+    for (const char* bookkeeping : {"orv_identity", "orv_store_identity"}) {
+        Status status = ReadIdentitiesFrom(db, bookkeeping, table, columns);
+        if (!status.Ok()) return status;
+    }
+    return Status::Success();
+}
+
+Status ReadIdentitiesFrom(sqlite3* db, const char* bookkeeping, const std::string& table,
+                          std::vector<ColumnDefinition>& columns) {
+    if (!HasTable(db, bookkeeping)) return Status::Success();
     Statement s;
-    int rc = sqlite3_prepare_v2(db,
-                                "SELECT column_name, seed, step FROM orv_identity WHERE table_name = ?1 COLLATE NOCASE",
-                                -1, &s.handle, nullptr);
+    const std::string sql =
+        std::string("SELECT column_name, seed, step FROM ") + bookkeeping + " WHERE table_name = ?1 COLLATE NOCASE";
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &s.handle, nullptr);
     if (rc != SQLITE_OK) return StatementFailure(db, rc);
     sqlite3_bind_text(s.handle, 1, table.c_str(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
     while ((rc = sqlite3_step(s.handle)) == SQLITE_ROW) {
@@ -397,7 +366,7 @@ bool Describe(const ColumnDefinition& c, DBCOLUMNDESC& d) {
     d.dbcid.uName.pwszName = TaskString(c.name);
     d.pwszTypeName = TaskString(c.declared);
     if (!d.dbcid.uName.pwszName || !d.pwszTypeName) return false;
-    const ColumnType type = TypeOfDeclaration(c.declared.c_str());
+    const ColumnType& type = c.type;
     d.wType = type.type;
     d.ulColumnSize = type.size;
     d.bPrecision = type.precision;
@@ -442,13 +411,109 @@ bool Describe(const ColumnDefinition& c, DBCOLUMNDESC& d) {
     return true;
 }
 
-HRESULT NotSupported(const char16_t* what) {
-    return Report(Status::Error(DB_E_NOTSUPPORTED,
-                                std::u16string(what) + u" through ITableDefinition is not supported: use SQL DDL."),
-                  IID_ITableDefinition);
+}  // namespace
+
+std::optional<long long> SchemaTypeFact(const ColumnType& type, int what) {
+    const bool text = type.type == DBTYPE_WSTR, bytes = type.type == DBTYPE_BYTES;
+    switch (what) {
+    case 0: return type.type;
+    case 1:
+        if (text || bytes) return static_cast<long long>(type.size);
+        return std::nullopt;
+    case 2:
+        if (text) return static_cast<long long>(type.size) * 2;
+        if (bytes) return static_cast<long long>(type.size);
+        return std::nullopt;
+    case 3:
+        if (IsNumeric(type.type) && type.precision != 0xFF) return type.precision;
+        return std::nullopt;
+    case 4:
+        if ((type.type == DBTYPE_NUMERIC || type.type == DBTYPE_DECIMAL) && type.scale != 0xFF) return type.scale;
+        return std::nullopt;
+    case 5:
+        if (type.type == DBTYPE_DATE) return 0;
+        return std::nullopt;
+    case 6: {
+        long long flags = 0;
+        if (type.fixedLength) flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+        if (type.isLong) flags |= DBCOLUMNFLAGS_ISLONG;
+        return flags;
+    }
+    default: return std::nullopt;
+    }
 }
 
-}  // namespace
+const SchemaInfo* FindSchemaRowset(REFGUID guid, ULONG restrictions, HRESULT& hr) {
+    hr = S_OK;
+    for (const SchemaInfo& s : kSchemas) {
+        if (*s.guid != guid) continue;
+        if (restrictions <= s.restrictions) return &s;
+        hr = Report(Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
+                                                    platform::Utf8ToUtf16(std::to_string(s.restrictions)) +
+                                                    u" restrictions."),
+                    IID_IDBSchemaRowset);
+        return nullptr;
+    }
+    hr = Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
+                IID_IDBSchemaRowset);
+    return nullptr;
+}
+
+HRESULT ListSchemaRowsets(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
+    if (pcSchemas) *pcSchemas = 0;
+    if (prgSchemas) *prgSchemas = nullptr;
+    if (prgRestrictionSupport) *prgRestrictionSupport = nullptr;
+    if (!pcSchemas || !prgSchemas) return E_INVALIDARG;
+    const ULONG count = static_cast<ULONG>(std::size(kSchemas));
+    auto* guids = static_cast<GUID*>(CoTaskMemAlloc(count * sizeof(GUID)));
+    ULONG* support = prgRestrictionSupport ? static_cast<ULONG*>(CoTaskMemAlloc(count * sizeof(ULONG))) : nullptr;
+    if (!guids || (prgRestrictionSupport && !support)) {
+        CoTaskMemFree(guids);
+        CoTaskMemFree(support);
+        return E_OUTOFMEMORY;
+    }
+    for (ULONG i = 0; i < count; ++i) {
+        guids[i] = *kSchemas[i].guid;
+        if (support) support[i] = kSchemas[i].support;
+    }
+    *pcSchemas = count;
+    *prgSchemas = guids;
+    if (prgRestrictionSupport) *prgRestrictionSupport = support;
+    return S_OK;
+}
+
+HRESULT StartTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
+                             ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
+                             DBCONSTRAINTDESC* prgConstraintDescs[], OLECHAR** ppwszStringBuffer) {
+    if (pcColumnDescs) *pcColumnDescs = 0;
+    if (prgColumnDescs) *prgColumnDescs = nullptr;
+    if (pcPropertySets) *pcPropertySets = 0;
+    if (prgPropertySets) *prgPropertySets = nullptr;
+    if (pcConstraintDescs) *pcConstraintDescs = 0;
+    if (prgConstraintDescs) *prgConstraintDescs = nullptr;
+    if (ppwszStringBuffer) *ppwszStringBuffer = nullptr;
+    if (!pTableID || (!pcColumnDescs != !prgColumnDescs)) return E_INVALIDARG;
+    if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
+        return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_ITableCreation);
+    return S_OK;
+}
+
+HRESULT ReturnTableDefinition(const std::vector<ColumnDefinition>& columns, DBORDINAL* pcColumnDescs,
+                              DBCOLUMNDESC* prgColumnDescs[]) {
+    if (!pcColumnDescs) return Report(Status::Success(), IID_ITableCreation);
+    auto* descs = static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
+    if (!descs) return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
+    std::memset(descs, 0, std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC));
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!Describe(columns[i], descs[i])) {
+            FreeDescriptions(descs, i + 1);
+            return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
+        }
+    }
+    *pcColumnDescs = columns.size();
+    *prgColumnDescs = descs;
+    return Report(Status::Success(), IID_ITableCreation);
+}
 
 // ---- IDBSchemaRowset -------------------------------------------------------------------------
 
@@ -458,19 +523,18 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
         if (ppRowset) *ppRowset = nullptr;
         if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
         if (outer) return DB_E_NOAGGREGATION;
-        const SchemaInfo* info = FindSchema(schema);
-        if (!info)
-            return Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
-                          IID_IDBSchemaRowset);
-        if (cRestrictions > info->restrictions)
-            return Report(Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
-                                                          platform::Utf8ToUtf16(std::to_string(info->restrictions)) +
-                                                          u" restrictions."),
-                          IID_IDBSchemaRowset);
+        HRESULT refused = S_OK;
+        const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
+        if (!info) return refused;
 
         RegisterGuardedFunction(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, SchemaTypeFunction);
+        std::string sql = info->sql;
+        if (info->guid == &DBSCHEMA_INDEXES && HasTable(m_db, kStoreIndexesTable)) {
+            const std::string marker = "/*store indexes*/";
+            sql.replace(sql.find(marker), marker.size(), kStoreIndexesSql);
+        }
         sqlite3_stmt* statement = nullptr;
-        int rc = sqlite3_prepare_v2(m_db, info->sql, -1, &statement, nullptr);
+        int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
         if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
         for (ULONG i = 0; i < cRestrictions; ++i) {
             Status status = BindRestriction(statement, i, rgRestrictions[i]);
@@ -491,62 +555,19 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
-        if (pcSchemas) *pcSchemas = 0;
-        if (prgSchemas) *prgSchemas = nullptr;
-        if (prgRestrictionSupport) *prgRestrictionSupport = nullptr;
-        if (!pcSchemas || !prgSchemas) return E_INVALIDARG;
-        const ULONG count = static_cast<ULONG>(std::size(kSchemas));
-        auto* guids = static_cast<GUID*>(CoTaskMemAlloc(count * sizeof(GUID)));
-        ULONG* support = prgRestrictionSupport ? static_cast<ULONG*>(CoTaskMemAlloc(count * sizeof(ULONG))) : nullptr;
-        if (!guids || (prgRestrictionSupport && !support)) {
-            CoTaskMemFree(guids);
-            CoTaskMemFree(support);
-            return E_OUTOFMEMORY;
-        }
-        for (ULONG i = 0; i < count; ++i) {
-            guids[i] = *kSchemas[i].guid;
-            if (support) support[i] = kSchemas[i].support;
-        }
-        *pcSchemas = count;
-        *prgSchemas = guids;
-        if (prgRestrictionSupport) *prgRestrictionSupport = support;
-        return S_OK;
-    });
+    return GuardMethod(IID_IDBSchemaRowset,
+                       [&] { return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport); });
 }
 
 // ---- ITableDefinition, ITableCreation ------------------------------------------------------
-
-HRESULT Session::CreateTable(IUnknown*, DBID*, DBORDINAL, const DBCOLUMNDESC[], REFIID, ULONG, DBPROPSET[],
-                             DBID** ppTableID, IUnknown** ppRowset) {
-    if (ppTableID) *ppTableID = nullptr;
-    if (ppRowset) *ppRowset = nullptr;
-    return NotSupported(u"Creating a table");
-}
-
-HRESULT Session::DropTable(DBID*) { return NotSupported(u"Dropping a table"); }
-
-HRESULT Session::AddColumn(DBID*, DBCOLUMNDESC*, DBID** ppColumnID) {
-    if (ppColumnID) *ppColumnID = nullptr;
-    return NotSupported(u"Adding a column");
-}
-
-HRESULT Session::DropColumn(DBID*, DBID*) { return NotSupported(u"Dropping a column"); }
 
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
                                     ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
                                     DBCONSTRAINTDESC* prgConstraintDescs[], OLECHAR** ppwszStringBuffer) {
     return GuardMethod(IID_ITableCreation, [&]() -> HRESULT {
-        if (pcColumnDescs) *pcColumnDescs = 0;
-        if (prgColumnDescs) *prgColumnDescs = nullptr;
-        if (pcPropertySets) *pcPropertySets = 0;
-        if (prgPropertySets) *prgPropertySets = nullptr;
-        if (pcConstraintDescs) *pcConstraintDescs = 0;
-        if (prgConstraintDescs) *prgConstraintDescs = nullptr;
-        if (ppwszStringBuffer) *ppwszStringBuffer = nullptr;
-        if (!pTableID || (!pcColumnDescs != !prgColumnDescs)) return E_INVALIDARG;
-        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_ITableCreation);
+        HRESULT hr = StartTableDefinition(pTableID, pcColumnDescs, prgColumnDescs, pcPropertySets, prgPropertySets,
+                                          pcConstraintDescs, prgConstraintDescs, ppwszStringBuffer);
+        if (hr != S_OK) return hr;
 
         std::string table;
         bool withoutRowid = false;
@@ -555,20 +576,7 @@ HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DB
         if (status.Ok()) status = ReadColumns(m_db, table, withoutRowid, columns);
         if (status.Ok()) status = ReadIdentities(m_db, table, columns);
         if (!status.Ok()) return Report(status, IID_ITableCreation);
-        if (!pcColumnDescs) return Report(Status::Success(), IID_ITableCreation);
-
-        auto* descs = static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
-        if (!descs) return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
-        std::memset(descs, 0, std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC));
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (!Describe(columns[i], descs[i])) {
-                FreeDescriptions(descs, i + 1);
-                return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
-            }
-        }
-        *pcColumnDescs = columns.size();
-        *prgColumnDescs = descs;
-        return Report(Status::Success(), IID_ITableCreation);
+        return ReturnTableDefinition(columns, pcColumnDescs, prgColumnDescs);
     });
 }
 

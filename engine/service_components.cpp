@@ -345,8 +345,9 @@ private:
         HRESULT hr = (*name)[0] == u'{' ? CLSIDFromString(name->c_str(), &clsid) : CLSIDFromProgID(name->c_str(), &clsid);
         if (FAILED(hr))
             return Status::Error(REGDB_E_CLASSNOTREG,
-                                 platform::Format(u"The provider '%s' is not registered. This library's provider is "
-                                                  u"Microsoft.ACE.OLEDB.12.0 (also known as Microsoft.Jet.OLEDB.4.0).",
+                                 platform::Format(u"The provider '%s' is not registered. This library's providers are "
+                                                  u"Microsoft.ACE.OLEDB.12.0 (also known as Microsoft.Jet.OLEDB.4.0) "
+                                                  u"for files and PostgreSQL for a server.",
                                                   name->c_str()),
                                  u"08001");
         hr = CoCreateInstance(clsid, outer, context ? context : CLSCTX_INPROC_SERVER, IID_IDBProperties,

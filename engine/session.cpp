@@ -9,27 +9,13 @@
 #include "platform/utf.h"
 
 namespace orv::engine {
-namespace {
-
-const PropertyInfo kSessionProperties[] = {
-    {&DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, VT_I4,
-     DBPROPFLAGS_SESSION | DBPROPFLAGS_READ | DBPROPFLAGS_WRITE, u"Autocommit Isolation Levels"},
-};
-
-}  // namespace
 
 Session::Session(DataSource* source, sqlite3* db)
-    : m_source(source), m_db(db), m_properties(kSessionProperties),
-      m_policy(source->GetStore() ? source->GetStore()->Name() : std::u16string()) {
+    : m_source(source), m_db(db), m_policy(source->GetStore() ? source->GetStore()->Name() : std::u16string()) {
     m_source->AddRef();
     m_source->SessionOpened();
     RegisterFunctions(m_db);
     m_policy.Install(m_db);
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = ISOLATIONLEVEL_READCOMMITTED;
-    m_properties.Store(DBPROPSET_SESSION, DBPROP_SESS_AUTOCOMMITISOLEVELS, v);
 }
 
 Session::~Session() {
@@ -105,9 +91,7 @@ HRESULT Session::StartTransaction(ISOLEVEL, ULONG isoFlags, ITransactionOptions*
 HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
     return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
         if (m_transactionLevel == 0)
-            return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to commit: start one first.",
-                                        u"25000"),
-                          IID_ITransaction);
+            return Report(NoTransaction(true), IID_ITransaction);
         std::string sql = m_transactionLevel == 1 ? "COMMIT"
                                                   : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
         Status status = Run(sql.c_str());
@@ -122,9 +106,7 @@ HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
     return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
         if (fAsync) return XACT_E_NOTSUPPORTED;
         if (m_transactionLevel == 0)
-            return Report(Status::Error(XACT_E_NOTRANSACTION, u"There is no transaction to roll back: start one first.",
-                                        u"25000"),
-                          IID_ITransaction);
+            return Report(NoTransaction(false), IID_ITransaction);
         std::string sql;
         if (m_transactionLevel == 1) {
             sql = "ROLLBACK";
@@ -157,16 +139,6 @@ HRESULT Session::GetDataSource(REFIID riid, IUnknown** ppDataSource) {
     if (!ppDataSource) return E_INVALIDARG;
     *ppDataSource = nullptr;
     return m_source->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));
-}
-
-HRESULT Session::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID&) { return true; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
-}
-
-HRESULT Session::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    return m_properties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_SESSION; });
 }
 
 HRESULT Session::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }

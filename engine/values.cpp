@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/common/decimal.h"
 #include "engine/sql/datetime.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
@@ -72,82 +73,21 @@ bool AsInteger(const StoredValue& v, long long& out, bool& overflow) {
     return true;
 }
 
-// A decimal number as sign, digits and the power of ten they are scaled by.
-struct Decimal {
-    bool negative = false;
-    std::string digits;  // without leading zeros; empty for zero
-    int exponent = 0;    // value = digits * 10^exponent
-};
-
-bool ParseDecimal(std::string_view text, Decimal& out) {
-    out = Decimal{};
-    if (text.empty()) return false;
-    if (text.front() == '-' || text.front() == '+') {
-        out.negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    bool any = false, point = false;
-    while (!text.empty()) {
-        char c = text.front();
-        if (c >= '0' && c <= '9') {
-            any = true;
-            if (!(out.digits.empty() && c == '0')) out.digits += c;
-            if (point) --out.exponent;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-        text.remove_prefix(1);
-    }
-    if (!any) return false;
-    if (!text.empty() && (text.front() == 'e' || text.front() == 'E')) {
-        text.remove_prefix(1);
-        long long e;
-        if (!ParseInteger(text, e) || e > 400 || e < -400) return false;
-        out.exponent += static_cast<int>(e);
-        text = {};
-    }
-    if (!text.empty()) return false;
-    if (out.digits.empty()) out.exponent = 0;
-    return true;
-}
-
 bool AsDecimal(const StoredValue& v, Decimal& out) {
     switch (v.kind) {
     case SQLITE_INTEGER: return ParseDecimal(std::to_string(v.integer), out);
-    case SQLITE_FLOAT: return ParseDecimal(ShortestReal(v.real), out);
-    case SQLITE_TEXT: return ParseDecimal(Trimmed(v.bytes), out);
+    case SQLITE_FLOAT: return std::isfinite(v.real) && ParseDecimal(ShortestReal(v.real), out);
+    case SQLITE_TEXT: {
+        std::string_view t = Trimmed(v.bytes);
+        return ParseDecimal(t, out);
+    }
     default: return false;
     }
 }
 
-// Scales a decimal to `scale` places, rounding half away from zero, into a 128-bit magnitude.
-bool ScaleDecimal(const Decimal& d, int scale, unsigned __int128& magnitude, int maxDigits) {
-    std::string digits = d.digits;
-    int shift = d.exponent + scale;  // digits * 10^shift is the scaled integer
-    bool roundUp = false;
-    if (shift >= 0) {
-        digits.append(static_cast<std::size_t>(shift), '0');
-    } else {
-        std::size_t drop = static_cast<std::size_t>(-shift);
-        if (drop > digits.size()) {
-            roundUp = false;
-            digits.clear();
-        } else {
-            roundUp = digits[digits.size() - drop] >= '5';
-            digits.resize(digits.size() - drop);
-        }
-    }
-    magnitude = 0;
-    for (char c : digits) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
-        if (magnitude >> 127) return false;
-    }
-    if (roundUp) ++magnitude;
-    unsigned __int128 limit = 1;
-    for (int i = 0; i < maxDigits; ++i) limit *= 10;
-    return magnitude < limit;
+// `d` at `scale` places, rounded half away from zero, within `maxDigits` digits.
+bool ScaleDecimal(Decimal& d, int scale, int maxDigits) {
+    return RoundToScale(d, scale) && (d.magnitude == 0 || DigitCount(d.magnitude) <= maxDigits);
 }
 
 void MaterialiseText(const StoredValue& v, TypedValue& out) {
@@ -322,33 +262,39 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
         return;
     }
     case DBTYPE_CY: {
+        // The double nearest to each end of the range stands for that end: SQLite keeps
+        // 922337203685477.5807 as 922337203685477.625, which lies beyond the range by less
+        // than the double's own spacing there.
+        if (v.kind == SQLITE_FLOAT && (v.real == 922337203685477.5807 || v.real == -922337203685477.5808)) {
+            Put(out, v.real > 0 ? INT64_MAX : INT64_MIN);
+            return;
+        }
         Decimal d;
-        unsigned __int128 magnitude;
         if (!AsDecimal(v, d)) {
             out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        } else if (!ScaleDecimal(d, 4, magnitude, 19) || magnitude > (unsigned __int128)INT64_MAX + (d.negative ? 1 : 0)) {
+        } else if (!ScaleDecimal(d, 4, 19) || d.magnitude > static_cast<u128>(INT64_MAX) + (d.negative ? 1 : 0)) {
             out.status = DBSTATUS_E_DATAOVERFLOW;
         } else {
-            long long scaled = d.negative ? static_cast<long long>(-magnitude) : static_cast<long long>(magnitude);
+            const long long scaled =
+                d.negative ? static_cast<long long>(-static_cast<__int128>(d.magnitude)) : static_cast<long long>(d.magnitude);
             Put(out, scaled);
         }
         return;
     }
     case DBTYPE_NUMERIC: {
         Decimal d;
-        unsigned __int128 magnitude;
         int scale = column.scale == 0xFF ? 0 : column.scale;
         int precision = column.precision == 0xFF ? 38 : column.precision;
         if (!AsDecimal(v, d)) {
             out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        } else if (!ScaleDecimal(d, scale, magnitude, precision)) {
+        } else if (!ScaleDecimal(d, scale, precision)) {
             out.status = DBSTATUS_E_DATAOVERFLOW;
         } else {
             DB_NUMERIC n{};
             n.precision = static_cast<BYTE>(precision);
             n.scale = static_cast<BYTE>(scale);
-            n.sign = d.negative && magnitude != 0 ? 0 : 1;
-            for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(magnitude >> (8 * i));
+            n.sign = d.negative && d.magnitude != 0 ? 0 : 1;
+            for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(d.magnitude >> (8 * i));
             Put(out, n);
         }
         return;

@@ -49,6 +49,13 @@ public:
     // (REQUIRES: not null, at most 127 characters); an empty one matches no table.
     bool Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
               const WCHAR* type);
+    // The same with wchar_t text (L"...") among the restrictions: converted, then the member
+    // above. The other catalogs' Open take wchar_t text the same way.
+    template <class... Text>
+        requires orv::platform::CallWithUtf32Text<Text...>
+    bool Open(OrvOleDbConnection* connection, const Text&... restrictions) {
+        return Open(connection, orv::platform::Utf16Text(restrictions)...);
+    }
     // True on a row; false at the end and on any failure (the error text is not touched).
     bool FetchNext();
     void Close();
@@ -85,6 +92,13 @@ public:
     // read, although the rows can then still be fetched.
     bool Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
               const WCHAR* column, bool extended);
+    template <class Catalog, class Schema, class Table, class Column>
+        requires orv::platform::CallWithUtf32Text<Catalog, Schema, Table, Column>
+    bool Open(OrvOleDbConnection* connection, const Catalog& catalog, const Schema& schema, const Table& table,
+              const Column& column, bool extended) {
+        return Open(connection, orv::platform::Utf16Text(catalog), orv::platform::Utf16Text(schema),
+                    orv::platform::Utf16Text(table), orv::platform::Utf16Text(column), extended);
+    }
     // True on a row. Every call resets the error text; at the end it holds the provider's
     // text for the end of the rowset.
     bool FetchNext();
@@ -143,6 +157,11 @@ public:
     // Null arguments leave their restriction out; an empty one is a restriction.
     bool Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
               const WCHAR* index);
+    template <class... Text>
+        requires orv::platform::CallWithUtf32Text<Text...>
+    bool Open(OrvOleDbConnection* connection, const Text&... restrictions) {
+        return Open(connection, orv::platform::Utf16Text(restrictions)...);
+    }
     // True on a row; false at the end and on any failure (the error text is not touched).
     bool FetchNext();
     void Close();

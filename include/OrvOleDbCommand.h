@@ -129,6 +129,22 @@ public:
     // Takes effect at the next Execute; refused (false) while a result set is open.
     virtual bool SetBlobHandling(DBBLOBHANDLINGENUM mode);
 
+    // ---- Typed fields of the held row, beyond the interface. Not virtual, so that the
+    // virtual table of the class and of the classes derived from it stays as it was.
+    // The value as a 64-bit integer, fractions cut toward zero; 0 for NULL, a value out of
+    // range and a value that is no number.
+    LONGLONG FieldAsInt64(unsigned __int64 col);
+    // The value as a double (dates as OLE Automation dates); 0.0 likewise.
+    double FieldAsDouble(unsigned __int64 col);
+    // The value in its own type: VT_I2 (also I1), VT_I4 (also UI2), VT_I8 (also UI4, UI8),
+    // VT_UI1, VT_R4, VT_R8, VT_CY, VT_DECIMAL (DECIMAL, NUMERIC), VT_DATE (every date
+    // type), VT_BOOL, VT_BSTR (text, also large text, and GUIDs as "{...}"),
+    // VT_ARRAY | VT_UI1 (bytes, also large ones), VT_NULL for NULL, VT_EMPTY for a value
+    // that cannot be read (an error status, a number too wide for a DECIMAL). `value` is
+    // overwritten without being cleared first; the caller clears it with VariantClear.
+    // False when the command is not open or the column is out of range.
+    bool FieldAsVariant(unsigned __int64 col, VARIANT& value);
+
 protected:
     OrvOleDbConnection* m_connection;
     std::unique_ptr<orv::command::CommandState> m_command;

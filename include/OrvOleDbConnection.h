@@ -1,5 +1,6 @@
 // OrvOleDbConnection: one connection to a database file, a workbook or a folder of text
-// files, through the OLE DB provider that its initialisation string names.
+// files, through the OLE DB provider that its initialisation string names; and the
+// operations on whole database files (create, compact, convert a genuine Access file).
 //
 // The connection owns one reference on its data source, its session and (once asked for)
 // the conversion object, and owns its initialisation string. Commands, recordsets and
@@ -52,9 +53,23 @@ public:
     static HRESULT CreateMdbFile(const CComBSTR& init, const CComBSTR& path);
     // Compacts the connection's database file in place: a compacted copy is written beside
     // it (the path up to its last "." followed by "_TMP_.mdb") and moved over the file. The
-    // connection is closed afterwards, whatever the outcome; reopen it with GetInit().
+    // connection is closed afterwards, whatever the outcome; reopen it with GetInit(). A
+    // provider that keeps no database files (a server) is refused before anything closes.
     // Throws COleException(E_INVALIDARG) when the connection was never opened.
     HRESULT CompactMdb();
+
+    // Told how many rows ConvertMdbFile has copied and checked of how many (the total is an
+    // estimate until the end); returning false stops the conversion. `context` is the
+    // caller's, passed through.
+    typedef bool (*ConvertProgress)(ULONGLONG done, ULONGLONG total, void* context);
+    // Converts the genuine Access database `source` (a Jet or ACE .mdb/.accdb file, which
+    // the provider only reads) into a new database file at `destination`, which must not
+    // exist: every user table with its column types, primary key, indexes, auto-increment
+    // column and rows. The copy is compared with the source row by row before it takes its
+    // name, so the file appears complete and checked, or not at all. The provider's error
+    // text goes to `error`. Any thread with COM initialised; `progress` runs on it.
+    static HRESULT ConvertMdbFile(const CComBSTR& source, const CComBSTR& destination, OrvOleDbErrorInfo& error,
+                                  ConvertProgress progress = nullptr, void* context = nullptr);
 
 private:
     OrvOleDbConnection(const OrvOleDbConnection&);

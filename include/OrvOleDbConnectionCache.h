@@ -57,6 +57,8 @@ public:
 
     // The connection at the front of the queue for `init`, or else a new connection opened
     // with OpenFromInitializationString(init, prompt), which is not entered in the cache.
+    // Idle connections whose provider reports their link broken (a server that went away)
+    // are destroyed on the way, never handed out.
     // Null when the open fails: the cache's error text is then the failed connection's.
     OrvOleDbConnection* Connect(const CComBSTR& init, bool prompt) ORV_EXCLUDES(m_lock);
     // The connection at the front of the queue for `init`, or null; never opens one.
@@ -66,7 +68,8 @@ public:
     // what was opened before stays cached.
     bool CreateCache(const CComBSTR& init) ORV_EXCLUDES(m_lock);
     // Gives `conn` (never null) back under its GetInit() string. Kept when the string has no
-    // queue yet or its queue is below the limit; otherwise closed, destroyed and nulled.
+    // queue yet or its queue is below the limit, unless the provider reports its link broken;
+    // otherwise closed, destroyed and nulled.
     void Cache(OrvOleDbConnection*& conn) ORV_EXCLUDES(m_lock);
     // Closes and destroys the idle connections of `init`, or of every string.
     void ClearCache(const CComBSTR& init) ORV_EXCLUDES(m_lock);
@@ -107,6 +110,8 @@ private:
     // Takes the front connection of the entry's queue, erasing an entry left empty; null
     // (and the entry erased) when the queue was missing or empty.
     OrvOleDbConnection* TakeFront(ConnectionMap::iterator entry) ORV_REQUIRES(m_lock);
+    // TakeFront, destroying the connections whose provider reports them broken on the way.
+    OrvOleDbConnection* TakeLive(ConnectionMap::iterator entry) ORV_REQUIRES(m_lock);
     // Closes and destroys every connection of the entry's queue, front to back, and the queue.
     void DestroyQueue(ConnectionMap::iterator entry) ORV_REQUIRES(m_lock);
     // A new connection opened from `init`, or null with its error text copied into ours.

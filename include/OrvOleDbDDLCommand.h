@@ -37,9 +37,28 @@ public:
     // The same for the search list.
     void AddSearchCol(const WCHAR* column, const WCHAR* format, ...);
     void AddSearchColV(const WCHAR* column, const WCHAR* format, va_list args);
+    // The four with a wchar_t format (L"'%s'"), whose %s and %c read wchar_t text as a wide
+    // format does on Windows; %S and %hs still read narrow text.
+    void AddColumn(const WCHAR* column, const wchar_t* format, ...);
+    void AddColumnV(const WCHAR* column, const wchar_t* format, va_list args);
+    void AddSearchCol(const WCHAR* column, const wchar_t* format, ...);
+    void AddSearchColV(const WCHAR* column, const wchar_t* format, va_list args);
+    // A wchar_t column name (with either format): converted, then one of the members above.
+    template <orv::platform::Utf32Text Column, class FormatChar, class... Args>
+    void AddColumn(const Column& column, const FormatChar* format, Args... args) {
+        AddColumn(orv::platform::Utf16Text(column).Get(), format, args...);
+    }
+    template <orv::platform::Utf32Text Column, class FormatChar, class... Args>
+    void AddSearchCol(const Column& column, const FormatChar* format, Args... args) {
+        AddSearchCol(orv::platform::Utf16Text(column).Get(), format, args...);
+    }
     // Values added from now on that are empty, or an empty quoted literal, become NULL.
     void EmptyAsNull(bool emptyAsNull);
     void SetTable(const WCHAR* table);
+    template <orv::platform::Utf32Text Text>
+    void SetTable(const Text& table) {
+        SetTable(orv::platform::Utf16Text(table).Get());
+    }
     // Clears the search list, the column list and the table name.
     void Empty();
     void EmptyCols();
@@ -81,6 +100,8 @@ private:
 
     // Replaces the format buffer by one 10240 characters larger; its content is lost.
     bool ManageHeap();
-    void AddValueV(std::vector<_ColValueMap>& list, const WCHAR* column, const WCHAR* format, va_list args);
+    // Formats with a UTF-16 or a wchar_t format.
+    template <class FormatChar>
+    void AddValueV(std::vector<_ColValueMap>& list, const WCHAR* column, const FormatChar* format, va_list args);
     bool Run(const CString& statement);
 };

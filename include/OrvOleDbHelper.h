@@ -45,4 +45,10 @@ public:
     static bool FormatConnectString(CComBSTR& out, const WCHAR* dataSource, const WCHAR* userId,
                                     const WCHAR* password, const WCHAR* provider, const WCHAR* properties,
                                     const WCHAR* moreProperties);
+    // The same with wchar_t text (L"...") among the texts: converted, then the member above.
+    template <class... Text>
+        requires orv::platform::CallWithUtf32Text<Text...>
+    static bool FormatConnectString(CComBSTR& out, const Text&... text) {
+        return FormatConnectString(out, orv::platform::Utf16Text(text)...);
+    }
 };

@@ -39,6 +39,18 @@ public:
     virtual bool GetRecords(const WCHAR* table, const WCHAR* columns, const WCHAR* where, const WCHAR* orderBy);
     // SELECT COUNT(*) FROM table [WHERE where]; the host reads the count from its one row.
     virtual bool GetRecNum(const WCHAR* table, const WCHAR* where);
+    // Both with wchar_t text (L"...") among the texts: converted, then the members above
+    // (or their overrides).
+    template <class... Text>
+        requires orv::platform::CallWithUtf32Text<Text...>
+    bool GetRecords(const Text&... text) {
+        return GetRecords(orv::platform::Utf16Text(text)...);
+    }
+    template <class... Text>
+        requires orv::platform::CallWithUtf32Text<Text...>
+    bool GetRecNum(const Text&... text) {
+        return GetRecNum(orv::platform::Utf16Text(text)...);
+    }
 
 protected:
     ConnectType m_connectType;
@@ -74,6 +86,14 @@ public:
     // Builds the initialisation string for `file` and opens it (the recordset's Open);
     // `moreProperties` follows the file type's properties unchanged, so it starts with ";".
     bool Open(const WCHAR* file, const WCHAR* userId, const WCHAR* password, const WCHAR* moreProperties, bool prompt);
+    // The same with wchar_t text (L"...") among the texts: converted, then the member above.
+    template <class File, class UserId, class Password, class MoreProperties>
+        requires orv::platform::CallWithUtf32Text<File, UserId, Password, MoreProperties>
+    bool Open(const File& file, const UserId& userId, const Password& password, const MoreProperties& moreProperties,
+              bool prompt) {
+        return Open(orv::platform::Utf16Text(file), orv::platform::Utf16Text(userId),
+                    orv::platform::Utf16Text(password), orv::platform::Utf16Text(moreProperties), prompt);
+    }
     using OrvOleDbRecordset::Open;
 
 protected:

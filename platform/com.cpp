@@ -3,6 +3,7 @@
 #include "platform/com.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -104,7 +105,10 @@ HRESULT VariantClear(VARIANT* pvarg) {
             if (pvarg->punkVal) pvarg->punkVal->Release();
             break;
         default:
-            if (pvarg->vt & VT_ARRAY) return DISP_E_BADVARTYPE;  // no SAFEARRAY here
+            if (pvarg->vt & VT_ARRAY) {
+                HRESULT hr = SafeArrayDestroy(pvarg->parray);
+                if (FAILED(hr)) return hr;
+            }
             break;
         }
     }
@@ -116,12 +120,14 @@ HRESULT VariantClear(VARIANT* pvarg) {
 HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc) {
     if (!pvargDest || !pvargSrc) return E_INVALIDARG;
     if (pvargDest == pvargSrc) return S_OK;
-    if ((pvargSrc->vt & VT_ARRAY) != 0) return DISP_E_BADVARTYPE;
     HRESULT hr = VariantClear(pvargDest);
     if (FAILED(hr)) return hr;
     VARIANT copy = *pvargSrc;
     if (!(copy.vt & VT_BYREF)) {
-        if (copy.vt == VT_BSTR && copy.bstrVal) {
+        if ((copy.vt & VT_ARRAY) && copy.parray) {
+            hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+            if (FAILED(hr)) return hr;
+        } else if (copy.vt == VT_BSTR && copy.bstrVal) {
             copy.bstrVal = SysAllocStringLen(pvargSrc->bstrVal, SysStringLen(pvargSrc->bstrVal));
             if (!copy.bstrVal) return E_OUTOFMEMORY;
         } else if ((copy.vt == VT_UNKNOWN || copy.vt == VT_DISPATCH) && copy.punkVal) {
@@ -129,6 +135,106 @@ HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc) {
         }
     }
     *pvargDest = copy;
+    return S_OK;
+}
+
+// ---- SAFEARRAY -----------------------------------------------------------------------------
+
+namespace {
+
+ULONG ElementSize(VARTYPE vt) {
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_R4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR: return 4;
+    case VT_R8:
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+    case VT_DATE: return 8;
+    default: return 0;
+    }
+}
+
+// The header and the data in one block; the data follows the header at an 8-byte boundary.
+constexpr std::size_t kArrayHeader = (sizeof(SAFEARRAY) + 7) / 8 * 8;
+
+bool ValidVector(SAFEARRAY* psa, UINT nDim) { return psa && psa->cDims == 1 && nDim == 1; }
+
+}  // namespace
+
+SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
+    const ULONG size = ElementSize(vt);
+    if (size == 0) return nullptr;
+    const std::size_t bytes = std::size_t(size) * cElements;
+    auto* block = static_cast<unsigned char*>(std::calloc(1, kArrayHeader + bytes));
+    if (!block) return nullptr;
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block);
+    psa->cDims = 1;
+    psa->cbElements = size;
+    psa->pvData = block + kArrayHeader;
+    psa->rgsabound[0].cElements = cElements;
+    psa->rgsabound[0].lLbound = lLbound;
+    return psa;
+}
+
+HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
+    if (!psa) return S_OK;
+    if (psa->cLocks) return DISP_E_ARRAYISLOCKED;
+    std::free(psa);
+    return S_OK;
+}
+
+HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
+    if (!ppsaOut) return E_INVALIDARG;
+    *ppsaOut = nullptr;
+    if (!psa) return S_OK;
+    const std::size_t bytes = kArrayHeader + std::size_t(psa->cbElements) * psa->rgsabound[0].cElements;
+    auto* block = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!block) return E_OUTOFMEMORY;
+    std::memcpy(block, psa, bytes);
+    auto* copy = reinterpret_cast<SAFEARRAY*>(block);
+    copy->cLocks = 0;
+    copy->pvData = block + kArrayHeader;
+    *ppsaOut = copy;
+    return S_OK;
+}
+
+HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
+    if (!psa || !ppvData) return E_INVALIDARG;
+    ++psa->cLocks;
+    *ppvData = psa->pvData;
+    return S_OK;
+}
+
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+    if (!psa) return E_INVALIDARG;
+    if (psa->cLocks == 0) return E_UNEXPECTED;
+    --psa->cLocks;
+    return S_OK;
+}
+
+UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
+
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
+    if (!psa || !plLbound) return E_INVALIDARG;
+    if (!ValidVector(psa, nDim)) return DISP_E_BADINDEX;
+    *plLbound = psa->rgsabound[0].lLbound;
+    return S_OK;
+}
+
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
+    if (!psa || !plUbound) return E_INVALIDARG;
+    if (!ValidVector(psa, nDim)) return DISP_E_BADINDEX;
+    *plUbound = psa->rgsabound[0].lLbound + static_cast<LONG>(psa->rgsabound[0].cElements) - 1;
     return S_OK;
 }
 

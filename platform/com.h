@@ -144,6 +144,23 @@ struct DECIMAL {
 };
 #define DECIMAL_NEG ((BYTE)0x80)
 
+// A safe array. Only vectors (one dimension) of fixed-size elements are made here, which is
+// what a VARIANT of bytes (VT_ARRAY | VT_UI1) needs; the block and the data are one
+// allocation, freed by SafeArrayDestroy or by VariantClear of the VARIANT holding it.
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    void* pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+typedef SAFEARRAY* LPSAFEARRAY;
+
 struct VARIANT {
     union {
         struct {
@@ -173,6 +190,7 @@ struct VARIANT {
                 ULONGLONG ullVal;
                 INT intVal;
                 UINT uintVal;
+                SAFEARRAY* parray;
             };
         };
         DECIMAL decVal;  // overlays the whole VARIANT; its reserved word is `vt`
@@ -193,6 +211,18 @@ extern "C" {
 ORV_API void VariantInit(VARIANT* pvarg);
 ORV_API HRESULT VariantClear(VARIANT* pvarg);
 ORV_API HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+
+// Vectors of VT_I1, VT_UI1, VT_I2, VT_UI2, VT_BOOL, VT_I4, VT_UI4, VT_R4, VT_R8, VT_I8, VT_UI8, VT_CY
+// and VT_DATE elements, zeroed; null for other types or when memory is short.
+ORV_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+// Fails with DISP_E_ARRAYISLOCKED while the data is accessed.
+ORV_API HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+ORV_API HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+ORV_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+ORV_API HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+ORV_API UINT SafeArrayGetDim(SAFEARRAY* psa);
+ORV_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+ORV_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 }
 
 // ---- Initialisation and object creation ------------------------------------------------

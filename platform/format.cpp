@@ -85,6 +85,9 @@ struct Arguments {
 };
 
 enum class IntSize { Default, Char, Short, Bits32, Bits64 };
+// What the wide conversions (%s %ls %ws %c %lc %wc) read: UTF-16 text and units for a
+// UTF-16 format, wchar_t text and characters (UTF-32) for a wchar_t format.
+enum class WideArguments { Utf16, Utf32 };
 enum class CharWidth { Default, Narrow, Wide };
 
 struct Spec {
@@ -289,6 +292,13 @@ void WriteInteger(Output& out, const Spec& spec, Integer value, unsigned base, b
 
 // ---- Strings and characters ------------------------------------------------------------
 
+// A body of `count` units, padded to the width.
+void WriteUnits(Output& out, const Spec& spec, const char16_t* units, std::size_t count) {
+    PadBefore(out, spec, count);
+    out.Append(units, count);
+    PadAfter(out, spec, count);
+}
+
 void WriteWide(Output& out, const Spec& spec, const char16_t* text) {
     if (!text) text = kNull;
     std::size_t length = 0;
@@ -299,9 +309,26 @@ void WriteWide(Output& out, const Spec& spec, const char16_t* text) {
     } else {
         length = StrLen16(text);
     }
-    PadBefore(out, spec, length);
-    out.Append(text, length);
-    PadAfter(out, spec, length);
+    WriteUnits(out, spec, text, length);
+}
+
+// wchar_t text, converted as it is read. The precision and the width count UTF-16 units, as
+// for every other string, and a character beyond U+FFFF that would be cut in half by the
+// precision is left out whole.
+void WriteUtf32(Output& out, const Spec& spec, const wchar_t* text) {
+    if (!text) {
+        WriteWide(out, spec, kNull);
+        return;
+    }
+    const std::size_t limit = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
+    std::u16string units;
+    char16_t encoded[2];
+    for (; *text; ++text) {
+        const std::size_t count = EncodeCodePointUtf16(static_cast<char32_t>(*text), encoded);
+        if (units.size() + count > limit) break;
+        units.append(encoded, count);
+    }
+    WriteUnits(out, spec, units.data(), units.size());
 }
 
 // Converts `bytes` of UTF-8 through a stack buffer, cutting only before a byte that starts
@@ -368,11 +395,7 @@ void WriteNarrow(Output& out, const Spec& spec, const char* text) {
     PadAfter(out, spec, written);
 }
 
-void WriteChar(Output& out, const Spec& spec, char16_t unit) {
-    PadBefore(out, spec, 1);
-    out.Put(unit);
-    PadAfter(out, spec, 1);
-}
+void WriteChar(Output& out, const Spec& spec, char16_t unit) { WriteUnits(out, spec, &unit, 1); }
 
 // ---- Floating point --------------------------------------------------------------------
 
@@ -426,7 +449,7 @@ void WriteFloat(Output& out, const Spec& spec, char16_t conversion, double value
 
 // ---- The driver ------------------------------------------------------------------------
 
-void Run(Output& out, const char16_t* format, va_list args) {
+void Run(Output& out, const char16_t* format, va_list args, WideArguments wideArguments) {
     if (!format) return;
     Arguments arguments(args);
 
@@ -473,8 +496,9 @@ void Run(Output& out, const char16_t* format, va_list args) {
             case u'S': {
                 const bool wide = spec.charWidth == CharWidth::Default ? conversion == u's'
                                                                         : spec.charWidth == CharWidth::Wide;
-                if (wide) WriteWide(out, spec, va_arg(arguments.list, const char16_t*));
-                else WriteNarrow(out, spec, va_arg(arguments.list, const char*));
+                if (!wide) WriteNarrow(out, spec, va_arg(arguments.list, const char*));
+                else if (wideArguments == WideArguments::Utf32) WriteUtf32(out, spec, va_arg(arguments.list, const wchar_t*));
+                else WriteWide(out, spec, va_arg(arguments.list, const char16_t*));
                 break;
             }
             case u'c':
@@ -482,7 +506,10 @@ void Run(Output& out, const char16_t* format, va_list args) {
                 const bool wide = spec.charWidth == CharWidth::Default ? conversion == u'c'
                                                                         : spec.charWidth == CharWidth::Wide;
                 const int value = va_arg(arguments.list, int);
-                if (wide) {
+                if (wide && wideArguments == WideArguments::Utf32) {
+                    char16_t encoded[2];
+                    WriteUnits(out, spec, encoded, EncodeCodePointUtf16(static_cast<char32_t>(value), encoded));
+                } else if (wide) {
                     WriteChar(out, spec, static_cast<char16_t>(value));
                 } else {
                     const auto byte = static_cast<unsigned char>(value);
@@ -509,11 +536,27 @@ void Run(Output& out, const char16_t* format, va_list args) {
     }
 }
 
+int FormatInto(char16_t* buffer, std::size_t capacity, const char16_t* format, va_list args,
+               WideArguments wideArguments) {
+    if (!buffer) capacity = 0;
+    Output output(buffer, capacity);
+    Run(output, format, args, wideArguments);
+    output.Terminate();
+    return output.Total() > static_cast<std::size_t>(INT_MAX) ? -1 : static_cast<int>(output.Total());
+}
+
 }  // namespace
 
 void AppendFormatV(std::u16string& out, const char16_t* format, va_list args) {
     Output output(out);
-    Run(output, format, args);
+    Run(output, format, args, WideArguments::Utf16);
+}
+
+void AppendFormatV(std::u16string& out, const wchar_t* format, va_list args) {
+    if (!format) return;
+    const std::u16string converted = Utf32ToUtf16(format);
+    Output output(out);
+    Run(output, converted.c_str(), args, WideArguments::Utf32);
 }
 
 std::u16string FormatV(const char16_t* format, va_list args) {
@@ -539,11 +582,12 @@ std::u16string Format(const char16_t* format, ...) {
 }
 
 int FormatToBufferV(char16_t* buffer, std::size_t capacity, const char16_t* format, va_list args) {
-    if (!buffer) capacity = 0;
-    Output output(buffer, capacity);
-    Run(output, format, args);
-    output.Terminate();
-    return output.Total() > static_cast<std::size_t>(INT_MAX) ? -1 : static_cast<int>(output.Total());
+    return FormatInto(buffer, capacity, format, args, WideArguments::Utf16);
+}
+
+int FormatToBufferV(char16_t* buffer, std::size_t capacity, const wchar_t* format, va_list args) {
+    const std::u16string converted = format ? Utf32ToUtf16(format) : std::u16string();
+    return FormatInto(buffer, capacity, converted.c_str(), args, WideArguments::Utf32);
 }
 
 int FormatToBuffer(char16_t* buffer, std::size_t capacity, const char16_t* format, ...) {

@@ -1,9 +1,16 @@
-// The printf-style formatter behind CString::Format and the SQL and error texts: UTF-16
+// The printf-style formatter behind CString::Format and the SQL and error texts: wide
 // format strings with the conventions of the Windows wide printf family.
 //
+// A format is UTF-16 (const char16_t*) or, from ported code that writes L"...", wchar_t
+// text. As on Windows the format's type says what its wide conversions read: a UTF-16
+// format reads UTF-16 text and units, a wchar_t format reads wchar_t text and characters
+// (UTF-32 here, converted as they are read: a character beyond U+FFFF gives two units).
+//
 // Conversions:
-//   %s %ls %ws   a wide string (const char16_t*);  %hs %S  a narrow UTF-8 string (const char*)
-//   %c %lc %wc   a UTF-16 unit passed as int;      %hc %C  a narrow char passed as int
+//   %s %ls %ws   a wide string (const char16_t*, or const wchar_t* in a wchar_t format)
+//   %hs %S       a narrow UTF-8 string (const char*), in either format
+//   %c %lc %wc   a UTF-16 unit passed as int (a wchar_t character in a wchar_t format)
+//   %hc %C       a narrow char passed as int
 //   %d %i %u %x %X %o   integers; size prefixes: none, l and I32 = 32 bits (a Windows long
 //                is 32 bits), h = short, hh = char, ll, I64, I, z, t and j = 64 bits
 //   %f %F %e %E %g %G %a %A   a double; the digits, infinities and NaNs are those of the
@@ -36,8 +43,10 @@
 
 namespace orv::platform {
 
-// Appends the formatted text to `out`; the only allocations are those of `out` growing.
+// Appends the formatted text to `out`; the only allocations are those of `out` growing
+// (and, for a wchar_t format, of its conversion and of each wchar_t string argument's).
 ORV_API void AppendFormatV(std::u16string& out, const char16_t* format, va_list args);
+ORV_API void AppendFormatV(std::u16string& out, const wchar_t* format, va_list args);
 
 ORV_API std::u16string FormatV(const char16_t* format, va_list args);
 ORV_API std::u16string Format(const char16_t* format, ...);
@@ -47,6 +56,7 @@ ORV_API std::u16string Format(const char16_t* format, ...);
 // returns the length the whole text has, without its terminator; -1 when that length does
 // not fit an int.
 ORV_API int FormatToBufferV(char16_t* buffer, std::size_t capacity, const char16_t* format, va_list args);
+ORV_API int FormatToBufferV(char16_t* buffer, std::size_t capacity, const wchar_t* format, va_list args);
 ORV_API int FormatToBuffer(char16_t* buffer, std::size_t capacity, const char16_t* format, ...);
 
 }  // namespace orv::platform

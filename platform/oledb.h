@@ -1751,6 +1751,29 @@ inline constexpr IID IID__DBEngine = _DBEngine::iid;
 
 inline constexpr CLSID CLSID_DBEngine = {0xCD7791B9, 0x43FD, 0x42C5, {0xAE, 0x42, 0x8D, 0xD2, 0x81, 0x1F, 0x04, 0x19}};
 
+// This platform's own extension of the database engine object: conversion of a genuine
+// Access database (a Jet or ACE file, which the provider only reads) into a new database
+// file of the provider's own format. The callback hears how many rows are done of how
+// many; it runs on the calling thread, and a failure it returns stops the conversion.
+struct IOrvProgress : IUnknown {
+    ORV_IID(0x6F72760A, 0x0001, 0x4C0E, 0x9A, 0x51, 0x4D, 0x44, 0x42, 0x43, 0x4E, 0x56);
+    virtual HRESULT STDMETHODCALLTYPE OnProgress(ULONGLONG done, ULONGLONG total) = 0;
+
+protected:
+    ~IOrvProgress() = default;
+};
+inline constexpr IID IID_IOrvProgress = IOrvProgress::iid;
+
+struct IOrvConvertDatabase : IUnknown {
+    ORV_IID(0x6F72760A, 0x0002, 0x4C0E, 0x9A, 0x51, 0x4D, 0x44, 0x42, 0x43, 0x4E, 0x56);
+    // Writes `dstName`, which must not exist; `progress` may be null.
+    virtual HRESULT STDMETHODCALLTYPE ConvertDatabase(BSTR srcName, BSTR dstName, IOrvProgress* progress) = 0;
+
+protected:
+    ~IOrvConvertDatabase() = default;
+};
+inline constexpr IID IID_IOrvConvertDatabase = IOrvConvertDatabase::iid;
+
 // ---- Value sizes ----------------------------------------------------------------------------
 
 namespace orv::platform {

@@ -5,6 +5,7 @@
 #include "platform/afx.h"
 #include "platform/consumer.h"
 #include "platform/com.h"
+#include "platform/crt.h"
 #include "platform/errorinfo.h"
 #include "platform/format.h"
 #include "platform/oleauto.h"

@@ -34,6 +34,17 @@ int CompareCounted(std::u16string_view a, std::u16string_view b) noexcept {
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
+// Formats into a fresh string, then appends it: an argument may be `text` itself.
+template <class FormatChar>
+void AppendFormatted(std::u16string& text, const FormatChar* format, va_list args) {
+    if (!format) return;
+    std::u16string formatted;
+    Growing([&] {
+        orv::platform::AppendFormatV(formatted, format, args);
+        text += formatted;
+    });
+}
+
 }  // namespace
 
 // ---- CString ---------------------------------------------------------------------------
@@ -132,18 +143,47 @@ void CString::AppendFormat(const char16_t* format, ...) {
     va_end(args);
 }
 
+void CString::Format(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    try {
+        FormatV(format, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+void CString::AppendFormat(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    try {
+        AppendFormatV(format, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
 void CString::FormatV(const char16_t* format, va_list args) {
     // Formatted into a fresh string: an argument may be this string's own text.
     m_text = Growing([&] { return orv::platform::FormatV(format, args); });
 }
 
+void CString::FormatV(const wchar_t* format, va_list args) {
+    std::u16string formatted;
+    AppendFormatted(formatted, format, args);
+    m_text = std::move(formatted);
+}
+
 void CString::AppendFormatV(const char16_t* format, va_list args) {
-    if (!format) return;
-    std::u16string text;
-    Growing([&] {
-        orv::platform::AppendFormatV(text, format, args);
-        m_text += text;
-    });
+    AppendFormatted(m_text, format, args);
+}
+
+void CString::AppendFormatV(const wchar_t* format, va_list args) {
+    AppendFormatted(m_text, format, args);
 }
 
 int CString::Compare(const char16_t* other) const noexcept {

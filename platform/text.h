@@ -34,6 +34,10 @@ public:
     explicit CString(char16_t unit, int repeat = 1);
     explicit CString(std::u16string_view text);
     explicit CString(std::u16string&& text) noexcept : m_text(std::move(text)) {}
+    // wchar_t text (L"..."), converted from UTF-32 (platform/utf.h). Being implicit, it also
+    // lets the assignment, concatenation and comparison operators take wchar_t text.
+    template <orv::platform::Utf32Text Text>
+    CString(const Text& text) : CString(orv::platform::Utf16Text(text).Get()) {}  // NOLINT: implicit as above
     CString(const CString&) = default;
     CString(CString&&) noexcept = default;
     ~CString() = default;
@@ -70,10 +74,23 @@ public:
     void AppendFormat(const char16_t* format, ...);
     void FormatV(const char16_t* format, va_list args);
     void AppendFormatV(const char16_t* format, va_list args);
+    // A wchar_t format reads its %s and %c arguments as wchar_t text, as on Windows.
+    void Format(const wchar_t* format, ...);
+    void AppendFormat(const wchar_t* format, ...);
+    void FormatV(const wchar_t* format, va_list args);
+    void AppendFormatV(const wchar_t* format, va_list args);
 
     // ---- Comparison: ordinal by code unit; <0, 0 or >0. Null is the empty string.
     int Compare(const char16_t* other) const noexcept;
     int CompareNoCase(const char16_t* other) const noexcept;
+    template <orv::platform::Utf32Text Text>
+    int Compare(const Text& other) const {
+        return Compare(orv::platform::Utf16Text(other).Get());
+    }
+    template <orv::platform::Utf32Text Text>
+    int CompareNoCase(const Text& other) const {
+        return CompareNoCase(orv::platform::Utf16Text(other).Get());
+    }
 
     // ---- Extraction: counts and positions are clamped to the text.
     CString Left(int count) const;
@@ -85,6 +102,10 @@ public:
     int Find(char16_t unit, int start = 0) const noexcept;
     int Find(const char16_t* sub, int start = 0) const noexcept;
     int ReverseFind(char16_t unit) const noexcept;
+    template <orv::platform::Utf32Text Text>
+    int Find(const Text& sub, int start = 0) const {
+        return Find(orv::platform::Utf16Text(sub).Get(), start);
+    }
 
     // ---- Editing. Replace and Remove return how many were replaced or removed; Insert and
     // Delete the new length.
@@ -165,6 +186,10 @@ public:
     CComBSTR() noexcept = default;
     CComBSTR(const char16_t* text);  // NOLINT: implicit as in ATL; null stays null
     CComBSTR(int length, const char16_t* text);  // `length` units, embedded NULs kept; 0 is null
+    // wchar_t text (L"..."), converted from UTF-32; null stays null. Being implicit, it also
+    // lets assignment, Append, += and comparison take wchar_t text.
+    template <orv::platform::Utf32Text Text>
+    CComBSTR(const Text& text) : CComBSTR(orv::platform::Utf16Text(text).Get()) {}  // NOLINT: implicit as above
     explicit CComBSTR(const CString& text);
     CComBSTR(const CComBSTR& other);
     CComBSTR(CComBSTR&& other) noexcept : m_str(other.m_str) { other.m_str = nullptr; }

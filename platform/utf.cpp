@@ -83,9 +83,7 @@ std::size_t DecodeSequence(const unsigned char* p, const unsigned char* end, cha
         }
         const char32_t cp = ((lead & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
                             (p[3] & 0x3Fu);
-        const char32_t offset = cp - 0x10000;
-        *out++ = static_cast<char16_t>(0xD800 + (offset >> 10));
-        *out++ = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+        out += EncodeCodePointUtf16(cp, out);
         return 4;
     }
 
@@ -225,6 +223,36 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     return out;
 }
 
+std::size_t EncodeCodePointUtf16(char32_t cp, char16_t* dst) noexcept {
+    if (cp < 0x10000) {
+        dst[0] = cp >= 0xD800 && cp <= 0xDFFF ? kReplacement : static_cast<char16_t>(cp);
+        return 1;
+    }
+    if (cp > 0x10FFFF) {
+        dst[0] = kReplacement;
+        return 1;
+    }
+    const char32_t offset = cp - 0x10000;
+    dst[0] = static_cast<char16_t>(0xD800 + (offset >> 10));
+    dst[1] = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+    return 2;
+}
+
+void AppendUtf32ToUtf16(std::u16string& out, std::wstring_view utf32) {
+    // One pass sized for the worst case (every character a pair), then cut to what was written.
+    const std::size_t start = out.size();
+    out.resize(start + 2 * utf32.size());
+    char16_t* write = out.data() + start;
+    for (const wchar_t c : utf32) write += EncodeCodePointUtf16(static_cast<char32_t>(c), write);
+    out.resize(static_cast<std::size_t>(write - out.data()));
+}
+
+std::u16string Utf32ToUtf16(std::wstring_view utf32) {
+    std::u16string out;
+    AppendUtf32ToUtf16(out, utf32);
+    return out;
+}
+
 void AppendUtf16ToUtf8(std::string& out, std::u16string_view utf16) {
     const std::size_t start = out.size();
     out.resize(start + 3 * utf16.size());
@@ -345,35 +373,3 @@ bool IsSpace16(char16_t c) noexcept {
 }
 
 }  // namespace orv::platform
-
-// ---- C run-time names of ported code -----------------------------------------------------
-
-int _wcsicmp(const char16_t* a, const char16_t* b) noexcept { return orv::platform::CompareNoCase16(a, b); }
-
-long _wtol(const char16_t* s) noexcept {
-    if (!s) return 0;
-    while (orv::platform::IsSpace16(*s)) ++s;
-    bool negative = false;
-    if (*s == u'+' || *s == u'-') {
-        negative = *s == u'-';
-        ++s;
-    }
-    // The magnitude is kept one past the 32-bit range at most, so it cannot overflow here.
-    constexpr std::int64_t kLimit = std::int64_t{INT32_MAX} + 1;
-    std::int64_t magnitude = 0;
-    for (; *s >= u'0' && *s <= u'9'; ++s) {
-        if (magnitude <= kLimit) magnitude = magnitude * 10 + (*s - u'0');
-    }
-    if (negative) {
-        if (magnitude > kLimit) {
-            errno = ERANGE;
-            return INT32_MIN;
-        }
-        return static_cast<long>(-magnitude);
-    }
-    if (magnitude > INT32_MAX) {
-        errno = ERANGE;
-        return INT32_MAX;
-    }
-    return static_cast<long>(magnitude);
-}

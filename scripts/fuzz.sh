@@ -11,7 +11,7 @@ set -u
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"fuzz_init_string fuzz_sql_rewrite fuzz_format fuzz_date_text fuzz_xlsx fuzz_csv"}
+targets=${FUZZ_TARGETS:-"fuzz_init_string fuzz_sql_rewrite fuzz_format fuzz_date_text fuzz_xlsx fuzz_csv fuzz_xls"}
 jobs=${FUZZ_JOBS:-$(nproc)}
 build=build/fuzz
 

@@ -5,8 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libsqlite3-dev libzip-dev libexpat1-dev libfreexl-dev
+  libsqlite3-dev libzip-dev libexpat1-dev
   libedit-dev
+  libpq-dev postgresql
+  mdbtools-dev mdbtools
   libgtest-dev libbenchmark-dev python3-openpyxl
   clang
 )

@@ -29,7 +29,8 @@ bool OrvOleDbDDLCommand::ManageHeap() {
     return m_heap != nullptr;
 }
 
-void OrvOleDbDDLCommand::AddValueV(std::vector<_ColValueMap>& list, const WCHAR* column, const WCHAR* format,
+template <class FormatChar>
+void OrvOleDbDDLCommand::AddValueV(std::vector<_ColValueMap>& list, const WCHAR* column, const FormatChar* format,
                                    va_list args) {
     if (!m_heap && !ManageHeap()) return;
     bool fits = false;
@@ -70,6 +71,28 @@ void OrvOleDbDDLCommand::AddSearchCol(const WCHAR* column, const WCHAR* format, 
 }
 
 void OrvOleDbDDLCommand::AddSearchColV(const WCHAR* column, const WCHAR* format, va_list args) {
+    AddValueV(m_searchCols, column, format, args);
+}
+
+void OrvOleDbDDLCommand::AddColumn(const WCHAR* column, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AddColumnV(column, format, args);
+    va_end(args);
+}
+
+void OrvOleDbDDLCommand::AddColumnV(const WCHAR* column, const wchar_t* format, va_list args) {
+    AddValueV(m_columns, column, format, args);
+}
+
+void OrvOleDbDDLCommand::AddSearchCol(const WCHAR* column, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AddSearchColV(column, format, args);
+    va_end(args);
+}
+
+void OrvOleDbDDLCommand::AddSearchColV(const WCHAR* column, const wchar_t* format, va_list args) {
     AddValueV(m_searchCols, column, format, args);
 }
 

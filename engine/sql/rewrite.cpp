@@ -6,16 +6,23 @@
 #include <cstdlib>
 
 #include "engine/sql/datetime.h"
+#include "engine/sql/quote.h"
 
 namespace orv::engine {
 namespace {
 
-enum class Kind { Space, Comment, String, Word, Quoted, Number, Date, Hash, Punct, Variable };
+// Item and ItemEnd bracket an unaliased result column: they print nothing, or the column's
+// name as written when the rewrite changed its text.
+enum class Kind { Space, Comment, String, Word, Quoted, Number, Date, Hash, Punct, Variable, Item, ItemEnd };
 
 struct Token {
     Kind kind;
     std::string text;
+    std::string written;  // what the user wrote, where a pass replaced it (dates, name#ext)
+    int item = 0;         // Item/ItemEnd: which result column they bracket
 };
+
+const std::string& Written(const Token& t) { return t.written.empty() ? t.text : t.written; }
 
 bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
@@ -122,7 +129,8 @@ std::vector<Token> Tokenize(std::string_view s) {
     return out;
 }
 
-bool Significant(const Token& t) { return t.kind != Kind::Space && t.kind != Kind::Comment; }
+bool Blank(const Token& t) { return t.kind == Kind::Space || t.kind == Kind::Comment; }
+bool Significant(const Token& t) { return !Blank(t) && t.kind != Kind::Item && t.kind != Kind::ItemEnd; }
 
 // Whether a value (rather than an operator) may stand after token `prev`.
 bool ValueMayFollow(const Token* prev) {
@@ -178,7 +186,8 @@ struct Rewriter {
             }
             // name#ext: a word, '#', a word, with nothing between them.
             if (!out.empty() && out.back().kind == Kind::Word && i + 1 < t.size() && t[i + 1].kind == Kind::Word) {
-                Token name{Kind::Quoted, "\"" + out.back().text + "." + t[i + 1].text + "\""};
+                Token name{Kind::Quoted, "\"" + out.back().text + "." + t[i + 1].text + "\"",
+                           out.back().text + "#" + t[i + 1].text};
                 out.back() = name;
                 ++i;
                 continue;
@@ -207,7 +216,7 @@ struct Rewriter {
                 out.push_back(t[i]);
                 continue;
             }
-            out.push_back({Kind::String, "'" + *iso + "'"});
+            out.push_back({Kind::String, "'" + *iso + "'", "#" + body + "#"});
             i = close;
         }
         t = std::move(out);
@@ -276,6 +285,103 @@ struct Rewriter {
         }
     }
 
+    // Brackets every unaliased result column that is an expression, so that Render can
+    // name it as written when a later pass changes its text: "Customer & Name" rather than
+    // "orv_concat(Customer, Name)". SQLite names such a column by its text, so one that the
+    // rewrite leaves alone keeps that name without help.
+    void MarkResultColumns() {
+        int items = 0;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            if (!IsWord(t[i], "SELECT")) continue;
+            std::size_t k = NextSignificant(i);
+            if (k < t.size() && (IsWord(t[k], "DISTINCT") || IsWord(t[k], "ALL") || IsWord(t[k], "DISTINCTROW")))
+                k = NextSignificant(k);
+            if (k < t.size() && IsWord(t[k], "TOP")) {
+                k = NextSignificant(NextSignificant(k));
+                if (k < t.size() && IsWord(t[k], "PERCENT")) k = NextSignificant(k);
+            }
+            while (k < t.size()) {
+                std::size_t end = ResultColumnEnd(k);
+                std::size_t last = end;
+                while (last > k && !Significant(t[last - 1])) --last;
+                if (last > k && NeedsName(k, last)) {
+                    std::string written;
+                    for (std::size_t x = k; x < last; ++x) written += Written(t[x]);
+                    ++items;
+                    t.insert(t.begin() + static_cast<long>(last), Token{Kind::ItemEnd, "", written, items});
+                    t.insert(t.begin() + static_cast<long>(k), Token{Kind::Item, "", "", items});
+                    end += 2;
+                }
+                if (end >= t.size() || t[end].text != ",") break;
+                k = NextSignificant(end);
+            }
+        }
+    }
+
+    // The ',' or word or ')' that ends the result column starting at k.
+    std::size_t ResultColumnEnd(std::size_t k) const {
+        static const char* const enders[] = {"FROM", "WHERE", "GROUP", "ORDER", "HAVING", "LIMIT", "UNION",
+                                             "INTERSECT", "EXCEPT", "INTO", "WINDOW"};
+        int depth = 0;
+        for (; k < t.size(); ++k) {
+            const Token& x = t[k];
+            if (x.kind == Kind::Punct && x.text == "(") ++depth;
+            else if (x.kind == Kind::Punct && x.text == ")") {
+                if (depth-- == 0) return k;
+            } else if (depth == 0 && x.kind == Kind::Punct && (x.text == "," || x.text == ";")) return k;
+            else if (depth == 0 && x.kind == Kind::Word)
+                for (const char* w : enders)
+                    if (Same(x.text, w)) return k;
+        }
+        return k;
+    }
+
+    // An expression without a name of its own: not a (qualified) column or '*', no alias.
+    bool NeedsName(std::size_t from, std::size_t to) const {
+        std::vector<const Token*> s;
+        int depth = 0;
+        for (std::size_t k = from; k < to; ++k) {
+            if (!Significant(t[k])) continue;
+            if (t[k].text == "(") ++depth;
+            if (t[k].text == ")") --depth;
+            if (depth == 0 && IsWord(t[k], "AS")) return false;
+            s.push_back(&t[k]);
+        }
+        bool plainName = true;
+        for (const Token* x : s)
+            if (!(x->kind == Kind::Word || x->kind == Kind::Quoted || x->text == "." || x->text == "*")) plainName = false;
+        if (plainName && s.size() != 2) return false;
+        // "expr alias": a name right after a value.
+        if (s.size() >= 2 && IsName(*s.back())) {
+            const Token& before = *s[s.size() - 2];
+            if (IsName(before) || before.kind == Kind::Number || before.kind == Kind::String || before.text == ")")
+                return false;
+        }
+        return true;
+    }
+
+    // The statement's text; a bracketed column whose text a pass changed is named as written.
+    std::string Render() const {
+        std::string out;
+        std::vector<std::pair<int, std::size_t>> starts;  // item, where its text starts in `out`
+        for (const Token& x : t) {
+            if (x.kind == Kind::Item) {
+                starts.emplace_back(x.item, out.size());
+            } else if (x.kind == Kind::ItemEnd) {
+                // A start that a pass swallowed (a subquery inside a rewritten operand) leaves
+                // its end unnamed.
+                auto start = std::find_if(starts.rbegin(), starts.rend(), [&](const auto& s) { return s.first == x.item; });
+                if (start == starts.rend()) continue;
+                const std::size_t from = start->second;
+                starts.erase(std::next(start).base());
+                if (out.compare(from, std::string::npos, x.written) != 0) out += " AS " + QuoteName(x.written);
+            } else {
+                out += x.text;
+            }
+        }
+        return out;
+    }
+
     // Whether token k is a boundary for an operand of '&'.
     bool OperandBoundary(std::size_t k) const {
         const Token& x = t[k];
@@ -284,11 +390,28 @@ struct Rewriter {
             std::size_t next = NextSignificant(k);
             return !(next < t.size() && t[next].text == "(" && !IsWord(x, "IN") && !IsWord(x, "VALUES"));
         }
+        if (x.kind == Kind::Item || x.kind == Kind::ItemEnd) return true;
         if (x.kind != Kind::Punct) return false;
         static const char* const stops[] = {",", ";", "=", "==", "<>", "!=", "<", ">", "<=", ">=", "&", "|"};
         for (const char* s : stops)
             if (x.text == s) return true;
         return false;
+    }
+
+    // Whether token k, in an operand that starts at `from`, is an alias ("a & b name"): a
+    // name right after a value.
+    bool AliasAfterValue(std::size_t from, std::size_t k) const {
+        if (!IsName(t[k])) return false;
+        for (std::size_t p = k; p-- > from;) {
+            if (!Significant(t[p])) continue;
+            return IsName(t[p]) || t[p].kind == Kind::Number || t[p].kind == Kind::String || t[p].text == ")";
+        }
+        return false;
+    }
+    static bool IsName(const Token& x) {
+        return x.kind == Kind::Quoted ||
+               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !Same(x.text, "MOD") &&
+                !Same(x.text, "NULL"));
     }
 
     // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
@@ -329,7 +452,7 @@ struct Rewriter {
                     else if ((t[end].kind == Kind::Punct && t[end].text == ")") || IsWord(t[end], "END")) {
                         if (depth == 0) break;
                         --depth;
-                    } else if (depth == 0 && OperandBoundary(end)) break;
+                    } else if (depth == 0 && (OperandBoundary(end) || AliasAfterValue(pos, end))) break;
                     ++end;
                 }
                 parts.push_back({pos, end});
@@ -346,7 +469,16 @@ struct Rewriter {
                 std::string text;
                 for (std::size_t k = parts[p].first; k < parts[p].second; ++k) text += t[k].text;
                 std::size_t a = text.find_first_not_of(" \t\r\n"), b = text.find_last_not_of(" \t\r\n");
-                text = a == std::string::npos ? "NULL" : text.substr(a, b - a + 1);
+                if (a == std::string::npos) {
+                    // The Windows engine refuses "Customer & FROM ..." rather than joining NULL.
+                    std::string around;
+                    for (std::size_t k = start; k < pos; ++k) around += Written(t[k]);
+                    std::size_t x = around.find_first_not_of(" \t\r\n"), y = around.find_last_not_of(" \t\r\n");
+                    around = x == std::string::npos ? "&" : around.substr(x, y - x + 1);
+                    error = "Syntax error: the operator & in '" + around + "' needs a value on each side.";
+                    return;
+                }
+                text = text.substr(a, b - a + 1);
                 call += (p ? ", " : "") + text;
             }
             call += ")";
@@ -437,7 +569,7 @@ struct Rewriter {
             }
             // Blanks before the end stay after the limit.
             std::size_t at = end;
-            while (at > i && !Significant(t[at - 1])) --at;
+            while (at > i && Blank(t[at - 1])) --at;
             if (compound) {
                 t.insert(t.begin() + static_cast<long>(at), {Kind::Word, limit + ")"});
                 t.insert(t.begin() + static_cast<long>(i), {Kind::Word, "SELECT * FROM ("});
@@ -775,6 +907,7 @@ RewriteResult RewriteSql(std::string_view utf8) {
     Rewriter r;
     r.t = Tokenize(utf8);
     r.Hashes();
+    if (!r.error) r.MarkResultColumns();
     if (!r.error) r.Words();
     if (!r.error) r.Likes();
     if (!r.error) r.DropIndex();
@@ -789,7 +922,7 @@ RewriteResult RewriteSql(std::string_view utf8) {
         result.sql = std::string(utf8);
         return result;
     }
-    for (const Token& tok : r.t) result.sql += tok.text;
+    result.sql = r.Render();
     result.identities = std::move(r.identities);
     return result;
 }

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include "engine/access/access_file.h"
 #include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "platform/format.h"
@@ -14,13 +15,6 @@ Status SqliteFailure(sqlite3* db, const std::u16string& path, const char16_t* do
     std::u16string detail = platform::Utf8ToUtf16(db ? sqlite3_errmsg(db) : "out of memory");
     return Status::Error(E_FAIL, platform::Format(u"Cannot %s '%s': %s.", doing, path.c_str(), detail.c_str()),
                          u"HY000", db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM);
-}
-
-// Removes a temporary database that a failed write leaves, with the rollback journal SQLite
-// may have left beside it: nothing of a failed creation may stay in the user's folder.
-void RemoveTemporaryDatabase(const std::string& temporary) {
-    ::unlink(temporary.c_str());
-    ::unlink((temporary + "-journal").c_str());
 }
 
 }  // namespace
@@ -58,6 +52,8 @@ Status CompactDatabaseFile(const std::u16string& source, const std::u16string& d
     options.dataSource = source;
     options.readOnly = true;
     std::unique_ptr<Store> store;
+    if (access::IsAccessDatabase(source))
+        return Status::Error(DB_SEC_E_PERMISSIONDENIED, access::ReadOnlySentence(source), u"42000");
     status = OpenDatabaseFile(options, store);  // the same checks and messages as an open
     if (!status.Ok()) return status;
     sqlite3* db = nullptr;

@@ -1,6 +1,7 @@
-// Database files: SQLite 3 files under whatever name the host chose (plant.mdb is fine).
-// Opening never creates or changes the file; anything that is not a SQLite file is
-// refused with a sentence naming the path and what the file holds instead.
+// Database files: SQLite 3 files under whatever name the host chose (plant.mdb is fine),
+// and genuine Access files (Jet, ACE), which their first bytes hand to their own read-only
+// store. Opening never creates or changes the file; anything else is refused with a
+// sentence naming the path and what the file holds instead.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/access/access_file.h"
 #include "engine/store/store.h"
 #include "platform/format.h"
 #include "platform/utf.h"
@@ -22,9 +24,6 @@ std::u16string DescribeForeignFile(const unsigned char* head, std::size_t n) {
     auto startsWith = [&](const void* magic, std::size_t len, std::size_t at = 0) {
         return n >= at + len && std::memcmp(head + at, magic, len) == 0;
     };
-    if (startsWith("Standard Jet DB", 15, 4) || startsWith("Standard ACE DB", 15, 4))
-        return u"a Jet or ACE database file, a format this engine cannot open; export its tables to a new "
-               u"database file first";
     if (startsWith("PK\x03\x04", 4))
         return u"a zip archive (an .xlsx workbook opens with Extended Properties='Excel 12.0 Xml')";
     if (startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
@@ -125,6 +124,7 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
     ::close(fd);
     if (n < 0) return FileError(name, u"the file cannot be read", errno);
 
+    if (access::DetectFormat(head, std::size_t(n)) != access::FileFormat::None) return OpenAccessDatabase(options, store);
     // An empty file is an empty database, as SQLite itself treats it.
     if (n > 0 && (n < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)) {
         std::u16string what = u"it is not a database file: it holds " + DescribeForeignFile(head, std::size_t(n));
@@ -134,6 +134,15 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
 
     bool readOnly = options.readOnly || ::access(path.c_str(), W_OK) != 0;
     return AdoptAfterFirstConnection(std::make_unique<DatabaseFile>(options, readOnly), store);
+}
+
+Status ExecStatements(sqlite3* db, const std::string& sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    if (rc == SQLITE_OK) return Status::Success();
+    std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
+    sqlite3_free(error);
+    return Status::Error(E_FAIL, std::move(message), u"42000", rc);
 }
 
 Status AdoptAfterFirstConnection(std::unique_ptr<Store> candidate, std::unique_ptr<Store>& store) {

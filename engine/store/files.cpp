@@ -128,4 +128,9 @@ Status ReplaceFile(const std::string& temporary, const std::u16string& path, con
     return Status::Success();
 }
 
+void RemoveTemporaryDatabase(const std::string& temporary) {
+    ::unlink(temporary.c_str());
+    ::unlink((temporary + "-journal").c_str());
+}
+
 }  // namespace orv::engine

@@ -24,6 +24,10 @@ Status CheckNewFilePath(const std::u16string& path, const char16_t* what);
 // A new, empty, unique temporary path in the folder of `path` (the file is created empty).
 Status MakeTemporaryBeside(const std::string& path, std::string& temporary);
 
+// Removes a temporary database that a failed write leaves, with the rollback journal SQLite
+// may have left beside it: nothing of a failed creation may stay in the user's folder.
+void RemoveTemporaryDatabase(const std::string& temporary);
+
 // Syncs `temporary`, moves it to the name `path` (never replacing an existing file) and
 // syncs the folder. On failure the temporary file is removed.
 Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what);

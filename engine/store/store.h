@@ -76,6 +76,10 @@ std::vector<std::string> NamesIn(std::string_view sql);
 // from 1, and a repeated one (in any case) gets "_2", "_3", ...
 std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& header);
 
+// Runs `sql` (any number of statements) on `db`: the stores declare their tables this way.
+// The error, in SQLite's words, when one fails.
+Status ExecStatements(sqlite3* db, const std::string& sql);
+
 // Opens the store that `options` describe, or says why it cannot be opened.
 Status OpenStore(const StoreOptions& options, std::unique_ptr<Store>& store);
 
@@ -85,6 +89,10 @@ Status AdoptAfterFirstConnection(std::unique_ptr<Store> candidate, std::unique_p
 
 // Database files (SQLite 3).
 Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& store);
+
+// Genuine Access database files (Jet 3, Jet 4, ACE), read-only; OpenDatabaseFile hands a
+// file over here when its first bytes say it is one.
+Status OpenAccessDatabase(const StoreOptions& options, std::unique_ptr<Store>& store);
 
 // Folders of delimited text files (Extended Properties "text;..."): the data source is the
 // folder or a file in it.
@@ -102,7 +110,24 @@ namespace orv::engine {
 Status CreateDatabaseFile(const std::u16string& path);
 
 // Writes a compacted copy of the database file `source` to `destination`, which must not
-// exist; the source is only read.
+// exist; the source is only read. A genuine Access file is refused: it is converted, not
+// compacted.
 Status CompactDatabaseFile(const std::u16string& source, const std::u16string& destination);
+
+// Progress of a long operation: rows done of the total (an estimate until the end); false
+// stops the operation.
+struct ProgressSink {
+    virtual bool Progress(unsigned long long done, unsigned long long total) = 0;
+
+protected:
+    ~ProgressSink() = default;
+};
+
+// Converts the genuine Access database `source` into a new engine database file at
+// `destination` (which must not exist): every user table with its column types, primary
+// key, indexes and auto-increment column, and every row. The copy is compared with the
+// source row by row before it takes its name, so it appears whole and checked, or not at
+// all. `progress` may be null.
+Status ConvertAccessDatabase(const std::u16string& source, const std::u16string& destination, ProgressSink* progress);
 
 }  // namespace orv::engine

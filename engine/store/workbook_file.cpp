@@ -59,15 +59,6 @@ WorkbookProperties ParseProperties(const std::u16string& text) {
     return out;
 }
 
-Status Exec(sqlite3* db, const std::string& sql) {
-    char* error = nullptr;
-    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    if (rc == SQLITE_OK) return Status::Success();
-    std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
-    sqlite3_free(error);
-    return Status::Error(E_FAIL, std::move(message), u"42000", rc);
-}
-
 class WorkbookFile final : public Store {
 public:
     WorkbookFile(const StoreOptions& options, const WorkbookProperties& properties, std::u16string readOnlyWhy)
@@ -98,8 +89,8 @@ public:
         // A sheet or name that cannot be declared (a sheet wider than a table can be) is
         // left out, so that it fails alone: the statements that name it hear why.
         auto declare = [&](const std::string& table, const std::string& arguments) {
-            Status declared = Exec(*db, "CREATE VIRTUAL TABLE main." + QuoteName(table) + " USING " +
-                                            workbook::kSheetModuleName + arguments);
+            Status declared = ExecStatements(*db, "CREATE VIRTUAL TABLE main." + QuoteName(table) + " USING " +
+                                                      workbook::kSheetModuleName + arguments);
             return declared.native != SQLITE_NOMEM;
         };
         bool ok = true;
@@ -161,7 +152,7 @@ private:
             if (declaration.empty() || HasTable(db, name)) continue;
             // In the connection's temporary schema: such a table serves the statements
             // that name it and is no table of the workbook's catalog.
-            status = Exec(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
+            status = ExecStatements(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
                                   declaration);
             if (!status.Ok()) return status;
         }

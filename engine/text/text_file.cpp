@@ -159,9 +159,12 @@ TextColumn SchemaColumn(std::string_view definition) {
         while (p < rest.size() && !std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
         if (p > start) words.push_back(Lower(rest.substr(start, p - start)));
     }
-    long width = 0;
-    for (std::size_t w = 0; w + 1 < words.size(); ++w)
+    long width = 0, precision = 0, scale = 0;
+    for (std::size_t w = 0; w + 1 < words.size(); ++w) {
         if (words[w] == "width") width = std::strtol(words[w + 1].c_str(), nullptr, 10);
+        if (words[w] == "precision") precision = std::strtol(words[w + 1].c_str(), nullptr, 10);
+        if (words[w] == "scale") scale = std::strtol(words[w + 1].c_str(), nullptr, 10);
+    }
     std::string type = words.empty() ? "text" : words[0];
     if (type == "bit" || type == "boolean" || type == "yesno") {
         column.declared = "YESNO", column.kind = Kind::Boolean;
@@ -179,6 +182,12 @@ TextColumn SchemaColumn(std::string_view definition) {
         column.declared = "SINGLE", column.kind = Kind::Real;
     } else if (type == "double" || type == "float") {
         column.declared = "DOUBLE", column.kind = Kind::Real;
+    } else if (type == "decimal" || type == "numeric") {
+        // "Decimal Precision 28 Scale 4"; 18 digits, none after the point, when not said.
+        precision = precision > 0 && precision <= 38 ? precision : 18;
+        scale = std::clamp(scale, 0L, precision);
+        column.declared = "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+        column.kind = Kind::Real;
     } else if (type == "datetime" || type == "date") {
         column.declared = "DATETIME", column.kind = Kind::Date;
     } else if (type == "memo" || type == "longchar") {
@@ -469,6 +478,8 @@ bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
             if (count == fields.size()) fields.emplace_back();
             std::string& f = fields[count++];
             f.clear();
+            if (m_quoted.size() < count) m_quoted.resize(count);
+            m_quoted[count - 1] = c == '"';
             if (c == '"') {
                 for (;;) {
                     c = takeUntil(f, '"', '"', '"');
@@ -495,6 +506,8 @@ bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
                 if (c < 0 || c == '\r' || c == '\n') {
                     if (count == fields.size()) fields.emplace_back();
                     fields[count++].clear();  // a trailing delimiter ends with an empty field
+                    if (m_quoted.size() < count) m_quoted.resize(count);
+                    m_quoted[count - 1] = false;
                 } else {
                     continue;
                 }
@@ -717,18 +730,43 @@ std::optional<std::string> ParseDateValue(std::string_view value) {
     return std::string(out);
 }
 
+namespace {
+
+// A leading zero ("08123": a code, not a quantity) that a number would drop.
+bool HasLeadingZero(std::string_view number) {
+    if (!number.empty() && (number.front() == '-' || number.front() == '+')) number.remove_prefix(1);
+    return number.size() > 1 && number[0] == '0' && std::isdigit(static_cast<unsigned char>(number[1]));
+}
+
+}  // namespace
+
+bool TooManyDigitsForReal(std::string_view number) {
+    int digits = 0;
+    bool significant = false;
+    for (char c : number) {
+        if (c == 'e' || c == 'E') break;
+        if (!std::isdigit(static_cast<unsigned char>(c))) continue;
+        significant = significant || c != '0';
+        if (significant) ++digits;
+    }
+    return digits > 15;
+}
+
 std::optional<Kind> ClassifyValue(std::string_view value) {
     std::string_view t = Trim(value);
     if (t.empty()) return std::nullopt;
     long long n;
-    if (ParseInt(t, n)) return n >= -2147483648LL && n <= 2147483647LL ? Kind::Integer : Kind::BigInt;
+    if (ParseInt(t, n)) {
+        if (HasLeadingZero(t)) return Kind::Text;
+        return n >= -2147483648LL && n <= 2147483647LL ? Kind::Integer : Kind::BigInt;
+    }
     const char first = t.front();
     if (std::isdigit(static_cast<unsigned char>(first)) || first == '-' || first == '+' || first == '.') {
         std::string_view r = first == '+' ? t.substr(1) : t;
         double d;
         auto [p, ec] = std::from_chars(r.data(), r.data() + r.size(), d);
         if (ec == std::errc() && p == r.data() + r.size() && r.find_first_of("0123456789") != std::string_view::npos)
-            return Kind::Real;
+            return HasLeadingZero(t) || TooManyDigitsForReal(r) ? Kind::Text : Kind::Real;
         if (ec == std::errc::result_out_of_range) return Kind::Text;
     }
     if (ParseDateValue(t)) return Kind::Date;

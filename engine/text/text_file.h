@@ -75,6 +75,9 @@ public:
 
     // The next record's fields; false at the end of the data.
     bool Next(std::vector<std::string>& fields, std::size_t& count);
+    // Which fields of the last record were quoted: "" is the empty text, a bare empty
+    // field is NULL.
+    const std::vector<bool>& Quoted() const { return m_quoted; }
     // Up to `max` bytes of the decoded text from the current position.
     std::string ReadDecoded(std::size_t max);
     bool Failed() const { return m_failed; }
@@ -98,6 +101,7 @@ private:
     std::string m_buf;       // UTF-8
     std::size_t m_pos = 0;
     bool m_eof = false, m_failed = false, m_memory = false;
+    std::vector<bool> m_quoted;
 };
 
 // A file as the table reads it.
@@ -133,6 +137,10 @@ std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::strin
 
 // The code point of a Windows-1252 byte.
 std::uint32_t AnsiCodePoint(unsigned char c);
+
+// More significant digits than a double keeps (15): such a number reads as its text, so
+// that no digit changes.
+bool TooManyDigitsForReal(std::string_view number);
 
 // The kind a value of text reads as, for guessing column types; nullopt for an empty value.
 std::optional<Kind> ClassifyValue(std::string_view value);

@@ -124,6 +124,14 @@ struct Cursor : sqlite3_vtab_cursor {
     bool eof = true;
     bool inFile = true;         // reading the file's records; after them, the appended ones
     std::size_t appendedAt = 0;
+    bool loaded = false;             // the fields come from a written record, not the reader
+    std::vector<bool> loadedText;    // of a written record: which fields are text (not NULL)
+
+    // Field i holds text even when empty: "" in the file, or the empty text written.
+    bool IsText(std::size_t i) const {
+        const std::vector<bool>& flags = loaded ? loadedText : reader.Quoted();
+        return i < flags.size() && flags[i];
+    }
 };
 
 std::string_view Trim(std::string_view v) {
@@ -161,9 +169,11 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         std::string_view d = !clean.empty() && clean.front() == '+' ? std::string_view(clean).substr(1) : std::string_view(clean);
         double x;
         auto [p, ec] = std::from_chars(d.data(), d.data() + d.size(), x);
+        // A currency amount or decimal with more digits than a double keeps goes on as its
+        // text, which the column's exact type reads whole.
         if (ec == std::errc() && p == d.data() + d.size() && !d.empty() &&
             d.find_first_of("0123456789") != std::string_view::npos)
-            return sqlite3_result_double(ctx, x);
+            return TooManyDigitsForReal(d) ? ResultText(ctx, std::string(d)) : sqlite3_result_double(ctx, x);
         break;
     }
     case Kind::Date:
@@ -399,7 +409,7 @@ int RewriteFile(Table* table) {
         line.clear();
         if (!first) line += style.lineEnd;
         if (record) line += RecordText(table, *record);
-        else AppendRecordFields(line, fields, count, d.delimiter, style.quoteAll);
+        else AppendRecordFields(line, fields, reader.Quoted(), count, d.delimiter, style.quoteAll);
         first = false;
         if (d.charset == Charset::Utf8) bytes += line;
         else if (!Encode(table, line, bytes, error)) return false;
@@ -671,6 +681,9 @@ void Load(Cursor* cursor, const Record& record) {
     if (cursor->fields.size() < record.size()) cursor->fields.resize(record.size());
     for (std::size_t i = 0; i < record.size(); ++i) cursor->fields[i] = record[i].value_or(std::string());
     cursor->count = record.size();
+    cursor->loaded = true;
+    cursor->loadedText.assign(record.size(), false);
+    for (std::size_t i = 0; i < record.size(); ++i) cursor->loadedText[i] = record[i].has_value();
 }
 
 int Next(sqlite3_vtab_cursor* base) {
@@ -678,6 +691,7 @@ int Next(sqlite3_vtab_cursor* base) {
     Table* table = static_cast<Table*>(base->pVtab);
     const bool edited = !table->deleted.empty() || !table->updated.empty();
     while (cursor->inFile) {
+        cursor->loaded = false;
         if (!cursor->reader.Next(cursor->fields, cursor->count)) {
             if (cursor->reader.Failed()) {
                 cursor->eof = true;
@@ -735,13 +749,15 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     const std::string& raw = cursor->fields[std::size_t(i)];
     // A column that an UPDATE leaves alone is handed over as the text of the file, so that
     // the rewritten record keeps it as it was written ("3/1/2024" stays, not "2024-03-01").
+    const bool quoted = cursor->IsText(std::size_t(i));
     if (sqlite3_vtab_nochange(ctx)) {
-        if (Trim(raw).empty()) sqlite3_result_null(ctx);
+        if (Trim(raw).empty() && !quoted) sqlite3_result_null(ctx);
         else ResultText(ctx, raw);
         return SQLITE_OK;
     }
     const TextFileDescription& d = static_cast<Table*>(base->pVtab)->description;
-    ResultValue(ctx, raw, columns[std::size_t(i)].kind, d.dateTimeFormat);
+    if (quoted && columns[std::size_t(i)].kind == Kind::Text) ResultText(ctx, raw);  // "" is the empty text
+    else ResultValue(ctx, raw, columns[std::size_t(i)].kind, d.dateTimeFormat);
     return SQLITE_OK;
 }
 

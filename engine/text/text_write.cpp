@@ -101,18 +101,20 @@ bool DetectWriteStyle(const std::string& path, const TextFileDescription& descri
 }
 
 void AppendField(std::string& out, const std::optional<std::string>& value, char delimiter, bool quoteAll) {
-    if (value) AppendField(out, std::string_view(*value), delimiter, quoteAll);
+    if (value && value->empty()) out += "\"\"";  // an unquoted empty field would read as NULL
+    else if (value) AppendField(out, std::string_view(*value), delimiter, quoteAll);
 }
 
-void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, std::size_t count, char delimiter,
-                        bool quoteAll) {
+void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, const std::vector<bool>& quoted,
+                        std::size_t count, char delimiter, bool quoteAll) {
     if (count == 1 && fields[0].empty()) {
         out += "\"\"";  // not a blank line, which holds no record
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
         if (i) out += delimiter;
-        AppendField(out, std::string_view(fields[i]), delimiter, quoteAll);
+        if (fields[i].empty() && i < quoted.size() && quoted[i]) out += "\"\"";
+        else AppendField(out, std::string_view(fields[i]), delimiter, quoteAll);
     }
 }
 
@@ -224,6 +226,14 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
         set(Kind::BigInt, "BIGINT", "BigInt");
     } else if (base == "SINGLE" || base == "FLOAT4" || base == "IEEESINGLE") {
         set(Kind::Real, "SINGLE", "Single");
+    } else if ((base == "NUMERIC" || base == "DECIMAL") && length > 0) {
+        // Precision and scale stay, so that the column reads back as the same decimal.
+        const std::size_t comma = upper.find(',', paren);
+        const long scale = comma == std::string::npos ? 0 : std::strtol(upper.c_str() + comma + 1, nullptr, 10);
+        const std::string p = std::to_string(length), s = std::to_string(scale);
+        out.column.kind = Kind::Real;
+        out.column.declared = "DECIMAL(" + p + "," + s + ")";
+        out.schemaType = "Decimal Precision " + p + " Scale " + s;
     } else if (base == "DOUBLE" || base == "FLOAT" || base == "REAL" || base == "NUMBER" || base == "NUMERIC" ||
                base == "DECIMAL" || base == "FLOAT8" || base == "IEEEDOUBLE" || base == "DOUBLE PRECISION") {
         set(Kind::Real, "DOUBLE", "Double");

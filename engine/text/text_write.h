@@ -27,15 +27,16 @@ struct WriteStyle {
 // defaults. False with errno set when it cannot be read.
 bool DetectWriteStyle(const std::string& path, const TextFileDescription& description, WriteStyle& style);
 
-// A field as written: NULL (nullopt) is an empty field; a value that holds the delimiter,
+// A field as written: NULL (nullopt) is an empty field, the empty text is "", a value that holds the delimiter,
 // a quote, a line break or blanks at an end is quoted, every value is when `quoteAll`.
 void AppendField(std::string& out, const std::optional<std::string>& value, char delimiter, bool quoteAll);
 void AppendField(std::string& out, std::string_view value, char delimiter, bool quoteAll);
 
-// The fields of a record as read (`count` of `fields`), appended as one line without its
-// line ending: what FormatRecord writes, without copying the fields first.
-void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, std::size_t count, char delimiter,
-                        bool quoteAll);
+// The fields of a record as read (`count` of `fields`, `quoted` as the reader saw them),
+// appended as one line without its line ending: what FormatRecord writes, without copying
+// the fields first. An empty field that was quoted stays quoted, so it stays empty text.
+void AppendRecordFields(std::string& out, const std::vector<std::string>& fields, const std::vector<bool>& quoted,
+                        std::size_t count, char delimiter, bool quoteAll);
 
 // One record, with its line ending.
 std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter, const WriteStyle& style);

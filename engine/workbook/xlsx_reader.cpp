@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "engine/sql/datetime.h"
+#include "engine/workbook/reading.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -43,8 +44,6 @@ constexpr int kChunk = 64 * 1024;
 constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
 // The most items reserved ahead from what a part claims; beyond it vectors grow as they fill.
 constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 22;
-// Serial day numbers of workbooks in the 1904 date system count from 1 January 1904.
-constexpr double kDays1904 = 1462;
 
 // The name after its prefix, its length found in the same pass.
 std::string_view LocalName(const XML_Char* name) {
@@ -425,24 +424,6 @@ private:
 
 // ---- styles.xml --------------------------------------------------------------------------
 
-// What a number format shows: kNotDate, kCalendar (a date, a time of day), or kElapsed (a
-// duration such as [h]:mm, whose whole days are not days of a calendar).
-constexpr std::uint8_t kNotDate = 0, kCalendar = 1, kElapsed = 2;
-
-std::uint8_t BuiltInDateFormat(std::uint64_t id) {
-    if (id == 46) return kElapsed;  // [h]:mm:ss
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58)
-               ? kCalendar
-               : kNotDate;
-}
-
-std::uint8_t CustomDateFormat(std::string_view code) {
-    if (!IsDateFormatCode(code)) return kNotDate;
-    for (const char* elapsed : {"[h", "[H", "[m", "[M", "[s", "[S"})
-        if (code.find(elapsed) != std::string_view::npos) return kElapsed;
-    return kCalendar;
-}
-
 class StylesReader : public XmlReader {
 public:
     // Per cell format (the s attribute of a cell): whether it shows a date or time.
@@ -637,18 +618,7 @@ public:
 
     // Called after the parse: cells in order, the last of any cell given twice kept.
     void Finish() {
-        if (m_ordered) return;
-        std::stable_sort(m_cells.begin(), m_cells.end(), [](const PlacedCell& a, const PlacedCell& b) {
-            return a.row != b.row ? a.row < b.row : a.column < b.column;
-        });
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < m_cells.size(); ++i) {
-            if (kept > 0 && m_cells[kept - 1].row == m_cells[i].row && m_cells[kept - 1].column == m_cells[i].column)
-                --kept;
-            if (kept != i) m_cells[kept] = std::move(m_cells[i]);
-            ++kept;
-        }
-        m_cells.resize(kept);
+        if (!m_ordered) PutCellsInOrder(m_cells);
     }
 
 private:
@@ -745,9 +715,7 @@ private:
             case ValueKind::Number:
                 if (!ParseNumber(value, number)) return BadValue("the number", value);
                 type = m_date ? CellType::Date : CellType::Number;
-                // A duration keeps its days; a calendar date of early 1900 is corrected.
-                if (m_date && m_context.date1904) number += kDays1904;
-                else if (m_date == kCalendar) number = DaysFromSerial(number);
+                if (m_date) number = DateCellDays(number, m_date, m_context.date1904);
                 break;
             case ValueKind::Shared: {
                 std::uint64_t index = 0;
@@ -1038,44 +1006,6 @@ std::string OpenError(int code) {
 }
 
 }  // namespace
-
-bool IsDateFormatCode(std::string_view code) {
-    for (std::size_t i = 0; i < code.size(); ++i) {
-        char c = code[i];
-        switch (c) {
-        case '"': {  // literal text
-            std::size_t close = code.find('"', i + 1);
-            if (close == std::string_view::npos) return false;
-            i = close;
-            continue;
-        }
-        case '\\':  // an escaped character
-        case '_':   // the width of the next character, as a space
-        case '*':   // the next character repeated to fill the cell
-            ++i;
-            continue;
-        case '[': {
-            std::size_t close = code.find(']', i + 1);
-            if (close == std::string_view::npos) return false;
-            std::string_view inside = code.substr(i + 1, close - i - 1);
-            // [h], [mm], [ss]: elapsed time, a duration shown as a time.
-            if (!inside.empty()) {
-                char first = char(inside[0] | 0x20);
-                if ((first == 'h' || first == 'm' || first == 's') &&
-                    std::all_of(inside.begin(), inside.end(), [first](char x) { return char(x | 0x20) == first; }))
-                    return true;
-            }
-            i = close;  // a colour, a condition, a locale
-            continue;
-        }
-        default:
-            break;
-        }
-        char lower = char(c | 0x20);
-        if (lower == 'd' || lower == 'm' || lower == 'y' || lower == 'h' || lower == 's') return true;
-    }
-    return false;
-}
 
 bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
     out = Workbook{};

@@ -10,15 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "engine/workbook/reading.h"
 #include "engine/workbook/workbook.h"
 
 namespace orv::engine::workbook {
 
 // As LoadXlsx; `error` completes "Cannot open the workbook '...': ...".
 bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error);
-
-// Whether a number format code shows a date or a time ("yyyy-mm-dd", "[h]:mm", "m/d/yy
-// h:mm AM/PM"), as opposed to a number ("0.00", "#,##0 \"kg\"", "[Red]0%").
-bool IsDateFormatCode(std::string_view code);
 
 }  // namespace orv::engine::workbook

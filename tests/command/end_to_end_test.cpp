@@ -126,6 +126,45 @@ TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
     EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);  // COUNT(*) is an integer
 }
 
+// The ends of the currency range, of the dates and of the doubles, written as SQL literals
+// and by the statement builder, read back as they were written.
+TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
+    ASSERT_EQ(Exec(u"CREATE TABLE m (id LONG, c CURRENCY, d DATETIME, r DOUBLE)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Exec(u"INSERT INTO m VALUES (1, 922337203685477.5807, #1/1/100#, 1.7976931348623157e308)"),
+              OrvOleDbCommand::dbTrue)
+        << Utf8(m_command.GetErrorInfo(true));
+    OrvOleDbDDLCommand insert;
+    insert.SetConnection(&m_connection);
+    insert.SetTable(u"m");
+    insert.AddColumn(u"id", u"%d", 2);
+    insert.AddColumn(u"c", u"%s", u"-922337203685477.5808");
+    insert.AddColumn(u"d", u"#%s#", u"12/31/9999 11:59:59 PM");
+    insert.AddColumn(u"r", u"%s", u"4.9406564584124654e-324");
+    ASSERT_TRUE(insert.Insert()) << Utf8(insert.GetErrorInfo(true));
+
+    ASSERT_EQ(Exec(u"SELECT c, d, r FROM m ORDER BY id"), OrvOleDbCommand::dbTrue);
+    const struct {
+        const char16_t* currency;
+        WORD year, month, day, hour;
+        double real;
+    } expected[] = {{u"922337203685477.5807", 100, 1, 1, 0, 1.7976931348623157e308},
+                    {u"-922337203685477.5808", 9999, 12, 31, 23, 4.9406564584124654e-324}};
+    for (const auto& row : expected) {
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(m_command.FieldAsString(1), CString(row.currency));
+        VARIANT v;
+        ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+        ASSERT_EQ(v.vt, VT_DATE);
+        SYSTEMTIME st = {};
+        ASSERT_TRUE(VariantTimeToSystemTime(v.date, &st));
+        EXPECT_EQ(st.wYear, row.year);
+        EXPECT_EQ(st.wMonth, row.month);
+        EXPECT_EQ(st.wDay, row.day);
+        EXPECT_EQ(st.wHour, row.hour);
+        EXPECT_EQ(m_command.FieldAsDouble(3), row.real);
+    }
+}
+
 // ---- Large values: by reference (the default) and as storage objects ------------------------
 
 class LargeValueTest : public CommandOnFileTest, public ::testing::WithParamInterface<DBBLOBHANDLINGENUM> {};
@@ -166,6 +205,25 @@ TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
         CHeapPtr<unsigned char> again;
         EXPECT_EQ(m_command.GetBlobData(2, again), 0u);  // the stream was read to its end
     }
+}
+
+TEST_P(LargeValueTest, LargeValuesAsVariantsAreWhole) {
+    ASSERT_EQ(Exec(u"UPDATE parts SET note = 'long ' || hex(zeroblob(5000)), picture = zeroblob(9000) WHERE id = 2"),
+              OrvOleDbCommand::dbTrue);
+    m_command.Close();
+    ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
+    ASSERT_EQ(Exec(u"SELECT note, picture FROM parts WHERE id = 2"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+    VARIANT v;
+    ASSERT_TRUE(m_command.FieldAsVariant(1, v));
+    ASSERT_EQ(v.vt, VT_BSTR);
+    EXPECT_EQ(SysStringLen(v.bstrVal), 5u + 10000u);
+    EXPECT_EQ(std::u16string(v.bstrVal, 7), u"long 00");
+    VariantClear(&v);
+    ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+    ASSERT_EQ(v.vt, VT_ARRAY | VT_UI1);
+    EXPECT_EQ(v.parray->rgsabound[0].cElements, 9000u);
+    VariantClear(&v);
 }
 
 INSTANTIATE_TEST_SUITE_P(BlobModes, LargeValueTest,
@@ -224,6 +282,67 @@ TEST_F(FieldValueTest, IntegersAsAUserReadsThem) {
     EXPECT_EQ(m_command.FieldAsLong(9), -1);  // True
     EXPECT_EQ(m_command.IsNumeric(10), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.IsNumeric(7), OrvOleDbCommand::dbFalse);
+}
+
+TEST_F(FieldValueTest, TypedReadsGiveEachValueInItsOwnType) {
+    const VARTYPE expected[] = {VT_I2, VT_I4, VT_I8, VT_UI1, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_DECIMAL,
+                                VT_BSTR, VT_BSTR, VT_ARRAY | VT_UI1};
+    VARIANT v;
+    for (unsigned __int64 c = 1; c <= 13; ++c) {
+        ASSERT_TRUE(m_command.FieldAsVariant(c, v)) << "column " << c;
+        EXPECT_EQ(v.vt, expected[c - 1]) << "column " << c;
+        VariantClear(&v);
+    }
+    ASSERT_TRUE(m_command.FieldAsVariant(3, v));
+    EXPECT_EQ(v.llVal, 9007199254740993LL);  // beyond a double's 53 bits
+    ASSERT_TRUE(m_command.FieldAsVariant(7, v));
+    EXPECT_EQ(v.cyVal.int64, 12345678LL);
+    ASSERT_TRUE(m_command.FieldAsVariant(10, v));
+    EXPECT_EQ(v.decVal.Lo64, 123456789012ULL);
+    EXPECT_EQ(v.decVal.scale, 4);
+    EXPECT_EQ(v.decVal.sign, DECIMAL_NEG);
+    ASSERT_TRUE(m_command.FieldAsVariant(11, v));
+    EXPECT_EQ(std::u16string(v.bstrVal), u"{6B29FC40-CA47-1067-B31D-00DD010662DA}");
+    VariantClear(&v);
+    ASSERT_TRUE(m_command.FieldAsVariant(13, v));
+    LONG upper = -1;
+    EXPECT_EQ(SafeArrayGetUBound(v.parray, 1, &upper), S_OK);
+    EXPECT_EQ(upper, 2);
+    EXPECT_EQ(std::memcmp(v.parray->pvData, "\x00\xff\x10", 3), 0);
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
+    EXPECT_EQ(std::memcmp(copy.parray->pvData, "\x00\xff\x10", 3), 0);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(VariantClear(&v), S_OK);
+
+    EXPECT_EQ(m_command.FieldAsInt64(3), 9007199254740993LL);
+    EXPECT_EQ(m_command.FieldAsInt64(6), -2);  // toward zero
+    EXPECT_EQ(m_command.FieldAsInt64(7), 1234);
+    EXPECT_EQ(m_command.FieldAsInt64(10), -12345678);
+    EXPECT_EQ(m_command.FieldAsInt64(12), 0);  // text that is no number
+    EXPECT_DOUBLE_EQ(m_command.FieldAsDouble(5), 1.5);
+    EXPECT_DOUBLE_EQ(m_command.FieldAsDouble(7), 1234.5678);
+    EXPECT_DOUBLE_EQ(m_command.FieldAsDouble(10), -12345678.9012);
+    EXPECT_NEAR(m_command.FieldAsDouble(8), 45351 + 49507.0 / 86400, 1e-9);  // the OLE Automation date
+}
+
+TEST_F(FieldValueTest, TypedReadsOfNullOutOfRangeAndClosedCommands) {
+    ASSERT_EQ(Exec(u"SELECT s, 1e300 AS huge, i FROM kinds UNION ALL SELECT NULL, NULL, NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(m_command.FetchLast(), OrvOleDbCommand::dbTrue);
+    VARIANT v;
+    ASSERT_TRUE(m_command.FieldAsVariant(1, v));
+    EXPECT_EQ(v.vt, VT_NULL);
+    EXPECT_EQ(m_command.FieldAsInt64(1), 0);
+    EXPECT_EQ(m_command.FieldAsDouble(1), 0.0);
+    ASSERT_EQ(m_command.FetchFirst(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(m_command.FieldAsInt64(2), 0);  // beyond 64 bits
+    EXPECT_EQ(m_command.FieldAsDouble(2), 1e300);
+    EXPECT_FALSE(m_command.FieldAsVariant(0, v));
+    EXPECT_FALSE(m_command.FieldAsVariant(4, v));
+    m_command.Close();
+    EXPECT_FALSE(m_command.FieldAsVariant(1, v));
+    EXPECT_EQ(m_command.FieldAsInt64(3), 0);
 }
 
 TEST_F(FieldValueTest, ValuesSurviveARoundTrip) {

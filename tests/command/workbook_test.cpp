@@ -349,20 +349,57 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
     m_command.Close();
     m_connection.Close();
 
-    // The .xls file: numbers, text and dates; its formulas and booleans are not read (they
-    // read as NULL), and it refuses writes.
-    ASSERT_TRUE(Open(fixtures + "office.xls")) << Utf8(m_connection.GetErrorInfo(true));
-    EXPECT_TRUE(m_connection.IsReadOnly());
-    EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), qty FROM [Orders$] ORDER BY [order] DESC"),
-              (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|1.000000",
-                    "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|12.000000",
-                    "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|3.000000"}));
+    // The same workbook saved as .xls reads the same, formulas and booleans included, and
+    // refuses writes; so does a small one that SheetJS wrote (its streams in the mini stream).
+    for (const char* file : {"office.xls", "sheetjs.xls"}) {
+        SCOPED_TRACE(file);
+        ASSERT_TRUE(Open(fixtures + file)) << Utf8(m_connection.GetErrorInfo(true));
+        EXPECT_TRUE(m_connection.IsReadOnly());
+        EXPECT_EQ(Query(u"SELECT [order], customer, Format(placed, 'yyyy-mm-dd hh:nn'), total, shipped FROM [Orders$] "
+                        u"ORDER BY [order] DESC"),
+                  (Rows{"1003.000000|O'Brien & Sons|2023-12-31 00:00|199.990000|True",
+                        "1002.000000|Nakamura \u682a\u5f0f\u4f1a\u793e|2024-02-29 09:30|9.000000|False",
+                        "1001.000000|\u00c5ngstr\u00f6m AB|2024-01-15 00:00|7.500000|True"}));
+        if (std::string(file) == "office.xls")
+            EXPECT_EQ(Query(u"SELECT value FROM [Summary$] WHERE label = 'revenue'"), (Rows{"216.490000"}));
+        m_command.Close();
+        m_connection.Close();
+    }
+    ASSERT_TRUE(Open(fixtures + "office.xls"));
     EXPECT_EQ(Exec(u"UPDATE [Orders$] SET qty = 1"), OrvOleDbCommand::dbError);
     EXPECT_NE(Error().find("an .xls workbook is read, never written"), std::string::npos) << Error();
 }
 
 // The file format counts a 29 February 1900 that never was; dates before March 1900 keep
 // their day both ways.
+// Doubles at their ends and dates at the ends of what a workbook holds come back exactly,
+// also after the file is written and opened again.
+TEST_F(WorkbookTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"CREATE TABLE Edges (id LONG, r DOUBLE, d DATETIME, code TEXT(10))"), OrvOleDbCommand::dbTrue) << Error();
+    for (const char16_t* sql :
+         {u"INSERT INTO [Edges$] VALUES (1, 1.7976931348623157e308, #1900-01-01#, '08123')",
+          u"INSERT INTO [Edges$] VALUES (2, 4.9406564584124654e-324, #12/31/9999 11:59:59 PM#, '')",
+          u"INSERT INTO [Edges$] VALUES (3, 0.1 + 0.2, #2024-03-02 13:30#, NULL)"})
+        ASSERT_EQ(Exec(sql), OrvOleDbCommand::dbTrue) << Error();
+    m_command.Close();
+    m_connection.Close();
+    ASSERT_TRUE(Open(m_book));
+    ASSERT_EQ(Exec(u"SELECT r, d, code FROM [Edges$] ORDER BY id"), OrvOleDbCommand::dbTrue) << Error();
+    const double reals[] = {1.7976931348623157e308, 4.9406564584124654e-324, 0.1 + 0.2};
+    const WORD years[] = {1900, 9999, 2024};
+    for (int row = 0; row < 3; ++row) {
+        ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(m_command.FieldAsDouble(1), reals[row]) << "row " << row + 1;
+        VARIANT v;
+        ASSERT_TRUE(m_command.FieldAsVariant(2, v));
+        SYSTEMTIME st = {};
+        ASSERT_TRUE(VariantTimeToSystemTime(v.date, &st));
+        EXPECT_EQ(st.wYear, years[row]);
+    }
+    EXPECT_EQ(Query(u"SELECT code FROM [Edges$] WHERE id = 1"), (Rows{"08123"}));
+}
+
 TEST_F(WorkbookTest, DatesOfEarly1900KeepTheirDay) {
     ASSERT_TRUE(Open(m_book));
     ASSERT_EQ(Exec(u"CREATE TABLE Early (d DATETIME)"), OrvOleDbCommand::dbTrue) << Error();

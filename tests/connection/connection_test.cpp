@@ -187,7 +187,7 @@ TEST_F(BadFileTest, ForeignFilesAreNamedForWhatTheyHold) {
     std::string jet(200, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     WriteFile(m_dir.Path("old.mdb"), jet);
-    ExpectRefused("old.mdb", u"Jet or ACE database");
+    ExpectRefused("old.mdb", u"Access database");  // a Jet file, but too short for one
     WriteFile(m_dir.Path("noise.mdb"), std::string("\x01\x02\x03\xff\xfe", 5));
     ExpectRefused("noise.mdb", u"unknown format");
 }

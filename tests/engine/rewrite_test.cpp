@@ -37,7 +37,7 @@ TEST(RewriteTest, DateLiterals) {
               "SELECT * FROM t WHERE d BETWEEN '1999-01-02' AND '2029-12-31 23:59:59'");
     EXPECT_EQ(Rw("INSERT INTO t VALUES(#1-Mar-2024#,#March 2, 2024 12:00 AM#)"),
               "INSERT INTO t VALUES('2024-03-01','2024-03-02')");
-    EXPECT_EQ(Rw("SELECT #13:45#"), "SELECT '1899-12-30 13:45:00'");
+    EXPECT_EQ(Rw("SELECT #13:45#"), "SELECT '1899-12-30 13:45:00' AS \"#13:45#\"");
     auto bad = RewriteSql("SELECT * FROM t WHERE d = #2/30/2024#");
     ASSERT_TRUE(bad.error);
     EXPECT_NE(bad.error->find("#2/30/2024#"), std::string::npos);
@@ -65,14 +65,40 @@ TEST(RewriteTest, TopBecomesLimit) {
 }
 
 TEST(RewriteTest, AmpersandConcatenatesWithNullAsEmpty) {
-    EXPECT_EQ(Rw("SELECT a & b FROM t"), "SELECT orv_concat(a, b) FROM t");
+    EXPECT_EQ(Rw("SELECT a & b FROM t"), "SELECT orv_concat(a, b) AS \"a & b\" FROM t");
     EXPECT_EQ(Rw("SELECT first & ' ' & last AS name, x FROM t"), "SELECT orv_concat(first, ' ', last) AS name, x FROM t");
     EXPECT_EQ(Rw("SELECT * FROM t WHERE a & 'x' = b + 1"), "SELECT * FROM t WHERE orv_concat(a, 'x') = b + 1");
-    EXPECT_EQ(Rw("SELECT a + 1 & Mid(b, 2) FROM t"), "SELECT orv_concat(a + 1, Mid(b, 2)) FROM t");
-    EXPECT_EQ(Rw("SELECT IIf(x, a & b, c) FROM t"), "SELECT IIf(x, orv_concat(a, b), c) FROM t");
-    EXPECT_EQ(Rw("SELECT CASE WHEN x THEN a & b END FROM t"), "SELECT CASE WHEN x THEN orv_concat(a, b) END FROM t");
+    EXPECT_EQ(Rw("SELECT a + 1 & Mid(b, 2) FROM t"), "SELECT orv_concat(a + 1, Mid(b, 2)) AS \"a + 1 & Mid(b, 2)\" FROM t");
+    EXPECT_EQ(Rw("SELECT IIf(x, a & b, c) x FROM t"), "SELECT IIf(x, orv_concat(a, b), c) x FROM t");
+    EXPECT_EQ(Rw("SELECT CASE WHEN x THEN a & b END AS y FROM t"), "SELECT CASE WHEN x THEN orv_concat(a, b) END AS y FROM t");
     EXPECT_EQ(Rw("SELECT CASE WHEN x THEN 1 END & 'a' & CASE y WHEN 2 THEN 'b' END AS z FROM t"),
               "SELECT orv_concat(CASE WHEN x THEN 1 END, 'a', CASE y WHEN 2 THEN 'b' END) AS z FROM t");
+}
+
+TEST(RewriteTest, AmpersandWithoutAnOperandIsASyntaxError) {
+    for (const char* sql : {"SELECT Customer & FROM Orders", "SELECT & Customer FROM Orders",
+                            "SELECT a FROM t WHERE a & = 'x'", "SELECT a & & b FROM t", "SELECT (a &) FROM t"}) {
+        auto r = RewriteSql(sql);
+        ASSERT_TRUE(r.error) << sql;
+        EXPECT_NE(r.error->find("&"), std::string::npos) << *r.error;
+    }
+}
+
+// A result column the rewrite changes is named as the user wrote it; SQLite names every
+// other unaliased expression by its text already, so one rule holds for all of them.
+TEST(RewriteTest, RewrittenResultColumnsKeepTheirWrittenNames) {
+    EXPECT_EQ(Rw("SELECT Customer & ' ' & Name, Qty FROM Orders"),
+              "SELECT orv_concat(Customer, ' ', Name) AS \"Customer & ' ' & Name\", Qty FROM Orders");
+    EXPECT_EQ(Rw("SELECT IIf(x, a & b, c), d = True FROM t"),
+              "SELECT IIf(x, orv_concat(a, b), c) AS \"IIf(x, a & b, c)\", d = -1 AS \"d = True\" FROM t");
+    EXPECT_EQ(Rw("SELECT TOP 2 a & b FROM t"), "SELECT  orv_concat(a, b) AS \"a & b\" FROM t LIMIT 2");
+    EXPECT_EQ(Rw("SELECT a & \"b\"\"c\""), "SELECT orv_concat(a, \"b\"\"c\") AS \"a & \"\"b\"\"\"\"c\"\"\"");
+    EXPECT_EQ(Rw("SELECT x FROM (SELECT a & b FROM t)"), "SELECT x FROM (SELECT orv_concat(a, b) AS \"a & b\" FROM t)");
+    EXPECT_EQ(Rw("SELECT DateAdd('d', 1, #1/2/2024#) FROM t"),
+              "SELECT DateAdd('d', 1, '2024-01-02') AS \"DateAdd('d', 1, #1/2/2024#)\" FROM t");
+    // Aliased, implicitly aliased and untouched columns stay as they were.
+    EXPECT_EQ(Rw("SELECT a & b AS ab, a & b ab2, a + 1, t.c FROM t"),
+              "SELECT orv_concat(a, b) AS ab, orv_concat(a, b) ab2, a + 1, t.c FROM t");
 }
 
 TEST(RewriteTest, LikeWildcardsOnlyWhenUnambiguous) {
@@ -89,8 +115,8 @@ TEST(RewriteTest, TruthWords) {
     EXPECT_EQ(Rw("INSERT INTO t VALUES (Yes, No)"), "INSERT INTO t VALUES (-1, 0)");
     // A column named No stays a column.
     EXPECT_EQ(Rw("SELECT No, Yes FROM t ORDER BY No"), "SELECT No, Yes FROM t ORDER BY No");
-    EXPECT_EQ(Rw("SELECT Left(a, 1), IsNull(b) FROM t LEFT JOIN u ON x ISNULL"),
-              "SELECT orv_Left(a, 1), orv_IsNull(b) FROM t LEFT JOIN u ON x ISNULL");
+    EXPECT_EQ(Rw("SELECT Left(a, 1) AS l, IsNull(b) i FROM t LEFT JOIN u ON x ISNULL"),
+              "SELECT orv_Left(a, 1) AS l, orv_IsNull(b) i FROM t LEFT JOIN u ON x ISNULL");
     EXPECT_EQ(Rw("SELECT DISTINCTROW a FROM t WHERE b Mod 2 = 1"), "SELECT DISTINCT a FROM t WHERE b % 2 = 1");
 }
 

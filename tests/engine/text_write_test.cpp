@@ -127,6 +127,22 @@ TEST_F(TextWriteTest, UnchangedFieldsOfAnUpdatedRecordKeepTheirText) {
     EXPECT_EQ(Read("us.csv"), "id,made,ok,qty\r\n1,3/1/2024,yes,007\r\n2,12/31/2023 1:30 PM,no,9\r\n");
 }
 
+TEST_F(TextWriteTest, LeadingZerosAndQuotedEmptyFieldsSurviveARewrite) {
+    // "" is the empty text, a bare empty field NULL; codes with leading zeros and long digit
+    // strings are text, so none of them changes when another record is rewritten.
+    Write("codes.csv", "id,zip,account,note\r\n1,08123,123456789012345678901,\"\"\r\n2,10115,42,\r\n");
+    Connect();
+    EXPECT_EQ(Rows(u"SELECT zip, account, note, note IS NULL FROM [codes.csv] ORDER BY id"),
+              (std::vector<Row>{{u"08123", u"123456789012345678901", u"", u"0"}, {u"10115", u"42", u"<null>", u"1"}}));
+    Exec(u"UPDATE [codes.csv] SET zip = '00501' WHERE id = 2", 1);
+    EXPECT_EQ(Read("codes.csv"), "id,zip,account,note\r\n1,08123,123456789012345678901,\"\"\r\n2,00501,42,\r\n");
+    Exec(u"UPDATE [codes.csv] SET note = '' WHERE id = 2", 1);
+    Exec(u"INSERT INTO [codes.csv] (id, zip, account, note) VALUES (3, '00000', NULL, '')", 1);
+    Exec(u"DELETE FROM [codes.csv] WHERE id = 1", 1);
+    EXPECT_EQ(Read("codes.csv"), "id,zip,account,note\r\n2,00501,42,\"\"\r\n3,00000,,\"\"\r\n");
+    EXPECT_EQ(PythonReads("codes.csv"), "id|zip|account|note\n2|00501|42|\n3|00000||\n");
+}
+
 TEST_F(TextWriteTest, DelimiterQuotingLineEndingAndFinalNewlineAreKept) {
     Write("semi.txt", "a;b\n1;x y\n2;z");  // LF, no final newline
     Write("quoted.csv", "\"a\",\"b\"\r\n\"1\",\"x\"\r\n");

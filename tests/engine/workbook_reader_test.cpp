@@ -1,7 +1,7 @@
 // Reading workbooks into cells: .xlsx files as spreadsheet programs write them and as only
 // hand-written XML has them (cached formula results, inline and rich text, cells without
-// references, other folders), damaged archives refused with a sentence, large string tables,
-// and .xls files. The fixtures come from tests/fixtures/make_workbooks.py.
+// references, other folders), damaged archives refused with a sentence, large string tables.
+// The fixtures come from tests/fixtures/make_workbooks.py.
 #include <gtest/gtest.h>
 #include <zip.h>
 
@@ -14,6 +14,7 @@
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/xlsx_reader.h"
 #include "support/files.h"
+#include "support/workbook_cells.h"
 #include "support/xlsx_parts.h"
 
 using namespace orv::engine::workbook;
@@ -24,43 +25,12 @@ using orv::test::kMain;
 
 namespace {
 
-std::string Fixture(const std::string& name) { return std::string(ORV_FIXTURES) + "/workbooks/" + name; }
+using orv::test::At;
+using orv::test::InOrder;
+using orv::test::IsText;
+using orv::test::IsValue;
 
-// The cell at a reference such as "B2", or null when the sheet has none there.
-const Cell* At(const Sheet& sheet, const char* reference) {
-    std::uint32_t row = 0, column = 0;
-    if (!ParseCellReference(reference, row, column)) return nullptr;
-    for (const PlacedCell& placed : sheet.cells)
-        if (placed.row == row && placed.column == column) return &placed.cell;
-    return nullptr;
-}
-
-::testing::AssertionResult IsText(const Sheet& sheet, const char* reference, const std::string& text) {
-    const Cell* cell = At(sheet, reference);
-    if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
-    if (cell->type != CellType::Text) return ::testing::AssertionFailure() << reference << " is not text";
-    if (cell->text != text) return ::testing::AssertionFailure() << reference << " is '" << cell->text << "'";
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult IsValue(const Sheet& sheet, const char* reference, CellType type, double number) {
-    const Cell* cell = At(sheet, reference);
-    if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
-    if (cell->type != type) return ::testing::AssertionFailure() << reference << " has type " << int(cell->type);
-    if (cell->number != number) return ::testing::AssertionFailure() << reference << " is " << cell->number;
-    return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult InOrder(const Sheet& sheet) {
-    for (std::size_t i = 1; i < sheet.cells.size(); ++i) {
-        const PlacedCell& a = sheet.cells[i - 1];
-        const PlacedCell& b = sheet.cells[i];
-        if (a.row > b.row || (a.row == b.row && a.column >= b.column))
-            return ::testing::AssertionFailure() << "cell " << i << " of '" << sheet.name << "' is out of order";
-        if (b.cell.type == CellType::Empty) return ::testing::AssertionFailure() << "an Empty cell";
-    }
-    return ::testing::AssertionSuccess();
-}
+std::string Fixture(const std::string& name) { return orv::test::WorkbookFixture(name); }
 
 TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
     Workbook book;
@@ -371,61 +341,6 @@ TEST(XlsxReaderTest, TellsDateFormatsFromNumberFormats) {
     for (const char* code : {"General", "0.00", "#,##0 \"days\"", "[Red]0.00", "0.0\\d", "_(* #,##0_);_(* (#,##0)",
                              "0%", "0.00E+00", "@", "[>=100]0;0", "[$USD] #,##0"})
         EXPECT_FALSE(IsDateFormatCode(code)) << code;
-}
-
-TEST(XlsReaderTest, ReadsSheetsAndCellsOfABinaryWorkbook) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXls(Fixture("sample.xls"), book, error)) << error;
-    EXPECT_EQ(book.format, Format::Xls);
-    EXPECT_TRUE(book.names.empty());
-    ASSERT_EQ(book.sheets.size(), 3u);
-    EXPECT_EQ(book.sheets[0].name, "People");
-    EXPECT_EQ(book.sheets[1].name, "Other");
-    EXPECT_EQ(book.sheets[2].name, "Blank");
-    EXPECT_TRUE(book.sheets[2].cells.empty());
-
-    const Sheet& people = book.sheets[0];
-    EXPECT_TRUE(InOrder(people));
-    EXPECT_EQ(people.cells.size(), 6u + 6u + 1u);
-    EXPECT_TRUE(IsText(people, "A1", "Name"));
-    EXPECT_TRUE(IsText(people, "A2", "Zürich"));
-    EXPECT_TRUE(IsValue(people, "B2", CellType::Number, 3));
-    EXPECT_TRUE(IsValue(people, "C2", CellType::Number, 2.5));
-    EXPECT_TRUE(IsValue(people, "D2", CellType::Date, 33010));
-    EXPECT_TRUE(IsValue(people, "E2", CellType::Date, 45351 + (13 * 3600 + 30 * 60 + 15) / 86400.0));
-    EXPECT_TRUE(IsValue(people, "F2", CellType::Date, 0.25));
-    EXPECT_TRUE(IsValue(people, "B4", CellType::Number, -123456789));
-    EXPECT_TRUE(IsText(book.sheets[1], "C3", "c3"));
-    EXPECT_EQ(book.sheets[1].cells.size(), 1u);
-}
-
-TEST(XlsReaderTest, ReadsDatesOfThe1904DateSystemAsThe1900One) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXls(Fixture("dates1904.xls"), book, error)) << error;
-    ASSERT_EQ(book.sheets.size(), 1u);
-    EXPECT_TRUE(IsValue(book.sheets[0], "A1", CellType::Date, 33010));
-    EXPECT_TRUE(IsValue(book.sheets[0], "B1", CellType::Date, 45351 + (13 * 3600 + 30 * 60 + 15) / 86400.0));
-}
-
-TEST(XlsReaderTest, RefusesProtectedAndDamagedFilesWithASentence) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"protected.xls", "it is protected with a password"},
-        {"not_xls.xls", "it is not an .xls workbook"},
-        {"encrypted.xlsx", "a password-protected .xlsx workbook"},
-        {"basic.xlsx", "it is not an .xls workbook (it is a zip archive, as an .xlsx workbook is)"},
-        {"truncated.xls", "damaged"},
-        {"there_is_no_such.xls", "there is no such file"},
-    };
-    for (const auto& [file, expected] : cases) {
-        SCOPED_TRACE(file);
-        Workbook book;
-        std::string error;
-        EXPECT_FALSE(LoadXls(Fixture(file), book, error));
-        EXPECT_NE(error.find(expected), std::string::npos) << error;
-        EXPECT_TRUE(book.sheets.empty());
-    }
 }
 
 }  // namespace

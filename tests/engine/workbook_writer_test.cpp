@@ -26,8 +26,10 @@ using orv::test::kPython;
 using orv::test::RunCommand;
 using orv::test::ShellQuote;
 
+// Found from the fixtures folder, an absolute path: __FILE__ is relative to the build folder
+// when the compiler cache rewrites paths, and the tests run from another folder.
 const std::string kTool =
-    (std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "xlsx_tool.py").string();
+    (std::filesystem::path(ORV_FIXTURES).parent_path() / "support" / "xlsx_tool.py").string();
 
 // Runs the helper script with Debian's Python (the one with openpyxl); its output.
 std::string Tool(const std::vector<std::string>& args) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/com_object.h"
@@ -103,6 +104,42 @@ constexpr CLSID kTestClass = {0xA1B2C3D4, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x4
 
 HRESULT CreateCounted(IUnknown* outer, REFIID riid, void** ppv) {
     return orv::platform::CreateComObject<Counted>(outer, riid, ppv);
+}
+
+TEST(Variant, ByteArraysAreOwnedCopiedAndFreed) {
+    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 3);
+    ASSERT_NE(bytes, nullptr);
+    void* data = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(bytes, &data), S_OK);
+    std::memcpy(data, "\x01\x02\x03", 3);
+    EXPECT_EQ(SafeArrayDestroy(bytes), DISP_E_ARRAYISLOCKED);  // still accessed
+    ASSERT_EQ(SafeArrayUnaccessData(bytes), S_OK);
+    LONG lower = -1, upper = -1;
+    EXPECT_EQ(SafeArrayGetDim(bytes), 1u);
+    EXPECT_EQ(SafeArrayGetLBound(bytes, 1, &lower), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(bytes, 1, &upper), S_OK);
+    EXPECT_EQ(lower, 0);
+    EXPECT_EQ(upper, 2);
+    EXPECT_EQ(SafeArrayGetUBound(bytes, 2, &upper), DISP_E_BADINDEX);
+
+    VARIANT v, copy;
+    VariantInit(&v);
+    VariantInit(&copy);
+    v.vt = VT_ARRAY | VT_UI1;
+    v.parray = bytes;
+    ASSERT_EQ(VariantCopy(&copy, &v), S_OK);
+    ASSERT_NE(copy.parray, bytes);
+    EXPECT_EQ(std::memcmp(copy.parray->pvData, "\x01\x02\x03", 3), 0);
+    EXPECT_EQ(VariantClear(&v), S_OK);  // frees the array; the copy is its own
+    EXPECT_EQ(static_cast<unsigned char*>(copy.parray->pvData)[2], 3);
+    EXPECT_EQ(VariantClear(&copy), S_OK);
+    EXPECT_EQ(copy.vt, VT_EMPTY);
+    EXPECT_EQ(SafeArrayCreateVector(VT_BSTR, 0, 1), nullptr);  // only fixed-size elements
+    SAFEARRAY* empty = SafeArrayCreateVector(VT_UI1, 0, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(SafeArrayGetUBound(empty, 1, &upper), S_OK);
+    EXPECT_EQ(upper, -1);
+    EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
 }
 
 TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByName) {

@@ -1,4 +1,5 @@
 #include "platform/utf.h"
+#include "platform/crt.h"
 
 #include <gtest/gtest.h>
 

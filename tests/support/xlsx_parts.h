@@ -31,25 +31,28 @@ inline void WriteArchive(const std::string& path, const Parts& parts) {
 
 inline const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
-// The parts of a workbook with the given sheets (name, sheet data) and shared strings.
+// The parts of a workbook with the given sheets (name, sheet data) and shared strings, in
+// this order: xl/workbook.xml, its relationships, the sheets, the shared strings.
 inline Parts Sheets(const std::vector<std::pair<std::string, std::string>>& sheets, const std::string& strings = "") {
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
     std::string list, links;
-    Parts parts;
+    Parts sheetParts;
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         const std::string n = std::to_string(i + 1);
         list += "<sheet name=\"" + sheets[i].first + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
         links += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet" + n +
                  ".xml\"/>";
-        parts.emplace_back("xl/worksheets/sheet" + n + ".xml", "<worksheet xmlns=\"" + std::string(kMain) +
-                                                                  "\"><sheetData>" + sheets[i].second +
-                                                                  "</sheetData></worksheet>");
+        sheetParts.emplace_back("xl/worksheets/sheet" + n + ".xml", "<worksheet xmlns=\"" + std::string(kMain) +
+                                                                       "\"><sheetData>" + sheets[i].second +
+                                                                       "</sheetData></worksheet>");
     }
+    Parts parts;
     parts.emplace_back("xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
                                               "\"><sheets>" + list + "</sheets></workbook>");
     parts.emplace_back("xl/_rels/workbook.xml.rels",
                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + links +
                            "</Relationships>");
+    parts.insert(parts.end(), sheetParts.begin(), sheetParts.end());
     if (!strings.empty()) parts.emplace_back("xl/sharedStrings.xml", strings);
     return parts;
 }

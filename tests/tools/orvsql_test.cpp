@@ -499,15 +499,15 @@ TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
     const std::string text = ReadFile(csv);
     EXPECT_EQ(text.substr(0, text.find('\n') + 1), "id,name,price,weight,note,drawing\r\n");
     EXPECT_NE(text.find("1,bolt,0.25,1.5,,00FF10\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("2,,12.5,,short,\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("2,\"\",12.5,,short,\r\n"), std::string::npos) << text;  // "" is the empty text
 
     // Back into a new table of the database: the same values, the text with its quotes,
-    // line breaks and tabs intact (an empty text comes back NULL: CSV cannot tell them apart).
+    // line breaks and tabs intact, the empty text still empty.
     r = Run({m_db, ".import " + csv + " copy"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("imported 3 rows from " + csv + " into copy (created)"), std::string::npos) << r.out;
     r = Run({"--csv", m_db,
-             "SELECT COUNT(*) FROM parts p JOIN copy c ON c.id = p.id AND coalesce(c.name, '') = p.name AND c.price = p.price "
+             "SELECT COUNT(*) FROM parts p JOIN copy c ON c.id = p.id AND c.name = p.name AND c.price = p.price "
              "AND c.weight IS p.weight AND c.note IS p.note"});
     EXPECT_EQ(r.out, "COUNT(*)\r\n3\r\n") << r.err;
 
@@ -520,6 +520,52 @@ TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("never overwritten"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(csv), before);
+}
+
+// What the shell prints for programs is what is stored, byte for byte.
+TEST_F(OrvsqlTest, CsvTsvAndJsonNeverRound) {
+    MakeDatabase(m_db, "CREATE TABLE v (r DOUBLE, s SINGLE, c CURRENCY, n DECIMAL(20,4), d DATETIME, big BIGINT);"
+                       "INSERT INTO v VALUES (3.14159265358979, 0.1, 922337203685477, '12345678901.2345',"
+                       " '2024-03-02 13:30:00', 9223372036854775807);"
+                       "INSERT INTO v VALUES (0.1 + 0.2, -1.5, -0.0001, '-0.5', '2024-03-02', -9223372036854775808);"
+                       "INSERT INTO v VALUES (1e-10, 3.4e38, 1234.5, '0', '0100-01-01', 0);"
+                       "INSERT INTO v VALUES (1e300, 1e-7, 0, '1', '9999-12-31 23:59:59', 1);");
+    Result r = Run({"--csv", m_db, "SELECT * FROM v"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "r,s,c,n,d,big\r\n"
+              "3.14159265358979,0.1,922337203685477,12345678901.2345,2024-03-02 13:30:00,9223372036854775807\r\n"
+              "0.30000000000000004,-1.5,-0.0001,-0.5000,2024-03-02,-9223372036854775808\r\n"
+              "1e-10,3.4e+38,1234.5,0.0000,0100-01-01,0\r\n"
+              "1e+300,1e-07,0,1.0000,9999-12-31 23:59:59,1\r\n");
+    r = Run({"--tsv", m_db, "SELECT r, c, d FROM v WHERE big = 0"});
+    EXPECT_EQ(r.out, "r\tc\td\n1e-10\t1234.5\t0100-01-01\n");
+    r = Run({"--json", m_db, "SELECT r, c, n, d FROM v WHERE big = 1"});
+    EXPECT_EQ(r.out, "{\"r\":1e+300,\"c\":0,\"n\":1.0000,\"d\":\"9999-12-31 23:59:59\"}\n");
+    // The people's table keeps its short forms.
+    r = Run({m_db, "SELECT r FROM v WHERE big = 1"});
+    EXPECT_NE(r.out.find("1e+300"), std::string::npos) << r.out;
+}
+
+TEST_F(OrvsqlTest, ExpressionsAreNamedAsWrittenAndAHalfConcatenationFails) {
+    Result r = Run({"--csv", m_db, "SELECT name & '!', id FROM parts WHERE id = 1"});
+    EXPECT_EQ(r.out, "name & '!',id\r\nbolt!,1\r\n") << r.err;
+    r = Run({"--csv", m_db, "SELECT name & FROM parts"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("needs a value on each side"), std::string::npos) << r.err;
+}
+
+TEST_F(OrvsqlTest, ExportKeepsCurrencyDecimalsAndTextWidths) {
+    MakeDatabase(m_db, "CREATE TABLE w (code TEXT(40), amount CURRENCY, rate DECIMAL(28,4), memo MEMO);"
+                       "INSERT INTO w VALUES ('08123', 12.5, '3.1416', 'x');");
+    const std::string csv = m_dir.Path("w.csv");
+    ASSERT_EQ(Run({m_db, ".export w " + csv}).status, 0);
+    const std::string ini = ReadFile(m_dir.Path("schema.ini"));
+    for (const char* line : {"Col1=code Text Width 40", "Col2=amount Currency", "Col3=rate Decimal Precision 28 Scale 4",
+                             "Col4=memo Memo"})
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+    Result r = Run({"--csv", m_dir.Path(""), "SELECT * FROM [w.csv]"});
+    EXPECT_EQ(r.out, "code,amount,rate,memo\r\n08123,12.5,3.1416,x\r\n") << r.err;
 }
 
 TEST_F(OrvsqlTest, AFailedImportLeavesTheTableAsItWas) {

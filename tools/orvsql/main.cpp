@@ -13,6 +13,7 @@
 
 #include "OrvOleDb.h"
 #include "shell.h"
+#include "transfer.h"
 
 #ifdef ORVSQL_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -23,7 +24,7 @@ namespace {
 using namespace orvsql;
 
 const char* kUsageLine =
-    "usage: orvsql [options] [FILE] [SQL ...]\n";
+    "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
 
 const char* kHelp =
     "Opens FILE and runs each SQL argument in order. Without SQL arguments it reads\n"
@@ -44,9 +45,16 @@ const char* kHelp =
     "                    named with a $ (SELECT * FROM [Sheet1$]), cell ranges too\n"
     "                    ([Sheet1$A1:C10]); a csv file, or a folder of them, has a table\n"
     "                    per file named by its file name (SELECT * FROM [parts.csv]).\n"
+    "  --provider NAME   open the first argument as the rest of an initialisation string\n"
+    "                    for the provider NAME: --provider PostgreSQL \"Data Source=host;\n"
+    "                    Initial Catalog=db;User ID=me;\". A postgresql://user@host/db\n"
+    "                    address opens a PostgreSQL server without it.\n"
     "  --create FILE     create an empty database file FILE (never over an existing\n"
     "                    file), then open it and go on as with FILE\n"
     "  --compact FILE    compact the database file FILE in place and exit\n"
+    "  --convert SOURCE DEST\n"
+    "                    convert the genuine Access database SOURCE (.mdb, .accdb) into\n"
+    "                    the new database file DEST, check every row, and exit\n"
     "  -h, --help        print this help and exit\n"
     "  --version         print the version and exit\n"
     "  --                end of options (a FILE or SQL that starts with '-')\n"
@@ -60,8 +68,11 @@ const char* kHelp =
     "terminal and prints the number of rows copied.\n"
     "\n"
     "Values: NULL is shown as (null) in the table (dimmed on a terminal), as an empty field\n"
-    "in CSV (the empty text is \"\"), as \\N in TSV and as null in JSON. Real numbers are\n"
-    "shown without trailing zeros (1.5, not 1.500000). Numeric columns are JSON numbers,\n"
+    "in CSV (the empty text is \"\"), as \\N in TSV and as null in JSON. A real number is\n"
+    "the shortest text that reads back as the same number (1.5, 0.30000000000000004,\n"
+    "1e-10). CSV, TSV and JSON are exact: currency and decimals keep every digit, dates\n"
+    "are ISO 8601 (2024-03-02 13:30:00, or 2024-03-02 at midnight); the table shows dates\n"
+    "in the user's locale. Numeric columns are JSON numbers,\n"
     "Yes/No columns JSON true and false. Long text is cut to 40 columns in\n"
     "the table and complete elsewhere; binary values are shown as their size\n"
     "(<25000 bytes>) in the table and as lowercase hexadecimal digits in CSV, JSON and TSV.\n"
@@ -194,6 +205,8 @@ struct Options {
     FileType type = FileType::Database;
     std::string create;   // --create FILE
     std::string compact;  // --compact FILE
+    std::string provider;  // --provider NAME
+    std::string convertSource, convertDestination;  // --convert SOURCE DEST
     std::vector<std::string> positional;
 };
 
@@ -218,12 +231,25 @@ int ParseOptions(int argc, char** argv, Options& options) {
                                "  .mode table|csv|json|tsv, .quit (.help explains them)\n",
                         ORVSQL_INSTALLED_SAMPLE);
             return -1;
+        } else if (arg == "--provider") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "orvsql: --provider needs a provider name\n%s", kUsageLine);
+                return kUsage;
+            }
+            options.provider = argv[++i];
         } else if (arg == "--create" || arg == "--compact") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "orvsql: %s needs a file name\n%s", arg.c_str(), kUsageLine);
                 return kUsage;
             }
             (arg == "--create" ? options.create : options.compact) = argv[++i];
+        } else if (arg == "--convert") {
+            if (i + 2 >= argc) {
+                std::fprintf(stderr, "orvsql: --convert needs the Access database and the new file\n%s", kUsageLine);
+                return kUsage;
+            }
+            options.convertSource = argv[++i];
+            options.convertDestination = argv[++i];
         } else if (arg == "--version") {
             std::printf("orvsql 0.1.0\n");
             return -1;
@@ -281,9 +307,15 @@ int main(int argc, char** argv) {
         CoUninitialize();
         return result;
     }
+    if (!options.convertSource.empty()) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const int result = ConvertAccess(options.convertSource, options.convertDestination, ::isatty(2) != 0);
+        CoUninitialize();
+        return result;
+    }
     if (!options.create.empty()) {
         file = options.create;
-    } else if (!sql.empty() && LooksLikeFile(sql.front())) {
+    } else if (!sql.empty() && (!options.provider.empty() || LooksLikeFile(sql.front()))) {
         file = sql.front();
         sql.erase(sql.begin());
     }
@@ -308,7 +340,9 @@ int main(int argc, char** argv) {
             }
         } else {
             status = !options.create.empty() ? shell.Create(file)
-                                             : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
+                     : !options.provider.empty() || IsServerAddress(file)
+                         ? shell.OpenServer(file, options.provider)
+                         : shell.Open(file, options.typeGiven ? options.type : DetectFileType(file));
         }
         if (status == kSuccess) {
             if (!sql.empty()) {

@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "transfer.h"
+#include "value_text.h"
 
 namespace orvsql {
 
@@ -44,15 +45,6 @@ std::string Hex(const unsigned char* data, size_t size) {
         out[2 * i + 1] = digits[data[i] & 15];
     }
     return out;
-}
-
-// A real number's text as FieldAsString gives it ("10.000000", "0.250000") without the
-// zeros its fixed six decimals add: a shell shows 10 and 0.25.
-std::string TrimFractionZeros(std::string text) {
-    if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) return text;
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text;
 }
 
 bool IsNumericType(unsigned short type) {
@@ -99,7 +91,7 @@ constexpr size_t kTableTextWidth = 40;
 
 const char* kHelpCommands =
     ".help              this list\n"
-    ".open FILE         close the open file and open FILE\n"
+    ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
     ".tables            list the tables\n"
     ".schema TABLE      the columns of TABLE: name, OLE DB type, size, nullability,\n"
     "                   default, identity with its seed and step\n"
@@ -249,12 +241,33 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
                                                                                   : MdbEngineType;
     CComBSTR init;
     OrvOleDbHelper::FormatConnectString(init, Utf16(path).c_str(), nullptr, nullptr, ProviderName, properties, nullptr);
+    return Connect(init, path);
+}
+
+bool IsServerAddress(const std::string& text) {
+    return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
+}
+
+int Shell::OpenServer(const std::string& target, const std::string& provider) {
+    Close();
+    std::string init = "Provider=" + (provider.empty() ? std::string("PostgreSQL") : provider) + ";";
+    if (IsServerAddress(target)) {
+        std::string quoted;
+        for (char c : target) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        init += "Data Source=\"" + quoted + "\";";
+    } else {
+        init += target;
+    }
+    return Connect(CComBSTR(Utf16(init).c_str()), target);
+}
+
+int Shell::Connect(const CComBSTR& init, const std::string& name) {
     OrvOleDbConnectionCache* cache = OrvOleDbConnectionCache::GetCacheManager();
     if (!cache) return Fail(kSqlError, "the library's connection cache is not available");
     m_connection = cache->Connect(init, false);
-    if (!m_connection) return Fail(kSqlError, "cannot open " + path + ":\n" + Utf8(cache->GetErrorText()));
+    if (!m_connection) return Fail(kSqlError, "cannot open " + name + ":\n" + Utf8(cache->GetErrorText()));
     m_init = init;
-    m_path = path;
+    m_path = name;
     m_command.SetConnection(m_connection);
     return kSuccess;
 }
@@ -337,8 +350,7 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
             row.push_back(ReadBlob(c, type));
         } else {
             const Cell::Kind kind = IsNumericType(type) ? Cell::Number : type == DBTYPE_BOOL ? Cell::Boolean : Cell::Text;
-            Cell cell{kind, Utf8(m_command.FieldAsString(c))};
-            if (type == DBTYPE_R8 || type == DBTYPE_R4) cell.text = TrimFractionZeros(cell.text);
+            Cell cell{kind, FieldText(m_command, c, m_mode)};
             if (m_mode == OutputMode::Table && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
             row.push_back(std::move(cell));
         }
@@ -439,7 +451,7 @@ int Shell::RunDotCommand(const std::string& line, bool& quit) {
     }
     if (command == ".open") {
         if (argument.empty()) return Fail(kUsage, ".open needs a file name");
-        return Open(argument, DetectFileType(argument));
+        return IsServerAddress(argument) ? OpenServer(argument, "") : Open(argument, DetectFileType(argument));
     }
     if (command == ".create") {
         if (argument.empty()) return Fail(kUsage, ".create needs a file name");

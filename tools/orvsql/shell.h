@@ -41,6 +41,8 @@ private:
 
 // Which kind of file a path holds, from its first bytes and its name.
 enum class FileType { Database, Xlsx, Xls, Csv, Unknown };
+// True for a postgresql:// (or postgres://) address.
+bool IsServerAddress(const std::string& text);
 FileType DetectFileType(const std::string& path);
 bool ParseFileType(const std::string& name, FileType& type);
 const char* FileTypeName(FileType type);
@@ -53,6 +55,9 @@ public:
     // Opens `path` (closing what was open) as `type`; `temporaryCopy` is removed when the
     // shell closes it. kSuccess, or kSqlError with a message printed.
     int Open(const std::string& path, FileType type, bool temporaryCopy = false);
+    // Opens a server: `target` is a postgresql:// address, or with `provider` the rest of an
+    // initialisation string ("Data Source=host;Initial Catalog=db;").
+    int OpenServer(const std::string& target, const std::string& provider);
     // Gives the connection back to the cache; rolls back a transaction left open.
     void Close();
     // Creates an empty database file at `path` (never over an existing file) and opens it.
@@ -69,6 +74,8 @@ public:
     int ListTables();
 
 private:
+    // Takes a connection for `init` from the cache; `name` is what messages call it.
+    int Connect(const CComBSTR& init, const std::string& name);
     int RunSql(const std::string& sql);
     int RunDotCommand(const std::string& line, bool& quit);
     int ShowSchema(const std::string& table);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "shell.h"
@@ -33,8 +34,30 @@ struct Column {
     Literal literal = Literal::Text;
 };
 
-// Bytes go to a text file as hexadecimal digits, to a database as bytes.
-Column DescribeColumn(const std::string& name, unsigned short bound, bool textDestination) {
+// What the source's catalog says of a column beyond its type: a text's width, a decimal's
+// precision and scale; 0 where it says nothing.
+struct Shape {
+    unsigned width = 0;
+    unsigned precision = 0;
+    unsigned scale = 0;
+};
+
+// The shapes of the columns of `table`, by name.
+std::map<std::string, Shape> ColumnShapes(OrvOleDbConnection* connection, const std::string& table) {
+    std::map<std::string, Shape> shapes;
+    OrvOleDbColumns columns;
+    if (!columns.Open(connection, nullptr, nullptr, Utf16(table).c_str(), nullptr, false)) return shapes;
+    while (columns.FetchNext()) {
+        CString name;
+        columns.GetName(name);
+        shapes[Utf8(name)] = Shape{columns.MaxLength(), columns.NumericPrecision(), columns.NumericScale()};
+    }
+    return shapes;
+}
+
+// Bytes go to a text file as hexadecimal digits, to a database as bytes. Text keeps its
+// width up to 255 characters (longer text is a memo), decimals their precision and scale.
+Column DescribeColumn(const std::string& name, unsigned short bound, const Shape& shape, bool textDestination) {
     Column column{name, "TEXT(255)", Literal::Text};
     const bool large = (bound & DBTYPE_BYREF) != 0 || bound == DBTYPE_IUNKNOWN;
     switch (bound & ~DBTYPE_BYREF) {
@@ -47,9 +70,13 @@ Column DescribeColumn(const std::string& name, unsigned short bound, bool textDe
     case DBTYPE_I8:
     case DBTYPE_UI8: column.type = "BIGINT", column.literal = Literal::Number; break;
     case DBTYPE_R4: column.type = "SINGLE", column.literal = Literal::Number; break;
-    case DBTYPE_R8:
+    case DBTYPE_R8: column.type = "DOUBLE", column.literal = Literal::Number; break;
     case DBTYPE_NUMERIC:
-    case DBTYPE_DECIMAL: column.type = "DOUBLE", column.literal = Literal::Number; break;
+    case DBTYPE_DECIMAL:
+        column.type = shape.precision ? "DECIMAL(" + std::to_string(shape.precision) + "," + std::to_string(shape.scale) + ")"
+                                      : "DOUBLE";
+        column.literal = Literal::Number;
+        break;
     case DBTYPE_CY: column.type = "CURRENCY", column.literal = Literal::Number; break;
     case DBTYPE_DATE:
     case DBTYPE_DBDATE:
@@ -59,7 +86,11 @@ Column DescribeColumn(const std::string& name, unsigned short bound, bool textDe
         column.type = textDestination ? "MEMO" : "LONGBINARY";
         column.literal = Literal::Bytes;
         break;
-    default: column.type = large ? "MEMO" : "TEXT(255)"; break;
+    default:
+        column.type = large || shape.width > 255 ? "MEMO"
+                      : shape.width > 0          ? "TEXT(" + std::to_string(shape.width) + ")"
+                                                 : "TEXT(255)";
+        break;
     }
     return column;
 }
@@ -82,6 +113,7 @@ public:
     ~Progress() {
         if (m_drawn) std::fprintf(stderr, "\r\033[K");
     }
+    void SetTotal(long long total) { m_total = total; }
     void Update(long long done) {
         if (!m_show || (done & 255) != 0) return;
         const auto now = std::chrono::steady_clock::now();
@@ -130,8 +162,13 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     reader.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(sourceTable)).c_str()));
     if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(reader));
     std::vector<Column> columns;
-    for (unsigned __int64 c = 1; c <= reader.GetColumnCount(); ++c)
-        columns.push_back(DescribeColumn(Utf8(reader.GetColumnName(c)), reader.GetRawType(c), textDestination));
+    const std::map<std::string, Shape> shapes = ColumnShapes(source, sourceTable);
+    for (unsigned __int64 c = 1; c <= reader.GetColumnCount(); ++c) {
+        const std::string name = Utf8(reader.GetColumnName(c));
+        const auto shape = shapes.find(name);
+        columns.push_back(DescribeColumn(name, reader.GetRawType(c), shape != shapes.end() ? shape->second : Shape{},
+                                         textDestination));
+    }
     reader.Close();
     if (columns.empty()) return Fail(sourceTable + " has no columns");
 
@@ -166,8 +203,10 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     std::string select = "SELECT ";
     for (std::size_t i = 0; i < columns.size(); ++i) {
         select += i ? ", " : "";
-        select += columns[i].literal == Literal::Bytes ? "hex(" + Bracket(columns[i].name) + ")"
-                                                       : "CAST(" + Bracket(columns[i].name) + " AS TEXT)";
+        const std::string name = Bracket(columns[i].name);
+        // hex() of NULL is the empty text; NULL stays NULL.
+        select += columns[i].literal == Literal::Bytes ? "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END"
+                                                       : "CAST(" + name + " AS TEXT)";
     }
     select += " FROM " + Bracket(sourceTable);
     reader.SetCommandText(CString(Utf16(select).c_str()));
@@ -277,6 +316,26 @@ int ExportText(OrvOleDbConnection* source, const std::string& table, const std::
     if (status != kSuccess) return status;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("exported %lld rows from %s to %s in %.2f s\n", copied, table.c_str(), file.c_str(), seconds);
+    return kSuccess;
+}
+
+int ConvertAccess(const std::string& source, const std::string& destination, bool progress) {
+    Progress bar("converting", 0, progress);
+    auto report = [](ULONGLONG done, ULONGLONG total, void* context) {
+        auto* shown = static_cast<Progress*>(context);
+        shown->SetTotal(static_cast<long long>(total));
+        shown->Update(static_cast<long long>(done));
+        return true;
+    };
+    OrvOleDbErrorInfo error;
+    const HRESULT hr = OrvOleDbConnection::ConvertMdbFile(CComBSTR(Utf16(source).c_str()),
+                                                          CComBSTR(Utf16(destination).c_str()), error, report, &bar);
+    if (hr != S_OK) {
+        std::fprintf(stderr, "orvsql: %s\n", ErrorOf(error, false).c_str());
+        return kSqlError;
+    }
+    std::printf("%s: converted into %s; every row was checked against the source.\n", source.c_str(),
+                destination.c_str());
     return kSuccess;
 }
 

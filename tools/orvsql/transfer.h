@@ -24,4 +24,8 @@ int ImportText(OrvOleDbConnection* destination, const std::string& file, const s
 // or .asc), which must not exist. An exit status; errors are printed.
 int ExportText(OrvOleDbConnection* source, const std::string& table, const std::string& file, bool progress);
 
+// --convert SOURCE DEST: converts the genuine Access database SOURCE into the new database
+// file DEST with OrvOleDbConnection::ConvertMdbFile. An exit status; errors are printed.
+int ConvertAccess(const std::string& source, const std::string& destination, bool progress);
+
 }  // namespace orvsql

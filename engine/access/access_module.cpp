@@ -1,0 +1,184 @@
+#include "engine/access/access_module.h"
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "engine/sql/quote.h"
+#include "platform/utf.h"
+
+namespace orv::engine::access {
+namespace {
+
+struct VTable : sqlite3_vtab {
+    AccessFile* file = nullptr;
+    const Table* table = nullptr;
+};
+
+struct Cursor : sqlite3_vtab_cursor {
+    std::unique_ptr<TableScan> scan;
+    sqlite3_int64 row = 0;
+    bool atEnd = true;
+};
+
+void SetError(sqlite3_vtab* vtab, const std::string& message) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
+}
+
+// Runs one callback's work: a thrown exception becomes an SQLite code (and the message).
+template <class Work>
+int Guarded(sqlite3_vtab* vtab, Work&& work) noexcept {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (const std::exception& e) {
+        if (vtab) SetError(vtab, e.what());
+        return SQLITE_ERROR;
+    } catch (...) {
+        return SQLITE_ERROR;
+    }
+}
+
+int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error) {
+    *out = nullptr;
+    return Guarded(nullptr, [&] {
+        auto* file = static_cast<AccessFile*>(aux);
+        const std::string name = argc > 3 ? UnquoteArgument(argv[3]) : std::string();
+        const Table* table = file->Find(name);
+        if (!table) {
+            *error = sqlite3_mprintf("The Access database has no table '%s'.", name.c_str());
+            return SQLITE_ERROR;
+        }
+        std::string sql = "CREATE TABLE x(";
+        for (std::size_t i = 0; i < table->columns.size(); ++i) {
+            const Column& c = table->columns[i];
+            if (i) sql += ", ";
+            sql += QuoteName(c.name) + " " + c.declared + (c.nullable ? "" : " NOT NULL");
+        }
+        // A table whose every column is of a type the engine cannot read still is a table.
+        if (table->columns.empty()) sql += "\"(no readable column)\" TEXT HIDDEN";
+        sql += ")";
+        int rc = sqlite3_declare_vtab(db, sql.c_str());
+        if (rc != SQLITE_OK) {
+            *error = sqlite3_mprintf("The table '%s' of the Access database cannot be declared: %s", name.c_str(),
+                                     sqlite3_errmsg(db));
+            return rc;
+        }
+        auto* vtab = new VTable();
+        vtab->file = file;
+        vtab->table = table;
+        *out = vtab;
+        return SQLITE_OK;
+    });
+}
+
+int Disconnect(sqlite3_vtab* vtab) {
+    delete static_cast<VTable*>(vtab);
+    return SQLITE_OK;
+}
+
+int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
+    // Every scan reads the whole table: the cost is its size, so SQLite puts the smaller
+    // table outside in a join and builds an automatic index on the inner one.
+    const double rows = static_cast<double>(static_cast<VTable*>(vtab)->table->rowsEstimate) + 1;
+    info->estimatedCost = rows * 10;
+    info->estimatedRows = static_cast<sqlite3_int64>(rows);
+    return SQLITE_OK;
+}
+
+int Open(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    *out = nullptr;
+    return Guarded(vtab, [&] {
+        auto* t = static_cast<VTable*>(vtab);
+        auto cursor = std::make_unique<Cursor>();
+        Status status = TableScan::Open(*t->file, *t->table, cursor->scan);
+        if (!status.Ok()) {
+            SetError(vtab, platform::Utf16ToUtf8(status.message));
+            return SQLITE_ERROR;
+        }
+        *out = cursor.release();
+        return SQLITE_OK;
+    });
+}
+
+int Close(sqlite3_vtab_cursor* cursor) {
+    delete static_cast<Cursor*>(cursor);
+    return SQLITE_OK;
+}
+
+int Next(sqlite3_vtab_cursor* base) {
+    auto* c = static_cast<Cursor*>(base);
+    c->atEnd = !c->scan->Next();
+    ++c->row;
+    return SQLITE_OK;
+}
+
+int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
+    auto* c = static_cast<Cursor*>(base);
+    c->scan->Rewind();
+    c->row = 0;
+    return Next(base);
+}
+
+int Eof(sqlite3_vtab_cursor* base) { return static_cast<Cursor*>(base)->atEnd; }
+
+int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
+    auto* c = static_cast<Cursor*>(base);
+    const int rc = Guarded(base->pVtab, [&] {
+        if (i < 0 || static_cast<std::size_t>(i) >= static_cast<VTable*>(base->pVtab)->table->columns.size())
+            sqlite3_result_null(context);
+        else
+            c->scan->Result(static_cast<std::size_t>(i), context);
+        return SQLITE_OK;
+    });
+    if (rc == SQLITE_NOMEM) sqlite3_result_error_nomem(context);
+    return rc;
+}
+
+int Rowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
+    *rowid = static_cast<Cursor*>(base)->row;
+    return SQLITE_OK;
+}
+
+int Update(sqlite3_vtab* vtab, int, sqlite3_value**, sqlite3_int64*) {
+    return Guarded(vtab, [&] {
+        SetError(vtab, platform::Utf16ToUtf8(ReadOnlySentence(static_cast<VTable*>(vtab)->file->Name())));
+        return SQLITE_READONLY;
+    });
+}
+
+int Rename(sqlite3_vtab* vtab, const char*) { return Update(vtab, 0, nullptr, nullptr); }
+
+sqlite3_module MakeModule() {
+    sqlite3_module m{};
+    m.iVersion = 1;
+    m.xCreate = Connect;
+    m.xConnect = Connect;
+    m.xBestIndex = BestIndex;
+    m.xDisconnect = Disconnect;
+    m.xDestroy = Disconnect;
+    m.xOpen = Open;
+    m.xClose = Close;
+    m.xFilter = Filter;
+    m.xNext = Next;
+    m.xEof = Eof;
+    m.xColumn = Column;
+    m.xRowid = Rowid;
+    m.xUpdate = Update;
+    m.xRename = Rename;
+    return m;
+}
+
+const sqlite3_module kModule = MakeModule();
+
+}  // namespace
+
+int RegisterAccessModule(sqlite3* db, std::unique_ptr<AccessFile> file) {
+    AccessFile* raw = file.release();
+    return sqlite3_create_module_v2(db, kAccessModuleName, &kModule, raw,
+                                    [](void* p) { delete static_cast<AccessFile*>(p); });
+}
+
+}  // namespace orv::engine::access

@@ -1,0 +1,293 @@
+// Genuine Access files read through the library: every field of every table compared with
+// what Debian's mdb-export prints, the types as the file declares them, SQL across tables,
+// the catalogs, refused writes and refused password-protected files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "access/access_support.h"
+#include "engine/access/access_file.h"
+
+using namespace orv::test;
+
+namespace {
+
+// The date and time parts of "yyyy-mm-dd[ hh:mm:ss]" or "m/d/yyyy[ h:mm:ss[ AM|PM]]".
+std::vector<int> DateParts(const std::string& text) {
+    std::vector<int> parts;
+    int value = -1;
+    for (char c : text + " ") {
+        if (c >= '0' && c <= '9') value = (value < 0 ? 0 : value * 10) + (c - '0');
+        else if (value >= 0) parts.push_back(value), value = -1;
+    }
+    if (text.find('/') != std::string::npos && parts.size() >= 3) {  // m/d/y -> y, m, d
+        std::swap(parts[0], parts[2]);
+        std::swap(parts[1], parts[2]);
+    }
+    if (text.find("PM") != std::string::npos && parts.size() > 3 && parts[3] < 12) parts[3] += 12;
+    if (text.find("AM") != std::string::npos && parts.size() > 3 && parts[3] == 12) parts[3] = 0;
+    parts.resize(6, 0);
+    return parts;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+// Whether our reading of a field equals mdb-export's text for it.
+::testing::AssertionResult SameField(unsigned short type, const std::string& ours, const std::string& theirs) {
+    auto fail = [&] { return ::testing::AssertionFailure() << "ours '" << ours << "', mdb-export '" << theirs << "'"; };
+    if (ours == "<null>") return theirs.empty() ? ::testing::AssertionSuccess() : fail();
+    switch (type & ~DBTYPE_BYREF) {
+    case DBTYPE_BOOL: return (ours == "True" || ours == "-1" || ours == "1") == (theirs == "1") ? ::testing::AssertionSuccess() : fail();
+    case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_NUMERIC: {
+        const double a = std::stod(ours), b = std::stod(theirs);
+        return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)) ? ::testing::AssertionSuccess() : fail();
+    }
+    case DBTYPE_R4: {
+        const double a = std::stod(ours), b = std::stod(theirs);
+        return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)) ? ::testing::AssertionSuccess() : fail();
+    }
+    case DBTYPE_DATE: return DateParts(ours) == DateParts(theirs) ? ::testing::AssertionSuccess() : fail();
+    default: return ours == theirs ? ::testing::AssertionSuccess() : fail();
+    }
+}
+
+// Every field of every user table of `file`, through OrvOleDbCommand, against mdb-export.
+void CompareWithMdbExport(const std::string& file) {
+    AccessConnection connection(file);
+    ASSERT_EQ(connection.Result(), S_OK) << connection.Error();
+    const std::vector<std::string> tables = MdbTables(file);
+    ASSERT_FALSE(tables.empty());
+    for (const std::string& table : tables) {
+        SCOPED_TRACE(table);
+        const auto expected = MdbExport(file, table);
+        OrvOleDbCommand command;
+        command.SetConnection(&connection.Get());
+        command.SetCommandText(CString(orv::platform::Utf8ToUtf16("SELECT * FROM [" + table + "]").c_str()));
+        ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        std::size_t row = 0;
+        while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
+            ASSERT_LT(row, expected.size());
+            ASSERT_EQ(command.GetColumnCount(), expected[row].size());
+            for (unsigned __int64 c = 1; c <= command.GetColumnCount(); ++c) {
+                const unsigned short type = command.GetRawType(c);
+                std::string ours;
+                if (command.IsNull(c) == OrvOleDbCommand::dbTrue) {
+                    ours = "<null>";
+                } else if (command.IsBlob(c) == OrvOleDbCommand::dbTrue) {
+                    CHeapPtr<unsigned char> data;
+                    const ULONG n = command.GetBlobData(c, data);
+                    if ((type & 0xFF) == DBTYPE_WSTR)  // a memo comes as UTF-16
+                        ours = orv::platform::Utf16ToUtf8(
+                            std::u16string(reinterpret_cast<const char16_t*>(data.m_pData), n / 2));
+                    else
+                        ours = Hex(std::string(reinterpret_cast<const char*>(data.m_pData), n));
+                } else {
+                    ours = Utf8(command.FieldAsString(c));
+                }
+                EXPECT_TRUE(SameField(type, ours, expected[row][c - 1]))
+                    << "row " << row + 1 << ", column " << Utf8(command.GetColumnName(c));
+            }
+            ++row;
+        }
+        EXPECT_EQ(row, expected.size());
+    }
+}
+
+TEST(AccessRead, EveryFieldOfTheJet3FileMatchesMdbExport) {
+    ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
+    CompareWithMdbExport(file);
+}
+
+TEST(AccessRead, EveryFieldOfTheAceFileMatchesMdbExport) {
+    ORV_NEED_ACCESS_FIXTURE(file, "assets.accdb");
+    CompareWithMdbExport(file);
+}
+
+TEST(AccessRead, ColumnsHaveTheTypesTheFileDeclares) {
+    ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
+    AccessConnection connection(file);
+    ASSERT_EQ(connection.Result(), S_OK) << connection.Error();
+    struct Expectation {
+        const char16_t* table;
+        const char16_t* column;
+        unsigned short type;
+        unsigned int size;  // characters for text; 0 for not checked
+    };
+    const Expectation expectations[] = {
+        {u"Orders", u"OrderID", DBTYPE_I4, 0},          {u"Orders", u"CustomerID", DBTYPE_WSTR, 5},
+        {u"Orders", u"OrderDate", DBTYPE_DATE, 0},      {u"Orders", u"Freight", DBTYPE_CY, 0},
+        {u"Products", u"Discontinued", DBTYPE_BOOL, 0}, {u"Products", u"UnitsInStock", DBTYPE_I2, 0},
+        {u"Order Details", u"Discount", DBTYPE_R4, 0},  {u"Categories", u"Picture", DBTYPE_BYTES, 0},
+        {u"Categories", u"Description", DBTYPE_WSTR, 0},
+    };
+    for (const Expectation& e : expectations) {
+        OrvOleDbColumns columns;
+        ASSERT_TRUE(columns.Open(&connection.Get(), nullptr, nullptr, e.table, e.column, true))
+            << Utf8(columns.GetErrorText());
+        ASSERT_TRUE(columns.FetchNext()) << orv::platform::Utf16ToUtf8(e.column);
+        EXPECT_EQ(columns.DataType(), e.type) << orv::platform::Utf16ToUtf8(e.column);
+        if (e.size) EXPECT_EQ(columns.MaxLength(), e.size);
+    }
+    // Memo and OLE Object are long columns; a required column is not nullable.
+    OrvOleDbColumns memo;
+    ASSERT_TRUE(memo.Open(&connection.Get(), nullptr, nullptr, u"Categories", u"Description", false));
+    ASSERT_TRUE(memo.FetchNext());
+    EXPECT_TRUE(memo.Flags() & DBCOLUMNFLAGS_ISLONG);
+    OrvOleDbColumns required;
+    ASSERT_TRUE(required.Open(&connection.Get(), nullptr, nullptr, u"Products", u"ProductName", false));
+    ASSERT_TRUE(required.FetchNext());
+    EXPECT_FALSE(required.IsNullable());
+}
+
+TEST(AccessRead, TheWholeDialectWorksAcrossTables) {
+    ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
+    AccessConnection connection(file);
+    ASSERT_EQ(connection.Result(), S_OK) << connection.Error();
+    // A join and an aggregate, against the sums of mdb-export's fields.
+    double freight = 0;
+    std::size_t orders = 0;
+    for (const auto& row : MdbExport(file, "Orders")) {
+        ++orders;
+        if (!row[7].empty()) freight += std::stod(row[7]);
+    }
+    auto rows = connection.Rows(u"SELECT COUNT(*), SUM(o.Freight) FROM Orders o INNER JOIN Customers c "
+                                u"ON o.CustomerID = c.CustomerID");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(std::stoul(rows[0][0]), orders);
+    EXPECT_NEAR(std::stod(rows[0][1]), freight, 0.005);
+    // A name with a blank, a name with a non-ASCII letter decoded from the file's code page.
+    EXPECT_EQ(connection.Rows(u"SELECT COUNT(*) FROM [Umsätze]")[0][0],
+              std::to_string(MdbExport(file, "Umsätze").size()));
+    EXPECT_EQ(connection.Rows(u"SELECT TOP 3 [OrderID] FROM [Order Details] ORDER BY OrderID").size(), 3u);
+    // #date# literals and the functions.
+    auto early = connection.Rows(u"SELECT COUNT(*) FROM Orders WHERE OrderDate < #1/1/1995#");
+    std::size_t expected = 0;
+    for (const auto& row : MdbExport(file, "Orders")) expected += !row[3].empty() && row[3] < "1995";
+    EXPECT_EQ(early[0][0], std::to_string(expected));
+    EXPECT_EQ(connection.Rows(u"SELECT UCase(Left(CompanyName, 3)) FROM Shippers WHERE ShipperID = 1").size(), 1u);
+}
+
+TEST(AccessRead, CatalogsReportTablesKeysIndexesAndCounters) {
+    ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
+    AccessConnection connection(file);
+    ASSERT_EQ(connection.Result(), S_OK) << connection.Error();
+
+    // The file's tables as TABLEs, its MSys tables as SYSTEM TABLEs.
+    std::vector<std::string> user, system;
+    for (const char16_t* type : {u"TABLE", u"SYSTEM TABLE"}) {
+        OrvOleDbTables tables;
+        ASSERT_TRUE(tables.Open(&connection.Get(), nullptr, nullptr, nullptr, type)) << Utf8(tables.GetErrorText());
+        std::vector<OrvOleDbTables::_TypeInfo> list;
+        ASSERT_TRUE(tables.GetList(list));
+        for (const auto& t : list) (type[0] == u'T' ? user : system).push_back(Utf8(t.m_name));
+    }
+    EXPECT_NE(std::find(system.begin(), system.end(), "MSysObjects"), system.end());
+    for (const std::string& name : system)  // SQLite's own schema table is listed for every store
+        EXPECT_TRUE(name.rfind("MSys", 0) == 0 || name.rfind("sqlite_", 0) == 0) << name;
+    std::vector<std::string> expected = MdbTables(file);
+    std::sort(user.begin(), user.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(user, expected);
+
+    // The primary key of two columns, and ordinary indexes; relationships are no indexes.
+    OrvOleDbIndexes indexes;
+    ASSERT_TRUE(indexes.Open(&connection.Get(), nullptr, nullptr, u"Order Details", nullptr));
+    std::vector<std::string> keyColumns, names;
+    while (indexes.FetchNext()) {
+        CString name, column;
+        indexes.GetName(name);
+        indexes.GetColumnName(column);
+        names.push_back(Utf8(name));
+        if (Utf8(name) == "PrimaryKey") keyColumns.push_back(Utf8(column));
+    }
+    EXPECT_EQ(keyColumns, (std::vector<std::string>{"OrderID", "ProductID"}));
+    EXPECT_NE(std::find(names.begin(), names.end(), "ProductID"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "ProductsOrder Details"), names.end());
+
+    // The AutoNumber column is flagged; a plain Long is not.
+    OrvOleDbColumns columns;
+    ASSERT_TRUE(columns.Open(&connection.Get(), nullptr, nullptr, u"Orders", nullptr, true)) << Utf8(columns.GetErrorText());
+    while (columns.FetchNext()) {
+        CString name;
+        columns.GetName(name);
+        EXPECT_EQ(columns.IsIdentity(), Utf8(name) == "OrderID") << Utf8(name);
+    }
+}
+
+TEST(AccessRead, EveryWriteIsRefusedWithTheSentenceAndTheFileStaysAsItWas) {
+    ORV_NEED_ACCESS_FIXTURE(fixture, "traders.mdb");
+    TempDir dir;
+    const std::string file = dir.Path("plant.mdb");
+    std::filesystem::copy_file(fixture, file);
+    {
+        AccessConnection connection(file);
+        ASSERT_EQ(connection.Result(), S_OK) << connection.Error();
+        EXPECT_TRUE(connection.Get().IsReadOnly());
+        for (const char16_t* sql :
+             {u"INSERT INTO Shippers (ShipperID, CompanyName) VALUES (9, 'x')", u"UPDATE Shippers SET Phone = '1'",
+              u"DELETE FROM Shippers", u"CREATE TABLE t (a LONG)", u"DROP TABLE Shippers",
+              u"ALTER TABLE Shippers ADD COLUMN x LONG", u"CREATE INDEX i ON Shippers (Phone)"}) {
+            std::string error;
+            EXPECT_TRUE(connection.Rows(sql, &error).empty());
+            EXPECT_NE(error.find(file), std::string::npos) << error;
+            EXPECT_NE(error.find("genuine Access"), std::string::npos) << error;
+            EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+            EXPECT_NE(error.find("--convert"), std::string::npos) << error;
+        }
+        EXPECT_NE(connection.Get().CompactMdb(), S_OK);
+        EXPECT_NE(Utf8(connection.Get().GetErrorText()).find("read-only"), std::string::npos);
+    }
+    EXPECT_EQ(ReadFile(file), ReadFile(fixture));
+}
+
+// A copy of `fixture` whose first page says it has a password.
+std::string WithPassword(const TempDir& dir, const std::string& fixture) {
+    std::string bytes = ReadFile(fixture);
+    auto* page = reinterpret_cast<unsigned char*>(bytes.data());
+    using namespace orv::engine::access;
+    const FileFormat format = DetectFormat(page, bytes.size());
+    ToggleHeaderMask(page, bytes.size(), format);
+    EXPECT_FALSE(HasDatabasePassword(page, bytes.size(), format));
+    page[0x42] ^= 'x';  // the password's first character
+    EXPECT_TRUE(HasDatabasePassword(page, bytes.size(), format));
+    ToggleHeaderMask(page, bytes.size(), format);
+    const std::string path = dir.Path("secret.mdb");
+    WriteFile(path, bytes);
+    return path;
+}
+
+TEST(AccessRead, APasswordProtectedFileIsRefusedWithASentence) {
+    for (const char* name : {"traders.mdb", "assets.accdb"}) {
+        ORV_NEED_ACCESS_FIXTURE(fixture, name);
+        TempDir dir;
+        const std::string file = WithPassword(dir, fixture);
+        AccessConnection connection(file);
+        EXPECT_NE(connection.Result(), S_OK);
+        EXPECT_NE(connection.Error().find("password"), std::string::npos) << connection.Error();
+        EXPECT_NE(connection.Error().find(file), std::string::npos) << connection.Error();
+    }
+}
+
+TEST(AccessRead, SessionsOnSeveralThreadsReadTheSameRows) {
+    ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
+    const std::u16string sql = u"SELECT o.OrderID, SUM(d.UnitPrice * d.Quantity) FROM Orders o "
+                               u"JOIN [Order Details] d ON d.OrderID = o.OrderID GROUP BY o.OrderID";
+    std::vector<std::vector<std::string>> results[4];
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&] {
+            AccessConnection connection(file);
+            if (connection.Result() == S_OK) result = connection.Rows(sql);
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_GT(results[0].size(), 800u);
+    for (const auto& result : results) EXPECT_EQ(result, results[0]);
+}
+
+}  // namespace

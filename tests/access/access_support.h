@@ -1,0 +1,131 @@
+// Test support for genuine Access files: where the test files are (they come from outside
+// the project and may be absent: tests then skip with a message), what Debian's mdbtools
+// print for them, and the engine's view of the same tables through OrvOleDbCommand.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "OrvOleDb.h"
+#include "support/files.h"
+
+namespace orv::test {
+
+// The folder of the Access test files: $ORV_ACCESS_FIXTURES, else the shared fixtures
+// beside the source tree; "" when the file `name` is not there.
+inline std::string AccessFixture(const std::string& name) {
+    const char* env = std::getenv("ORV_ACCESS_FIXTURES");
+    const std::string folder = env && *env ? env : ORV_ACCESS_FIXTURES_DIR;
+    const std::string path = folder + "/" + name;
+    return std::filesystem::exists(path) ? path : std::string();
+}
+
+#define ORV_NEED_ACCESS_FIXTURE(var, name)                                                                  \
+    const std::string var = ::orv::test::AccessFixture(name);                                              \
+    if (var.empty())                                                                                       \
+        GTEST_SKIP() << "the Access test file " << name << " is not in " ORV_ACCESS_FIXTURES_DIR           \
+                     << " (set ORV_ACCESS_FIXTURES to its folder)";                                        \
+    if (std::system("command -v mdb-export >/dev/null 2>&1") != 0) GTEST_SKIP() << "mdbtools is not installed"
+
+// What a command prints on standard output.
+inline std::string Output(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+inline std::string ShellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Splits `text` at `separator`; a trailing separator ends the last piece.
+inline std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+// The user tables of `file` as mdb-tables lists them.
+inline std::vector<std::string> MdbTables(const std::string& file) {
+    std::vector<std::string> tables;
+    for (std::string line : Split(Output("mdb-tables -1 " + ShellQuote(file)), '\n'))
+        if (!line.empty()) tables.push_back(line);
+    return tables;
+}
+
+// Every row of `table` as mdb-export prints it, fields unquoted and split on control
+// characters that no value holds; dates as yyyy-mm-dd hh:mm:ss, bytes as hexadecimal.
+inline std::vector<std::vector<std::string>> MdbExport(const std::string& file, const std::string& table) {
+    const std::string command = "mdb-export -H -Q -d $'\\x1f' -R $'\\x1e' -b hex -T '%Y-%m-%d %H:%M:%S' " +
+                                ShellQuote(file) + " " + ShellQuote(table);
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& row : Split(Output("bash -c " + ShellQuote(command)), '\x1e')) {
+        std::vector<std::string> fields = Split(row, '\x1f');
+        if (!row.empty() && row.back() == '\x1f') fields.push_back("");
+        rows.push_back(std::move(fields));
+    }
+    return rows;
+}
+
+inline std::string Utf8(const CString& s) { return platform::Utf16ToUtf8(s.Str()); }
+
+// An open connection on `path` (Data Source only, as for any database file).
+class AccessConnection {
+public:
+    explicit AccessConnection(const std::string& path) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        m_hr = m_connection.OpenFromInitializationString(
+            CComBSTR(InitFor(platform::Utf8ToUtf16(path)).c_str()), false);
+    }
+    ~AccessConnection() {
+        m_connection.Close();
+        CoUninitialize();
+    }
+    HRESULT Result() const { return m_hr; }
+    OrvOleDbConnection& Get() { return m_connection; }
+    std::string Error() { return Utf8(m_connection.GetErrorText()); }
+
+    // Every row of `sql`, each field as FieldAsString gives it ("<null>" for NULL).
+    std::vector<std::vector<std::string>> Rows(const std::u16string& sql, std::string* error = nullptr) {
+        OrvOleDbCommand command;
+        command.SetConnection(&m_connection);
+        command.SetCommandText(CString(sql.c_str()));
+        std::vector<std::vector<std::string>> rows;
+        if (command.Execute() != OrvOleDbCommand::dbTrue) {
+            if (error) *error = Utf8(command.GetErrorText());
+            else ADD_FAILURE() << Utf8(command.GetErrorInfo(true));
+            return rows;
+        }
+        while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
+            std::vector<std::string> row;
+            for (unsigned __int64 c = 1; c <= command.GetColumnCount(); ++c)
+                row.push_back(command.IsNull(c) == OrvOleDbCommand::dbTrue ? "<null>" : Utf8(command.FieldAsString(c)));
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    }
+
+private:
+    OrvOleDbConnection m_connection;
+    HRESULT m_hr;
+};
+
+}  // namespace orv::test

@@ -1,0 +1,156 @@
+// Statements on a server: PostgreSQL's dialect passes through, rows affected, one error
+// record per failure with the server's words, SQLSTATE and position, and every type read
+// as the OLE DB type it maps to, in each large-value mode.
+#include <cstring>
+
+#include "pg/pg_test.h"
+
+using namespace orv::test;
+
+namespace {
+
+class PgCommandTest : public PgTest {};
+
+TEST_F(PgCommandTest, DialectPassesThroughAndChangesAreCounted) {
+    Run(u"CREATE TABLE counted(id int GENERATED ALWAYS AS IDENTITY, name text)");
+    OrvOleDbCommand command;
+    command.SetConnection(&m_connection);
+    command.SetCommandText(u"INSERT INTO counted(name) SELECT 'n' || g FROM generate_series(1, 7) g");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    EXPECT_EQ(command.GetRowsAffected(), 7);
+    command.SetCommandText(u"UPDATE counted SET name = upper(name) WHERE id % 2 = 0");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(command.GetRowsAffected(), 3);
+    command.SetCommandText(u"DELETE FROM counted WHERE name ILIKE 'N%' AND id > 5");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(command.GetRowsAffected(), 2);
+
+    // Rows of statements that are no query: RETURNING, SHOW; and a data-changing WITH.
+    EXPECT_EQ(Query(u"INSERT INTO counted(name) VALUES ('x') RETURNING name || '!'"), (Rows{{u"x!"}}));
+    EXPECT_EQ(Query(u"WITH gone AS (DELETE FROM counted WHERE name = 'x' RETURNING id) SELECT count(*) FROM gone"),
+              (Rows{{u"1"}}));
+    EXPECT_EQ(Query(u"SELECT string_agg(name, ',' ORDER BY id) FROM counted WHERE name ~ '^[nN][1-3]$'"),
+              (Rows{{u"n1,N2,n3"}}));
+    EXPECT_EQ(Query(u"SELECT $$it's $$ || E'a\\tb' AS t"), (Rows{{u"it's a\tb"}}));
+}
+
+TEST_F(PgCommandTest, FailuresCarryTheServersWordsStateAndPosition) {
+    OrvOleDbCommand command;
+    command.SetConnection(&m_connection);
+    command.SetCommandText(u"SELECT nosuchcolumn FROM pg_class");
+    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
+    std::string text = Utf8(command.GetErrorText());
+    EXPECT_NE(text.find("column \"nosuchcolumn\" does not exist"), std::string::npos) << text;
+    EXPECT_NE(text.find("42703"), std::string::npos) << text;
+    EXPECT_NE(text.find("at character 8"), std::string::npos) << "counted in the statement as written: " << text;
+    EXPECT_NE(Utf8(command.GetErrorInfo(true)).find("SELECT nosuchcolumn FROM pg_class"), std::string::npos);
+
+    command.SetCommandText(u"SELECT * FROM no_such_table");
+    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
+    EXPECT_NE(Utf8(command.GetErrorText()).find("42P01"), std::string::npos);
+
+    Run(u"CREATE TABLE uniq(k int PRIMARY KEY)");
+    Run(u"INSERT INTO uniq VALUES (1)");
+    command.SetCommandText(u"INSERT INTO uniq VALUES (1)");
+    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
+    text = Utf8(command.GetErrorText());
+    EXPECT_NE(text.find("duplicate key value violates unique constraint \"uniq_pkey\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Key (k)=(1) already exists"), std::string::npos) << "the detail too: " << text;
+    EXPECT_NE(text.find("23505"), std::string::npos);
+
+    // A run-time failure of a query surfaces at Execute.
+    command.SetCommandText(u"SELECT 1 / (g - 3) FROM generate_series(1, 5) g");
+    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
+    EXPECT_NE(Utf8(command.GetErrorText()).find("22012"), std::string::npos) << Utf8(command.GetErrorText());
+}
+
+TEST_F(PgCommandTest, EveryTypeReadsAsItsOleDbType) {
+    Run(u"CREATE TABLE typed(i2 int2, i4 int4, i8 int8, f4 float4, f8 float8, n numeric(12,3), m money, "
+        u"t text, v varchar(20), c char(4), b bytea, ok bool, d date, tm time, ts timestamp, tz timestamptz, "
+        u"u uuid, j jsonb, free numeric)");
+    Run(u"SET TIME ZONE 'UTC'");
+    Run(u"INSERT INTO typed VALUES (-32768, 2147483647, 9007199254740993, 1.5, 0.1, 123456789.125, -1234.56, "
+        u"'long text', 'vary', 'ab', '\\x00ff41', true, '2024-02-29', '13:45:07', '2024-03-01 13:45:00.5', "
+        u"'2024-03-01 12:00:00+00', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{\"k\": [1, 2]}', "
+        u"3.14159265358979323846264338327950288)");
+    Run(u"INSERT INTO typed DEFAULT VALUES");
+
+    OrvOleDbCommand command;
+    command.SetConnection(&m_connection);
+    command.SetCommandText(u"SELECT * FROM typed");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    const std::vector<std::pair<DBTYPE, std::u16string>> expected = {
+        {DBTYPE_I2, u"-32768"},
+        {DBTYPE_I4, u"2147483647"},
+        {DBTYPE_I8, u"9007199254740993"},
+        {DBTYPE_R4, u"1.500000"},
+        {DBTYPE_R8, u"0.100000"},
+        {DBTYPE_NUMERIC, u"123456789.125"},
+        {DBTYPE_CY, u"-1234.56"},
+        {DBTYPE_WSTR, u"long text"},
+        {DBTYPE_WSTR, u"vary"},
+        {DBTYPE_WSTR, u"ab  "},
+        {DBTYPE_BYTES, u""},
+        {DBTYPE_BOOL, u""},
+        {DBTYPE_DATE, u""},
+        {DBTYPE_DATE, u""},
+        {DBTYPE_DATE, u""},
+        {DBTYPE_DATE, u""},
+        {DBTYPE_GUID, u"a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"},
+        {DBTYPE_WSTR, u"{\"k\": [1, 2]}"},
+        {DBTYPE_WSTR, u"3.14159265358979323846264338327950288"},
+    };
+    ASSERT_EQ(command.GetColumnCount(), expected.size());
+    ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const unsigned __int64 col = i + 1;
+        EXPECT_EQ(command.GetRawType(col) & ~DBTYPE_BYREF, expected[i].first) << Utf8(command.GetColumnName(col));
+        if (!expected[i].second.empty()) {
+            EXPECT_EQ(Text(command.FieldAsString(col)), expected[i].second) << Utf8(command.GetColumnName(col));
+        }
+    }
+    EXPECT_EQ(command.FieldAsLong(2), 2147483647);
+    EXPECT_EQ(command.FieldAsLong(12), -1) << "true reads as the OLE DB truth";
+    EXPECT_NE(Utf8(command.FieldAsString(13)).find("2024"), std::string::npos);
+    // timestamptz reads as the session's local time (the time zone set above).
+    EXPECT_NE(Utf8(command.FieldAsString(16)).find("12:00"), std::string::npos) << Utf8(command.FieldAsString(16));
+    CHeapPtr<unsigned char> bytes;
+    ASSERT_EQ(command.GetBlobData(11, bytes), 3u);
+    EXPECT_EQ(std::memcmp(bytes.m_pData, "\x00\xff\x41", 3), 0);
+
+    ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
+    for (unsigned __int64 col = 1; col <= expected.size(); ++col)
+        EXPECT_EQ(command.IsNull(col), OrvOleDbCommand::dbTrue) << Utf8(command.GetColumnName(col));
+}
+
+TEST_F(PgCommandTest, ByteaInEveryLargeValueMode) {
+    Run(u"CREATE TABLE blobs(id int, b bytea)");
+    Run(u"INSERT INTO blobs SELECT 1, decode(repeat('0123456789abcdef', 4096), 'hex')");
+    for (DBBLOBHANDLINGENUM mode : {DBBLOBHANDLING_DEFAULT, DBBLOBHANDLING_NOSTREAMS, DBBLOBHANDLING_SKIP}) {
+        OrvOleDbCommand command;
+        command.SetConnection(&m_connection);
+        ASSERT_TRUE(command.SetBlobHandling(mode));
+        command.SetCommandText(u"SELECT id, b FROM blobs");
+        ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
+        EXPECT_EQ(command.IsBlob(2), OrvOleDbCommand::dbTrue);
+        CHeapPtr<unsigned char> data;
+        const ULONG got = command.GetBlobData(2, data);
+        if (mode == DBBLOBHANDLING_SKIP) {
+            EXPECT_EQ(got, 0u) << "skipped large values are not fetched";
+            continue;
+        }
+        ASSERT_EQ(got, 32768u) << "mode " << mode;
+        EXPECT_EQ(data.m_pData[0], 0x01);
+        EXPECT_EQ(data.m_pData[32767], 0xef);
+    }
+}
+
+TEST_F(PgCommandTest, WindowsDateFunctionsAreServed) {
+    EXPECT_EQ(Query(u"SELECT Date() = CURRENT_DATE, date ( ) = current_date, 'Date()', \"Date()\" IS NULL "
+                    u"FROM (SELECT NULL AS \"Date()\") q"),
+              (Rows{{u"True", u"True", u"Date()", u"True"}}));
+    EXPECT_EQ(Query(u"SELECT Now() <= now(), Time() IS NOT NULL"), (Rows{{u"True", u"True"}}));
+}
+
+}  // namespace

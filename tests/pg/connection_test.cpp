@@ -1,0 +1,150 @@
+// Opening a server: initialisation strings with their standard keys, what a refused
+// connection says (never the password), and the data source's answers.
+#include "pg/pg_test.h"
+
+using namespace orv::test;
+
+namespace {
+
+const auto* const kServer = ::testing::AddGlobalTestEnvironment(new PgServer);
+
+class PgConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+
+    std::u16string Socket() const { return orv::platform::Utf8ToUtf16(PgServer::Socket()); }
+    std::u16string Database() const { return orv::platform::Utf8ToUtf16(PgServer::Database()); }
+};
+
+TEST_F(PgConnectionTest, StandardKeysAndBothProviderNamesOpenTheServer) {
+    for (const std::u16string& init :
+         {u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() + u";User ID=postgres;",
+          u"Provider=PostgreSQL.1;Data Source=" + Socket() + u":5432;Location=" + Database() +
+              u";User ID=postgres;Connect Timeout=5;Extended Properties=\"application_name=orv-test\";",
+          u"Provider=PostgreSQL;Data Source=postgresql://postgres@/" + Database() + u"?host=" + Socket() + u";"}) {
+        OrvOleDbConnection connection;
+        ASSERT_EQ(connection.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK)
+            << Utf8(connection.GetErrorText());
+        EXPECT_TRUE(connection.IsConnected());
+        EXPECT_FALSE(connection.IsReadOnly());
+        CString catalog, name;
+        EXPECT_TRUE(connection.GetCurrentCatalog(catalog));
+        EXPECT_EQ(Text(catalog), Database());
+        EXPECT_TRUE(connection.GetDatasource(name));
+        EXPECT_EQ(Text(name), Socket() + u":5432/" + Database());
+    }
+
+    // Extended Properties reach libpq: the application name is the server's to see.
+    OrvOleDbConnection connection;
+    ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(u"Extended Properties='application_name=orv-test'"),
+                                                      false),
+              S_OK);
+    OrvOleDbCommand command;
+    command.SetConnection(&connection);
+    command.SetCommandText(u"SHOW application_name");
+    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(ReadAll(command), (Rows{{u"orv-test"}}));
+}
+
+TEST_F(PgConnectionTest, ReadModeRefusesWrites) {
+    OrvOleDbConnection connection;
+    ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(u"Mode=Read;"), false), S_OK);
+    EXPECT_TRUE(connection.IsReadOnly());
+    OrvOleDbCommand command;
+    command.SetConnection(&connection);
+    command.SetCommandText(u"CREATE TABLE nope(x int)");
+    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
+    EXPECT_NE(Utf8(command.GetErrorText()).find("read-only transaction"), std::string::npos)
+        << Utf8(command.GetErrorText());
+}
+
+TEST_F(PgConnectionTest, RefusedConnectionsSayWhyWithoutThePassword) {
+    PgServer::Run("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'clerk') THEN "
+                  "CREATE ROLE clerk LOGIN PASSWORD 'right-secret'; END IF; END$$");
+    const std::u16string base = u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() + u";";
+
+    OrvOleDbConnection wrong;
+    EXPECT_NE(wrong.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=wrong-secret;").c_str()),
+                                                 false),
+              S_OK);
+    const std::string text = Utf8(wrong.GetErrorText());
+    EXPECT_NE(text.find("password authentication failed for user \"clerk\""), std::string::npos) << text;
+    EXPECT_NE(text.find("28P01"), std::string::npos) << "the SQLSTATE: " << text;
+    EXPECT_EQ(text.find("wrong-secret"), std::string::npos) << text;
+    EXPECT_FALSE(wrong.IsConnected());
+
+    OrvOleDbConnection right;
+    ASSERT_EQ(right.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=right-secret;").c_str()),
+                                                 false),
+              S_OK)
+        << Utf8(right.GetErrorText());
+
+    OrvOleDbConnection missing;
+    EXPECT_NE(missing.OpenFromInitializationString(
+                  CComBSTR((u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=no_such_db;User ID=postgres;")
+                               .c_str()),
+                  false),
+              S_OK);
+    EXPECT_NE(Utf8(missing.GetErrorText()).find("database \"no_such_db\" does not exist"), std::string::npos);
+    EXPECT_NE(Utf8(missing.GetErrorText()).find("3D000"), std::string::npos);
+
+    OrvOleDbConnection nowhere;
+    EXPECT_NE(nowhere.OpenFromInitializationString(CComBSTR(u"Provider=PostgreSQL;Data Source=/nonexistent/folder;"), false),
+              S_OK);
+    EXPECT_NE(Utf8(nowhere.GetErrorText()).find("/nonexistent/folder/.s.PGSQL.5432"), std::string::npos)
+        << Utf8(nowhere.GetErrorText());
+
+    OrvOleDbConnection badOption;
+    EXPECT_NE(badOption.OpenFromInitializationString(PgServer::Init(u"Extended Properties='sslmod=require'"), false),
+              S_OK);
+    EXPECT_NE(Utf8(badOption.GetErrorText()).find("sslmod"), std::string::npos) << Utf8(badOption.GetErrorText());
+}
+
+TEST_F(PgConnectionTest, PasswordIsKeptOnlyWhenAskedTo) {
+    PgServer::Run("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'clerk') THEN "
+                  "CREATE ROLE clerk LOGIN PASSWORD 'right-secret'; END IF; END$$");
+    for (bool persist : {false, true}) {
+        const std::u16string init = u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() +
+                                    u";User ID=clerk;Password=right-secret;Persist Security Info=" +
+                                    (persist ? u"True;" : u"False;");
+        OrvOleDbConnection connection;
+        ASSERT_EQ(connection.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK);
+        CComPtr<IGetDataSource> getter;
+        connection.GetSession().m_spOpenRowset->QueryInterface(IID_IGetDataSource, reinterpret_cast<void**>(&getter));
+        CComPtr<IDBProperties> source;
+        ASSERT_EQ(getter->GetDataSource(IID_IDBProperties, reinterpret_cast<IUnknown**>(&source)), S_OK);
+        DBPROPID id = DBPROP_AUTH_PASSWORD;
+        DBPROPIDSET request{&id, 1, DBPROPSET_DBINIT};
+        ULONG count = 0;
+        DBPROPSET* sets = nullptr;
+        source->GetProperties(1, &request, &count, &sets);
+        ASSERT_EQ(count, 1u);
+        const VARIANT& value = sets[0].rgProperties[0].vValue;
+        if (persist) {
+            ASSERT_EQ(value.vt, VT_BSTR);
+            EXPECT_EQ(std::u16string(value.bstrVal), u"right-secret");
+        } else {
+            EXPECT_EQ(value.vt, VT_EMPTY) << "the password is not handed out again";
+        }
+        VariantClear(&sets[0].rgProperties[0].vValue);
+        CoTaskMemFree(sets[0].rgProperties);
+        CoTaskMemFree(sets);
+    }
+}
+
+TEST_F(PgConnectionTest, DatabaseFilesAreRefusedWithASentence) {
+    OrvOleDbErrorInfo error;
+    EXPECT_NE(OrvOleDbConnection::CreateMdbFile(PgServer::Init(), CComBSTR(u"/tmp/x.mdb"), error), S_OK);
+    EXPECT_NE(Utf8(error.GetErrorText()).find("keeps its data on a server"), std::string::npos)
+        << Utf8(error.GetErrorText());
+
+    OrvOleDbConnection connection;
+    ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(), false), S_OK);
+    EXPECT_NE(connection.CompactMdb(), S_OK);
+    EXPECT_NE(Utf8(connection.GetErrorText()).find("no file to compact"), std::string::npos)
+        << Utf8(connection.GetErrorText());
+    EXPECT_TRUE(connection.IsConnected()) << "a refused compaction leaves the connection open";
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// orvsql on a server: a postgresql:// address, or --provider with an initialisation string;
+// statements, the catalog dot-commands and transactions there.
+#include <cstdio>
+
+#include "pg/pg_test.h"
+
+using namespace orv::test;
+
+namespace {
+
+struct Output {
+    int status;
+    std::string text;  // standard output and error together
+};
+
+Output Shell(const std::string& arguments) {
+    const std::string command = std::string(ORVSQL) + " " + arguments + " 2>&1 < /dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    Output out{-1, ""};
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
+    const int status = ::pclose(pipe);
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string Address() { return "'postgresql://postgres@/" + PgServer::Database() + "?host=" + PgServer::Socket() + "'"; }
+
+TEST(PgShellTest, AddressAndProviderOpenTheServer) {
+    PgServer::Run("DROP TABLE IF EXISTS shelf; CREATE TABLE shelf(id serial PRIMARY KEY, name varchar(10)); "
+                  "INSERT INTO shelf(name) VALUES ('bolt'), ('nut')");
+    Output out = Shell("--csv " + Address() + " 'SELECT name FROM shelf ORDER BY id'");
+    EXPECT_EQ(out.status, 0) << out.text;
+    EXPECT_EQ(out.text, "name\r\nbolt\r\nnut\r\n");
+
+    const std::string init = "'Data Source=" + PgServer::Socket() + ";Initial Catalog=" + PgServer::Database() +
+                             ";User ID=postgres;'";
+    out = Shell("--csv --provider PostgreSQL " + init + " .tables '.schema shelf' '.indexes shelf'");
+    EXPECT_EQ(out.status, 0) << out.text;
+    EXPECT_NE(out.text.find("shelf,TABLE"), std::string::npos) << out.text;
+    EXPECT_NE(out.text.find("id,"), std::string::npos) << out.text;
+    EXPECT_NE(out.text.find("seed 1, step 1"), std::string::npos) << out.text;
+    EXPECT_NE(out.text.find("shelf_pkey,id"), std::string::npos) << out.text;
+
+    out = Shell(Address() + " .begin \"INSERT INTO shelf(name) VALUES ('washer')\" .rollback "
+                            "'SELECT count(*) FROM shelf'");
+    EXPECT_EQ(out.status, 0) << out.text;
+    EXPECT_NE(out.text.find("2"), std::string::npos) << out.text;
+
+    out = Shell("'.open " + Address().substr(1, Address().size() - 2) + "' 'SELECT count(*) FROM shelf'");
+    EXPECT_EQ(out.status, 0) << out.text;
+
+    out = Shell(Address() + " .compact");
+    EXPECT_EQ(out.status, 1);
+    EXPECT_NE(out.text.find("no file to compact"), std::string::npos) << out.text;
+
+    out = Shell(Address() + " 'SELECT nope FROM shelf'");
+    EXPECT_EQ(out.status, 1);
+    EXPECT_NE(out.text.find("column \"nope\" does not exist"), std::string::npos) << out.text;
+
+    out = Shell("'postgresql://postgres@/no_such_db?host=" + PgServer::Socket() + "' 'SELECT 1'");
+    EXPECT_EQ(out.status, 1);
+    EXPECT_NE(out.text.find("database \"no_such_db\" does not exist"), std::string::npos) << out.text;
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// The server provider's tests: a connection to the test database of the throwaway server
+// (support/pg_server.h), and statements run and read through the exported classes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "OrvOleDb.h"
+#include "support/pg_server.h"
+
+namespace orv::test {
+
+inline std::string Utf8(const CString& s) { return platform::Utf16ToUtf8(s.Str()); }
+inline std::u16string Text(const CString& s) { return std::u16string(s.Str()); }
+
+using Rows = std::vector<std::vector<std::u16string>>;
+
+// Every field of the rows of the command's result as text; "<null>" for NULL.
+inline Rows ReadAll(OrvOleDbCommand& command) {
+    Rows rows;
+    while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
+        std::vector<std::u16string> row;
+        for (unsigned __int64 c = 1; c <= command.GetColumnCount(); ++c)
+            row.push_back(command.IsNull(c) == OrvOleDbCommand::dbTrue ? u"<null>" : Text(command.FieldAsString(c)));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+class PgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_EQ(m_connection.OpenFromInitializationString(PgServer::Init(), false), S_OK)
+            << Utf8(m_connection.GetErrorText());
+    }
+    void TearDown() override {
+        m_connection.Close();
+        CoUninitialize();
+    }
+
+    // Runs `sql` on the test's connection; a failure fails the test with the error text.
+    void Run(const char16_t* sql) {
+        OrvOleDbCommand command;
+        command.SetConnection(&m_connection);
+        command.SetCommandText(sql);
+        EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    }
+    Rows Query(const char16_t* sql) {
+        OrvOleDbCommand command;
+        command.SetConnection(&m_connection);
+        command.SetCommandText(sql);
+        EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        return ReadAll(command);
+    }
+
+    OrvOleDbConnection m_connection;
+};
+
+}  // namespace orv::test
