@@ -148,21 +148,27 @@ bool DataSource::ReadDynamic(const GUID& set, DBPROPID id, VARIANT* value) const
 }
 
 HRESULT DataSource::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [this](const GUID& set) { return Readable(set); },
-        [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        return m_properties.Get(
+            cSets, rgSets, pcSets, prgSets, [this](const GUID& set) { return Readable(set); },
+            [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    });
 }
 
 HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcInfoSets,
                                     DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
-    // Descriptions are always available: they are how initialisation strings name keys.
-    return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        // Descriptions are always available: they are how initialisation strings name keys.
+        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    });
 }
 
 HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    const bool initialised = m_store != nullptr;
-    return m_properties.Set(cSets, rgSets, [initialised](const GUID& set) {
-        return !initialised && (set == DBPROPSET_DBINIT || set == DBPROPSET_ENGINE_DBINIT);
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        const bool initialised = m_store != nullptr;
+        return m_properties.Set(cSets, rgSets, [initialised](const GUID& set) {
+            return !initialised && (set == DBPROPSET_DBINIT || set == DBPROPSET_ENGINE_DBINIT);
+        });
     });
 }
 

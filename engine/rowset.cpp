@@ -712,9 +712,11 @@ HRESULT Rowset::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[], DBO
 }
 
 HRESULT Rowset::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    return GuardMethod(IID_IRowsetInfo, [&]() -> HRESULT {
+        return m_properties.Get(
+            cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
+            [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    });
 }
 
 HRESULT Rowset::GetReferencedRowset(DBORDINAL, REFIID, IUnknown** out) {
