@@ -9,7 +9,9 @@
 // allocations (malloc) are not failed here.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -212,6 +214,69 @@ TEST_F(AllocationFailureTest, AQueryOverAWorkbookFailsCleanlyAtEveryAllocation) 
                                      }
                                  });
     EXPECT_GT(made, 10);
+}
+
+// Opens a session on `init` with the data source's and the session's creation armed: the
+// store is opened, and its file read, inside the sweep.
+Outcome OpenArmed(const std::u16string& init, CComPtr<IOpenRowset>& session, long& budget) {
+    Outcome out;
+    CComPtr<IDataInitialize> links;
+    EXPECT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
+                               reinterpret_cast<void**>(&links)),
+              S_OK);
+    CComPtr<IDBInitialize> source;
+    CComPtr<IDBCreateSession> create;
+    HRESULT hr;
+    {
+        Armed armed(budget);
+        hr = links->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.c_str(), IID_IDBInitialize,
+                                  reinterpret_cast<IUnknown**>(&source));
+        if (hr == S_OK) hr = source->Initialize();
+        if (hr == S_OK) hr = source->QueryInterface(IID_IDBCreateSession, reinterpret_cast<void**>(&create));
+        if (hr == S_OK) hr = create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(&session));
+    }
+    if (hr != S_OK) {
+        out.ok = false;
+        out.hr = hr;
+        out.error = LastErrorDescription();
+    }
+    return out;
+}
+
+// Opening the store at `init` and running `sql` on it, with the Nth allocation failing:
+// each run gives the rows of a run that meets no failure, or a failure that says so.
+void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql) {
+    auto run = [&](long& budget) {
+        CComPtr<IOpenRowset> session;
+        Outcome outcome = OpenArmed(init, session, budget);
+        return outcome.ok ? RunArmed(session, sql, budget) : outcome;
+    };
+    long unlimited = LONG_MAX;
+    const Outcome expected = run(unlimited);
+    ASSERT_TRUE(expected.ok) << Utf16ToUtf8(expected.error);
+    ASSERT_FALSE(expected.rows.empty());
+    long made = SweepAllocations(run, [&](const Outcome& outcome, bool, long n) {
+        if (outcome.ok) {
+            EXPECT_EQ(outcome.rows, expected.rows) << "allocation " << n;
+        } else {
+            ExpectClearFailure(outcome, n);
+        }
+    });
+    EXPECT_GT(made, 10);
+    ::testing::Test::RecordProperty("allocations", std::to_string(made));
+}
+
+TEST_F(AllocationFailureTest, OpeningAndQueryingAnXlsWorkbookFailsCleanlyAtEveryAllocation) {
+    SweepOpenAndQuery(InitFor(orv::platform::Utf8ToUtf16(std::string(ORV_FIXTURES) + "/workbooks/calc_values.xls"),
+                              u"Extended Properties=\"Excel 8.0;HDR=NO\""),
+                      u"SELECT F2 FROM [Values$] WHERE F2 IS NOT NULL");
+}
+
+TEST_F(AllocationFailureTest, OpeningAndQueryingAnAccessFileFailsCleanlyAtEveryAllocation) {
+    const std::string file = std::string(ORV_ACCESS_FIXTURES_DIR) + "/traders.mdb";
+    if (!std::filesystem::exists(file)) GTEST_SKIP() << "the Access test file " << file << " is not there";
+    SweepOpenAndQuery(InitFor(orv::platform::Utf8ToUtf16(file)),
+                      u"SELECT CompanyName FROM Shippers ORDER BY ShipperID");
 }
 
 // A write that meets the failure leaves the file as it was; one that does not lands whole.
