@@ -1,6 +1,5 @@
 // New database files and compacted copies, each published atomically beside its final name.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include "engine/store/files.h"
 #include "engine/store/store.h"
@@ -19,8 +18,8 @@ Status SqliteFailure(sqlite3* db, const std::u16string& path, const char16_t* do
 // Removes a temporary database that a failed write leaves, with the rollback journal SQLite
 // may have left beside it: nothing of a failed creation may stay in the user's folder.
 void RemoveTemporaryDatabase(const std::string& temporary) {
-    ::unlink(temporary.c_str());
-    ::unlink((temporary + "-journal").c_str());
+    CurrentEnv().Remove(temporary);
+    CurrentEnv().Remove(temporary + "-journal");
 }
 
 }  // namespace
@@ -30,7 +29,8 @@ Status CreateDatabaseFile(const std::u16string& path) {
     if (!status.Ok()) return status;
     const std::string narrow = platform::Utf16ToUtf8(path);
     std::string temporary;
-    status = MakeTemporaryBeside(narrow, temporary);
+    FileHandle held;
+    status = MakeTemporaryBeside(narrow, temporary, held);
     if (!status.Ok()) return status;
 
     // An empty database with its header written, so that the file is a database file from
@@ -65,9 +65,10 @@ Status CompactDatabaseFile(const std::u16string& source, const std::u16string& d
     if (!status.Ok()) return status;
 
     std::string temporary;
-    status = MakeTemporaryBeside(platform::Utf16ToUtf8(destination), temporary);
+    FileHandle held;
+    status = MakeTemporaryBeside(platform::Utf16ToUtf8(destination), temporary, held);
     if (status.Ok()) {
-        ::unlink(temporary.c_str());  // VACUUM INTO writes a file that does not exist yet
+        CurrentEnv().Remove(temporary);  // VACUUM INTO writes a file that does not exist yet
         sqlite3_stmt* vacuum = nullptr;
         int rc = sqlite3_prepare_v2(db, "VACUUM INTO ?1", -1, &vacuum, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_bind_text(vacuum, 1, temporary.c_str(), -1, SQLITE_TRANSIENT);

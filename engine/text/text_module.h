@@ -13,8 +13,10 @@
 //
 // Writes are kept in the table object during the SQLite transaction and reach the file when
 // it commits: records only appended are written at the end of the file (cut back on a
-// failure); any update or delete writes the whole file anew beside it and renames it over
-// the old one. DROP TABLE deletes the file. A table object belongs to one connection, used
+// failure, undone after a crash through a journal); any update or delete writes the whole
+// file anew beside it and renames it over the old one. DROP TABLE deletes the file. Writers
+// of one file take turns through its locks (engine/store/files.h): a write transaction
+// holds the file from its first change to its end. A table object belongs to one connection, used
 // by one thread at a time.
 #pragma once
 
@@ -25,7 +27,8 @@ namespace orv::engine::text {
 inline constexpr const char* kTextModuleName = "orv_text";
 
 // Registers the module on `db`; an SQLite result code. On a read-only store every write,
-// CREATE TABLE and DROP TABLE fails with a message naming the file.
-int RegisterTextModule(sqlite3* db, bool readOnly);
+// CREATE TABLE and DROP TABLE fails with a message naming the file. A write waits up to
+// `lockTimeoutMs` for another writer of its file (another process or connection).
+int RegisterTextModule(sqlite3* db, bool readOnly, int lockTimeoutMs);
 
 }  // namespace orv::engine::text

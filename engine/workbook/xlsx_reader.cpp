@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "engine/sql/datetime.h"
+#include "engine/workbook/zip_env.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -1063,10 +1064,11 @@ bool IsDateFormatCode(std::string_view code) {
 bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
     out = Workbook{};
     out.format = Format::Xlsx;
-    int code = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    int code = 0, systemError = 0;
+    zip_t* zip = OpenArchiveForReading(path, code, systemError);
     if (!zip) {
-        error = OpenError(code);
+        error = systemError != 0 && code != ZIP_ER_NOENT ? "it cannot be read (" + std::string(std::strerror(systemError)) + ")"
+                                                         : OpenError(code);
         return false;
     }
     Archive archive(zip);
