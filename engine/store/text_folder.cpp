@@ -15,6 +15,7 @@
 #include "engine/sql/authorizer.h"
 #include "engine/sql/ddl.h"
 #include "engine/sql/quote.h"
+#include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "engine/text/text_module.h"
 #include "platform/format.h"
@@ -41,10 +42,12 @@ public:
     TextFolder(const StoreOptions& options, std::string folder)
         : m_name(options.dataSource), m_folder(std::move(folder)),
           m_properties(platform::Utf16ToUtf8(options.providerString)),
-          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0) {}
+          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0), m_lockTimeoutMs(options.lockTimeoutMs) {}
 
     Status Connect(sqlite3** db) override {
         *db = nullptr;
+        // What a writer killed before it finished left in the folder goes first.
+        if (!m_readOnly) RecoverFolder(m_folder);
         std::vector<std::string> files;
         Status listed = ListFiles(files);
         if (!listed.Ok()) return listed;
@@ -52,7 +55,7 @@ public:
         int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
-            rc = text::RegisterTextModule(*db, m_folder, m_readOnly);
+            rc = text::RegisterTextModule(*db, {m_folder, m_readOnly, m_lockTimeoutMs});
         }
         if (rc != SQLITE_OK) {
             Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
@@ -98,13 +101,19 @@ public:
                                                       u"(Mode=Read), or you may not write to it.",
                                                       wide.c_str()),
                                      u"42000");
+            // A file that may not be written may not be deleted either.
+            Status writable = CheckWritableFile(path, u"text file");
+            if (!writable.Ok()) return writable;
+            // Not while another program or connection writes it.
+            FileLock lock;
+            Status locked = lock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, m_lockTimeoutMs, wide, u"text file");
+            if (!locked.Ok()) return locked;
             // SQLite needs the table connected to drop it, and connecting reads the file:
             // connect it while the file is still there.
             sqlite3_stmt* probe = nullptr;
             sqlite3_prepare_v2(db, ("SELECT 1 FROM main." + QuoteName(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
             sqlite3_finalize(probe);
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-                const int err = errno;
+            if (int err = CurrentEnv().Remove(path); err != 0 && err != ENOENT) {
                 return Status::Error(E_FAIL,
                                      platform::Format(u"Cannot delete the text file '%s': %s.", wide.c_str(),
                                                       platform::Utf8ToUtf16(std::strerror(err)).c_str()),
@@ -216,6 +225,7 @@ private:
     std::string m_folder;
     std::string m_properties;
     bool m_readOnly;
+    int m_lockTimeoutMs;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ public:
           m_source(std::make_shared<workbook::WorkbookSource>(platform::Utf16ToUtf8(options.dataSource),
                                                               options.dataSource)) {
         m_options.header = properties.header;
+        m_options.lockTimeoutMs = options.lockTimeoutMs;
         m_options.readOnlyWhy = std::move(readOnlyWhy);
     }
 
@@ -223,6 +225,12 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
             readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
+        // What a writer killed before it finished left beside the workbook goes now.
+        if (readOnlyWhy.empty())
+            if (char* real = ::realpath(path.c_str(), nullptr)) {
+                RecoverFolder(FolderOf(real));
+                std::free(real);
+            }
     }
     return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)), store);
 }

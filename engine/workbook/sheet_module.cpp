@@ -291,6 +291,7 @@ struct Book {
     std::uint64_t generation = 1;
     std::vector<Table*> tables;         // every connected table of this connection
     std::set<std::string> clearSheets;  // sheets that a DROP TABLE of this transaction clears
+    FileLock writeLock;                 // held from the first write of a transaction to its end
 
     bool Pending() const {
         if (!clearSheets.empty()) return true;
@@ -755,6 +756,23 @@ Status Book::Save() {
     for (const std::string& key : order) list.push_back(std::move(edits[key]));
 
     const std::string& path = source->Path();
+    struct stat info;
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    // Writers of the workbook take turns: a transaction holds the lock from its first
+    // write (Begin); a DROP TABLE alone takes it here.
+    const bool ownLock = exists && !writeLock.Held();
+    if (ownLock) {
+        Status locked = writeLock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, options.lockTimeoutMs,
+                                          source->Name(), u"workbook");
+        if (!locked.Ok()) return locked;
+    }
+    struct Unlock {
+        FileLock& lock;
+        bool own;
+        ~Unlock() {
+            if (own) lock.Release();
+        }
+    } unlock{writeLock, ownLock};
     if (source->ChangedSince(workbook))
         return Status::Error(E_FAIL,
                              platform::Format(u"Cannot write the workbook '%s': another program or connection changed "
@@ -762,21 +780,16 @@ Status Book::Save() {
                                               u"Run the statement again to work on the workbook as it is now.",
                                               source->Name().c_str()),
                              u"HY000");
-    std::string temporary;
-    Status status = MakeTemporaryBeside(path, temporary);
+    NewVersion version;
+    Status status = version.Begin(path, source->Name(), u"workbook");
     if (!status.Ok()) return status;
     std::string error;
-    struct stat info;
-    const bool exists = ::stat(path.c_str(), &info) == 0;
-    if (!SaveXlsx(exists ? path : std::string(), list, temporary, error)) {
-        ::unlink(temporary.c_str());
+    if (!SaveXlsx(exists ? path : std::string(), list, version.Fd(), FolderOf(path), error))
         return Status::Error(E_FAIL,
                              platform::Format(u"Cannot write the workbook '%s': %s.", source->Name().c_str(),
                                               platform::Utf8ToUtf16(error).c_str()),
                              u"HY000");
-    }
-    status = exists ? ReplaceFile(temporary, source->Name(), u"workbook")
-                    : PublishFile(temporary, source->Name(), u"workbook");
+    status = exists ? version.Replace() : version.Publish();
     if (!status.Ok()) return status;
 
     // The file now holds what the tables show; read it back so that every table of the
@@ -812,10 +825,36 @@ int Sync(sqlite3_vtab* vtab) {
     return SQLITE_IOERR;
 }
 
-int Begin(sqlite3_vtab*) { return SQLITE_OK; }
-int Commit(sqlite3_vtab*) { return SQLITE_OK; }
+// The first write of a transaction waits for other writers of the workbook and then works
+// on the workbook as the last of them left it.
+int Begin(sqlite3_vtab* vtab) {
+    Table* t = static_cast<Table*>(vtab);
+    Book* book = t->book;
+    if (!book->options.readOnlyWhy.empty() || book->writeLock.Held()) return SQLITE_OK;  // Update refuses
+    struct stat info;
+    if (::stat(book->source->Path().c_str(), &info) == 0) {
+        Status locked = book->writeLock.Acquire(book->source->Path(), FileLock::Write, Env::LockMode::Exclusive,
+                                                book->options.lockTimeoutMs, book->source->Name(), u"workbook");
+        if (!locked.Ok()) {
+            SetError(t, platform::Utf16ToUtf8(locked.message));
+            return SQLITE_BUSY;
+        }
+    }
+    Status refreshed = book->Refresh();
+    if (!refreshed.Ok()) {
+        SetError(t, platform::Utf16ToUtf8(refreshed.message));
+        return SQLITE_IOERR;
+    }
+    if (t->generation != book->generation && t->state.changes.empty() && !t->created) FillGrid(*t);
+    return SQLITE_OK;
+}
+int Commit(sqlite3_vtab* vtab) {
+    static_cast<Table*>(vtab)->book->writeLock.Release();
+    return SQLITE_OK;
+}
 int Rollback(sqlite3_vtab* vtab) {
     static_cast<Table*>(vtab)->book->Discard();
+    static_cast<Table*>(vtab)->book->writeLock.Release();
     return SQLITE_OK;
 }
 
@@ -883,6 +922,7 @@ void OnRollback(void* aux) {
         }
     }
     book->clearSheets.clear();
+    book->writeLock.Release();
 }
 
 void DeleteBook(void* aux) {

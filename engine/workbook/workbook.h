@@ -93,12 +93,16 @@ struct SheetEdit {
     std::map<std::uint32_t, std::map<std::uint32_t, Cell>> cells;  // row -> column -> value
 };
 
-// Writes to `destination` (a new file) the workbook at `source` with `edits` applied: every
+// Writes to `destination` (made anew; a failure removes it) the workbook at `source` with `edits` applied: every
 // other part of the archive (other sheets, styles, names, pictures, parts this engine does
 // not know) is copied unchanged. An empty `source` makes a new workbook holding only the
 // created sheets. On failure `error` completes "Cannot write the workbook '<path>': ...".
 bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, const std::string& destination,
               std::string& error);
+// The same into the empty file behind `destination` (the caller's, left open and unsynced),
+// with scratch files in `scratchFolder`.
+bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, int destination,
+              const std::string& scratchFolder, std::string& error);
 
 // A date cell's serial number in the workbook's 1900 date system <-> days since 1899-12-30
 // (Cell::number of a Date). The format counts a 29 February 1900 that never was, so its

@@ -33,6 +33,7 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/workbook/reading.h"
+#include "engine/workbook/zip_env.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -1010,10 +1011,11 @@ std::string OpenError(int code) {
 bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
     out = Workbook{};
     out.format = Format::Xlsx;
-    int code = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    int code = 0, systemError = 0;
+    zip_t* zip = OpenArchiveForReading(path, code, systemError);
     if (!zip) {
-        error = OpenError(code);
+        error = systemError != 0 && code != ZIP_ER_NOENT ? "it cannot be read (" + std::string(std::strerror(systemError)) + ")"
+                                                         : OpenError(code);
         return false;
     }
     Archive archive(zip);
