@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <list>
 #include <map>
@@ -286,7 +287,9 @@ public:
 
     void Feed(const char* data, std::size_t size, bool final) {
         m_buffer.append(data, size);
-        if (XML_Parse(m_parser, data, int(size), final ? XML_TRUE : XML_FALSE) == XML_STATUS_ERROR) {
+        const XML_Status parsed = XML_Parse(m_parser, data, int(size), final ? XML_TRUE : XML_FALSE);
+        if (m_escaped) std::rethrow_exception(m_escaped);
+        if (parsed == XML_STATUS_ERROR) {
             if (!m_error.empty()) throw WriteError(m_error);
             throw WriteError(m_part + " is not well-formed XML at line " +
                              std::to_string(XML_GetCurrentLineNumber(m_parser)) + " (" +
@@ -350,15 +353,28 @@ protected:
     }
 
 private:
+    // Expat is C: an exception of a handler (a failed write, no memory) stops the parse and
+    // is thrown again by Feed, once expat has returned.
+    template <typename Call>
+    void Guarded(Call&& call) noexcept {
+        if (!m_error.empty() || m_escaped) return;
+        try {
+            call();
+        } catch (...) {
+            m_escaped = std::current_exception();
+            XML_StopParser(m_parser, XML_FALSE);
+        }
+    }
     static void XMLCALL StartThunk(void* self, const XML_Char* name, const XML_Char** atts) {
         auto* me = static_cast<XmlRewriter*>(self);
-        if (me->m_error.empty()) me->OnStart(name, atts);
+        me->Guarded([&] { me->OnStart(name, atts); });
     }
     static void XMLCALL EndThunk(void* self, const XML_Char* name) {
         auto* me = static_cast<XmlRewriter*>(self);
-        if (me->m_error.empty()) me->OnEnd(name);
+        me->Guarded([&] { me->OnEnd(name); });
     }
 
+    std::exception_ptr m_escaped;  // what a handler threw
     std::string m_part;
     Sink& m_out;
     XML_Parser m_parser = nullptr;

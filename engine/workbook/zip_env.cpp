@@ -34,7 +34,7 @@ struct FileState {
     }
 };
 
-zip_int64_t Callback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+zip_int64_t Dispatch(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* state = static_cast<FileState*>(userdata);
     Env& env = CurrentEnv();
     switch (command) {
@@ -104,6 +104,17 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t length, zip_source
                                               ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
                                               ZIP_SOURCE_SUPPORTS, -1);
     default: return state->Fail(ZIP_ER_OPNOTSUPP, 0);
+    }
+}
+
+// libzip is C: nothing may unwind through it, whatever Env is installed.
+zip_int64_t Callback(void* userdata, void* data, zip_uint64_t length, zip_source_cmd_t command) noexcept {
+    try {
+        return Dispatch(userdata, data, length, command);
+    } catch (const std::bad_alloc&) {
+        return static_cast<FileState*>(userdata)->Fail(ZIP_ER_MEMORY, ENOMEM);
+    } catch (...) {
+        return static_cast<FileState*>(userdata)->Fail(ZIP_ER_INTERNAL, 0);
     }
 }
 
