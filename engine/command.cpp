@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
 #include "engine/sql/ddl.h"
@@ -72,6 +73,8 @@ Status StatementFailure(sqlite3* db, int rc) {
     case SQLITE_INTERRUPT:
         return Status::Error(DB_E_CANCELED, u"The statement was cancelled before it finished.", u"HY008", rc);
     case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
+    case SQLITE_NOMEM:
+        return Status::Error(E_OUTOFMEMORY, u"There is not enough memory to run the statement: " + message, u"HY001", rc);
     case SQLITE_READONLY:
         // SQLite's own words need the reason; a store's refusal already gives it.
         if (!Contains(raw, "readonly database")) return Status::Error(DB_SEC_E_PERMISSIONDENIED, message, u"42000", rc);
@@ -197,24 +200,29 @@ HRESULT Command::GetDBSession(REFIID riid, IUnknown** ppSession) {
 }
 
 HRESULT Command::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) {
-    return m_text.Get(pguidDialect, ppwszCommand);
+    return GuardMethod(IID_ICommandText, [&] { return m_text.Get(pguidDialect, ppwszCommand); });
 }
 
 HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
-    return m_text.Set(rguidDialect, pwszCommand);
+    return GuardMethod(IID_ICommandText, [&] { return m_text.Set(rguidDialect, pwszCommand); });
 }
 
 HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_text.GetProperties(cSets, rgSets, pcSets, prgSets);
+    return GuardMethod(IID_ICommandProperties,
+                       [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
 }
 
-HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) { return m_text.SetProperties(cSets, rgSets); }
+HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
+    return GuardMethod(IID_ICommandProperties, [&] { return m_text.SetProperties(cSets, rgSets); });
+}
 
 HRESULT Command::Prepare(ULONG) {
-    sqlite3_stmt* statement = nullptr;
-    Status status = Compile(&statement);
-    sqlite3_finalize(statement);
-    return Report(status, IID_ICommandPrepare);
+    return GuardMethod(IID_ICommandPrepare, [&]() -> HRESULT {
+        sqlite3_stmt* statement = nullptr;
+        Status status = Compile(&statement);
+        sqlite3_finalize(statement);
+        return Report(status, IID_ICommandPrepare);
+    });
 }
 
 HRESULT Command::Unprepare() { return S_OK; }
@@ -228,12 +236,29 @@ Status Command::Compile(sqlite3_stmt** statement) {
     if (rewritten.error)
         return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);
+    Status allowed = SqlPolicy::CheckStatement(sql);
+    if (!allowed.Ok()) return allowed;
+    // A store declares its own tables here, and may turn the statement into one that does
+    // (CREATE TABLE of a file or a sheet): that statement is the engine's, not the user's.
+    SqlPolicy& policy = m_session->Policy();
+    bool adapted = false;
     if (Store* store = m_session->Source()->GetStore()) {
-        Status adapted = store->AdaptStatement(m_session->Db(), sql);
-        if (!adapted.Ok()) return adapted;
+        SqlPolicy::Declaring declaring(policy);
+        const std::string given = sql;
+        Status status = store->AdaptStatement(m_session->Db(), sql);
+        if (!status.Ok()) return status;
+        adapted = sql != given;
     }
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    int rc;
+    if (adapted) {
+        SqlPolicy::Declaring declaring(policy);
+        rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    } else {
+        rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
+    }
+    if (rc == SQLITE_AUTH && !policy.LastRefusal().empty())
+        return Status::Error(DB_SEC_E_PERMISSIONDENIED, platform::Utf8ToUtf16(policy.LastRefusal()) + u".", u"42000", rc);
     if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);
     if (!*statement) return Status::Error(DB_E_NOCOMMAND, u"The command text holds no statement.", u"42000");
     if (tail && !OnlyTrivia(tail)) {
@@ -253,14 +278,16 @@ Status Command::Compile(sqlite3_stmt** statement) {
 
 HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                          IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
-    if (pUnkOuter) return DB_E_NOAGGREGATION;
-    if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
-    sqlite3_stmt* statement = nullptr;
-    Status status = Compile(&statement);
-    if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
-    return Report(status, IID_ICommand);
+    return GuardMethod(IID_ICommand, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
+        if (pUnkOuter) return DB_E_NOAGGREGATION;
+        if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
+        sqlite3_stmt* statement = nullptr;
+        Status status = Compile(&statement);
+        if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
+        return Report(status, IID_ICommand);
+    });
 }
 
 }  // namespace orv::engine

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/error.h"
+#include "engine/guard.h"
 #include "engine/store/store.h"
 #include "platform/com_object.h"
 
@@ -31,31 +32,30 @@ std::u16string Text(BSTR text) { return text ? std::u16string(text) : std::u16st
 class DatabaseEngine final : public platform::ComObject<_DBEngine, IOrvConvertDatabase> {
 public:
     HRESULT STDMETHODCALLTYPE CompactDatabase(BSTR srcName, BSTR dstName, VARIANT, VARIANT, VARIANT) override {
-        const std::u16string source = Text(srcName), destination = Text(dstName);
-        if (source.empty() || destination.empty())
-            return Report(Status::Error(E_INVALIDARG, u"Compaction needs the path of the database file and the "
-                                                      u"path of its compacted copy."),
-                          IID__DBEngine);
-        return Report(CompactDatabaseFile(source, destination), IID__DBEngine);
+        return GuardMethod(IID__DBEngine, [&]() -> HRESULT {
+            const std::u16string source = Text(srcName), destination = Text(dstName);
+            if (source.empty() || destination.empty())
+                return Report(Status::Error(E_INVALIDARG, u"Compaction needs the path of the database file and the "
+                                                          u"path of its compacted copy."),
+                              IID__DBEngine);
+            return Report(CompactDatabaseFile(source, destination), IID__DBEngine);
+        });
     }
 
     HRESULT STDMETHODCALLTYPE ConvertDatabase(BSTR srcName, BSTR dstName, IOrvProgress* progress) override {
-        const std::u16string source = Text(srcName), destination = Text(dstName);
-        if (source.empty() || destination.empty())
-            return Report(Status::Error(E_INVALIDARG, u"Conversion needs the path of the Access database and the "
-                                                      u"path of the new database file."),
-                          IID_IOrvConvertDatabase);
-        try {
+        return GuardMethod(IID_IOrvConvertDatabase, [&]() -> HRESULT {
+            const std::u16string source = Text(srcName), destination = Text(dstName);
+            if (source.empty() || destination.empty())
+                return Report(Status::Error(E_INVALIDARG, u"Conversion needs the path of the Access database and the "
+                                                          u"path of the new database file."),
+                              IID_IOrvConvertDatabase);
             ProgressForwarder forwarder(progress);
             Status status = ConvertAccessDatabase(source, destination, &forwarder);
             if (!status.Ok() && forwarder.Result() != S_OK)
                 status = Status::Error(forwarder.Result(), u"The conversion was stopped; no new file was written.",
                                        u"HY008");
             return Report(status, IID_IOrvConvertDatabase);
-        } catch (const std::bad_alloc&) {
-            return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory while converting the Access database."),
-                          IID_IOrvConvertDatabase);
-        }
+        });
     }
 };
 

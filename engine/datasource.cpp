@@ -1,6 +1,7 @@
 // The provider's data source object: initialisation properties in, a store out.
 #include <sqlite3.h>
 
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "platform/format.h"
 #include "platform/utf.h"
@@ -147,21 +148,27 @@ bool DataSource::ReadDynamic(const GUID& set, DBPROPID id, VARIANT* value) const
 }
 
 HRESULT DataSource::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [this](const GUID& set) { return Readable(set); },
-        [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        return m_properties.Get(
+            cSets, rgSets, pcSets, prgSets, [this](const GUID& set) { return Readable(set); },
+            [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    });
 }
 
 HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcInfoSets,
                                     DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
-    // Descriptions are always available: they are how initialisation strings name keys.
-    return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        // Descriptions are always available: they are how initialisation strings name keys.
+        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    });
 }
 
 HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    const bool initialised = m_store != nullptr;
-    return m_properties.Set(cSets, rgSets, [initialised](const GUID& set) {
-        return !initialised && (set == DBPROPSET_DBINIT || set == DBPROPSET_ENGINE_DBINIT);
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        const bool initialised = m_store != nullptr;
+        return m_properties.Set(cSets, rgSets, [initialised](const GUID& set) {
+            return !initialised && (set == DBPROPSET_DBINIT || set == DBPROPSET_ENGINE_DBINIT);
+        });
     });
 }
 
@@ -178,19 +185,21 @@ StoreOptions DataSource::Options() const {
 }
 
 HRESULT DataSource::Initialize() {
-    if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
-                               IID_IDBInitialize);
-    StoreOptions options = Options();
-    if (options.dataSource.empty())
-        return Report(Status::Error(E_FAIL, u"No data source was given: the initialisation string needs "
-                                            u"\"Data Source=\" followed by the path of the file to open.",
-                                    u"08001"),
-                      IID_IDBInitialize);
-    std::unique_ptr<Store> store;
-    Status status = OpenStore(options, store);
-    if (!status.Ok()) return Report(status, IID_IDBInitialize);
-    m_store = std::move(store);
-    return S_OK;
+    return GuardMethod(IID_IDBInitialize, [&]() -> HRESULT {
+        if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                                   IID_IDBInitialize);
+        StoreOptions options = Options();
+        if (options.dataSource.empty())
+            return Report(Status::Error(E_FAIL, u"No data source was given: the initialisation string needs "
+                                                u"\"Data Source=\" followed by the path of the file to open.",
+                                        u"08001"),
+                          IID_IDBInitialize);
+        std::unique_ptr<Store> store;
+        Status status = OpenStore(options, store);
+        if (!status.Ok()) return Report(status, IID_IDBInitialize);
+        m_store = std::move(store);
+        return S_OK;
+    });
 }
 
 HRESULT DataSource::Uninitialize() {
@@ -201,42 +210,46 @@ HRESULT DataSource::Uninitialize() {
 }
 
 HRESULT DataSource::CreateSession(IUnknown* outer, REFIID riid, IUnknown** ppSession) {
-    if (!ppSession) return E_INVALIDARG;
-    *ppSession = nullptr;
-    if (!m_store) return Report(Status::Error(E_UNEXPECTED, u"The data source is not open."), IID_IDBCreateSession);
-    if (outer) return DB_E_NOAGGREGATION;
-    sqlite3* db = nullptr;
-    Status status = m_store->Connect(&db);
-    if (!status.Ok()) return Report(status, IID_IDBCreateSession);
-    auto* session = new (std::nothrow) Session(this, db);
-    if (!session) {
-        sqlite3_close(db);
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
-    session->Release();
-    return hr;
+    return GuardMethod(IID_IDBCreateSession, [&]() -> HRESULT {
+        if (!ppSession) return E_INVALIDARG;
+        *ppSession = nullptr;
+        if (!m_store) return Report(Status::Error(E_UNEXPECTED, u"The data source is not open."), IID_IDBCreateSession);
+        if (outer) return DB_E_NOAGGREGATION;
+        sqlite3* db = nullptr;
+        Status status = m_store->Connect(&db);
+        if (!status.Ok()) return Report(status, IID_IDBCreateSession);
+        auto* session = new (std::nothrow) Session(this, db);
+        if (!session) {
+            sqlite3_close(db);
+            return E_OUTOFMEMORY;
+        }
+        HRESULT hr = session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
+        session->Release();
+        return hr;
+    });
 }
 
 HRESULT DataSource::CreateDataSource(ULONG cSets, DBPROPSET rgSets[], IUnknown* outer, REFIID riid,
                                      IUnknown** ppDBSession) {
-    if (ppDBSession) *ppDBSession = nullptr;
-    if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
-                               IID_IDBDataSourceAdmin);
-    if (outer && riid != IID_IUnknown) return DB_E_NOAGGREGATION;
-    HRESULT hr = SetProperties(cSets, rgSets);
-    if (FAILED(hr)) return hr;
-    const std::u16string path = m_properties.String(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
-    if (path.empty())
-        return Report(Status::Error(E_INVALIDARG, u"No path was given for the new database file (the Data Source "
-                                                  u"property)."),
-                      IID_IDBDataSourceAdmin);
-    Status status = CreateDatabaseFile(path);
-    if (!status.Ok()) return Report(status, IID_IDBDataSourceAdmin);
-    // A created data source is an initialised one, open on its new file.
-    hr = Initialize();
-    if (hr != S_OK || !ppDBSession) return hr;
-    return CreateSession(outer, riid, ppDBSession);
+    return GuardMethod(IID_IDBDataSourceAdmin, [&]() -> HRESULT {
+        if (ppDBSession) *ppDBSession = nullptr;
+        if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                                   IID_IDBDataSourceAdmin);
+        if (outer && riid != IID_IUnknown) return DB_E_NOAGGREGATION;
+        HRESULT hr = SetProperties(cSets, rgSets);
+        if (FAILED(hr)) return hr;
+        const std::u16string path = m_properties.String(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
+        if (path.empty())
+            return Report(Status::Error(E_INVALIDARG, u"No path was given for the new database file (the Data Source "
+                                                      u"property)."),
+                          IID_IDBDataSourceAdmin);
+        Status status = CreateDatabaseFile(path);
+        if (!status.Ok()) return Report(status, IID_IDBDataSourceAdmin);
+        // A created data source is an initialised one, open on its new file.
+        hr = Initialize();
+        if (hr != S_OK || !ppDBSession) return hr;
+        return CreateSession(outer, riid, ppDBSession);
+    });
 }
 
 HRESULT DataSource::DestroyDataSource() {

@@ -14,6 +14,7 @@
 #include "engine/properties.h"
 #include "engine/sql/ddl.h"
 #include "engine/session_parts.h"
+#include "engine/sql/authorizer.h"
 #include "engine/store/store.h"
 #include "platform/com_object.h"
 
@@ -141,6 +142,8 @@ public:
     sqlite3* Db() const { return m_db; }
     DataSource* Source() const { return m_source; }
     SchemaCheck& Schema() { return m_schema; }
+    // What SQL on the connection may reach (engine/sql/authorizer.h).
+    SqlPolicy& Policy() { return m_policy; }
 
 private:
     DataSource* m_source;  // one reference held
@@ -148,6 +151,7 @@ private:
 
     sqlite3* m_db;         // owned
     SchemaCheck m_schema;  // what the last command learnt of the schema
+    SqlPolicy m_policy;    // the connection's authorizer; the destructor closes the connection before it goes
     ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };
 

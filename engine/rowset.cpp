@@ -6,6 +6,7 @@
 
 #include "engine/command.h"
 #include "engine/convert.h"
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/stream.h"
 #include "platform/format.h"
@@ -353,62 +354,66 @@ Rowset::Row* Rowset::FindHeld(HROW handle) const {
 
 HRESULT Rowset::GetNextRows(HCHAPTER hReserved, DBROWOFFSET offset, DBROWCOUNT count, DBCOUNTITEM* obtained,
                             HROW** rows) {
-    if (obtained) *obtained = 0;
-    if (!obtained || !rows) return E_INVALIDARG;
-    if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
-    if (count == 0) return S_OK;
+    return GuardMethod(IID_IRowset, [&]() -> HRESULT {
+        if (obtained) *obtained = 0;
+        if (!obtained || !rows) return E_INVALIDARG;
+        if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
+        if (count == 0) return S_OK;
 
-    Status status;
-    long long base;
-    if (m_restarted && (offset < 0 || (offset == 0 && count < 0))) {
-        DBCOUNTITEM total = 0;
-        status = CountAll(total);  // the restarted position is after the last row for moves backwards
+        Status status;
+        long long base;
+        if (m_restarted && (offset < 0 || (offset == 0 && count < 0))) {
+            DBCOUNTITEM total = 0;
+            status = CountAll(total);  // the restarted position is after the last row for moves backwards
+            if (!status.Ok()) return Report(status, IID_IRowset);
+            base = static_cast<long long>(total);
+        } else {
+            base = m_restarted ? 0 : static_cast<long long>(m_position);
+        }
+        m_restarted = false;
+        const long long start = base + offset;
+        if (start < 0) {
+            m_position = 0;
+            return DB_S_ENDOFROWSET;
+        }
+
+        const DBCOUNTITEM wanted = static_cast<DBCOUNTITEM>(count < 0 ? -count : count);
+        std::vector<Row*> got;
+        got.reserve(std::min<DBCOUNTITEM>(wanted, 1024));
+        for (DBCOUNTITEM k = 0; k < wanted; ++k) {
+            long long index = count > 0 ? start + static_cast<long long>(k) : start - 1 - static_cast<long long>(k);
+            if (index < 0) break;
+            Row* row = RowAt(static_cast<DBCOUNTITEM>(index), status);
+            if (!row) break;
+            got.push_back(row);
+        }
         if (!status.Ok()) return Report(status, IID_IRowset);
-        base = static_cast<long long>(total);
-    } else {
-        base = m_restarted ? 0 : static_cast<long long>(m_position);
-    }
-    m_restarted = false;
-    const long long start = base + offset;
-    if (start < 0) {
-        m_position = 0;
-        return DB_S_ENDOFROWSET;
-    }
 
-    const DBCOUNTITEM wanted = static_cast<DBCOUNTITEM>(count < 0 ? -count : count);
-    std::vector<Row*> got;
-    got.reserve(std::min<DBCOUNTITEM>(wanted, 1024));
-    for (DBCOUNTITEM k = 0; k < wanted; ++k) {
-        long long index = count > 0 ? start + static_cast<long long>(k) : start - 1 - static_cast<long long>(k);
-        if (index < 0) break;
-        Row* row = RowAt(static_cast<DBCOUNTITEM>(index), status);
-        if (!row) break;
-        got.push_back(row);
-    }
-    if (!status.Ok()) return Report(status, IID_IRowset);
-
-    HROW* out = *rows;
-    if (!got.empty() && !out) {
-        out = static_cast<HROW*>(CoTaskMemAlloc(got.size() * sizeof(HROW)));
-        if (!out) return E_OUTOFMEMORY;
-        *rows = out;
-    }
-    for (std::size_t k = 0; k < got.size(); ++k) {
-        Row* row = got[k];
-        if (row->refs++ == 0) m_held.push_back(row);
-        out[k] = reinterpret_cast<HROW>(row);
-    }
-    *obtained = got.size();
-    m_position = static_cast<DBCOUNTITEM>(count > 0 ? start + static_cast<long long>(got.size())
-                                                    : start - static_cast<long long>(got.size()));
-    return got.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
+        HROW* out = *rows;
+        if (!got.empty() && !out) {
+            out = static_cast<HROW*>(CoTaskMemAlloc(got.size() * sizeof(HROW)));
+            if (!out) return E_OUTOFMEMORY;
+            *rows = out;
+        }
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            Row* row = got[k];
+            if (row->refs++ == 0) m_held.push_back(row);
+            out[k] = reinterpret_cast<HROW>(row);
+        }
+        *obtained = got.size();
+        m_position = static_cast<DBCOUNTITEM>(count > 0 ? start + static_cast<long long>(got.size())
+                                                        : start - static_cast<long long>(got.size()));
+        return got.size() < wanted ? DB_S_ENDOFROWSET : S_OK;
+    });
 }
 
 HRESULT Rowset::RestartPosition(HCHAPTER hReserved) {
-    if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
-    m_restarted = true;
-    m_position = 0;
-    return S_OK;
+    return GuardMethod(IID_IRowset, [&]() -> HRESULT {
+        if (hReserved != DB_NULL_HCHAPTER) return DB_E_BADCHAPTER;
+        m_restarted = true;
+        m_position = 0;
+        return S_OK;
+    });
 }
 
 HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rghRows[], DBREFCOUNT rgRefCounts[], DBROWSTATUS rgRowStatus[]) {
@@ -525,19 +530,21 @@ DBSTATUS Rowset::WriteBinding(const DBBINDING& b, const Row& row, BYTE* data) {
 }
 
 HRESULT Rowset::GetData(HROW hRow, HACCESSOR hAccessor, void* pData) {
-    Row* row = FindHeld(hRow);
-    if (!row) return DB_E_BADROWHANDLE;
-    Accessor* accessor = FindAccessor(hAccessor);
-    if (!accessor) return DB_E_BADACCESSORHANDLE;
-    if (!pData && !accessor->bindings.empty()) return E_INVALIDARG;
-    // A stored value that cannot be given in the bound type is reported in its status only:
-    // consumers take any code but S_OK as "no row", and one odd value must not hide its row.
-    // Only a storage object that cannot be made fails the call.
-    std::size_t failed = 0;
-    for (const DBBINDING& b : accessor->bindings)
-        if (WriteBinding(b, *row, static_cast<BYTE*>(pData)) == DBSTATUS_E_CANTCREATE) ++failed;
-    if (failed == 0) return S_OK;
-    return failed == accessor->bindings.size() ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+    return GuardMethod(IID_IRowset, [&]() -> HRESULT {
+        Row* row = FindHeld(hRow);
+        if (!row) return DB_E_BADROWHANDLE;
+        Accessor* accessor = FindAccessor(hAccessor);
+        if (!accessor) return DB_E_BADACCESSORHANDLE;
+        if (!pData && !accessor->bindings.empty()) return E_INVALIDARG;
+        // A stored value that cannot be given in the bound type is reported in its status only:
+        // consumers take any code but S_OK as "no row", and one odd value must not hide its row.
+        // Only a storage object that cannot be made fails the call.
+        std::size_t failed = 0;
+        for (const DBBINDING& b : accessor->bindings)
+            if (WriteBinding(b, *row, static_cast<BYTE*>(pData)) == DBSTATUS_E_CANTCREATE) ++failed;
+        if (failed == 0) return S_OK;
+        return failed == accessor->bindings.size() ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+    });
 }
 
 // ---- IAccessor -----------------------------------------------------------------------------
@@ -550,46 +557,48 @@ Rowset::Accessor* Rowset::FindAccessor(HACCESSOR handle) const {
 
 HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, const DBBINDING rgBindings[], DBLENGTH,
                                HACCESSOR* phAccessor, DBBINDSTATUS rgStatus[]) {
-    if (!phAccessor) return E_INVALIDARG;
-    *phAccessor = DB_NULL_HACCESSOR;
-    if (cBindings && !rgBindings) return E_INVALIDARG;
-    if (!(flags & DBACCESSOR_ROWDATA) || (flags & DBACCESSOR_PARAMETERDATA)) return DB_E_BADACCESSORFLAGS;
-    if (cBindings == 0) return DB_E_NULLACCESSORNOTSUPPORTED;
+    return GuardMethod(IID_IAccessor, [&]() -> HRESULT {
+        if (!phAccessor) return E_INVALIDARG;
+        *phAccessor = DB_NULL_HACCESSOR;
+        if (cBindings && !rgBindings) return E_INVALIDARG;
+        if (!(flags & DBACCESSOR_ROWDATA) || (flags & DBACCESSOR_PARAMETERDATA)) return DB_E_BADACCESSORFLAGS;
+        if (cBindings == 0) return DB_E_NULLACCESSORNOTSUPPORTED;
 
-    auto accessor = std::make_unique<Accessor>();
-    accessor->flags = flags;
-    accessor->objects.resize(cBindings);
-    bool bad = false;
-    for (DBCOUNTITEM i = 0; i < cBindings; ++i) {
-        const DBBINDING& b = rgBindings[i];
-        DBBINDSTATUS status = DBBINDSTATUS_OK;
-        const DBPART parts = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
-        if (b.iOrdinal == 0 || b.iOrdinal > m_columns.size()) {
-            status = DBBINDSTATUS_BADORDINAL;
-        } else if (b.dwPart == 0 || (b.dwPart & ~parts)) {
-            status = DBBINDSTATUS_BADBINDINFO;
-        } else if (b.wType == DBTYPE_IUNKNOWN) {
-            if (b.pObject && (!IsStreamInterface(b.pObject->iid) || (b.pObject->dwFlags & ~STGM_READ)))
-                status = b.pObject && !IsStreamInterface(b.pObject->iid) ? DBBINDSTATUS_NOINTERFACE
-                                                                         : DBBINDSTATUS_BADSTORAGEFLAGS;
-        } else if (CanConvertType(m_columns[b.iOrdinal - 1].type.type, b.wType) != S_OK) {
-            status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+        auto accessor = std::make_unique<Accessor>();
+        accessor->flags = flags;
+        accessor->objects.resize(cBindings);
+        bool bad = false;
+        for (DBCOUNTITEM i = 0; i < cBindings; ++i) {
+            const DBBINDING& b = rgBindings[i];
+            DBBINDSTATUS status = DBBINDSTATUS_OK;
+            const DBPART parts = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+            if (b.iOrdinal == 0 || b.iOrdinal > m_columns.size()) {
+                status = DBBINDSTATUS_BADORDINAL;
+            } else if (b.dwPart == 0 || (b.dwPart & ~parts)) {
+                status = DBBINDSTATUS_BADBINDINFO;
+            } else if (b.wType == DBTYPE_IUNKNOWN) {
+                if (b.pObject && (!IsStreamInterface(b.pObject->iid) || (b.pObject->dwFlags & ~STGM_READ)))
+                    status = b.pObject && !IsStreamInterface(b.pObject->iid) ? DBBINDSTATUS_NOINTERFACE
+                                                                             : DBBINDSTATUS_BADSTORAGEFLAGS;
+            } else if (CanConvertType(m_columns[b.iOrdinal - 1].type.type, b.wType) != S_OK) {
+                status = DBBINDSTATUS_UNSUPPORTEDCONVERSION;
+            }
+            if (rgStatus) rgStatus[i] = status;
+            bad = bad || status != DBBINDSTATUS_OK;
+            DBBINDING copy = b;
+            copy.pTypeInfo = nullptr;
+            copy.pBindExt = nullptr;
+            if (b.pObject) {
+                accessor->objects[i] = *b.pObject;
+                copy.pObject = &accessor->objects[i];
+            }
+            accessor->bindings.push_back(copy);
         }
-        if (rgStatus) rgStatus[i] = status;
-        bad = bad || status != DBBINDSTATUS_OK;
-        DBBINDING copy = b;
-        copy.pTypeInfo = nullptr;
-        copy.pBindExt = nullptr;
-        if (b.pObject) {
-            accessor->objects[i] = *b.pObject;
-            copy.pObject = &accessor->objects[i];
-        }
-        accessor->bindings.push_back(copy);
-    }
-    if (bad) return DB_E_ERRORSOCCURRED;
-    *phAccessor = reinterpret_cast<HACCESSOR>(accessor.get());
-    m_accessors.push_back(std::move(accessor));
-    return S_OK;
+        if (bad) return DB_E_ERRORSOCCURRED;
+        *phAccessor = reinterpret_cast<HACCESSOR>(accessor.get());
+        m_accessors.push_back(std::move(accessor));
+        return S_OK;
+    });
 }
 
 HRESULT Rowset::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
@@ -613,93 +622,101 @@ HRESULT Rowset::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
 
 HRESULT Rowset::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwFlags, DBCOUNTITEM* pcBindings,
                             DBBINDING** prgBindings) {
-    if (pcBindings) *pcBindings = 0;
-    if (prgBindings) *prgBindings = nullptr;
-    if (!pdwFlags || !pcBindings || !prgBindings) return E_INVALIDARG;
-    Accessor* a = FindAccessor(hAccessor);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    auto* out = static_cast<DBBINDING*>(CoTaskMemAlloc(a->bindings.size() * sizeof(DBBINDING)));
-    if (!out) return E_OUTOFMEMORY;
-    for (std::size_t i = 0; i < a->bindings.size(); ++i) {
-        out[i] = a->bindings[i];
-        if (out[i].pObject) {
-            out[i].pObject = static_cast<DBOBJECT*>(CoTaskMemAlloc(sizeof(DBOBJECT)));
-            if (out[i].pObject) *out[i].pObject = *a->bindings[i].pObject;
+    return GuardMethod(IID_IAccessor, [&]() -> HRESULT {
+        if (pcBindings) *pcBindings = 0;
+        if (prgBindings) *prgBindings = nullptr;
+        if (!pdwFlags || !pcBindings || !prgBindings) return E_INVALIDARG;
+        Accessor* a = FindAccessor(hAccessor);
+        if (!a) return DB_E_BADACCESSORHANDLE;
+        auto* out = static_cast<DBBINDING*>(CoTaskMemAlloc(a->bindings.size() * sizeof(DBBINDING)));
+        if (!out) return E_OUTOFMEMORY;
+        for (std::size_t i = 0; i < a->bindings.size(); ++i) {
+            out[i] = a->bindings[i];
+            if (out[i].pObject) {
+                out[i].pObject = static_cast<DBOBJECT*>(CoTaskMemAlloc(sizeof(DBOBJECT)));
+                if (out[i].pObject) *out[i].pObject = *a->bindings[i].pObject;
+            }
         }
-    }
-    *pdwFlags = a->flags;
-    *pcBindings = a->bindings.size();
-    *prgBindings = out;
-    return S_OK;
+        *pdwFlags = a->flags;
+        *pcBindings = a->bindings.size();
+        *prgBindings = out;
+        return S_OK;
+    });
 }
 
 // ---- IColumnsInfo, IRowsetInfo, IConvertType -----------------------------------------------
 
 HRESULT Rowset::GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInfo, OLECHAR** ppStringsBuffer) {
-    if (pcColumns) *pcColumns = 0;
-    if (prgInfo) *prgInfo = nullptr;
-    if (ppStringsBuffer) *ppStringsBuffer = nullptr;
-    if (!pcColumns || !prgInfo || !ppStringsBuffer) return E_INVALIDARG;
-    std::size_t chars = 0;
-    for (const RowsetColumn& c : m_columns) chars += c.name.size() + 1;
-    auto* info = static_cast<DBCOLUMNINFO*>(CoTaskMemAlloc(std::max<std::size_t>(1, m_columns.size()) * sizeof(DBCOLUMNINFO)));
-    auto* strings = static_cast<OLECHAR*>(CoTaskMemAlloc(std::max<std::size_t>(1, chars) * sizeof(OLECHAR)));
-    if (!info || !strings) {
-        CoTaskMemFree(info);
-        CoTaskMemFree(strings);
-        return E_OUTOFMEMORY;
-    }
-    OLECHAR* next = strings;
-    for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        const RowsetColumn& c = m_columns[i];
-        DBCOLUMNINFO& out = info[i];
-        std::memset(&out, 0, sizeof out);
-        std::memcpy(next, c.name.c_str(), (c.name.size() + 1) * sizeof(OLECHAR));
-        out.pwszName = next;
-        out.iOrdinal = i + 1;
-        out.dwFlags = DBCOLUMNFLAGS_WRITEUNKNOWN;
-        if (c.nullable) out.dwFlags |= DBCOLUMNFLAGS_MAYBENULL | DBCOLUMNFLAGS_ISNULLABLE;
-        if (c.type.fixedLength) out.dwFlags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
-        if (c.type.isLong) out.dwFlags |= DBCOLUMNFLAGS_ISLONG;
-        out.ulColumnSize = c.type.size;
-        out.wType = c.type.type;
-        out.bPrecision = c.type.precision;
-        out.bScale = c.type.scale;
-        out.columnid.eKind = DBKIND_NAME;
-        out.columnid.uName.pwszName = next;
-        next += c.name.size() + 1;
-    }
-    *pcColumns = m_columns.size();
-    *prgInfo = info;
-    *ppStringsBuffer = strings;
-    return S_OK;
+    return GuardMethod(IID_IColumnsInfo, [&]() -> HRESULT {
+        if (pcColumns) *pcColumns = 0;
+        if (prgInfo) *prgInfo = nullptr;
+        if (ppStringsBuffer) *ppStringsBuffer = nullptr;
+        if (!pcColumns || !prgInfo || !ppStringsBuffer) return E_INVALIDARG;
+        std::size_t chars = 0;
+        for (const RowsetColumn& c : m_columns) chars += c.name.size() + 1;
+        auto* info = static_cast<DBCOLUMNINFO*>(CoTaskMemAlloc(std::max<std::size_t>(1, m_columns.size()) * sizeof(DBCOLUMNINFO)));
+        auto* strings = static_cast<OLECHAR*>(CoTaskMemAlloc(std::max<std::size_t>(1, chars) * sizeof(OLECHAR)));
+        if (!info || !strings) {
+            CoTaskMemFree(info);
+            CoTaskMemFree(strings);
+            return E_OUTOFMEMORY;
+        }
+        OLECHAR* next = strings;
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            const RowsetColumn& c = m_columns[i];
+            DBCOLUMNINFO& out = info[i];
+            std::memset(&out, 0, sizeof out);
+            std::memcpy(next, c.name.c_str(), (c.name.size() + 1) * sizeof(OLECHAR));
+            out.pwszName = next;
+            out.iOrdinal = i + 1;
+            out.dwFlags = DBCOLUMNFLAGS_WRITEUNKNOWN;
+            if (c.nullable) out.dwFlags |= DBCOLUMNFLAGS_MAYBENULL | DBCOLUMNFLAGS_ISNULLABLE;
+            if (c.type.fixedLength) out.dwFlags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+            if (c.type.isLong) out.dwFlags |= DBCOLUMNFLAGS_ISLONG;
+            out.ulColumnSize = c.type.size;
+            out.wType = c.type.type;
+            out.bPrecision = c.type.precision;
+            out.bScale = c.type.scale;
+            out.columnid.eKind = DBKIND_NAME;
+            out.columnid.uName.pwszName = next;
+            next += c.name.size() + 1;
+        }
+        *pcColumns = m_columns.size();
+        *prgInfo = info;
+        *ppStringsBuffer = strings;
+        return S_OK;
+    });
 }
 
 HRESULT Rowset::MapColumnIDs(DBORDINAL cColumnIDs, const DBID rgColumnIDs[], DBORDINAL rgColumns[]) {
-    if (cColumnIDs && (!rgColumnIDs || !rgColumns)) return E_INVALIDARG;
-    DBORDINAL bad = 0;
-    for (DBORDINAL i = 0; i < cColumnIDs; ++i) {
-        rgColumns[i] = DB_INVALIDCOLUMN;
-        const DBID& id = rgColumnIDs[i];
-        if ((id.eKind == DBKIND_NAME || id.eKind == DBKIND_GUID_NAME || id.eKind == DBKIND_PGUID_NAME) &&
-            id.uName.pwszName) {
-            for (std::size_t c = 0; c < m_columns.size(); ++c) {
-                if (platform::CompareNoCase16(m_columns[c].name.c_str(), id.uName.pwszName) == 0) {
-                    rgColumns[i] = c + 1;
-                    break;
+    return GuardMethod(IID_IColumnsInfo, [&]() -> HRESULT {
+        if (cColumnIDs && (!rgColumnIDs || !rgColumns)) return E_INVALIDARG;
+        DBORDINAL bad = 0;
+        for (DBORDINAL i = 0; i < cColumnIDs; ++i) {
+            rgColumns[i] = DB_INVALIDCOLUMN;
+            const DBID& id = rgColumnIDs[i];
+            if ((id.eKind == DBKIND_NAME || id.eKind == DBKIND_GUID_NAME || id.eKind == DBKIND_PGUID_NAME) &&
+                id.uName.pwszName) {
+                for (std::size_t c = 0; c < m_columns.size(); ++c) {
+                    if (platform::CompareNoCase16(m_columns[c].name.c_str(), id.uName.pwszName) == 0) {
+                        rgColumns[i] = c + 1;
+                        break;
+                    }
                 }
             }
+            if (rgColumns[i] == DB_INVALIDCOLUMN) ++bad;
         }
-        if (rgColumns[i] == DB_INVALIDCOLUMN) ++bad;
-    }
-    if (bad == 0) return S_OK;
-    return bad == cColumnIDs ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+        if (bad == 0) return S_OK;
+        return bad == cColumnIDs ? DB_E_ERRORSOCCURRED : DB_S_ERRORSOCCURRED;
+    });
 }
 
 HRESULT Rowset::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    return GuardMethod(IID_IRowsetInfo, [&]() -> HRESULT {
+        return m_properties.Get(
+            cSets, rgSets, pcSets, prgSets, [](const GUID& set) { return set == DBPROPSET_ROWSET; },
+            [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    });
 }
 
 HRESULT Rowset::GetReferencedRowset(DBORDINAL, REFIID, IUnknown** out) {

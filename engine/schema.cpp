@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/command.h"
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/rowset.h"
 #include "engine/schema.h"
@@ -528,42 +529,44 @@ HRESULT ReturnTableDefinition(const std::vector<ColumnDefinition>& columns, DBOR
 
 HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
                            REFIID riid, ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
-    if (outer) return DB_E_NOAGGREGATION;
-    HRESULT refused = S_OK;
-    const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
-    if (!info) return refused;
+    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
+        if (outer) return DB_E_NOAGGREGATION;
+        HRESULT refused = S_OK;
+        const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
+        if (!info) return refused;
 
-    sqlite3_create_function_v2(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                               SchemaTypeFunction, nullptr, nullptr, nullptr);
-    std::string sql = info->sql;
-    if (info->guid == &DBSCHEMA_INDEXES && HasTable(m_db, kStoreIndexesTable)) {
-        const std::string marker = "/*store indexes*/";
-        sql.replace(sql.find(marker), marker.size(), kStoreIndexesSql);
-    }
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
-    if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
-    for (ULONG i = 0; i < cRestrictions; ++i) {
-        Status status = BindRestriction(statement, i, rgRestrictions[i]);
-        if (!status.Ok()) {
-            sqlite3_finalize(statement);
-            return Report(status, IID_IDBSchemaRowset);
+        RegisterGuardedFunction(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, SchemaTypeFunction);
+        std::string sql = info->sql;
+        if (info->guid == &DBSCHEMA_INDEXES && HasTable(m_db, kStoreIndexesTable)) {
+            const std::string marker = "/*store indexes*/";
+            sql.replace(sql.find(marker), marker.size(), kStoreIndexesSql);
         }
-    }
-    Rowset* rowset = nullptr;
-    Status status = Rowset::Create(this, Identity(), statement, &rowset, info->types());
-    if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
-    HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
-    rowset->Release();
-    if (hr != S_OK) return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
-                                  IID_IDBSchemaRowset);
-    return Report(Status::Success(), IID_IDBSchemaRowset);
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
+        if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IDBSchemaRowset);
+        for (ULONG i = 0; i < cRestrictions; ++i) {
+            Status status = BindRestriction(statement, i, rgRestrictions[i]);
+            if (!status.Ok()) {
+                sqlite3_finalize(statement);
+                return Report(status, IID_IDBSchemaRowset);
+            }
+        }
+        Rowset* rowset = nullptr;
+        Status status = Rowset::Create(this, Identity(), statement, &rowset, info->types());
+        if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
+        HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
+        rowset->Release();
+        if (hr != S_OK) return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
+                                      IID_IDBSchemaRowset);
+        return Report(Status::Success(), IID_IDBSchemaRowset);
+    });
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-    return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport);
+    return GuardMethod(IID_IDBSchemaRowset,
+                       [&] { return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport); });
 }
 
 // ---- ITableDefinition, ITableCreation ------------------------------------------------------
@@ -571,18 +574,20 @@ HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRest
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
                                     ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
                                     DBCONSTRAINTDESC* prgConstraintDescs[], OLECHAR** ppwszStringBuffer) {
-    HRESULT hr = StartTableDefinition(pTableID, pcColumnDescs, prgColumnDescs, pcPropertySets, prgPropertySets,
-                                      pcConstraintDescs, prgConstraintDescs, ppwszStringBuffer);
-    if (hr != S_OK) return hr;
+    return GuardMethod(IID_ITableCreation, [&]() -> HRESULT {
+        HRESULT hr = StartTableDefinition(pTableID, pcColumnDescs, prgColumnDescs, pcPropertySets, prgPropertySets,
+                                          pcConstraintDescs, prgConstraintDescs, ppwszStringBuffer);
+        if (hr != S_OK) return hr;
 
-    std::string table;
-    bool withoutRowid = false;
-    Status status = FindTable(m_db, pTableID->uName.pwszName, table, withoutRowid);
-    std::vector<ColumnDefinition> columns;
-    if (status.Ok()) status = ReadColumns(m_db, table, withoutRowid, columns);
-    if (status.Ok()) status = ReadIdentities(m_db, table, columns);
-    if (!status.Ok()) return Report(status, IID_ITableCreation);
-    return ReturnTableDefinition(columns, pcColumnDescs, prgColumnDescs);
+        std::string table;
+        bool withoutRowid = false;
+        Status status = FindTable(m_db, pTableID->uName.pwszName, table, withoutRowid);
+        std::vector<ColumnDefinition> columns;
+        if (status.Ok()) status = ReadColumns(m_db, table, withoutRowid, columns);
+        if (status.Ok()) status = ReadIdentities(m_db, table, columns);
+        if (!status.Ok()) return Report(status, IID_ITableCreation);
+        return ReturnTableDefinition(columns, pcColumnDescs, prgColumnDescs);
+    });
 }
 
 }  // namespace orv::engine

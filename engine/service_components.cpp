@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/guard.h"
 #include "engine/init_string.h"
 #include "platform/com_object.h"
 #include "platform/format.h"
@@ -287,28 +288,30 @@ class DataInitialize final : public platform::ComObject<IDataInitialize> {
 public:
     HRESULT STDMETHODCALLTYPE GetDataSource(IUnknown* outer, DWORD context, LPCOLESTR initString, REFIID riid,
                                             IUnknown** ppDataSource) override {
-        if (!ppDataSource) return E_INVALIDARG;
-        Status status;
-        CComPtr<IDBProperties> provider;
-        if (*ppDataSource) {
-            // An existing data source: only its properties are set from the string.
-            HRESULT hr = (*ppDataSource)->QueryInterface(IID_IDBProperties, reinterpret_cast<void**>(&provider));
-            if (FAILED(hr)) return hr;
-        }
-        std::u16string parseError;
-        std::optional<InitString> init = InitString::Parse(initString ? initString : u"", parseError);
-        if (!init) return Report(Status::Error(E_INVALIDARG, parseError, u"08001"), IID_IDataInitialize);
-        if (!provider) {
-            status = CreateProvider(*init, outer, context, provider);
+        return GuardMethod(IID_IDataInitialize, [&]() -> HRESULT {
+            if (!ppDataSource) return E_INVALIDARG;
+            Status status;
+            CComPtr<IDBProperties> provider;
+            if (*ppDataSource) {
+                // An existing data source: only its properties are set from the string.
+                HRESULT hr = (*ppDataSource)->QueryInterface(IID_IDBProperties, reinterpret_cast<void**>(&provider));
+                if (FAILED(hr)) return hr;
+            }
+            std::u16string parseError;
+            std::optional<InitString> init = InitString::Parse(initString ? initString : u"", parseError);
+            if (!init) return Report(Status::Error(E_INVALIDARG, parseError, u"08001"), IID_IDataInitialize);
+            if (!provider) {
+                status = CreateProvider(*init, outer, context, provider);
+                if (!status.Ok()) return Report(status, IID_IDataInitialize);
+            }
+            std::vector<Setting> settings;
+            status = CollectSettings(*init, provider, settings);
+            if (status.Ok()) status = ApplySettings(provider, settings);
+            for (Setting& s : settings) VariantClear(&s.value);
             if (!status.Ok()) return Report(status, IID_IDataInitialize);
-        }
-        std::vector<Setting> settings;
-        status = CollectSettings(*init, provider, settings);
-        if (status.Ok()) status = ApplySettings(provider, settings);
-        for (Setting& s : settings) VariantClear(&s.value);
-        if (!status.Ok()) return Report(status, IID_IDataInitialize);
-        if (*ppDataSource) return S_OK;
-        return provider->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));
+            if (*ppDataSource) return S_OK;
+            return provider->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));
+        });
     }
 
     HRESULT STDMETHODCALLTYPE GetInitializationString(IUnknown*, boolean, LPOLESTR* ppwszInitString) override {

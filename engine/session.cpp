@@ -2,16 +2,20 @@
 #include <sqlite3.h>
 
 #include "engine/command.h"
+#include "engine/guard.h"
 #include "engine/provider.h"
 #include "engine/sql/functions.h"
 #include "platform/format.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
-Session::Session(DataSource* source, sqlite3* db) : m_source(source), m_db(db) {
+
+Session::Session(DataSource* source, sqlite3* db)
+    : m_source(source), m_db(db), m_policy(source->GetStore() ? source->GetStore()->Name() : std::u16string()) {
     m_source->AddRef();
     m_source->SessionOpened();
     RegisterFunctions(m_db);
+    m_policy.Install(m_db);
 }
 
 Session::~Session() {
@@ -23,33 +27,37 @@ Session::~Session() {
 
 HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REFIID riid, ULONG, DBPROPSET[],
                             IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (outer) return DB_E_NOAGGREGATION;
-    if (!pTableID && !pIndexID) return E_INVALIDARG;
-    if (pIndexID) return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
-    if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-        return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
-    // The whole table, as "SELECT *" gives it; the name is quoted, so any name works.
-    std::u16string name = pTableID->uName.pwszName;
-    std::u16string quoted = u"\"";
-    for (char16_t c : name) {
-        if (c == u'"') quoted += u'"';
-        quoted += c;
-    }
-    quoted += u'"';
-    std::string sql = "SELECT * FROM " + platform::Utf16ToUtf8(quoted);
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
-    if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IOpenRowset);
-    Status status = RunStatement(this, nullptr, statement, ppRowset ? riid : IID_NULL, nullptr, ppRowset);
-    return Report(status, IID_IOpenRowset);
+    return GuardMethod(IID_IOpenRowset, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (outer) return DB_E_NOAGGREGATION;
+        if (!pTableID && !pIndexID) return E_INVALIDARG;
+        if (pIndexID) return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
+        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
+            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
+        // The whole table, as "SELECT *" gives it; the name is quoted, so any name works.
+        std::u16string name = pTableID->uName.pwszName;
+        std::u16string quoted = u"\"";
+        for (char16_t c : name) {
+            if (c == u'"') quoted += u'"';
+            quoted += c;
+        }
+        quoted += u'"';
+        std::string sql = "SELECT * FROM " + platform::Utf16ToUtf8(quoted);
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
+        if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IOpenRowset);
+        Status status = RunStatement(this, nullptr, statement, ppRowset ? riid : IID_NULL, nullptr, ppRowset);
+        return Report(status, IID_IOpenRowset);
+    });
 }
 
 HRESULT Session::CreateCommand(IUnknown* outer, REFIID riid, IUnknown** ppCommand) {
-    if (!ppCommand) return E_INVALIDARG;
-    *ppCommand = nullptr;
-    if (outer) return DB_E_NOAGGREGATION;
-    return platform::CreateComObject<Command>(nullptr, riid, reinterpret_cast<void**>(ppCommand), this);
+    return GuardMethod(IID_IDBCreateCommand, [&]() -> HRESULT {
+        if (!ppCommand) return E_INVALIDARG;
+        *ppCommand = nullptr;
+        if (outer) return DB_E_NOAGGREGATION;
+        return platform::CreateComObject<Command>(nullptr, riid, reinterpret_cast<void**>(ppCommand), this);
+    });
 }
 
 // ---- Transactions ----------------------------------------------------------------------------
@@ -62,50 +70,56 @@ Status Session::Run(const char* sql) {
 }
 
 HRESULT Session::StartTransaction(ISOLEVEL, ULONG isoFlags, ITransactionOptions*, ULONG* pulTransactionLevel) {
-    if (pulTransactionLevel) *pulTransactionLevel = 0;
-    if (isoFlags != 0) return XACT_E_NOISORETAIN;
-    // SQLite isolates at least as strongly as any level asked for: every level is granted.
-    Status status;
-    if (m_transactionLevel == 0) {
-        status = Run("BEGIN");
-    } else {
-        std::string savepoint = "SAVEPOINT orv_level_" + std::to_string(m_transactionLevel + 1);
-        status = Run(savepoint.c_str());
-    }
-    if (!status.Ok()) return Report(status, IID_ITransactionLocal);
-    ++m_transactionLevel;
-    if (pulTransactionLevel) *pulTransactionLevel = m_transactionLevel;
-    return S_OK;
+    return GuardMethod(IID_ITransactionLocal, [&]() -> HRESULT {
+        if (pulTransactionLevel) *pulTransactionLevel = 0;
+        if (isoFlags != 0) return XACT_E_NOISORETAIN;
+        // SQLite isolates at least as strongly as any level asked for: every level is granted.
+        Status status;
+        if (m_transactionLevel == 0) {
+            status = Run("BEGIN");
+        } else {
+            std::string savepoint = "SAVEPOINT orv_level_" + std::to_string(m_transactionLevel + 1);
+            status = Run(savepoint.c_str());
+        }
+        if (!status.Ok()) return Report(status, IID_ITransactionLocal);
+        ++m_transactionLevel;
+        if (pulTransactionLevel) *pulTransactionLevel = m_transactionLevel;
+        return S_OK;
+    });
 }
 
 HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
-    if (m_transactionLevel == 0)
-        return Report(NoTransaction(true), IID_ITransaction);
-    std::string sql = m_transactionLevel == 1 ? "COMMIT"
-                                              : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
-    Status status = Run(sql.c_str());
-    if (!status.Ok()) return Report(status, IID_ITransaction);
-    --m_transactionLevel;
-    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
-    return S_OK;
+    return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
+        if (m_transactionLevel == 0)
+            return Report(NoTransaction(true), IID_ITransaction);
+        std::string sql = m_transactionLevel == 1 ? "COMMIT"
+                                                  : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
+        Status status = Run(sql.c_str());
+        if (!status.Ok()) return Report(status, IID_ITransaction);
+        --m_transactionLevel;
+        if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+        return S_OK;
+    });
 }
 
 HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
-    if (fAsync) return XACT_E_NOTSUPPORTED;
-    if (m_transactionLevel == 0)
-        return Report(NoTransaction(false), IID_ITransaction);
-    std::string sql;
-    if (m_transactionLevel == 1) {
-        sql = "ROLLBACK";
-    } else {
-        std::string name = "orv_level_" + std::to_string(m_transactionLevel);
-        sql = "ROLLBACK TO " + name + "; RELEASE " + name;
-    }
-    Status status = Run(sql.c_str());
-    if (!status.Ok()) return Report(status, IID_ITransaction);
-    --m_transactionLevel;
-    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
-    return S_OK;
+    return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
+        if (fAsync) return XACT_E_NOTSUPPORTED;
+        if (m_transactionLevel == 0)
+            return Report(NoTransaction(false), IID_ITransaction);
+        std::string sql;
+        if (m_transactionLevel == 1) {
+            sql = "ROLLBACK";
+        } else {
+            std::string name = "orv_level_" + std::to_string(m_transactionLevel);
+            sql = "ROLLBACK TO " + name + "; RELEASE " + name;
+        }
+        Status status = Run(sql.c_str());
+        if (!status.Ok()) return Report(status, IID_ITransaction);
+        --m_transactionLevel;
+        if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+        return S_OK;
+    });
 }
 
 HRESULT Session::GetTransactionInfo(XACTTRANSINFO* info) {

@@ -1,6 +1,7 @@
 #include "engine/session_parts.h"
 
 #include "engine/error.h"
+#include "engine/guard.h"
 
 namespace orv::engine {
 namespace {
@@ -28,27 +29,35 @@ SessionPropertyBase::SessionPropertyBase() : m_sessionProperties(kSessionPropert
 
 HRESULT SessionPropertyBase::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets,
                                            DBPROPSET** prgSets) {
-    return m_sessionProperties.Get(
-        cSets, rgSets, pcSets, prgSets, [](const GUID&) { return true; },
-        [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    return GuardMethod(IID_ISessionProperties, [&]() -> HRESULT {
+        return m_sessionProperties.Get(
+            cSets, rgSets, pcSets, prgSets, [](const GUID&) { return true; },
+            [](const GUID&, DBPROPID, VARIANT*) { return false; });
+    });
 }
 
 HRESULT SessionPropertyBase::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    return m_sessionProperties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_SESSION; });
+    return GuardMethod(IID_ISessionProperties, [&]() -> HRESULT {
+        return m_sessionProperties.Set(cSets, rgSets, [](const GUID& set) { return set == DBPROPSET_SESSION; });
+    });
 }
 
 HRESULT TableCreationBase::CreateTable(IUnknown*, DBID*, DBORDINAL, const DBCOLUMNDESC[], REFIID, ULONG, DBPROPSET[],
                                        DBID** ppTableID, IUnknown** ppRowset) {
-    if (ppTableID) *ppTableID = nullptr;
-    if (ppRowset) *ppRowset = nullptr;
-    return RefuseTableChange(u"Creating a table");
+    return GuardMethod(IID_ITableDefinition, [&]() -> HRESULT {
+        if (ppTableID) *ppTableID = nullptr;
+        if (ppRowset) *ppRowset = nullptr;
+        return RefuseTableChange(u"Creating a table");
+    });
 }
 
 HRESULT TableCreationBase::DropTable(DBID*) { return RefuseTableChange(u"Dropping a table"); }
 
 HRESULT TableCreationBase::AddColumn(DBID*, DBCOLUMNDESC*, DBID** ppColumnID) {
-    if (ppColumnID) *ppColumnID = nullptr;
-    return RefuseTableChange(u"Adding a column");
+    return GuardMethod(IID_ITableDefinition, [&]() -> HRESULT {
+        if (ppColumnID) *ppColumnID = nullptr;
+        return RefuseTableChange(u"Adding a column");
+    });
 }
 
 HRESULT TableCreationBase::DropColumn(DBID*, DBID*) { return RefuseTableChange(u"Dropping a column"); }

@@ -96,8 +96,16 @@ HRESULT CreateComObject(IUnknown* outer, REFIID riid, void** ppv, Args&&... args
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    T* object = new (std::nothrow) T(std::forward<Args>(args)...);
-    if (!object) return E_OUTOFMEMORY;
+    T* object = nullptr;
+    // A constructor that allocates may throw: the caller is a COM method or a class
+    // factory, which returns a code instead.
+    try {
+        object = new T(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
     HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;

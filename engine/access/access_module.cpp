@@ -1,9 +1,9 @@
 #include "engine/access/access_module.h"
 
-#include <exception>
-#include <new>
+#include <memory>
 #include <string>
 
+#include "engine/guard.h"
 #include "engine/sql/quote.h"
 #include "platform/utf.h"
 
@@ -26,52 +26,35 @@ void SetError(sqlite3_vtab* vtab, const std::string& message) {
     vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
 }
 
-// Runs one callback's work: a thrown exception becomes an SQLite code (and the message).
-template <class Work>
-int Guarded(sqlite3_vtab* vtab, Work&& work) noexcept {
-    try {
-        return work();
-    } catch (const std::bad_alloc&) {
-        return SQLITE_NOMEM;
-    } catch (const std::exception& e) {
-        if (vtab) SetError(vtab, e.what());
-        return SQLITE_ERROR;
-    } catch (...) {
-        return SQLITE_ERROR;
-    }
-}
-
 int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error) {
     *out = nullptr;
-    return Guarded(nullptr, [&] {
-        auto* file = static_cast<AccessFile*>(aux);
-        const std::string name = argc > 3 ? UnquoteArgument(argv[3]) : std::string();
-        const Table* table = file->Find(name);
-        if (!table) {
-            *error = sqlite3_mprintf("The Access database has no table '%s'.", name.c_str());
-            return SQLITE_ERROR;
-        }
-        std::string sql = "CREATE TABLE x(";
-        for (std::size_t i = 0; i < table->columns.size(); ++i) {
-            const Column& c = table->columns[i];
-            if (i) sql += ", ";
-            sql += QuoteName(c.name) + " " + c.declared + (c.nullable ? "" : " NOT NULL");
-        }
-        // A table whose every column is of a type the engine cannot read still is a table.
-        if (table->columns.empty()) sql += "\"(no readable column)\" TEXT HIDDEN";
-        sql += ")";
-        int rc = sqlite3_declare_vtab(db, sql.c_str());
-        if (rc != SQLITE_OK) {
-            *error = sqlite3_mprintf("The table '%s' of the Access database cannot be declared: %s", name.c_str(),
-                                     sqlite3_errmsg(db));
-            return rc;
-        }
-        auto* vtab = new VTable();
-        vtab->file = file;
-        vtab->table = table;
-        *out = vtab;
-        return SQLITE_OK;
-    });
+    auto* file = static_cast<AccessFile*>(aux);
+    const std::string name = argc > 3 ? UnquoteArgument(argv[3]) : std::string();
+    const Table* table = file->Find(name);
+    if (!table) {
+        *error = sqlite3_mprintf("The Access database has no table '%s'.", name.c_str());
+        return SQLITE_ERROR;
+    }
+    std::string sql = "CREATE TABLE x(";
+    for (std::size_t i = 0; i < table->columns.size(); ++i) {
+        const Column& c = table->columns[i];
+        if (i) sql += ", ";
+        sql += QuoteName(c.name) + " " + c.declared + (c.nullable ? "" : " NOT NULL");
+    }
+    // A table whose every column is of a type the engine cannot read still is a table.
+    if (table->columns.empty()) sql += "\"(no readable column)\" TEXT HIDDEN";
+    sql += ")";
+    int rc = sqlite3_declare_vtab(db, sql.c_str());
+    if (rc != SQLITE_OK) {
+        *error = sqlite3_mprintf("The table '%s' of the Access database cannot be declared: %s", name.c_str(),
+                                 sqlite3_errmsg(db));
+        return rc;
+    }
+    auto* vtab = new VTable();
+    vtab->file = file;
+    vtab->table = table;
+    *out = vtab;
+    return SQLITE_OK;
 }
 
 int Disconnect(sqlite3_vtab* vtab) {
@@ -90,17 +73,15 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
 
 int Open(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
     *out = nullptr;
-    return Guarded(vtab, [&] {
-        auto* t = static_cast<VTable*>(vtab);
-        auto cursor = std::make_unique<Cursor>();
-        Status status = TableScan::Open(*t->file, *t->table, cursor->scan);
-        if (!status.Ok()) {
-            SetError(vtab, platform::Utf16ToUtf8(status.message));
-            return SQLITE_ERROR;
-        }
-        *out = cursor.release();
-        return SQLITE_OK;
-    });
+    auto* t = static_cast<VTable*>(vtab);
+    auto cursor = std::make_unique<Cursor>();
+    Status status = TableScan::Open(*t->file, *t->table, cursor->scan);
+    if (!status.Ok()) {
+        SetError(vtab, platform::Utf16ToUtf8(status.message));
+        return SQLITE_ERROR;
+    }
+    *out = cursor.release();
+    return SQLITE_OK;
 }
 
 int Close(sqlite3_vtab_cursor* cursor) {
@@ -126,15 +107,11 @@ int Eof(sqlite3_vtab_cursor* base) { return static_cast<Cursor*>(base)->atEnd; }
 
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
     auto* c = static_cast<Cursor*>(base);
-    const int rc = Guarded(base->pVtab, [&] {
-        if (i < 0 || static_cast<std::size_t>(i) >= static_cast<VTable*>(base->pVtab)->table->columns.size())
-            sqlite3_result_null(context);
-        else
-            c->scan->Result(static_cast<std::size_t>(i), context);
-        return SQLITE_OK;
-    });
-    if (rc == SQLITE_NOMEM) sqlite3_result_error_nomem(context);
-    return rc;
+    if (i < 0 || static_cast<std::size_t>(i) >= static_cast<VTable*>(base->pVtab)->table->columns.size())
+        sqlite3_result_null(context);
+    else
+        c->scan->Result(static_cast<std::size_t>(i), context);
+    return SQLITE_OK;
 }
 
 int Rowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
@@ -143,31 +120,31 @@ int Rowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
 }
 
 int Update(sqlite3_vtab* vtab, int, sqlite3_value**, sqlite3_int64*) {
-    return Guarded(vtab, [&] {
-        SetError(vtab, platform::Utf16ToUtf8(ReadOnlySentence(static_cast<VTable*>(vtab)->file->Name())));
-        return SQLITE_READONLY;
-    });
+    SetError(vtab, platform::Utf16ToUtf8(ReadOnlySentence(static_cast<VTable*>(vtab)->file->Name())));
+    return SQLITE_READONLY;
 }
 
 int Rename(sqlite3_vtab* vtab, const char*) { return Update(vtab, 0, nullptr, nullptr); }
 
+// Every callback runs guarded: the table's reader allocates and may throw, and neither may
+// unwind into SQLite.
 sqlite3_module MakeModule() {
     sqlite3_module m{};
     m.iVersion = 1;
-    m.xCreate = Connect;
-    m.xConnect = Connect;
-    m.xBestIndex = BestIndex;
-    m.xDisconnect = Disconnect;
-    m.xDestroy = Disconnect;
-    m.xOpen = Open;
-    m.xClose = Close;
-    m.xFilter = Filter;
-    m.xNext = Next;
-    m.xEof = Eof;
-    m.xColumn = Column;
-    m.xRowid = Rowid;
-    m.xUpdate = Update;
-    m.xRename = Rename;
+    m.xCreate = &GuardedCallback<Connect>::Call;
+    m.xConnect = &GuardedCallback<Connect>::Call;
+    m.xBestIndex = &GuardedCallback<BestIndex>::Call;
+    m.xDisconnect = &GuardedCallback<Disconnect>::Call;
+    m.xDestroy = &GuardedCallback<Disconnect>::Call;
+    m.xOpen = &GuardedCallback<Open>::Call;
+    m.xClose = &GuardedCallback<Close>::Call;
+    m.xFilter = &GuardedCallback<Filter>::Call;
+    m.xNext = &GuardedCallback<Next>::Call;
+    m.xEof = &GuardedCallback<Eof>::Call;
+    m.xColumn = &GuardedCallback<Column>::Call;
+    m.xRowid = &GuardedCallback<Rowid>::Call;
+    m.xUpdate = &GuardedCallback<Update>::Call;
+    m.xRename = &GuardedCallback<Rename>::Call;
     return m;
 }
 

@@ -9,6 +9,7 @@
 // types forced; COLUMNS' type facts come from the same type mapping that result columns use.
 #include <cstring>
 
+#include "engine/guard.h"
 #include "engine/pg/provider.h"
 #include "engine/pg/types.h"
 #include "engine/rowset.h"
@@ -163,79 +164,85 @@ void FillTypeFacts(const PGresult* result, std::vector<std::vector<StoredValue>>
 
 HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
                            REFIID riid, ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
-    if (outer) return DB_E_NOAGGREGATION;
-    HRESULT refused = S_OK;
-    const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
-    if (!info) return refused;
+    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
+        if (outer) return DB_E_NOAGGREGATION;
+        HRESULT refused = S_OK;
+        const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
+        if (!info) return refused;
 
-    std::vector<std::string> texts;
-    std::vector<bool> present;
-    Status status = RestrictionTexts(cRestrictions, rgRestrictions, texts, present);
-    if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
-    const bool columns = schema == DBSCHEMA_COLUMNS;
-    const std::string& sql = schema == DBSCHEMA_TABLES ? kTablesSql : columns ? kColumnsSql : kIndexesSql;
-    std::vector<const char*> parameters;
-    for (std::size_t i = 0; i < info->restrictions; ++i) parameters.push_back(present[i] ? texts[i].c_str() : nullptr);
-    Result result;
-    status = m_link->RunWith(sql, parameters, &result);
-    if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
+        std::vector<std::string> texts;
+        std::vector<bool> present;
+        Status status = RestrictionTexts(cRestrictions, rgRestrictions, texts, present);
+        if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
+        const bool columns = schema == DBSCHEMA_COLUMNS;
+        const std::string& sql = schema == DBSCHEMA_TABLES ? kTablesSql : columns ? kColumnsSql : kIndexesSql;
+        std::vector<const char*> parameters;
+        for (std::size_t i = 0; i < info->restrictions; ++i) parameters.push_back(present[i] ? texts[i].c_str() : nullptr);
+        Result result;
+        status = m_link->RunWith(sql, parameters, &result);
+        if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
 
-    std::vector<ColumnType> types = info->types();
-    std::vector<RowsetColumn> described(types.size());
-    for (std::size_t c = 0; c < types.size(); ++c) {
-        described[c].name = platform::Utf8ToUtf16(PQfname(result.get(), static_cast<int>(c)));
-        described[c].type = types[c];
-    }
-    std::vector<std::vector<StoredValue>> rows = HeldRows(result.get(), static_cast<int>(types.size()));
-    if (columns) FillTypeFacts(result.get(), rows);
+        std::vector<ColumnType> types = info->types();
+        std::vector<RowsetColumn> described(types.size());
+        for (std::size_t c = 0; c < types.size(); ++c) {
+            described[c].name = platform::Utf8ToUtf16(PQfname(result.get(), static_cast<int>(c)));
+            described[c].type = types[c];
+        }
+        std::vector<std::vector<StoredValue>> rows = HeldRows(result.get(), static_cast<int>(types.size()));
+        if (columns) FillTypeFacts(result.get(), rows);
 
-    return Report(Rowset::Open(Identity(), Identity(),
-                               std::make_unique<MemorySource>(std::move(described), std::move(rows)), riid, ppRowset,
-                               std::move(types)),
-                  IID_IDBSchemaRowset);
+        return Report(Rowset::Open(Identity(), Identity(),
+                                   std::make_unique<MemorySource>(std::move(described), std::move(rows)), riid, ppRowset,
+                                   std::move(types)),
+                      IID_IDBSchemaRowset);
+    });
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-    return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport);
+    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
+        return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport);
+    });
 }
 
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],
                                     ULONG* pcPropertySets, DBPROPSET* prgPropertySets[], ULONG* pcConstraintDescs,
                                     DBCONSTRAINTDESC* prgConstraintDescs[], OLECHAR** ppwszStringBuffer) {
-    HRESULT hr = StartTableDefinition(pTableID, pcColumnDescs, prgColumnDescs, pcPropertySets, prgPropertySets,
-                                      pcConstraintDescs, prgConstraintDescs, ppwszStringBuffer);
-    if (hr != S_OK) return hr;
-    const std::u16string requested = pTableID->uName.pwszName;
-    const std::string name = platform::Utf16ToUtf8(requested);
-    Result found;
-    Status status = m_link->RunWith(kFindTableSql, {name.c_str()}, &found);
-    if (status.Ok() && PQntuples(found.get()) == 0)
-        status = Status::Error(DB_E_NOTABLE, u"The table '" + requested + u"' does not exist in the database.",
-                               u"42P01");
-    Result read;
-    if (status.Ok()) status = m_link->RunWith(kTableColumnsSql, {PQgetvalue(found.get(), 0, 0)}, &read);
-    if (!status.Ok()) return Report(status, IID_ITableCreation);
+    return GuardMethod(IID_ITableCreation, [&]() -> HRESULT {
+        HRESULT hr = StartTableDefinition(pTableID, pcColumnDescs, prgColumnDescs, pcPropertySets, prgPropertySets,
+                                          pcConstraintDescs, prgConstraintDescs, ppwszStringBuffer);
+        if (hr != S_OK) return hr;
+        const std::u16string requested = pTableID->uName.pwszName;
+        const std::string name = platform::Utf16ToUtf8(requested);
+        Result found;
+        Status status = m_link->RunWith(kFindTableSql, {name.c_str()}, &found);
+        if (status.Ok() && PQntuples(found.get()) == 0)
+            status = Status::Error(DB_E_NOTABLE, u"The table '" + requested + u"' does not exist in the database.",
+                                   u"42P01");
+        Result read;
+        if (status.Ok()) status = m_link->RunWith(kTableColumnsSql, {PQgetvalue(found.get(), 0, 0)}, &read);
+        if (!status.Ok()) return Report(status, IID_ITableCreation);
 
-    std::vector<ColumnDefinition> columns;
-    PGresult* r = read.get();
-    for (int row = 0; row < PQntuples(r); ++row) {
-        ColumnDefinition c;
-        c.name = PQgetvalue(r, row, 0);
-        c.declared = PQgetvalue(r, row, 1);
-        c.type = MapPgType(static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 2), nullptr, 10)),
-                           std::atoi(PQgetvalue(r, row, 3)))
-                     .type;
-        c.notNull = PQgetvalue(r, row, 4)[0] == 't';
-        c.hasDefault = !PQgetisnull(r, row, 5);
-        c.defaultText = PQgetvalue(r, row, 5);
-        c.identity = PQgetvalue(r, row, 6)[0] == 't';
-        if (!PQgetisnull(r, row, 7)) c.seed = static_cast<LONG>(std::atoll(PQgetvalue(r, row, 7)));
-        if (!PQgetisnull(r, row, 8)) c.step = static_cast<LONG>(std::atoll(PQgetvalue(r, row, 8)));
-        columns.push_back(std::move(c));
-    }
-    return ReturnTableDefinition(columns, pcColumnDescs, prgColumnDescs);
+        std::vector<ColumnDefinition> columns;
+        PGresult* r = read.get();
+        for (int row = 0; row < PQntuples(r); ++row) {
+            ColumnDefinition c;
+            c.name = PQgetvalue(r, row, 0);
+            c.declared = PQgetvalue(r, row, 1);
+            c.type = MapPgType(static_cast<Oid>(std::strtoul(PQgetvalue(r, row, 2), nullptr, 10)),
+                               std::atoi(PQgetvalue(r, row, 3)))
+                         .type;
+            c.notNull = PQgetvalue(r, row, 4)[0] == 't';
+            c.hasDefault = !PQgetisnull(r, row, 5);
+            c.defaultText = PQgetvalue(r, row, 5);
+            c.identity = PQgetvalue(r, row, 6)[0] == 't';
+            if (!PQgetisnull(r, row, 7)) c.seed = static_cast<LONG>(std::atoll(PQgetvalue(r, row, 7)));
+            if (!PQgetisnull(r, row, 8)) c.step = static_cast<LONG>(std::atoll(PQgetvalue(r, row, 8)));
+            columns.push_back(std::move(c));
+        }
+        return ReturnTableDefinition(columns, pcColumnDescs, prgColumnDescs);
+    });
 }
 
 }  // namespace orv::engine::pg

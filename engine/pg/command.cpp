@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/command.h"
+#include "engine/guard.h"
 #include "engine/pg/provider.h"
 #include "engine/pg/rows.h"
 #include "engine/rowset.h"
@@ -28,14 +29,16 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                                       IUnknown** ppRowset) override {
-        if (ppRowset) *ppRowset = nullptr;
-        if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
-        if (pUnkOuter) return DB_E_NOAGGREGATION;
-        if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
-        if (m_text.Empty()) return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommand);
-        Status status = m_session->Execute(platform::Utf16ToUtf8(m_text.Text()), Identity(), riid, pcRowsAffected,
-                                           ppRowset);
-        return Report(status, IID_ICommand);
+        return GuardMethod(IID_ICommand, [&]() -> HRESULT {
+            if (ppRowset) *ppRowset = nullptr;
+            if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
+            if (pUnkOuter) return DB_E_NOAGGREGATION;
+            if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
+            if (m_text.Empty()) return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommand);
+            Status status = m_session->Execute(platform::Utf16ToUtf8(m_text.Text()), Identity(), riid, pcRowsAffected,
+                                               ppRowset);
+            return Report(status, IID_ICommand);
+        });
     }
     HRESULT STDMETHODCALLTYPE GetDBSession(REFIID riid, IUnknown** ppSession) override {
         if (!ppSession) return E_INVALIDARG;
@@ -43,17 +46,17 @@ public:
         return m_session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
     }
     HRESULT STDMETHODCALLTYPE GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) override {
-        return m_text.Get(pguidDialect, ppwszCommand);
+        return GuardMethod(IID_ICommandText, [&] { return m_text.Get(pguidDialect, ppwszCommand); });
     }
     HRESULT STDMETHODCALLTYPE SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) override {
-        return m_text.Set(rguidDialect, pwszCommand);
+        return GuardMethod(IID_ICommandText, [&] { return m_text.Set(rguidDialect, pwszCommand); });
     }
     HRESULT STDMETHODCALLTYPE GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets,
                                             DBPROPSET** prgSets) override {
-        return m_text.GetProperties(cSets, rgSets, pcSets, prgSets);
+        return GuardMethod(IID_ICommandProperties, [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
     }
     HRESULT STDMETHODCALLTYPE SetProperties(ULONG cSets, DBPROPSET rgSets[]) override {
-        return m_text.SetProperties(cSets, rgSets);
+        return GuardMethod(IID_ICommandProperties, [&] { return m_text.SetProperties(cSets, rgSets); });
     }
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID) override { return S_OK; }
 

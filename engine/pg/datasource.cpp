@@ -1,5 +1,6 @@
 // The server provider's data source: initialisation properties in, libpq connection
 // parameters out, the first connection opened at Initialize.
+#include "engine/guard.h"
 #include "engine/init_string.h"
 #include "engine/pg/provider.h"
 #include "platform/format.h"
@@ -172,36 +173,44 @@ bool DataSource::ReadDynamic(const GUID& set, DBPROPID id, VARIANT* value) const
 }
 
 HRESULT DataSource::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return m_properties.Get(
-        cSets, rgSets, pcSets, prgSets,
-        [this](const GUID& set) { return set == DBPROPSET_DBINIT || m_initialised; },
-        [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        return m_properties.Get(
+            cSets, rgSets, pcSets, prgSets,
+            [this](const GUID& set) { return set == DBPROPSET_DBINIT || m_initialised; },
+            [this](const GUID& set, DBPROPID id, VARIANT* value) { return ReadDynamic(set, id, value); });
+    });
 }
 
 HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcInfoSets,
                                     DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
-    return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+    });
 }
 
 HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
-    const bool initialised = m_initialised;
-    return m_properties.Set(cSets, rgSets,
-                            [initialised](const GUID& set) { return !initialised && set == DBPROPSET_DBINIT; });
+    return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
+        const bool initialised = m_initialised;
+        return m_properties.Set(cSets, rgSets,
+                                [initialised](const GUID& set) { return !initialised && set == DBPROPSET_DBINIT; });
+    });
 }
 
 HRESULT DataSource::Initialize() {
-    if (m_initialised)
-        return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."), IID_IDBInitialize);
-    ConnectParameters parameters;
-    Status status = Parameters(parameters);
-    if (status.Ok()) status = Link::Open(parameters, m_first);
-    if (!status.Ok()) {
-        m_first.reset();
-        return Report(status, IID_IDBInitialize);
-    }
-    m_status = m_first;
-    m_initialised = true;
-    return S_OK;
+    return GuardMethod(IID_IDBInitialize, [&]() -> HRESULT {
+        if (m_initialised)
+            return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."), IID_IDBInitialize);
+        ConnectParameters parameters;
+        Status status = Parameters(parameters);
+        if (status.Ok()) status = Link::Open(parameters, m_first);
+        if (!status.Ok()) {
+            m_first.reset();
+            return Report(status, IID_IDBInitialize);
+        }
+        m_status = m_first;
+        m_initialised = true;
+        return S_OK;
+    });
 }
 
 HRESULT DataSource::Uninitialize() {
@@ -214,25 +223,27 @@ HRESULT DataSource::Uninitialize() {
 }
 
 HRESULT DataSource::CreateSession(IUnknown* outer, REFIID riid, IUnknown** ppSession) {
-    if (!ppSession) return E_INVALIDARG;
-    *ppSession = nullptr;
-    if (!m_initialised)
-        return Report(Status::Error(E_UNEXPECTED, u"The data source is not open."), IID_IDBCreateSession);
-    if (outer) return DB_E_NOAGGREGATION;
-    // Each session has a connection of its own, so that its transactions are its own.
-    std::shared_ptr<Link> link = std::move(m_first);
-    if (!link) {
-        ConnectParameters parameters;
-        Status status = Parameters(parameters);
-        if (status.Ok()) status = Link::Open(parameters, link);
-        if (!status.Ok()) return Report(status, IID_IDBCreateSession);
-    }
-    auto* session = new (std::nothrow) Session(this, std::move(link));
-    if (!session) return E_OUTOFMEMORY;
-    ++m_sessions;
-    HRESULT hr = session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
-    session->Release();
-    return hr;
+    return GuardMethod(IID_IDBCreateSession, [&]() -> HRESULT {
+        if (!ppSession) return E_INVALIDARG;
+        *ppSession = nullptr;
+        if (!m_initialised)
+            return Report(Status::Error(E_UNEXPECTED, u"The data source is not open."), IID_IDBCreateSession);
+        if (outer) return DB_E_NOAGGREGATION;
+        // Each session has a connection of its own, so that its transactions are its own.
+        std::shared_ptr<Link> link = std::move(m_first);
+        if (!link) {
+            ConnectParameters parameters;
+            Status status = Parameters(parameters);
+            if (status.Ok()) status = Link::Open(parameters, link);
+            if (!status.Ok()) return Report(status, IID_IDBCreateSession);
+        }
+        auto* session = new (std::nothrow) Session(this, std::move(link));
+        if (!session) return E_OUTOFMEMORY;
+        ++m_sessions;
+        HRESULT hr = session->QueryInterface(riid, reinterpret_cast<void**>(ppSession));
+        session->Release();
+        return hr;
+    });
 }
 
 HRESULT DataSource::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }

@@ -1,4 +1,5 @@
 // The server provider's session: one connection, its transactions and its commands.
+#include "engine/guard.h"
 #include "engine/pg/provider.h"
 #include "engine/sql/quote.h"
 #include "platform/utf.h"
@@ -34,36 +35,42 @@ Session::~Session() {
 
 HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REFIID riid, ULONG, DBPROPSET[],
                             IUnknown** ppRowset) {
-    if (ppRowset) *ppRowset = nullptr;
-    if (outer) return DB_E_NOAGGREGATION;
-    if (!pTableID && !pIndexID) return E_INVALIDARG;
-    if (pIndexID)
-        return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
-    if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-        return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
-    const std::string sql = "SELECT * FROM " + QuoteName(platform::Utf16ToUtf8(pTableID->uName.pwszName));
-    return Report(Execute(sql, nullptr, ppRowset ? riid : IID_NULL, nullptr, ppRowset), IID_IOpenRowset);
+    return GuardMethod(IID_IOpenRowset, [&]() -> HRESULT {
+        if (ppRowset) *ppRowset = nullptr;
+        if (outer) return DB_E_NOAGGREGATION;
+        if (!pTableID && !pIndexID) return E_INVALIDARG;
+        if (pIndexID)
+            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
+        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
+            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
+        const std::string sql = "SELECT * FROM " + QuoteName(platform::Utf16ToUtf8(pTableID->uName.pwszName));
+        return Report(Execute(sql, nullptr, ppRowset ? riid : IID_NULL, nullptr, ppRowset), IID_IOpenRowset);
+    });
 }
 
 HRESULT Session::CreateCommand(IUnknown* outer, REFIID riid, IUnknown** ppCommand) {
-    if (!ppCommand) return E_INVALIDARG;
-    *ppCommand = nullptr;
-    if (outer) return DB_E_NOAGGREGATION;
-    return pg::CreateCommand(this, riid, reinterpret_cast<void**>(ppCommand));
+    return GuardMethod(IID_IDBCreateCommand, [&]() -> HRESULT {
+        if (!ppCommand) return E_INVALIDARG;
+        *ppCommand = nullptr;
+        if (outer) return DB_E_NOAGGREGATION;
+        return pg::CreateCommand(this, riid, reinterpret_cast<void**>(ppCommand));
+    });
 }
 
 // ---- Transactions ----------------------------------------------------------------------------
 
 HRESULT Session::StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags, ITransactionOptions*, ULONG* pulTransactionLevel) {
-    if (pulTransactionLevel) *pulTransactionLevel = 0;
-    if (isoFlags != 0) return XACT_E_NOISORETAIN;
-    const unsigned level = m_link->TransactionLevel();
-    Status status = level == 0 ? m_link->Run(std::string("BEGIN") + IsolationClause(isoLevel))
-                               : m_link->Run("SAVEPOINT orv_level_" + std::to_string(level + 1));
-    if (!status.Ok()) return Report(status, IID_ITransactionLocal);
-    m_link->TransactionStarted();
-    if (pulTransactionLevel) *pulTransactionLevel = m_link->TransactionLevel();
-    return S_OK;
+    return GuardMethod(IID_ITransactionLocal, [&]() -> HRESULT {
+        if (pulTransactionLevel) *pulTransactionLevel = 0;
+        if (isoFlags != 0) return XACT_E_NOISORETAIN;
+        const unsigned level = m_link->TransactionLevel();
+        Status status = level == 0 ? m_link->Run(std::string("BEGIN") + IsolationClause(isoLevel))
+                                   : m_link->Run("SAVEPOINT orv_level_" + std::to_string(level + 1));
+        if (!status.Ok()) return Report(status, IID_ITransactionLocal);
+        m_link->TransactionStarted();
+        if (pulTransactionLevel) *pulTransactionLevel = m_link->TransactionLevel();
+        return S_OK;
+    });
 }
 
 Status Session::EndTransaction(bool commit) {
@@ -79,18 +86,22 @@ Status Session::EndTransaction(bool commit) {
 }
 
 HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
-    Status status = EndTransaction(true);
-    if (!status.Ok()) return Report(status, IID_ITransaction);
-    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
-    return S_OK;
+    return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
+        Status status = EndTransaction(true);
+        if (!status.Ok()) return Report(status, IID_ITransaction);
+        if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+        return S_OK;
+    });
 }
 
 HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
-    if (fAsync) return XACT_E_NOTSUPPORTED;
-    Status status = EndTransaction(false);
-    if (!status.Ok()) return Report(status, IID_ITransaction);
-    if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
-    return S_OK;
+    return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
+        if (fAsync) return XACT_E_NOTSUPPORTED;
+        Status status = EndTransaction(false);
+        if (!status.Ok()) return Report(status, IID_ITransaction);
+        if (fRetaining) return StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr);
+        return S_OK;
+    });
 }
 
 HRESULT Session::GetTransactionInfo(XACTTRANSINFO* info) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/guard.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
 #include "platform/utf.h"
@@ -821,7 +822,7 @@ void RegisterFunctions(sqlite3* db) {
     };
     for (const Registration& r : functions) {
         int flags = SQLITE_UTF8 | (r.deterministic ? SQLITE_DETERMINISTIC : 0);
-        sqlite3_create_function_v2(db, r.name, r.args, flags, nullptr, r.fn, nullptr, nullptr, nullptr);
+        RegisterGuardedFunction(db, r.name, r.args, flags, r.fn);
     }
 }
 

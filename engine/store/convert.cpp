@@ -255,7 +255,8 @@ Status Converter::Run() {
     if (!status.Ok()) return status;
 
     std::string temporary;
-    status = MakeTemporaryBeside(platform::Utf16ToUtf8(m_destination), temporary);
+    FileHandle held;
+    status = MakeTemporaryBeside(platform::Utf16ToUtf8(m_destination), temporary, held);
     if (!status.Ok()) return status;
     status = CreateTables(temporary);
     Statement attach;

@@ -1,6 +1,5 @@
 // New database files and compacted copies, each published atomically beside its final name.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include "engine/access/access_file.h"
 #include "engine/store/files.h"
@@ -24,7 +23,8 @@ Status CreateDatabaseFile(const std::u16string& path) {
     if (!status.Ok()) return status;
     const std::string narrow = platform::Utf16ToUtf8(path);
     std::string temporary;
-    status = MakeTemporaryBeside(narrow, temporary);
+    FileHandle held;
+    status = MakeTemporaryBeside(narrow, temporary, held);
     if (!status.Ok()) return status;
 
     // An empty database with its header written, so that the file is a database file from
@@ -61,9 +61,10 @@ Status CompactDatabaseFile(const std::u16string& source, const std::u16string& d
     if (!status.Ok()) return status;
 
     std::string temporary;
-    status = MakeTemporaryBeside(platform::Utf16ToUtf8(destination), temporary);
+    FileHandle held;
+    status = MakeTemporaryBeside(platform::Utf16ToUtf8(destination), temporary, held);
     if (status.Ok()) {
-        ::unlink(temporary.c_str());  // VACUUM INTO writes a file that does not exist yet
+        CurrentEnv().Remove(temporary);  // VACUUM INTO writes a file that does not exist yet
         sqlite3_stmt* vacuum = nullptr;
         int rc = sqlite3_prepare_v2(db, "VACUUM INTO ?1", -1, &vacuum, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_bind_text(vacuum, 1, temporary.c_str(), -1, SQLITE_TRANSIENT);

@@ -232,4 +232,12 @@ std::optional<std::string> ParseDropTable(std::string_view sql) {
     return name;
 }
 
+std::vector<std::string> NamesIn(std::string_view sql) {
+    std::vector<std::string> names;
+    Scanner scanner(sql);
+    for (Token t = scanner.Next(); t.kind != Token::End; t = scanner.Next())
+        if (IsName(t)) names.push_back(std::move(t.text));
+    return names;
+}
+
 }  // namespace orv::engine

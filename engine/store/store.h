@@ -68,6 +68,10 @@ std::optional<CreatedTable> ParseCreateTable(std::string_view sql);
 // The table's name when `sql` is a DROP TABLE statement; nullopt otherwise.
 std::optional<std::string> ParseDropTable(std::string_view sql);
 
+// The names of a statement that may be tables, quoted ([x], "x", `x`) or bare, unquoted
+// and in the order they come; strings and comments are skipped.
+std::vector<std::string> NamesIn(std::string_view sql);
+
 // Column names from a header row (trimmed): a blank one becomes F<n>, n counting columns
 // from 1, and a repeated one (in any case) gets "_2", "_3", ...
 std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& header);

@@ -12,7 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/sql/authorizer.h"
+#include "engine/sql/ddl.h"
 #include "engine/sql/quote.h"
+#include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "engine/text/text_module.h"
 #include "platform/format.h"
@@ -39,10 +42,12 @@ public:
     TextFolder(const StoreOptions& options, std::string folder)
         : m_name(options.dataSource), m_folder(std::move(folder)),
           m_properties(platform::Utf16ToUtf8(options.providerString)),
-          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0) {}
+          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0), m_lockTimeoutMs(options.lockTimeoutMs) {}
 
     Status Connect(sqlite3** db) override {
         *db = nullptr;
+        // What a writer killed before it finished left in the folder goes first.
+        if (!m_readOnly) RecoverFolder(m_folder);
         std::vector<std::string> files;
         Status listed = ListFiles(files);
         if (!listed.Ok()) return listed;
@@ -50,7 +55,7 @@ public:
         int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
-            rc = text::RegisterTextModule(*db, m_readOnly);
+            rc = text::RegisterTextModule(*db, {m_folder, m_readOnly, m_lockTimeoutMs});
         }
         if (rc != SQLITE_OK) {
             Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
@@ -58,17 +63,14 @@ public:
             *db = nullptr;
             return failure;
         }
+        // A file that cannot be declared (unreadable, too wide) is left out, so that it
+        // fails alone: the statements that name it hear why (DeclareNamedFiles).
         for (const std::string& file : files) {
-            std::string sql = "CREATE VIRTUAL TABLE main." + QuoteName(file) + " USING " + text::kTextModuleName + "(" +
-                              QuoteLiteral(m_folder + "/" + file) + ", " + QuoteLiteral(m_properties) + ")";
-            char* error = nullptr;
-            rc = sqlite3_exec(*db, sql.c_str(), nullptr, nullptr, &error);
-            if (rc != SQLITE_OK) {
-                std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
-                sqlite3_free(error);
+            Status declared = DeclareFile(*db, file);
+            if (declared.hr == E_OUTOFMEMORY) {
                 sqlite3_close(*db);
                 *db = nullptr;
-                return Status::Error(E_FAIL, std::move(message), u"08001", rc);
+                return declared;
             }
         }
         return Status::Success();
@@ -83,6 +85,8 @@ public:
     // as a column list in CREATE TABLE syntax, which the module reads back with
     // ParseCreateTable.
     Status AdaptStatement(sqlite3* db, std::string& sql) override {
+        Status declared = DeclareNamedFiles(db, sql);
+        if (!declared.Ok()) return declared;
         // DROP TABLE of a file: the file is deleted here, before SQLite drops the table,
         // because SQLite drops the module's own message when its xDestroy fails; the
         // module then finds the file gone and removes its schema.ini section.
@@ -97,13 +101,19 @@ public:
                                                       u"(Mode=Read), or you may not write to it.",
                                                       wide.c_str()),
                                      u"42000");
+            // A file that may not be written may not be deleted either.
+            Status writable = CheckWritableFile(path, u"text file");
+            if (!writable.Ok()) return writable;
+            // Not while another program or connection writes it.
+            FileLock lock;
+            Status locked = lock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, m_lockTimeoutMs, wide, u"text file");
+            if (!locked.Ok()) return locked;
             // SQLite needs the table connected to drop it, and connecting reads the file:
             // connect it while the file is still there.
             sqlite3_stmt* probe = nullptr;
             sqlite3_prepare_v2(db, ("SELECT 1 FROM main." + QuoteName(name) + " LIMIT 0").c_str(), -1, &probe, nullptr);
             sqlite3_finalize(probe);
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-                const int err = errno;
+            if (int err = CurrentEnv().Remove(path); err != 0 && err != ENOENT) {
                 return Status::Error(E_FAIL,
                                      platform::Format(u"Cannot delete the text file '%s': %s.", wide.c_str(),
                                                       platform::Utf8ToUtf16(std::strerror(err)).c_str()),
@@ -135,6 +145,42 @@ public:
     const std::u16string& Name() const override { return m_name; }
 
 private:
+    // Declares the file `file` of the folder as the table of that name.
+    Status DeclareFile(sqlite3* db, const std::string& file) const {
+        std::string sql = "CREATE VIRTUAL TABLE main." + QuoteName(file) + " USING " + text::kTextModuleName + "(" +
+                          QuoteLiteral(m_folder + "/" + file) + ", " + QuoteLiteral(m_properties) + ")";
+        char* error = nullptr;
+        int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+        if (rc == SQLITE_OK) return Status::Success();
+        std::u16string message = platform::Utf8ToUtf16(error ? error : sqlite3_errstr(rc));
+        sqlite3_free(error);
+        if (!message.empty() && message.back() != u'.') message += u'.';
+        return Status::Error(rc == SQLITE_NOMEM ? E_OUTOFMEMORY : E_FAIL, std::move(message), u"42000", rc);
+    }
+
+    // Declares the files that `sql` names and the connection does not have as tables: those
+    // that could not be declared when it opened (their declaration fails again, now with the
+    // statement that needs them) and those added to the folder since.
+    Status DeclareNamedFiles(sqlite3* db, const std::string& sql) const {
+        for (const std::string& name : NamesIn(sql)) {
+            if (!IsTableFile(name) || HasTable(db, name)) continue;
+            Status status = DeclareFile(db, name);
+            if (!status.Ok()) return status;
+        }
+        return Status::Success();
+    }
+
+    // Whether `name` is a table file of the folder: a regular file with a table's
+    // extension, or a symbolic link to one that stays inside the folder.
+    bool IsTableFile(const std::string& name) const {
+        if (!IsTextFileName(name) || name.find('/') != std::string::npos) return false;
+        const std::string path = m_folder + "/" + name;
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0) return false;
+        if (S_ISLNK(info.st_mode) && !SqlPolicy::InsideFolder(m_folder, path)) return false;
+        return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    }
+
     // True when `name` is a table of the text module on `db`; `declared` is its name as
     // declared, which is the file's name.
     static bool IsTextTable(sqlite3* db, const std::string& name, std::string& declared) {
@@ -161,9 +207,7 @@ private:
         }
         while (dirent* entry = ::readdir(dir)) {
             std::string name = entry->d_name;
-            if (!IsTextFileName(name)) continue;
-            struct stat info;
-            if (::stat((m_folder + "/" + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(name);
+            if (IsTableFile(name)) files.push_back(name);
         }
         ::closedir(dir);
         std::sort(files.begin(), files.end());
@@ -181,6 +225,7 @@ private:
     std::string m_folder;
     std::string m_properties;
     bool m_readOnly;
+    int m_lockTimeoutMs;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,52 +60,6 @@ WorkbookProperties ParseProperties(const std::u16string& text) {
     return out;
 }
 
-// The names of a statement that may be tables: quoted ([x], "x", `x`) and bare words.
-std::vector<std::string> NamesIn(std::string_view sql) {
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < sql.size();) {
-        char c = sql[i];
-        if (c == '\'') {
-            for (++i; i < sql.size(); ++i)
-                if (sql[i] == '\'') {
-                    if (i + 1 < sql.size() && sql[i + 1] == '\'') {
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-            ++i;
-        } else if (c == '[' || c == '"' || c == '`') {
-            char close = c == '[' ? ']' : c;
-            std::string name;
-            for (++i; i < sql.size(); ++i) {
-                if (sql[i] == close) {
-                    if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
-                        name += close;
-                        ++i;
-                        continue;
-                    }
-                    break;
-                }
-                name += sql[i];
-            }
-            ++i;
-            names.push_back(std::move(name));
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80) {
-            std::size_t start = i;
-            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_' || sql[i] == '$' ||
-                                      static_cast<unsigned char>(sql[i]) >= 0x80))
-                ++i;
-            names.emplace_back(sql.substr(start, i - start));
-        } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-            while (i < sql.size() && sql[i] != '\n') ++i;
-        } else {
-            ++i;
-        }
-    }
-    return names;
-}
-
 class WorkbookFile final : public Store {
 public:
     WorkbookFile(const StoreOptions& options, const WorkbookProperties& properties, std::u16string readOnlyWhy)
@@ -112,6 +67,7 @@ public:
           m_source(std::make_shared<workbook::WorkbookSource>(platform::Utf16ToUtf8(options.dataSource),
                                                               options.dataSource)) {
         m_options.header = properties.header;
+        m_options.lockTimeoutMs = options.lockTimeoutMs;
         m_options.readOnlyWhy = std::move(readOnlyWhy);
     }
 
@@ -132,25 +88,32 @@ public:
             *db = nullptr;
             return status;
         }
-        std::string sql;
+        // A sheet or name that cannot be declared (a sheet wider than a table can be) is
+        // left out, so that it fails alone: the statements that name it hear why.
+        auto declare = [&](const std::string& table, const std::string& arguments) {
+            Status declared = ExecStatements(*db, "CREATE VIRTUAL TABLE main." + QuoteName(table) + " USING " +
+                                                      workbook::kSheetModuleName + arguments);
+            return declared.native != SQLITE_NOMEM;
+        };
+        bool ok = true;
         for (const workbook::Sheet& sheet : book->sheets)
-            sql += "CREATE VIRTUAL TABLE main." + QuoteName(sheet.name + "$") + " USING " + workbook::kSheetModuleName +
-                   "('sheet', " + QuoteLiteral(sheet.name) + ");";
+            ok = ok && declare(sheet.name + "$", "('sheet', " + QuoteLiteral(sheet.name) + ")");
         for (const workbook::DefinedName& name : book->names) {
             bool clash = false;
             for (const workbook::Sheet& sheet : book->sheets) clash = clash || EqualsNoCase(sheet.name + "$", name.name);
             if (clash) continue;
-            sql += "CREATE VIRTUAL TABLE main." + QuoteName(name.name) + " USING " + workbook::kSheetModuleName +
-                   "('range', " + QuoteLiteral(name.sheet) + ", " +
-                   QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) + ":" +
-                                workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
-                   ");";
+            ok = ok && declare(name.name, "('range', " + QuoteLiteral(name.sheet) + ", " +
+                                              QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) +
+                                                           ":" +
+                                                           workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
+                                              ")");
         }
-        status = ExecStatements(*db, sql);
-        if (!status.Ok()) {
+        if (!ok) {
             sqlite3_close(*db);
             *db = nullptr;
-            return WorkbookError(m_name, status.message, static_cast<int>(status.native));
+            return Status::Error(E_OUTOFMEMORY, platform::Format(u"There is not enough memory to open the workbook '%s'.",
+                                                                 m_name.c_str()),
+                                 u"HY001", SQLITE_NOMEM);
         }
         return Status::Success();
     }
@@ -202,12 +165,15 @@ private:
     // and no sheet of `book`.
     static std::string DeclarationFor(const workbook::Workbook& book, const std::string& name) {
         const std::size_t dollar = name.rfind('$');
-        if (dollar == std::string::npos) {
+        // "Sheet1" and "Sheet1$" (a sheet that could not be declared when the connection
+        // opened: its declaration fails again, with the statement that needs it).
+        if (dollar == std::string::npos || (dollar > 0 && dollar + 1 == name.size())) {
+            const std::string sheet = name.substr(0, dollar);
             for (const workbook::Sheet& s : book.sheets)
-                if (EqualsNoCase(s.name, name)) return "('sheet', " + QuoteLiteral(s.name) + ")";
+                if (EqualsNoCase(s.name, sheet)) return "('sheet', " + QuoteLiteral(s.name) + ")";
             return {};
         }
-        if (dollar == 0 || dollar + 1 == name.size()) return {};
+        if (dollar == 0) return {};
         const std::string sheet = name.substr(0, dollar), range = name.substr(dollar + 1);
         const std::size_t colon = range.find(':');
         std::uint32_t r, c;
@@ -259,6 +225,12 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
             readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
+        // What a writer killed before it finished left beside the workbook goes now.
+        if (readOnlyWhy.empty())
+            if (char* real = ::realpath(path.c_str(), nullptr)) {
+                RecoverFolder(FolderOf(real));
+                std::free(real);
+            }
     }
     return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)), store);
 }

@@ -361,6 +361,7 @@ bool TextReader::Rewind(Charset charset, char delimiter) {
     if (charset == Charset::Utf8 && n >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) skip = 3;
     if (charset == Charset::Utf16LE && n >= 2 && head[0] == 0xFF && head[1] == 0xFE) skip = 2;
     if (charset == Charset::Utf16BE && n >= 2 && head[0] == 0xFE && head[1] == 0xFF) skip = 2;
+    m_offset = skip;
     return ::lseek(m_fd, skip, SEEK_SET) >= 0;
 }
 
@@ -374,9 +375,14 @@ bool TextReader::Refill() {
         m_rawPos = 0;
         std::size_t old = m_raw.size();
         m_raw.resize(old + kChunk);
-        ssize_t n;
-        do n = ::read(m_fd, m_raw.data() + old, kChunk);
-        while (n < 0 && errno == EINTR);
+        std::size_t wanted = kChunk;
+        if (m_limit >= 0) wanted = m_offset >= m_limit ? 0 : std::min<std::size_t>(kChunk, std::size_t(m_limit - m_offset));
+        ssize_t n = 0;
+        if (wanted > 0) {
+            do n = ::read(m_fd, m_raw.data() + old, wanted);
+            while (n < 0 && errno == EINTR);
+        }
+        if (n > 0) m_offset += n;
         if (n < 0) {
             m_raw.resize(old);
             m_failed = true;

@@ -72,6 +72,10 @@ public:
     bool Open(const std::string& path);
     // Back to the first record, with the given decoding and delimiter; false on a read error.
     bool Rewind(Charset charset, char delimiter);
+    // Reads no further than `size` bytes of the file from now on (the file as it was at a
+    // moment, while a writer appends to it).
+    void LimitTo(off_t size) { m_limit = size; }
+    int Fd() const { return m_fd; }
 
     // The next record's fields; false at the end of the data.
     bool Next(std::vector<std::string>& fields, std::size_t& count);
@@ -94,6 +98,8 @@ private:
     bool Refill();
 
     int m_fd = -1;
+    off_t m_offset = 0;   // of the next read in the file
+    off_t m_limit = -1;   // where reading stops; -1 at the file's end
     Charset m_charset = Charset::Utf8;
     char m_delimiter = ',';
     std::string m_raw;       // undecoded bytes read and not yet converted

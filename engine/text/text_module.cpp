@@ -7,17 +7,18 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <new>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/common/env.h"
 #include "engine/error.h"
+#include "engine/guard.h"
+#include "engine/sql/authorizer.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/store/files.h"
@@ -30,6 +31,25 @@ namespace orv::engine::text {
 namespace {
 
 using Record = std::vector<std::optional<std::string>>;
+
+using ModuleOptions = TextModuleOptions;
+
+// A table's file must be a file of the folder, reached without a symbolic link out of it:
+// the declaration's path comes from the store, and this keeps it so whatever declares it.
+bool FileOfFolder(const ModuleOptions& options, const std::string& path, std::string& error) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat info;
+    if (folder != options.folder) {
+        error = "it is not a file of the folder '" + options.folder + "'";
+        return false;
+    }
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && !SqlPolicy::InsideFolder(options.folder, path)) {
+        error = "it is a symbolic link to a file outside the folder '" + options.folder + "', which is not followed";
+        return false;
+    }
+    return true;
+}
 
 // A version of a file: a write by another program changes at least one of these.
 struct FileStamp {
@@ -65,6 +85,8 @@ struct Table : sqlite3_vtab {
     std::string path;
     TextFileDescription description;
     bool readOnly = false;
+    int lockTimeoutMs = 1200;
+    FileLock writeLock;  // held from the first write of a transaction to its end
     std::optional<WriteStyle> style;  // read from the file when it is written
     FileStamp styleStamp;             // the version of the file `style` was read from
 
@@ -177,39 +199,7 @@ std::string WithoutStop(std::u16string message) {
     return platform::Utf16ToUtf8(message);
 }
 
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FileNameOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return true;
-}
-
-// Writes all of `bytes` at `offset`; false with errno set.
-bool WriteAll(int fd, std::string_view bytes, off_t offset) {
-    while (!bytes.empty()) {
-        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        bytes.remove_prefix(std::size_t(n));
-        offset += n;
-    }
-    return true;
-}
+bool ReadWhole(const std::string& path, std::string& text) { return ReadWholeFile(path, text) == 0; }
 
 // A value handed to the table as the text the reader reads back as the same value.
 // A date in the file's DateTimeFormat when schema.ini gives one, else as ISO text.
@@ -297,18 +287,22 @@ Record HeaderRecord(const TextFileDescription& d) {
     return header;
 }
 
-// Appends the records of the transaction at the end of the file; on a failure the file is
-// cut back to its old length, so the records are all there or none is.
+// Appends the records of the transaction at the end of the file, under the file's Publish
+// lock (readers see the file before or after the append) and with a journal of its old
+// length (a crash in the middle is undone at the next open). On a failure the file is cut
+// back to its old length: the records are all there or none is.
 int AppendRecords(Table* table) {
     const WriteStyle& style = *table->style;
-    int fd = ::open(table->path.c_str(), O_WRONLY | O_CLOEXEC);
+    Env& env = CurrentEnv();
+    const std::u16string name = platform::Utf8ToUtf16(table->path);
+    FileLock publish;
+    Status locked = publish.Acquire(table->path, FileLock::Publish, Env::LockMode::Exclusive, table->lockTimeoutMs, name,
+                                    u"text file");
+    if (!locked.Ok()) return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
+    const int fd = publish.Fd();
     struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        int err = errno;
-        if (fd >= 0) ::close(fd);
-        return Fail(table, err == EACCES ? SQLITE_READONLY : SQLITE_IOERR,
-                    "Cannot write the text file '" + table->path + "': " + std::strerror(err));
-    }
+    if (int err = env.Stat(fd, info); err != 0)
+        return Fail(table, SQLITE_IOERR, "Cannot write the text file '" + table->path + "': " + std::strerror(err));
     const off_t oldSize = info.st_size;
     std::string text;
     bool first = true;
@@ -325,25 +319,21 @@ int AppendRecords(Table* table) {
     }
     for (const auto& record : table->appended)
         if (record) add(RecordText(table, *record));
-    if (first) {  // every record added was deleted again
-        ::close(fd);
-        return SQLITE_OK;
-    }
+    if (first) return SQLITE_OK;  // every record added was deleted again
     if (style.finalNewline || oldSize == 0) text += style.lineEnd;
     std::string error;
-    if (!Encode(table, text, bytes, error)) {
-        ::close(fd);
-        return Fail(table, SQLITE_ERROR, error);
-    }
-    if (!WriteAll(fd, bytes, oldSize) || ::fsync(fd) != 0) {
-        int err = errno;
-        if (::ftruncate(fd, oldSize) == 0) ::fsync(fd);
-        ::close(fd);
+    if (!Encode(table, text, bytes, error)) return Fail(table, SQLITE_ERROR, error);
+    AppendJournal journal;
+    Status journaled = journal.Begin(table->path, fd, oldSize, name);
+    if (!journaled.Ok()) return Fail(table, SQLITE_IOERR, WithoutStop(journaled.message));
+    int err = WriteAll(fd, bytes, oldSize);
+    if (err == 0) err = env.Sync(fd);
+    if (err == 0) err = journal.End();
+    if (err != 0) {
+        if (env.Truncate(fd, oldSize) == 0 && env.Sync(fd) == 0) journal.End();
         return Fail(table, err == ENOSPC ? SQLITE_FULL : SQLITE_IOERR,
-                    "Cannot write the text file '" + table->path + "': " + std::strerror(err) +
-                        "; the file is as it was");
+                    "Cannot write the text file '" + table->path + "': " + std::strerror(err) + "; the file is as it was");
     }
-    ::close(fd);
     table->style->finalNewline = style.finalNewline || oldSize == 0;
     return SQLITE_OK;
 }
@@ -353,25 +343,21 @@ int AppendRecords(Table* table) {
 int RewriteFile(Table* table) {
     const TextFileDescription& d = table->description;
     const WriteStyle& style = *table->style;
-    std::string temporary;
-    Status made = MakeTemporaryBeside(table->path, temporary);
+    NewVersion version;
+    Status made = version.Begin(table->path, platform::Utf8ToUtf16(table->path), u"text file");
     if (!made.Ok()) return Fail(table, SQLITE_CANTOPEN, WithoutStop(made.message));
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = version.Fd();
     TextReader reader;
-    auto failed = [&](int rc, const std::string& message) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(temporary.c_str());
-        return Fail(table, rc, message);
+    auto ioError = [&](const char* doing, int err) {
+        return Fail(table, err == ENOSPC ? SQLITE_FULL : SQLITE_IOERR,
+                    std::string("Cannot ") + doing + " the text file '" + table->path + "': " + std::strerror(err) +
+                        "; the file is as it was");
     };
-    auto ioError = [&](const char* doing) {
-        return failed(SQLITE_IOERR, std::string("Cannot ") + doing + " the text file '" + table->path +
-                                        "': " + std::strerror(errno) + "; the file is as it was");
-    };
-    if (fd < 0) return ioError("write");
-    if (!reader.Open(table->path) || !reader.Rewind(d.charset, d.delimiter)) return ioError("read");
+    if (!reader.Open(table->path) || !reader.Rewind(d.charset, d.delimiter)) return ioError("read", errno);
 
     std::string bytes = style.bom ? ByteOrderMark(d.charset) : std::string();
     off_t written = 0;
+    int writeError = 0;
     bool first = true;
     std::string error;
     // A record as written, or the fields of one as read (`record` null): unchanged records
@@ -388,7 +374,7 @@ int RewriteFile(Table* table) {
         if (d.charset == Charset::Utf8) bytes += line;
         else if (!Encode(table, line, bytes, error)) return false;
         if (bytes.size() >= (1u << 20)) {
-            if (!WriteAll(fd, bytes, written)) return false;
+            if ((writeError = WriteAll(fd, bytes, written)) != 0) return false;
             written += off_t(bytes.size());
             bytes.clear();
         }
@@ -402,15 +388,14 @@ int RewriteFile(Table* table) {
         auto replaced = table->updated.find(row);
         ok = emit(replaced != table->updated.end() ? &replaced->second : nullptr);
     }
-    if (ok && reader.Failed()) return ioError("read");
+    if (ok && reader.Failed()) return ioError("read", errno);
     for (const auto& appended : table->appended)
         if (ok && appended) ok = emit(&*appended);
-    if (!ok && !error.empty()) return failed(SQLITE_ERROR, error);
+    if (!ok && !error.empty()) return Fail(table, SQLITE_ERROR, error);
     if (ok && !first && style.finalNewline) ok = Encode(table, style.lineEnd, bytes, error);
-    if (!ok || !WriteAll(fd, bytes, written)) return ioError("write");
-    ::close(fd);
-    fd = -1;
-    Status replaced = ReplaceFile(temporary, platform::Utf8ToUtf16(table->path), u"text file");
+    if (ok && writeError == 0) writeError = WriteAll(fd, bytes, written);
+    if (writeError != 0) return ioError("write", writeError);
+    Status replaced = version.Replace();
     if (!replaced.Ok()) return Fail(table, SQLITE_IOERR, WithoutStop(replaced.message) + "; the file is as it was");
     return SQLITE_OK;
 }
@@ -418,6 +403,13 @@ int RewriteFile(Table* table) {
 // ---- The module's methods ---------------------------------------------------------------
 
 int Declare(sqlite3* db, Table* table, char** err) {
+    const std::size_t limit = std::size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
+    if (table->description.columns.size() > limit) {
+        *err = sqlite3_mprintf("Cannot read the text file '%s': it has %lld columns, more than the %lld a table can have",
+                               table->path.c_str(), static_cast<long long>(table->description.columns.size()),
+                               static_cast<long long>(limit));
+        return SQLITE_ERROR;
+    }
     std::string sql = "CREATE TABLE x(";
     for (std::size_t i = 0; i < table->description.columns.size(); ++i) {
         const TextColumn& column = table->description.columns[i];
@@ -435,7 +427,7 @@ int Declare(sqlite3* db, Table* table, char** err) {
 TextSettings SettingsFor(const std::string& path, const std::string& props) {
     TextSettings settings = ParseExtendedProperties(props);
     std::string ini;
-    if (ReadWholeFile(FolderOf(path) + "/schema.ini", ini)) ApplySchemaSection(ParseSchemaIni(ini), FileNameOf(path), settings);
+    if (ReadWhole(FolderOf(path) + "/schema.ini", ini)) ApplySchemaSection(ParseSchemaIni(ini), FileNameOf(path), settings);
     return settings;
 }
 
@@ -447,7 +439,14 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
     table->path = UnquoteArgument(argv[3]);
-    table->readOnly = aux != nullptr;
+    const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
+    table->readOnly = options.readOnly;
+    table->lockTimeoutMs = options.lockTimeoutMs;
+    std::string refused;
+    if (!FileOfFolder(options, table->path, refused)) {
+        *err = sqlite3_mprintf("Cannot read the text file '%s': %s", table->path.c_str(), refused.c_str());
+        return SQLITE_ERROR;
+    }
     TextSettings settings = SettingsFor(table->path, argc > 4 ? UnquoteArgument(argv[4]) : std::string());
     std::string error;
     if (!DescribeTextFile(table->path, settings, table->description, error)) {
@@ -465,24 +464,6 @@ bool IsTableFileName(const std::string& name) {
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
     return EqualsNoCase(ext, "csv") || EqualsNoCase(ext, "txt") || EqualsNoCase(ext, "tab") || EqualsNoCase(ext, "asc");
-}
-
-// Writes `text` as a new file or over the old one at `path`, through a temporary file.
-Status WriteFileWhole(const std::string& path, const std::string& text, bool replace, const char16_t* what) {
-    std::string temporary;
-    Status status = MakeTemporaryBeside(path, temporary);
-    if (!status.Ok()) return status;
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0 || !WriteAll(fd, text, 0)) {
-        int err = errno;
-        if (fd >= 0) ::close(fd);
-        ::unlink(temporary.c_str());
-        return Status::Error(E_FAIL,
-                             platform::Utf8ToUtf16("Cannot write the file '" + path + "': " + std::strerror(err) + "."));
-    }
-    ::close(fd);
-    const std::u16string wide = platform::Utf8ToUtf16(path);
-    return replace ? ReplaceFile(temporary, wide, what) : PublishFile(temporary, wide, what);
 }
 
 // The schema.ini section that keeps a new file's layout and column types, which could not
@@ -551,7 +532,7 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
     }
     const std::string iniPath = FolderOf(table->path) + "/schema.ini";
     std::string ini;
-    const bool hadIni = ReadWholeFile(iniPath, ini);
+    const bool hadIni = ReadWhole(iniPath, ini);
     Status kept = WriteFileWhole(iniPath, ReplaceSchemaSection(ini, fileName, SchemaSection(fileName, d, columns)), hadIni,
                                  u"schema.ini");
     if (!kept.Ok()) {
@@ -568,7 +549,14 @@ int Create(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vt
     auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
     table->path = UnquoteArgument(argv[3]);
-    table->readOnly = aux != nullptr;
+    const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
+    table->readOnly = options.readOnly;
+    table->lockTimeoutMs = options.lockTimeoutMs;
+    std::string refused;
+    if (!FileOfFolder(options, table->path, refused)) {
+        *err = sqlite3_mprintf("Cannot create the text file '%s': %s", table->path.c_str(), refused.c_str());
+        return SQLITE_ERROR;
+    }
     int rc = CreateFile(db, table.get(), UnquoteArgument(argv[4]), UnquoteArgument(argv[6]), err);
     if (rc != SQLITE_OK) return rc;
     *out = table.release();
@@ -589,11 +577,16 @@ int Destroy(sqlite3_vtab* vtab) {
         return Fail(table, SQLITE_READONLY,
                     "Cannot delete the text file '" + table->path +
                         "': the folder is open read-only (Mode=Read), or you may not write to it");
-    if (::unlink(table->path.c_str()) != 0 && errno != ENOENT)
-        return Fail(table, SQLITE_IOERR, "Cannot delete the text file '" + table->path + "': " + std::strerror(errno));
+    struct stat info;
+    if (CurrentEnv().StatPath(table->path, info) == 0) {
+        Status writable = CheckWritableFile(table->path, u"text file");
+        if (!writable.Ok()) return Fail(table, SQLITE_READONLY, WithoutStop(writable.message));
+    }
+    if (int err = CurrentEnv().Remove(table->path); err != 0 && err != ENOENT)
+        return Fail(table, SQLITE_IOERR, "Cannot delete the text file '" + table->path + "': " + std::strerror(err));
     const std::string iniPath = FolderOf(table->path) + "/schema.ini";
     std::string ini;
-    if (ReadWholeFile(iniPath, ini)) {
+    if (ReadWhole(iniPath, ini)) {
         const std::string fileName = FileNameOf(table->path);
         const std::string edited = ReplaceSchemaSection(ini, fileName, {});
         // The file is gone already; a section left behind (the rewrite failed) is harmless.
@@ -676,11 +669,27 @@ int Next(sqlite3_vtab_cursor* base) {
 
 int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
     Cursor* cursor = static_cast<Cursor*>(base);
-    const TextFileDescription& d = static_cast<Table*>(base->pVtab)->description;
+    Table* table = static_cast<Table*>(base->pVtab);
+    const TextFileDescription& d = table->description;
     cursor->row = 0;
     cursor->eof = false;
     cursor->inFile = true;
     cursor->appendedAt = 0;
+    if (!table->writeLock.Held()) {
+        // Another writer may be appending: read the file as it is between two appends, after
+        // undoing one that a killed writer left half done.
+        RecoverAppend(table->path);
+        off_t size = 0;
+        Status whole = SizeBetweenAppends(cursor->reader.Fd(), table->lockTimeoutMs, platform::Utf8ToUtf16(table->path),
+                                          u"text file", size);
+        if (!whole.Ok()) {
+            cursor->eof = true;
+            return Fail(table, whole.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(whole.message));
+        }
+        cursor->reader.LimitTo(size);
+    } else {
+        cursor->reader.LimitTo(-1);
+    }
     if (!cursor->reader.Rewind(d.charset, d.delimiter)) return ReadError(cursor);
     if (d.header && !cursor->reader.Next(cursor->fields, cursor->count)) {
         if (cursor->reader.Failed()) {
@@ -723,10 +732,24 @@ int Rowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
 
 // ---- Changes and transactions -------------------------------------------------------------
 
+// Waits for other writers of the file (other processes and connections), then holds the
+// file until the transaction ends. A file that may not be written is refused here.
+int LockForWriting(Table* table) {
+    if (table->readOnly) return SQLITE_OK;  // Update refuses every change
+    Status writable = CheckWritableFile(table->path, u"text file");
+    if (!writable.Ok()) return Fail(table, SQLITE_READONLY, WithoutStop(writable.message));
+    RecoverAppend(table->path);  // what a writer killed in the middle of an append left
+    Status locked = table->writeLock.Acquire(table->path, FileLock::Write, Env::LockMode::Exclusive,
+                                             table->lockTimeoutMs, platform::Utf8ToUtf16(table->path), u"text file");
+    if (!locked.Ok()) return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
+    return SQLITE_OK;
+}
+
 int Begin(sqlite3_vtab* vtab) {
     Table* table = static_cast<Table*>(vtab);
     table->Forget();
     table->inTransaction = true;
+    if (int rc = LockForWriting(table); rc != SQLITE_OK) return rc;
     if (!StampOf(table->path, table->transactionStamp))
         return Fail(vtab, SQLITE_IOERR, "Cannot read the text file '" + table->path + "': " + std::strerror(errno));
     return SQLITE_OK;
@@ -738,9 +761,8 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
         return Fail(vtab, SQLITE_READONLY,
                     "The text file '" + table->path +
                         "' cannot be changed: the folder is open read-only (Mode=Read), or you may not write to it");
-    if (::access(table->path.c_str(), W_OK) != 0)
-        return Fail(vtab, SQLITE_READONLY,
-                    "The text file '" + table->path + "' cannot be changed: " + std::strerror(errno));
+    if (!table->writeLock.Held())
+        if (int rc = LockForWriting(table); rc != SQLITE_OK) return rc;
     FileStamp now;
     if (!StampOf(table->path, now))
         return Fail(vtab, SQLITE_IOERR, "Cannot read the text file '" + table->path + "': " + std::strerror(errno));
@@ -837,6 +859,7 @@ int EndTransaction(sqlite3_vtab* vtab) {
     Table* table = static_cast<Table*>(vtab);
     table->Forget();
     table->inTransaction = false;
+    table->writeLock.Release();
     return SQLITE_OK;
 }
 
@@ -864,37 +887,45 @@ int RollbackTo(sqlite3_vtab* vtab, int n) {
 
 const sqlite3_module kModule = {
     /* iVersion */ 2,
-    /* xCreate */ Create,
-    /* xConnect */ Connect,
-    /* xBestIndex */ BestIndex,
-    /* xDisconnect */ Disconnect,
-    /* xDestroy */ Destroy,
-    /* xOpen */ Open,
-    /* xClose */ Close,
-    /* xFilter */ Filter,
-    /* xNext */ Next,
-    /* xEof */ Eof,
-    /* xColumn */ Column,
-    /* xRowid */ Rowid,
-    /* xUpdate */ Update,
-    /* xBegin */ Begin,
-    /* xSync */ Sync,
-    /* xCommit */ EndTransaction,
-    /* xRollback */ EndTransaction,
+    /* xCreate */ &GuardedCallback<Create>::Call,
+    /* xConnect */ &GuardedCallback<Connect>::Call,
+    /* xBestIndex */ &GuardedCallback<BestIndex>::Call,
+    /* xDisconnect */ &GuardedCallback<Disconnect>::Call,
+    /* xDestroy */ &GuardedCallback<Destroy>::Call,
+    /* xOpen */ &GuardedCallback<Open>::Call,
+    /* xClose */ &GuardedCallback<Close>::Call,
+    /* xFilter */ &GuardedCallback<Filter>::Call,
+    /* xNext */ &GuardedCallback<Next>::Call,
+    /* xEof */ &GuardedCallback<Eof>::Call,
+    /* xColumn */ &GuardedCallback<Column>::Call,
+    /* xRowid */ &GuardedCallback<Rowid>::Call,
+    /* xUpdate */ &GuardedCallback<Update>::Call,
+    /* xBegin */ &GuardedCallback<Begin>::Call,
+    /* xSync */ &GuardedCallback<Sync>::Call,
+    /* xCommit */ &GuardedCallback<EndTransaction>::Call,
+    /* xRollback */ &GuardedCallback<EndTransaction>::Call,
     /* xFindFunction */ nullptr,
     /* xRename */ nullptr,
-    /* xSavepoint */ Savepoint,
-    /* xRelease */ Release,
-    /* xRollbackTo */ RollbackTo,
+    /* xSavepoint */ &GuardedCallback<Savepoint>::Call,
+    /* xRelease */ &GuardedCallback<Release>::Call,
+    /* xRollbackTo */ &GuardedCallback<RollbackTo>::Call,
     /* xShadowName */ nullptr,
 };
 
 }  // namespace
 
-int RegisterTextModule(sqlite3* db, bool readOnly) {
-    // The client data says whether the store is read-only: non-null when it is.
-    return sqlite3_create_module_v2(db, kTextModuleName, &kModule, readOnly ? const_cast<sqlite3_module*>(&kModule) : nullptr,
-                                    nullptr);
+int RegisterTextModule(sqlite3* db, const TextModuleOptions& given) {
+    auto* options = new (std::nothrow) ModuleOptions();
+    if (!options) return SQLITE_NOMEM;
+    try {
+        *options = given;
+    } catch (const std::bad_alloc&) {
+        delete options;
+        return SQLITE_NOMEM;
+    }
+    // SQLite frees the options with the connection, or at once when registering fails.
+    return sqlite3_create_module_v2(db, kTextModuleName, &kModule, options,
+                                    [](void* aux) { delete static_cast<ModuleOptions*>(aux); });
 }
 
 }  // namespace orv::engine::text

@@ -13,19 +13,33 @@
 //
 // Writes are kept in the table object during the SQLite transaction and reach the file when
 // it commits: records only appended are written at the end of the file (cut back on a
-// failure); any update or delete writes the whole file anew beside it and renames it over
-// the old one. DROP TABLE deletes the file. A table object belongs to one connection, used
-// by one thread at a time.
+// failure, undone after a crash through a journal); any update or delete writes the whole
+// file anew beside it and renames it over the old one. DROP TABLE deletes the file. Writers
+// of one file take turns through its locks (engine/store/files.h): a write transaction
+// holds the file from its first change to its end. A table object belongs to one
+// connection, used by one thread at a time.
 #pragma once
 
 #include <sqlite3.h>
+
+#include <string>
 
 namespace orv::engine::text {
 
 inline constexpr const char* kTextModuleName = "orv_text";
 
-// Registers the module on `db`; an SQLite result code. On a read-only store every write,
-// CREATE TABLE and DROP TABLE fails with a message naming the file.
-int RegisterTextModule(sqlite3* db, bool readOnly);
+// What every table of a connection's module shares.
+struct TextModuleOptions {
+    // The folder whose files the tables are: a table of any other file, or of a symbolic
+    // link out of the folder, is refused.
+    std::string folder;
+    // Every write, CREATE TABLE and DROP TABLE fails with a message naming the file.
+    bool readOnly = false;
+    // How long a write waits for another writer of its file (another process or connection).
+    int lockTimeoutMs = 1200;
+};
+
+// Registers the module on `db`; an SQLite result code.
+int RegisterTextModule(sqlite3* db, const TextModuleOptions& options);
 
 }  // namespace orv::engine::text

@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/guard.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/store/files.h"
@@ -94,7 +95,7 @@ std::string CellText(const Cell& cell) {
     case CellType::Number: return NumberText(cell.number);
     case CellType::Date: return DateText(cell.number);
     case CellType::Boolean: return cell.number != 0 ? "TRUE" : "FALSE";
-    case CellType::Text: return cell.text;
+    case CellType::Text: return cell.Text();
     case CellType::Empty:
     case CellType::Error: break;
     }
@@ -103,7 +104,11 @@ std::string CellText(const Cell& cell) {
 
 void ResultCell(sqlite3_context* ctx, const Cell& cell, Kind kind) {
     if (cell.type == CellType::Empty || cell.type == CellType::Error) return sqlite3_result_null(ctx);
-    if (kind == Kind::Text || cell.type == CellType::Text) {
+    if (cell.type == CellType::Text) {  // straight from the cell: a long shared string is not copied twice
+        const std::string& text = cell.Text();
+        return sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+    if (kind == Kind::Text) {
         std::string text = CellText(cell);
         return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     }
@@ -194,10 +199,62 @@ struct Book;
 // The cell of every place of a table that holds none.
 const Cell kEmptyCell{};
 
+// The cells of a table that hold something, by data row and table column (both from 0):
+// a table's memory follows the cells that exist, not the rectangle they span (a sheet
+// with cells at A1 and BXW1048576 is two cells, not two billion places).
+class Grid {
+public:
+    struct Entry {
+        std::uint32_t row, column;
+        const Cell* cell;
+    };
+
+    // The workbook's cells, sorted by row and column; shared by the copies that savepoints keep.
+    void Reset(std::vector<Entry> cells) {
+        for (std::size_t i = 1; i < cells.size(); ++i)
+            ORV_ASSERT(cells[i - 1].row < cells[i].row ||
+                       (cells[i - 1].row == cells[i].row && cells[i - 1].column < cells[i].column));
+        m_base = std::make_shared<const std::vector<Entry>>(std::move(cells));
+        m_written.clear();
+    }
+
+    // The cell at a place; kEmptyCell where there is none. `hint` is a position in the
+    // workbook's cells at or before the row's first (a cursor keeps it, so that a scan
+    // finds each row without searching from the top).
+    const Cell& At(std::uint32_t row, std::uint32_t column, std::size_t& hint) const {
+        if (!m_written.empty()) {
+            auto written = m_written.find(Key(row, column));
+            if (written != m_written.end()) return *written->second;
+        }
+        if (!m_base || m_base->empty()) return kEmptyCell;
+        const std::vector<Entry>& cells = *m_base;
+        if (hint > cells.size() || (hint < cells.size() && cells[hint].row > row)) hint = 0;
+        auto before = [](const Entry& e, std::pair<std::uint32_t, std::uint32_t> place) {
+            return e.row != place.first ? e.row < place.first : e.column < place.second;
+        };
+        // The row's first cell, then the column inside the row.
+        auto first = std::lower_bound(cells.begin() + std::ptrdiff_t(hint), cells.end(), std::pair(row, 0u), before);
+        hint = std::size_t(first - cells.begin());
+        auto at = std::lower_bound(first, cells.end(), std::pair(row, column), before);
+        return at != cells.end() && at->row == row && at->column == column ? *at->cell : kEmptyCell;
+    }
+
+    void Set(std::uint32_t row, std::uint32_t column, const Cell* cell) { m_written[Key(row, column)] = cell; }
+
+    // Forgets what was written to the row (an insert that failed half-way).
+    void ForgetRow(std::uint32_t row) {
+        m_written.erase(m_written.lower_bound(Key(row, 0)), m_written.lower_bound(Key(row + 1, 0)));
+    }
+
+private:
+    static std::uint64_t Key(std::uint32_t row, std::uint32_t column) { return std::uint64_t(row) << 32 | column; }
+
+    std::shared_ptr<const std::vector<Entry>> m_base;
+    std::map<std::uint64_t, const Cell*> m_written;  // the table's own values, over the workbook's
+};
+
 struct TableState {
-    // rows * width data cells, row-major: cells of the workbook the table was read from, or
-    // of the table's own written values; never null.
-    std::vector<const Cell*> grid;
+    Grid grid;
     std::size_t rows = 0;
     std::map<std::uint32_t, std::map<std::uint32_t, Cell>> changes;  // sheet row -> column -> value
 };
@@ -223,6 +280,7 @@ struct Table : sqlite3_vtab {
 
 struct Cursor : sqlite3_vtab_cursor {
     std::size_t row = 0;
+    std::size_t hint = 0;  // where the grid found the current row's cells
 };
 
 struct Book {
@@ -233,6 +291,7 @@ struct Book {
     std::uint64_t generation = 1;
     std::vector<Table*> tables;         // every connected table of this connection
     std::set<std::string> clearSheets;  // sheets that a DROP TABLE of this transaction clears
+    FileLock writeLock;                 // held from the first write of a transaction to its end
 
     bool Pending() const {
         if (!clearSheets.empty()) return true;
@@ -298,7 +357,7 @@ bool Inside(const Range& r, std::uint32_t row, std::uint32_t column) {
 // Reads the table's rows from the Book's workbook: every row from the first data row to
 // the last row of the rectangle that holds a value.
 void FillGrid(Table& t) {
-    t.state.grid.clear();
+    t.state.grid.Reset({});
     t.state.rows = 0;
     t.gridSource = t.book->workbook;
     t.written.clear();
@@ -312,11 +371,13 @@ void FillGrid(Table& t) {
             last = std::max(last, c.row);
     if (last < first) return;
     t.state.rows = last - first + 1;
-    t.state.grid.assign(t.state.rows * t.Width(), &kEmptyCell);
     const std::uint32_t lastColumn = t.range.firstColumn + static_cast<std::uint32_t>(t.Width()) - 1;
-    for (const PlacedCell& c : sheet->cells)
-        if (c.row >= first && c.row <= last && c.column >= t.range.firstColumn && c.column <= lastColumn)
-            t.state.grid[(c.row - first) * t.Width() + (c.column - t.range.firstColumn)] = &c.cell;
+    std::vector<Grid::Entry> cells;
+    for (const PlacedCell& c : sheet->cells)  // in row, then column order
+        if (c.row >= first && c.row <= last && c.column >= t.range.firstColumn && c.column <= lastColumn &&
+            c.cell.type != CellType::Empty)
+            cells.push_back({c.row - first, c.column - t.range.firstColumn, &c.cell});
+    t.state.grid.Reset(std::move(cells));
 }
 
 // Decides the table's rectangle, names and types from the workbook.
@@ -347,9 +408,9 @@ void Describe(Table& t) {
             case CellType::Text: kind = Kind::Text; break;
             default: continue;
             }
-            if (c.cell.type == CellType::Text && c.cell.text.size() > 255) {
+            if (c.cell.type == CellType::Text && !longText[i] && c.cell.Text().size() > 255) {
                 std::size_t characters = 0;  // UTF-8 lead bytes
-                for (char ch : c.cell.text) characters += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+                for (char ch : c.cell.Text()) characters += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
                 if (characters > 255) longText[i] = true;
             }
             if (kinds[i] && *kinds[i] != kind) mixed[i] = true;
@@ -385,6 +446,16 @@ void SetError(sqlite3_vtab* vtab, const std::string& message) {
 }
 
 int Declare(sqlite3* db, Table& t, char** err) {
+    const std::size_t limit = std::size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
+    if (t.columns.size() > limit) {
+        *err = sqlite3_mprintf("The sheet '%s' of the workbook '%s' cannot be read as a table: its cells span %lld columns "
+                               "(%s to %s), more than the %lld a table can have; name a narrower range, such as [%s$A1:%s]",
+                               t.sheet.c_str(), WorkbookName(t.book).c_str(), static_cast<long long>(t.columns.size()),
+                               CellReference(t.range.firstRow, t.range.firstColumn).c_str(),
+                               CellReference(t.range.firstRow, t.range.lastColumn).c_str(), static_cast<long long>(limit), t.sheet.c_str(),
+                               CellReference(100, std::uint32_t(limit)).c_str());
+        return SQLITE_ERROR;
+    }
     std::string sql = "CREATE TABLE x(";
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         if (i) sql += ", ";
@@ -567,6 +638,7 @@ int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
     }
     if (t->generation != t->book->generation && t->state.changes.empty() && !t->created) FillGrid(*t);
     cursor->row = 0;
+    cursor->hint = 0;
     return SQLITE_OK;
 }
 
@@ -581,9 +653,11 @@ int Eof(sqlite3_vtab_cursor* cursor) {
 
 int ColumnValue(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     Table* t = static_cast<Table*>(base->pVtab);
-    std::size_t row = static_cast<Cursor*>(base)->row;
+    Cursor* cursor = static_cast<Cursor*>(base);
+    const std::size_t row = cursor->row;
     if (i < 0 || std::size_t(i) >= t->Width() || row >= t->state.rows) return sqlite3_result_null(ctx), SQLITE_OK;
-    ResultCell(ctx, *t->state.grid[row * t->Width() + std::size_t(i)], t->columns[std::size_t(i)].kind);
+    const Cell& cell = t->state.grid.At(std::uint32_t(row), std::uint32_t(i), cursor->hint);
+    ResultCell(ctx, cell, t->columns[std::size_t(i)].kind);
     return SQLITE_OK;
 }
 
@@ -602,10 +676,11 @@ bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
             SetError(t, "Cannot write the column '" + t->columns[i].name + "' of '" + t->tableName + "': " + error + ".");
             return false;
         }
-        const Cell*& current = t->state.grid[row * t->Width() + i];
-        if (current->type == cell.type && current->number == cell.number && current->text == cell.text) continue;
+        std::size_t hint = 0;
+        const Cell& current = t->state.grid.At(std::uint32_t(row), std::uint32_t(i), hint);
+        if (current.type == cell.type && current.number == cell.number && current.Text() == cell.text) continue;
         t->written.push_back(cell);
-        current = &t->written.back();
+        t->state.grid.Set(std::uint32_t(row), std::uint32_t(i), &t->written.back());
         t->state.changes[sheetRow][t->range.firstColumn + static_cast<std::uint32_t>(i)] = std::move(cell);
     }
     return true;
@@ -637,10 +712,9 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
                             std::to_string(t->range.lastRow) + ".");
             return SQLITE_ERROR;
         }
-        t->state.grid.resize(t->state.grid.size() + t->Width(), &kEmptyCell);
         ++t->state.rows;
         if (!WriteRow(t, row, argv + 2)) {
-            t->state.grid.resize(t->state.grid.size() - t->Width());
+            t->state.grid.ForgetRow(std::uint32_t(row));
             --t->state.rows;
             return SQLITE_ERROR;
         }
@@ -682,6 +756,23 @@ Status Book::Save() {
     for (const std::string& key : order) list.push_back(std::move(edits[key]));
 
     const std::string& path = source->Path();
+    struct stat info;
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    // Writers of the workbook take turns: a transaction holds the lock from its first
+    // write (Begin); a DROP TABLE alone takes it here.
+    const bool ownLock = exists && !writeLock.Held();
+    if (ownLock) {
+        Status locked = writeLock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, options.lockTimeoutMs,
+                                          source->Name(), u"workbook");
+        if (!locked.Ok()) return locked;
+    }
+    struct Unlock {
+        FileLock& lock;
+        bool own;
+        ~Unlock() {
+            if (own) lock.Release();
+        }
+    } unlock{writeLock, ownLock};
     if (source->ChangedSince(workbook))
         return Status::Error(E_FAIL,
                              platform::Format(u"Cannot write the workbook '%s': another program or connection changed "
@@ -689,21 +780,16 @@ Status Book::Save() {
                                               u"Run the statement again to work on the workbook as it is now.",
                                               source->Name().c_str()),
                              u"HY000");
-    std::string temporary;
-    Status status = MakeTemporaryBeside(path, temporary);
+    NewVersion version;
+    Status status = version.Begin(path, source->Name(), u"workbook");
     if (!status.Ok()) return status;
     std::string error;
-    struct stat info;
-    const bool exists = ::stat(path.c_str(), &info) == 0;
-    if (!SaveXlsx(exists ? path : std::string(), list, temporary, error)) {
-        ::unlink(temporary.c_str());
+    if (!SaveXlsx(exists ? path : std::string(), list, version.Fd(), FolderOf(path), error))
         return Status::Error(E_FAIL,
                              platform::Format(u"Cannot write the workbook '%s': %s.", source->Name().c_str(),
                                               platform::Utf8ToUtf16(error).c_str()),
                              u"HY000");
-    }
-    status = exists ? ReplaceFile(temporary, source->Name(), u"workbook")
-                    : PublishFile(temporary, source->Name(), u"workbook");
+    status = exists ? version.Replace() : version.Publish();
     if (!status.Ok()) return status;
 
     // The file now holds what the tables show; read it back so that every table of the
@@ -721,8 +807,14 @@ Status Book::Save() {
         t->savepoints.clear();
         ++it;
     }
+    // The write has landed: a failure to read the file back (no memory for it) is no
+    // failure of the write; the next statement reads it.
     workbook.reset();
-    return Refresh();
+    try {
+        Refresh();
+    } catch (const std::bad_alloc&) {
+    }
+    return Status::Success();
 }
 
 int Sync(sqlite3_vtab* vtab) {
@@ -733,10 +825,36 @@ int Sync(sqlite3_vtab* vtab) {
     return SQLITE_IOERR;
 }
 
-int Begin(sqlite3_vtab*) { return SQLITE_OK; }
-int Commit(sqlite3_vtab*) { return SQLITE_OK; }
+// The first write of a transaction waits for other writers of the workbook and then works
+// on the workbook as the last of them left it.
+int Begin(sqlite3_vtab* vtab) {
+    Table* t = static_cast<Table*>(vtab);
+    Book* book = t->book;
+    if (!book->options.readOnlyWhy.empty() || book->writeLock.Held()) return SQLITE_OK;  // Update refuses
+    struct stat info;
+    if (::stat(book->source->Path().c_str(), &info) == 0) {
+        Status locked = book->writeLock.Acquire(book->source->Path(), FileLock::Write, Env::LockMode::Exclusive,
+                                                book->options.lockTimeoutMs, book->source->Name(), u"workbook");
+        if (!locked.Ok()) {
+            SetError(t, platform::Utf16ToUtf8(locked.message));
+            return SQLITE_BUSY;
+        }
+    }
+    Status refreshed = book->Refresh();
+    if (!refreshed.Ok()) {
+        SetError(t, platform::Utf16ToUtf8(refreshed.message));
+        return SQLITE_IOERR;
+    }
+    if (t->generation != book->generation && t->state.changes.empty() && !t->created) FillGrid(*t);
+    return SQLITE_OK;
+}
+int Commit(sqlite3_vtab* vtab) {
+    static_cast<Table*>(vtab)->book->writeLock.Release();
+    return SQLITE_OK;
+}
 int Rollback(sqlite3_vtab* vtab) {
     static_cast<Table*>(vtab)->book->Discard();
+    static_cast<Table*>(vtab)->book->writeLock.Release();
     return SQLITE_OK;
 }
 
@@ -759,28 +877,28 @@ int SavepointRollback(sqlite3_vtab* vtab, int level) {
 
 const sqlite3_module kModule = {
     /* iVersion */ 2,
-    /* xCreate */ xCreate,
-    /* xConnect */ xConnect,
-    /* xBestIndex */ BestIndex,
-    /* xDisconnect */ Disconnect,
-    /* xDestroy */ Destroy,
-    /* xOpen */ Open,
-    /* xClose */ Close,
-    /* xFilter */ Filter,
-    /* xNext */ Next,
-    /* xEof */ Eof,
-    /* xColumn */ ColumnValue,
-    /* xRowid */ Rowid,
-    /* xUpdate */ Update,
-    /* xBegin */ Begin,
-    /* xSync */ Sync,
-    /* xCommit */ Commit,
-    /* xRollback */ Rollback,
+    /* xCreate */ &GuardedCallback<xCreate>::Call,
+    /* xConnect */ &GuardedCallback<xConnect>::Call,
+    /* xBestIndex */ &GuardedCallback<BestIndex>::Call,
+    /* xDisconnect */ &GuardedCallback<Disconnect>::Call,
+    /* xDestroy */ &GuardedCallback<Destroy>::Call,
+    /* xOpen */ &GuardedCallback<Open>::Call,
+    /* xClose */ &GuardedCallback<Close>::Call,
+    /* xFilter */ &GuardedCallback<Filter>::Call,
+    /* xNext */ &GuardedCallback<Next>::Call,
+    /* xEof */ &GuardedCallback<Eof>::Call,
+    /* xColumn */ &GuardedCallback<ColumnValue>::Call,
+    /* xRowid */ &GuardedCallback<Rowid>::Call,
+    /* xUpdate */ &GuardedCallback<Update>::Call,
+    /* xBegin */ &GuardedCallback<Begin>::Call,
+    /* xSync */ &GuardedCallback<Sync>::Call,
+    /* xCommit */ &GuardedCallback<Commit>::Call,
+    /* xRollback */ &GuardedCallback<Rollback>::Call,
     /* xFindFunction */ nullptr,
     /* xRename */ nullptr,
-    /* xSavepoint */ SavepointBegin,
-    /* xRelease */ SavepointRelease,
-    /* xRollbackTo */ SavepointRollback,
+    /* xSavepoint */ &GuardedCallback<SavepointBegin>::Call,
+    /* xRelease */ &GuardedCallback<SavepointRelease>::Call,
+    /* xRollbackTo */ &GuardedCallback<SavepointRollback>::Call,
 };
 
 // A DROP TABLE changes no table that takes part in the transaction, so its change lands
@@ -804,6 +922,7 @@ void OnRollback(void* aux) {
         }
     }
     book->clearSheets.clear();
+    book->writeLock.Release();
 }
 
 void DeleteBook(void* aux) {
@@ -823,8 +942,8 @@ int RegisterSheetModule(sqlite3* db, std::shared_ptr<WorkbookSource> source, con
     book->db = db;
     int rc = sqlite3_create_module_v2(db, kSheetModuleName, &kModule, book, DeleteBook);
     if (rc != SQLITE_OK) return rc;  // SQLite has called DeleteBook
-    sqlite3_commit_hook(db, OnCommit, book);
-    sqlite3_rollback_hook(db, OnRollback, book);
+    sqlite3_commit_hook(db, &GuardedCallback<OnCommit>::Call, book);
+    sqlite3_rollback_hook(db, &GuardedCallback<OnRollback>::Call, book);
     return SQLITE_OK;
 }
 

@@ -63,6 +63,7 @@ private:
 struct BookOptions {
     bool header = true;          // HDR
     std::u16string readOnlyWhy;  // empty when writes are allowed; else why not, for the error
+    int lockTimeoutMs = 1200;    // how long a write waits for another writer of the workbook
 };
 
 // Registers the module on `db` with a new Book on `source`; the connection owns the Book.

@@ -21,6 +21,13 @@ struct Cell {
     CellType type = CellType::Empty;
     double number = 0;  // Number; Date as days since 1899-12-30 (the time as the fraction); Boolean 0 or 1
     std::string text;   // Text (UTF-8); Error as its code ("#N/A", "#DIV/0!")
+    // A cell of a loaded workbook whose text is one of the workbook's shared strings points
+    // at it instead of copying it into `text` (a long string used by many cells would
+    // otherwise take its length times theirs). Valid while the Workbook lives; cells made
+    // for a write (SheetEdit) always carry their own text.
+    const std::string* shared = nullptr;
+
+    const std::string& Text() const { return shared ? *shared : text; }
 };
 
 // A non-empty cell and its place; rows and columns count from 1 (A1 is row 1, column 1).
@@ -52,7 +59,19 @@ struct Workbook {
     Format format = Format::Xlsx;
     std::vector<Sheet> sheets;       // in the workbook's order
     std::vector<DefinedName> names;  // names of other kinds (formulas, sheet-local names) are left out
+    std::vector<std::string> sharedStrings;  // what Cell::shared points into; never changed after loading
+
+    Workbook() = default;
+    // Moving keeps the shared strings where the cells point; a copy would not.
+    Workbook(Workbook&&) = default;
+    Workbook& operator=(Workbook&&) = default;
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
 };
+
+// The most text one cell may hold when a workbook is read, in UTF-8 bytes: far beyond the
+// 32,767 characters spreadsheet programs allow, and far below what would exhaust memory.
+inline constexpr std::size_t kMaxCellTextBytes = std::size_t(16) << 20;
 
 // The format of the workbook file at `path`, from its first bytes (a zip archive or a
 // compound document); nullopt for anything else or a file that cannot be read.
@@ -74,12 +93,16 @@ struct SheetEdit {
     std::map<std::uint32_t, std::map<std::uint32_t, Cell>> cells;  // row -> column -> value
 };
 
-// Writes to `destination` (a new file) the workbook at `source` with `edits` applied: every
+// Writes to `destination` (made anew; a failure removes it) the workbook at `source` with `edits` applied: every
 // other part of the archive (other sheets, styles, names, pictures, parts this engine does
 // not know) is copied unchanged. An empty `source` makes a new workbook holding only the
 // created sheets. On failure `error` completes "Cannot write the workbook '<path>': ...".
 bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, const std::string& destination,
               std::string& error);
+// The same into the empty file behind `destination` (the caller's, left open and unsynced),
+// with scratch files in `scratchFolder`.
+bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, int destination,
+              const std::string& scratchFolder, std::string& error);
 
 // A date cell's serial number in the workbook's 1900 date system <-> days since 1899-12-30
 // (Cell::number of a Date). The format counts a 29 February 1900 that never was, so its

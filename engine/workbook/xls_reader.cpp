@@ -250,6 +250,10 @@ public:
 
     bool Read(Workbook& out) {
         if (!ReadGlobals()) return false;
+        // Cells point at the shared strings, which the workbook keeps: a long string used by
+        // many cells is held once.
+        out.sharedStrings = std::move(m_globals.strings);
+        m_strings = &out.sharedStrings;
         for (const SheetEntry& entry : m_globals.sheets) {
             if (entry.type != 0) continue;
             Sheet sheet;
@@ -417,11 +421,11 @@ private:
         case kLabelSst: {
             if (body.size() < 10) return Short(record, "LABELSST");
             const std::uint32_t index = U32(body, 6);
-            if (index >= m_globals.strings.size())
+            if (index >= m_strings->size())
                 return Fail(Damaged("cell " + Where(body) + " refers to shared string " + std::to_string(index) +
-                                    ", but the workbook has only " + std::to_string(m_globals.strings.size()) +
+                                    ", but the workbook has only " + std::to_string(m_strings->size()) +
                                     " shared strings"));
-            return AddText(body, m_globals.strings[index]);
+            return AddSharedText(body, (*m_strings)[index]);
         }
         case kLabel:
         case kRString: {
@@ -499,6 +503,12 @@ private:
         cell.text = text;
         return Add(U16(body, 0), U16(body, 2), std::move(cell));
     }
+    bool AddSharedText(std::string_view body, const std::string& shared) {
+        Cell cell;
+        cell.type = CellType::Text;
+        cell.shared = &shared;
+        return Add(U16(body, 0), U16(body, 2), std::move(cell));
+    }
 
     bool Add(std::uint32_t row, std::uint32_t column, Cell&& cell) {
         if (column >= kMaxColumns)
@@ -521,6 +531,7 @@ private:
     Records m_records;
     std::string& m_error;
     Globals m_globals;
+    const std::vector<std::string>* m_strings = &m_globals.strings;  // the workbook's, once the globals are read
     const SheetEntry* m_sheet = nullptr;
     std::vector<PlacedCell>* m_cells = nullptr;
     bool m_ordered = true;

@@ -33,6 +33,7 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/workbook/reading.h"
+#include "engine/workbook/zip_env.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -152,8 +153,17 @@ public:
     virtual void Start(std::string_view name, const XML_Char** attributes) = 0;
     virtual void End(std::string_view name) = 0;
 
-    // Character data is appended to *m_target while it is set.
+    // Character data is appended to *m_target while it is set, up to the most one cell may
+    // hold: a longer text stops the parse with TooMuchText's sentence.
     std::string* m_target = nullptr;
+    void AppendText(const XML_Char* text, std::size_t length) {
+        if (m_target->size() + length > kMaxCellTextBytes) return Fail(TooMuchText());
+        m_target->append(text, length);
+    }
+    virtual std::string TooMuchText() const {
+        return "a text of the workbook is longer than the " + std::to_string(kMaxCellTextBytes >> 20) +
+               " MiB this reader accepts for one value";
+    }
     // A handler's own failure (a bad value rather than bad XML), which stops the parse.
     std::string m_failure;
     XML_Parser m_parser = nullptr;
@@ -191,7 +201,7 @@ void XMLCALL OnEnd(void* data, const XML_Char* name) {
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
     auto& reader = *static_cast<XmlReader*>(data);
-    if (reader.m_target) Guarded(reader, [&] { reader.m_target->append(text, std::size_t(length)); });
+    if (reader.m_target) Guarded(reader, [&] { reader.AppendText(text, std::size_t(length)); });
 }
 
 // ---- The archive -------------------------------------------------------------------------
@@ -753,7 +763,13 @@ private:
         placed.cell.type = type;
         placed.cell.number = number;
         if (text == &m_inline) placed.cell.text = std::move(m_inline);
+        else if (m_kind == ValueKind::Shared) placed.cell.shared = text;  // the workbook keeps the strings
         else if (text) placed.cell.text = *text;
+    }
+
+    std::string TooMuchText() const override {
+        return "cell " + CellReference(m_row, m_column) + " of " + Where() + " holds more than the " +
+               std::to_string(kMaxCellTextBytes >> 20) + " MiB of text this reader accepts for one cell";
     }
 
     void BadValue(const char* what, const std::string& value) {
@@ -940,6 +956,8 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
         reader.Finish();
         out.sheets.push_back(std::move(sheet));
     }
+    // The cells point at these strings; moving the vector keeps every string where it is.
+    out.sharedStrings = std::move(strings.m_strings);
 
     for (const NameEntry& entry : book.m_names) {
         // Built-in names (print areas, filter ranges) are the program's, not the user's.
@@ -993,10 +1011,11 @@ std::string OpenError(int code) {
 bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
     out = Workbook{};
     out.format = Format::Xlsx;
-    int code = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    int code = 0, systemError = 0;
+    zip_t* zip = OpenArchiveForReading(path, code, systemError);
     if (!zip) {
-        error = OpenError(code);
+        error = systemError != 0 && code != ZIP_ER_NOENT ? "it cannot be read (" + std::string(std::strerror(systemError)) + ")"
+                                                         : OpenError(code);
         return false;
     }
     Archive archive(zip);

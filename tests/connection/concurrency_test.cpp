@@ -1,13 +1,17 @@
 // Several writers on one database file: a writer that meets another program's lock waits
 // for the lock timeout it was given and then fails with a text that says the file is
 // locked; writers that take turns, in processes or in threads, lose no committed row and
-// leave a file that passes SQLite's integrity check.
+// leave a file that passes SQLite's integrity check. The same for a text file and a
+// workbook, whose readers see a whole file, old or new.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "OrvOleDb.h"
@@ -219,6 +223,140 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
     ExpectIntact(c);
     EXPECT_EQ(First(c, u"SELECT COUNT(*) FROM t"), std::to_string(kThreads * kRows));
     RecordProperty("locked_retries", lockedRetries.load());
+}
+
+// ---- Text folders and workbooks --------------------------------------------------------------
+
+// The same promise for the stores whose tables are files: writers in several processes take
+// turns on a file and lose nothing that was reported written, and a reader sees a whole
+// file, old or new. Each writer runs its statements one by one, each its own transaction.
+class FileStoreConcurrencyTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override { CoUninitialize(); }
+
+    // A long lock timeout (200 x 60 ms): on a busy machine a writer may wait long for its turn.
+    CComBSTR TextInit() const {
+        return CComBSTR(
+            InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\";Jet OLEDB:Lock Retry=200").c_str());
+    }
+    CComBSTR BookInit() const {
+        return CComBSTR(
+            InitFor(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\";Jet OLEDB:Lock Retry=200")
+                .c_str());
+    }
+
+    // A child that runs `count` statements made by `sql` on a connection of its own: exit
+    // status 0 when every one reported success, else 1 after printing the first failure.
+    static pid_t Writer(const CComBSTR& init, int count, std::function<std::u16string(int)> sql) {
+        return Spawn([init, count, sql] {
+            OrvOleDbConnection c;
+            if (c.OpenFromInitializationString(init, false) != S_OK) {
+                std::fprintf(stderr, "open: %s\n", Utf8(c.GetErrorText()).c_str());
+                return 1;
+            }
+            for (int i = 0; i < count; ++i) {
+                OrvOleDbCommand command;
+                command.SetConnection(&c);
+                command.SetCommandText(CString(sql(i).c_str()));
+                if (command.Execute() == OrvOleDbCommand::dbError) {
+                    std::fprintf(stderr, "statement %d: %s\n", i, Utf8(command.GetErrorInfo(true)).c_str());
+                    return 1;
+                }
+            }
+            return 0;
+        });
+    }
+
+    // The workbook with an empty sheet Log (writer, n).
+    static void CreateLogSheet(const CComBSTR& init) {
+        OrvOleDbConnection c;
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+        OrvOleDbCommand create;
+        create.SetConnection(&c);
+        create.SetCommandText(CString(u"CREATE TABLE Log (writer TEXT, n INTEGER)"));
+        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue) << Utf8(create.GetErrorInfo(true));
+    }
+
+    static std::u16string Insert(const char16_t* table, const char16_t* writer, int n) {
+        return orv::platform::Format(u"INSERT INTO %s (writer, n) VALUES ('%s', %d)", table, writer, n);
+    }
+
+    // Each writer's rows are all there, once each.
+    void ExpectEveryRow(const CComBSTR& init, const char16_t* table, int perWriter) {
+        OrvOleDbConnection c;
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+        EXPECT_EQ(First(c, orv::platform::Format(u"SELECT COUNT(*) FROM %s", table).c_str()), std::to_string(2 * perWriter));
+        const std::u16string each = orv::platform::Format(
+            u"SELECT COUNT(*) FROM (SELECT writer, COUNT(DISTINCT n) AS k FROM %s GROUP BY writer) WHERE k = %d", table,
+            perWriter);
+        EXPECT_EQ(First(c, each.c_str()), "2");
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(FileStoreConcurrencyTest, TwoProcessesAppendingToOneCsvFileLoseNoRecord) {
+    constexpr int kInserts = 250;
+    WriteFile(m_dir.Path("t.csv"), "writer,n\r\n");
+    const CComBSTR init = TextInit();
+    pid_t a = Writer(init, kInserts, [](int i) { return Insert(u"[t.csv]", u"a", i); });
+    pid_t b = Writer(init, kInserts, [](int i) { return Insert(u"[t.csv]", u"b", i); });
+    EXPECT_EQ(Wait(a), 0);
+    EXPECT_EQ(Wait(b), 0);
+    ExpectEveryRow(init, u"[t.csv]", kInserts);
+    const std::string text = ReadFile(m_dir.Path("t.csv"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * kInserts + 1) << "a torn or lost line";
+}
+
+TEST_F(FileStoreConcurrencyTest, AppendsAndRewritesOfOneCsvFileTakeTurns) {
+    constexpr int kEach = 150;
+    WriteFile(m_dir.Path("t.csv"), "writer,n\r\ncounter,0\r\n");
+    const CComBSTR init = TextInit();
+    pid_t appender = Writer(init, kEach, [](int i) { return Insert(u"[t.csv]", u"a", i); });
+    pid_t rewriter = Writer(init, kEach, [](int) {
+        return std::u16string(u"UPDATE [t.csv] SET n = n + 1 WHERE writer = 'counter'");
+    });
+    EXPECT_EQ(Wait(appender), 0);
+    EXPECT_EQ(Wait(rewriter), 0);
+    OrvOleDbConnection c;
+    ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+    EXPECT_EQ(First(c, u"SELECT COUNT(DISTINCT n) FROM [t.csv] WHERE writer = 'a'"), std::to_string(kEach));
+    EXPECT_EQ(First(c, u"SELECT n FROM [t.csv] WHERE writer = 'counter'"), std::to_string(kEach));
+}
+
+TEST_F(FileStoreConcurrencyTest, TwoProcessesInsertingIntoOneSheetLoseNoRow) {
+    constexpr int kInserts = 40;
+    const CComBSTR init = BookInit();
+    ASSERT_NO_FATAL_FAILURE(CreateLogSheet(init));
+    pid_t a = Writer(init, kInserts, [](int i) { return Insert(u"[Log$]", u"a", i); });
+    pid_t b = Writer(init, kInserts, [](int i) { return Insert(u"[Log$]", u"b", i); });
+    EXPECT_EQ(Wait(a), 0);
+    EXPECT_EQ(Wait(b), 0);
+    ExpectEveryRow(init, u"[Log$]", kInserts);
+}
+
+TEST_F(FileStoreConcurrencyTest, AReaderSeesTheOldOrTheNewWorkbookWhileAWriterReplacesIt) {
+    const CComBSTR init = BookInit();
+    ASSERT_NO_FATAL_FAILURE(CreateLogSheet(init));
+    pid_t writer = Writer(init, 80, [](int i) { return Insert(u"[Log$]", u"w", i); });
+    long previous = 0, reads = 0;
+    int status = 0;
+    while (waitpid(writer, &status, WNOHANG) == 0) {
+        OrvOleDbConnection c;  // each read opens the workbook afresh
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+        OrvOleDbCommand count;
+        count.SetConnection(&c);
+        count.SetCommandText(CString(u"SELECT COUNT(*) FROM [Log$]"));
+        ASSERT_EQ(count.Execute(), OrvOleDbCommand::dbTrue) << Utf8(count.GetErrorInfo(true));
+        ASSERT_EQ(count.FetchNext(), OrvOleDbCommand::dbTrue);
+        const long rows = count.FieldAsLong(1);
+        EXPECT_GE(rows, previous);
+        previous = rows;
+        ++reads;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GT(reads, 5) << "the reader never met the writer: the test proves nothing";
 }
 
 }  // namespace

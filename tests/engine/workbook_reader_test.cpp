@@ -15,8 +15,13 @@
 #include "engine/workbook/xlsx_reader.h"
 #include "support/files.h"
 #include "support/workbook_cells.h"
+#include "support/xlsx_parts.h"
 
 using namespace orv::engine::workbook;
+using orv::test::OneSheet;
+using orv::test::Parts;
+using orv::test::WriteArchive;
+using orv::test::kMain;
 
 namespace {
 
@@ -26,42 +31,6 @@ using orv::test::IsText;
 using orv::test::IsValue;
 
 std::string Fixture(const std::string& name) { return orv::test::WorkbookFixture(name); }
-
-using Parts = std::vector<std::pair<std::string, std::string>>;
-
-// Writes an archive of the given parts with libzip, uncompressed.
-void WriteArchive(const std::string& path, const Parts& parts) {
-    int code = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
-    ASSERT_NE(zip, nullptr);
-    for (const auto& [name, text] : parts) {
-        zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
-        zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE);
-        ASSERT_GE(index, 0);
-        // Stored, not compressed: the fixtures cover compressed parts, and a large test part
-        // would spend longer being compressed than read.
-        zip_set_file_compression(zip, zip_uint64_t(index), ZIP_CM_STORE, 0);
-    }
-    ASSERT_EQ(zip_close(zip), 0);
-}
-
-const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-
-// The parts of a one-sheet workbook named "S" with the given sheet data and shared strings.
-Parts OneSheet(const std::string& sheetData, const std::string& strings = "") {
-    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    Parts parts = {
-        {"xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
-                                "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-         "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
-        {"xl/worksheets/sheet1.xml", "<worksheet xmlns=\"" + std::string(kMain) + "\"><sheetData>" + sheetData +
-                                         "</sheetData></worksheet>"},
-    };
-    if (!strings.empty()) parts.emplace_back("xl/sharedStrings.xml", strings);
-    return parts;
-}
 
 TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
     Workbook book;
@@ -270,7 +239,7 @@ TEST(XlsxReaderTest, ReadsAnArchiveInMemory) {
     for (std::size_t s = 0; s < fromFile.sheets.size(); ++s) {
         ASSERT_EQ(fromMemory.sheets[s].cells.size(), fromFile.sheets[s].cells.size());
         for (std::size_t c = 0; c < fromFile.sheets[s].cells.size(); ++c) {
-            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.text, fromFile.sheets[s].cells[c].cell.text);
+            EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.Text(), fromFile.sheets[s].cells[c].cell.Text());
             EXPECT_EQ(fromMemory.sheets[s].cells[c].cell.number, fromFile.sheets[s].cells[c].cell.number);
         }
     }
@@ -359,10 +328,10 @@ TEST(XlsxReaderTest, ReadsALargeSharedStringTable) {
     ASSERT_EQ(book.sheets.size(), 1u);
     const Sheet& sheet = book.sheets[0];
     ASSERT_EQ(sheet.cells.size(), std::size_t(kCount));
-    EXPECT_EQ(sheet.cells.front().cell.text, "string number 199999");
-    EXPECT_EQ(sheet.cells[150000].cell.text, "string number 49999");
+    EXPECT_EQ(sheet.cells.front().cell.Text(), "string number 199999");
+    EXPECT_EQ(sheet.cells[150000].cell.Text(), "string number 49999");
     EXPECT_EQ(sheet.cells.back().row, std::uint32_t(kCount));
-    EXPECT_EQ(sheet.cells.back().cell.text, "string number 0");
+    EXPECT_EQ(sheet.cells.back().cell.Text(), "string number 0");
 }
 
 TEST(XlsxReaderTest, TellsDateFormatsFromNumberFormats) {

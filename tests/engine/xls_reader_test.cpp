@@ -92,6 +92,14 @@ TEST(XlsReaderTest, ReadsEveryValueThatLibreOfficeWrites) {
         const std::string reference = "B" + std::to_string(n + 1);
         EXPECT_TRUE(IsText(lines, reference.c_str(), expected));
     }
+    // A shared string is held once, by the workbook; its cells point at it.
+    for (const PlacedCell& placed : lines.cells) {
+        if (placed.cell.type != CellType::Text || !placed.cell.shared) continue;
+        EXPECT_TRUE(placed.cell.text.empty());
+        EXPECT_GE(placed.cell.shared, book.sharedStrings.data());
+        EXPECT_LT(placed.cell.shared, book.sharedStrings.data() + book.sharedStrings.size());
+    }
+    EXPECT_TRUE(At(lines, "B2")->shared);
 }
 
 TEST(XlsReaderTest, ReadsWhatSheetJSWrites) {

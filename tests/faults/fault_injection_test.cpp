@@ -6,7 +6,9 @@
 // exited normally, with "ok" or an error text, and the folder must hold exactly what it
 // held before the write (for an error) or exactly what a clean run leaves (for "ok").
 // A file left behind is accepted only when the error text names it, or when it is a hidden
-// temporary file and every removal fails.
+// temporary file and every removal fails. A text or workbook write whose sync, truncation or
+// removal failed may leave its journal or temporary file for the next open: the folder is
+// then judged once the store has been opened again (without faults).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -135,6 +137,14 @@ protected:
     TempDir m_base;
 };
 
+// Whether a failed call of `family` may leave a text or workbook write's journal or
+// temporary file for the next open to remove (it cannot know what reached the disk, or
+// cannot remove the file itself).
+bool LeavesWorkForTheNextOpen(const std::string& scenario, const std::string& family) {
+    const bool files = scenario.rfind("text-", 0) == 0 || scenario.rfind("workbook-", 0) == 0;
+    return files && (family == "fsync" || family == "fdatasync" || family == "ftruncate" || family == "unlink");
+}
+
 constexpr int kMaxCalls = 400;  // a scenario that makes more calls of one family is a runaway
 
 TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
@@ -186,7 +196,12 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
             ASSERT_TRUE(WIFEXITED(result.status)) << "the driver crashed: " << where;
             const int code = WEXITSTATUS(result.status);
             ASSERT_TRUE(code == 0 || code == 1) << "exit status " << code << ": " << where;
-            const std::string state = DumpFolder(run);
+            std::string state = DumpFolder(run);
+            if (LeavesWorkForTheNextOpen(sweep.scenario, family) && state.find("file .orv-") != std::string::npos) {
+                Result opened = RunDriver({"open", sweep.scenario, run}, {}, Out());
+                EXPECT_EQ(opened.output, "ok\n") << "opened again after " << where;
+                state = DumpFolder(run);
+            }
             if (code == 0) {
                 EXPECT_EQ(result.output, "ok\n") << where;
                 EXPECT_EQ(Difference(after, state, ""), "") << "success reported, but not the state of a clean run: "
@@ -209,13 +224,7 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
         }
         EXPECT_LE(n, kMaxCalls) << family << ": the scenario never got past the faults";
     }
-    // Archives are written through stdio, whose own calls of write() a preloaded library
-    // cannot see: a workbook's writes meet no short write (a full disk there is checked by
-    // WorkbookWriterTest.AFailedWriteIsReported, with a file-size limit).
-    const bool stdioWrites = std::string(sweep.scenario).rfind("workbook", 0) == 0 && std::string(sweep.mode) == "short";
-    if (!stdioWrites) {
-        EXPECT_GT(injected, 0) << "no fault was ever injected: the shim was not loaded, or the scenario writes nothing";
-    }
+    EXPECT_GT(injected, 0) << "no fault was ever injected: the shim was not loaded, or the scenario writes nothing";
     g_injected += injected;
     std::printf("[ faults   ] %s, %s: %ld faults injected\n", sweep.scenario, sweep.mode, injected);
 }

@@ -6,6 +6,8 @@
 //   orv_fault_driver prepare <scenario> <dir>   makes the starting files in <dir>
 //   orv_fault_driver run <scenario> <dir>       does the write; prints "ok", or "error: "
 //                                               and the library's error text
+//   orv_fault_driver open <scenario> <dir>      opens the scenario's store and writes nothing:
+//                                               what an open cleans up, it cleans up
 //   orv_fault_driver dump <dir>                 what the folder holds, in a form to compare
 //                                               (support/folder_dump.h)
 //
@@ -185,25 +187,33 @@ Outcome WorkbookCreateSheet(const std::string& dir) {
     return RunStatements(WorkbookInit(dir), {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}, false);
 }
 
+Outcome OpenDatabase(const std::string& dir) { return RunStatements(InitOf(PathIn(dir, "plant.mdb")), {}, false); }
+Outcome OpenTextFolder(const std::string& dir) { return RunStatements(TextInit(dir), {}, false); }
+Outcome OpenWorkbook(const std::string& dir) { return RunStatements(WorkbookInit(dir), {}, false); }
+
 struct Scenario {
     const char* name;
     const char* what;
     void (*prepare)(const std::string& dir);
     Outcome (*run)(const std::string& dir);
+    Outcome (*open)(const std::string& dir);
 };
 
 // New scenarios (writes to text files, to workbooks) go here: a starting state and a write.
 const Scenario kScenarios[] = {
-    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction},
+    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction,
+     OpenDatabase},
     {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase,
-     InsertAutocommit},
-    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile},
-    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact},
-    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend},
-    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite},
+     InsertAutocommit, OpenDatabase},
+    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile, OpenDatabase},
+    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact, OpenDatabase},
+    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend,
+     OpenTextFolder},
+    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite, OpenTextFolder},
     {"workbook-write", "a row inserted and a cell updated in a workbook in one transaction", PrepareWorkbook,
-     WorkbookInsert},
-    {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet},
+     WorkbookInsert, OpenWorkbook},
+    {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet,
+     OpenWorkbook},
 };
 
 const Scenario* Find(const char* name) {
@@ -213,7 +223,7 @@ const Scenario* Find(const char* name) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: orv_fault_driver list | prepare <scenario> <dir> | run <scenario> <dir> | dump <dir>\n");
+    std::fprintf(stderr, "usage: orv_fault_driver list | prepare|run|open <scenario> <dir> | dump <dir>\n");
     return 2;
 }
 
@@ -228,7 +238,7 @@ int main(int argc, char** argv) {
         for (const Scenario& s : kScenarios) std::printf("%s\t%s\n", s.name, s.what);
     } else if (command == "dump" && argc == 3) {
         std::fputs(orv::test::DumpFolder(argv[2]).c_str(), stdout);
-    } else if ((command == "prepare" || command == "run") && argc == 4) {
+    } else if ((command == "prepare" || command == "run" || command == "open") && argc == 4) {
         const Scenario* scenario = Find(argv[2]);
         if (!scenario) {
             std::fprintf(stderr, "orv_fault_driver: no scenario '%s' (see: orv_fault_driver list)\n", argv[2]);
@@ -241,7 +251,7 @@ int main(int argc, char** argv) {
                 status = 2;
             }
         } else {
-            Outcome outcome = scenario->run(argv[3]);
+            Outcome outcome = command == "run" ? scenario->run(argv[3]) : scenario->open(argv[3]);
             if (outcome.ok) std::puts("ok");
             else std::printf("error: %s\n", outcome.error.c_str());
             status = outcome.ok ? 0 : 1;

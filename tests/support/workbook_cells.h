@@ -28,7 +28,7 @@ inline ::testing::AssertionResult IsText(const engine::workbook::Sheet& sheet, c
     if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
     if (cell->type != engine::workbook::CellType::Text)
         return ::testing::AssertionFailure() << reference << " is not text";
-    if (cell->text != text) return ::testing::AssertionFailure() << reference << " is '" << cell->text << "'";
+    if (cell->Text() != text) return ::testing::AssertionFailure() << reference << " is '" << cell->Text() << "'";
     return ::testing::AssertionSuccess();
 }
 

@@ -1,0 +1,184 @@
+// What a write does to the file around its contents: a write through a symbolic link keeps
+// the link and changes its target, a file keeps its owner, group and permissions, a
+// write-protected file is neither changed nor deleted, and what a killed writer left (a
+// temporary file, a half-done append) is gone at the next open of the folder or workbook.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/common/env.h"
+#include "engine/store/files.h"
+#include "support/engine_session.h"
+#include "support/query_text.h"
+
+using namespace orv::test;
+using orv::platform::Utf16ToUtf8;
+
+namespace {
+
+class FileSafetyTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override {
+        m_session.Release();
+        CoUninitialize();
+    }
+
+    void OpenFolder() {
+        m_session.Release();
+        m_session = OpenSession(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"");
+        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
+    }
+    void OpenBook(const std::string& name) {
+        m_session.Release();
+        m_session = OpenSession(m_dir.WPath(name), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
+        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
+    }
+    void Exec(const char16_t* sql) {
+        EXPECT_EQ(RunSql(m_session, sql), S_OK) << Utf16ToUtf8(sql) << ": " << Utf16ToUtf8(LastErrorDescription());
+    }
+    std::string Refused(const char16_t* sql) {
+        EXPECT_TRUE(FAILED(RunSql(m_session, sql))) << Utf16ToUtf8(sql);
+        return Utf16ToUtf8(LastErrorDescription());
+    }
+    std::u16string Count(const char16_t* table) {
+        auto rows = QueryText(m_session, (u"SELECT COUNT(*) FROM " + std::u16string(table)).c_str()).rows;
+        return rows.empty() ? u"" : rows[0][0];
+    }
+    bool Hidden(const std::string& name) const { return std::filesystem::exists(m_dir.Path(name)); }
+
+    TempDir m_dir;
+    CComPtr<IOpenRowset> m_session;
+};
+
+struct stat StatOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+bool IsLink(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Another user's file, where this process may make one (root): the owner a write keeps.
+constexpr uid_t kOtherUser = 4321;
+constexpr gid_t kOtherGroup = 4322;
+
+TEST_F(FileSafetyTest, TextWritesThroughALinkKeepTheLinkTheOwnerAndThePermissions) {
+    std::filesystem::create_directory(m_dir.Path("real"));
+    const std::string target = m_dir.Path("real/parts.csv");
+    WriteFile(target, "id,name\r\n1,a\r\n2,b\r\n");
+    ASSERT_EQ(::symlink("real/parts.csv", m_dir.Path("t.csv").c_str()), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const bool root = RunningAsRoot();
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
+    }
+    OpenFolder();
+    Exec(u"UPDATE [t.csv] SET name = 'z' WHERE id = 2");  // a rewrite
+    Exec(u"INSERT INTO [t.csv] VALUES (3, 'c')");            // an append
+    EXPECT_TRUE(IsLink(m_dir.Path("t.csv"))) << "the link was replaced by a file";
+    EXPECT_EQ(ReadFile(target), "id,name\r\n1,a\r\n2,z\r\n3,c\r\n");
+    const struct stat after = StatOf(target);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(after.st_uid, kOtherUser);
+        EXPECT_EQ(after.st_gid, kOtherGroup);
+    }
+    EXPECT_EQ(std::filesystem::directory_iterator(m_dir.Path("real"))->path().filename(), "parts.csv")
+        << "something was left beside the target";
+}
+
+TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermissions) {
+    std::filesystem::create_directory(m_dir.Path("real"));
+    OpenBook("real/book.xlsx");
+    Exec(u"CREATE TABLE Log (id INTEGER, note TEXT)");
+    m_session.Release();
+    const std::string target = m_dir.Path("real/book.xlsx");
+    ASSERT_EQ(::symlink("real/book.xlsx", m_dir.Path("book.xlsx").c_str()), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0604), 0);
+    const bool root = RunningAsRoot();
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
+    }
+    OpenBook("book.xlsx");
+    Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
+    EXPECT_TRUE(IsLink(m_dir.Path("book.xlsx"))) << "the link was replaced by a file";
+    EXPECT_EQ(Count(u"[Log$]"), u"1");
+    const struct stat after = StatOf(target);
+    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    if (root) {
+        EXPECT_EQ(after.st_uid, kOtherUser);
+        EXPECT_EQ(after.st_gid, kOtherGroup);
+    }
+}
+
+// Read-only as a file that may not be written is on other systems: also for root, who
+// could write it, and also for DROP TABLE, which would delete it.
+TEST_F(FileSafetyTest, AWriteProtectedTextFileIsNeitherChangedNorDropped) {
+    const std::string original = "id,name\r\n1,a\r\n";
+    WriteFile(m_dir.Path("t.csv"), original);
+    ASSERT_EQ(::chmod(m_dir.Path("t.csv").c_str(), 0444), 0);
+    OpenFolder();
+    for (const char16_t* sql : {u"DROP TABLE [t.csv]", u"INSERT INTO [t.csv] VALUES (2, 'b')", u"DELETE FROM [t.csv]"}) {
+        const std::string message = Refused(sql);
+        EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
+        EXPECT_NE(message.find("write-protected"), std::string::npos) << message;
+    }
+    EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), original);
+    EXPECT_EQ(Count(u"[t.csv]"), u"1");
+}
+
+TEST_F(FileSafetyTest, TemporaryFilesOfAKilledWriterGoAtTheNextOpen) {
+    WriteFile(m_dir.Path("t.csv"), "id\r\n1\r\n");
+    WriteFile(m_dir.Path(".orv-new-0123456789ab"), "half of a new version");
+    OpenFolder();
+    EXPECT_FALSE(Hidden(".orv-new-0123456789ab"));
+    EXPECT_EQ(Count(u"[t.csv]"), u"1");
+
+    // A temporary file that its writer still holds is left alone.
+    std::string live;
+    orv::engine::FileHandle held;
+    ASSERT_TRUE(orv::engine::MakeTemporaryBeside(m_dir.Path("t.csv"), live, held).Ok());
+    OpenFolder();
+    EXPECT_TRUE(std::filesystem::exists(live));
+
+    m_session.Release();
+    OpenBook("book.xlsx");
+    Exec(u"CREATE TABLE Log (id INTEGER)");
+    WriteFile(m_dir.Path(".orv-new-ba9876543210"), "half of a workbook");
+    OpenBook("book.xlsx");
+    EXPECT_FALSE(Hidden(".orv-new-ba9876543210"));
+    EXPECT_TRUE(std::filesystem::exists(live));
+}
+
+TEST_F(FileSafetyTest, AHalfDoneAppendIsUndoneAtTheNextOpenOrRead) {
+    const std::string before = "id,name\r\n1,a\r\n";
+    WriteFile(m_dir.Path("t.csv"), before + "2,b\r\n3,");  // a writer killed in the middle
+    struct stat info = StatOf(m_dir.Path("t.csv"));
+    const std::string journal = "orv-append " + std::to_string(info.st_dev) + " " + std::to_string(info.st_ino) + " " +
+                                std::to_string(before.size()) + "\n";
+    WriteFile(m_dir.Path(".orv-journal-t.csv"), journal);
+    OpenFolder();
+    EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
+    EXPECT_FALSE(Hidden(".orv-journal-t.csv"));
+
+    // A journal met by a connection already open: its next read undoes the append.
+    WriteFile(m_dir.Path("t.csv"), before + "2,");
+    WriteFile(m_dir.Path(".orv-journal-t.csv"), journal);
+    EXPECT_EQ(Count(u"[t.csv]"), u"1");
+    EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
+
+    // A torn journal was written before its append began: nothing is cut.
+    WriteFile(m_dir.Path(".orv-journal-t.csv"), "orv-app");
+    OpenFolder();
+    EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
+    EXPECT_FALSE(Hidden(".orv-journal-t.csv"));
+}
+
+}  // namespace
