@@ -469,6 +469,17 @@ const SchemaInfo* FindSchemaRowset(REFGUID guid, ULONG restrictions, HRESULT& hr
     return nullptr;
 }
 
+const SchemaInfo* BeginSchemaRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
+                                    ULONG cPropertySets, const DBPROPSET rgPropertySets[], IUnknown** ppRowset,
+                                    HRESULT& hr) {
+    if (ppRowset) *ppRowset = nullptr;
+    hr = E_INVALIDARG;
+    if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return nullptr;
+    hr = DB_E_NOAGGREGATION;
+    if (outer) return nullptr;
+    return FindSchemaRowset(schema, cRestrictions, hr);
+}
+
 HRESULT ListSchemaRowsets(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
     if (pcSchemas) *pcSchemas = 0;
     if (prgSchemas) *prgSchemas = nullptr;
@@ -530,11 +541,9 @@ HRESULT ReturnTableDefinition(const std::vector<ColumnDefinition>& columns, DBOR
 HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
                            REFIID riid, ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) {
     return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
-        if (ppRowset) *ppRowset = nullptr;
-        if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
-        if (outer) return DB_E_NOAGGREGATION;
         HRESULT refused = S_OK;
-        const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
+        const SchemaInfo* info = BeginSchemaRowset(outer, schema, cRestrictions, rgRestrictions, cPropertySets,
+                                                   rgPropertySets, ppRowset, refused);
         if (!info) return refused;
 
         RegisterGuardedFunction(m_db, "orv_schema_type", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, SchemaTypeFunction);

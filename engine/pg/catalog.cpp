@@ -165,11 +165,9 @@ void FillTypeFacts(const PGresult* result, std::vector<std::vector<StoredValue>>
 HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
                            REFIID riid, ULONG cPropertySets, DBPROPSET rgPropertySets[], IUnknown** ppRowset) {
     return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
-        if (ppRowset) *ppRowset = nullptr;
-        if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return E_INVALIDARG;
-        if (outer) return DB_E_NOAGGREGATION;
         HRESULT refused = S_OK;
-        const SchemaInfo* info = FindSchemaRowset(schema, cRestrictions, refused);
+        const SchemaInfo* info = BeginSchemaRowset(outer, schema, cRestrictions, rgRestrictions, cPropertySets,
+                                                   rgPropertySets, ppRowset, refused);
         if (!info) return refused;
 
         std::vector<std::string> texts;

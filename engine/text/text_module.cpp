@@ -431,22 +431,30 @@ TextSettings SettingsFor(const std::string& path, const std::string& props) {
     return settings;
 }
 
-int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    if (argc < 4) {
-        *err = sqlite3_mprintf("%s needs the path of a text file", kTextModuleName);
-        return SQLITE_ERROR;
-    }
-    auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
+// A table for the file a declaration names, refused when the file lies outside the
+// connection's folder; verb says what the refusal was about ("read", "create").
+int NewTable(void* aux, const char* argument, const char* verb, std::unique_ptr<Table>& table, char** err) {
+    table.reset(new (std::nothrow) Table());
     if (!table) return SQLITE_NOMEM;
-    table->path = UnquoteArgument(argv[3]);
+    table->path = UnquoteArgument(argument);
     const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
     table->readOnly = options.readOnly;
     table->lockTimeoutMs = options.lockTimeoutMs;
     std::string refused;
     if (!FileOfFolder(options, table->path, refused)) {
-        *err = sqlite3_mprintf("Cannot read the text file '%s': %s", table->path.c_str(), refused.c_str());
+        *err = sqlite3_mprintf("Cannot %s the text file '%s': %s", verb, table->path.c_str(), refused.c_str());
         return SQLITE_ERROR;
     }
+    return SQLITE_OK;
+}
+
+int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
+    if (argc < 4) {
+        *err = sqlite3_mprintf("%s needs the path of a text file", kTextModuleName);
+        return SQLITE_ERROR;
+    }
+    std::unique_ptr<Table> table;
+    if (int rc = NewTable(aux, argv[3], "read", table, err); rc != SQLITE_OK) return rc;
     TextSettings settings = SettingsFor(table->path, argc > 4 ? UnquoteArgument(argv[4]) : std::string());
     std::string error;
     if (!DescribeTextFile(table->path, settings, table->description, error)) {
@@ -546,17 +554,8 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
 int Create(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
     // Declaring an existing file passes no marker and creates nothing.
     if (argc < 7 || UnquoteArgument(argv[5]) != "create") return Connect(db, aux, argc, argv, out, err);
-    auto table = std::unique_ptr<Table>(new (std::nothrow) Table());
-    if (!table) return SQLITE_NOMEM;
-    table->path = UnquoteArgument(argv[3]);
-    const ModuleOptions& options = *static_cast<const ModuleOptions*>(aux);
-    table->readOnly = options.readOnly;
-    table->lockTimeoutMs = options.lockTimeoutMs;
-    std::string refused;
-    if (!FileOfFolder(options, table->path, refused)) {
-        *err = sqlite3_mprintf("Cannot create the text file '%s': %s", table->path.c_str(), refused.c_str());
-        return SQLITE_ERROR;
-    }
+    std::unique_ptr<Table> table;
+    if (int rc = NewTable(aux, argv[3], "create", table, err); rc != SQLITE_OK) return rc;
     int rc = CreateFile(db, table.get(), UnquoteArgument(argv[4]), UnquoteArgument(argv[6]), err);
     if (rc != SQLITE_OK) return rc;
     *out = table.release();
