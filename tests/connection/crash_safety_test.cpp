@@ -2,6 +2,7 @@
 // as it was before the unfinished change or as after it (and a database passes SQLite's
 // own check), and the next open leaves none of the writer's temporary files behind.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,15 +31,37 @@ std::string First(OrvOleDbConnection& c, const char16_t* sql) {
     return orv::platform::Utf16ToUtf8(command.FieldAsString(1).Str());
 }
 
-// Forks a child that runs `work` (it never returns) and kills it after `delay`.
+// The write end of the pipe on which a forked writer says that it has got going.
+int g_started = -1;
+
+// Called by the writer once its first change has landed: from then on a kill can only
+// interrupt work that follows a stored change, however slow the machine is.
+void Started() {
+    if (g_started < 0) return;
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(g_started, &byte, 1);
+    ::close(g_started);
+    g_started = -1;
+}
+
+// Forks a child that runs `work` (it never returns) and kills it `delay` after the child
+// calls Started(), or after a minute if it never does.
 template <class Work>
 void RunAndKill(Work work, std::chrono::microseconds delay) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
     pid_t child = fork();
     if (child == 0) {
+        ::close(fds[0]);
+        g_started = fds[1];
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         work();
         _exit(0);
     }
+    ::close(fds[1]);
+    pollfd ready{fds[0], POLLIN, 0};
+    ::poll(&ready, 1, 60000);
+    ::close(fds[0]);
     std::this_thread::sleep_for(delay);
     ::kill(child, SIGKILL);
     int status = 0;
@@ -57,7 +80,10 @@ void WriteBatchesUntilKilled(const CComBSTR& init, const char16_t* table) {
         if (i % kBatch == 0) c.StartTransaction();
         insert.AddColumn(u"note", u"'row %d of a batch'", i);
         insert.Insert();
-        if (i % kBatch == kBatch - 1) c.Commit();
+        if (i % kBatch == kBatch - 1) {
+            c.Commit();
+            Started();
+        }
     }
 }
 
@@ -68,7 +94,10 @@ void RunUntilKilled(const CComBSTR& init, const char16_t* sql) {
     OrvOleDbCommand command;
     command.SetConnection(&c);
     command.SetCommandText(CString(sql));
-    for (;;) command.Execute();
+    for (;;) {
+        command.Execute();
+        Started();
+    }
 }
 
 class CrashSafetyTest : public ::testing::Test {
@@ -109,7 +138,7 @@ TEST_F(CrashSafetyTest, KilledDuringTransactionsOfInserts) {
     for (int round = 0; round < 8; ++round) {
         RunAndKill(
             [&] { WriteBatchesUntilKilled(init, u"t"); },
-            std::chrono::microseconds(50000 + m_random() % 100000));
+            std::chrono::microseconds(m_random() % 100000));
         long rows = CheckIntact();
         EXPECT_GE(rows, previous);  // nothing committed is ever lost
         previous = rows;
@@ -130,6 +159,7 @@ TEST_F(CrashSafetyTest, KilledDuringCompaction) {
                 OrvOleDbConnection c;
                 for (;;) {
                     if (c.OpenFromInitializationString(init, false) != S_OK) return;
+                    Started();
                     c.CompactMdb();
                 }
             },
@@ -153,7 +183,7 @@ TEST_F(CrashSafetyTest, KilledDuringWorkbookWrites) {
     for (int round = 0; round < 6; ++round) {
         RunAndKill(
             [&] { WriteBatchesUntilKilled(init, u"[Log$]"); },
-            std::chrono::microseconds(100000 + m_random() % 300000));
+            std::chrono::microseconds(m_random() % 300000));
         OrvOleDbConnection c;
         ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [Log$]"));
@@ -181,7 +211,7 @@ TEST_F(CrashSafetyTest, KilledDuringLargeAppendsToATextFile) {
     for (int round = 0; round < 8; ++round) {
         WriteFile(m_dir.Path("t.csv"), header + records);
         RunAndKill([&] { RunUntilKilled(init, u"INSERT INTO [t.csv] SELECT * FROM [src.csv]"); },
-                   std::chrono::microseconds(100000 + m_random() % 600000));
+                   std::chrono::microseconds(m_random() % 600000));
         // Killed between the journal and its removal; of those, while the bytes went in.
         journaled += std::filesystem::exists(m_dir.Path(".orv-journal-t.csv"));
         torn += (ReadFile(m_dir.Path("t.csv")).size() - header.size()) % records.size() != 0;
@@ -215,7 +245,7 @@ TEST_F(CrashSafetyTest, KilledDuringRewritesOfATextFile) {
     long previous = 0;
     for (int round = 0; round < 6; ++round) {
         RunAndKill([&] { RunUntilKilled(init, u"UPDATE [t.csv] SET n = n + 1"); },
-                   std::chrono::microseconds(100000 + m_random() % 1400000));
+                   std::chrono::microseconds(m_random() % 1000000));
         OrvOleDbConnection c;
         ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         EXPECT_EQ(First(c, u"SELECT COUNT(*) || ' ' || COUNT(DISTINCT n) FROM [t.csv]"), std::to_string(kRecords) + " 1");

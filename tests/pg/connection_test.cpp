@@ -59,9 +59,15 @@ TEST_F(PgConnectionTest, ReadModeRefusesWrites) {
         << Utf8(command.GetErrorText());
 }
 
+// Roles belong to the whole server and the tests run side by side, so each
+// test that logs in with a password has a role of its own.
+void CreateRole(const char* name) {
+    PgServer::Run(std::string("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '") + name +
+                  "') THEN CREATE ROLE " + name + " LOGIN PASSWORD 'right-secret'; END IF; END$$");
+}
+
 TEST_F(PgConnectionTest, RefusedConnectionsSayWhyWithoutThePassword) {
-    PgServer::Run("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'clerk') THEN "
-                  "CREATE ROLE clerk LOGIN PASSWORD 'right-secret'; END IF; END$$");
+    CreateRole("clerk");
     const std::u16string base = u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() + u";";
 
     OrvOleDbConnection wrong;
@@ -102,11 +108,10 @@ TEST_F(PgConnectionTest, RefusedConnectionsSayWhyWithoutThePassword) {
 }
 
 TEST_F(PgConnectionTest, PasswordIsKeptOnlyWhenAskedTo) {
-    PgServer::Run("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'clerk') THEN "
-                  "CREATE ROLE clerk LOGIN PASSWORD 'right-secret'; END IF; END$$");
+    CreateRole("keeper");
     for (bool persist : {false, true}) {
         const std::u16string init = u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() +
-                                    u";User ID=clerk;Password=right-secret;Persist Security Info=" +
+                                    u";User ID=keeper;Password=right-secret;Persist Security Info=" +
                                     (persist ? u"True;" : u"False;");
         OrvOleDbConnection connection;
         ASSERT_EQ(connection.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK);

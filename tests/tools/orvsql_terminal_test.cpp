@@ -65,7 +65,15 @@ TEST_F(OrvsqlTerminalTest, CtrlCAtThePromptClearsTheLineAndAMultiLineStatement) 
     ASSERT_TRUE(terminal->WaitFor("answer")) << terminal->Shown();
     ASSERT_TRUE(terminal->WaitFor("orvsql> ")) << terminal->Shown();
     Quit(*terminal);
-    EXPECT_EQ(terminal->Shown().find("never run"), terminal->Shown().rfind("never run"));  // typed, never printed
+    // Typed (and echoed, once or twice, whether the keys came before the line editor took
+    // the terminal or after), never printed as a result.
+    const std::string& shown = terminal->Shown();
+    auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = shown.find(text); at != std::string::npos; at = shown.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("never run"), count("'never run'")) << shown;
     EXPECT_EQ(terminal->Shown().find("half\r\n"), std::string::npos);
 }
 

@@ -46,10 +46,24 @@ struct ShellResult {
     ::_exit(127);
 }
 
+// Waits (at most half a minute) until process `pid` has its own handler for `signal`, so
+// that a signal sent afterwards tests the program's handling, not how fast it started.
+inline void WaitUntilCatching(pid_t pid, int signal) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::string status = "/proc/" + std::to_string(pid) + "/status";
+    while (std::chrono::steady_clock::now() < end) {
+        const std::string text = ReadFile(status);
+        const std::size_t at = text.find("SigCgt:");
+        if (at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (signal - 1) & 1)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 inline int ExitStatus(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus); }
 
 // Runs orvsql with `args` and `input` as its standard input (a file, so never a terminal).
-// With `interruptAfter`, a SIGINT is sent after that long, as Ctrl-C sends it to a script.
+// With `interruptAfter`, a SIGINT is sent that long after the program is ready for it, as
+// Ctrl-C sends it to a script.
 inline ShellResult RunShell(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
                             std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0)) {
     const std::string in = dir.Path("stdin"), out = dir.Path("stdout"), err = dir.Path("stderr");
@@ -66,6 +80,7 @@ inline ShellResult RunShell(const TempDir& dir, const std::vector<std::string>& 
         ExecShell(dir, args);
     }
     if (interruptAfter.count() > 0) {
+        WaitUntilCatching(pid, SIGINT);
         std::this_thread::sleep_for(interruptAfter);
         ::kill(pid, SIGINT);
     }
