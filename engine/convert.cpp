@@ -23,6 +23,7 @@
 
 #include "platform/com_object.h"
 #include "platform/oleauto.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -164,13 +165,6 @@ bool IsBlank(Char c) {
         return platform::IsSpace16(c);
 }
 
-template <class Char>
-std::basic_string_view<Char> Trim(std::basic_string_view<Char> s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // Compares with an ASCII lower-case word, ignoring ASCII case.
 template <class Char>
 bool EqualsWord(std::basic_string_view<Char> s, std::string_view word) {
@@ -199,7 +193,7 @@ struct NumberText {
 
 template <class Char>
 bool ParseNumber(std::basic_string_view<Char> s, NumberText& n) {
-    s = Trim(s);
+    s = platform::Trim(s);
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
     const auto rest = s.substr(i);
@@ -572,7 +566,7 @@ bool ParseTime(Scanner<Char>& sc, Moment& m) {
 // "yyyy-mm-dd", "m/d/yyyy" (or "m/d/yy"), either with a time after a blank or "T"; or a time alone.
 template <class Char>
 bool ParseMoment(std::basic_string_view<Char> text, Moment& m) {
-    Scanner<Char> sc{Trim(text)};
+    Scanner<Char> sc{platform::Trim(text)};
     m = Moment{};
     int first = 0, count = 0;
     const std::size_t start = sc.i;
@@ -617,7 +611,7 @@ int HexValue(Char c) {
 
 template <class Char>
 bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
-    s = Trim(s);
+    s = platform::Trim(s);
     if (s.size() % 2) return false;
     out.resize(s.size() / 2);
     for (std::size_t i = 0; i < s.size(); i += 2) {
@@ -630,7 +624,7 @@ bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
 
 template <class Char>
 bool ParseGuid(std::basic_string_view<Char> s, GUID& g) {
-    s = Trim(s);
+    s = platform::Trim(s);
     if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
     if (s.size() != 36) return false;
     BYTE bytes[16];
@@ -1027,7 +1021,7 @@ Outcome ToBool(const Value& v, bool& out) {
     case Kind::Wide:
     case Kind::Narrow: {
         const auto word = [&](std::string_view w) {
-            return WithText(v, [&](auto s) { return EqualsWord(Trim(s), w); });
+            return WithText(v, [&](auto s) { return EqualsWord(platform::Trim(s), w); });
         };
         if (word("true") || word("yes")) {
             out = true;

@@ -14,6 +14,7 @@
 #include "engine/guard.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -109,8 +110,7 @@ std::optional<double> NumberOf(sqlite3_value* v) {
 bool Truth(sqlite3_value* v) {
     if (IsNull(v)) return false;
     if (auto n = NumberOf(v)) return *n != 0;
-    std::string s = TextOf(v);
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const std::string s = platform::Lower(TextOf(v));
     return s == "true" || s == "yes" || s == "on";
 }
 
@@ -175,9 +175,7 @@ DateParts AddMonths(DateParts p, long long months) {
 }
 
 std::string Lowered(std::string s) {
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
+    s = std::string(platform::Trim(platform::Lower(s), " "));
     return s;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
+#include "platform/strings.h"
 
 namespace orv::engine {
 namespace {
@@ -27,12 +28,8 @@ const std::string& Written(const Token& t) { return t.written.empty() ? t.text :
 bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
-bool Same(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper((unsigned char)x) == std::toupper((unsigned char)y); });
-}
 
-bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && Same(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word); }
 
 // Words after which an expression starts: a value may follow them, not an operator.
 bool IsValueLead(std::string_view w) {
@@ -40,7 +37,7 @@ bool IsValueLead(std::string_view w) {
                                         "WHEN", "THEN", "ELSE", "HAVING", "LIKE", "IS", "BY", "RETURN", "DEFAULT",
                                         "DISTINCT", "ALL", "CASE", "MOD", "GLOB", "ESCAPE", "LIMIT", "OFFSET"};
     for (const char* k : words)
-        if (Same(w, k)) return true;
+        if (platform::EqualsNoCase(w, k)) return true;
     return false;
 }
 
@@ -52,7 +49,7 @@ bool IsClauseWord(std::string_view w) {
         "ALL", "DISTINCT", "LIMIT", "OFFSET", "ESCAPE", "CASE", "INTO", "JOIN", "INNER", "LEFT", "RIGHT", "OUTER",
         "CROSS", "GLOB", "TOP", "DEFAULT", "RETURNING", "COLLATE", "UPDATE", "INSERT", "DELETE"};
     for (const char* k : words)
-        if (Same(w, k)) return true;
+        if (platform::EqualsNoCase(w, k)) return true;
     return false;
 }
 
@@ -154,7 +151,9 @@ int MonthFromName(std::string_view name) {
     static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
                                        "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
     for (int m = 0; m < 12; ++m)
-        if (Same(name, months[m]) || Same(name, full[m]) || (Same(name, "SEPT") && m == 8)) return m + 1;
+        if (platform::EqualsNoCase(name, months[m]) || platform::EqualsNoCase(name, full[m]) ||
+            (platform::EqualsNoCase(name, "SEPT") && m == 8))
+            return m + 1;
     return 0;
 }
 
@@ -337,7 +336,7 @@ struct Rewriter {
             } else if (depth == 0 && x.kind == Kind::Punct && (x.text == "," || x.text == ";")) return k;
             else if (depth == 0 && x.kind == Kind::Word)
                 for (const char* w : enders)
-                    if (Same(x.text, w)) return k;
+                    if (platform::EqualsNoCase(x.text, w)) return k;
         }
         return k;
     }
@@ -416,8 +415,8 @@ struct Rewriter {
     }
     static bool IsName(const Token& x) {
         return x.kind == Kind::Quoted ||
-               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !Same(x.text, "MOD") &&
-                !Same(x.text, "NULL"));
+               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !platform::EqualsNoCase(x.text, "MOD") &&
+                !platform::EqualsNoCase(x.text, "NULL"));
     }
 
     // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
@@ -699,8 +698,8 @@ void Rewriter::CreateTable() {
             if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
             std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
             std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
-            if (paren < to && t[paren].text == "(" && only < to && Same(Unquote(t[only].text), column) && shut < to &&
-                t[shut].text == ")") {
+            if (paren < to && t[paren].text == "(" && only < to && platform::EqualsNoCase(Unquote(t[only].text), column) &&
+                shut < to && t[shut].text == ")") {
                 // Blank the definition and the comma before it.
                 for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
             }
@@ -865,8 +864,8 @@ std::optional<std::string> ParseDateLiteral(std::string_view body) {
         bool pm = false, am = false;
         if (x.size() > 2) {
             std::string tail = x.substr(x.size() - 2);
-            if (Same(tail, "PM")) pm = true;
-            if (Same(tail, "AM")) am = true;
+            if (platform::EqualsNoCase(tail, "PM")) pm = true;
+            if (platform::EqualsNoCase(tail, "AM")) am = true;
             if (pm || am) x = trim(x.substr(0, x.size() - 2));
         }
         int h = 0, mi = 0, se = 0;
@@ -922,7 +921,7 @@ bool MayNeedRewrite(std::string_view utf8) {
             found = true;
         } else if (kind == Kind::Word && text.size() <= 11) {
             for (const char* w : words)
-                if (Same(text, w)) found = true;
+                if (platform::EqualsNoCase(text, w)) found = true;
         }
     });
     return found;
