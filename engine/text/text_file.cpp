@@ -13,6 +13,7 @@
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/store/store.h"
+#include "platform/calendar.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
 
@@ -531,7 +532,7 @@ std::vector<DateToken> TokenizeDateFormat(std::string_view format) {
     std::vector<DateToken> tokens;
     for (std::size_t i = 0; i < format.size();) {
         const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i])));
-        if (c == 'a' && (EqualsNoCase(format.substr(i, 5), "am/pm"))) {
+        if (c == 'a' && (platform::EqualsNoCase(format.substr(i, 5), "am/pm"))) {
             tokens.push_back({'a', 0, 0});
             i += 5;
             continue;
@@ -579,8 +580,8 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         }
         if (t.field == 'a') {
             if (i + 2 > s.size()) return std::nullopt;
-            if (EqualsNoCase(s.substr(i, 2), "am")) am = true;
-            else if (EqualsNoCase(s.substr(i, 2), "pm")) pm = true;
+            if (platform::EqualsNoCase(s.substr(i, 2), "am")) am = true;
+            else if (platform::EqualsNoCase(s.substr(i, 2), "pm")) pm = true;
             else return std::nullopt;
             i += 2;
             continue;
@@ -588,7 +589,7 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         if (t.field == 'M' && t.width >= 3) {
             int found = -1;
             for (int m = 0; m < 12 && found < 0; ++m)
-                if (i + 3 <= s.size() && EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
+                if (i + 3 <= s.size() && platform::EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
             if (found < 0) return std::nullopt;
             mo = found + 1;
             i += 3;
@@ -599,7 +600,7 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         const int maxDigits = t.field == 'y' ? (t.width >= 3 ? 4 : 2) : 2;
         if (!ParseDigits(s, i, 1, maxDigits, v)) return std::nullopt;
         switch (t.field) {
-        case 'y': y = t.width >= 3 ? v : v < 30 ? 2000 + v : 1900 + v, dated = true; break;
+        case 'y': y = t.width >= 3 ? v : platform::WindowedYear(v), dated = true; break;
         case 'M': mo = v, dated = true; break;
         case 'D': d = v, dated = true; break;
         case 'h': h = v, timed = true; break;
@@ -765,7 +766,7 @@ std::optional<Kind> ClassifyValue(std::string_view value) {
         if (ec == std::errc::result_out_of_range) return Kind::Text;
     }
     if (ParseDateValue(t)) return Kind::Date;
-    if (EqualsNoCase(t, "true") || EqualsNoCase(t, "false") || EqualsNoCase(t, "yes") || EqualsNoCase(t, "no"))
+    if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "yes") || platform::EqualsNoCase(t, "no"))
         return Kind::Boolean;
     return Kind::Text;
 }
