@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "engine/common/decimal.h"
 #include "engine/sql/datetime.h"
@@ -21,8 +22,10 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/calendar.h"
 #include "platform/com_object.h"
 #include "platform/oleauto.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -164,13 +167,6 @@ bool IsBlank(Char c) {
         return platform::IsSpace16(c);
 }
 
-template <class Char>
-std::basic_string_view<Char> Trim(std::basic_string_view<Char> s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // Compares with an ASCII lower-case word, ignoring ASCII case.
 template <class Char>
 bool EqualsWord(std::basic_string_view<Char> s, std::string_view word) {
@@ -199,7 +195,7 @@ struct NumberText {
 
 template <class Char>
 bool ParseNumber(std::basic_string_view<Char> s, NumberText& n) {
-    s = Trim(s);
+    s = platform::Trim(s);
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
     const auto rest = s.substr(i);
@@ -370,24 +366,16 @@ std::string RealText(double x, bool single, std::size_t& mandatory) {
 
 // ---- Dates -------------------------------------------------------------------------------
 
-constexpr long long kDateEpoch = DaysFromCivil(1899, 12, 30);
-constexpr long long kFileTimeEpoch = DaysFromCivil(1601, 1, 1);
+constexpr long long kDateEpoch = platform::kOleDateEpochDay;
+constexpr long long kFileTimeEpoch = platform::kFileTimeEpochDay;
 constexpr long long kTicksPerSecond = 10'000'000;
 constexpr long long kTicksPerDay = 86400 * kTicksPerSecond;
 // The DATE values of 1 January 100 00:00:00 and of the day after 31 December 9999.
 constexpr double kFirstDate = -657435.0;  // exclusive: -657434.999 is 1 January 100, 23:59
 constexpr double kEndDate = 2958466.0;
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-bool ValidDate(int y, int m, int d) {
-    return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
-}
+// A day a DBDATE or DBTIMESTAMP may name: years 1 to 9999.
+bool ValidDate(int y, int m, int d) { return y >= 1 && y <= 9999 && platform::IsCalendarDate(y, m, d); }
 bool ValidTime(int h, int mi, int s) { return h >= 0 && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59; }
 
 // A date and time of day as fields. A date alone is at midnight; a time alone is on 30
@@ -401,7 +389,8 @@ struct Moment {
 
 Moment MomentFromDays(long long daysFrom1970, long long secondOfDay, std::uint32_t nanos) {
     Moment m;
-    CivilFromDays(daysFrom1970, m.year, m.month, m.day);
+    const platform::CivilDate civil = platform::CivilFromDays(daysFrom1970);
+    m.year = civil.year, m.month = civil.month, m.day = civil.day;
     m.hour = static_cast<int>(secondOfDay / 3600);
     m.minute = static_cast<int>(secondOfDay / 60 % 60);
     m.second = static_cast<int>(secondOfDay % 60);
@@ -460,7 +449,7 @@ Outcome DateFromMoment(const Moment& m, double& date) {
         // The fraction of a second goes the way the time of day goes: away from day 0 for
         // negative dates.
         const double fraction = m.nanos / 86'400e9;
-        const bool negativeDay = DaysFromCivil(st.wYear, st.wMonth, st.wDay) < kDateEpoch;
+        const bool negativeDay = platform::DaysFromCivil(st.wYear, st.wMonth, st.wDay) < kDateEpoch;
         whole = negativeDay ? whole - fraction : whole + fraction;
     }
     date = whole;
@@ -480,7 +469,7 @@ Outcome FileTimeFromMoment(const Moment& m, std::uint64_t& ticks) {
     const int year = m.hasDate ? m.year : 1899;
     if (year < 1601) return Outcome::Overflow;
     const long long days =
-        m.hasDate ? DaysFromCivil(m.year, static_cast<unsigned>(m.month), static_cast<unsigned>(m.day)) : kDateEpoch;
+        m.hasDate ? platform::DaysFromCivil(m.year, static_cast<unsigned>(m.month), static_cast<unsigned>(m.day)) : kDateEpoch;
     long long t = (days - kFileTimeEpoch) * kTicksPerDay;
     if (m.hasTime) t += (m.hour * 3600LL + m.minute * 60 + m.second) * kTicksPerSecond + m.nanos / 100;
     ticks = static_cast<std::uint64_t>(t);
@@ -572,7 +561,7 @@ bool ParseTime(Scanner<Char>& sc, Moment& m) {
 // "yyyy-mm-dd", "m/d/yyyy" (or "m/d/yy"), either with a time after a blank or "T"; or a time alone.
 template <class Char>
 bool ParseMoment(std::basic_string_view<Char> text, Moment& m) {
-    Scanner<Char> sc{Trim(text)};
+    Scanner<Char> sc{platform::Trim(text)};
     m = Moment{};
     int first = 0, count = 0;
     const std::size_t start = sc.i;
@@ -589,7 +578,7 @@ bool ParseMoment(std::basic_string_view<Char> text, Moment& m) {
     } else if (count <= 2 && sc.Take('/')) {
         month = first;
         if (!sc.Number(2, day, n) || !sc.Take('/') || !sc.Number(4, year, n) || (n != 2 && n != 4)) return false;
-        if (n == 2) year += year < 30 ? 2000 : 1900;
+        if (n == 2) year = platform::WindowedYear(year);
     } else {
         return false;
     }
@@ -617,7 +606,7 @@ int HexValue(Char c) {
 
 template <class Char>
 bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
-    s = Trim(s);
+    s = platform::Trim(s);
     if (s.size() % 2) return false;
     out.resize(s.size() / 2);
     for (std::size_t i = 0; i < s.size(); i += 2) {
@@ -630,7 +619,7 @@ bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
 
 template <class Char>
 bool ParseGuid(std::basic_string_view<Char> s, GUID& g) {
-    s = Trim(s);
+    s = platform::Trim(s);
     if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
     if (s.size() != 36) return false;
     BYTE bytes[16];
@@ -738,25 +727,10 @@ void DecodeInteger(Value& v, const void* src) {
 
 Outcome DecodeVariant(const void* src, Value& v, int depth);
 
-Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flags, Value& v, int depth = 0) {
-    if (type & kByRef) {
-        if (!src) return Outcome::InvalidArg;
-        type = static_cast<DBTYPE>(type & ~kByRef);
-        src = Load<const void*>(src);
-    }
-    v.type = type;
-    if (type == DBTYPE_EMPTY || type == DBTYPE_NULL) {
-        v.kind = Kind::Null;
-        v.empty = type == DBTYPE_EMPTY;
-        return Outcome::Ok;
-    }
-    if (!src) {
-        if (IsVariableLength(type) && length == 0 && !(flags & DBDATACONVERT_LENGTHFROMNTS)) {
-            src = "";
-        } else {
-            return Outcome::InvalidArg;
-        }
-    }
+// The steps of Decode, one per family of types: each reads `src` into `v` and returns the
+// outcome, or nothing when `type` is not of its family.
+
+std::optional<Outcome> DecodeNumber(DBTYPE type, const void* src, DBLENGTH length, Value& v) {
     switch (type) {
     case DBTYPE_I1: DecodeInteger<std::int8_t>(v, src); break;
     case DBTYPE_I2: DecodeInteger<std::int16_t>(v, src); break;
@@ -814,6 +788,13 @@ Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flag
         v.kind = Kind::Bool;
         v.truth = Load<VARIANT_BOOL>(src) != 0;
         break;
+    default: return std::nullopt;
+    }
+    return Outcome::Ok;
+}
+
+std::optional<Outcome> DecodeTextOrBytes(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flags, Value& v) {
+    switch (type) {
     case DBTYPE_WSTR: {
         const auto* text = static_cast<const char*>(src);
         std::size_t units = 0;
@@ -851,10 +832,13 @@ Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flag
         v.bytes = static_cast<const BYTE*>(src);
         v.size = static_cast<std::size_t>(length);
         break;
-    case DBTYPE_GUID:
-        v.kind = Kind::Guid;
-        v.guid = Load<GUID>(src);
-        break;
+    default: return std::nullopt;
+    }
+    return Outcome::Ok;
+}
+
+std::optional<Outcome> DecodeDateOrTime(DBTYPE type, const void* src, Value& v) {
+    switch (type) {
     case DBTYPE_DATE:
         v.kind = Kind::Date;
         v.real = Load<double>(src);
@@ -893,6 +877,17 @@ Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flag
         v.kind = Kind::Moment;
         return MomentFromFileTime(static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime, v.moment);
     }
+    default: return std::nullopt;
+    }
+    return Outcome::Ok;
+}
+
+std::optional<Outcome> DecodeOther(DBTYPE type, const void* src, Value& v) {
+    switch (type) {
+    case DBTYPE_GUID:
+        v.kind = Kind::Guid;
+        v.guid = Load<GUID>(src);
+        break;
     case DBTYPE_ERROR:
         v.kind = Kind::Error;
         v.scode = Load<SCODE>(src);
@@ -906,10 +901,36 @@ Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flag
         v.kind = Kind::Chapter;
         v.chapter = Load<HCHAPTER>(src);
         break;
-    case DBTYPE_VARIANT: return DecodeVariant(src, v, depth);
-    default: return Outcome::Unsupported;
+    default: return std::nullopt;
     }
     return Outcome::Ok;
+}
+
+Outcome Decode(DBTYPE type, const void* src, DBLENGTH length, DBDATACONVERT flags, Value& v, int depth = 0) {
+    if (type & kByRef) {
+        if (!src) return Outcome::InvalidArg;
+        type = static_cast<DBTYPE>(type & ~kByRef);
+        src = Load<const void*>(src);
+    }
+    v.type = type;
+    if (type == DBTYPE_EMPTY || type == DBTYPE_NULL) {
+        v.kind = Kind::Null;
+        v.empty = type == DBTYPE_EMPTY;
+        return Outcome::Ok;
+    }
+    if (!src) {
+        if (IsVariableLength(type) && length == 0 && !(flags & DBDATACONVERT_LENGTHFROMNTS)) {
+            src = "";
+        } else {
+            return Outcome::InvalidArg;
+        }
+    }
+    if (type == DBTYPE_VARIANT) return DecodeVariant(src, v, depth);
+    if (auto o = DecodeNumber(type, src, length, v)) return *o;
+    if (auto o = DecodeTextOrBytes(type, src, length, flags, v)) return *o;
+    if (auto o = DecodeDateOrTime(type, src, v)) return *o;
+    if (auto o = DecodeOther(type, src, v)) return *o;
+    return Outcome::Unsupported;
 }
 
 // A VARIANT decodes as the value it holds; VT_BYREF follows the pointer.
@@ -1027,7 +1048,7 @@ Outcome ToBool(const Value& v, bool& out) {
     case Kind::Wide:
     case Kind::Narrow: {
         const auto word = [&](std::string_view w) {
-            return WithText(v, [&](auto s) { return EqualsWord(Trim(s), w); });
+            return WithText(v, [&](auto s) { return EqualsWord(platform::Trim(s), w); });
         };
         if (word("true") || word("yes")) {
             out = true;

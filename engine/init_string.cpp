@@ -1,18 +1,15 @@
 #include "engine/init_string.h"
 
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
 namespace {
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
-std::u16string_view Trim(std::u16string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
+// Blanks around keys and values: space, tab and line ends.
+constexpr std::u16string_view kBlanks = u" \t\r\n";
+bool IsBlank(char16_t c) { return kBlanks.find(c) != std::u16string_view::npos; }
 
 class Reader {
 public:
@@ -62,7 +59,7 @@ private:
             ++m_pos;
         }
         if (m_pos >= m_text.size()) return Fail(start, u"a key without \"=\" and a value.");
-        key = std::u16string(Trim(key));
+        key = std::u16string(platform::Trim(key, kBlanks));
         if (key.empty()) return Fail(start, u"a value without a key before its \"=\".");
         ++m_pos;  // the "="
         return true;
@@ -73,7 +70,7 @@ private:
         if (m_pos < m_text.size() && (m_text[m_pos] == u'\'' || m_text[m_pos] == u'"')) return ReadQuoted(value);
         std::size_t end = m_text.find(u';', m_pos);
         if (end == std::u16string_view::npos) end = m_text.size();
-        value = std::u16string(Trim(m_text.substr(m_pos, end - m_pos)));
+        value = std::u16string(platform::Trim(m_text.substr(m_pos, end - m_pos), kBlanks));
         m_pos = end < m_text.size() ? end + 1 : end;
         return true;
     }
@@ -110,13 +107,6 @@ private:
 
 }  // namespace
 
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (platform::ToUpper16(a[i]) != platform::ToUpper16(b[i])) return false;
-    return true;
-}
-
 std::optional<InitString> InitString::Parse(std::u16string_view text, std::u16string& error) {
     InitString result;
     Reader reader(text, error);
@@ -126,7 +116,7 @@ std::optional<InitString> InitString::Parse(std::u16string_view text, std::u16st
 
 const std::u16string* InitString::Find(std::u16string_view key) const {
     for (auto it = m_pairs.rbegin(); it != m_pairs.rend(); ++it)
-        if (EqualsNoCase(it->key, key)) return &it->value;
+        if (platform::EqualsNoCase(it->key, key)) return &it->value;
     return nullptr;
 }
 
@@ -136,13 +126,14 @@ std::vector<InitPair> ParsePropertyList(std::u16string_view text) {
     while (pos <= text.size()) {
         std::size_t end = text.find(u';', pos);
         if (end == std::u16string_view::npos) end = text.size();
-        std::u16string_view piece = Trim(text.substr(pos, end - pos));
+        std::u16string_view piece = platform::Trim(text.substr(pos, end - pos), kBlanks);
         if (!piece.empty()) {
             std::size_t eq = piece.find(u'=');
             if (eq == std::u16string_view::npos)
                 pairs.push_back({std::u16string(piece), std::u16string()});
             else
-                pairs.push_back({std::u16string(Trim(piece.substr(0, eq))), std::u16string(Trim(piece.substr(eq + 1)))});
+                pairs.push_back({std::u16string(platform::Trim(piece.substr(0, eq), kBlanks)),
+                                 std::u16string(platform::Trim(piece.substr(eq + 1), kBlanks))});
         }
         pos = end + 1;
     }

@@ -38,7 +38,4 @@ private:
 // kept with an empty value.
 std::vector<InitPair> ParsePropertyList(std::u16string_view text);
 
-// True when `a` and `b` are equal without regard to case.
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
-
 }  // namespace orv::engine

@@ -28,6 +28,7 @@
 #include "engine/schema.h"
 #include "engine/sql/ddl.h"
 #include "engine/sql/types.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -277,9 +278,7 @@ Status ReadColumns(sqlite3* db, const std::string& table, bool withoutRowid, std
     // with AUTOINCREMENT it is an auto-increment column.
     if (!withoutRowid && keyColumns == 1 && rowidCandidate >= 0) {
         ColumnDefinition& c = columns[static_cast<std::size_t>(rowidCandidate)];
-        std::string upper;
-        for (char ch : c.declared) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (upper == "INTEGER") {
+        if (platform::Upper(c.declared) == "INTEGER") {
             c.notNull = true;
             int autoIncrement = 0;
             if (sqlite3_table_column_metadata(db, "main", table.c_str(), c.name.c_str(), nullptr, nullptr, nullptr,

@@ -11,6 +11,7 @@
 #include "engine/init_string.h"
 #include "platform/com_object.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
 
@@ -79,14 +80,8 @@ Status Invalid(const InitPair& pair, const char16_t* expected) {
                          u"08001");
 }
 
-std::u16string Trimmed(std::u16string_view s) {
-    while (!s.empty() && s.front() == u' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
-    return std::u16string(s);
-}
-
 bool ParseInteger(std::u16string_view text, long long& out) {
-    std::string narrow = platform::Utf16ToUtf8(Trimmed(text));
+    std::string narrow = platform::Utf16ToUtf8(platform::Trim(text, u" "));
     if (narrow.empty()) return false;
     const char* begin = narrow.c_str();
     const char* end = begin + narrow.size();
@@ -103,10 +98,10 @@ bool ParseNamedFlags(std::u16string_view text, const NamedValue* names, std::siz
     while (pos <= text.size()) {
         std::size_t bar = text.find(u'|', pos);
         if (bar == std::u16string_view::npos) bar = text.size();
-        std::u16string word = Trimmed(text.substr(pos, bar - pos));
+        std::u16string word(platform::Trim(text.substr(pos, bar - pos), u" "));
         bool found = false;
         for (std::size_t i = 0; i < count && !found; ++i) {
-            if (EqualsNoCase(word, names[i].name)) {
+            if (platform::EqualsNoCase(word, names[i].name)) {
                 out |= names[i].value;
                 found = true;
             }
@@ -126,10 +121,10 @@ Status ConvertValue(const InitPair& pair, DBPROPID standardId, VARTYPE type, VAR
         value.bstrVal = SysAllocStringLen(pair.value.data(), static_cast<UINT>(pair.value.size()));
         return value.bstrVal ? Status::Success() : Status::Error(E_OUTOFMEMORY, u"Out of memory.");
     case VT_BOOL: {
-        std::u16string v = Trimmed(pair.value);
+        std::u16string v(platform::Trim(pair.value, u" "));
         bool truth;
-        if (EqualsNoCase(v, u"true") || EqualsNoCase(v, u"yes") || v == u"1" || v == u"-1") truth = true;
-        else if (EqualsNoCase(v, u"false") || EqualsNoCase(v, u"no") || v == u"0") truth = false;
+        if (platform::EqualsNoCase(v, u"true") || platform::EqualsNoCase(v, u"yes") || v == u"1" || v == u"-1") truth = true;
+        else if (platform::EqualsNoCase(v, u"false") || platform::EqualsNoCase(v, u"no") || v == u"0") truth = false;
         else return Invalid(pair, u"expected True or False");
         value.vt = VT_BOOL;
         value.boolVal = truth ? VARIANT_TRUE : VARIANT_FALSE;
@@ -196,13 +191,13 @@ std::vector<DescribedProperty> DescribeProvider(IDBProperties* properties) {
 Status CollectSettings(const InitString& init, IDBProperties* provider, std::vector<Setting>& settings) {
     std::vector<DescribedProperty> described = DescribeProvider(provider);
     for (const InitPair& pair : init.Pairs()) {
-        if (EqualsNoCase(pair.key, u"Provider")) continue;
+        if (platform::EqualsNoCase(pair.key, u"Provider")) continue;
         GUID set = DBPROPSET_DBINIT;
         DBPROPID id = 0;
         VARTYPE type = VT_EMPTY;
         DBPROPID standardId = 0;
         for (const StandardKey& key : kStandardKeys) {
-            if (EqualsNoCase(pair.key, key.name)) {
+            if (platform::EqualsNoCase(pair.key, key.name)) {
                 id = standardId = key.id;
                 type = key.type;
                 break;
@@ -210,7 +205,7 @@ Status CollectSettings(const InitString& init, IDBProperties* provider, std::vec
         }
         if (!id) {
             for (const DescribedProperty& p : described) {
-                if (EqualsNoCase(pair.key, p.description)) {
+                if (platform::EqualsNoCase(pair.key, p.description)) {
                     set = p.set;
                     id = p.id;
                     type = p.type;

@@ -9,6 +9,7 @@
 
 #include "engine/common/decimal.h"
 #include "engine/sql/datetime.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
 
@@ -22,12 +23,8 @@ void Put(TypedValue& out, T value) {
     out.length = sizeof(T);
 }
 
-std::string_view Trimmed(const std::string& s) {
-    std::string_view v = s;
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-    return v;
-}
+// Text that stands for a number or a date may have spaces and tabs around it.
+constexpr std::string_view kValueBlanks = " \t";
 
 bool ParseInteger(std::string_view text, long long& out) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
@@ -46,7 +43,7 @@ bool AsReal(const StoredValue& v, double& out) {
     switch (v.kind) {
     case SQLITE_INTEGER: out = static_cast<double>(v.integer); return true;
     case SQLITE_FLOAT: out = v.real; return true;
-    case SQLITE_TEXT: return ParseReal(Trimmed(v.bytes), out);
+    case SQLITE_TEXT: return ParseReal(platform::Trim(v.bytes, kValueBlanks), out);
     default: return false;
     }
 }
@@ -58,8 +55,8 @@ bool AsInteger(const StoredValue& v, long long& out, bool& overflow) {
     switch (v.kind) {
     case SQLITE_INTEGER: out = v.integer; return true;
     case SQLITE_TEXT:
-        if (ParseInteger(Trimmed(v.bytes), out)) return true;
-        if (!ParseReal(Trimmed(v.bytes), d)) return false;
+        if (ParseInteger(platform::Trim(v.bytes, kValueBlanks), out)) return true;
+        if (!ParseReal(platform::Trim(v.bytes, kValueBlanks), d)) return false;
         break;
     case SQLITE_FLOAT: d = v.real; break;
     default: return false;
@@ -78,7 +75,7 @@ bool AsDecimal(const StoredValue& v, Decimal& out) {
     case SQLITE_INTEGER: return ParseDecimal(std::to_string(v.integer), out);
     case SQLITE_FLOAT: return std::isfinite(v.real) && ParseDecimal(ShortestReal(v.real), out);
     case SQLITE_TEXT: {
-        std::string_view t = Trimmed(v.bytes);
+        std::string_view t = platform::Trim(v.bytes, kValueBlanks);
         return ParseDecimal(t, out);
     }
     default: return false;
@@ -138,7 +135,7 @@ void MaterialiseGuid(const StoredValue& v, TypedValue& out) {
         return;
     }
     if (v.kind == SQLITE_TEXT) {
-        std::u16string text = platform::Utf8ToUtf16(Trimmed(v.bytes));
+        std::u16string text = platform::Utf8ToUtf16(platform::Trim(v.bytes, kValueBlanks));
         if (text.size() == 36) text = u"{" + text + u"}";
         if (CLSIDFromString(text.c_str(), &g) == S_OK) {
             Put(out, g);
@@ -244,13 +241,8 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
         if (AsReal(v, d)) {
             b = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
         } else {
-            std::string_view t = Trimmed(v.bytes);
-            auto is = [&](const char* word) {
-                if (t.size() != std::strlen(word)) return false;
-                for (std::size_t i = 0; i < t.size(); ++i)
-                    if (std::tolower(static_cast<unsigned char>(t[i])) != word[i]) return false;
-                return true;
-            };
+            std::string_view t = platform::Trim(v.bytes, kValueBlanks);
+            auto is = [&](const char* word) { return platform::EqualsNoCase(t, word); };
             if (is("true") || is("yes") || is("on")) b = VARIANT_TRUE;
             else if (is("false") || is("no") || is("off")) b = VARIANT_FALSE;
             else {

@@ -8,53 +8,22 @@
 #include <new>
 #include <string>
 
+#include "platform/calendar.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
 
 namespace {
 
 // ---- Calendar arithmetic -------------------------------------------------------------------
-//
-// Proleptic Gregorian days counted from 1 January 1970 (any fixed origin would do; this one
-// keeps the formulas in their usual form). Valid for every year a WORD can hold.
 
-constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-struct CivilDate {
-    std::int64_t year;
-    unsigned month;
-    unsigned day;
-};
-
-constexpr CivilDate CivilFromDays(std::int64_t z) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
-}
-
-constexpr bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-constexpr unsigned DaysInMonth(unsigned y, unsigned m) {
-    constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
+using orv::platform::CivilDate;
+using orv::platform::CivilFromDays;
+using orv::platform::DaysFromCivil;
+using orv::platform::DaysInMonth;
 
 // Day 0 of a DATE and of a FILETIME, on the scale above.
-constexpr std::int64_t kDateEpoch = DaysFromCivil(1899, 12, 30);
-constexpr std::int64_t kFileTimeEpoch = DaysFromCivil(1601, 1, 1);
+constexpr std::int64_t kDateEpoch = orv::platform::kOleDateEpochDay;
+constexpr std::int64_t kFileTimeEpoch = orv::platform::kFileTimeEpochDay;
 // The first and last day a DATE may name, counted from kDateEpoch.
 constexpr std::int64_t kFirstDateDay = DaysFromCivil(100, 1, 1) - kDateEpoch;  // -657434
 constexpr std::int64_t kLastDateDay = DaysFromCivil(9999, 12, 31) - kDateEpoch;  // 2958465
@@ -64,16 +33,11 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;
 constexpr std::uint64_t kTicksPerMillisecond = 10'000;
 
-// 0 for Sunday; 1 January 1970 was a Thursday.
-constexpr WORD DayOfWeek(std::int64_t daysFrom1970) {
-    return static_cast<WORD>(((daysFrom1970 % 7) + 7 + 4) % 7);
-}
-
 void FillSystemTime(std::int64_t daysFrom1970, std::int64_t secondOfDay, WORD milliseconds, SYSTEMTIME& st) {
     const CivilDate c = CivilFromDays(daysFrom1970);
     st.wYear = static_cast<WORD>(c.year);
     st.wMonth = static_cast<WORD>(c.month);
-    st.wDayOfWeek = DayOfWeek(daysFrom1970);
+    st.wDayOfWeek = static_cast<WORD>(orv::platform::DayOfWeek(daysFrom1970));
     st.wDay = static_cast<WORD>(c.day);
     st.wHour = static_cast<WORD>(secondOfDay / 3600);
     st.wMinute = static_cast<WORD>(secondOfDay / 60 % 60);

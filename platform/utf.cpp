@@ -1,6 +1,8 @@
 // UTF-8 <-> UTF-16 conversion and the character tests of ported Windows code.
 #include "platform/utf.h"
 
+#include "platform/strings.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -339,19 +341,7 @@ char16_t ToLower16(char16_t c) noexcept {
 }
 
 int CompareNoCase16(const char16_t* a, const char16_t* b) noexcept {
-    if (!a) a = u"";
-    if (!b) b = u"";
-    for (;; ++a, ++b) {
-        char16_t x = *a;
-        char16_t y = *b;
-        if (x != y) {
-            x = ToUpper16(x);
-            y = ToUpper16(y);
-            if (x != y) return static_cast<int>(x) - static_cast<int>(y);
-        } else if (x == 0) {
-            return 0;
-        }
-    }
+    return CompareNoCase(std::u16string_view(a ? a : u""), std::u16string_view(b ? b : u""));
 }
 
 bool IsSpace16(char16_t c) noexcept {

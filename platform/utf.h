@@ -75,9 +75,9 @@ inline std::size_t StrLen16(const char16_t* s) noexcept {
 ORV_API char16_t ToUpper16(char16_t c) noexcept;
 ORV_API char16_t ToLower16(char16_t c) noexcept;
 
-// Compares two NUL-terminated strings unit by unit after ToUpper16; a null pointer is the
-// empty string. Returns the difference of the first pair of units that differ (so the
-// sign orders the strings), 0 when they are equal.
+// Compares two NUL-terminated strings ignoring case, by the names' rule of CompareNoCase
+// (platform/strings.h: simple case folding of every code point); a null pointer is the
+// empty string. Negative, 0 or positive as `a` orders before, with or after `b`.
 ORV_API int CompareNoCase16(const char16_t* a, const char16_t* b) noexcept;
 
 // The white space of iswspace: U+0009-U+000D, space, U+0085, U+00A0, U+1680,

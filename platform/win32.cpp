@@ -1,6 +1,7 @@
 // Win32 stand-ins: locale identifiers, GUID text, critical sections.
 #include "platform/win32.h"
 
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 #include <fcntl.h>
@@ -247,8 +248,7 @@ BOOL MoveFileExW(LPCWSTR existing, LPCWSTR destination, DWORD flags) {
         ::unlink(from.c_str());
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        std::size_t slash = to.find_last_of('/');
-        SyncFile(slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash)), true);
+        SyncFile(orv::platform::FolderOf(to), true);
     }
     return TRUE;
 }

@@ -17,6 +17,7 @@
 #include "engine/sql/quote.h"
 #include "engine/values.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine::access {
@@ -118,7 +119,7 @@ void ReadTableDescription(MdbTableDef* def, FileFormat format, Table& table) {
             continue;
         }
         const char* required = mdb_col_get_prop(c, "Required");
-        column.nullable = c->col_type != MDB_BOOL && !(required && EqualsNoCase(required, "yes"));
+        column.nullable = c->col_type != MDB_BOOL && !(required && platform::EqualsNoCase(required, "yes"));
         column.autoIncrement = c->is_long_auto != 0;
         placeOf[i] = static_cast<int>(table.columns.size());
         table.columns.push_back(std::move(column));
@@ -219,7 +220,7 @@ const Table* AccessFile::Find(std::string_view name) const {
     for (const Table& t : m_tables)
         if (t.name == name) return &t;
     for (const Table& t : m_tables)
-        if (EqualsNoCase(t.name, name)) return &t;
+        if (platform::EqualsNoCase(t.name, name)) return &t;
     return nullptr;
 }
 

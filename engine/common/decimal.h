@@ -30,6 +30,16 @@ u128 Pow10(int n);
 // The decimal digits of `v`.
 std::string U128Text(u128 v);
 
+// Dropping fraction digits follows one rule per purpose, and each purpose calls one of the
+// two functions below:
+// - converting between OLE DB types (the conversion library, GetData into another bound
+//   type) cuts toward zero, as OLE DB's conversion rules say (1.234567E2 as NUMERIC(4,1)
+//   is 123.4; -2.7 as an integer is -2): Rescale;
+// - reading a stored value into its column's exact type (CURRENCY, DECIMAL(p,s)) rounds
+//   half away from zero, as an amount typed into the column is kept: RoundToScale.
+// OLE Automation's own functions (platform/oleauto.cpp: VarI4FromDate, VarI4FromDec)
+// round half to even, as their documentation says; nothing here calls them.
+
 // Changes the scale; digits dropped from the fraction are cut off toward zero. False when
 // the magnitude would not fit 128 bits.
 bool Rescale(Decimal& d, int scale);

@@ -74,10 +74,6 @@ int ReadWholeFile(const std::string& path, std::string& out);
 // Syncs the folder `folder`, so that a rename or removal in it survives a power loss.
 int SyncFolder(const std::string& folder);
 
-// The folder of `path` ("." for a bare name) and its last component.
-std::string FolderOf(const std::string& path);
-std::string FileNameOf(const std::string& path);
-
 // A descriptor that closes itself through the current Env.
 class FileHandle {
 public:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -17,9 +18,8 @@ namespace {
 std::string Resolved(const std::string& path) {
     char buffer[PATH_MAX];
     if (::realpath(path.c_str(), buffer)) return buffer;
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string folder = platform::FolderOf(path);
+    const std::string name = platform::FileNameOf(path);
     if (name.empty() || name == "." || name == ".." || !::realpath(folder.c_str(), buffer)) return {};
     std::string resolved = buffer;
     if (resolved.back() != '/') resolved += '/';
@@ -33,10 +33,7 @@ bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 SqlPolicy::SqlPolicy(const std::u16string& dataPath) {
     std::string path = platform::Utf16ToUtf8(dataPath);
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        const std::size_t slash = path.rfind('/');
-        path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    }
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) path = platform::FolderOf(path);
     m_folder = Resolved(path);
 }
 

@@ -6,8 +6,7 @@
 namespace orv::engine {
 namespace {
 
-// 30 December 1899 counted from 1 January 1970.
-constexpr long long kOleEpochDays = -25569;
+constexpr long long kOleEpochDays = platform::kOleDateEpochDay;
 
 bool ReadNumber(std::string_view& s, int digits, int& out) {
     if (s.size() < std::size_t(digits)) return false;
@@ -49,16 +48,11 @@ bool ReadTime(std::string_view& s, DateParts& p) {
 
 }  // namespace
 
-bool IsValidDate(int y, int m, int d) {
-    if (y < 100 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
-}
+bool IsValidDate(int y, int m, int d) { return y >= 100 && y <= 9999 && platform::IsCalendarDate(y, m, d); }
 
 std::optional<double> OleDateFromParts(const DateParts& p) {
     if (!IsValidDate(p.year, p.month, p.day) || p.hour > 23 || p.minute > 59 || p.second > 59) return std::nullopt;
-    double days = static_cast<double>(DaysFromCivil(p.year, p.month, p.day) - kOleEpochDays);
+    double days = static_cast<double>(platform::DaysFromCivil(p.year, p.month, p.day) - kOleEpochDays);
     double time = (p.hour * 3600.0 + p.minute * 60.0 + p.second + p.fraction) / 86400.0;
     // Before the epoch the fraction still counts forward from midnight: -1.25 is 29 Dec 1899 06:00.
     return days >= 0 ? days + time : days - time;
@@ -75,7 +69,8 @@ std::optional<DateParts> PartsFromOleDate(double date) {
         day += date >= 0 ? 1 : -1;
     }
     DateParts p;
-    CivilFromDays(day + kOleEpochDays, p.year, p.month, p.day);
+    const platform::CivilDate civil = platform::CivilFromDays(day + kOleEpochDays);
+    p.year = civil.year, p.month = civil.month, p.day = civil.day;
     p.hour = static_cast<int>(seconds / 3600);
     p.minute = static_cast<int>(seconds / 60 % 60);
     p.second = static_cast<int>(seconds % 60);

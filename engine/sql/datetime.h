@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/calendar.h"
+
 namespace orv::engine {
 
 struct DateParts {
@@ -16,27 +18,7 @@ struct DateParts {
     double fraction = 0;  // of a second
 };
 
-// Days from 1 January 1970 for a proleptic Gregorian date, and back.
-constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-constexpr void CivilFromDays(long long z, int& year, int& month, int& day) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
-}
+// A day that an OLE Automation date can name: years 100 to 9999.
 bool IsValidDate(int year, int month, int day);
 
 // OLE Automation date <-> parts; nothing outside years 100 to 9999.

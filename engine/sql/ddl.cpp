@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/sql/quote.h"
+#include "platform/strings.h"
 
 namespace orv::engine {
 namespace {
@@ -201,9 +202,7 @@ bool LeavesSchemaAlone(std::string_view utf8) {
     while (end < utf8.size() && std::isalpha(static_cast<unsigned char>(utf8[end]))) ++end;
     const std::string_view word = utf8.substr(i, end - i);
     for (const char* plain : {"INSERT", "UPDATE", "DELETE", "SELECT", "REPLACE"})
-        if (word.size() == std::strlen(plain) &&
-            std::equal(word.begin(), word.end(), plain,
-                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+        if (platform::EqualsNoCase(word, plain))
             return true;
     return false;
 }

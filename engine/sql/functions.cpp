@@ -14,6 +14,8 @@
 #include "engine/guard.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
+#include "platform/calendar.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -109,8 +111,7 @@ std::optional<double> NumberOf(sqlite3_value* v) {
 bool Truth(sqlite3_value* v) {
     if (IsNull(v)) return false;
     if (auto n = NumberOf(v)) return *n != 0;
-    std::string s = TextOf(v);
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const std::string s = platform::Lower(TextOf(v));
     return s == "true" || s == "yes" || s == "on";
 }
 
@@ -140,14 +141,15 @@ std::optional<DateParts> DateOf(sqlite3_value* v) {
     }
 }
 
-long long DayNumber(const DateParts& p) { return DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)); }
+long long DayNumber(const DateParts& p) { return platform::DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)); }
 long long SecondNumber(const DateParts& p) { return DayNumber(p) * 86400 + p.hour * 3600 + p.minute * 60 + p.second; }
 
 DateParts FromSeconds(long long s) {
     long long days = s >= 0 ? s / 86400 : -((-s + 86399) / 86400);
     long long rest = s - days * 86400;
     DateParts p;
-    CivilFromDays(days, p.year, p.month, p.day);
+    const platform::CivilDate civil = platform::CivilFromDays(days);
+    p.year = civil.year, p.month = civil.month, p.day = civil.day;
     p.hour = static_cast<int>(rest / 3600);
     p.minute = static_cast<int>(rest / 60 % 60);
     p.second = static_cast<int>(rest % 60);
@@ -160,24 +162,16 @@ int DayOfWeek(const DateParts& p) {
     return static_cast<int>(((d + 4) % 7 + 7) % 7) + 1;
 }
 
-int DaysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : days[m - 1];
-}
-
 DateParts AddMonths(DateParts p, long long months) {
     long long total = p.year * 12LL + (p.month - 1) + months;
     p.year = static_cast<int>(total >= 0 ? total / 12 : -((-total + 11) / 12));
     p.month = static_cast<int>(total - p.year * 12LL) + 1;
-    p.day = std::min(p.day, DaysInMonth(p.year, p.month));
+    p.day = std::min(p.day, platform::DaysInMonth(p.year, p.month));
     return p;
 }
 
 std::string Lowered(std::string s) {
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    while (!s.empty() && s.front() == ' ') s.erase(0, 1);
+    s = std::string(platform::Trim(platform::Lower(s), " "));
     return s;
 }
 
@@ -251,7 +245,7 @@ void DatePart(sqlite3_context* c, int argc, sqlite3_value** v) {
     if (i == "yyyy") r = p->year;
     else if (i == "q") r = (p->month - 1) / 3 + 1;
     else if (i == "m") r = p->month;
-    else if (i == "y") r = static_cast<int>(DayNumber(*p) - DaysFromCivil(p->year, 1, 1)) + 1;
+    else if (i == "y") r = static_cast<int>(DayNumber(*p) - platform::DaysFromCivil(p->year, 1, 1)) + 1;
     else if (i == "d") r = p->day;
     else if (i == "w") r = (DayOfWeek(*p) - first + 7) % 7 + 1;
     else if (i == "ww") r = WeekOfYear(*p, first);
@@ -312,8 +306,7 @@ void DateDiff(sqlite3_context* c, int argc, sqlite3_value** v) {
 void DateSerial(sqlite3_context* c, int, sqlite3_value** v) {
     if (IsNull(v[0]) || IsNull(v[1]) || IsNull(v[2])) return sqlite3_result_null(c);
     long long y = sqlite3_value_int64(v[0]), m = sqlite3_value_int64(v[1]), d = sqlite3_value_int64(v[2]);
-    if (y >= 0 && y < 30) y += 2000;
-    else if (y >= 30 && y < 100) y += 1900;
+    if (y >= 0 && y < 100) y = platform::WindowedYear(static_cast<int>(y));
     DateParts p;
     p.year = static_cast<int>(y);
     p.month = 1;
@@ -321,7 +314,8 @@ void DateSerial(sqlite3_context* c, int, sqlite3_value** v) {
     p = AddMonths(p, m - 1);
     long long day = DayNumber(p) + d - 1;
     DateParts q;
-    CivilFromDays(day, q.year, q.month, q.day);
+    const platform::CivilDate civil = platform::CivilFromDays(day);
+    q.year = civil.year, q.month = civil.month, q.day = civil.day;
     q.hour = q.minute = q.second = 0;
     ResultDate(c, q);
 }

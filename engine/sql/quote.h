@@ -1,7 +1,6 @@
 // Quoting for the SQL text that the engine writes itself: names and literals of the
 // statements that declare tables of a store, and the arguments of a virtual table module
-// read back from such a statement; and the comparison of names and keywords without case
-// (ASCII letters), as SQLite compares names.
+// read back from such a statement.
 //
 // Pure functions; any thread.
 #pragma once
@@ -18,8 +17,5 @@ std::string QuoteLiteral(std::string_view text);
 // A module argument as CREATE VIRTUAL TABLE hands it over ('text' or "text", the quote
 // doubled inside) as the text it stands for; an unquoted argument as it is.
 std::string UnquoteArgument(std::string_view argument);
-
-// Whether `a` and `b` are the same but for the case of ASCII letters.
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace orv::engine

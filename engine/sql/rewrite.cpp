@@ -7,6 +7,8 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
+#include "platform/calendar.h"
+#include "platform/strings.h"
 
 namespace orv::engine {
 namespace {
@@ -27,12 +29,8 @@ const std::string& Written(const Token& t) { return t.written.empty() ? t.text :
 bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
-bool Same(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper((unsigned char)x) == std::toupper((unsigned char)y); });
-}
 
-bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && Same(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word); }
 
 // Words after which an expression starts: a value may follow them, not an operator.
 bool IsValueLead(std::string_view w) {
@@ -40,7 +38,7 @@ bool IsValueLead(std::string_view w) {
                                         "WHEN", "THEN", "ELSE", "HAVING", "LIKE", "IS", "BY", "RETURN", "DEFAULT",
                                         "DISTINCT", "ALL", "CASE", "MOD", "GLOB", "ESCAPE", "LIMIT", "OFFSET"};
     for (const char* k : words)
-        if (Same(w, k)) return true;
+        if (platform::EqualsNoCase(w, k)) return true;
     return false;
 }
 
@@ -52,7 +50,7 @@ bool IsClauseWord(std::string_view w) {
         "ALL", "DISTINCT", "LIMIT", "OFFSET", "ESCAPE", "CASE", "INTO", "JOIN", "INNER", "LEFT", "RIGHT", "OUTER",
         "CROSS", "GLOB", "TOP", "DEFAULT", "RETURNING", "COLLATE", "UPDATE", "INSERT", "DELETE"};
     for (const char* k : words)
-        if (Same(w, k)) return true;
+        if (platform::EqualsNoCase(w, k)) return true;
     return false;
 }
 
@@ -154,14 +152,13 @@ int MonthFromName(std::string_view name) {
     static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
                                        "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
     for (int m = 0; m < 12; ++m)
-        if (Same(name, months[m]) || Same(name, full[m]) || (Same(name, "SEPT") && m == 8)) return m + 1;
+        if (platform::EqualsNoCase(name, months[m]) || platform::EqualsNoCase(name, full[m]) ||
+            (platform::EqualsNoCase(name, "SEPT") && m == 8))
+            return m + 1;
     return 0;
 }
 
-int TwoDigitYear(int y, std::size_t digits) {
-    if (digits > 2) return y;
-    return y < 30 ? 2000 + y : 1900 + y;  // the Windows window: 00-29 -> 20xx, 30-99 -> 19xx
-}
+int TwoDigitYear(int y, std::size_t digits) { return digits > 2 ? y : platform::WindowedYear(y); }
 
 // Rewrites the statement's tokens in place; returns an error sentence on a malformed literal.
 struct Rewriter {
@@ -337,7 +334,7 @@ struct Rewriter {
             } else if (depth == 0 && x.kind == Kind::Punct && (x.text == "," || x.text == ";")) return k;
             else if (depth == 0 && x.kind == Kind::Word)
                 for (const char* w : enders)
-                    if (Same(x.text, w)) return k;
+                    if (platform::EqualsNoCase(x.text, w)) return k;
         }
         return k;
     }
@@ -416,8 +413,8 @@ struct Rewriter {
     }
     static bool IsName(const Token& x) {
         return x.kind == Kind::Quoted ||
-               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !Same(x.text, "MOD") &&
-                !Same(x.text, "NULL"));
+               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !platform::EqualsNoCase(x.text, "MOD") &&
+                !platform::EqualsNoCase(x.text, "NULL"));
     }
 
     // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
@@ -615,6 +612,17 @@ struct Rewriter {
     // CREATE TABLE: COUNTER, AUTOINCREMENT and IDENTITY [(seed, step)] columns become SQLite's
     // INTEGER PRIMARY KEY AUTOINCREMENT; seed and step ride in the constraint's name.
     void CreateTable();
+
+    // The steps of CreateTable. A column definition or constraint is the token range
+    // [first, second) between the parentheses, without its comma.
+    using Definitions = std::vector<std::pair<std::size_t, std::size_t>>;
+    bool FindCreatedTable(std::size_t& open, std::string& table) const;
+    bool SplitDefinitions(std::size_t open, Definitions& defs) const;
+    std::vector<std::size_t> CountersAndTextTypes(const Definitions& defs);
+    std::size_t ColumnBefore(std::size_t type) const;
+    void DropTableKeyOnCounter(std::size_t counter, const Definitions& defs);
+    bool ReadCounterArguments(std::size_t counter, IdentityColumn& id, std::size_t& end);
+    void DropColumnKey(std::size_t end, std::size_t defEnd);
     // DEFAULT Now(): SQLite takes an expression default only in parentheses.
     void Defaults();
 };
@@ -633,35 +641,66 @@ std::string Unquote(const std::string& name) {
 
 std::string SignedText(long long v) { return v < 0 ? "m" + std::to_string(-v) : std::to_string(v); }
 
+// CREATE TABLE: the dialect's text types are declared under names that keep text as text,
+// and each counter column (COUNTER, AUTOINCREMENT, IDENTITY) becomes an INTEGER PRIMARY KEY
+// AUTOINCREMENT whose constraint name carries its seed and step.
 void Rewriter::CreateTable() {
+    std::size_t open = 0;
+    std::string table;
+    if (!FindCreatedTable(open, table)) return;
+    Definitions defs;
+    if (!SplitDefinitions(open, defs)) return;
+    const std::vector<std::size_t> counters = CountersAndTextTypes(defs);
+    if (counters.empty()) return;
+    for (std::size_t c : counters) DropTableKeyOnCounter(c, defs);
+    for (std::size_t c : counters) {
+        IdentityColumn id{table, Unquote(t[ColumnBefore(c)].text), 1, 1};
+        std::size_t end = c + 1;
+        if (!ReadCounterArguments(c, id, end)) return;
+        std::size_t defEnd = end;
+        for (auto [from, to] : defs)
+            if (c >= from && c < to) defEnd = to;
+        DropColumnKey(end, defEnd);
+        std::string replacement = "INTEGER CONSTRAINT \"orv_counter_" + SignedText(id.seed) + "_" + SignedText(id.step) +
+                                  "\" PRIMARY KEY AUTOINCREMENT";
+        for (std::size_t z = c; z < end; ++z) t[z] = {Kind::Space, ""};
+        t[c] = {Kind::Word, replacement};
+        identities.push_back(id);
+    }
+}
+
+// The token "(" after CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name, and the name.
+bool Rewriter::FindCreatedTable(std::size_t& open, std::string& table) const {
     std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
-    if (a >= t.size() || !IsWord(t[a], "CREATE")) return;
+    if (a >= t.size() || !IsWord(t[a], "CREATE")) return false;
     std::size_t b = NextSignificant(a);
     if (b < t.size() && (IsWord(t[b], "TEMP") || IsWord(t[b], "TEMPORARY"))) b = NextSignificant(b);
-    if (b >= t.size() || !IsWord(t[b], "TABLE")) return;
+    if (b >= t.size() || !IsWord(t[b], "TABLE")) return false;
     std::size_t name = NextSignificant(b);
     if (name < t.size() && IsWord(t[name], "IF")) name = NextSignificant(NextSignificant(NextSignificant(name)));
-    if (name >= t.size()) return;
-    std::string table = Unquote(t[name].text);
-    std::size_t open = NextSignificant(name);
+    if (name >= t.size()) return false;
+    table = Unquote(t[name].text);
+    open = NextSignificant(name);
     if (open < t.size() && t[open].text == ".") {  // schema.table
         name = NextSignificant(open);
-        if (name >= t.size()) return;
+        if (name >= t.size()) return false;
         table = Unquote(t[name].text);
         open = NextSignificant(name);
     }
-    if (open >= t.size() || t[open].text != "(") return;
-    // Split the definitions at top-level commas.
-    std::vector<std::pair<std::size_t, std::size_t>> defs;
+    return open < t.size() && t[open].text == "(";
+}
+
+// The definitions between the parentheses that open at `open`, split at top-level commas;
+// false when the parentheses do not close.
+bool Rewriter::SplitDefinitions(std::size_t open, Definitions& defs) const {
     int depth = 0;
-    std::size_t start = open + 1, close = t.size();
+    std::size_t start = open + 1;
     for (std::size_t k = open + 1; k < t.size(); ++k) {
         if (t[k].text == "(") ++depth;
         else if (t[k].text == ")") {
             if (depth == 0) {
                 defs.push_back({start, k});
-                close = k;
-                break;
+                return true;
             }
             --depth;
         } else if (t[k].text == "," && depth == 0) {
@@ -669,8 +708,12 @@ void Rewriter::CreateTable() {
             start = k + 1;
         }
     }
-    if (close == t.size()) return;
-    std::vector<std::size_t> counters;  // index of the type word
+    return false;
+}
+
+// The type words of the counter columns; renames the text types on the way.
+std::vector<std::size_t> Rewriter::CountersAndTextTypes(const Definitions& defs) {
+    std::vector<std::size_t> counters;
     for (auto [from, to] : defs) {
         std::size_t col = NextSignificant(from - 1);
         if (col >= to) continue;
@@ -685,207 +728,218 @@ void Rewriter::CreateTable() {
         else if (IsWord(t[type], "STRING") || IsWord(t[type], "ALPHANUMERIC"))
             t[type] = {Kind::Word, "VARCHAR"};
     }
-    if (counters.empty()) return;
-    // A table-level PRIMARY KEY naming the counter column alone is dropped: the column carries it.
-    for (std::size_t c : counters) {
-        std::size_t col = c;
-        do --col;
-        while (!Significant(t[col]));
-        std::string column = Unquote(t[col].text);
-        for (auto [from, to] : defs) {
-            std::size_t k = NextSignificant(from - 1);
-            std::size_t pk = k;
-            if (k < to && IsWord(t[k], "CONSTRAINT")) pk = NextSignificant(NextSignificant(k));
-            if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
-            std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
-            std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
-            if (paren < to && t[paren].text == "(" && only < to && Same(Unquote(t[only].text), column) && shut < to &&
-                t[shut].text == ")") {
-                // Blank the definition and the comma before it.
-                for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
-            }
+    return counters;
+}
+
+// The column name before the type word at `type`.
+std::size_t Rewriter::ColumnBefore(std::size_t type) const {
+    std::size_t col = type;
+    do --col;
+    while (!Significant(t[col]));
+    return col;
+}
+
+// A table-level PRIMARY KEY naming the counter column alone is dropped: the column carries it.
+void Rewriter::DropTableKeyOnCounter(std::size_t counter, const Definitions& defs) {
+    const std::string column = Unquote(t[ColumnBefore(counter)].text);
+    for (auto [from, to] : defs) {
+        std::size_t k = NextSignificant(from - 1);
+        std::size_t pk = k;
+        if (k < to && IsWord(t[k], "CONSTRAINT")) pk = NextSignificant(NextSignificant(k));
+        if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
+        std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
+        std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
+        if (paren < to && t[paren].text == "(" && only < to && platform::EqualsNoCase(Unquote(t[only].text), column) &&
+            shut < to && t[shut].text == ")") {
+            // Blank the definition and the comma before it.
+            for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
         }
     }
-    for (std::size_t c : counters) {
-        std::size_t col = c;
-        do --col;
-        while (!Significant(t[col]));
-        IdentityColumn id{table, Unquote(t[col].text), 1, 1};
-        std::size_t after = NextSignificant(c);
-        std::size_t end = c + 1;
-        if (after < t.size() && t[after].text == "(") {
-            std::vector<long long> numbers;
-            std::size_t k = NextSignificant(after);
-            bool negative = false;
-            for (; k < t.size() && t[k].text != ")"; k = NextSignificant(k)) {
-                if (t[k].text == "-") negative = true;
-                else if (t[k].kind == Kind::Number) {
-                    numbers.push_back((negative ? -1 : 1) * std::atoll(t[k].text.c_str()));
-                    negative = false;
-                } else if (t[k].text != ",") {
-                    numbers.clear();
-                    break;
-                }
+}
+
+// COUNTER(seed, step) or COUNTER(seed): sets the seed and step of `id` and `end` past the
+// closing parenthesis. False, with the error set, for other arguments or a step below 1.
+bool Rewriter::ReadCounterArguments(std::size_t counter, IdentityColumn& id, std::size_t& end) {
+    std::size_t after = NextSignificant(counter);
+    if (after < t.size() && t[after].text == "(") {
+        std::vector<long long> numbers;
+        std::size_t k = NextSignificant(after);
+        bool negative = false;
+        for (; k < t.size() && t[k].text != ")"; k = NextSignificant(k)) {
+            if (t[k].text == "-") negative = true;
+            else if (t[k].kind == Kind::Number) {
+                numbers.push_back((negative ? -1 : 1) * std::atoll(t[k].text.c_str()));
+                negative = false;
+            } else if (t[k].text != ",") {
+                numbers.clear();
+                break;
             }
-            if (numbers.size() != 2 && numbers.size() != 1) {
-                if (!error) error = "The auto-increment column " + id.column + " takes a seed and a step, as in COUNTER(1, 1).";
-                return;
-            }
-            id.seed = numbers[0];
-            if (numbers.size() == 2) id.step = numbers[1];
-            end = k + 1;
         }
-        if (id.step <= 0) {
-            if (!error) error = "The auto-increment column " + id.column + " needs a step above zero.";
-            return;
+        if (numbers.size() != 2 && numbers.size() != 1) {
+            if (!error) error = "The auto-increment column " + id.column + " takes a seed and a step, as in COUNTER(1, 1).";
+            return false;
         }
-        // A PRIMARY KEY on the column itself is the one written here.
-        std::size_t defEnd = end;
-        for (auto [from, to] : defs)
-            if (c >= from && c < to) defEnd = to;
-        for (std::size_t k = end; k < defEnd; ++k) {
-            if (!IsWord(t[k], "PRIMARY")) continue;
-            std::size_t key = NextSignificant(k);
-            std::size_t from = k;
-            const Token* before = PrevSignificant(k);
-            if (before && before->kind != Kind::Word) before = nullptr;
-            // CONSTRAINT name PRIMARY KEY
-            std::size_t p = k;
-            int seen = 0;
-            while (p > end && seen < 2) {
-                --p;
-                if (Significant(t[p])) ++seen;
-            }
-            if (seen == 2 && IsWord(t[p], "CONSTRAINT")) from = p;
-            for (std::size_t z = from; z <= key && z < defEnd; ++z) t[z] = {Kind::Space, ""};
-            std::size_t more = NextSignificant(key);
-            if (more < defEnd && (IsWord(t[more], "ASC") || IsWord(t[more], "DESC") || IsWord(t[more], "AUTOINCREMENT")))
-                t[more] = {Kind::Space, ""};
+        id.seed = numbers[0];
+        if (numbers.size() == 2) id.step = numbers[1];
+        end = k + 1;
+    }
+    if (id.step <= 0) {
+        if (!error) error = "The auto-increment column " + id.column + " needs a step above zero.";
+        return false;
+    }
+    return true;
+}
+
+// Blanks a PRIMARY KEY (with its CONSTRAINT name, ASC, DESC or AUTOINCREMENT) on the
+// counter column itself, between `end` and `defEnd`: the replacement writes its own.
+void Rewriter::DropColumnKey(std::size_t end, std::size_t defEnd) {
+    for (std::size_t k = end; k < defEnd; ++k) {
+        if (!IsWord(t[k], "PRIMARY")) continue;
+        std::size_t key = NextSignificant(k);
+        std::size_t from = k;
+        // CONSTRAINT name PRIMARY KEY
+        std::size_t p = k;
+        int seen = 0;
+        while (p > end && seen < 2) {
+            --p;
+            if (Significant(t[p])) ++seen;
         }
-        std::string replacement = "INTEGER CONSTRAINT \"orv_counter_" + SignedText(id.seed) + "_" + SignedText(id.step) +
-                                  "\" PRIMARY KEY AUTOINCREMENT";
-        for (std::size_t z = c; z < end; ++z) t[z] = {Kind::Space, ""};
-        t[c] = {Kind::Word, replacement};
-        identities.push_back(id);
+        if (seen == 2 && IsWord(t[p], "CONSTRAINT")) from = p;
+        for (std::size_t z = from; z <= key && z < defEnd; ++z) t[z] = {Kind::Space, ""};
+        std::size_t more = NextSignificant(key);
+        if (more < defEnd && (IsWord(t[more], "ASC") || IsWord(t[more], "DESC") || IsWord(t[more], "AUTOINCREMENT")))
+            t[more] = {Kind::Space, ""};
     }
 }
 
 }  // namespace
 
+namespace {
+
+// `x` without the spaces around it and the commas after it.
+std::string TrimLiteralPart(const std::string& x) {
+    std::size_t p = x.find_first_not_of(' '), q = x.find_last_not_of(" ,");
+    return p == std::string::npos ? std::string() : x.substr(p, q - p + 1);
+}
+
+// Splits a literal's text into its date and its time of day: the time is the part from the
+// word holding the first ':' on ("3/1/2024 13:45", "2024-03-01T13:45"), or a last word
+// after an hour with AM or PM ("3/1/2024 1 PM").
+void SplitDateAndTime(const std::string& s, std::string& datePart, std::string& timeText) {
+    datePart = s;
+    std::size_t colon = s.find(':');
+    if (colon != std::string::npos) {
+        std::size_t space = s.rfind(' ', colon);
+        std::size_t tee = s.rfind('T', colon);
+        if (tee != std::string::npos && (space == std::string::npos || tee > space) && tee > 0 &&
+            std::isdigit((unsigned char)s[tee - 1]))
+            space = tee;
+        datePart = space == std::string::npos ? "" : s.substr(0, space);
+        timeText = space == std::string::npos ? s : s.substr(space + 1);
+        return;
+    }
+    for (const char* ampm : {" AM", " PM", " am", " pm"}) {
+        std::size_t p = s.rfind(ampm);
+        if (p != std::string::npos && p + 3 == s.size()) {
+            std::size_t sp = s.rfind(' ', p - 1);
+            if (sp == std::string::npos) break;
+            datePart = s.substr(0, sp);
+            timeText = s.substr(sp + 1);
+        }
+    }
+}
+
+// The date of a literal in one of its orders: yyyy-mm-dd, m/d/yyyy, 1-Mar-2024 or
+// March 1, 2024; a two-digit year gets its century from the window.
+bool ReadLiteralDate(const std::string& datePart, DateParts& parts) {
+    std::vector<std::string> fields;
+    std::vector<bool> numeric;
+    std::string cur;
+    for (char ch : datePart + " ") {
+        if (std::isalnum((unsigned char)ch)) {
+            cur += ch;
+        } else if (!cur.empty()) {
+            fields.push_back(cur);
+            numeric.push_back(std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
+            cur.clear();
+        }
+    }
+    if (fields.size() != 3) return false;
+    int y = 0, m = 0, d = 0;
+    std::size_t yDigits = 4;
+    if (numeric[0] && numeric[1] && numeric[2]) {
+        if (fields[0].size() == 4) {  // ISO: yyyy-mm-dd (or yyyy/mm/dd)
+            y = std::atoi(fields[0].c_str());
+            m = std::atoi(fields[1].c_str());
+            d = std::atoi(fields[2].c_str());
+        } else {  // US: m/d/yyyy
+            m = std::atoi(fields[0].c_str());
+            d = std::atoi(fields[1].c_str());
+            y = std::atoi(fields[2].c_str());
+            yDigits = fields[2].size();
+        }
+    } else if (numeric[0] && !numeric[1] && numeric[2]) {  // 1-Mar-2024
+        d = std::atoi(fields[0].c_str());
+        m = MonthFromName(fields[1]);
+        y = std::atoi(fields[2].c_str());
+        yDigits = fields[2].size();
+    } else if (!numeric[0] && numeric[1] && numeric[2]) {  // March 1, 2024
+        m = MonthFromName(fields[0]);
+        d = std::atoi(fields[1].c_str());
+        y = std::atoi(fields[2].c_str());
+        yDigits = fields[2].size();
+    } else {
+        return false;
+    }
+    y = TwoDigitYear(y, yDigits);
+    if (!IsValidDate(y, m, d)) return false;
+    parts.year = y;
+    parts.month = m;
+    parts.day = d;
+    return true;
+}
+
+// The time of day of a literal: h:mm[:ss], with AM or PM also h alone.
+bool ReadLiteralTime(const std::string& timeText, DateParts& parts) {
+    std::string x = TrimLiteralPart(timeText);
+    bool pm = false, am = false;
+    if (x.size() > 2) {
+        std::string tail = x.substr(x.size() - 2);
+        if (platform::EqualsNoCase(tail, "PM")) pm = true;
+        if (platform::EqualsNoCase(tail, "AM")) am = true;
+        if (pm || am) x = TrimLiteralPart(x.substr(0, x.size() - 2));
+    }
+    int h = 0, mi = 0, se = 0;
+    char extra = 0;
+    int got = std::sscanf(x.c_str(), "%d:%d:%d%c", &h, &mi, &se, &extra);
+    if (got < 1 || got > 3) return false;
+    if (got == 1 && !(am || pm)) return false;
+    if (am || pm) {
+        if (h < 1 || h > 12) return false;
+        if (pm && h != 12) h += 12;
+        if (am && h == 12) h = 0;
+    }
+    if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return false;
+    parts.hour = h;
+    parts.minute = mi;
+    parts.second = se;
+    return true;
+}
+
+}  // namespace
+
 std::optional<std::string> ParseDateLiteral(std::string_view body) {
-    // Split into words: numbers, names, and the separators between them.
     std::string s(body);
     std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
     if (a == std::string::npos) return std::nullopt;
     s = s.substr(a, b - a + 1);
+    std::string datePart, timeText;
+    SplitDateAndTime(s, datePart, timeText);
     DateParts parts;
-    bool haveDate = false;
-    std::string timeText;
-    // The time: the part from the first word holding ':' on.
-    std::size_t colon = s.find(':');
-    std::string datePart = s;
-    if (colon != std::string::npos) {
-        std::size_t space = s.rfind(' ', colon);
-        std::size_t tee = s.rfind('T', colon);
-        if (tee != std::string::npos && (space == std::string::npos || tee > space) && tee > 0 && std::isdigit((unsigned char)s[tee - 1]))
-            space = tee;
-        datePart = space == std::string::npos ? "" : s.substr(0, space);
-        timeText = space == std::string::npos ? s : s.substr(space + 1);
-    } else {
-        // "3/1/2024 1 PM"
-        for (const char* ampm : {" AM", " PM", " am", " pm"}) {
-            std::size_t p = s.rfind(ampm);
-            if (p != std::string::npos && p + 3 == s.size()) {
-                std::size_t sp = s.rfind(' ', p - 1);
-                if (sp == std::string::npos) break;
-                datePart = s.substr(0, sp);
-                timeText = s.substr(sp + 1);
-            }
-        }
-    }
-    // Date.
-    auto trim = [](std::string x) {
-        std::size_t p = x.find_first_not_of(' '), q = x.find_last_not_of(" ,");
-        return p == std::string::npos ? std::string() : x.substr(p, q - p + 1);
-    };
-    datePart = trim(datePart);
-    if (!datePart.empty()) {
-        std::vector<std::string> fields;
-        std::vector<bool> numeric;
-        std::string cur;
-        char sep = 0;
-        for (char ch : datePart + " ") {
-            if (std::isalnum((unsigned char)ch)) {
-                cur += ch;
-            } else {
-                if (!cur.empty()) {
-                    fields.push_back(cur);
-                    numeric.push_back(std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
-                    cur.clear();
-                }
-                if ((ch == '/' || ch == '-' || ch == '.') && !sep) sep = ch;
-            }
-        }
-        if (fields.size() != 3) return std::nullopt;
-        int y = 0, m = 0, d = 0;
-        std::size_t yDigits = 4;
-        if (numeric[0] && numeric[1] && numeric[2]) {
-            if (fields[0].size() == 4) {  // ISO: yyyy-mm-dd (or yyyy/mm/dd)
-                y = std::atoi(fields[0].c_str());
-                m = std::atoi(fields[1].c_str());
-                d = std::atoi(fields[2].c_str());
-            } else {  // US: m/d/yyyy
-                m = std::atoi(fields[0].c_str());
-                d = std::atoi(fields[1].c_str());
-                y = std::atoi(fields[2].c_str());
-                yDigits = fields[2].size();
-            }
-        } else if (numeric[0] && !numeric[1] && numeric[2]) {  // 1-Mar-2024
-            d = std::atoi(fields[0].c_str());
-            m = MonthFromName(fields[1]);
-            y = std::atoi(fields[2].c_str());
-            yDigits = fields[2].size();
-        } else if (!numeric[0] && numeric[1] && numeric[2]) {  // March 1, 2024
-            m = MonthFromName(fields[0]);
-            d = std::atoi(fields[1].c_str());
-            y = std::atoi(fields[2].c_str());
-            yDigits = fields[2].size();
-        } else {
-            return std::nullopt;
-        }
-        y = TwoDigitYear(y, yDigits);
-        if (!IsValidDate(y, m, d)) return std::nullopt;
-        parts.year = y;
-        parts.month = m;
-        parts.day = d;
-        haveDate = true;
-    }
-    if (!timeText.empty()) {
-        std::string x = trim(timeText);
-        bool pm = false, am = false;
-        if (x.size() > 2) {
-            std::string tail = x.substr(x.size() - 2);
-            if (Same(tail, "PM")) pm = true;
-            if (Same(tail, "AM")) am = true;
-            if (pm || am) x = trim(x.substr(0, x.size() - 2));
-        }
-        int h = 0, mi = 0, se = 0;
-        char extra = 0;
-        int got = std::sscanf(x.c_str(), "%d:%d:%d%c", &h, &mi, &se, &extra);
-        if (got < 1 || got > 3) return std::nullopt;
-        if (got == 1 && !(am || pm)) return std::nullopt;
-        if (am || pm) {
-            if (h < 1 || h > 12) return std::nullopt;
-            if (pm && h != 12) h += 12;
-            if (am && h == 12) h = 0;
-        }
-        if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return std::nullopt;
-        parts.hour = h;
-        parts.minute = mi;
-        parts.second = se;
-    } else if (!haveDate) {
-        return std::nullopt;
-    }
+    datePart = TrimLiteralPart(datePart);
+    if (!datePart.empty() && !ReadLiteralDate(datePart, parts)) return std::nullopt;
+    if (!timeText.empty() && !ReadLiteralTime(timeText, parts)) return std::nullopt;
+    if (datePart.empty() && timeText.empty()) return std::nullopt;
     return FormatIsoDateTime(parts);
 }
 
@@ -922,7 +976,7 @@ bool MayNeedRewrite(std::string_view utf8) {
             found = true;
         } else if (kind == Kind::Word && text.size() <= 11) {
             for (const char* w : words)
-                if (Same(text, w)) found = true;
+                if (platform::EqualsNoCase(text, w)) found = true;
         }
     });
     return found;

@@ -1,24 +1,11 @@
 #include "engine/sql/types.h"
+#include "platform/strings.h"
 
 #include <cctype>
 #include <string>
 
 namespace orv::engine {
 namespace {
-
-std::string Upper(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string Trim(std::string s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-    std::size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    return s.substr(i);
-}
 
 // Reads "(a)" or "(a, b)" after the type name; missing numbers stay as they were.
 void ReadArguments(const std::string& rest, long& a, long& b) {
@@ -83,10 +70,10 @@ BYTE DefaultPrecision(DBTYPE type) {
 }
 
 ColumnType MapDeclaredType(std::string_view declared) {
-    std::string text = Trim(Upper(declared));
+    std::string text(platform::Trim(platform::Upper(declared)));
     if (text.empty()) return ColumnType{};
     std::size_t nameEnd = text.find('(');
-    std::string name = Trim(text.substr(0, nameEnd));
+    std::string name(platform::Trim(std::string_view(text).substr(0, nameEnd)));
     std::string rest = nameEnd == std::string::npos ? std::string() : text.substr(nameEnd);
     long a = -1, b = -1;
     ReadArguments(rest, a, b);

@@ -10,6 +10,7 @@
 #include "engine/sql/quote.h"
 #include "engine/store/store.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -84,7 +85,7 @@ public:
             const std::string word = start == std::string::npos ? std::string() : sql.substr(start, end - start);
             reads = true;
             for (const char* change : {"INSERT", "UPDATE", "DELETE", "REPLACE", "CREATE", "DROP", "ALTER"})
-                if (EqualsNoCase(word, change)) reads = false;
+                if (platform::EqualsNoCase(word, change)) reads = false;
         }
         sqlite3_finalize(statement);
         if (reads) return Status::Success();

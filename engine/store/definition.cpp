@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/store/store.h"
+#include "platform/strings.h"
 
 namespace orv::engine {
 namespace {
@@ -95,10 +96,7 @@ private:
 };
 
 bool Is(const Token& t, const char* word) {
-    if (t.kind != Token::Name || t.text.size() != std::char_traits<char>::length(word)) return false;
-    for (std::size_t i = 0; i < t.text.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(t.text[i])) != word[i]) return false;
-    return true;
+    return t.kind == Token::Name && platform::EqualsNoCase(t.text, word);
 }
 
 bool IsName(const Token& t) { return t.kind == Token::Name || t.kind == Token::QuotedName; }
@@ -190,21 +188,15 @@ std::optional<CreatedTable> ParseCreateTable(std::string_view sql) {
 }
 
 std::vector<std::string> UniqueColumnNames(const std::vector<std::string>& header) {
-    auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
     std::set<std::string> used;
     std::vector<std::string> out;
     out.reserve(header.size());
     for (std::size_t i = 0; i < header.size(); ++i) {
-        std::string_view trimmed = header[i];
-        while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
-        while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.remove_suffix(1);
+        const std::string_view trimmed = platform::Trim(header[i], " \t");
         std::string name = trimmed.empty() ? "F" + std::to_string(i + 1) : std::string(trimmed);
         std::string unique = name;
-        for (int k = 2; used.count(lower(unique)); ++k) unique = name + "_" + std::to_string(k);
-        used.insert(lower(unique));
+        for (int k = 2; used.count(platform::FoldCase(unique)); ++k) unique = name + "_" + std::to_string(k);
+        used.insert(platform::FoldCase(unique));
         out.push_back(std::move(unique));
     }
     return out;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -33,8 +34,6 @@ Status Failure(const std::u16string& path, const char16_t* what, const char16_t*
 std::u16string ErrnoText(int err) { return platform::Utf8ToUtf16(std::strerror(err)); }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // A new file of a unique hidden name in `folder`, locked so that recovery leaves it alone
 // while its writer lives. Recovery may remove a file in the moment between its creation
@@ -72,12 +71,12 @@ std::string ResolveLinks(const std::string& path) {
         const ssize_t n = ::readlink(current.c_str(), target, sizeof target - 1);
         if (n < 0) return current;
         std::string next(target, std::size_t(n));
-        current = next.front() == '/' ? next : FolderOf(current) + "/" + next;
+        current = next.front() == '/' ? next : platform::FolderOf(current) + "/" + next;
     }
     return current;
 }
 
-std::string JournalPathOf(const std::string& path) { return FolderOf(path) + "/" + kJournalPrefix + FileNameOf(path); }
+std::string JournalPathOf(const std::string& path) { return platform::FolderOf(path) + "/" + kJournalPrefix + platform::FileNameOf(path); }
 
 // Undoes the append that the journal at `journal` describes, when no writer holds the file.
 void UndoAppend(const std::string& journal, const std::string& dataPath) {
@@ -101,7 +100,7 @@ void UndoAppend(const std::string& journal, const std::string& dataPath) {
     }
     // A torn journal was written before the append began: there is nothing to undo.
     env.Remove(journal);
-    SyncFolder(FolderOf(journal));
+    SyncFolder(platform::FolderOf(journal));
 }
 
 // Removes a temporary file that no live writer holds.
@@ -129,7 +128,7 @@ Status CheckNewFilePath(const std::u16string& path, const char16_t* what) {
                                               u"never overwritten.",
                                               what, path.c_str()),
                              u"HY000", EEXIST);
-    const std::string folder = FolderOf(narrow);
+    const std::string folder = platform::FolderOf(narrow);
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Failure(path, what,
                        platform::Format(u"the folder '%s' does not exist", platform::Utf8ToUtf16(folder).c_str()).c_str(),
@@ -156,7 +155,7 @@ Status CheckWritableFile(const std::string& path, const char16_t* what) {
 }
 
 Status MakeTemporaryBeside(const std::string& path, std::string& temporary, FileHandle& held) {
-    if (int err = CreateLockedTemporary(FolderOf(path), temporary, held); err != 0)
+    if (int err = CreateLockedTemporary(platform::FolderOf(path), temporary, held); err != 0)
         return Failure(platform::Utf8ToUtf16(path), u"file",
                        (u"no temporary file could be made beside it: " + ErrnoText(err)).c_str(), err);
     return Status::Success();
@@ -165,7 +164,7 @@ Status MakeTemporaryBeside(const std::string& path, std::string& temporary, File
 Status PublishFile(const std::string& temporary, const std::u16string& path, const char16_t* what) {
     Env& env = CurrentEnv();
     const std::string narrow = platform::Utf16ToUtf8(path);
-    const std::string folder = FolderOf(narrow);  // made before the file is published: nothing may fail after
+    const std::string folder = platform::FolderOf(narrow);  // made before the file is published: nothing may fail after
     Status status;
     int fd = -1;
     int err = env.Open(temporary, O_RDONLY, 0, fd);
@@ -205,7 +204,7 @@ Status NewVersion::Begin(const std::string& path, const std::u16string& name, co
     m_name = name;
     m_what = what;
     m_target = ResolveLinks(path);
-    if (int err = CreateLockedTemporary(FolderOf(m_target), m_temporary, m_file); err != 0) {
+    if (int err = CreateLockedTemporary(platform::FolderOf(m_target), m_temporary, m_file); err != 0) {
         m_temporary.clear();
         return Failure(u"no temporary file could be made beside it: " + ErrnoText(err), err);
     }
@@ -220,7 +219,7 @@ Status NewVersion::Replace() {
     if (err == 0) err = env.Sync(m_file.Get());
     if (err != 0) return Failure(u"the new contents could not be written to disk: " + ErrnoText(err), err);
     // Nothing may fail once the new file is in place: the folder's name is made before.
-    const std::string folder = FolderOf(m_target);
+    const std::string folder = platform::FolderOf(m_target);
     if ((err = env.Rename(m_temporary, m_target)) != 0)
         return Failure(u"the new contents could not take the file's place: " + ErrnoText(err), err);
     m_temporary.clear();
@@ -345,8 +344,8 @@ void RecoverFolder(const std::string& folder) {
     std::vector<std::string> temporaries, journals;
     while (dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (StartsWith(name, kTemporaryPrefix)) temporaries.push_back(name);
-        if (StartsWith(name, kJournalPrefix)) journals.push_back(name);
+        if (name.starts_with(kTemporaryPrefix)) temporaries.push_back(name);
+        if (name.starts_with(kJournalPrefix)) journals.push_back(name);
     }
     ::closedir(dir);
     for (const std::string& name : journals)
@@ -376,7 +375,7 @@ Status AppendJournal::Begin(const std::string& path, int fd, off_t oldSize, cons
         m_path = journal;
         err = WriteAll(jfd, text, 0);
         if (err == 0) err = env.Sync(jfd);
-        if (err == 0) err = SyncFolder(FolderOf(journal));
+        if (err == 0) err = SyncFolder(platform::FolderOf(journal));
     }
     if (err == 0) return Status::Success();
     End();
@@ -402,7 +401,7 @@ int AppendJournal::End() {
         }
     }
     // Synced: a journal that came back after a power loss would undo a finished append.
-    if (err == 0) SyncFolder(FolderOf(m_path));
+    if (err == 0) SyncFolder(platform::FolderOf(m_path));
     m_path.clear();
     return err;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "engine/store/store.h"
 #include "engine/text/text_module.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -27,8 +29,7 @@ namespace {
 bool IsTextFileName(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = platform::Lower(name.substr(dot + 1));
     return ext == "csv" || ext == "txt" || ext == "tab" || ext == "asc";
 }
 
@@ -145,10 +146,13 @@ public:
     const std::u16string& Name() const override { return m_name; }
 
 private:
-    // Declares the file `file` of the folder as the table of that name.
-    Status DeclareFile(sqlite3* db, const std::string& file) const {
-        std::string sql = "CREATE VIRTUAL TABLE main." + QuoteName(file) + " USING " + text::kTextModuleName + "(" +
-                          QuoteLiteral(m_folder + "/" + file) + ", " + QuoteLiteral(m_properties) + ")";
+    // Declares the file `file` of the folder as the table `table` of `schema` (by default
+    // the table of the file's own name in main).
+    Status DeclareFile(sqlite3* db, const std::string& file, const std::string& table = {},
+                       const char* schema = "main") const {
+        std::string sql = std::string("CREATE VIRTUAL TABLE ") + schema + "." + QuoteName(table.empty() ? file : table) +
+                          " USING " + text::kTextModuleName + "(" + QuoteLiteral(m_folder + "/" + file) + ", " +
+                          QuoteLiteral(m_properties) + ")";
         char* error = nullptr;
         int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
         if (rc == SQLITE_OK) return Status::Success();
@@ -163,11 +167,28 @@ private:
     // statement that needs them) and those added to the folder since.
     Status DeclareNamedFiles(sqlite3* db, const std::string& sql) const {
         for (const std::string& name : NamesIn(sql)) {
-            if (!IsTableFile(name) || HasTable(db, name)) continue;
-            Status status = DeclareFile(db, name);
+            if (!IsTextFileName(name) || HasTable(db, name)) continue;
+            Status status = Status::Success();
+            if (IsTableFile(name)) {
+                status = DeclareFile(db, name);
+            } else if (const std::string file = FileNamedNoCase(name); !file.empty()) {
+                // SQLite ignores the case of ASCII letters only: a name that differs from
+                // its file's in the case of another letter gets a table of its own spelling,
+                // in the temporary schema, so that the catalogs list the file once.
+                status = DeclareFile(db, file, name, "temp");
+            }
             if (!status.Ok()) return status;
         }
         return Status::Success();
+    }
+
+    // The table file of the folder whose name is `name` but for case, or "".
+    std::string FileNamedNoCase(const std::string& name) const {
+        std::vector<std::string> files;
+        if (!ListFiles(files).Ok()) return {};
+        for (const std::string& file : files)
+            if (platform::EqualsNoCase(file, name)) return file;
+        return {};
     }
 
     // Whether `name` is a table file of the folder: a regular file with a table's
@@ -210,14 +231,10 @@ private:
             if (IsTableFile(name)) files.push_back(name);
         }
         ::closedir(dir);
+        // Names that differ only in case are one table (the first of them in byte order).
         std::sort(files.begin(), files.end());
-        auto lower = [](std::string s) {
-            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            return s;
-        };
-        files.erase(std::unique(files.begin(), files.end(),
-                                [&](const std::string& a, const std::string& b) { return lower(a) == lower(b); }),
-                    files.end());
+        std::set<std::string> seen;
+        std::erase_if(files, [&](const std::string& file) { return !seen.insert(platform::FoldCase(file)).second; });
         return Status::Success();
     }
 
@@ -244,8 +261,7 @@ Status OpenTextFolder(const StoreOptions& options, std::unique_ptr<Store>& store
     }
     // A file of the folder names its folder.
     if (S_ISREG(info.st_mode)) {
-        std::size_t slash = path.rfind('/');
-        path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        path = platform::FolderOf(path);
     } else if (!S_ISDIR(info.st_mode)) {
         return FolderError(name, u"it is neither a folder nor a file", EINVAL);
     }

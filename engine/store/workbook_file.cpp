@@ -19,6 +19,7 @@
 #include "engine/store/store.h"
 #include "engine/workbook/sheet_module.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -51,9 +52,9 @@ WorkbookProperties ParseProperties(const std::u16string& text) {
                 return s;
             };
             std::string key = trim(item.substr(0, eq)), value = trim(item.substr(eq + 1));
-            bool yes = EqualsNoCase(value, "yes") || EqualsNoCase(value, "true") || value == "1";
-            if (EqualsNoCase(key, "HDR")) out.header = yes;
-            if (EqualsNoCase(key, "ReadOnly")) out.readOnly = yes;
+            bool yes = platform::EqualsNoCase(value, "yes") || platform::EqualsNoCase(value, "true") || value == "1";
+            if (platform::EqualsNoCase(key, "HDR")) out.header = yes;
+            if (platform::EqualsNoCase(key, "ReadOnly")) out.readOnly = yes;
         }
         start = end + 1;
     }
@@ -100,7 +101,7 @@ public:
             ok = ok && declare(sheet.name + "$", "('sheet', " + QuoteLiteral(sheet.name) + ")");
         for (const workbook::DefinedName& name : book->names) {
             bool clash = false;
-            for (const workbook::Sheet& sheet : book->sheets) clash = clash || EqualsNoCase(sheet.name + "$", name.name);
+            for (const workbook::Sheet& sheet : book->sheets) clash = clash || platform::EqualsNoCase(sheet.name + "$", name.name);
             if (clash) continue;
             ok = ok && declare(name.name, "('range', " + QuoteLiteral(name.sheet) + ", " +
                                               QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) +
@@ -170,7 +171,7 @@ private:
         if (dollar == std::string::npos || (dollar > 0 && dollar + 1 == name.size())) {
             const std::string sheet = name.substr(0, dollar);
             for (const workbook::Sheet& s : book.sheets)
-                if (EqualsNoCase(s.name, sheet)) return "('sheet', " + QuoteLiteral(s.name) + ")";
+                if (platform::EqualsNoCase(s.name, sheet)) return "('sheet', " + QuoteLiteral(s.name) + ")";
             return {};
         }
         if (dollar == 0) return {};
@@ -181,7 +182,7 @@ private:
             !workbook::ParseCellReference(range.substr(colon + 1), r, c))
             return {};
         for (const workbook::Sheet& s : book.sheets)
-            if (EqualsNoCase(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
+            if (platform::EqualsNoCase(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
         return {};
     }
 
@@ -205,9 +206,7 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
     if (::stat(path.c_str(), &info) != 0) {
         int err = errno;
         // A workbook that does not exist yet is made by its first CREATE TABLE.
-        std::string extension = path.size() >= 5 ? path.substr(path.size() - 5) : std::string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (err != ENOENT || extension != ".xlsx" || !readOnlyWhy.empty())
+        if (err != ENOENT || !platform::Lower(path).ends_with(".xlsx") || !readOnlyWhy.empty())
             return WorkbookError(name, err == ENOENT ? u"there is no such file" : platform::Utf8ToUtf16(std::strerror(err)),
                                  err);
         Status folder = CheckNewFilePath(name, u"workbook");
@@ -221,14 +220,13 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         if (*format == workbook::Format::Xls && readOnlyWhy.empty())
             readOnlyWhy = u"an .xls workbook is read, never written; save it as .xlsx to change it";
         if (readOnlyWhy.empty() && ::access(path.c_str(), W_OK) != 0) readOnlyWhy = u"the file cannot be written";
-        std::size_t slash = path.rfind('/');
-        std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        const std::string folder = platform::FolderOf(path);
         if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
             readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
         // What a writer killed before it finished left beside the workbook goes now.
         if (readOnlyWhy.empty())
             if (char* real = ::realpath(path.c_str(), nullptr)) {
-                RecoverFolder(FolderOf(real));
+                RecoverFolder(platform::FolderOf(real));
                 std::free(real);
             }
     }

@@ -13,21 +13,11 @@
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/store/store.h"
+#include "platform/calendar.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine::text {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string_view Trim(std::string_view v) {
-    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.front()))) v.remove_prefix(1);
-    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
-    return v;
-}
 
 namespace {
 
@@ -140,7 +130,7 @@ std::size_t CharacterCount(std::string_view s) {
 // A schema.ini column type ("Long", "Text Width 30", "Char Width 30") as a declared type.
 TextColumn SchemaColumn(std::string_view definition) {
     TextColumn column;
-    definition = Trim(definition);
+    definition = platform::Trim(definition);
     std::size_t i = 0;
     if (!definition.empty() && definition.front() == '"') {
         std::size_t close = definition.find('"', 1);
@@ -152,12 +142,12 @@ TextColumn SchemaColumn(std::string_view definition) {
         column.name = std::string(definition.substr(0, i));
     }
     std::vector<std::string> words;
-    std::string rest(Trim(definition.substr(i)));
+    std::string rest(platform::Trim(definition.substr(i)));
     for (std::size_t p = 0; p < rest.size();) {
         while (p < rest.size() && std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
         std::size_t start = p;
         while (p < rest.size() && !std::isspace(static_cast<unsigned char>(rest[p]))) ++p;
-        if (p > start) words.push_back(Lower(rest.substr(start, p - start)));
+        if (p > start) words.push_back(platform::Lower(rest.substr(start, p - start)));
     }
     long width = 0, precision = 0, scale = 0;
     for (std::size_t w = 0; w + 1 < words.size(); ++w) {
@@ -200,11 +190,11 @@ TextColumn SchemaColumn(std::string_view definition) {
 }
 
 std::optional<char> FormatDelimiter(std::string_view value, std::string& unsupported) {
-    std::string v = Lower(Trim(value));
+    std::string v = platform::Lower(platform::Trim(value));
     if (v == "csvdelimited") return ',';
     if (v == "tabdelimited") return '\t';
     if (v.rfind("delimited(", 0) == 0 && v.size() >= 12 && v.back() == ')') {
-        std::string_view inner = Trim(value).substr(10);
+        std::string_view inner = platform::Trim(value).substr(10);
         const char delimiter = inner.front();
         // A quote or a line break cannot separate fields: records could not be told apart.
         if (delimiter == '"' || delimiter == '\r' || delimiter == '\n' || delimiter == '\0') {
@@ -218,7 +208,7 @@ std::optional<char> FormatDelimiter(std::string_view value, std::string& unsuppo
 }
 
 std::optional<Charset> CharsetNamed(std::string_view value) {
-    std::string v = Lower(Trim(value));
+    std::string v = platform::Lower(platform::Trim(value));
     if (v == "utf-8" || v == "utf8" || v == "65001") return Charset::Utf8;
     if (v == "ansi" || v == "1252" || v == "windows-1252" || v == "oem" || v == "437" || v == "850")
         return Charset::Ansi;
@@ -227,7 +217,7 @@ std::optional<Charset> CharsetNamed(std::string_view value) {
 }
 
 std::optional<bool> YesNo(std::string_view value) {
-    std::string v = Lower(Trim(value));
+    std::string v = platform::Lower(platform::Trim(value));
     if (v == "yes" || v == "true" || v == "1") return true;
     if (v == "no" || v == "false" || v == "0") return false;
     return std::nullopt;
@@ -254,14 +244,14 @@ TextSettings ParseExtendedProperties(std::string_view props) {
         std::string_view item = props.substr(start, end - start);
         std::size_t eq = item.find('=');
         if (eq != std::string_view::npos) {
-            std::string key = Lower(Trim(item.substr(0, eq)));
+            std::string key = platform::Lower(platform::Trim(item.substr(0, eq)));
             std::string_view value = item.substr(eq + 1);
             if (key == "hdr" || key == "colnameheader") {
                 settings.header = YesNo(value);
             } else if (key == "fmt" || key == "format") {
                 settings.delimiter = FormatDelimiter(value, settings.unsupported);
             } else if (key == "maxscanrows") {
-                settings.maxScanRows = static_cast<int>(std::max(0L, std::strtol(std::string(Trim(value)).c_str(), nullptr, 10)));
+                settings.maxScanRows = static_cast<int>(std::max(0L, std::strtol(std::string(platform::Trim(value)).c_str(), nullptr, 10)));
             } else if (key == "characterset") {
                 if (auto cs = CharsetNamed(value)) settings.charset = cs;
             }
@@ -279,23 +269,23 @@ SchemaIni ParseSchemaIni(std::string_view text) {
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = Trim(text.substr(pos, end - pos));
+        std::string_view line = platform::Trim(text.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
         if (line.front() == '[') {
             std::size_t close = line.find(']');
-            section = &ini.sections[Lower(Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)))];
+            section = &ini.sections[platform::Lower(platform::Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)))];
             continue;
         }
         std::size_t eq = line.find('=');
         if (!section || eq == std::string_view::npos) continue;
-        section->emplace_back(Lower(Trim(line.substr(0, eq))), std::string(Trim(line.substr(eq + 1))));
+        section->emplace_back(platform::Lower(platform::Trim(line.substr(0, eq))), std::string(platform::Trim(line.substr(eq + 1))));
     }
     return ini;
 }
 
 void ApplySchemaSection(const SchemaIni& ini, const std::string& fileName, TextSettings& settings) {
-    auto found = ini.sections.find(Lower(fileName));
+    auto found = ini.sections.find(platform::Lower(fileName));
     if (found == ini.sections.end()) return;
     std::map<long, TextColumn> columns;
     for (const auto& [key, value] : found->second) {
@@ -542,7 +532,7 @@ std::vector<DateToken> TokenizeDateFormat(std::string_view format) {
     std::vector<DateToken> tokens;
     for (std::size_t i = 0; i < format.size();) {
         const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(format[i])));
-        if (c == 'a' && (EqualsNoCase(format.substr(i, 5), "am/pm"))) {
+        if (c == 'a' && (platform::EqualsNoCase(format.substr(i, 5), "am/pm"))) {
             tokens.push_back({'a', 0, 0});
             i += 5;
             continue;
@@ -574,7 +564,7 @@ std::vector<DateToken> TokenizeDateFormat(std::string_view format) {
 }  // namespace
 
 std::optional<std::string> ParseDateWithFormat(std::string_view value, std::string_view format) {
-    const std::string_view s = Trim(value);
+    const std::string_view s = platform::Trim(value);
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
     bool timed = false, pm = false, am = false, dated = false;
     std::size_t i = 0;
@@ -590,8 +580,8 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         }
         if (t.field == 'a') {
             if (i + 2 > s.size()) return std::nullopt;
-            if (EqualsNoCase(s.substr(i, 2), "am")) am = true;
-            else if (EqualsNoCase(s.substr(i, 2), "pm")) pm = true;
+            if (platform::EqualsNoCase(s.substr(i, 2), "am")) am = true;
+            else if (platform::EqualsNoCase(s.substr(i, 2), "pm")) pm = true;
             else return std::nullopt;
             i += 2;
             continue;
@@ -599,7 +589,7 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         if (t.field == 'M' && t.width >= 3) {
             int found = -1;
             for (int m = 0; m < 12 && found < 0; ++m)
-                if (i + 3 <= s.size() && EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
+                if (i + 3 <= s.size() && platform::EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
             if (found < 0) return std::nullopt;
             mo = found + 1;
             i += 3;
@@ -610,7 +600,7 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         const int maxDigits = t.field == 'y' ? (t.width >= 3 ? 4 : 2) : 2;
         if (!ParseDigits(s, i, 1, maxDigits, v)) return std::nullopt;
         switch (t.field) {
-        case 'y': y = t.width >= 3 ? v : v < 30 ? 2000 + v : 1900 + v, dated = true; break;
+        case 'y': y = t.width >= 3 ? v : platform::WindowedYear(v), dated = true; break;
         case 'M': mo = v, dated = true; break;
         case 'D': d = v, dated = true; break;
         case 'h': h = v, timed = true; break;
@@ -706,7 +696,7 @@ char SniffDelimiter(std::string_view sample) {
 }
 
 std::optional<std::string> ParseDateValue(std::string_view value) {
-    std::string_view s = Trim(value);
+    std::string_view s = platform::Trim(value);
     std::size_t i = 0;
     int y = 0, mo = 0, d = 0;
     bool us = false;
@@ -759,7 +749,7 @@ bool TooManyDigitsForReal(std::string_view number) {
 }
 
 std::optional<Kind> ClassifyValue(std::string_view value) {
-    std::string_view t = Trim(value);
+    std::string_view t = platform::Trim(value);
     if (t.empty()) return std::nullopt;
     long long n;
     if (ParseInt(t, n)) {
@@ -776,7 +766,7 @@ std::optional<Kind> ClassifyValue(std::string_view value) {
         if (ec == std::errc::result_out_of_range) return Kind::Text;
     }
     if (ParseDateValue(t)) return Kind::Date;
-    if (EqualsNoCase(t, "true") || EqualsNoCase(t, "false") || EqualsNoCase(t, "yes") || EqualsNoCase(t, "no"))
+    if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "yes") || platform::EqualsNoCase(t, "no"))
         return Kind::Boolean;
     return Kind::Text;
 }

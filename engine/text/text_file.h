@@ -40,11 +40,6 @@ struct TextSettings {
     std::string unsupported;           // a setting this reader cannot honour, named for the error
 };
 
-// ASCII lower case, and text without the blanks around it: the forms in which the
-// reader and the writer compare names and settings.
-std::string Lower(std::string_view s);
-std::string_view Trim(std::string_view v);
-
 // Reads "HDR=YES;FMT=Delimited(;);MaxScanRows=50;CharacterSet=ANSI" (the words after the
 // leading "text"); unknown keys are ignored, as they may belong to other layers.
 TextSettings ParseExtendedProperties(std::string_view props);

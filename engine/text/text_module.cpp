@@ -25,6 +25,7 @@
 #include "engine/store/store.h"
 #include "engine/text/text_file.h"
 #include "engine/text/text_write.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine::text {
@@ -37,8 +38,7 @@ using ModuleOptions = TextModuleOptions;
 // A table's file must be a file of the folder, reached without a symbolic link out of it:
 // the declaration's path comes from the store, and this keeps it so whatever declares it.
 bool FileOfFolder(const ModuleOptions& options, const std::string& path, std::string& error) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = platform::FolderOf(path);
     struct stat info;
     if (folder != options.folder) {
         error = "it is not a file of the folder '" + options.folder + "'";
@@ -130,11 +130,8 @@ struct Cursor : sqlite3_vtab_cursor {
     }
 };
 
-std::string_view Trim(std::string_view v) {
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-    return v;
-}
+// A field's value is read without the spaces and tabs around it.
+constexpr std::string_view kFieldBlanks = " \t";
 
 void ResultText(sqlite3_context* ctx, const std::string& text) {
     sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -143,7 +140,7 @@ void ResultText(sqlite3_context* ctx, const std::string& text) {
 // A field as its column's kind; a value that does not read as that kind is handed over as
 // the text it is, so that the reader sees a conversion failure rather than a wrong value.
 void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const std::string& dateFormat) {
-    std::string_view t = Trim(raw);
+    std::string_view t = platform::Trim(raw, kFieldBlanks);
     if (t.empty()) {
         sqlite3_result_null(ctx);
         return;
@@ -178,8 +175,8 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         if (auto iso = ParseDateValue(t)) return ResultText(ctx, *iso);
         break;
     case Kind::Boolean:
-        if (EqualsNoCase(t, "true") || EqualsNoCase(t, "yes") || t == "1" || t == "-1") return sqlite3_result_int(ctx, 1);
-        if (EqualsNoCase(t, "false") || EqualsNoCase(t, "no") || t == "0") return sqlite3_result_int(ctx, 0);
+        if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "yes") || t == "1" || t == "-1") return sqlite3_result_int(ctx, 1);
+        if (platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "no") || t == "0") return sqlite3_result_int(ctx, 0);
         break;
     case Kind::Text: break;
     }
@@ -427,7 +424,7 @@ int Declare(sqlite3* db, Table* table, char** err) {
 TextSettings SettingsFor(const std::string& path, const std::string& props) {
     TextSettings settings = ParseExtendedProperties(props);
     std::string ini;
-    if (ReadWhole(FolderOf(path) + "/schema.ini", ini)) ApplySchemaSection(ParseSchemaIni(ini), FileNameOf(path), settings);
+    if (ReadWhole(platform::FolderOf(path) + "/schema.ini", ini)) ApplySchemaSection(ParseSchemaIni(ini), platform::FileNameOf(path), settings);
     return settings;
 }
 
@@ -471,7 +468,7 @@ bool IsTableFileName(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
-    return EqualsNoCase(ext, "csv") || EqualsNoCase(ext, "txt") || EqualsNoCase(ext, "tab") || EqualsNoCase(ext, "asc");
+    return platform::EqualsNoCase(ext, "csv") || platform::EqualsNoCase(ext, "txt") || platform::EqualsNoCase(ext, "tab") || platform::EqualsNoCase(ext, "asc");
 }
 
 // The schema.ini section that keeps a new file's layout and column types, which could not
@@ -503,7 +500,7 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
         *err = sqlite3_mprintf("Cannot create the text file '%s': %s", table->path.c_str(), why.c_str());
         return SQLITE_ERROR;
     };
-    const std::string fileName = FileNameOf(table->path);
+    const std::string fileName = platform::FileNameOf(table->path);
     if (table->readOnly) return fail("the folder is open read-only (Mode=Read), or you may not write to it");
     if (!IsTableFileName(fileName))
         return fail("a table of a text folder is a file whose name ends in .csv, .txt, .tab or .asc");
@@ -538,7 +535,7 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
         *err = sqlite3_mprintf("%s", WithoutStop(written.message).c_str());
         return SQLITE_ERROR;
     }
-    const std::string iniPath = FolderOf(table->path) + "/schema.ini";
+    const std::string iniPath = platform::FolderOf(table->path) + "/schema.ini";
     std::string ini;
     const bool hadIni = ReadWhole(iniPath, ini);
     Status kept = WriteFileWhole(iniPath, ReplaceSchemaSection(ini, fileName, SchemaSection(fileName, d, columns)), hadIni,
@@ -583,10 +580,10 @@ int Destroy(sqlite3_vtab* vtab) {
     }
     if (int err = CurrentEnv().Remove(table->path); err != 0 && err != ENOENT)
         return Fail(table, SQLITE_IOERR, "Cannot delete the text file '" + table->path + "': " + std::strerror(err));
-    const std::string iniPath = FolderOf(table->path) + "/schema.ini";
+    const std::string iniPath = platform::FolderOf(table->path) + "/schema.ini";
     std::string ini;
     if (ReadWhole(iniPath, ini)) {
-        const std::string fileName = FileNameOf(table->path);
+        const std::string fileName = platform::FileNameOf(table->path);
         const std::string edited = ReplaceSchemaSection(ini, fileName, {});
         // The file is gone already; a section left behind (the rewrite failed) is harmless.
         if (edited != ini) WriteFileWhole(iniPath, edited, true, u"schema.ini");
@@ -714,7 +711,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     // the rewritten record keeps it as it was written ("3/1/2024" stays, not "2024-03-01").
     const bool quoted = cursor->IsText(std::size_t(i));
     if (sqlite3_vtab_nochange(ctx)) {
-        if (Trim(raw).empty() && !quoted) sqlite3_result_null(ctx);
+        if (platform::Trim(raw, kFieldBlanks).empty() && !quoted) sqlite3_result_null(ctx);
         else ResultText(ctx, raw);
         return SQLITE_OK;
     }

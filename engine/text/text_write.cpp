@@ -1,4 +1,5 @@
 #include "engine/text/text_write.h"
+#include "platform/strings.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,12 +10,6 @@
 
 namespace orv::engine::text {
 namespace {
-
-std::string Upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // The next code point of UTF-8 `s` at `i`; U+FFFD for a malformed sequence.
 std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
@@ -205,9 +200,9 @@ std::string ByteOrderMark(Charset charset) {
 CreatedTextColumn TextColumnForType(const std::string& name, const std::string& type) {
     CreatedTextColumn out;
     out.column.name = name;
-    const std::string upper = Upper(Trim(type));
+    const std::string upper = platform::Upper(platform::Trim(type));
     const std::size_t paren = upper.find('(');
-    const std::string base(Trim(std::string_view(upper).substr(0, paren)));
+    const std::string base(platform::Trim(std::string_view(upper).substr(0, paren)));
     long length = 0;
     if (paren != std::string::npos) length = std::strtol(upper.c_str() + paren + 1, nullptr, 10);
     auto set = [&](Kind kind, const char* declared, const char* schema) {
@@ -257,7 +252,7 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
 
 std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileName, const std::vector<std::string>& lines) {
     const std::string eol = ini.find("\r\n") != std::string_view::npos || ini.find('\n') == std::string_view::npos ? "\r\n" : "\n";
-    const std::string wanted = Lower(fileName);
+    const std::string wanted = platform::Lower(fileName);
     std::string out;
     bool skipping = false;
     std::size_t pos = 0;
@@ -266,10 +261,10 @@ std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileNa
         end = end == std::string_view::npos ? ini.size() : end + 1;
         const std::string_view line = ini.substr(pos, end - pos);
         pos = end;
-        const std::string_view bare = Trim(line);
+        const std::string_view bare = platform::Trim(line);
         if (!bare.empty() && bare.front() == '[') {
             const std::size_t close = bare.find(']');
-            const std::string name = Lower(Trim(bare.substr(1, close == std::string_view::npos ? bare.size() - 1 : close - 1)));
+            const std::string name = platform::Lower(platform::Trim(bare.substr(1, close == std::string_view::npos ? bare.size() - 1 : close - 1)));
             skipping = name == wanted;
         }
         if (!skipping) out.append(line);

@@ -19,6 +19,7 @@
 #include "engine/store/files.h"
 #include "engine/store/store.h"
 #include "platform/format.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -157,8 +158,8 @@ bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& err
                 return true;
             }
     } else if (kind == Kind::Boolean) {
-        if (EqualsNoCase(text, "true") || EqualsNoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
-        if (EqualsNoCase(text, "false") || EqualsNoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
+        if (platform::EqualsNoCase(text, "true") || platform::EqualsNoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
+        if (platform::EqualsNoCase(text, "false") || platform::EqualsNoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
     }
     cell.type = CellType::Text;
     cell.text = std::move(text);
@@ -167,7 +168,7 @@ bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& err
 
 // The kind a CREATE TABLE type asks for.
 Kind KindOfType(std::string type) {
-    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    type = platform::Lower(type);
     type = type.substr(0, type.find('('));
     while (!type.empty() && type.back() == ' ') type.pop_back();
     static const std::set<std::string> numbers = {"integer", "int", "long", "short", "smallint", "byte", "tinyint",
@@ -316,7 +317,7 @@ struct Book {
     const Sheet* FindSheet(const std::string& name) const {
         if (!workbook) return nullptr;
         for (const Sheet& s : workbook->sheets)
-            if (EqualsNoCase(s.name, name)) return &s;
+            if (platform::EqualsNoCase(s.name, name)) return &s;
         return nullptr;
     }
 
@@ -533,7 +534,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
             return SQLITE_ERROR;
         }
         bool cleared = false;
-        for (const std::string& s : book->clearSheets) cleared = cleared || EqualsNoCase(s, table->sheet);
+        for (const std::string& s : book->clearSheets) cleared = cleared || platform::EqualsNoCase(s, table->sheet);
         if (sheet && !sheet->cells.empty() && !cleared) {
             *err = sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
                                    table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
@@ -731,11 +732,10 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
 
 Status Book::Save() {
     if (!Pending()) return Status::Success();
-    std::map<std::string, SheetEdit> edits;  // by lower-cased sheet name, in a stable order
+    std::map<std::string, SheetEdit> edits;  // by case-folded sheet name, in a stable order
     std::vector<std::string> order;
     auto edit = [&](const std::string& sheet) -> SheetEdit& {
-        std::string key = sheet;
-        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string key = platform::FoldCase(sheet);
         auto [it, inserted] = edits.try_emplace(key);
         if (inserted) {
             it->second.sheet = sheet;
@@ -784,7 +784,7 @@ Status Book::Save() {
     Status status = version.Begin(path, source->Name(), u"workbook");
     if (!status.Ok()) return status;
     std::string error;
-    if (!SaveXlsx(exists ? path : std::string(), list, version.Fd(), FolderOf(path), error))
+    if (!SaveXlsx(exists ? path : std::string(), list, version.Fd(), platform::FolderOf(path), error))
         return Status::Error(E_FAIL,
                              platform::Format(u"Cannot write the workbook '%s': %s.", source->Name().c_str(),
                                               platform::Utf8ToUtf16(error).c_str()),

@@ -34,6 +34,7 @@
 #include "engine/sql/datetime.h"
 #include "engine/workbook/reading.h"
 #include "engine/workbook/zip_env.h"
+#include "platform/strings.h"
 #include "platform/utf.h"
 
 namespace orv::engine::workbook {
@@ -78,17 +79,6 @@ bool ParseNumber(std::string_view text, double& value) {
     if (text.empty()) return false;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 int HexDigit(char c) {
@@ -332,10 +322,6 @@ public:
     }
     void End(std::string_view) override {}
 };
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
 
 // The part a relationship of `source` points to: relative to the source's folder, or from
 // the archive's root when the target starts with '/'. "." and ".." segments are resolved.
@@ -875,7 +861,7 @@ bool ParseAreaReference(std::string_view text, std::string& sheet, Range& range)
 
 bool FindType(const std::vector<Relationship>& relationships, std::string_view suffix, std::string& target) {
     for (const Relationship& relationship : relationships) {
-        if (EndsWith(relationship.type, suffix)) {
+        if (relationship.type.ends_with(suffix)) {
             target = relationship.target;
             return true;
         }
@@ -941,7 +927,7 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
             return false;
         }
         // Chart sheets, dialog sheets and macro sheets hold no cells of their own.
-        if (!EndsWith(link->type, "/worksheet")) continue;
+        if (!link->type.ends_with("/worksheet")) continue;
         const std::string part = ResolveTarget(workbookPart, link->target);
         if (!archive.Has(part)) {
             error = "the sheet '" + entry.name + "' is missing: its part " + part + " is not in the archive";
@@ -961,12 +947,12 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
 
     for (const NameEntry& entry : book.m_names) {
         // Built-in names (print areas, filter ranges) are the program's, not the user's.
-        if (entry.name.size() >= 6 && EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm.")) continue;
+        if (entry.name.size() >= 6 && platform::EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm.")) continue;
         DefinedName name;
         name.name = entry.name;
         if (!ParseAreaReference(entry.text, name.sheet, name.range)) continue;
         auto sheet = std::find_if(out.sheets.begin(), out.sheets.end(),
-                                  [&](const Sheet& s) { return EqualsNoCase(s.name, name.sheet); });
+                                  [&](const Sheet& s) { return platform::EqualsNoCase(s.name, name.sheet); });
         if (sheet == out.sheets.end()) continue;
         name.sheet = sheet->name;
         out.names.push_back(std::move(name));

@@ -30,6 +30,7 @@
 #include "engine/common/env.h"
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/zip_env.h"
+#include "platform/strings.h"
 
 namespace orv::engine::workbook {
 
@@ -48,17 +49,6 @@ constexpr zip_uint32_t kDeflateLevel = 6;
 struct WriteError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
-bool EndsWith(std::string_view s, std::string_view tail) {
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
 
 std::string_view LocalName(std::string_view qname) {
     auto colon = qname.find(':');
@@ -312,7 +302,7 @@ protected:
     bool SelfClosing() const {
         auto from = std::size_t(EventStart() - m_bufferStart), count = std::size_t(XML_GetCurrentByteCount(m_parser));
         std::string_view token = std::string_view(m_buffer).substr(from, count);
-        return EndsWith(token, "/>");
+        return token.ends_with("/>");
     }
     void CopyTo(XML_Index to) {
         if (to <= m_flushed) return;
@@ -490,7 +480,7 @@ bool IsDateFormatCode(std::string_view code) {
         else if (c == '[') {
             auto close = code.find(']', i);
             if (close == std::string_view::npos) return false;
-            std::string inner = Lower(code.substr(i + 1, close - i - 1));
+            std::string inner = platform::Lower(code.substr(i + 1, close - i - 1));
             if (!inner.empty() && inner.find_first_not_of("hms") == std::string::npos) return true;
             i = close;
         } else {
@@ -936,7 +926,7 @@ void CheckSheetName(const std::string& name) {
     if (Utf16Length(name) > 31) bad("it is longer than 31 characters");
     if (name.find_first_of(":\\/?*[]") != std::string::npos) bad("it contains one of : \\ / ? * [ ]");
     if (name.front() == '\'' || name.back() == '\'') bad("it begins or ends with an apostrophe");
-    if (Lower(name) == "history") bad("the name is reserved");
+    if (platform::Lower(name) == "history") bad("the name is reserved");
 }
 
 // "xl/" + "worksheets/sheet1.xml", "/xl/x.xml", "../x.xml" -> a part name without leading '/'.
@@ -1126,7 +1116,7 @@ std::vector<SheetPlan> MergeEdits(const std::vector<SheetEdit>& edits) {
     std::vector<SheetPlan> plans;
     for (const auto& edit : edits) {
         auto it = std::find_if(plans.begin(), plans.end(),
-                               [&](const SheetPlan& p) { return Lower(p.name) == Lower(edit.sheet); });
+                               [&](const SheetPlan& p) { return platform::EqualsNoCase(p.name, edit.sheet); });
         if (it == plans.end()) {
             plans.push_back({});
             it = plans.end() - 1;
@@ -1248,7 +1238,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     std::string workbookPart = "xl/workbook.xml";
     if (source.Has("_rels/.rels"))
         for (const auto& rel : ScanRelationships("_rels/.rels", source.Read("_rels/.rels"), ""))
-            if (EndsWith(rel.type, "/officeDocument") && !rel.part.empty()) workbookPart = rel.part;
+            if (rel.type.ends_with("/officeDocument") && !rel.part.empty()) workbookPart = rel.part;
     std::string workbookXml = source.Read(workbookPart);
     std::string baseDir = DirectoryOf(workbookPart), relsPart = RelsPartOf(workbookPart);
 
@@ -1275,7 +1265,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     // Each edit finds its sheet; each new sheet gets free names.
     std::set<std::string> usedParts, usedRelIds;
     for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i)
-        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) usedParts.insert(Lower(name));
+        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) usedParts.insert(platform::Lower(name));
     for (const auto& rel : rels) usedRelIds.insert(rel.id);
     long maxSheetId = 0;
     for (const auto& sheet : existing) maxSheetId = std::max(maxSheetId, sheet.sheetId);
@@ -1284,13 +1274,13 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     std::string newSheets, newRels, newOverrides;
     for (auto& plan : plans) {
         auto found = std::find_if(existing.begin(), existing.end(),
-                                  [&](const ExistingSheet& s) { return Lower(s.name) == Lower(plan.name); });
+                                  [&](const ExistingSheet& s) { return platform::EqualsNoCase(s.name, plan.name); });
         if (plan.create) {
             if (found != existing.end()) throw WriteError("a sheet named '" + found->name + "' already exists");
-            while (usedParts.count(Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml")))
+            while (usedParts.count(platform::Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml")))
                 ++partNumber;
             plan.part = baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml";
-            usedParts.insert(Lower(plan.part));
+            usedParts.insert(platform::Lower(plan.part));
             while (usedRelIds.count("rId" + std::to_string(relNumber))) ++relNumber;
             plan.relId = "rId" + std::to_string(relNumber);
             usedRelIds.insert(plan.relId);
@@ -1306,14 +1296,14 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         auto rel = std::find_if(rels.begin(), rels.end(), [&](const Relationship& r) { return r.id == found->relId; });
         if (rel == rels.end() || rel->part.empty())
             throw WriteError(relsPart + " has no part for the sheet '" + found->name + "'");
-        if (!EndsWith(rel->type, "/worksheet")) throw WriteError("the sheet '" + found->name + "' is not a worksheet");
+        if (!rel->type.ends_with("/worksheet")) throw WriteError("the sheet '" + found->name + "' is not a worksheet");
         plan.part = rel->part;
         if (plan.clear || !plan.cells.empty()) cellsEdited = true;
     }
 
     StyleInfo styles;
     for (const auto& rel : rels)
-        if (EndsWith(rel.type, "/styles") && source.Has(rel.part)) ScanStyles(rel.part, source.Read(rel.part), styles);
+        if (rel.type.ends_with("/styles") && source.Has(rel.part)) ScanStyles(rel.part, source.Read(rel.part), styles);
 
     DestinationArchive out(destination);
     std::map<std::string, std::unique_ptr<Sink>> rewritten;  // part name (lower case) -> new bytes
@@ -1324,7 +1314,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         auto sink = std::make_unique<Sink>(destination);
         SheetRewriter rewriter(plan.part, *sink, plan.cells, plan.clear, styles);
         source.Stream(plan.part, [&](const char* data, std::size_t n, bool final) { rewriter.Feed(data, n, final); });
-        rewritten[Lower(plan.part)] = std::move(sink);
+        rewritten[platform::Lower(plan.part)] = std::move(sink);
     }
     std::list<Sink> created;
     for (auto& plan : plans) {
@@ -1338,7 +1328,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, styles.AddedXfs(), {{"count", count}});
         rewriter.FeedAll(source.Read(styles.part));
         if (!rewriter.Found()) throw WriteError(styles.part + " has no cell formats (cellXfs)");
-        rewritten[Lower(styles.part)] = std::move(sink);
+        rewritten[platform::Lower(styles.part)] = std::move(sink);
     }
 
     // calcChain names formula cells; after an edit it may name cells that are no longer
@@ -1346,7 +1336,7 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
     std::string calcChainPart;
     if (cellsEdited)
         for (const auto& rel : rels)
-            if (EndsWith(rel.type, "/calcChain")) calcChainPart = rel.part;
+            if (rel.type.ends_with("/calcChain")) calcChainPart = rel.part;
     bool anyCreated = !newRels.empty();
     if (anyCreated || cellsEdited) {
         std::string text = workbookXml;
@@ -1365,24 +1355,24 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         }
         auto sink = std::make_unique<Sink>();
         sink->Write(text);
-        rewritten[Lower(workbookPart)] = std::move(sink);
+        rewritten[platform::Lower(workbookPart)] = std::move(sink);
     }
     if (anyCreated || !calcChainPart.empty()) {
         auto sink = std::make_unique<Sink>();
         AppendRewriter rewriter(
             relsPart, *sink, "Relationships", 1, newRels, {}, [&](std::string_view local, const XML_Char** atts) {
                 const char* type = Attribute(atts, "Type");
-                return !calcChainPart.empty() && local == "Relationship" && type && EndsWith(type, "/calcChain");
+                return !calcChainPart.empty() && local == "Relationship" && type && std::string_view(type).ends_with("/calcChain");
             });
         rewriter.FeedAll(relsXml);
-        rewritten[Lower(relsPart)] = std::move(sink);
+        rewritten[platform::Lower(relsPart)] = std::move(sink);
 
         auto typesSink = std::make_unique<Sink>();
         AppendRewriter types("[Content_Types].xml", *typesSink, "Types", 1, newOverrides, {},
                              [&](std::string_view local, const XML_Char** atts) {
                                  const char* name = Attribute(atts, "PartName");
                                  return !calcChainPart.empty() && local == "Override" && name &&
-                                        Lower(name) == Lower("/" + calcChainPart);
+                                        platform::Lower(name) == platform::Lower("/" + calcChainPart);
                              });
         types.FeedAll(source.Read("[Content_Types].xml"));
         rewritten["[content_types].xml"] = std::move(typesSink);
@@ -1395,8 +1385,8 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
             throw WriteError("an entry of the workbook cannot be read (" + std::string(zip_strerror(source.Handle())) +
                              ")");
         std::string name = raw;
-        if (!calcChainPart.empty() && Lower(name) == Lower(calcChainPart)) continue;
-        auto it = rewritten.find(Lower(name));
+        if (!calcChainPart.empty() && platform::Lower(name) == platform::Lower(calcChainPart)) continue;
+        auto it = rewritten.find(platform::Lower(name));
         if (it == rewritten.end()) {
             out.Copy(name, source.Handle(), zip_uint64_t(i));
         } else if (it->second->IsFile()) {
@@ -1440,7 +1430,7 @@ bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, co
         return false;
     }
     FileHandle file(fd);
-    if (SaveXlsx(source, edits, fd, FolderOf(destination), error)) return true;
+    if (SaveXlsx(source, edits, fd, platform::FolderOf(destination), error)) return true;
     env.Remove(destination);
     return false;
 }

@@ -247,6 +247,15 @@ TEST_F(WorkbookTest, CreateTableMakesSheetsAndNewWorkbooks) {
     EXPECT_NE(dump.find("Totals!B2=12.5"), std::string::npos) << dump;
 }
 
+TEST_F(WorkbookTest, SheetNamesIgnoreTheCaseOfEveryLetter) {
+    const std::string fresh = m_dir.Path("names.xlsx");
+    ASSERT_TRUE(Open(fresh)) << Utf8(m_connection.GetErrorInfo(true));
+    ASSERT_EQ(Exec(u"CREATE TABLE [\u00DCbersicht] (name TEXT)"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"INSERT INTO [\u00FCbersicht$] (name) VALUES ('a')"), OrvOleDbCommand::dbTrue) << Error();
+    EXPECT_EQ(Query(u"SELECT name FROM [\u00FCBERSICHT$]"), (Rows{"a"}));
+    EXPECT_EQ(Query(u"SELECT name FROM [\u00DCbersicht$]"), (Rows{"a"}));
+}
+
 TEST_F(WorkbookTest, DamagedAndForeignFilesAreRefusedWithTheReason) {
     WriteFile(m_dir.Path("broken.xlsx"), ReadFile(m_book).substr(0, 300));
     EXPECT_FALSE(Open(m_dir.Path("broken.xlsx")));

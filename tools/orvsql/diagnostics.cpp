@@ -4,15 +4,12 @@
 #include <cctype>
 
 #include "output.h"
+#include "platform/strings.h"
 
 namespace orvsql {
 namespace {
 
-// Lower-case ASCII copy, for comparisons that ignore case as SQL names do.
-std::string Lower(std::string text) {
-    for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return text;
-}
+using orv::platform::Lower;
 
 bool NamePart(char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || (ch & 0x80); }
 

@@ -16,6 +16,7 @@
 #include <editline/readline.h>
 
 #include "interrupt.h"
+#include "platform/strings.h"
 
 namespace orvsql {
 namespace {
@@ -68,7 +69,7 @@ std::vector<std::string> CompletionsFor(const std::string& prefix, const std::ve
         if (word.size() < prefix.size() || strncasecmp(word.c_str(), prefix.c_str(), prefix.size()) != 0) continue;
         std::string match = word;
         if (lowerTyped && IsKeyword(word))
-            std::transform(match.begin(), match.end(), match.begin(), [](unsigned char c) { return std::tolower(c); });
+            match = orv::platform::Lower(match);
         matches.push_back(match);
     }
     return matches;

@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "interrupt.h"
+#include "platform/strings.h"
 #include "transfer.h"
 #include "value_text.h"
 
@@ -26,17 +27,7 @@ namespace {
 std::string Utf8(const CString& text) { return orv::platform::Utf16ToUtf8(text.Str()); }
 std::u16string Utf16(const std::string& text) { return orv::platform::Utf8ToUtf16(text); }
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-bool EndsWith(std::string s, const std::string& tail) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
+using orv::platform::Trim;
 
 std::string Hex(const unsigned char* data, size_t size) {
     static const char digits[] = "0123456789abcdef";
@@ -228,7 +219,7 @@ void StatementSplitter::Scan(const std::string& text, std::vector<Statement>& do
         if (ch == '\'' || ch == '"') m_quote = ch;
         else if (ch == '[') m_quote = ']';
         if (ch == ';') {
-            if (!Trim(m_pending).empty()) done.push_back(Statement{Trim(m_pending), m_start});
+            if (!Trim(m_pending).empty()) done.push_back(Statement{std::string(Trim(m_pending)), m_start});
             m_pending.clear();
             continue;
         }
@@ -239,7 +230,7 @@ void StatementSplitter::Scan(const std::string& text, std::vector<Statement>& do
 std::vector<Statement> StatementSplitter::AddLine(const std::string& line) {
     ++m_line;
     std::vector<Statement> done;
-    const std::string trimmed = Trim(line);
+    const std::string trimmed(Trim(line));
     if (!Pending() && !trimmed.empty() && trimmed[0] == '.') {
         done.push_back(Statement{trimmed, SourcePosition{m_line, static_cast<int>(line.find('.')) + 1}});
         return done;
@@ -251,7 +242,7 @@ std::vector<Statement> StatementSplitter::AddLine(const std::string& line) {
 
 std::vector<Statement> StatementSplitter::Finish() {
     std::vector<Statement> done;
-    if (!Trim(m_pending).empty()) done.push_back(Statement{Trim(m_pending), m_start});
+    if (!Trim(m_pending).empty()) done.push_back(Statement{std::string(Trim(m_pending)), m_start});
     m_pending.clear();
     m_quote = 0;
     m_blockComment = false;
@@ -273,10 +264,11 @@ bool StatementSplitter::Pending() const { return !Trim(m_pending).empty() || m_q
 // database file.
 FileType TypeByName(const std::string& path) {
     if (!path.empty() && path.back() == '/') return FileType::Csv;
+    const std::string lower = orv::platform::Lower(path);
     for (const char* text : {".csv", ".tsv", ".txt", ".tab", ".asc"})
-        if (EndsWith(path, text)) return FileType::Csv;
-    if (EndsWith(path, ".xlsx")) return FileType::Xlsx;
-    if (EndsWith(path, ".xls")) return FileType::Xls;
+        if (lower.ends_with(text)) return FileType::Csv;
+    if (lower.ends_with(".xlsx")) return FileType::Xlsx;
+    if (lower.ends_with(".xls")) return FileType::Xls;
     return FileType::Database;
 }
 
@@ -289,7 +281,7 @@ FileType DetectFileType(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head), sizeof head);
     const std::streamsize got = in.gcount();
-    if (got == 0) return EndsWith(path, ".csv") ? FileType::Csv : FileType::Database;  // empty: a new database
+    if (got == 0) return orv::platform::Lower(path).ends_with(".csv") ? FileType::Csv : FileType::Database;  // empty: a new database
     if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return FileType::Database;
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) return FileType::Xlsx;
     if (got >= 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return FileType::Xls;
