@@ -439,12 +439,12 @@ public:
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
             const char* code = Attribute(attributes, "formatCode");
-            if (idText && code && ParseUnsigned(idText, id)) m_custom.emplace_back(id, CustomDateFormat(code));
+            if (idText && code && ParseUnsigned(idText, id)) m_formats.Define(id, code);
         } else if (name == "xf" && m_inCellXfs) {
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
             if (idText) ParseUnsigned(idText, id);
-            m_dateStyles.push_back(IsDateFormat(id));
+            m_dateStyles.push_back(m_formats.DateKind(id));
         }
     }
     void End(std::string_view name) override {
@@ -453,15 +453,8 @@ public:
     }
 
 private:
-    std::uint8_t IsDateFormat(std::uint64_t id) const {
-        // A format the file defines wins over the built-in one with its number.
-        for (const auto& [customId, kind] : m_custom)
-            if (customId == id) return kind;
-        return BuiltInDateFormat(id);
-    }
-
     bool m_inNumFmts = false, m_inCellXfs = false;
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> m_custom;
+    NumberFormats m_formats;
 };
 
 // ---- sharedStrings.xml -------------------------------------------------------------------

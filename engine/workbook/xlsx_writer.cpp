@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "engine/common/env.h"
+#include "engine/workbook/styles.h"
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/zip_env.h"
 
@@ -469,38 +470,6 @@ private:
 
 // ---- Styles ------------------------------------------------------------------------------
 
-bool IsBuiltInDateFormat(int id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
-}
-
-// A number format shows a date when it has date or time letters outside quotes, escapes
-// and [colour]/[condition] sections ([h] elapsed hours count as time).
-bool IsDateFormatCode(std::string_view code) {
-    bool quoted = false;
-    for (std::size_t i = 0; i < code.size(); ++i) {
-        char c = code[i];
-        if (quoted) {
-            if (c == '"') quoted = false;
-            continue;
-        }
-        if (c == '"')
-            quoted = true;
-        else if (c == '\\' || c == '_' || c == '*')
-            ++i;
-        else if (c == '[') {
-            auto close = code.find(']', i);
-            if (close == std::string_view::npos) return false;
-            std::string inner = Lower(code.substr(i + 1, close - i - 1));
-            if (!inner.empty() && inner.find_first_not_of("hms") == std::string::npos) return true;
-            i = close;
-        } else {
-            char l = char(std::tolower(static_cast<unsigned char>(c)));
-            if (l == 'd' || l == 'm' || l == 'y' || l == 'h' || l == 's') return true;
-        }
-    }
-    return false;
-}
-
 // One cell format of <cellXfs>, kept so that it can be copied with another number format.
 struct CellXf {
     std::string qname;
@@ -516,7 +485,7 @@ struct StyleInfo {
     bool present = false;
     std::string part;
     std::vector<CellXf> xfs;                     // <cellXfs> in order
-    std::map<int, bool> custom;                  // numFmtId of <numFmts> -> shows a date
+    NumberFormats formats;                       // <numFmts> over the built-in formats
     long dateXf = -1, dateTimeXf = -1;           // plain formats with 14 and 22 already there
     std::map<std::pair<long, int>, long> added;  // (copied xf, numFmtId) -> the new xf's index
     std::vector<std::pair<long, int>> addedOrder;
@@ -524,10 +493,7 @@ struct StyleInfo {
     bool IsDateStyle(std::string_view s) const {
         long index = Index(s);
         if (index < 0) return false;
-        int id = xfs[std::size_t(index)].numFmt;
-        auto it = custom.find(id);
-        if (it != custom.end()) return it->second;
-        return IsBuiltInDateFormat(id);
+        return formats.DateKind(std::uint64_t(xfs[std::size_t(index)].numFmt)) != kNotDate;
     }
     // The style a Date value takes in a cell whose own style is `s` (maybe none).
     std::string DateStyle(std::string_view s, double serial) {
@@ -588,7 +554,7 @@ protected:
         if (m_depth == 3 && local == "numFmt") {
             const char* id = Attribute(atts, "numFmtId");
             const char* code = Attribute(atts, "formatCode");
-            if (id && code) m_styles.custom[std::atoi(id)] = IsDateFormatCode(code);
+            if (id && code && std::atoi(id) >= 0) m_styles.formats.Define(std::uint64_t(std::atoi(id)), code);
         } else if (m_inCellXfs && m_depth == 3 && local == "xf") {
             CellXf xf;
             xf.qname = name;
@@ -627,7 +593,9 @@ void ScanStyles(const std::string& part, const std::string& bytes, StyleInfo& st
                 if (attName == name) return value == "0";
             return true;
         };
-        if (!plain("fontId") || !plain("fillId") || !plain("borderId") || styles.custom.count(xf.numFmt)) continue;
+        if (!plain("fontId") || !plain("fillId") || !plain("borderId") ||
+            styles.formats.Defines(std::uint64_t(xf.numFmt)))
+            continue;
         if (xf.numFmt == 14 && styles.dateXf < 0) styles.dateXf = long(i);
         if (xf.numFmt == 22 && styles.dateTimeXf < 0) styles.dateTimeXf = long(i);
     }
