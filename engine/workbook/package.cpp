@@ -7,6 +7,14 @@ std::string_view LocalName(std::string_view qualified) {
     return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
 }
 
+std::string_view LocalName(const char* qualified) {
+    const char* local = qualified;
+    const char* end = qualified;
+    for (; *end; ++end)
+        if (*end == ':') local = end + 1;
+    return std::string_view(local, std::size_t(end - local));
+}
+
 std::string_view Prefix(std::string_view qualified) {
     std::size_t colon = qualified.rfind(':');
     return colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon + 1);
@@ -14,7 +22,7 @@ std::string_view Prefix(std::string_view qualified) {
 
 const char* Attribute(const char* const* attributes, std::string_view local) {
     for (; attributes[0]; attributes += 2)
-        if (LocalName(attributes[0]) == local) return attributes[1];
+        if (LocalName(attributes[0]) == local) return attributes[1];  // one pass each
     return nullptr;
 }
 

@@ -22,8 +22,10 @@ namespace orv::engine::workbook {
 // The most one part may unpack to: a sheet of a million rows fits many times over.
 inline constexpr zip_uint64_t kMaxPartSize = zip_uint64_t(1) << 30;
 
-// "x:sheet" -> "sheet"; "sheet" -> "sheet".
+// "x:sheet" -> "sheet"; "sheet" -> "sheet". The form for expat's names finds the end and
+// the colon in one pass: it runs for every element of every sheet.
 std::string_view LocalName(std::string_view qualified);
+std::string_view LocalName(const char* qualified);
 // "x:sheet" -> "x:"; "sheet" -> "".
 std::string_view Prefix(std::string_view qualified);
 // The value of the attribute with this local name (any prefix, r:id as id), or null.
