@@ -205,17 +205,17 @@ const Cell kEmptyCell{};
 // with cells at A1 and BXW1048576 is two cells, not two billion places).
 class Grid {
 public:
-    struct Entry {
-        std::uint32_t row, column;
-        const Cell* cell;
-    };
-
-    // The workbook's cells, sorted by row and column; shared by the copies that savepoints keep.
-    void Reset(std::vector<Entry> cells) {
-        for (std::size_t i = 1; i < cells.size(); ++i)
-            ORV_ASSERT(cells[i - 1].row < cells[i].row ||
-                       (cells[i - 1].row == cells[i].row && cells[i - 1].column < cells[i].column));
-        m_base = std::make_shared<const std::vector<Entry>>(std::move(cells));
+    // The workbook's cells of the table's rows (a run of a sheet's cells, sorted by row and
+    // column), seen from the table's first data row and first column; cells of other columns
+    // in the run are never asked for. The Table keeps the workbook alive; the copies that
+    // savepoints keep share the run.
+    void Reset(const PlacedCell* begin, const PlacedCell* end, std::uint32_t firstRow, std::uint32_t firstColumn) {
+        for (const PlacedCell* c = begin; c + 1 < end; ++c)
+            ORV_ASSERT(c->row < c[1].row || (c->row == c[1].row && c->column < c[1].column));
+        m_begin = begin;
+        m_end = end;
+        m_firstRow = firstRow;
+        m_firstColumn = firstColumn;
         m_written.clear();
     }
 
@@ -227,17 +227,28 @@ public:
             auto written = m_written.find(Key(row, column));
             if (written != m_written.end()) return *written->second;
         }
-        if (!m_base || m_base->empty()) return kEmptyCell;
-        const std::vector<Entry>& cells = *m_base;
-        if (hint > cells.size() || (hint < cells.size() && cells[hint].row > row)) hint = 0;
-        auto before = [](const Entry& e, std::pair<std::uint32_t, std::uint32_t> place) {
-            return e.row != place.first ? e.row < place.first : e.column < place.second;
+        if (m_begin == m_end) return kEmptyCell;
+        const std::size_t size = std::size_t(m_end - m_begin);
+        const std::uint32_t sheetRow = row + m_firstRow, sheetColumn = column + m_firstColumn;
+        if (hint > size || (hint < size && m_begin[hint].row > sheetRow)) hint = 0;
+        auto before = [](const PlacedCell& c, std::pair<std::uint32_t, std::uint32_t> place) {
+            return c.row != place.first ? c.row < place.first : c.column < place.second;
         };
-        // The row's first cell, then the column inside the row.
-        auto first = std::lower_bound(cells.begin() + std::ptrdiff_t(hint), cells.end(), std::pair(row, 0u), before);
-        hint = std::size_t(first - cells.begin());
-        auto at = std::lower_bound(first, cells.end(), std::pair(row, column), before);
-        return at != cells.end() && at->row == row && at->column == column ? *at->cell : kEmptyCell;
+        // The row's first cell, then the column inside the row. A scan finds both a few cells
+        // on from the hint, so a short walk comes first and a binary search only after it:
+        // each probe of a search over a large sheet is a cache miss.
+        const PlacedCell* first = Seek(m_begin + hint, std::pair(sheetRow, 0u), before);
+        hint = std::size_t(first - m_begin);
+        const PlacedCell* at = Seek(first, std::pair(sheetRow, sheetColumn), before);
+        return at != m_end && at->row == sheetRow && at->column == sheetColumn ? at->cell : kEmptyCell;
+    }
+
+    // The first cell at or after `place` from `from` on: a walk of a few cells, then a search.
+    template <typename Before>
+    const PlacedCell* Seek(const PlacedCell* from, std::pair<std::uint32_t, std::uint32_t> place, Before before) const {
+        for (int step = 0; step < 16; ++step, ++from)
+            if (from == m_end || !before(*from, place)) return from;
+        return std::lower_bound(from, m_end, place, before);
     }
 
     void Set(std::uint32_t row, std::uint32_t column, const Cell* cell) { m_written[Key(row, column)] = cell; }
@@ -250,7 +261,9 @@ public:
 private:
     static std::uint64_t Key(std::uint32_t row, std::uint32_t column) { return std::uint64_t(row) << 32 | column; }
 
-    std::shared_ptr<const std::vector<Entry>> m_base;
+    const PlacedCell* m_begin = nullptr;
+    const PlacedCell* m_end = nullptr;
+    std::uint32_t m_firstRow = 0, m_firstColumn = 0;
     std::map<std::uint64_t, const Cell*> m_written;  // the table's own values, over the workbook's
 };
 
@@ -358,7 +371,7 @@ bool Inside(const Range& r, std::uint32_t row, std::uint32_t column) {
 // Reads the table's rows from the Book's workbook: every row from the first data row to
 // the last row of the rectangle that holds a value.
 void FillGrid(Table& t) {
-    t.state.grid.Reset({});
+    t.state.grid.Reset(nullptr, nullptr, 0, 0);
     t.state.rows = 0;
     t.gridSource = t.book->workbook;
     t.written.clear();
@@ -372,13 +385,12 @@ void FillGrid(Table& t) {
             last = std::max(last, c.row);
     if (last < first) return;
     t.state.rows = last - first + 1;
-    const std::uint32_t lastColumn = t.range.firstColumn + static_cast<std::uint32_t>(t.Width()) - 1;
-    std::vector<Grid::Entry> cells;
-    for (const PlacedCell& c : sheet->cells)  // in row, then column order
-        if (c.row >= first && c.row <= last && c.column >= t.range.firstColumn && c.column <= lastColumn &&
-            c.cell.type != CellType::Empty)
-            cells.push_back({c.row - first, c.column - t.range.firstColumn, &c.cell});
-    t.state.grid.Reset(std::move(cells));
+    // The grid reads the sheet's own cells of those rows (in row, then column order).
+    auto byRow = [](const PlacedCell& c, std::uint32_t row) { return c.row < row; };
+    const PlacedCell* cells = sheet->cells.data();
+    const PlacedCell* begin = std::lower_bound(cells, cells + sheet->cells.size(), first, byRow);
+    const PlacedCell* end = std::lower_bound(begin, cells + sheet->cells.size(), last + 1, byRow);
+    t.state.grid.Reset(begin, end, first, t.range.firstColumn);
 }
 
 // Decides the table's rectangle, names and types from the workbook.

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "engine/sql/datetime.h"
+#include "engine/workbook/package.h"
 #include "engine/workbook/reading.h"
 #include "engine/workbook/zip_env.h"
 #include "platform/strings.h"
@@ -41,27 +42,10 @@ namespace orv::engine::workbook {
 
 namespace {
 
-constexpr zip_uint64_t kMaxPartSize = zip_uint64_t(1) << 30;
 constexpr int kChunk = 64 * 1024;
 constexpr std::uint32_t kMaxRows = 1048576, kMaxColumns = 16384;
 // The most items reserved ahead from what a part claims; beyond it vectors grow as they fill.
 constexpr std::uint64_t kMaxReserve = std::uint64_t(1) << 22;
-
-// The name after its prefix, its length found in the same pass.
-std::string_view LocalName(const XML_Char* name) {
-    const char* local = name;
-    const char* end = name;
-    for (; *end; ++end)
-        if (*end == ':') local = end + 1;
-    return std::string_view(local, std::size_t(end - local));
-}
-
-// The value of the attribute with this local name (any prefix), or null.
-const char* Attribute(const XML_Char** attributes, std::string_view local) {
-    for (; attributes[0]; attributes += 2)
-        if (LocalName(attributes[0]) == local) return attributes[1];
-    return nullptr;
-}
 
 bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -194,172 +178,72 @@ void XMLCALL OnText(void* data, const XML_Char* text, int length) {
     if (reader.m_target) Guarded(reader, [&] { reader.AppendText(text, std::size_t(length)); });
 }
 
-// ---- The archive -------------------------------------------------------------------------
+// ---- Parts -------------------------------------------------------------------------------
 
-class Archive {
-public:
-    explicit Archive(zip_t* zip) : m_zip(zip) {}
-    ~Archive() { zip_discard(m_zip); }
-    Archive(const Archive&) = delete;
-    Archive& operator=(const Archive&) = delete;
-
-    zip_int64_t Find(const std::string& part) const {
-        zip_int64_t index = zip_name_locate(m_zip, part.c_str(), 0);
-        // Part names compare without case in the packaging format.
-        if (index < 0) index = zip_name_locate(m_zip, part.c_str(), ZIP_FL_NOCASE);
-        return index;
+// Streams a part of the package through `reader`, expat reading straight from the part's
+// chunks (no copy in between).
+bool Parse(const Package& package, const std::string& part, XmlReader& reader, std::string& error) {
+    PartStream stream;
+    if (!package.Open(part, stream, error)) return false;
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    if (!parser) {
+        error = "there is not enough memory to read the part " + part;
+        return false;
     }
-    bool Has(const std::string& part) const { return Find(part) >= 0; }
-    zip_int64_t Entries() const { return zip_get_num_entries(m_zip, 0); }
+    reader.m_parser = parser;
+    XML_SetUserData(parser, &reader);
+    XML_SetElementHandler(parser, OnStart, OnEnd);
+    XML_SetCharacterDataHandler(parser, OnText);
 
-    // The part's declared uncompressed size, 0 when it is missing.
-    zip_uint64_t DeclaredSize(const std::string& part) const {
-        zip_int64_t index = Find(part);
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (index < 0 || zip_stat_index(m_zip, zip_uint64_t(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
-            return 0;
-        return stat.size;
-    }
-
-    // Streams the part through `reader`.
-    bool Parse(const std::string& part, XmlReader& reader, std::string& error) const {
-        zip_int64_t index = Find(part);
-        if (index < 0) {
-            error = "the part " + part + " is missing from the archive";
-            return false;
-        }
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) {
-            error = "the archive is damaged: the size of the part " + part + " cannot be read";
-            return false;
-        }
-        if (stat.size > kMaxPartSize) {
-            error = "the part " + part + " would unpack to " + std::to_string(stat.size) +
-                    " bytes, more than the 1 GiB this reader accepts for one part";
-            return false;
-        }
-        zip_file_t* file = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
-        if (!file) {
-            error = "the part " + part + " cannot be read: " + zip_strerror(m_zip);
-            return false;
-        }
-        XML_Parser parser = XML_ParserCreate("UTF-8");
-        if (!parser) {
-            zip_fclose(file);
+    bool ok = true;
+    for (;;) {
+        void* buffer = XML_GetBuffer(parser, kChunk);
+        if (!buffer) {
             error = "there is not enough memory to read the part " + part;
-            return false;
+            ok = false;
+            break;
         }
-        reader.m_parser = parser;
-        XML_SetUserData(parser, &reader);
-        XML_SetElementHandler(parser, OnStart, OnEnd);
-        XML_SetCharacterDataHandler(parser, OnText);
-
-        bool ok = true;
-        zip_uint64_t total = 0;
-        for (;;) {
-            void* buffer = XML_GetBuffer(parser, kChunk);
-            if (!buffer) {
-                error = "there is not enough memory to read the part " + part;
-                ok = false;
-                break;
-            }
-            zip_int64_t read = zip_fread(file, buffer, kChunk);
-            if (read < 0) {
-                error = "the part " + part + " is damaged: " + zip_file_strerror(file);
-                ok = false;
-                break;
-            }
-            total += zip_uint64_t(read);
-            if (total > stat.size) {
-                error = "the part " + part + " unpacks to more than the " + std::to_string(stat.size) +
-                        " bytes the archive declares for it: the archive is damaged or made to exhaust memory";
-                ok = false;
-                break;
-            }
-            if (XML_ParseBuffer(parser, int(read), read == 0) != XML_STATUS_OK) {
-                if (!reader.m_failure.empty()) {
-                    error = reader.m_failure;
-                } else {
-                    error = part + " is not well-formed XML at line " +
-                            std::to_string(XML_GetCurrentLineNumber(parser)) + ": " +
-                            XML_ErrorString(XML_GetErrorCode(parser));
-                }
-                ok = false;
-                break;
-            }
-            if (read == 0) break;
+        zip_int64_t read = stream.Read(buffer, kChunk, error);
+        if (read < 0) {
+            ok = false;
+            break;
         }
-        XML_ParserFree(parser);
-        reader.m_parser = nullptr;
-        zip_fclose(file);
-        return ok;
+        if (XML_ParseBuffer(parser, int(read), read == 0) != XML_STATUS_OK) {
+            if (!reader.m_failure.empty()) {
+                error = reader.m_failure;
+            } else {
+                error = part + " is not well-formed XML at line " + std::to_string(XML_GetCurrentLineNumber(parser)) +
+                        ": " + XML_ErrorString(XML_GetErrorCode(parser));
+            }
+            ok = false;
+            break;
+        }
+        if (read == 0) break;
     }
-
-private:
-    zip_t* m_zip;
-};
+    XML_ParserFree(parser);
+    reader.m_parser = nullptr;
+    return ok;
+}
 
 // ---- Relationships -----------------------------------------------------------------------
 
-struct Relationship {
-    std::string id, type, target;
-};
-
 class RelationshipsReader : public XmlReader {
 public:
+    explicit RelationshipsReader(std::string source) : m_source(std::move(source)) {}
     std::vector<Relationship> m_relationships;
 
     void Start(std::string_view name, const XML_Char** attributes) override {
         if (name != "Relationship") return;
-        const char* mode = Attribute(attributes, "TargetMode");
-        if (mode && std::strcmp(mode, "External") == 0) return;
-        const char* id = Attribute(attributes, "Id");
-        const char* type = Attribute(attributes, "Type");
-        const char* target = Attribute(attributes, "Target");
-        if (id && type && target) m_relationships.push_back({id, type, target});
+        std::optional<Relationship> relationship = RelationshipOf(attributes, m_source);
+        // External targets (web addresses) are no parts of the workbook.
+        if (relationship && !relationship->part.empty() && !relationship->type.empty())
+            m_relationships.push_back(std::move(*relationship));
     }
     void End(std::string_view) override {}
+
+private:
+    std::string m_source;
 };
-
-// The part a relationship of `source` points to: relative to the source's folder, or from
-// the archive's root when the target starts with '/'. "." and ".." segments are resolved.
-std::string ResolveTarget(const std::string& source, std::string_view target) {
-    std::string joined;
-    if (!target.empty() && target.front() == '/') {
-        joined = target.substr(1);
-    } else {
-        std::size_t slash = source.rfind('/');
-        joined = (slash == std::string::npos ? std::string() : source.substr(0, slash + 1)) + std::string(target);
-    }
-    std::vector<std::string_view> segments;
-    std::string_view rest = joined;
-    while (!rest.empty()) {
-        std::size_t slash = rest.find('/');
-        std::string_view segment = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (segment.empty() || segment == ".") continue;
-        if (segment == "..") {
-            if (!segments.empty()) segments.pop_back();
-            continue;
-        }
-        segments.push_back(segment);
-    }
-    std::string path;
-    for (std::string_view segment : segments) {
-        if (!path.empty()) path += '/';
-        path += segment;
-    }
-    return path;
-}
-
-// "xl/workbook.xml" -> "xl/_rels/workbook.xml.rels"
-std::string RelationshipsPart(const std::string& part) {
-    std::size_t slash = part.rfind('/');
-    if (slash == std::string::npos) return "_rels/" + part + ".rels";
-    return part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
-}
 
 // ---- workbook.xml ------------------------------------------------------------------------
 
@@ -425,12 +309,12 @@ public:
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
             const char* code = Attribute(attributes, "formatCode");
-            if (idText && code && ParseUnsigned(idText, id)) m_custom.emplace_back(id, CustomDateFormat(code));
+            if (idText && code && ParseUnsigned(idText, id)) m_formats.Define(id, code);
         } else if (name == "xf" && m_inCellXfs) {
             std::uint64_t id = 0;
             const char* idText = Attribute(attributes, "numFmtId");
             if (idText) ParseUnsigned(idText, id);
-            m_dateStyles.push_back(IsDateFormat(id));
+            m_dateStyles.push_back(m_formats.DateKind(id));
         }
     }
     void End(std::string_view name) override {
@@ -439,15 +323,8 @@ public:
     }
 
 private:
-    std::uint8_t IsDateFormat(std::uint64_t id) const {
-        // A format the file defines wins over the built-in one with its number.
-        for (const auto& [customId, kind] : m_custom)
-            if (customId == id) return kind;
-        return BuiltInDateFormat(id);
-    }
-
     bool m_inNumFmts = false, m_inCellXfs = false;
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> m_custom;
+    NumberFormats m_formats;
 };
 
 // ---- sharedStrings.xml -------------------------------------------------------------------
@@ -859,58 +736,37 @@ bool ParseAreaReference(std::string_view text, std::string& sheet, Range& range)
 
 // ---- The workbook ------------------------------------------------------------------------
 
-bool FindType(const std::vector<Relationship>& relationships, std::string_view suffix, std::string& target) {
-    for (const Relationship& relationship : relationships) {
-        if (relationship.type.ends_with(suffix)) {
-            target = relationship.target;
-            return true;
+// The workbook part: the package's officeDocument relationship names it.
+bool FindWorkbookPart(const Package& package, std::string& workbookPart, std::string& error) {
+    workbookPart = "xl/workbook.xml";
+    std::string named;
+    if (package.Has("_rels/.rels")) {
+        RelationshipsReader root("");
+        if (!Parse(package, "_rels/.rels", root, error)) return false;
+        if (const Relationship* document = FindRelationship(root.m_relationships, "/officeDocument")) {
+            named = document->part;
+            if (package.Has(named)) workbookPart = named;
         }
     }
+    if (package.Has(workbookPart)) return true;
+    error = named.empty() || named == workbookPart
+                ? "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"
+                : "it is not an .xlsx workbook (the part " + named +
+                      " that _rels/.rels names as the workbook is missing, and so is xl/workbook.xml)";
     return false;
 }
 
-bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
-    if (archive.Entries() <= 0) {
-        error = "it is not an .xlsx workbook (an empty zip archive)";
-        return false;
-    }
+// The part of a relationship of the workbook found by its type, or the usual name.
+std::string WorkbookLink(const RelationshipsReader& links, std::string_view type, const char* usual) {
+    const Relationship* link = FindRelationship(links.m_relationships, type);
+    return link ? link->part : usual;
+}
 
-    // The workbook part: the package's officeDocument relationship names it.
-    std::string workbookPart = "xl/workbook.xml", named;
-    if (archive.Has("_rels/.rels")) {
-        RelationshipsReader root;
-        if (!archive.Parse("_rels/.rels", root, error)) return false;
-        std::string target;
-        if (FindType(root.m_relationships, "/officeDocument", target)) {
-            named = ResolveTarget("", target);
-            if (archive.Has(named)) workbookPart = named;
-        }
-    }
-    if (!archive.Has(workbookPart)) {
-        error = named.empty() || named == workbookPart
-                    ? "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"
-                    : "it is not an .xlsx workbook (the part " + named +
-                          " that _rels/.rels names as the workbook is missing, and so is xl/workbook.xml)";
-        return false;
-    }
-    WorkbookReader book;
-    if (!archive.Parse(workbookPart, book, error)) return false;
-
-    RelationshipsReader links;
+// The sheets' cells, each sheet's part found through the workbook's relationships.
+bool LoadSheets(const Package& package, const std::string& workbookPart, const WorkbookReader& book,
+                const RelationshipsReader& links, const SharedStringsReader& strings, const StylesReader& styles,
+                Workbook& out, std::string& error) {
     const std::string linksPart = RelationshipsPart(workbookPart);
-    if (archive.Has(linksPart) && !archive.Parse(linksPart, links, error)) return false;
-
-    std::string stylesPart, stringsPart, target;
-    stylesPart =
-        FindType(links.m_relationships, "/styles", target) ? ResolveTarget(workbookPart, target) : "xl/styles.xml";
-    stringsPart = FindType(links.m_relationships, "/sharedStrings", target) ? ResolveTarget(workbookPart, target)
-                                                                            : "xl/sharedStrings.xml";
-
-    StylesReader styles;
-    if (archive.Has(stylesPart) && !archive.Parse(stylesPart, styles, error)) return false;
-    SharedStringsReader strings(archive.DeclaredSize(stringsPart));
-    if (archive.Has(stringsPart) && !archive.Parse(stringsPart, strings, error)) return false;
-
     out.sheets.reserve(book.m_sheets.size());
     for (const SheetEntry& entry : book.m_sheets) {
         const Relationship* link = nullptr;
@@ -922,29 +778,31 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
         }
         if (!link) {
             error = "the sheet '" + entry.name + "' has no part: " +
-                    (archive.Has(linksPart) ? linksPart + " has no relationship '" + entry.relationship + "'"
+                    (package.Has(linksPart) ? linksPart + " has no relationship '" + entry.relationship + "'"
                                             : "the part " + linksPart + " is missing");
             return false;
         }
         // Chart sheets, dialog sheets and macro sheets hold no cells of their own.
         if (!link->type.ends_with("/worksheet")) continue;
-        const std::string part = ResolveTarget(workbookPart, link->target);
-        if (!archive.Has(part)) {
+        const std::string& part = link->part;
+        if (!package.Has(part)) {
             error = "the sheet '" + entry.name + "' is missing: its part " + part + " is not in the archive";
             return false;
         }
         Sheet sheet;
         sheet.name = entry.name;
         SheetReader::Context context{&sheet.name, &part, &strings.m_strings, &styles.m_dateStyles, book.m_date1904,
-                                     archive.DeclaredSize(part)};
+                                     package.DeclaredSize(part)};
         SheetReader reader(context, sheet.cells);
-        if (!archive.Parse(part, reader, error)) return false;
+        if (!Parse(package, part, reader, error)) return false;
         reader.Finish();
         out.sheets.push_back(std::move(sheet));
     }
-    // The cells point at these strings; moving the vector keeps every string where it is.
-    out.sharedStrings = std::move(strings.m_strings);
+    return true;
+}
 
+// The workbook-level names that are one rectangle of one of the sheets read.
+void KeepDefinedNames(const WorkbookReader& book, Workbook& out) {
     for (const NameEntry& entry : book.m_names) {
         // Built-in names (print areas, filter ranges) are the program's, not the user's.
         if (entry.name.size() >= 6 && platform::EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm.")) continue;
@@ -957,14 +815,41 @@ bool LoadArchive(const Archive& archive, Workbook& out, std::string& error) {
         name.sheet = sheet->name;
         out.names.push_back(std::move(name));
     }
+}
+
+bool LoadArchive(const Package& package, Workbook& out, std::string& error) {
+    if (package.Entries() <= 0) {
+        error = "it is not an .xlsx workbook (an empty zip archive)";
+        return false;
+    }
+    std::string workbookPart;
+    if (!FindWorkbookPart(package, workbookPart, error)) return false;
+    WorkbookReader book;
+    if (!Parse(package, workbookPart, book, error)) return false;
+
+    RelationshipsReader links(workbookPart);
+    const std::string linksPart = RelationshipsPart(workbookPart);
+    if (package.Has(linksPart) && !Parse(package, linksPart, links, error)) return false;
+
+    const std::string stylesPart = WorkbookLink(links, "/styles", "xl/styles.xml");
+    const std::string stringsPart = WorkbookLink(links, "/sharedStrings", "xl/sharedStrings.xml");
+    StylesReader styles;
+    if (package.Has(stylesPart) && !Parse(package, stylesPart, styles, error)) return false;
+    SharedStringsReader strings(package.DeclaredSize(stringsPart));
+    if (package.Has(stringsPart) && !Parse(package, stringsPart, strings, error)) return false;
+
+    if (!LoadSheets(package, workbookPart, book, links, strings, styles, out, error)) return false;
+    // The cells point at these strings; moving the vector keeps every string where it is.
+    out.sharedStrings = std::move(strings.m_strings);
+    KeepDefinedNames(book, out);
     return true;
 }
 
 // The whole workbook or nothing: on failure `out` is left empty.
-bool LoadOrClear(const Archive& archive, Workbook& out, std::string& error) {
+bool LoadOrClear(const Package& package, Workbook& out, std::string& error) {
     bool ok = false;
     try {
-        ok = LoadArchive(archive, out, error);
+        ok = LoadArchive(package, out, error);
     } catch (const std::exception&) {
         error = "there is not enough memory to read the workbook";
     }
@@ -1004,8 +889,8 @@ bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
                                                          : OpenError(code);
         return false;
     }
-    Archive archive(zip);
-    return LoadOrClear(archive, out, error);
+    Package package(zip);
+    return LoadOrClear(package, out, error);
 }
 
 bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::string& error) {
@@ -1027,8 +912,8 @@ bool LoadXlsxFromMemory(const void* data, std::size_t size, Workbook& out, std::
         return false;
     }
     zip_error_fini(&zipError);
-    Archive archive(zip);
-    return LoadOrClear(archive, out, error);
+    Package package(zip);
+    return LoadOrClear(package, out, error);
 }
 
 }  // namespace orv::engine::workbook

@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "engine/common/env.h"
+#include "engine/workbook/package.h"
+#include "engine/workbook/styles.h"
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/zip_env.h"
 #include "platform/strings.h"
@@ -49,31 +51,6 @@ constexpr zip_uint32_t kDeflateLevel = 6;
 struct WriteError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-std::string_view LocalName(std::string_view qname) {
-    auto colon = qname.find(':');
-    return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
-}
-
-std::string_view Prefix(std::string_view qname) {
-    auto colon = qname.find(':');
-    return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon + 1);
-}
-
-const char* Attribute(const XML_Char** atts, std::string_view name) {
-    for (int i = 0; atts[i]; i += 2)
-        if (name == atts[i]) return atts[i + 1];
-    return nullptr;
-}
-
-// An attribute found by its local name, whatever prefix the part gave it (r:id, x:id).
-const char* PrefixedAttribute(const XML_Char** atts, std::string_view local) {
-    for (int i = 0; atts[i]; i += 2) {
-        std::string_view name = atts[i];
-        if (name.find(':') != std::string_view::npos && LocalName(name) == local) return atts[i + 1];
-    }
-    return nullptr;
-}
 
 void EscapeInto(std::string& out, std::string_view text) {
     for (char c : text) {
@@ -203,47 +180,24 @@ private:
 
 // ---- Reading the source archive -------------------------------------------------------
 
+// The workbook being written over, read through the package module, with failures thrown.
 class SourceArchive {
 public:
-    SourceArchive() = default;
-    ~SourceArchive() {
-        if (m_zip) zip_discard(m_zip);
-    }
-    SourceArchive(const SourceArchive&) = delete;
-    SourceArchive& operator=(const SourceArchive&) = delete;
+    explicit SourceArchive(const std::string& path) : m_package(Open(path)) {}
 
-    void Open(const std::string& path) {
-        int code = 0, systemError = 0;
-        m_zip = OpenArchiveForReading(path, code, systemError);
-        if (m_zip) return;
-        if (code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS) throw WriteError("the workbook is not a zip archive");
-        if (code == ZIP_ER_NOENT) throw WriteError("the workbook does not exist");
-        zip_error_t error;
-        zip_error_init_with_code(&error, code);
-        std::string message = systemError ? std::strerror(systemError) : zip_error_strerror(&error);
-        zip_error_fini(&error);
-        throw WriteError("the workbook could not be opened (" + message + ")");
-    }
-    zip_t* Handle() const { return m_zip; }
-
-    zip_int64_t Locate(const std::string& name) const {
-        zip_int64_t index = zip_name_locate(m_zip, name.c_str(), 0);
-        if (index < 0) index = zip_name_locate(m_zip, name.c_str(), ZIP_FL_NOCASE);
-        return index;
-    }
-    bool Has(const std::string& name) const { return Locate(name) >= 0; }
+    const Package& Parts() const { return m_package; }
+    zip_t* Handle() const { return m_package.Handle(); }
+    bool Has(const std::string& name) const { return m_package.Has(name); }
 
     // Streams a part's uncompressed bytes to `consume` in chunks.
     void Stream(const std::string& name, const std::function<void(const char*, std::size_t, bool)>& consume) const {
-        zip_int64_t index = Locate(name);
-        if (index < 0) throw WriteError("the part " + name + " is missing");
-        zip_file_t* file = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
-        if (!file) throw WriteError("the part " + name + " cannot be read (" + zip_strerror(m_zip) + ")");
-        std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(file, zip_fclose);
+        PartStream part;
+        std::string error;
+        if (!m_package.Open(name, part, error)) throw WriteError(error);
         std::vector<char> buffer(kChunk);
         for (;;) {
-            zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
-            if (n < 0) throw WriteError("the part " + name + " cannot be read (" + zip_file_strerror(file) + ")");
+            zip_int64_t n = part.Read(buffer.data(), buffer.size(), error);
+            if (n < 0) throw WriteError(error);
             consume(buffer.data(), std::size_t(n), n == 0);
             if (n == 0) break;
         }
@@ -255,7 +209,20 @@ public:
     }
 
 private:
-    zip_t* m_zip = nullptr;
+    static zip_t* Open(const std::string& path) {
+        int code = 0, systemError = 0;
+        zip_t* zip = OpenArchiveForReading(path, code, systemError);
+        if (zip) return zip;
+        if (code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS) throw WriteError("the workbook is not a zip archive");
+        if (code == ZIP_ER_NOENT) throw WriteError("the workbook does not exist");
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        std::string message = systemError ? std::strerror(systemError) : zip_error_strerror(&error);
+        zip_error_fini(&error);
+        throw WriteError("the workbook could not be opened (" + message + ")");
+    }
+
+    Package m_package;
 };
 
 // ---- Streaming XML with verbatim copying ---------------------------------------------
@@ -459,38 +426,6 @@ private:
 
 // ---- Styles ------------------------------------------------------------------------------
 
-bool IsBuiltInDateFormat(int id) {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
-}
-
-// A number format shows a date when it has date or time letters outside quotes, escapes
-// and [colour]/[condition] sections ([h] elapsed hours count as time).
-bool IsDateFormatCode(std::string_view code) {
-    bool quoted = false;
-    for (std::size_t i = 0; i < code.size(); ++i) {
-        char c = code[i];
-        if (quoted) {
-            if (c == '"') quoted = false;
-            continue;
-        }
-        if (c == '"')
-            quoted = true;
-        else if (c == '\\' || c == '_' || c == '*')
-            ++i;
-        else if (c == '[') {
-            auto close = code.find(']', i);
-            if (close == std::string_view::npos) return false;
-            std::string inner = platform::Lower(code.substr(i + 1, close - i - 1));
-            if (!inner.empty() && inner.find_first_not_of("hms") == std::string::npos) return true;
-            i = close;
-        } else {
-            char l = char(std::tolower(static_cast<unsigned char>(c)));
-            if (l == 'd' || l == 'm' || l == 'y' || l == 'h' || l == 's') return true;
-        }
-    }
-    return false;
-}
-
 // One cell format of <cellXfs>, kept so that it can be copied with another number format.
 struct CellXf {
     std::string qname;
@@ -506,7 +441,7 @@ struct StyleInfo {
     bool present = false;
     std::string part;
     std::vector<CellXf> xfs;                     // <cellXfs> in order
-    std::map<int, bool> custom;                  // numFmtId of <numFmts> -> shows a date
+    NumberFormats formats;                       // <numFmts> over the built-in formats
     long dateXf = -1, dateTimeXf = -1;           // plain formats with 14 and 22 already there
     std::map<std::pair<long, int>, long> added;  // (copied xf, numFmtId) -> the new xf's index
     std::vector<std::pair<long, int>> addedOrder;
@@ -514,10 +449,7 @@ struct StyleInfo {
     bool IsDateStyle(std::string_view s) const {
         long index = Index(s);
         if (index < 0) return false;
-        int id = xfs[std::size_t(index)].numFmt;
-        auto it = custom.find(id);
-        if (it != custom.end()) return it->second;
-        return IsBuiltInDateFormat(id);
+        return formats.DateKind(std::uint64_t(xfs[std::size_t(index)].numFmt)) != kNotDate;
     }
     // The style a Date value takes in a cell whose own style is `s` (maybe none).
     std::string DateStyle(std::string_view s, double serial) {
@@ -578,7 +510,7 @@ protected:
         if (m_depth == 3 && local == "numFmt") {
             const char* id = Attribute(atts, "numFmtId");
             const char* code = Attribute(atts, "formatCode");
-            if (id && code) m_styles.custom[std::atoi(id)] = IsDateFormatCode(code);
+            if (id && code && std::atoi(id) >= 0) m_styles.formats.Define(std::uint64_t(std::atoi(id)), code);
         } else if (m_inCellXfs && m_depth == 3 && local == "xf") {
             CellXf xf;
             xf.qname = name;
@@ -617,7 +549,9 @@ void ScanStyles(const std::string& part, const std::string& bytes, StyleInfo& st
                 if (attName == name) return value == "0";
             return true;
         };
-        if (!plain("fontId") || !plain("fillId") || !plain("borderId") || styles.custom.count(xf.numFmt)) continue;
+        if (!plain("fontId") || !plain("fillId") || !plain("borderId") ||
+            styles.formats.Defines(std::uint64_t(xf.numFmt)))
+            continue;
         if (xf.numFmt == 14 && styles.dateXf < 0) styles.dateXf = long(i);
         if (xf.numFmt == 22 && styles.dateTimeXf < 0) styles.dateTimeXf = long(i);
     }
@@ -929,46 +863,13 @@ void CheckSheetName(const std::string& name) {
     if (platform::Lower(name) == "history") bad("the name is reserved");
 }
 
-// "xl/" + "worksheets/sheet1.xml", "/xl/x.xml", "../x.xml" -> a part name without leading '/'.
-std::string ResolveTarget(const std::string& baseDir, const std::string& target) {
-    std::string path = !target.empty() && target[0] == '/' ? target.substr(1) : baseDir + target;
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        auto slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
-        std::string piece = path.substr(start, slash - start);
-        if (piece == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!piece.empty() && piece != ".") {
-            parts.push_back(piece);
-        }
-        start = slash + 1;
-    }
-    std::string out;
-    for (const auto& piece : parts) out += (out.empty() ? "" : "/") + piece;
-    return out;
-}
-
-struct Relationship {
-    std::string id, type, target, part;
-};
-
 std::vector<Relationship> ScanRelationships(const std::string& part, const std::string& bytes,
-                                            const std::string& baseDir) {
+                                            const std::string& source) {
     std::vector<Relationship> out;
     ScanXml(part, bytes, [&](int depth, std::string_view name, const XML_Char** atts) {
         if (depth != 2 || LocalName(name) != "Relationship") return;
-        Relationship rel;
-        const char* id = Attribute(atts, "Id");
-        const char* type = Attribute(atts, "Type");
-        const char* target = Attribute(atts, "Target");
-        const char* mode = Attribute(atts, "TargetMode");
-        rel.id = id ? id : "";
-        rel.type = type ? type : "";
-        rel.target = target ? target : "";
-        if (!(mode && std::string_view(mode) == "External")) rel.part = ResolveTarget(baseDir, rel.target);
-        out.push_back(std::move(rel));
+        // Every relationship counts, external ones too: a new one must not take their ids.
+        if (auto relationship = RelationshipOf(atts, source)) out.push_back(std::move(*relationship));
     });
     return out;
 }
@@ -1219,96 +1120,122 @@ void WriteNewWorkbook(std::vector<SheetPlan>& plans, const Destination& destinat
     out.Close();
 }
 
-std::string DirectoryOf(const std::string& part) {
-    auto slash = part.rfind('/');
-    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
-}
+// ---- Updating a workbook ---------------------------------------------------------------
 
-std::string RelsPartOf(const std::string& part) {
-    auto slash = part.rfind('/');
-    std::string dir = slash == std::string::npos ? "" : part.substr(0, slash + 1);
-    return dir + "_rels/" + part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
-}
+struct ExistingSheet {
+    std::string name, relId;
+    long sheetId = 0;
+};
 
-void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans, const Destination& destination) {
-    SourceArchive source;
-    source.Open(sourcePath);
+// What the source workbook says about its sheets, read before anything is written.
+struct SourceBook {
+    std::string workbookPart, workbookXml;
+    std::string relsPart, relsXml;
+    std::vector<ExistingSheet> sheets;
+    std::vector<Relationship> rels;
+};
 
-    // The workbook part, named by the package's relationships.
-    std::string workbookPart = "xl/workbook.xml";
+// The workbook part (named by the package's relationships), its sheets and relationships.
+SourceBook ReadSourceBook(const SourceArchive& source) {
+    SourceBook book;
+    book.workbookPart = "xl/workbook.xml";
     if (source.Has("_rels/.rels"))
         for (const auto& rel : ScanRelationships("_rels/.rels", source.Read("_rels/.rels"), ""))
-            if (rel.type.ends_with("/officeDocument") && !rel.part.empty()) workbookPart = rel.part;
-    std::string workbookXml = source.Read(workbookPart);
-    std::string baseDir = DirectoryOf(workbookPart), relsPart = RelsPartOf(workbookPart);
-
-    struct ExistingSheet {
-        std::string name, relId;
-        long sheetId = 0;
-    };
-    std::vector<ExistingSheet> existing;
-    ScanXml(workbookPart, workbookXml, [&](int depth, std::string_view name, const XML_Char** atts) {
+            if (rel.type.ends_with("/officeDocument") && !rel.part.empty()) book.workbookPart = rel.part;
+    book.workbookXml = source.Read(book.workbookPart);
+    book.relsPart = RelationshipsPart(book.workbookPart);
+    ScanXml(book.workbookPart, book.workbookXml, [&](int depth, std::string_view name, const XML_Char** atts) {
         if (depth != 3 || LocalName(name) != "sheet") return;
         ExistingSheet sheet;
         const char* sheetName = Attribute(atts, "name");
         const char* id = Attribute(atts, "sheetId");
-        const char* rid = PrefixedAttribute(atts, "id");
+        const char* rid = Attribute(atts, "id");
         sheet.name = sheetName ? sheetName : "";
         sheet.sheetId = id ? std::atol(id) : 0;
         sheet.relId = rid ? rid : "";
-        existing.push_back(std::move(sheet));
+        book.sheets.push_back(std::move(sheet));
     });
+    book.relsXml = source.Read(book.relsPart);
+    book.rels = ScanRelationships(book.relsPart, book.relsXml, book.workbookPart);
+    return book;
+}
 
-    std::string relsXml = source.Read(relsPart);
-    std::vector<Relationship> rels = ScanRelationships(relsPart, relsXml, baseDir);
+// What the new sheets add to the workbook part, its relationships and the content types.
+struct Additions {
+    std::string sheets, rels, overrides;
+    bool cellsEdited = false;  // an existing sheet's cells change
+};
 
-    // Each edit finds its sheet; each new sheet gets free names.
-    std::set<std::string> usedParts, usedRelIds;
-    for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i)
-        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) usedParts.insert(platform::Lower(name));
-    for (const auto& rel : rels) usedRelIds.insert(rel.id);
+// Names that a new sheet must not take: the archive's parts, the relationships' ids, sheet ids.
+struct UsedNames {
+    std::set<std::string> parts, relIds;
     long maxSheetId = 0;
-    for (const auto& sheet : existing) maxSheetId = std::max(maxSheetId, sheet.sheetId);
-    bool cellsEdited = false;
     int partNumber = 1, relNumber = 1;
-    std::string newSheets, newRels, newOverrides;
+};
+
+// A new sheet gets the first free part name, relationship id and sheet id.
+void PlaceNewSheet(SheetPlan& plan, const std::string& folder, UsedNames& used, Additions& additions) {
+    while (used.parts.count(platform::Lower(folder + "worksheets/sheet" + std::to_string(used.partNumber) + ".xml")))
+        ++used.partNumber;
+    plan.part = folder + "worksheets/sheet" + std::to_string(used.partNumber) + ".xml";
+    used.parts.insert(platform::Lower(plan.part));
+    while (used.relIds.count("rId" + std::to_string(used.relNumber))) ++used.relNumber;
+    plan.relId = "rId" + std::to_string(used.relNumber);
+    used.relIds.insert(plan.relId);
+    plan.sheetId = ++used.maxSheetId;
+    additions.sheets += SheetElement(plan);
+    additions.rels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) +
+                      "\" Target=\"worksheets/sheet" + std::to_string(used.partNumber) + ".xml\"/>";
+    additions.overrides +=
+        "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
+}
+
+// An edit of an existing sheet finds the sheet's worksheet part.
+void FindSheetPart(SheetPlan& plan, const ExistingSheet& sheet, const SourceBook& book) {
+    auto rel = std::find_if(book.rels.begin(), book.rels.end(),
+                            [&](const Relationship& r) { return r.id == sheet.relId; });
+    if (rel == book.rels.end() || rel->part.empty())
+        throw WriteError(book.relsPart + " has no part for the sheet '" + sheet.name + "'");
+    if (!rel->type.ends_with("/worksheet")) throw WriteError("the sheet '" + sheet.name + "' is not a worksheet");
+    plan.part = rel->part;
+}
+
+// Each edit finds its sheet; each new sheet gets free names.
+Additions PlanSheets(const SourceArchive& source, const SourceBook& book, std::vector<SheetPlan>& plans) {
+    UsedNames used;
+    for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i)
+        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) used.parts.insert(platform::Lower(name));
+    for (const auto& rel : book.rels) used.relIds.insert(rel.id);
+    for (const auto& sheet : book.sheets) used.maxSheetId = std::max(used.maxSheetId, sheet.sheetId);
+    const std::string folder = book.workbookPart.substr(0, book.workbookPart.rfind('/') + 1);
+    Additions additions;
     for (auto& plan : plans) {
-        auto found = std::find_if(existing.begin(), existing.end(),
+        auto found = std::find_if(book.sheets.begin(), book.sheets.end(),
                                   [&](const ExistingSheet& s) { return platform::EqualsNoCase(s.name, plan.name); });
         if (plan.create) {
-            if (found != existing.end()) throw WriteError("a sheet named '" + found->name + "' already exists");
-            while (usedParts.count(platform::Lower(baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml")))
-                ++partNumber;
-            plan.part = baseDir + "worksheets/sheet" + std::to_string(partNumber) + ".xml";
-            usedParts.insert(platform::Lower(plan.part));
-            while (usedRelIds.count("rId" + std::to_string(relNumber))) ++relNumber;
-            plan.relId = "rId" + std::to_string(relNumber);
-            usedRelIds.insert(plan.relId);
-            plan.sheetId = ++maxSheetId;
-            newSheets += SheetElement(plan);
-            newRels += "<Relationship Id=\"" + plan.relId + "\" Type=\"" + std::string(kWorksheetRel) +
-                       "\" Target=\"worksheets/sheet" + std::to_string(partNumber) + ".xml\"/>";
-            newOverrides +=
-                "<Override PartName=\"/" + plan.part + "\" ContentType=\"" + std::string(kWorksheetContent) + "\"/>";
+            if (found != book.sheets.end()) throw WriteError("a sheet named '" + found->name + "' already exists");
+            PlaceNewSheet(plan, folder, used, additions);
             continue;
         }
-        if (found == existing.end()) throw WriteError("there is no sheet named '" + plan.name + "'");
-        auto rel = std::find_if(rels.begin(), rels.end(), [&](const Relationship& r) { return r.id == found->relId; });
-        if (rel == rels.end() || rel->part.empty())
-            throw WriteError(relsPart + " has no part for the sheet '" + found->name + "'");
-        if (!rel->type.ends_with("/worksheet")) throw WriteError("the sheet '" + found->name + "' is not a worksheet");
-        plan.part = rel->part;
-        if (plan.clear || !plan.cells.empty()) cellsEdited = true;
+        if (found == book.sheets.end()) throw WriteError("there is no sheet named '" + plan.name + "'");
+        FindSheetPart(plan, *found, book);
+        if (plan.clear || !plan.cells.empty()) additions.cellsEdited = true;
     }
+    return additions;
+}
 
+StyleInfo ReadStyles(const SourceArchive& source, const SourceBook& book) {
     StyleInfo styles;
-    for (const auto& rel : rels)
+    for (const auto& rel : book.rels)
         if (rel.type.ends_with("/styles") && source.Has(rel.part)) ScanStyles(rel.part, source.Read(rel.part), styles);
+    return styles;
+}
 
-    DestinationArchive out(destination);
-    std::map<std::string, std::unique_ptr<Sink>> rewritten;  // part name (lower case) -> new bytes
+using RewrittenParts = std::map<std::string, std::unique_ptr<Sink>>;  // part name (lower case) -> new bytes
 
-    // Sheets first: they tell whether a date format must be added to the styles.
+// The edited sheets, streamed into scratch files.
+void RewriteSheets(const SourceArchive& source, std::vector<SheetPlan>& plans, StyleInfo& styles,
+                   const Destination& destination, RewrittenParts& rewritten) {
     for (auto& plan : plans) {
         if (plan.create || (!plan.clear && plan.cells.empty())) continue;
         auto sink = std::make_unique<Sink>(destination);
@@ -1316,76 +1243,96 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
         source.Stream(plan.part, [&](const char* data, std::size_t n, bool final) { rewriter.Feed(data, n, final); });
         rewritten[platform::Lower(plan.part)] = std::move(sink);
     }
+}
+
+std::list<Sink> WriteCreatedSheets(std::vector<SheetPlan>& plans, StyleInfo& styles, const Destination& destination) {
     std::list<Sink> created;
-    for (auto& plan : plans) {
-        if (!plan.create) continue;
-        WriteNewSheet(created.emplace_back(destination), plan.cells, styles);
-    }
-    if (!styles.addedOrder.empty()) {
-        if (!styles.present) throw WriteError("the workbook has no styles part to give a date its format");
-        auto sink = std::make_unique<Sink>();
-        std::string count = std::to_string(styles.xfs.size() + styles.addedOrder.size());
-        AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, styles.AddedXfs(), {{"count", count}});
-        rewriter.FeedAll(source.Read(styles.part));
-        if (!rewriter.Found()) throw WriteError(styles.part + " has no cell formats (cellXfs)");
-        rewritten[platform::Lower(styles.part)] = std::move(sink);
-    }
+    for (auto& plan : plans)
+        if (plan.create) WriteNewSheet(created.emplace_back(destination), plan.cells, styles);
+    return created;
+}
 
-    // calcChain names formula cells; after an edit it may name cells that are no longer
-    // formulas, so it goes and spreadsheet programs rebuild it.
-    std::string calcChainPart;
-    if (cellsEdited)
-        for (const auto& rel : rels)
-            if (rel.type.ends_with("/calcChain")) calcChainPart = rel.part;
-    bool anyCreated = !newRels.empty();
-    if (anyCreated || cellsEdited) {
-        std::string text = workbookXml;
-        if (anyCreated) {
-            Sink sink;
-            AppendRewriter rewriter(workbookPart, sink, "sheets", 2, newSheets);
-            rewriter.FeedAll(text);
-            if (!rewriter.Found()) throw WriteError(workbookPart + " has no list of sheets");
-            text = std::move(sink.Text());
-        }
-        if (cellsEdited) {
-            Sink sink;
-            FullCalcRewriter rewriter(workbookPart, sink);
-            rewriter.FeedAll(text);
-            text = std::move(sink.Text());
-        }
-        auto sink = std::make_unique<Sink>();
-        sink->Write(text);
-        rewritten[platform::Lower(workbookPart)] = std::move(sink);
-    }
-    if (anyCreated || !calcChainPart.empty()) {
-        auto sink = std::make_unique<Sink>();
-        AppendRewriter rewriter(
-            relsPart, *sink, "Relationships", 1, newRels, {}, [&](std::string_view local, const XML_Char** atts) {
-                const char* type = Attribute(atts, "Type");
-                return !calcChainPart.empty() && local == "Relationship" && type && std::string_view(type).ends_with("/calcChain");
-            });
-        rewriter.FeedAll(relsXml);
-        rewritten[platform::Lower(relsPart)] = std::move(sink);
+// The cell formats that dates written into cells without one need, appended to <cellXfs>.
+void RewriteStyles(const SourceArchive& source, const StyleInfo& styles, RewrittenParts& rewritten) {
+    if (styles.addedOrder.empty()) return;
+    if (!styles.present) throw WriteError("the workbook has no styles part to give a date its format");
+    auto sink = std::make_unique<Sink>();
+    std::string count = std::to_string(styles.xfs.size() + styles.addedOrder.size());
+    AppendRewriter rewriter(styles.part, *sink, "cellXfs", 2, styles.AddedXfs(), {{"count", count}});
+    rewriter.FeedAll(source.Read(styles.part));
+    if (!rewriter.Found()) throw WriteError(styles.part + " has no cell formats (cellXfs)");
+    rewritten[platform::Lower(styles.part)] = std::move(sink);
+}
 
-        auto typesSink = std::make_unique<Sink>();
-        AppendRewriter types("[Content_Types].xml", *typesSink, "Types", 1, newOverrides, {},
-                             [&](std::string_view local, const XML_Char** atts) {
-                                 const char* name = Attribute(atts, "PartName");
-                                 return !calcChainPart.empty() && local == "Override" && name &&
-                                        platform::Lower(name) == platform::Lower("/" + calcChainPart);
-                             });
-        types.FeedAll(source.Read("[Content_Types].xml"));
-        rewritten["[content_types].xml"] = std::move(typesSink);
-    }
+// calcChain names formula cells; after an edit it may name cells that are no longer
+// formulas, so it goes and spreadsheet programs rebuild it. Empty when it stays.
+std::string DroppedCalcChain(const SourceBook& book, const Additions& additions) {
+    std::string part;
+    if (additions.cellsEdited)
+        for (const auto& rel : book.rels)
+            if (rel.type.ends_with("/calcChain")) part = rel.part;
+    return part;
+}
 
-    // Every entry in its order; rewritten parts in their place, new sheets at the end.
+// The workbook part lists the new sheets and, after an edit, asks for a full recalculation.
+void RewriteWorkbookPart(const SourceBook& book, const Additions& additions, RewrittenParts& rewritten) {
+    const bool anyCreated = !additions.rels.empty();
+    if (!anyCreated && !additions.cellsEdited) return;
+    std::string text = book.workbookXml;
+    if (anyCreated) {
+        Sink sink;
+        AppendRewriter rewriter(book.workbookPart, sink, "sheets", 2, additions.sheets);
+        rewriter.FeedAll(text);
+        if (!rewriter.Found()) throw WriteError(book.workbookPart + " has no list of sheets");
+        text = std::move(sink.Text());
+    }
+    if (additions.cellsEdited) {
+        Sink sink;
+        FullCalcRewriter rewriter(book.workbookPart, sink);
+        rewriter.FeedAll(text);
+        text = std::move(sink.Text());
+    }
+    auto sink = std::make_unique<Sink>();
+    sink->Write(text);
+    rewritten[platform::Lower(book.workbookPart)] = std::move(sink);
+}
+
+// The workbook's relationships and the content types: the new sheets in, calcChain out.
+void RewriteLinks(const SourceArchive& source, const SourceBook& book, const Additions& additions,
+                  const std::string& calcChainPart, RewrittenParts& rewritten) {
+    if (additions.rels.empty() && calcChainPart.empty()) return;
+    auto sink = std::make_unique<Sink>();
+    AppendRewriter rewriter(book.relsPart, *sink, "Relationships", 1, additions.rels, {},
+                            [&](std::string_view local, const XML_Char** atts) {
+                                const char* type = Attribute(atts, "Type");
+                                return !calcChainPart.empty() && local == "Relationship" && type &&
+                                       std::string_view(type).ends_with("/calcChain");
+                            });
+    rewriter.FeedAll(book.relsXml);
+    rewritten[platform::Lower(book.relsPart)] = std::move(sink);
+
+    auto typesSink = std::make_unique<Sink>();
+    AppendRewriter types("[Content_Types].xml", *typesSink, "Types", 1, additions.overrides, {},
+                         [&](std::string_view local, const XML_Char** atts) {
+                             const char* name = Attribute(atts, "PartName");
+                             return !calcChainPart.empty() && local == "Override" && name &&
+                                    platform::Lower(name) == platform::Lower("/" + calcChainPart);
+                         });
+    types.FeedAll(source.Read("[Content_Types].xml"));
+    rewritten["[content_types].xml"] = std::move(typesSink);
+}
+
+// Every entry in its order, rewritten parts in their place; untouched ones keep their
+// compressed bytes. A dropped calcChain is left out.
+void WriteEntries(const SourceArchive& source, RewrittenParts& rewritten, const std::string& calcChainPart,
+                  DestinationArchive& out) {
     for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i) {
         const char* raw = zip_get_name(source.Handle(), zip_uint64_t(i), 0);
         if (!raw)
             throw WriteError("an entry of the workbook cannot be read (" + std::string(zip_strerror(source.Handle())) +
                              ")");
         std::string name = raw;
-        if (!calcChainPart.empty() && platform::Lower(name) == platform::Lower(calcChainPart)) continue;
+        if (!calcChainPart.empty() && platform::EqualsNoCase(name, calcChainPart)) continue;
         auto it = rewritten.find(platform::Lower(name));
         if (it == rewritten.end()) {
             out.Copy(name, source.Handle(), zip_uint64_t(i));
@@ -1395,7 +1342,26 @@ void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans
             out.AddText(name, it->second->Text());
         }
     }
-    auto sink = created.begin();
+}
+
+void UpdateWorkbook(const std::string& sourcePath, std::vector<SheetPlan>& plans, const Destination& destination) {
+    SourceArchive source(sourcePath);
+    const SourceBook book = ReadSourceBook(source);
+    const Additions additions = PlanSheets(source, book, plans);
+    StyleInfo styles = ReadStyles(source, book);
+
+    DestinationArchive out(destination);
+    RewrittenParts rewritten;
+    // Sheets first: they tell whether a date format must be added to the styles.
+    RewriteSheets(source, plans, styles, destination, rewritten);
+    std::list<Sink> created = WriteCreatedSheets(plans, styles, destination);
+    RewriteStyles(source, styles, rewritten);
+    const std::string calcChainPart = DroppedCalcChain(book, additions);
+    RewriteWorkbookPart(book, additions, rewritten);
+    RewriteLinks(source, book, additions, calcChainPart, rewritten);
+
+    WriteEntries(source, rewritten, calcChainPart, out);
+    auto sink = created.begin();  // new sheets at the end
     for (auto& plan : plans)
         if (plan.create) out.AddFile(plan.part, *sink++);
     out.Close();

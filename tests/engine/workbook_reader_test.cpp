@@ -339,8 +339,11 @@ TEST(XlsxReaderTest, TellsDateFormatsFromNumberFormats) {
                              "[ss]", "DD.MM.YYYY", "[Red]yyyy"})
         EXPECT_TRUE(IsDateFormatCode(code)) << code;
     for (const char* code : {"General", "0.00", "#,##0 \"days\"", "[Red]0.00", "0.0\\d", "_(* #,##0_);_(* (#,##0)",
-                             "0%", "0.00E+00", "@", "[>=100]0;0", "[$USD] #,##0"})
+                             "0%", "0.00E+00", "@", "[>=100]0;0", "[$USD] #,##0", "[hm]", "[ms]"})
         EXPECT_FALSE(IsDateFormatCode(code)) << code;
+    // A colour is not elapsed time: a calendar date of early 1900 keeps its correction.
+    EXPECT_EQ(CustomDateFormat("[Magenta]yyyy-mm-dd"), kCalendar);
+    EXPECT_EQ(CustomDateFormat("[Red][h]:mm"), kElapsed);
 }
 
 }  // namespace

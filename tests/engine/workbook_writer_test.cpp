@@ -18,6 +18,7 @@
 #include "engine/workbook/workbook.h"
 #include "support/files.h"
 #include "support/python.h"
+#include "support/xlsx_parts.h"
 
 namespace orv::engine::workbook {
 namespace {
@@ -392,6 +393,40 @@ TEST_F(WorkbookWriterTest, AFailedWriteIsReported) {
 }
 
 // Appending a row to a large sheet streams it: the time and the memory added are reported.
+// A Date written into a cell keeps the cell's format when that format shows a date, and gets
+// a date format otherwise; either way it must read back as a date. The writer and the reader
+// once disagreed on bracketed sections such as [hm], which the writer took for elapsed time.
+TEST_F(WorkbookWriterTest, ADateWrittenUnderAnyNumberFormatReadsBackAsADate) {
+    for (const char* code : {"[h]:mm", "[mm]:ss", "[ss]", "[hm]", "[ms]", "[Magenta]yyyy-mm-dd", "yyyy-mm-dd", "0.00",
+                             "[Red]0.00", "\"h\"0", "General"}) {
+        SCOPED_TRACE(code);
+        test::Parts parts = test::OneSheet("<row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c></row>");
+        parts[1].second.insert(parts[1].second.find("</Relationships>"),
+                               "<Relationship Id=\"rIdS\" Type=\"http://schemas.openxmlformats.org/officeDocument/"
+                               "2006/relationships/styles\" Target=\"styles.xml\"/>");
+        std::string quoted;
+        for (const char* c = code; *c; ++c) quoted += *c == '"' ? std::string("&quot;") : std::string(1, *c);
+        parts.emplace_back("xl/styles.xml", "<styleSheet xmlns=\"" + std::string(test::kMain) +
+                                                "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"" +
+                                                quoted + "\"/></numFmts><cellXfs count=\"2\"><xf numFmtId=\"0\"/>"
+                                                "<xf numFmtId=\"164\"/></cellXfs></styleSheet>");
+        const std::string source = m_dir.Path("formats.xlsx");
+        test::WriteArchive(source, parts);
+
+        SheetEdit edit{"S", false, false, {}};
+        edit.cells[1][1] = Date(45000.75);
+        edit.cells[1][2] = Date(45001);
+        Workbook book;
+        std::string error;
+        ASSERT_TRUE(LoadXlsx(Save(source, {edit}), book, error)) << error;
+        ASSERT_EQ(book.sheets.at(0).cells.size(), 2u);
+        for (const PlacedCell& placed : book.sheets[0].cells) {
+            EXPECT_EQ(placed.cell.type, CellType::Date) << CellReference(placed.row, placed.column);
+            EXPECT_DOUBLE_EQ(placed.cell.number, placed.column == 1 ? 45000.75 : 45001);
+        }
+    }
+}
+
 TEST_F(WorkbookWriterTest, AppendingToALargeSheetStreams) {
     constexpr int kRows = 100000;
     std::string source = m_dir.Path("big.xlsx");
