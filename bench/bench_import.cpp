@@ -53,6 +53,7 @@ Took Run(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::fflush(stdout);  // or the child's stdout, reopened, would write it again
     const auto start = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
