@@ -2,10 +2,12 @@
 // walk written directly on SQLite (stepping and reading each column as UTF-16 text with a
 // fast UTF-8 to UTF-16 conversion of its own), on two tables: the project's own, with sized
 // text columns, and one declared without sizes as most SQLite tables are. Also the peak
-// memory of a forward walk, at two sizes, to show that it does not grow with the number of
-// rows.
+// memory of a walk forwards and of one backwards (FetchLast, then FetchPrev to the first
+// row), at two sizes, to show that neither grows with the number of rows, and the speed of
+// the walk backwards against the walk forwards.
 //
-//   bench_walk [rows]        default 1,000,000; the memory walk uses ten times as many
+//   bench_walk [rows] [part] default 1,000,000; the memory walk uses ten times as many;
+//                            part: "text" (field reads only), "back" (directions and memory)
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -100,9 +102,23 @@ double RawWalk(const std::string& path, const Table& table, long& rows, std::siz
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The library: a command on a connection, every field read as text (the large column as
-// bytes, as a host reads large values).
-double LibraryWalk(const std::string& path, const Table& table, long& rows, std::size_t& checksum) {
+// Reads every field of the command's current row as text (the large column as bytes, as
+// a host reads large values).
+void ReadRow(OrvOleDbCommand& command, const Table& table, std::size_t& checksum) {
+    for (int c = 1; c <= table.columns; ++c) {
+        if (c == table.largeColumn) {
+            CHeapPtr<unsigned char> data;
+            checksum += command.GetBlobData(static_cast<unsigned __int64>(c), data) / 2;
+        } else {
+            checksum += command.FieldAsString(static_cast<unsigned __int64>(c)).GetLength();
+        }
+    }
+}
+
+// The library: a command on a connection, every field of every row read, first row to
+// last or (`backward`) FetchLast and then FetchPrev to the first.
+double LibraryWalk(const std::string& path, const Table& table, long& rows, std::size_t& checksum,
+                   bool backward = false) {
     auto start = Clock::now();
     OrvOleDbConnection connection;
     std::u16string init = u"Provider=Microsoft.ACE.OLEDB.12.0;Mode=Read;Data Source=" + orv::platform::Utf8ToUtf16(path);
@@ -118,16 +134,16 @@ double LibraryWalk(const std::string& path, const Table& table, long& rows, std:
         std::exit(1);
     }
     rows = 0;
-    while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
-        for (int c = 1; c <= table.columns; ++c) {
-            if (c == table.largeColumn) {
-                CHeapPtr<unsigned char> data;
-                checksum += command.GetBlobData(static_cast<unsigned __int64>(c), data) / 2;
-            } else {
-                checksum += command.FieldAsString(static_cast<unsigned __int64>(c)).GetLength();
-            }
+    if (backward) {
+        for (auto got = command.FetchLast(); got == OrvOleDbCommand::dbTrue; got = command.FetchPrev()) {
+            ReadRow(command, table, checksum);
+            ++rows;
         }
-        ++rows;
+    } else {
+        while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
+            ReadRow(command, table, checksum);
+            ++rows;
+        }
     }
     command.Close();
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -156,13 +172,39 @@ void CompareWalks(const std::string& path, const Table& table, int rounds) {
                 ratios.front(), ratios.back(), rounds);
 }
 
-// Peak resident memory of a forward walk.
-long WalkPeakKb(const std::string& path) {
-    return orv::bench::ChildPeakKb([&path] {
+// The library's walk backwards against its walk forwards over the same table, alternately,
+// `rounds` times: the median and range of the ratios of the rounds.
+void CompareDirections(const std::string& path, const Table& table, int rounds) {
+    std::vector<double> ratios;
+    long forwardRows = 0, backwardRows = 0;
+    std::size_t forwardSum = 0, backwardSum = 0;
+    double forward = 1e9, backward = 1e9;
+    for (int round = 0; round < rounds; ++round) {
+        const double f = LibraryWalk(path, table, forwardRows, forwardSum);
+        const double b = LibraryWalk(path, table, backwardRows, backwardSum, true);
+        forward = std::min(forward, f);
+        backward = std::min(backward, b);
+        ratios.push_back(f / b);
+    }
+    if (forwardRows != backwardRows || forwardSum != backwardSum) {
+        std::fprintf(stderr, "the walk backwards read other rows: %ld against %ld\n", backwardRows, forwardRows);
+        std::exit(1);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  walk backwards (FetchLast, then FetchPrev to the first row), %s\n", table.name);
+    std::printf("    forward walk:     %10.0f rows/s\n", forwardRows / forward);
+    std::printf("    backward walk:    %10.0f rows/s\n", backwardRows / backward);
+    std::printf("    ratio backward/forward: median %.2f, range %.2f to %.2f over %d rounds\n",
+                ratios[ratios.size() / 2], ratios.front(), ratios.back(), rounds);
+}
+
+// Peak resident memory of a walk, forward or backward.
+long WalkPeakKb(const std::string& path, bool backward = false) {
+    return orv::bench::ChildPeakKb([&path, backward] {
         long rows = 0;
         std::size_t checksum = 0;
-        LibraryWalk(path, kParts, rows, checksum);
-        std::printf("    walked %ld rows\n", rows);
+        const double seconds = LibraryWalk(path, kParts, rows, checksum, backward);
+        std::printf("    walked %ld rows %s: %.0f rows/s\n", rows, backward ? "backwards" : "forwards", rows / seconds);
     });
 }
 
@@ -170,6 +212,7 @@ long WalkPeakKb(const std::string& path) {
 
 int main(int argc, char** argv) {
     long count = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const std::string part = argc > 2 ? argv[2] : "";
     std::string dir = std::filesystem::temp_directory_path() / "orv-bench-walk";
     std::filesystem::create_directories(dir);
     std::printf("bench_walk: %ld rows, every field of every row as UTF-16 text\n", count);
@@ -178,17 +221,29 @@ int main(int argc, char** argv) {
     const std::string path = dir + "/walk.db";
     const std::string plain = dir + "/plain.db";
     MakeTable(path, kParts, count);
-    MakeTable(plain, kPlain, count);
-    CompareWalks(path, kParts, 3);
-    CompareWalks(plain, kPlain, 3);
-    std::filesystem::remove(plain);
+    if (part != "back") {
+        MakeTable(plain, kPlain, count);
+        CompareWalks(path, kParts, 3);
+        CompareWalks(plain, kPlain, 3);
+        std::filesystem::remove(plain);
+    }
+    if (part == "text") {
+        std::filesystem::remove_all(dir);
+        CoUninitialize();
+        return 0;
+    }
+    CompareDirections(path, kParts, 3);
 
     long small = WalkPeakKb(path);
+    long smallBack = WalkPeakKb(path, true);
     std::string big = dir + "/walk10.db";
     MakeTable(big, kParts, count * 10);
     long large = WalkPeakKb(big);
+    long largeBack = WalkPeakKb(big, true);
     std::printf("  peak resident memory, forward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count, small,
                 count * 10, large);
+    std::printf("  peak resident memory, backward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count,
+                smallBack, count * 10, largeBack);
     std::filesystem::remove_all(dir);
     CoUninitialize();
     return 0;

@@ -2,9 +2,13 @@
 #include "engine/rowset.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/command.h"
+#include "engine/common/env.h"
 #include "engine/convert.h"
 #include "engine/guard.h"
 #include "engine/provider.h"
@@ -110,6 +114,131 @@ Status StatementSource::Describe(std::vector<RowsetColumn>& columns) {
 }
 
 }  // namespace
+
+// ---- The spill: rows already read, for moves behind the window -----------------------------
+
+// Rows [0, Rows()) of a result, written as they are stepped past to an unnamed scratch file
+// in the temporary folder, in blocks of at most kRowsPerBlock rows (or kBlockBytes, for
+// rows with large values). A move behind the window reads one block back instead of
+// running the statement again: a walk backwards reads every row once more from the file,
+// and memory holds a block and the index of the blocks (a few bytes per block). The file
+// is made when the first block is full, so a result that fits the window never makes one,
+// and it disappears with the rowset (or the process).
+class RowSpill {
+public:
+    static constexpr DBCOUNTITEM kRowsPerBlock = 256;
+    static constexpr std::size_t kBlockBytes = std::size_t(1) << 20;
+
+    DBCOUNTITEM Rows() const { return m_rows; }
+
+    // Adds the row numbered Rows(); 0 or an errno.
+    int Append(const std::vector<StoredValue>& values) {
+        if (m_pendingRows == 0) m_pendingFirst = m_rows;
+        for (const StoredValue& v : values) {
+            m_pending.push_back(static_cast<char>(v.kind));
+            switch (v.kind) {
+            case SQLITE_INTEGER: Put(&v.integer, sizeof v.integer); break;
+            case SQLITE_FLOAT: Put(&v.real, sizeof v.real); break;
+            case SQLITE_TEXT:
+            case SQLITE_BLOB: {
+                const auto size = static_cast<std::uint32_t>(v.bytes.size());  // SQLite values stay below 2 GB
+                Put(&size, sizeof size);
+                m_pending.append(v.bytes);
+                break;
+            }
+            default: break;
+            }
+        }
+        ++m_rows;
+        ++m_pendingRows;
+        if (m_pendingRows == kRowsPerBlock || m_pending.size() >= kBlockBytes) return Flush();
+        return 0;
+    }
+
+    // Reads the block that holds row `index` (< Rows()) into `rows`; `first` is the number
+    // of its first row. 0 or an errno.
+    template <class NextRow>
+    int ReadBlock(DBCOUNTITEM index, DBCOUNTITEM& first, NextRow nextRow) {
+        if (m_pendingRows && index >= m_pendingFirst) {
+            if (int err = Flush(); err != 0) return err;
+        }
+        auto block = std::upper_bound(m_blocks.begin(), m_blocks.end(), index,
+                                      [](DBCOUNTITEM i, const Block& b) { return i < b.first; }) - 1;
+        const off_t end = block + 1 == m_blocks.end() ? m_end : (block + 1)->offset;
+        m_read.resize(static_cast<std::size_t>(end - block->offset));
+        std::size_t done = 0;
+        for (std::size_t at = 0; at < m_read.size(); at += done) {
+            if (int err = CurrentEnv().Read(m_file.Get(), m_read.data() + at, m_read.size() - at,
+                                            block->offset + static_cast<off_t>(at), done);
+                err != 0)
+                return err;
+            if (done == 0) return EIO;
+        }
+        first = block->first;
+        const DBCOUNTITEM rows = (block + 1 == m_blocks.end() ? m_rows - m_pendingRows : (block + 1)->first) - first;
+        const char* at = m_read.data();
+        for (DBCOUNTITEM r = 0; r < rows; ++r) {
+            std::vector<StoredValue>& values = nextRow();
+            for (StoredValue& v : values) {
+                v.kind = static_cast<unsigned char>(*at++);
+                switch (v.kind) {
+                case SQLITE_INTEGER: Get(at, &v.integer, sizeof v.integer); break;
+                case SQLITE_FLOAT: Get(at, &v.real, sizeof v.real); break;
+                case SQLITE_TEXT:
+                case SQLITE_BLOB: {
+                    std::uint32_t size = 0;
+                    Get(at, &size, sizeof size);
+                    v.bytes.assign(at, size);
+                    at += size;
+                    break;
+                }
+                default: break;
+                }
+            }
+        }
+        if (m_read.capacity() > 4 * kBlockBytes) std::string().swap(m_read);
+        return 0;
+    }
+
+private:
+    struct Block {
+        DBCOUNTITEM first;  // number of its first row
+        off_t offset;       // where it starts in the file; it ends where the next one starts
+    };
+
+    void Put(const void* data, std::size_t size) { m_pending.append(static_cast<const char*>(data), size); }
+    static void Get(const char*& at, void* data, std::size_t size) {
+        std::memcpy(data, at, size);
+        at += size;
+    }
+
+    int Flush() {
+        if (m_pendingRows == 0) return 0;
+        if (!m_file) {
+            std::error_code ec;
+            std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+            int fd = -1;
+            if (int err = CurrentEnv().OpenScratch(ec ? std::string("/tmp") : folder.string(), fd); err != 0) return err;
+            m_file.Reset(fd);
+        }
+        if (int err = WriteAll(m_file.Get(), m_pending, m_end); err != 0) return err;
+        m_blocks.push_back({m_pendingFirst, m_end});
+        m_end += static_cast<off_t>(m_pending.size());
+        m_pending.clear();
+        m_pendingRows = 0;
+        if (m_pending.capacity() > 4 * kBlockBytes) std::string().swap(m_pending);  // after a very large row
+        return 0;
+    }
+
+    FileHandle m_file;
+    std::vector<Block> m_blocks;
+    off_t m_end = 0;              // bytes written
+    DBCOUNTITEM m_rows = 0;       // rows appended, written or pending
+    std::string m_pending;        // the block being filled
+    DBCOUNTITEM m_pendingFirst = 0;
+    DBCOUNTITEM m_pendingRows = 0;
+    std::string m_read;           // the block last read
+};
 
 Status RowSource::Skip(DBCOUNTITEM count, DBCOUNTITEM& skipped) {
     skipped = 0;
@@ -240,7 +369,7 @@ Status Rowset::Step(bool& gotRow) {
     return status;
 }
 
-Rowset::Row* Rowset::KeepCurrentRow() {
+Rowset::Row* Rowset::NewRow() {
     Row* row;
     if (!m_free.empty()) {
         row = m_free.back();
@@ -250,10 +379,17 @@ Rowset::Row* Rowset::KeepCurrentRow() {
         row = m_rows.back().get();
     }
     row->values.resize(m_columns.size());
-    m_source->Load(row->values);
     row->inWindow = true;
+    return row;
+}
+
+Rowset::Row* Rowset::KeepCurrentRow() {
+    if (WindowEnd() != m_stepped) ClearWindow(m_stepped);  // the window held a block of the spill
+    Row* row = NewRow();
+    m_source->Load(row->values);
     m_window.push_back(row);
     ++m_stepped;
+    if (m_spill && m_spill->Append(row->values) != 0) DropSpill();
     while (m_window.size() > m_windowLimit) DropWindowFront();
     return row;
 }
@@ -266,11 +402,49 @@ void Rowset::DropWindowFront() {
     if (row->refs == 0) Recycle(row);
 }
 
+void Rowset::ClearWindow(DBCOUNTITEM start) {
+    while (!m_window.empty()) DropWindowFront();
+    m_windowStart = start;
+}
+
 void Rowset::Recycle(Row* row) { m_free.push_back(row); }
 
+// Starts the spill at the source's first row: the rows stepped so far must all be in the
+// window, and go in first.
+void Rowset::StartSpill() {
+    m_spill = std::make_unique<RowSpill>();
+    for (Row* row : m_window) {
+        if (m_spill->Append(row->values) != 0) {
+            DropSpill();
+            return;
+        }
+    }
+}
+
+// Without a spill file (a full or unwritable temporary folder) the walk still works, by
+// running the statement again for each move behind the window.
+void Rowset::DropSpill() {
+    m_spill.reset();
+    m_spillFailed = true;
+}
+
+// Makes the spill's block that holds row `index` the window; false when it cannot be read.
+bool Rowset::LoadSpilledBlock(DBCOUNTITEM index) {
+    ClearWindow(index);
+    DBCOUNTITEM first = 0;
+    const int err = m_spill->ReadBlock(index, first, [this]() -> std::vector<StoredValue>& {
+        m_window.push_back(NewRow());
+        return m_window.back()->values;
+    });
+    m_windowStart = first;
+    if (err == 0) return true;
+    ClearWindow(m_stepped);
+    DropSpill();
+    return false;
+}
+
 Status Rowset::Rescan() {
-    while (!m_window.empty()) DropWindowFront();
-    m_windowStart = 0;
+    ClearWindow(0);
     m_stepped = 0;
     m_done = false;
     return m_source->Rewind();
@@ -280,8 +454,7 @@ Status Rowset::Rescan() {
 // when the rows end before it.
 Status Rowset::SkipTo(DBCOUNTITEM first, bool& reached) {
     reached = false;
-    while (!m_window.empty()) DropWindowFront();
-    m_windowStart = m_stepped;
+    ClearWindow(m_stepped);
     if (m_done) return Status::Success();
     DBCOUNTITEM skipped = 0;
     Status status = m_source->Skip(first - m_stepped, skipped);
@@ -299,18 +472,22 @@ Status Rowset::SkipTo(DBCOUNTITEM first, bool& reached) {
 
 Rowset::Row* Rowset::RowAt(DBCOUNTITEM index, Status& status) {
     if (m_done && index >= m_total) return nullptr;
-    if (index >= m_windowStart && index < m_stepped) return m_window[index - m_windowStart];
+    if (index >= m_windowStart && index < WindowEnd()) return m_window[index - m_windowStart];
+    if (m_spill && index < m_spill->Rows() && LoadSpilledBlock(index)) return m_window[index - m_windowStart];
 
-    if (index < m_windowStart) {
-        // Behind the window: run the statement again. A refill that cannot start at the first
-        // row is a walk backwards, for which a larger window pays.
-        if (index >= m_windowLimit && !m_source->SkipsCheaply())
+    if (index < m_stepped) {
+        // Behind the source: run the statement again from its first row, this time keeping
+        // the rows in a spill so that the next moves back need not.
+        const bool spill = !m_source->SkipsCheaply() && !m_spillFailed;
+        if (!spill && index >= m_windowLimit && !m_source->SkipsCheaply())
             m_windowLimit = std::min(m_windowLimit * 2, kMaxWindow);
         status = Rescan();
         if (!status.Ok()) return nullptr;
+        if (spill) StartSpill();
     }
 
-    const DBCOUNTITEM first = index + 1 > m_windowLimit ? index + 1 - m_windowLimit : 0;
+    // A spill holds every row, so the rows before the wanted one are stepped, not skipped.
+    const DBCOUNTITEM first = !m_spill && index + 1 > m_windowLimit ? index + 1 - m_windowLimit : 0;
     bool gotRow = false;
     if (m_stepped < first) {
         bool reached = false;
@@ -333,6 +510,16 @@ Status Rowset::CountAll(DBCOUNTITEM& total) {
         status = SkipTo(~DBCOUNTITEM(0), reached);
         total = m_total;
         return status;
+    }
+    if (!m_done && !m_spill && !m_spillFailed) {
+        // A move from the end is usually followed by a walk backwards: keep every row on the
+        // way. The spill starts at the first row, so a source that has left rows behind the
+        // window starts over.
+        if (m_windowStart != 0 || WindowEnd() != m_stepped) {
+            status = Rescan();
+            if (!status.Ok()) return status;
+        }
+        StartSpill();
     }
     while (!m_done) {
         bool gotRow = false;

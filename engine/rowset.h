@@ -1,14 +1,16 @@
 // The engine's rowset: the rows of one query, walked both ways.
 //
 // The rows come from a RowSource, which only steps forward, starts over and skips: a
-// SQLite statement, or a server's cursor (engine/pg/). The rowset keeps a window of the
-// most recent rows as copies, so that a forward walk holds bounded memory whatever the
-// number of rows. A move before the window starts the source over and skips to the
-// wanted row. Where skipping means stepping (a SQLite statement), each such backward
-// refill doubles the window, so walking a whole result backwards costs O(n log n) steps
-// rather than O(n^2); where the source skips without reading (a cursor), the window
-// stays as it is and memory stays bounded backwards too. Rows handed to the consumer are
-// reference counted and live until released, inside the window or not.
+// SQLite statement, or a server's cursor (engine/pg/). The rowset keeps a window of
+// recent rows as copies, so that a forward walk holds bounded memory whatever the number
+// of rows. Where the source skips without reading (a cursor), a move before the window
+// starts the source over and skips to the wanted row. Where skipping means stepping (a
+// SQLite statement), the rowset instead writes the rows it steps past to a spill file
+// once a walk may come back (a move from the end, or a first move behind the window),
+// and reads a move behind the window back from it: a walk backwards costs one pass over
+// the statement and one over the file, in bounded memory, and returns the rows exactly
+// as first read, whatever the statement. Rows handed to the consumer are reference
+// counted and live until released, inside the window or not.
 //
 // Ownership: the rowset holds a reference on its owner (the session whose connection
 // runs the query) and owns the source, the rows and the accessors. A rowset is used by
@@ -28,6 +30,7 @@
 namespace orv::engine {
 
 class Session;
+class RowSpill;
 
 struct RowsetColumn {
     std::u16string name;
@@ -154,7 +157,13 @@ private:
     Status Rescan();
     Status SkipTo(DBCOUNTITEM first, bool& reached);
     Row* KeepCurrentRow();
+    Row* NewRow();
     void DropWindowFront();
+    void ClearWindow(DBCOUNTITEM start);
+    DBCOUNTITEM WindowEnd() const { return m_windowStart + m_window.size(); }
+    void StartSpill();
+    void DropSpill();
+    bool LoadSpilledBlock(DBCOUNTITEM index);
     void Recycle(Row* row);
     Status CountAll(DBCOUNTITEM& total);
     Row* FindHeld(HROW handle) const;
@@ -167,13 +176,19 @@ private:
     std::vector<RowsetColumn> m_columns;
     std::vector<ColumnType> m_forcedTypes;
 
-    // Cursor over the statement: rows [m_windowStart, m_stepped) are in m_window.
+    // Cursor over the statement: rows [m_windowStart, WindowEnd()) are in m_window, either
+    // the last rows stepped (WindowEnd() == m_stepped) or a block read from the spill.
     std::deque<Row*> m_window;
     DBCOUNTITEM m_windowStart = 0;
     DBCOUNTITEM m_stepped = 0;   // rows stepped since the statement last started
     bool m_done = false;         // the statement reached its end
     DBCOUNTITEM m_total = 0;     // the number of rows, once m_done
     std::size_t m_windowLimit = 256;
+    // Rows [0, m_spill->Rows()) once a walk may come back; while it exists it holds every
+    // row stepped, so that Rows() == m_stepped. A spill that cannot be written is dropped,
+    // and moves behind the window then run the statement again, in a window that doubles.
+    std::unique_ptr<RowSpill> m_spill;
+    bool m_spillFailed = false;
 
     // Next fetch position: rows [0, m_position) lie behind it. After RestartPosition it is
     // both before the first row and after the last, depending on the direction of the move.

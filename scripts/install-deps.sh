@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev libzip-dev libexpat1-dev
-  libedit-dev
+  libedit-dev sqlite3
   libpq-dev postgresql
   mdbtools-dev mdbtools
   libgtest-dev libbenchmark-dev python3-openpyxl

@@ -98,15 +98,85 @@ Column DescribeColumn(const std::string& name, unsigned short bound, const Shape
 }
 
 // A number as SQL writes it: digits, a sign, a point, an exponent.
-bool PlainNumber(const std::string& text) {
+bool PlainNumber(const std::u16string& text) {
     if (text.empty()) return false;
     bool digit = false;
-    for (char c : text) {
-        if (c >= '0' && c <= '9') digit = true;
-        else if (!std::strchr("+-.eE", c)) return false;
+    for (char16_t c : text) {
+        if (c >= u'0' && c <= u'9') digit = true;
+        else if (c > 0x7f || !std::strchr("+-.eE", static_cast<char>(c))) return false;
     }
     return digit;
 }
+
+// `text` as a quoted SQL literal, its quotes doubled.
+void AppendQuoted(std::u16string& out, const std::u16string& text) {
+    out += u'\'';
+    for (char16_t c : text) {
+        if (c == u'\'') out += u'\'';
+        out += c;
+    }
+    out += u'\'';
+}
+
+// Rows for one table, collected into multi-row INSERT statements and run on `connection`
+// when a statement holds kRows rows or kUnits units of text. A statement that fails is run
+// again a row at a time, to name the row that cannot be stored; a failed statement changes
+// nothing, so the rows before that one are then in the table once.
+class Batch {
+public:
+    static constexpr std::size_t kRows = 256;
+    static constexpr std::size_t kUnits = 256 * 1024;
+
+    Batch(OrvOleDbConnection* connection, const std::string& head, const std::vector<Column>& columns) {
+        std::string text = head;
+        for (std::size_t i = 0; i < columns.size(); ++i) text += (i ? ", " : "") + Bracket(columns[i].name);
+        m_head = orv::platform::Utf8ToUtf16(text + ") VALUES ");
+        m_command.SetConnection(connection);
+        m_sql = m_head;
+    }
+    OrvOleDbCommand& Command() { return m_command; }
+    // The 1-based number of the row that could not be stored, after Add or Flush failed.
+    std::size_t FailedRow() const { return m_stored + m_failed; }
+
+    bool Add(const std::u16string& row) {
+        if (!m_rows.empty()) m_sql += u", ";
+        m_sql += row;
+        m_rows.push_back(row);
+        if (m_rows.size() < kRows && m_sql.size() < kUnits) return true;
+        return Flush();
+    }
+
+    bool Flush() {
+        if (m_rows.empty()) return true;
+        bool ok = Run(m_sql);
+        if (ok) m_stored += m_rows.size();
+        if (!ok && !InterruptRequested()) {
+            m_failed = 0;
+            for (std::size_t i = 0; i < m_rows.size() && m_failed == 0; ++i)
+                if (!Run(m_head + m_rows[i])) m_failed = i + 1;
+            ok = m_failed == 0;  // each row alone went in
+            if (ok) m_stored += m_rows.size();
+        }
+        m_rows.clear();
+        m_sql = m_head;
+        return ok;
+    }
+
+private:
+    bool Run(const std::u16string& sql) {
+        m_command.SetCommandText(CString(sql));
+        const bool ok = m_command.Execute() == OrvOleDbCommand::dbTrue;
+        if (ok) m_command.Close();
+        return ok;
+    }
+
+    OrvOleDbCommand m_command;
+    std::u16string m_head;  // INSERT INTO [table] ([a], [b]) VALUES
+    std::u16string m_sql;
+    std::vector<std::u16string> m_rows;
+    std::size_t m_stored = 0;  // rows of the statements that ran
+    std::size_t m_failed = 0;
+};
 
 // Rows copied so far, as a bar on a terminal's stderr, redrawn at most ten times a second.
 class Progress {
@@ -227,21 +297,21 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     CancelOnInterrupt cancelReader(reader);
     if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
 
-    OrvOleDbDDLCommand insert;
-    CancelOnInterrupt cancelInsert(insert);
-    insert.SetConnection(destination);
-    insert.SetTable(Utf16(Bracket(destinationTable)).c_str());
-    std::vector<std::u16string> names;
-    for (const Column& column : columns) names.push_back(Utf16(Bracket(column.name)));
+    // Rows go in many to a statement (INSERT ... VALUES (...), (...), ...): preparing one
+    // statement per row cost more than the rows themselves.
+    Batch batch(destination, "INSERT INTO " + Bracket(destinationTable) + " (", columns);
+    CancelOnInterrupt cancelInsert(batch.Command());
     Progress bar(verb, total, progress);
     std::u16string value;
+    std::u16string row;
     OrvOleDbCommand::dbStatus fetched;
     while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
-        insert.EmptyCols();
+        row.assign(u"(");
         for (std::size_t i = 0; i < columns.size(); ++i) {
             const unsigned __int64 c = i + 1;
+            if (i) row += u", ";
             if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) {
-                insert.AddColumn(names[i].c_str(), u"NULL");
+                row += u"NULL";
                 continue;
             }
             if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
@@ -251,22 +321,28 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
             } else {
                 value = reader.FieldAsString(c).Str();
             }
-            const std::string text = orv::platform::Utf16ToUtf8(value);
-            if (columns[i].literal == Literal::Boolean && PlainNumber(text))
-                insert.AddColumn(names[i].c_str(), std::atof(text.c_str()) != 0 ? u"True" : u"False");
-            else if (columns[i].literal == Literal::Bytes && !textDestination)
-                insert.AddColumn(names[i].c_str(), u"X'%s'", value.c_str());
-            else if (columns[i].literal == Literal::Number && PlainNumber(text))
-                insert.AddColumn(names[i].c_str(), u"%s", value.c_str());
-            else
-                insert.AddColumn(names[i].c_str(), u"'%s'", value.c_str());
+            if (columns[i].literal == Literal::Boolean && PlainNumber(value)) {
+                row += std::atof(orv::platform::Utf16ToUtf8(value).c_str()) != 0 ? u"True" : u"False";
+            } else if (columns[i].literal == Literal::Bytes && !textDestination) {
+                row += u"X'";
+                row += value;
+                row += u"'";
+            } else if (columns[i].literal == Literal::Number && PlainNumber(value)) {
+                row += value;
+            } else {
+                AppendQuoted(row, value);
+            }
         }
-        if (!insert.Insert()) {
+        row += u")";
+        if (!batch.Add(row)) {
             if (InterruptRequested()) break;
-            return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + ErrorOf(insert));
+            return Fail("row " + std::to_string(batch.FailedRow()) + " could not be copied: " +
+                        ErrorOf(batch.Command()));
         }
         bar.Update(++copied);
     }
+    if (!InterruptRequested() && !batch.Flush() && !InterruptRequested())
+        return Fail("row " + std::to_string(batch.FailedRow()) + " could not be copied: " + ErrorOf(batch.Command()));
     if (InterruptRequested())
         return Fail(std::string(verb) + " interrupted after " + std::to_string(copied) + " rows: nothing was kept");
     if (fetched == OrvOleDbCommand::dbError)
