@@ -1,8 +1,9 @@
-// A strict, scriptable fake provider for command tests, registered as "Fake.Rowset": a
-// data source, a session that creates commands, commands that execute into a scripted
-// result, and a rowset that follows OLE DB's position rules (a restarted position is both
-// before the first and after the last row), checks every binding it is given, writes values
-// by value, by reference or as storage objects, and counts every call.
+// A strict, scriptable fake provider, registered as "Fake.Provider", to produce what the
+// real engine never does: a data source that fails to initialise, lacks the connection
+// status or gives no session; a session that creates commands; commands that execute into
+// a scripted result; and a rowset that follows OLE DB's position rules (a restarted
+// position is both before the first and after the last row), checks every binding it is
+// given, writes values by value, by reference or as storage objects, and counts every call.
 //
 // A test fills Fake().script before Execute and reads Fake().log afterwards. Methods that
 // the command has no business calling fail the test. Everything runs on the test's thread.
@@ -101,6 +102,10 @@ struct FakeScript {
     bool iStreamProperty = true;           // DBPROP_IStream
     bool offerRowsetChange = false;
     bool storageObjectsFail = false;  // GetData cannot create storage objects (DB_S_ERRORSOCCURRED)
+
+    bool connectionStatus = true;  // the data source reports DBPROP_CONNECTIONSTATUS
+    HRESULT initializeResult = S_OK;
+    HRESULT sessionResult = S_OK;
 };
 
 struct FakeLog {
@@ -133,7 +138,7 @@ inline void PostFakeError() {
     if (Fake().script.errorText.empty()) return;
     platform::ErrorRecord record;
     record.description = Fake().script.errorText;
-    record.source = u"Fake rowset";
+    record.source = u"Fake provider";
     platform::PostErrorRecords({record});
 }
 
@@ -590,7 +595,7 @@ private:
     std::u16string m_text;
 };
 
-class FakeRowsetSession final : public platform::ComObject<IOpenRowset, IDBCreateCommand> {
+class FakeSession final : public platform::ComObject<IOpenRowset, IDBCreateCommand> {
 public:
     HRESULT STDMETHODCALLTYPE OpenRowset(IUnknown*, DBID*, DBID*, REFIID, ULONG, DBPROPSET[], IUnknown**) override {
         ORV_FAKE_UNEXPECTED("OpenRowset");
@@ -609,13 +614,25 @@ public:
     }
 };
 
-class FakeRowsetDataSource final : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession> {
+class FakeDataSource final : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession> {
 public:
-    HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Uninitialize() override { return S_OK; }
-    // Only the connection's status is known; the rest is "not supported".
-    HRESULT STDMETHODCALLTYPE GetProperties(ULONG, const DBPROPIDSET sets[], ULONG* count,
+    HRESULT STDMETHODCALLTYPE Initialize() override {
+        const FakeScript& script = Fake().script;
+        if (FAILED(script.initializeResult)) PostFakeError();
+        if (script.initializeResult == S_OK) m_initialized = true;
+        return script.initializeResult;
+    }
+    HRESULT STDMETHODCALLTYPE Uninitialize() override {
+        m_initialized = false;
+        return S_OK;
+    }
+    // The connection's status (unless scripted away) and read-only answer; the rest is
+    // "not supported".
+    HRESULT STDMETHODCALLTYPE GetProperties(ULONG setCount, const DBPROPIDSET sets[], ULONG* count,
                                             DBPROPSET** out) override {
+        *count = 0;
+        *out = nullptr;
+        if (setCount != 1 || sets[0].cPropertyIDs != 1) ORV_FAKE_UNEXPECTED("GetProperties for more than one property");
         auto* set = static_cast<DBPROPSET*>(CoTaskMemAlloc(sizeof(DBPROPSET)));
         auto* prop = static_cast<DBPROP*>(CoTaskMemAlloc(sizeof(DBPROP)));
         std::memset(prop, 0, sizeof *prop);
@@ -626,9 +643,14 @@ public:
         set->guidPropertySet = sets[0].guidPropertySet;
         *count = 1;
         *out = set;
-        if (prop->dwPropertyID == DBPROP_CONNECTIONSTATUS) {
+        if (prop->dwPropertyID == DBPROP_CONNECTIONSTATUS && Fake().script.connectionStatus) {
             prop->vValue.vt = VT_I4;
-            prop->vValue.lVal = DBPROPVAL_CS_INITIALIZED;
+            prop->vValue.lVal = m_initialized ? DBPROPVAL_CS_INITIALIZED : DBPROPVAL_CS_UNINITIALIZED;
+            return S_OK;
+        }
+        if (prop->dwPropertyID == DBPROP_DATASOURCEREADONLY) {
+            prop->vValue.vt = VT_BOOL;
+            prop->vValue.boolVal = VARIANT_FALSE;
             return S_OK;
         }
         prop->dwStatus = DBPROPSTATUS_NOTSUPPORTED;
@@ -641,32 +663,40 @@ public:
         if (descriptions) *descriptions = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetProperties(ULONG, DBPROPSET[]) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetProperties(ULONG count, DBPROPSET sets[]) override {
+        for (ULONG s = 0; s < count; ++s)
+            for (ULONG k = 0; k < sets[s].cProperties; ++k) sets[s].rgProperties[k].dwStatus = DBPROPSTATUS_OK;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE CreateSession(IUnknown*, REFIID riid, IUnknown** session) override {
         *session = nullptr;
-        return platform::CreateComObject<FakeRowsetSession>(nullptr, riid, reinterpret_cast<void**>(session));
+        if (Fake().script.sessionResult != S_OK) return Fake().script.sessionResult;
+        return platform::CreateComObject<FakeSession>(nullptr, riid, reinterpret_cast<void**>(session));
     }
+
+private:
+    bool m_initialized = false;
 };
 
-inline constexpr CLSID kFakeRowsetProviderClass = {
+inline constexpr CLSID kFakeProviderClass = {
     0x3C2A9E61, 0x7B0D, 0x4F12, {0x9A, 0x4E, 0x51, 0x0B, 0xC7, 0x2D, 0x88, 0x16}};
 
-// Registers the fake as "Fake.Rowset" for the life of the object, with an empty script
+// Registers the fake as "Fake.Provider" for the life of the object, with an empty script
 // and log.
-class FakeRowsetProvider {
+class FakeProvider {
 public:
-    FakeRowsetProvider() {
+    FakeProvider() {
         Fake() = FakeWorld{};
-        platform::RegisterClass(kFakeRowsetProviderClass, u"Fake.Rowset", [](IUnknown* outer, REFIID riid, void** ppv) {
-            return platform::CreateComObject<FakeRowsetDataSource>(outer, riid, ppv);
+        platform::RegisterClass(kFakeProviderClass, u"Fake.Provider", [](IUnknown* outer, REFIID riid, void** ppv) {
+            return platform::CreateComObject<FakeDataSource>(outer, riid, ppv);
         });
     }
-    ~FakeRowsetProvider() {
-        platform::UnregisterClass(kFakeRowsetProviderClass);
+    ~FakeProvider() {
+        platform::UnregisterClass(kFakeProviderClass);
         Fake() = FakeWorld{};
     }
-    FakeRowsetProvider(const FakeRowsetProvider&) = delete;
-    FakeRowsetProvider& operator=(const FakeRowsetProvider&) = delete;
+    FakeProvider(const FakeProvider&) = delete;
+    FakeProvider& operator=(const FakeProvider&) = delete;
 };
 
 // ---- Conversion library -----------------------------------------------------------------
@@ -757,7 +787,7 @@ class FakeRowsetTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(u"Provider=Fake.Rowset;"), false), S_OK)
+        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(u"Provider=Fake.Provider;"), false), S_OK)
             << m_connection.GetErrorText();
         m_command.SetConnection(&m_connection);
         m_command.SetCommandText(CString(u"SELECT * FROM t"));
@@ -782,7 +812,7 @@ protected:
         for (int i = 1; i <= count; ++i) Script().rows.push_back({FakeCell::Of<LONG>(i)});
     }
 
-    FakeRowsetProvider m_provider;
+    FakeProvider m_provider;
     OrvOleDbConnection m_connection;
     OrvOleDbCommand m_command;
 };
