@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "support/fake_rowset.h"
+#include "support/fake_provider.h"
 
 using namespace orv::test;
 using Status = OrvOleDbCommand::dbStatus;

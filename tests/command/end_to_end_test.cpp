@@ -8,47 +8,25 @@
 #include <cstring>
 #include <thread>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
-
-class CommandOnFileTest : public ::testing::Test {
+class CommandOnFileTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        MakeDatabase(m_dir.Path("plant.mdb"),
-                     "CREATE TABLE parts(id INTEGER PRIMARY KEY, name TEXT(50), price CURRENCY, note MEMO,"
-                     " picture LONGBINARY);"
-                     "INSERT INTO parts(id, name, price) VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1), (3, 'washer', 0.05),"
-                     " (4, 'screw', 0.3), (5, 'rivet', 1.5);");
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
-                  S_OK);
-        m_command.SetConnection(&m_connection);
-    }
-    void TearDown() override {
-        m_command.Close();
-        m_connection.Close();
-        CoUninitialize();
-    }
-
-    OrvOleDbCommand::dbStatus Exec(const char16_t* sql) {
-        m_command.SetCommandText(CString(sql));
-        return m_command.Execute();
+        OnDatabaseFile::SetUp();
+        Open("CREATE TABLE parts(id INTEGER PRIMARY KEY, name TEXT(50), price CURRENCY, note MEMO, picture LONGBINARY);"
+             "INSERT INTO parts(id, name, price) VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1), (3, 'washer', 0.05),"
+             " (4, 'screw', 0.3), (5, 'rivet', 1.5);");
     }
     LONG Id() { return m_command.FieldAsLong(1); }
-
-    TempDir m_dir;
-    OrvOleDbConnection m_connection;
-    OrvOleDbCommand m_command;
 };
 
 TEST_F(CommandOnFileTest, SelectsRowsAndDescribesColumns) {
-    ASSERT_EQ(Exec(u"SELECT id, name, price FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(Run(u"SELECT id, name, price FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
     EXPECT_TRUE(m_command.HasResults());
     EXPECT_EQ(m_command.GetColumnCount(), 3u);
     EXPECT_EQ(m_command.GetColumnName(2), CString(u"name"));
@@ -65,27 +43,27 @@ TEST_F(CommandOnFileTest, SelectsRowsAndDescribesColumns) {
 }
 
 TEST_F(CommandOnFileTest, AnEmptyResultHasNoRows) {
-    ASSERT_EQ(Exec(u"SELECT * FROM parts WHERE id > 100"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT * FROM parts WHERE id > 100"), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbFalse);
     EXPECT_EQ(m_command.FetchFirst(), OrvOleDbCommand::dbFalse);
     EXPECT_EQ(m_command.FetchLast(), OrvOleDbCommand::dbFalse);
 }
 
 TEST_F(CommandOnFileTest, WritesReportTheRowsTheyChanged) {
-    ASSERT_EQ(Exec(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
     EXPECT_FALSE(m_command.HasResults());
     EXPECT_EQ(m_command.GetRowsAffected(), 1);
     EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbError);
-    ASSERT_EQ(Exec(u"UPDATE parts SET price = 2 WHERE id > 3"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"UPDATE parts SET price = 2 WHERE id > 3"), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.GetRowsAffected(), 3);
-    ASSERT_EQ(Exec(u"DELETE FROM parts WHERE price IS NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"DELETE FROM parts WHERE price IS NULL"), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.GetRowsAffected(), 0);
     m_command.Close();
     EXPECT_EQ(m_command.GetRowsAffected(), 0);  // kept after Close
 }
 
 TEST_F(CommandOnFileTest, AFailingStatementKeepsTheProviderTextAndTheStatement) {
-    EXPECT_EQ(Exec(u"SELECT * FROM prats"), OrvOleDbCommand::dbError);
+    EXPECT_EQ(Run(u"SELECT * FROM prats"), OrvOleDbCommand::dbError);
     EXPECT_NE(m_command.GetErrorText().Find(u"No such table: prats."), -1) << Utf8(m_command.GetErrorText());
     EXPECT_NE(m_command.GetErrorText().Find(u"SQLState: 42S02"), -1);
     EXPECT_EQ(m_command.GetErrorStatement(), CString(u"SELECT * FROM prats"));
@@ -94,7 +72,7 @@ TEST_F(CommandOnFileTest, AFailingStatementKeepsTheProviderTextAndTheStatement) 
 }
 
 TEST_F(CommandOnFileTest, EveryCursorPath) {
-    ASSERT_EQ(Exec(u"SELECT id FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT id FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbFalse);  // nothing before the start
     EXPECT_EQ(m_command.FetchNext(3), OrvOleDbCommand::dbTrue);  // the first row, whatever the skip
     EXPECT_EQ(Id(), 1);
@@ -122,9 +100,9 @@ TEST_F(CommandOnFileTest, EveryCursorPath) {
 
 TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
     ASSERT_TRUE(m_connection.StartTransaction());
-    ASSERT_EQ(Exec(u"DELETE FROM parts"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"DELETE FROM parts"), OrvOleDbCommand::dbTrue);
     ASSERT_TRUE(m_connection.Rollback());
-    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FieldAsLong(1), 5);
     EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I4);  // COUNT(*) is an integer
@@ -135,10 +113,10 @@ TEST_F(CommandOnFileTest, ATransactionRollsBackWhatACommandWrote) {
 // the next statement alone.
 TEST_F(CommandOnFileTest, CancelFromAnotherThreadStopsTheRunningStatement) {
     EXPECT_TRUE(m_command.Cancel());  // nothing running
-    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue);
 
     ASSERT_TRUE(m_connection.StartTransaction());
-    ASSERT_EQ(Exec(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"INSERT INTO parts(id, name) VALUES (6, 'pin')"), OrvOleDbCommand::dbTrue);
     std::atomic<bool> done{false};
     // Cancel until the statement has ended: one that came before it started would be lost.
     std::thread canceller([&] {
@@ -148,14 +126,14 @@ TEST_F(CommandOnFileTest, CancelFromAnotherThreadStopsTheRunningStatement) {
         }
     });
     const auto status =
-        Exec(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c");
+        Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c");
     done = true;
     canceller.join();
     EXPECT_EQ(status, OrvOleDbCommand::dbError);
     EXPECT_NE(m_command.GetErrorText().Find(u"cancelled"), -1) << Utf8(m_command.GetErrorText());
     EXPECT_NE(m_command.GetErrorText().Find(u"HY008"), -1) << Utf8(m_command.GetErrorText());
 
-    ASSERT_EQ(Exec(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorText());
+    ASSERT_EQ(Run(u"SELECT COUNT(*) FROM parts"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorText());
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FieldAsLong(1), 6);  // the insert before it stands
     ASSERT_TRUE(m_connection.Rollback());
@@ -164,8 +142,8 @@ TEST_F(CommandOnFileTest, CancelFromAnotherThreadStopsTheRunningStatement) {
 // The ends of the currency range, of the dates and of the doubles, written as SQL literals
 // and by the statement builder, read back as they were written.
 TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
-    ASSERT_EQ(Exec(u"CREATE TABLE m (id LONG, c CURRENCY, d DATETIME, r DOUBLE)"), OrvOleDbCommand::dbTrue);
-    ASSERT_EQ(Exec(u"INSERT INTO m VALUES (1, 922337203685477.5807, #1/1/100#, 1.7976931348623157e308)"),
+    ASSERT_EQ(Run(u"CREATE TABLE m (id LONG, c CURRENCY, d DATETIME, r DOUBLE)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"INSERT INTO m VALUES (1, 922337203685477.5807, #1/1/100#, 1.7976931348623157e308)"),
               OrvOleDbCommand::dbTrue)
         << Utf8(m_command.GetErrorInfo(true));
     OrvOleDbDDLCommand insert;
@@ -177,7 +155,7 @@ TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
     insert.AddColumn(u"r", u"%s", u"4.9406564584124654e-324");
     ASSERT_TRUE(insert.Insert()) << Utf8(insert.GetErrorInfo(true));
 
-    ASSERT_EQ(Exec(u"SELECT c, d, r FROM m ORDER BY id"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT c, d, r FROM m ORDER BY id"), OrvOleDbCommand::dbTrue);
     const struct {
         const char16_t* currency;
         WORD year, month, day, hour;
@@ -203,12 +181,12 @@ TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
 // Rows of one result share one row buffer, so a short value follows a long one over the
 // long one's bytes: what a field reads must end where its own value ends.
 TEST_F(CommandOnFileTest, FieldsOfSuccessiveRowsNeverShowTheLastRowsBytes) {
-    ASSERT_EQ(Exec(u"CREATE TABLE t (id INTEGER, s TEXT, r REAL)"), OrvOleDbCommand::dbTrue);
-    ASSERT_EQ(Exec(u"INSERT INTO t VALUES (1, hex(zeroblob(3000)), 1e300), (2, 'ab', -0.5), (3, '', 9e999),"
+    ASSERT_EQ(Run(u"CREATE TABLE t (id INTEGER, s TEXT, r REAL)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"INSERT INTO t VALUES (1, hex(zeroblob(3000)), 1e300), (2, 'ab', -0.5), (3, '', 9e999),"
                    u" (4, NULL, -9e999), (5, 'x' || char(0) || 'yz', 0.1), (6, '12345678', 2.5), (7, '42', NULL)"),
               OrvOleDbCommand::dbTrue)
         << Utf8(m_command.GetErrorInfo(true));
-    ASSERT_EQ(Exec(u"SELECT id, s, r FROM t ORDER BY id"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT id, s, r FROM t ORDER BY id"), OrvOleDbCommand::dbTrue);
     char huge[400];
     std::snprintf(huge, sizeof huge, "%f", 1e300);
     const struct {
@@ -245,12 +223,12 @@ TEST_F(CommandOnFileTest, FieldsOfSuccessiveRowsNeverShowTheLastRowsBytes) {
 class LargeValueTest : public CommandOnFileTest, public ::testing::WithParamInterface<DBBLOBHANDLINGENUM> {};
 
 TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
-    ASSERT_EQ(Exec(u"UPDATE parts SET note = 'long note ' || hex(zeroblob(6000)), picture = zeroblob(25000) "
+    ASSERT_EQ(Run(u"UPDATE parts SET note = 'long note ' || hex(zeroblob(6000)), picture = zeroblob(25000) "
                    u"WHERE id = 2"),
               OrvOleDbCommand::dbTrue);
     m_command.Close();  // the mode changes only while nothing is open
     ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
-    ASSERT_EQ(Exec(u"SELECT note, picture, name FROM parts WHERE id IN (1, 2) ORDER BY id"), OrvOleDbCommand::dbTrue)
+    ASSERT_EQ(Run(u"SELECT note, picture, name FROM parts WHERE id IN (1, 2) ORDER BY id"), OrvOleDbCommand::dbTrue)
         << Utf8(m_command.GetErrorInfo(true));
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.IsBlob(1), OrvOleDbCommand::dbTrue);
@@ -283,11 +261,11 @@ TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
 }
 
 TEST_P(LargeValueTest, LargeValuesAsVariantsAreWhole) {
-    ASSERT_EQ(Exec(u"UPDATE parts SET note = 'long ' || hex(zeroblob(5000)), picture = zeroblob(9000) WHERE id = 2"),
+    ASSERT_EQ(Run(u"UPDATE parts SET note = 'long ' || hex(zeroblob(5000)), picture = zeroblob(9000) WHERE id = 2"),
               OrvOleDbCommand::dbTrue);
     m_command.Close();
     ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
-    ASSERT_EQ(Exec(u"SELECT note, picture FROM parts WHERE id = 2"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT note, picture FROM parts WHERE id = 2"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     VARIANT v;
     ASSERT_TRUE(m_command.FieldAsVariant(1, v));
@@ -310,15 +288,15 @@ class FieldValueTest : public CommandOnFileTest {
 protected:
     void SetUp() override {
         CommandOnFileTest::SetUp();
-        ASSERT_EQ(Exec(u"CREATE TABLE kinds(s SHORT, i LONG, big BIGINT, b BYTE, r SINGLE, d DOUBLE, c CURRENCY,"
+        ASSERT_EQ(Run(u"CREATE TABLE kinds(s SHORT, i LONG, big BIGINT, b BYTE, r SINGLE, d DOUBLE, c CURRENCY,"
                        u" t DATETIME, y YESNO, n DECIMAL(12,4), g GUID, x TEXT(20), bin BINARY(8))"),
                   OrvOleDbCommand::dbTrue);
-        ASSERT_EQ(Exec(u"INSERT INTO kinds VALUES (-12, 2147483647, 9007199254740993, 200, 1.5, -2.7, 1234.5678,"
+        ASSERT_EQ(Run(u"INSERT INTO kinds VALUES (-12, 2147483647, 9007199254740993, 200, 1.5, -2.7, 1234.5678,"
                        u" '2024-02-29 13:45:07', 1, '-12345678.9012',"
                        u" '{6B29FC40-CA47-1067-B31D-00DD010662DA}', 'text  ', x'00FF10')"),
                   OrvOleDbCommand::dbTrue)
             << Utf8(m_command.GetErrorInfo(true));
-        ASSERT_EQ(Exec(u"SELECT * FROM kinds"), OrvOleDbCommand::dbTrue);
+        ASSERT_EQ(Run(u"SELECT * FROM kinds"), OrvOleDbCommand::dbTrue);
         ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     }
 };
@@ -403,7 +381,7 @@ TEST_F(FieldValueTest, TypedReadsGiveEachValueInItsOwnType) {
 }
 
 TEST_F(FieldValueTest, TypedReadsOfNullOutOfRangeAndClosedCommands) {
-    ASSERT_EQ(Exec(u"SELECT s, 1e300 AS huge, i FROM kinds UNION ALL SELECT NULL, NULL, NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT s, 1e300 AS huge, i FROM kinds UNION ALL SELECT NULL, NULL, NULL"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(m_command.FetchLast(), OrvOleDbCommand::dbTrue);
     VARIANT v;
     ASSERT_TRUE(m_command.FieldAsVariant(1, v));
@@ -425,8 +403,8 @@ TEST_F(FieldValueTest, ValuesSurviveARoundTrip) {
     CString copy;
     copy.Format(u"INSERT INTO kinds(c, n, t) VALUES (%s, '%s', '2024-02-29 13:45:07')",
                 m_command.FieldAsString(7).GetString(), m_command.FieldAsString(10).GetString());
-    ASSERT_EQ(Exec(copy.GetString()), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
-    ASSERT_EQ(Exec(u"SELECT c, n, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(copy.GetString()), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(Run(u"SELECT c, n, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.FieldAsString(1), CString(u"1234.5678"));
     EXPECT_EQ(m_command.FieldAsString(2), CString(u"-12345678.9012"));
@@ -434,8 +412,8 @@ TEST_F(FieldValueTest, ValuesSurviveARoundTrip) {
 
 TEST_F(FieldValueTest, ValuesThatDoNotFitTheirDeclaredTypeStillReadAsThemselves) {
     // SQLite keeps any value in any column; the types widen so that the host sees the value.
-    ASSERT_EQ(Exec(u"INSERT INTO kinds(i, t) VALUES (9999999999, 'not a date')"), OrvOleDbCommand::dbTrue);
-    ASSERT_EQ(Exec(u"SELECT i, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"INSERT INTO kinds(i, t) VALUES (9999999999, 'not a date')"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT i, t FROM kinds WHERE s IS NULL"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(m_command.GetRawType(1), DBTYPE_I8);
     EXPECT_EQ(m_command.FieldAsString(1), CString(u"9999999999"));
@@ -444,11 +422,11 @@ TEST_F(FieldValueTest, ValuesThatDoNotFitTheirDeclaredTypeStillReadAsThemselves)
 }
 
 TEST_F(FieldValueTest, AnOddValueBeyondTheFirstRowsNeverHidesItsRow) {
-    ASSERT_EQ(Exec(u"CREATE TABLE many(n LONG)"), OrvOleDbCommand::dbTrue);
-    ASSERT_EQ(Exec(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 300) "
+    ASSERT_EQ(Run(u"CREATE TABLE many(n LONG)"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 300) "
                    u"INSERT INTO many SELECT CASE WHEN i = 250 THEN 'odd' ELSE i END FROM k"),
               OrvOleDbCommand::dbTrue);
-    ASSERT_EQ(Exec(u"SELECT n FROM many"), OrvOleDbCommand::dbTrue);
+    ASSERT_EQ(Run(u"SELECT n FROM many"), OrvOleDbCommand::dbTrue);
     int rows = 0;
     while (m_command.FetchNext() == OrvOleDbCommand::dbTrue) {
         ++rows;

@@ -2,7 +2,7 @@
 // failures are reported, and the retry that binds large values by reference.
 #include <gtest/gtest.h>
 
-#include "support/fake_rowset.h"
+#include "support/fake_provider.h"
 
 using namespace orv::test;
 using Status = OrvOleDbCommand::dbStatus;

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/oleauto.h"
-#include "support/fake_rowset.h"
+#include "support/fake_provider.h"
 
 using namespace orv::test;
 using Status = OrvOleDbCommand::dbStatus;

@@ -2,7 +2,7 @@
 // held row's lengths and NULL statuses.
 #include <gtest/gtest.h>
 
-#include "support/fake_rowset.h"
+#include "support/fake_provider.h"
 
 using namespace orv::test;
 using Status = OrvOleDbCommand::dbStatus;

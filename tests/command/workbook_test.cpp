@@ -5,15 +5,12 @@
 
 #include <filesystem>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 #include "support/python.h"
 
 using namespace orv::test;
 
 namespace {
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 // A workbook as a spreadsheet program leaves it: a styled header, numbers, dates, booleans,
 // non-ASCII text, a defined name, and a second sheet whose data starts at B3 with a
@@ -54,18 +51,13 @@ for name in wb.defined_names.definedName:
     print("name", name.name, name.attr_text)
 )";
 
-class WorkbookTest : public ::testing::Test {
+class WorkbookTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        OnDatabaseFile::SetUp();
         m_book = m_dir.Path("book.xlsx");
         std::string made = RunPython(m_dir.Path("make.py"), kMakeBook, "'" + m_book + "'");
         ASSERT_EQ(made, "");
-    }
-    void TearDown() override {
-        m_command.Close();
-        m_connection.Close();
-        CoUninitialize();
     }
 
     bool Open(const std::string& path, const char16_t* properties = u"Excel 12.0 Xml;HDR=YES") {
@@ -75,11 +67,7 @@ protected:
         m_command.SetConnection(&m_connection);
         return true;
     }
-
-    OrvOleDbCommand::dbStatus Exec(const char16_t* sql) {
-        m_command.SetCommandText(CString(sql));
-        return m_command.Execute();
-    }
+    Status Exec(const char16_t* sql) { return Run(sql); }
     std::string Error() { return Utf8(m_command.GetErrorInfo(true)); }
 
     // Every row of the result, fields as text joined by '|'.
@@ -99,10 +87,7 @@ protected:
 
     std::string Dump(const std::string& path) { return RunPython(m_dir.Path("dump.py"), kDumpBook, "'" + path + "'"); }
 
-    TempDir m_dir;
     std::string m_book;
-    OrvOleDbConnection m_connection;
-    OrvOleDbCommand m_command;
 };
 
 using Rows = std::vector<std::string>;

@@ -12,14 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 class CacheTest : public ::testing::Test {
 protected:

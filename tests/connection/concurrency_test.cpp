@@ -14,14 +14,11 @@
 #include <functional>
 #include <thread>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 // The first field of the first row of `sql`, as text ("" when it fails).
 std::string First(OrvOleDbConnection& c, const char16_t* sql) {

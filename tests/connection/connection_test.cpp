@@ -4,27 +4,22 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "OrvOleDb.h"
 #include "support/fake_provider.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
 std::u16string Text(const CString& s) { return s.Str(); }
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
-bool Contains(const CString& s, std::u16string_view part) { return s.Str().find(part) != std::u16string::npos; }
-
-class ConnectionTest : public ::testing::Test {
+class ConnectionTest : public ComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComTest::SetUp();
         m_db = m_dir.Path("plant.mdb");
         MakeDatabase(m_db);
     }
-    void TearDown() override { CoUninitialize(); }
 
     CComBSTR Init(const std::u16string& more = u"") const {
         return CComBSTR(InitFor(m_dir.WPath("plant.mdb"), more).c_str());
@@ -228,16 +223,14 @@ TEST_F(ConnectionTest, AnEmptyFileIsAnEmptyDatabase) {
 
 // ---- A fake provider for what the engine never does ----------------------------------------
 
-class FakeProviderTest : public ::testing::Test {
+class FakeProviderTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
     CComBSTR Init() const { return CComBSTR(u"Provider=Fake.Provider;Data Source=anything"); }
-    FakeProviderRegistration m_registration;
+    FakeProvider m_provider;
 };
 
 TEST_F(FakeProviderTest, AProviderWithoutConnectionStatusCountsAsConnected) {
-    FakeBehaviour().supportsConnectionStatus = false;
+    Fake().script.connectionStatus = false;
     OrvOleDbConnection c;
     ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
     EXPECT_TRUE(c.IsConnected());
@@ -246,8 +239,8 @@ TEST_F(FakeProviderTest, AProviderWithoutConnectionStatusCountsAsConnected) {
 }
 
 TEST_F(FakeProviderTest, AFailingInitializeLeavesAHalfOpenConnection) {
-    FakeBehaviour().initializeResult = DB_SEC_E_AUTH_FAILED;
-    FakeBehaviour().initializeError = u"Not a valid password.";
+    Fake().script.initializeResult = DB_SEC_E_AUTH_FAILED;
+    Fake().script.errorText = u"Not a valid password.";
     OrvOleDbConnection c;
     EXPECT_EQ(c.OpenFromInitializationString(Init(), false), E_FAIL);  // not the provider's code
     EXPECT_TRUE(Contains(c.GetErrorText(), u"Description: \"Not a valid password.\""));
@@ -260,7 +253,7 @@ TEST_F(FakeProviderTest, AFailingInitializeLeavesAHalfOpenConnection) {
 }
 
 TEST_F(FakeProviderTest, AFailingSessionKeepsTheDataSourceAndTheNewString) {
-    FakeBehaviour().sessionResult = E_OUTOFMEMORY;
+    Fake().script.sessionResult = E_OUTOFMEMORY;
     OrvOleDbConnection c;
     EXPECT_EQ(c.OpenFromInitializationString(Init(), false), E_OUTOFMEMORY);
     EXPECT_TRUE(c.SameInit(Init()));

@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "OrvOleDb.h"
+#include "support/library_fixture.h"
 #include "support/engine_session.h"
 
 using namespace orv::test;
 
 namespace {
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 long FileSize(const std::string& path) {
     struct stat info;

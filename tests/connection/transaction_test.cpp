@@ -2,24 +2,18 @@
 // of commits without a transaction.
 #include <gtest/gtest.h>
 
-#include "OrvOleDb.h"
 #include "support/engine_session.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
-class TransactionTest : public ::testing::Test {
+class TransactionTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        MakeDatabase(m_dir.Path("plant.mdb"));
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
-                  S_OK);
-    }
-    void TearDown() override {
-        m_connection.Close();
-        CoUninitialize();
+        OnDatabaseFile::SetUp();
+        Open("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)");
     }
 
     void Insert(const char16_t* name) {
@@ -50,9 +44,6 @@ protected:
         accessor->ReleaseAccessor(handle, nullptr);
         return count;
     }
-
-    TempDir m_dir;
-    OrvOleDbConnection m_connection;
 };
 
 TEST_F(TransactionTest, RollbackUndoesAndCommitKeeps) {

@@ -19,39 +19,13 @@ using orv::platform::Utf16ToUtf8;
 
 namespace {
 
-class FileSafetyTest : public ::testing::Test {
+class FileSafetyTest : public SessionTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override {
-        m_session.Release();
-        CoUninitialize();
-    }
-
-    void OpenFolder() {
-        m_session.Release();
-        m_session = OpenSession(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-    void OpenBook(const std::string& name) {
-        m_session.Release();
-        m_session = OpenSession(m_dir.WPath(name), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-    void Exec(const char16_t* sql) {
-        EXPECT_EQ(RunSql(m_session, sql), S_OK) << Utf16ToUtf8(sql) << ": " << Utf16ToUtf8(LastErrorDescription());
-    }
-    std::string Refused(const char16_t* sql) {
-        EXPECT_TRUE(FAILED(RunSql(m_session, sql))) << Utf16ToUtf8(sql);
-        return Utf16ToUtf8(LastErrorDescription());
-    }
     std::u16string Count(const char16_t* table) {
         auto rows = QueryText(m_session, (u"SELECT COUNT(*) FROM " + std::u16string(table)).c_str()).rows;
         return rows.empty() ? u"" : rows[0][0];
     }
     bool Hidden(const std::string& name) const { return std::filesystem::exists(m_dir.Path(name)); }
-
-    TempDir m_dir;
-    CComPtr<IOpenRowset> m_session;
 };
 
 struct stat StatOf(const std::string& path) {
@@ -96,7 +70,7 @@ TEST_F(FileSafetyTest, TextWritesThroughALinkKeepTheLinkTheOwnerAndThePermission
 
 TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermissions) {
     std::filesystem::create_directory(m_dir.Path("real"));
-    OpenBook("real/book.xlsx");
+    OpenWorkbook("real/book.xlsx");
     Exec(u"CREATE TABLE Log (id INTEGER, note TEXT)");
     m_session.Release();
     const std::string target = m_dir.Path("real/book.xlsx");
@@ -106,7 +80,7 @@ TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermis
     if (root) {
         ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
     }
-    OpenBook("book.xlsx");
+    OpenWorkbook("book.xlsx");
     Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
     EXPECT_TRUE(IsLink(m_dir.Path("book.xlsx"))) << "the link was replaced by a file";
     EXPECT_EQ(Count(u"[Log$]"), u"1");
@@ -149,10 +123,10 @@ TEST_F(FileSafetyTest, TemporaryFilesOfAKilledWriterGoAtTheNextOpen) {
     EXPECT_TRUE(std::filesystem::exists(live));
 
     m_session.Release();
-    OpenBook("book.xlsx");
+    OpenWorkbook("book.xlsx");
     Exec(u"CREATE TABLE Log (id INTEGER)");
     WriteFile(m_dir.Path(".orv-new-ba9876543210"), "half of a workbook");
-    OpenBook("book.xlsx");
+    OpenWorkbook("book.xlsx");
     EXPECT_FALSE(Hidden(".orv-new-ba9876543210"));
     EXPECT_TRUE(std::filesystem::exists(live));
 }

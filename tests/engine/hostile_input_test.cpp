@@ -20,38 +20,7 @@ using orv::platform::Utf16ToUtf8;
 
 namespace {
 
-class HostileInputTest : public ::testing::Test {
-protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override {
-        m_session.Release();
-        CoUninitialize();
-    }
-
-    void OpenWorkbook(const std::string& name) {
-        m_session = OpenSession(m_dir.WPath(name), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-    void OpenFolder(const std::string& folder) {
-        m_session = OpenSession(orv::platform::Utf8ToUtf16(folder), u"Extended Properties=\"text;HDR=YES\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-
-    std::u16string Scalar(const char16_t* sql) {
-        Result r = QueryText(m_session, sql);
-        return r.rows.empty() || r.rows[0].empty() ? u"<none>" : r.rows[0][0];
-    }
-
-    // The error text of a statement that must fail.
-    std::string Refusal(const char16_t* sql) {
-        HRESULT hr = RunSql(m_session, sql);
-        EXPECT_NE(hr, S_OK) << Utf16ToUtf8(sql);
-        return Utf16ToUtf8(LastErrorDescription());
-    }
-
-    TempDir m_dir;
-    CComPtr<IOpenRowset> m_session;
-};
+using HostileInputTest = SessionTest;
 
 // ---- Workbooks: memory follows the cells, not the rectangle or the copies -------------------
 
@@ -107,7 +76,7 @@ TEST_F(HostileInputTest, OneSheetTooWideForATableFailsAloneNamingItsWidth) {
                          {"Wide", "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"CVW1\"><v>2</v></c></row>"}}));
     OpenWorkbook("wide.xlsx");
     EXPECT_EQ(Scalar(u"SELECT n FROM [Good$]"), u"5");
-    const std::string why = Refusal(u"SELECT * FROM [Wide$]");
+    const std::string why = Refused(u"SELECT * FROM [Wide$]");
     EXPECT_NE(why.find("'Wide'"), std::string::npos) << why;
     EXPECT_NE(why.find("2623 columns"), std::string::npos) << why;
     EXPECT_NE(why.find("more than the 2000"), std::string::npos) << why;
@@ -125,9 +94,9 @@ TEST_F(HostileInputTest, ATextFileTooWideForATableFailsAloneNamingFileAndLimit) 
     }
     WriteFile(m_dir.Path("wide.csv"), header + "\n" + record + "\n");
     WriteFile(m_dir.Path("good.csv"), "id,name\n1,bolt\n");
-    OpenFolder(m_dir.Path());
+    OpenFolder(u"text;HDR=YES");
     EXPECT_EQ(Scalar(u"SELECT name FROM [good.csv]"), u"bolt");
-    const std::string why = Refusal(u"SELECT c1 FROM [wide.csv]");
+    const std::string why = Refused(u"SELECT c1 FROM [wide.csv]");
     EXPECT_NE(why.find("wide.csv"), std::string::npos) << why;
     EXPECT_NE(why.find("2001 columns, more than the 2000"), std::string::npos) << why;
     EXPECT_EQ(Scalar(u"SELECT count(*) FROM [good.csv]"), u"1");
@@ -139,13 +108,13 @@ TEST_F(HostileInputTest, SqlCannotDeclareTablesOverOtherFiles) {
     TempDir outside;
     WriteFile(outside.Path("secret.csv"), "k\nhidden\n");
     WriteFile(m_dir.Path("t.csv"), "a\n1\n");
-    OpenFolder(m_dir.Path());
+    OpenFolder(u"text;HDR=YES");
     const std::u16string path = outside.WPath("secret.csv");
     std::u16string sql = u"CREATE VIRTUAL TABLE p USING orv_text('" + path + u"', 'text;HDR=YES')";
-    std::string why = Refusal(sql.c_str());
+    std::string why = Refused(sql.c_str());
     EXPECT_NE(why.find("Cannot create the virtual table 'p'"), std::string::npos) << why;
     EXPECT_NE(why.find("own data"), std::string::npos) << why;
-    why = Refusal(u"CREATE VIRTUAL TABLE temp.q USING fts5(x)");
+    why = Refused(u"CREATE VIRTUAL TABLE temp.q USING fts5(x)");
     EXPECT_NE(why.find("virtual table 'q'"), std::string::npos) << why;
     // The engine's own declarations still work: CREATE TABLE makes a file of the folder.
     ASSERT_EQ(RunSql(m_session, u"CREATE TABLE [new.csv] (id INTEGER)"), S_OK) << Utf16ToUtf8(LastErrorDescription());
@@ -163,16 +132,16 @@ TEST_F(HostileInputTest, AttachReachesOnlyTheDataFolder) {
     EXPECT_EQ(Scalar(u"SELECT x FROM other.o"), u"42");
 
     sql = u"ATTACH '" + outside.WPath("made.db") + u"' AS elsewhere";
-    std::string why = Refusal(sql.c_str());
+    std::string why = Refused(sql.c_str());
     EXPECT_NE(why.find("Cannot attach the database"), std::string::npos) << why;
     EXPECT_FALSE(std::filesystem::exists(outside.Path("made.db")));
     // A symbolic link in the folder that points out of it is no way round.
     ASSERT_EQ(::symlink(outside.Path().c_str(), m_dir.Path("door").c_str()), 0);
     sql = u"ATTACH '" + m_dir.WPath("door/made.db") + u"' AS elsewhere";
-    Refusal(sql.c_str());
-    Refusal(u"ATTACH '/tmp/' || 'x.db' AS computed");  // a name that is not a literal cannot be checked
+    Refused(sql.c_str());
+    Refused(u"ATTACH '/tmp/' || 'x.db' AS computed");  // a name that is not a literal cannot be checked
     sql = u"VACUUM INTO '" + outside.WPath("copy.db") + u"'";
-    why = Refusal(sql.c_str());
+    why = Refused(sql.c_str());
     EXPECT_NE(why.find("VACUUM INTO"), std::string::npos) << why;
     EXPECT_FALSE(std::filesystem::exists(outside.Path("copy.db")));
 }
@@ -183,9 +152,9 @@ TEST_F(HostileInputTest, ASymbolicLinkOutOfATextFolderIsNotATable) {
     WriteFile(m_dir.Path("real.csv"), "k\nshown\n");
     ASSERT_EQ(::symlink(outside.Path("secret.csv").c_str(), m_dir.Path("leak.csv").c_str()), 0);
     ASSERT_EQ(::symlink(m_dir.Path("real.csv").c_str(), m_dir.Path("alias.csv").c_str()), 0);
-    OpenFolder(m_dir.Path());
+    OpenFolder(u"text;HDR=YES");
     EXPECT_EQ(Scalar(u"SELECT k FROM [alias.csv]"), u"shown");  // a link inside the folder is followed
-    std::string why = Refusal(u"SELECT k FROM [leak.csv]");
+    std::string why = Refused(u"SELECT k FROM [leak.csv]");
     EXPECT_NE(why.find("such table"), std::string::npos) << why;
 }
 

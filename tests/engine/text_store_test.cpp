@@ -19,31 +19,7 @@ using orv::platform::Utf8ToUtf16;
 
 namespace {
 
-class TextStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override {
-        m_session.Release();
-        CoUninitialize();
-    }
-
-    void Write(const std::string& name, const std::string& bytes) { WriteFile(m_dir.Path(name), bytes); }
-
-    void Connect(const std::u16string& props = u"text;HDR=YES;FMT=Delimited") {
-        m_session = OpenSession(m_dir.WPath(), u"Extended Properties=\"" + props + u"\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-
-    Result Query(const char16_t* sql) { return QueryText(m_session, sql); }
-
-    std::u16string Scalar(const char16_t* sql) {
-        Result r = Query(sql);
-        return r.rows.empty() || r.rows[0].empty() ? u"<none>" : r.rows[0][0];
-    }
-
-    TempDir m_dir;
-    CComPtr<IOpenRowset> m_session;
-};
+using TextStoreTest = SessionTest;
 
 using Row = std::vector<std::u16string>;
 
@@ -53,7 +29,7 @@ TEST_F(TextStoreTest, QuotedFieldsKeepDelimitersQuotesAndLineBreaks) {
           "1,\"Bolt, hex\",\"say \"\"hi\"\"\"\r\n"
           "2,Nut,\"two\r\nlines\"\r\n"
           "3,,\r\n");
-    Connect();
+    OpenFolder();
     Result r = Query(u"SELECT id, name, note FROM [parts.csv]");
     ASSERT_EQ(r.rows.size(), 3u);
     EXPECT_EQ(r.names, (Row{u"id", u"name", u"note"}));
@@ -75,7 +51,7 @@ TEST_F(TextStoreTest, EncodingsByByteOrderMarkAndSchema) {
     // Windows-1252 bytes, named in schema.ini.
     Write("ansi.csv", "name,qty\n\x80 caf\xE9,7\n");
     Write("schema.ini", "[ansi.csv]\nCharacterSet=ANSI\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT name, qty FROM [bom.csv]").rows, (std::vector<Row>{{u"Caf\u00E9", u"2"}}));
     EXPECT_EQ(Query(u"SELECT name, qty FROM [wide.csv]").rows, (std::vector<Row>{{u"na\u00EFve \U0001F600", u"5"}}));
     EXPECT_EQ(Query(u"SELECT name, qty FROM [wide_be.csv]").rows, (std::vector<Row>{{u"na\u00EFve \U0001F600", u"5"}}));
@@ -84,7 +60,7 @@ TEST_F(TextStoreTest, EncodingsByByteOrderMarkAndSchema) {
 
 TEST_F(TextStoreTest, WithoutAHeaderColumnsAreNumbered) {
     Write("data.txt", "a,1\nb,2\n");
-    Connect(u"text;HDR=NO");
+    OpenFolder(u"text;HDR=NO");
     Result r = Query(u"SELECT * FROM [data.txt]");
     EXPECT_EQ(r.names, (Row{u"F1", u"F2"}));
     EXPECT_EQ(r.rows, (std::vector<Row>{{u"a", u"1"}, {u"b", u"2"}}));
@@ -92,7 +68,7 @@ TEST_F(TextStoreTest, WithoutAHeaderColumnsAreNumbered) {
 
 TEST_F(TextStoreTest, EmptyAndRepeatedHeaderNamesAreMadeUnique) {
     Write("h.csv", "x,,X,x\n1,2,3,4\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT * FROM [h.csv]").names, (Row{u"x", u"F2", u"X_2", u"x_3"}));
     // Case is ignored in every script, as it is in names.
     Write("u.csv", "\xC3\x84nderung,\xC3\xA4nderung\n1,2\n");
@@ -115,7 +91,7 @@ TEST_F(TextStoreTest, DelimitersAreSniffed) {
     Write("tabs.tab", "a\tb\n1,5\t2\n");
     Write("pipes.asc", "a|b\n1|2\n");
     Write("one.csv", "just one column\nsecond, with a comma\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT * FROM [semi.csv]").rows, (std::vector<Row>{{u"1", u"x;y", u"3"}, {u"4", u"5", u"6"}}));
     EXPECT_EQ(Query(u"SELECT * FROM [tabs.tab]").rows, (std::vector<Row>{{u"1,5", u"2"}}));
     EXPECT_EQ(Query(u"SELECT * FROM [pipes.asc]").rows, (std::vector<Row>{{u"1", u"2"}}));
@@ -134,7 +110,7 @@ TEST_F(TextStoreTest, SchemaIniNamesColumnsAndFormat) {
           "Col3=Amount Currency\n"
           "Col4=Paid Bit\n"
           "[other.csv]\nColNameHeader=True\n");
-    Connect();
+    OpenFolder();
     Result r = Query(u"SELECT * FROM [orders.txt] ORDER BY OrderId");
     EXPECT_EQ(r.names, (Row{u"OrderId", u"Order Date", u"Amount", u"Paid"}));
     ASSERT_EQ(r.columns.size(), 4u);
@@ -154,7 +130,7 @@ TEST_F(TextStoreTest, InferredTypesAndValues) {
           "n,big,x,d,b,t,m\n"
           "1,5000000000,1.25,2024-03-01,true,alpha,short\n"
           "-7,1,2,3/15/2024 1:30 PM,No,\"$1,234.50\"," + std::string(300, 'z') + "\n");
-    Connect();
+    OpenFolder();
     Result r = Query(u"SELECT * FROM [kinds.csv]");
     ASSERT_EQ(r.columns.size(), 7u);
     const DBTYPE expected[] = {DBTYPE_I4, DBTYPE_I8, DBTYPE_R8, DBTYPE_DATE, DBTYPE_BOOL, DBTYPE_WSTR, DBTYPE_WSTR};
@@ -181,7 +157,7 @@ TEST_F(TextStoreTest, CurrencyAndDecimalsKeepEveryDigit) {
                        "1,922337203685477.5807,123456789012345678901234.5678\n"
                        "2,-922337203685477.5808,-0.0001\n"
                        "3,12.5,2.25\n");
-    Connect();
+    OpenFolder();
     Result r = Query(u"SELECT amount, rate FROM [money.csv] ORDER BY id");
     ASSERT_EQ(r.columns.size(), 2u);
     EXPECT_EQ(r.columns[0].wType, DBTYPE_CY);
@@ -201,7 +177,7 @@ TEST_F(TextStoreTest, AValueThatDoesNotFitItsColumnStillReadsAsARow) {
     };
     Write("late.csv", file(30));
     Write("later.csv", file(200));
-    Connect();
+    OpenFolder();
     // Within the rows a result samples, the column widens to text and the value reads as itself.
     Result r = Query(u"SELECT id, name FROM [late.csv]");
     ASSERT_EQ(r.rows.size(), 31u);
@@ -219,7 +195,7 @@ TEST_F(TextStoreTest, AValueThatDoesNotFitItsColumnStillReadsAsARow) {
     // MaxScanRows=0 looks at every row: the file's column is text.
     Write("schema.ini", "[later.csv]\nMaxScanRows=0\n");
     m_session.Release();
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT id FROM [later.csv]").columns[0].wType, DBTYPE_WSTR);
 }
 
@@ -227,7 +203,7 @@ TEST_F(TextStoreTest, QueriesJoinAggregateAndSortAcrossFiles) {
     Write("parts.csv", "id,name,price\n1,bolt,0.5\n2,nut,0.25\n3,gear,12\n");
     Write("stock.csv", "part,qty\n1,100\n3,4\n1,20\n");
     Write("readme.md", "not a table\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT p.name, SUM(s.qty) FROM parts#csv p JOIN [stock.csv] s ON s.part = p.id "
                     u"GROUP BY p.name ORDER BY p.name")
                   .rows,
@@ -281,7 +257,7 @@ TEST_F(TextStoreTest, AFileOfTheFolderOpensTheFolderAndAMissingFolderIsNamed) {
 TEST_F(TextStoreTest, AFolderWithoutTextFilesHasNoTables) {
     Write("notes.md", "a,b\n1,2\n");
     std::filesystem::create_directory(m_dir.Path("sub.csv"));  // a folder is no table, whatever its name
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM sqlite_master"), u"0");
 }
 
@@ -290,7 +266,7 @@ TEST_F(TextStoreTest, AFileThatCannotBeReadAsDescribedIsNamedWhenUsed) {
     Write("fixed.txt", "0001ABC\n");
     Write("good.csv", "id\n7\n");
     Write("schema.ini", "[fixed.txt]\nFormat=FixedLength\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Scalar(u"SELECT id FROM [good.csv]"), u"7");
     EXPECT_NE(RunSql(m_session, u"SELECT * FROM [fixed.txt]"), S_OK);
     std::u16string message = LastErrorDescription();
@@ -313,7 +289,7 @@ TEST_F(TextStoreTest, ScansStreamTheFileAndRestartAtTheTop) {
             written += long(line.size());
         }
         std::fclose(f);
-        Connect();
+        OpenFolder();
         // Start the peak over from the present size where Linux allows it, so that an
         // earlier test's peak cannot hide this scan's.
         if (std::FILE* clear = std::fopen("/proc/self/clear_refs", "w")) {

@@ -21,39 +21,9 @@ namespace {
 
 using Row = std::vector<std::u16string>;
 
-class TextWriteTest : public ::testing::Test {
+class TextWriteTest : public SessionTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override {
-        m_session.Release();
-        CoUninitialize();
-    }
-
-    void Write(const std::string& name, const std::string& bytes) { WriteFile(m_dir.Path(name), bytes); }
     std::string Read(const std::string& name) { return ReadFile(m_dir.Path(name)); }
-
-    void Connect(const std::u16string& more = u"") {
-        m_session.Release();
-        m_session = OpenSession(m_dir.WPath(), more + u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"");
-        ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
-    }
-
-    void Exec(const char16_t* sql, DBROWCOUNT expected = -1) {
-        DBROWCOUNT affected = 0;
-        HRESULT hr = RunSql(m_session, sql, nullptr, &affected);
-        EXPECT_EQ(hr, S_OK) << Utf16ToUtf8(sql) << ": " << Utf16ToUtf8(LastErrorDescription());
-        if (expected >= 0) {
-            EXPECT_EQ(affected, expected) << Utf16ToUtf8(sql);
-        }
-    }
-
-    // The error text of a statement that must fail.
-    std::string Refused(const char16_t* sql) {
-        HRESULT hr = RunSql(m_session, sql);
-        EXPECT_TRUE(FAILED(hr)) << Utf16ToUtf8(sql);
-        return Utf16ToUtf8(LastErrorDescription());
-    }
-
     std::vector<Row> Rows(const char16_t* sql) { return QueryText(m_session, sql).rows; }
 
     // The records of a file as Python's csv module reads them: fields joined by '|', line
@@ -75,9 +45,6 @@ protected:
         EXPECT_EQ(transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
         return transaction;
     }
-
-    TempDir m_dir;
-    CComPtr<IOpenRowset> m_session;
 };
 
 TEST_F(TextWriteTest, InsertUpdateAndDeleteAreReadBackByAnotherCsvReader) {
@@ -86,7 +53,7 @@ TEST_F(TextWriteTest, InsertUpdateAndDeleteAreReadBackByAnotherCsvReader) {
           "1,bolt,0.5,2024-01-15,True\r\n"
           "2,\"nut, hex\",0.25,2024-02-01,False\r\n"
           "3,gear,12,2024-03-01,True\r\n");
-    Connect();
+    OpenFolder();
     Exec(u"INSERT INTO [parts.csv] VALUES (4, 'say \"hi\"', 0.1, '2024-04-02 13:45:00', False)", 1);
     Exec(u"INSERT INTO [parts.csv] (id, name) VALUES (5, 'two' & char(13, 10) & 'lines')", 1);
     Exec(u"INSERT INTO [parts.csv] (id, price) VALUES (6, 1e300)", 1);
@@ -110,7 +77,7 @@ TEST_F(TextWriteTest, InsertUpdateAndDeleteAreReadBackByAnotherCsvReader) {
               "6||1e+300||\n");
 
     // A new session reads the values as they were written, with the same types.
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Rows(u"SELECT id, name, price, made, ok FROM [parts.csv] ORDER BY id"),
               (std::vector<Row>{{u"2", u"nut, hex", u"0.5", u"2024-02-01", u"True"},
                                 {u"3", u"gear", u"12", u"2024-03-01", u"True"},
@@ -122,7 +89,7 @@ TEST_F(TextWriteTest, UnchangedFieldsOfAnUpdatedRecordKeepTheirText) {
     // US dates, "yes" flags and a padded number read as values, yet an update of another
     // column writes them back as they were.
     Write("us.csv", "id,made,ok,qty\r\n1,3/1/2024,yes,007\r\n2,12/31/2023 1:30 PM,no,8\r\n");
-    Connect();
+    OpenFolder();
     Exec(u"UPDATE [us.csv] SET qty = 9 WHERE id = 2", 1);
     EXPECT_EQ(Read("us.csv"), "id,made,ok,qty\r\n1,3/1/2024,yes,007\r\n2,12/31/2023 1:30 PM,no,9\r\n");
 }
@@ -131,7 +98,7 @@ TEST_F(TextWriteTest, LeadingZerosAndQuotedEmptyFieldsSurviveARewrite) {
     // "" is the empty text, a bare empty field NULL; codes with leading zeros and long digit
     // strings are text, so none of them changes when another record is rewritten.
     Write("codes.csv", "id,zip,account,note\r\n1,08123,123456789012345678901,\"\"\r\n2,10115,42,\r\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Rows(u"SELECT zip, account, note, note IS NULL FROM [codes.csv] ORDER BY id"),
               (std::vector<Row>{{u"08123", u"123456789012345678901", u"", u"0"}, {u"10115", u"42", u"<null>", u"1"}}));
     Exec(u"UPDATE [codes.csv] SET zip = '00501' WHERE id = 2", 1);
@@ -147,7 +114,7 @@ TEST_F(TextWriteTest, DelimiterQuotingLineEndingAndFinalNewlineAreKept) {
     Write("semi.txt", "a;b\n1;x y\n2;z");  // LF, no final newline
     Write("quoted.csv", "\"a\",\"b\"\r\n\"1\",\"x\"\r\n");
     Write("tabs.tab", "a\tb\r\n1\tone\r\n");
-    Connect();
+    OpenFolder();
     Exec(u"INSERT INTO [semi.txt] VALUES (3, 'semi;colon')");
     EXPECT_EQ(Read("semi.txt"), "a;b\n1;x y\n2;z\n3;\"semi;colon\"");
     Exec(u"UPDATE [semi.txt] SET b = 'w' WHERE a = 1");
@@ -170,7 +137,7 @@ TEST_F(TextWriteTest, CharacterSetsAndByteOrderMarksAreKept) {
     for (char c : std::string("name\r\nx\r\n")) le += c, le += '\0';
     Write("wide.csv", le);
     Write("ansi.csv", "name\r\nCaf\xE9\r\n");  // Windows-1252
-    Connect();
+    OpenFolder();
     Exec(u"INSERT INTO [bom.csv] VALUES ('\u20AC\U0001F600')");
     EXPECT_EQ(Read("bom.csv"), "\xEF\xBB\xBFname\r\nCaf\xC3\xA9\r\n\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
     Exec(u"DELETE FROM [bom.csv] WHERE name = 'Caf\u00E9'");
@@ -203,7 +170,7 @@ TEST_F(TextWriteTest, SchemaIniDecidesDateFormAndUnicodeWithoutAMark) {
     std::string le;
     for (char c : std::string("name,qty\r\nabc,1\r\n")) le += c, le += '\0';
     Write("wide.csv", le);
-    Connect();
+    OpenFolder();
     Result r = QueryText(m_session, u"SELECT id, made FROM [de.csv] ORDER BY id");
     ASSERT_EQ(r.columns.size(), 2u);
     EXPECT_EQ(r.columns[1].wType, DBTYPE_DATE);
@@ -228,7 +195,7 @@ TEST_F(TextWriteTest, SchemaIniDecidesDateFormAndUnicodeWithoutAMark) {
 TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirChanges) {
     const std::string original = "id,name\r\n1,a\r\n2,b\r\n3,c\r\n";
     Write("t.csv", original);
-    Connect();
+    OpenFolder();
     auto transaction = Transaction();
     Exec(u"INSERT INTO [t.csv] VALUES (4, 'd')");
     Exec(u"DELETE FROM [t.csv] WHERE id = 1");
@@ -261,7 +228,7 @@ TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirCha
 
 TEST_F(TextWriteTest, AFileChangedByAnotherProgramIsReadAfreshOrRefusedInATransaction) {
     Write("t.csv", "id\r\n1\r\n");
-    Connect();
+    OpenFolder();
     Exec(u"INSERT INTO [t.csv] VALUES (2)");
     Write("t.csv", "id\r\n7\r\n8\r\n9\r\n");  // another program, between statements
     Exec(u"DELETE FROM [t.csv] WHERE id = 8", 1);
@@ -287,7 +254,7 @@ TEST_F(TextWriteTest, WritesToAFolderThatCannotBeWrittenFailAndLeaveTheFile) {
     const std::string original = "id,name\r\n1,a\r\n";
     Write("t.csv", original);
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0555), 0);
-    Connect();
+    OpenFolder();
     std::string message = Refused(u"DELETE FROM [t.csv]");
     EXPECT_NE(message.find("read-only"), std::string::npos) << message;
     EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
@@ -296,7 +263,7 @@ TEST_F(TextWriteTest, WritesToAFolderThatCannotBeWrittenFailAndLeaveTheFile) {
 
     // A file that may not be written, in a folder that may.
     ASSERT_EQ(::chmod(m_dir.Path("t.csv").c_str(), 0444), 0);
-    Connect();
+    OpenFolder();
     message = Refused(u"INSERT INTO [t.csv] VALUES (2, 'b')");
     EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
     EXPECT_EQ(Read("t.csv"), original);
@@ -315,7 +282,7 @@ TEST_F(TextWriteTest, AFileThatCannotBeReplacedOrDeletedIsLeftAsItWas) {
         std::string folder;
         ~Restore() { (void)std::system(("chattr -a '" + folder + "'").c_str()); }
     } restore{folder};
-    Connect();
+    OpenFolder();
     std::string message = Refused(u"UPDATE [t.csv] SET name = 'z'");
     EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
     EXPECT_NE(message.find("the file is as it was"), std::string::npos) << message;
@@ -331,7 +298,7 @@ TEST_F(TextWriteTest, AFileThatCannotBeReplacedOrDeletedIsLeftAsItWas) {
 
 TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) {
     Write("schema.ini", "[other.csv]\r\nColNameHeader=False\r\n");
-    Connect();
+    OpenFolder();
     Exec(u"CREATE TABLE [new.csv] (id INTEGER, name VARCHAR(20), price DOUBLE, made DATETIME, ok BIT, [the note] MEMO)");
     EXPECT_EQ(Read("new.csv"), "id,name,price,made,ok,the note\r\n");
     const std::string ini = Read("schema.ini");
@@ -344,7 +311,7 @@ TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) 
     EXPECT_EQ(PythonReads("new.csv"), "id|name|price|made|ok|the note\n1|a,b|2.5|2024-03-01|True|\n");
 
     // Another session reads the declared types from schema.ini, not guessed ones.
-    Connect();
+    OpenFolder();
     Result r = QueryText(m_session, u"SELECT * FROM [new.csv]");
     ASSERT_EQ(r.columns.size(), 6u);
     EXPECT_EQ(r.columns[0].wType, DBTYPE_I4);

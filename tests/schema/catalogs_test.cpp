@@ -6,21 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
-
 const std::string kLongName(140, 'L');  // beyond the record's 128 characters
 
-class CatalogTest : public ::testing::Test {
+class CatalogTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        OnDatabaseFile::SetUp();
         const std::string sql =
             "CREATE TABLE Parts(id INTEGER PRIMARY KEY AUTOINCREMENT, code TEXT(50) NOT NULL,"
             " price DECIMAL(19,4) DEFAULT 0, weight DOUBLE, note TEXT(20));"
@@ -31,18 +28,8 @@ protected:
             "CREATE TABLE " + kLongName + "(x INTEGER);"
             "CREATE TABLE orv_identity(table_name TEXT, column_name TEXT, seed INTEGER, step INTEGER);"
             "INSERT INTO orv_identity VALUES ('Parts', 'id', 100, 5);";
-        MakeDatabase(m_dir.Path("plant.mdb"), sql.c_str());
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
-                  S_OK)
-            << Utf8(m_connection.GetErrorText());
+        Open(sql);
     }
-    void TearDown() override {
-        m_connection.Close();
-        CoUninitialize();
-    }
-
-    TempDir m_dir;
-    OrvOleDbConnection m_connection;
 };
 
 // ---- Tables ----------------------------------------------------------------------------------

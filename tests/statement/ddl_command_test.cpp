@@ -4,8 +4,7 @@
 
 #include <ctime>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
@@ -23,8 +22,6 @@ public:
     const CString& Text() const { return m_commandText; }
     CString Value(std::size_t i) const { return m_columns.at(i).m_value; }
 };
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 TEST(ColumnList, QuotedLiteralsHaveTheirInnerQuotesDoubled) {
     Builder b;
@@ -99,22 +96,18 @@ TEST(ColumnList, RenderingsJoinInOrder) {
 
 // ---- Statements on a database file -----------------------------------------------------------
 
-class StatementTest : public ::testing::Test {
+class StatementTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        MakeDatabase(m_dir.Path("plant.mdb"),
-                     "CREATE TABLE T(k INTEGER, j INTEGER, a TEXT(20), b INTEGER, added DATETIME);"
-                     "INSERT INTO T(k, j, a, b) VALUES (1, 1, 'one', 10), (2, 1, 'two', 20), (2, 2, 'two b', 30);");
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
-                  S_OK);
+        OnDatabaseFile::SetUp();
+        Open("CREATE TABLE T(k INTEGER, j INTEGER, a TEXT(20), b INTEGER, added DATETIME);"
+             "INSERT INTO T(k, j, a, b) VALUES (1, 1, 'one', 10), (2, 1, 'two', 20), (2, 2, 'two b', 30);");
         m_builder.SetConnection(&m_connection);
         m_builder.SetTable(u"T");
     }
     void TearDown() override {
         m_builder.Close();
-        m_connection.Close();
-        CoUninitialize();
+        OnDatabaseFile::TearDown();
     }
 
     // One value of the first row a query gives.
@@ -126,8 +119,6 @@ protected:
         return c.FetchNext() == OrvOleDbCommand::dbTrue ? c.FieldAsString(1) : CString(u"<no row>");
     }
 
-    TempDir m_dir;
-    OrvOleDbConnection m_connection;
     Builder m_builder;
 };
 

@@ -2,8 +2,7 @@
 // it goes on Close, and the statements GetRecords and GetRecNum run.
 #include <gtest/gtest.h>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
@@ -14,8 +13,6 @@ public:
     using OrvOleDbRecordset::OrvOleDbRecordset;
     const CString& Text() const { return m_commandText; }
 };
-
-std::string Utf8(const CString& s) { return orv::platform::Utf16ToUtf8(s.Str()); }
 
 class RecordsetTest : public ::testing::Test {
 protected:

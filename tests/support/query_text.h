@@ -1,5 +1,6 @@
 // Test support: a rowset's (or a statement's) rows read back as text through the consumer
-// interfaces (accessor, GetNextRows, GetData), with its column information.
+// interfaces (accessor, GetNextRows, GetData), with its column information; and the
+// engine tests' fixture, a session on a store in a fresh folder.
 #pragma once
 
 #include <cstddef>
@@ -83,5 +84,53 @@ inline Result QueryText(IOpenRowset* session, const char16_t* sql) {
     if (hr != S_OK) return Result{};
     return ReadRowsAsText(rowset);
 }
+
+// A test on a session of the engine over a store made in a fresh folder: a database file,
+// the folder itself as text tables, or a workbook.
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void TearDown() override {
+        m_session.Release();
+        CoUninitialize();
+    }
+
+    void Write(const std::string& name, const std::string& bytes) { WriteFile(m_dir.Path(name), bytes); }
+
+    // (Re)opens the session on `path` with more initialisation properties.
+    void Open(const std::u16string& path, const std::u16string& more = u"") {
+        m_session.Release();
+        m_session = OpenSession(path, more);
+        ASSERT_TRUE(m_session) << platform::Utf16ToUtf8(LastErrorDescription());
+    }
+    void OpenFolder(const std::u16string& props = u"text;HDR=YES;FMT=Delimited", const std::u16string& more = u"") {
+        Open(m_dir.WPath(), more + u"Extended Properties=\"" + props + u"\"");
+    }
+    void OpenWorkbook(const std::string& name) {
+        Open(m_dir.WPath(name), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
+    }
+
+    void Exec(const char16_t* sql, DBROWCOUNT expected = -1) {
+        DBROWCOUNT affected = 0;
+        EXPECT_EQ(RunSql(m_session, sql, nullptr, &affected), S_OK)
+            << platform::Utf16ToUtf8(sql) << ": " << platform::Utf16ToUtf8(LastErrorDescription());
+        if (expected >= 0) EXPECT_EQ(affected, expected) << platform::Utf16ToUtf8(sql);
+    }
+    // The error text of a statement that must fail.
+    std::string Refused(const char16_t* sql) {
+        EXPECT_TRUE(FAILED(RunSql(m_session, sql))) << platform::Utf16ToUtf8(sql);
+        return platform::Utf16ToUtf8(LastErrorDescription());
+    }
+
+    Result Query(const char16_t* sql) { return QueryText(m_session, sql); }
+    // The first value of the first row, "<none>" without one.
+    std::u16string Scalar(const char16_t* sql) {
+        Result r = Query(sql);
+        return r.rows.empty() || r.rows[0].empty() ? u"<none>" : r.rows[0][0];
+    }
+
+    TempDir m_dir;
+    CComPtr<IOpenRowset> m_session;
+};
 
 }  // namespace orv::test
