@@ -72,14 +72,13 @@ TEST_F(TextStoreTest, EmptyAndRepeatedHeaderNamesAreMadeUnique) {
     EXPECT_EQ(Query(u"SELECT * FROM [h.csv]").names, (Row{u"x", u"F2", u"X_2", u"x_3"}));
     // Case is ignored in every script, as it is in names.
     Write("u.csv", "\xC3\x84nderung,\xC3\xA4nderung\n1,2\n");
-    m_session.Release();
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Query(u"SELECT * FROM [u.csv]").names, (Row{u"\u00C4nderung", u"\u00E4nderung_2"}));
 }
 
 TEST_F(TextStoreTest, AFileIsFoundByItsNameInAnotherCase) {
     Write("\xC3\x9C" "bersicht.csv", "id\n1\n2\n");
-    Connect();
+    OpenFolder();
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [\u00FCBERSICHT.csv]"), u"2");
     EXPECT_EQ(Scalar(u"SELECT MAX(id) FROM \u00FCbersicht#csv"), u"2");
     // The catalogs still list the file once, under its own name.
