@@ -1,0 +1,4 @@
+// A host program sees the exported headers.
+#include "OrvOleDb.h"
+
+int main() { return 0; }
