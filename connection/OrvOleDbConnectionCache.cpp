@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/thread_annotations.h"
+
 namespace {
 
 // Holds a cache's critical section for one scope.
