@@ -26,6 +26,8 @@ struct DBCOLUMNDESC {
     BYTE bPrecision;
     BYTE bScale;
 };
+static_assert(sizeof(DBCOLUMNDESC) == 88 && offsetof(DBCOLUMNDESC, cPropertySets) == 32 &&
+              offsetof(DBCOLUMNDESC, dbcid) == 48 && offsetof(DBCOLUMNDESC, wType) == 80);
 
 enum DBCONSTRAINTTYPEENUM {
     DBCONSTRAINTTYPE_UNIQUE = 0,

@@ -170,6 +170,13 @@
 #define DB_S_MULTIPLECHANGES ((HRESULT)0x00040EDCL)
 #define DB_S_NOROWSPECIFICCOLUMNS ((HRESULT)0x00040EDDL)
 
+// The facility codes as Windows numbers them.
+static_assert(DB_S_ENDOFROWSET == 0x00040EC6 && DB_S_ERRORSOCCURRED == 0x00040EDA);
+static_assert(static_cast<DWORD>(DB_E_ERRORSOCCURRED) == 0x80040E21u &&
+              static_cast<DWORD>(DB_E_NOTABLE) == 0x80040E37u &&
+              static_cast<DWORD>(DB_E_ALREADYINITIALIZED) == 0x80040E52u);
+static_assert(SUCCEEDED(DB_S_ENDOFROWSET) && FAILED(DB_E_BADACCESSORHANDLE));
+
 // ---- Error support ------------------------------------------------------------------------
 
 struct ISupportErrorInfo : IUnknown {

@@ -59,6 +59,7 @@ struct DBLITERALINFO {
     BOOL fSupported;
     ULONG cchMaxLen;
 };
+static_assert(sizeof(DBLITERALINFO) == 40 && offsetof(DBLITERALINFO, cchMaxLen) == 32);
 
 enum DBCONVERTFLAGSENUM {
     DBCONVERTFLAGS_COLUMN = 0,
@@ -541,3 +542,14 @@ protected:
     ~IOrvConvertDatabase() = default;
 };
 inline constexpr IID IID_IOrvConvertDatabase = IOrvConvertDatabase::iid;
+
+// Identities that QueryInterface and class creation depend on, as Windows numbers them.
+static_assert(IID_IDBInitialize.Data1 == 0x0C733A8Bu && IID_IRowset.Data1 == 0x0C733A7Cu &&
+              IID_IAccessor.Data1 == 0x0C733A8Cu && IID_ICommandText.Data1 == 0x0C733A27u &&
+              IID_ITableCreation.Data1 == 0x0C733ABCu && IID_ISequentialStream.Data1 == 0x0C733A30u);
+static_assert(IID_IStream == IID{0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}});
+static_assert(IID_IDataInitialize ==
+              IID{0x2206CCB1, 0x19C1, 0x11D1, {0x89, 0xE0, 0x00, 0xC0, 0x4F, 0xD7, 0xA8, 0x29}});
+static_assert(CLSID_MSDAINITIALIZE ==
+              CLSID{0x2206CDB0, 0x19C1, 0x11D1, {0x89, 0xE0, 0x00, 0xC0, 0x4F, 0xD7, 0xA8, 0x29}});
+static_assert(IID__DBEngine == IID{0x00000021, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}});

@@ -52,18 +52,23 @@ struct DBPROP {
     DBID colid;
     VARIANT vValue;
 };
+static_assert(offsetof(DBPROP, colid) == 16 && offsetof(DBPROP, vValue) == 48 &&
+              sizeof(DBPROP) == 48 + sizeof(VARIANT));
 
 struct DBPROPSET {
     DBPROP* rgProperties;
     ULONG cProperties;
     GUID guidPropertySet;
 };
+static_assert(sizeof(DBPROPSET) == 32 && offsetof(DBPROPSET, cProperties) == 8 &&
+              offsetof(DBPROPSET, guidPropertySet) == 12);
 
 struct DBPROPIDSET {
     DBPROPID* rgPropertyIDs;
     ULONG cPropertyIDs;
     GUID guidPropertySet;
 };
+static_assert(sizeof(DBPROPIDSET) == 32 && offsetof(DBPROPIDSET, guidPropertySet) == 12);
 
 struct DBPROPINFO {
     LPOLESTR pwszDescription;
@@ -72,6 +77,7 @@ struct DBPROPINFO {
     VARTYPE vtType;
     VARIANT vValues;
 };
+static_assert(offsetof(DBPROPINFO, vtType) == 16 && offsetof(DBPROPINFO, vValues) == 24);
 typedef DBPROPINFO* PDBPROPINFO;
 
 struct DBPROPINFOSET {
@@ -599,3 +605,26 @@ inline constexpr GUID DBSCHEMA_TABLE_STATISTICS = ORV_OLEDB_GUID(0xC8B522FF);
 inline constexpr GUID DBSCHEMA_CHECK_CONSTRAINTS_BY_TABLE = ORV_OLEDB_GUID(0xC8B52301);
 
 #undef ORV_OLEDB_GUID
+
+// Ids and values as Windows numbers them.
+static_assert(DBPROP_INIT_DATASOURCE == 0x3B && DBPROP_INIT_PROMPT == 0x40 && DBPROP_INIT_LCID == 0xBA &&
+              DBPROP_INIT_PROVIDERSTRING == 0xA0 && DBPROP_INIT_OLEDBSERVICES == 0xF8 &&
+              DBPROP_INIT_GENERALTIMEOUT == 0x11C);
+static_assert(DBPROP_CONNECTIONSTATUS == 0xF4 && DBPROP_DATASOURCEREADONLY == 0x27 &&
+              DBPROP_COL_AUTOINCREMENT == 0x1A && DBPROP_COL_FIXEDLENGTH == 0xA7 && DBPROP_COL_ISLONG == 0x119 &&
+              DBPROP_IRowsetUpdate == 0x86 &&
+              DBPROP_SESS_AUTOCOMMITISOLEVELS == 0xBE);
+static_assert(DBPROPOPTIONS_OPTIONAL == DBPROPOPTIONS_SETIFCHEAP && DBPROPSTATUS_NOTAVAILABLE == 9);
+static_assert(DB_MODE_SHARE_EXCLUSIVE == (DB_MODE_SHARE_DENY_READ | DB_MODE_SHARE_DENY_WRITE));
+static_assert(DBPROPVAL_TI_READCOMMITTED == ISOLATIONLEVEL_READCOMMITTED &&
+              DBPROPVAL_TI_SERIALIZABLE == ISOLATIONLEVEL_SERIALIZABLE);
+// Set as the VT_I4 value of DBPROP_INIT_OLEDBSERVICES, "all services" reads back as -1.
+static_assert(static_cast<DWORD>(static_cast<LONG>(DBPROPVAL_OS_ENABLEALL)) == 0xFFFFFFFFu);
+static_assert(DBPROPSET_DBINIT ==
+              GUID{0xC8B522BC, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
+static_assert(DBSCHEMA_TABLES ==
+              GUID{0xC8B52229, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
+static_assert(DBSCHEMA_PRIMARY_KEYS.Data1 == 0xC8B522C5u && DBSCHEMA_FOREIGN_KEYS.Data1 == 0xC8B522C4u &&
+              DBPROPSET_PROPERTIESINERROR.Data1 == 0xC8B522D4u);
+// The default dialect is the provider's SQL; DBGUID_SQL is the ANSI dialect.
+static_assert(DBGUID_DEFAULT == DBGUID_DBSQL && !(DBGUID_DEFAULT == DBGUID_SQL));

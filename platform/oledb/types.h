@@ -289,10 +289,13 @@ struct DBID {
         ULONG ulPropid;
     } uName;
 };
+// The unions sit where 64-bit Windows puts them.
+static_assert(sizeof(DBID) == 32 && offsetof(DBID, eKind) == 16 && offsetof(DBID, uName) == 24);
 
 // The identifier that names nothing: a null GUID with no name.
 inline constexpr GUID DB_NULLGUID = GUID_NULL;
 inline constexpr DBID DB_NULLID = {{GUID_NULL}, DBKIND_GUID_NAME, {nullptr}};
+static_assert(DB_NULLID.uGuid.guid == GUID_NULL && DB_NULLID.eKind == DBKIND_GUID_NAME && !DB_NULLID.uName.pwszName);
 
 // ---- Fixed-layout values ------------------------------------------------------------------
 
@@ -302,6 +305,7 @@ struct DB_NUMERIC {
     BYTE sign;  // 1 for positive, 0 for negative
     BYTE val[16];  // little-endian magnitude
 };
+static_assert(sizeof(DB_NUMERIC) == 19 && offsetof(DB_NUMERIC, val) == 3, "packed, as on Windows");
 
 struct DB_VARNUMERIC {
     BYTE precision;
@@ -309,18 +313,21 @@ struct DB_VARNUMERIC {
     BYTE sign;
     BYTE val[1];  // variable length: the value's bytes follow
 };
+static_assert(sizeof(DB_VARNUMERIC) == 4);
 
 struct DBDATE {
     SHORT year;
     USHORT month;
     USHORT day;
 };
+static_assert(sizeof(DBDATE) == 6);
 
 struct DBTIME {
     USHORT hour;
     USHORT minute;
     USHORT second;
 };
+static_assert(sizeof(DBTIME) == 6);
 
 struct DBTIMESTAMP {
     SHORT year;
@@ -331,6 +338,7 @@ struct DBTIMESTAMP {
     USHORT second;
     ULONG fraction;  // billionths of a second
 };
+static_assert(sizeof(DBTIMESTAMP) == 16 && offsetof(DBTIMESTAMP, fraction) == 12);
 
 struct DBVECTOR {
     DBLENGTH size;
@@ -343,6 +351,7 @@ struct DBOBJECT {
     DWORD dwFlags;  // STGM_* access mode of a storage object
     IID iid;
 };
+static_assert(sizeof(DBOBJECT) == 20);
 
 struct DBBINDEXT {
     BYTE* pExtension;
@@ -366,6 +375,10 @@ struct DBBINDING {
     BYTE bPrecision;
     BYTE bScale;
 };
+static_assert(sizeof(DBBINDING) == 88 && offsetof(DBBINDING, obValue) == 8 && offsetof(DBBINDING, obLength) == 16 &&
+              offsetof(DBBINDING, obStatus) == 24 && offsetof(DBBINDING, dwPart) == 56 &&
+              offsetof(DBBINDING, eParamIO) == 64 && offsetof(DBBINDING, cbMaxLen) == 72 &&
+              offsetof(DBBINDING, wType) == 84 && offsetof(DBBINDING, bScale) == 87);
 
 struct DBCOLUMNINFO {
     LPOLESTR pwszName;
@@ -378,12 +391,16 @@ struct DBCOLUMNINFO {
     BYTE bScale;
     DBID columnid;
 };
+static_assert(sizeof(DBCOLUMNINFO) == 80 && offsetof(DBCOLUMNINFO, iOrdinal) == 16 &&
+              offsetof(DBCOLUMNINFO, ulColumnSize) == 32 && offsetof(DBCOLUMNINFO, wType) == 40 &&
+              offsetof(DBCOLUMNINFO, columnid) == 48);
 
 struct DBPARAMS {
     void* pData;
     DB_UPARAMS cParamSets;
     HACCESSOR hAccessor;
 };
+static_assert(sizeof(DBPARAMS) == 24);
 
 struct DBPARAMINFO {
     DBPARAMFLAGS dwFlags;
@@ -395,6 +412,7 @@ struct DBPARAMINFO {
     BYTE bPrecision;
     BYTE bScale;
 };
+static_assert(sizeof(DBPARAMINFO) == 48);
 
 struct DBPARAMBINDINFO {
     LPOLESTR pwszDataSourceType;
@@ -449,3 +467,15 @@ constexpr DBLENGTH FixedTypeSize(DBTYPE type) {
 }
 
 }  // namespace orv::platform
+
+// Widths of 64-bit Windows, and the codes that are easy to get wrong.
+static_assert(sizeof(DBLENGTH) == 8 && sizeof(DBORDINAL) == 8 && sizeof(DBCOUNTITEM) == 8 &&
+              sizeof(DBBYTEOFFSET) == 8 && sizeof(DBROWCOUNT) == 8 && sizeof(DBRESULTFLAG) == 8);
+static_assert(sizeof(HROW) == 8 && sizeof(HACCESSOR) == 8 && sizeof(HCHAPTER) == 8);
+static_assert(sizeof(DBREFCOUNT) == 4 && sizeof(DBTYPE) == 2 && sizeof(DBSTATUS) == 4);
+static_assert(DBTYPE_FILETIME == 64 && DBTYPE_GUID == 72 && DBTYPE_WSTR == 130 && DBTYPE_DBTIMESTAMP == 135 &&
+              DBTYPE_HCHAPTER == 136 && DBTYPE_VARNUMERIC == 139 && (DBTYPE_BYREF | DBTYPE_WSTR) == 0x4082);
+static_assert(DBSTATUS_S_ISNULL == 3 && DBSTATUS_S_DEFAULT == 13 && DBSTATUS_S_IGNORE == 15 &&
+              DBSTATUS_E_DOESNOTEXIST == 16);
+static_assert(DBCOLUMNFLAGS_ISLONG == 0x80 && DBCOLUMNFLAGS_CACHEDEFERRED == 0x1000 && DBKIND_GUID == 6 &&
+              DBACCESSOR_INHERITED == 0x10);
