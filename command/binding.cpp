@@ -5,6 +5,7 @@
 #include <new>
 
 #include "command/command_state.h"
+#include "platform/property_sets.h"
 
 namespace orv::command {
 namespace {
@@ -37,25 +38,12 @@ IID RowAccessor::StorageInterface(IRowset* rowset) {
     bool stream = false;
     CComPtr<IRowsetInfo> info;
     if (SUCCEEDED(rowset->QueryInterface(IID_IRowsetInfo, reinterpret_cast<void**>(&info))) && info) {
-        DBPROPID ids[2] = {DBPROP_ISequentialStream, DBPROP_IStream};
-        DBPROPIDSET request;
-        request.rgPropertyIDs = ids;
-        request.cPropertyIDs = 2;
-        request.guidPropertySet = DBPROPSET_ROWSET;
-        ULONG count = 0;
-        DBPROPSET* sets = nullptr;
-        HRESULT hr = info->GetProperties(1, &request, &count, &sets);
-        for (ULONG s = 0; s < count && sets; ++s) {
-            for (ULONG p = 0; p < sets[s].cProperties; ++p) {
-                DBPROP& prop = sets[s].rgProperties[p];
-                bool on = SUCCEEDED(hr) && prop.vValue.vt == VT_BOOL && prop.vValue.boolVal == VARIANT_TRUE;
-                if (prop.dwPropertyID == DBPROP_ISequentialStream) sequential = sequential || on;
-                if (prop.dwPropertyID == DBPROP_IStream) stream = stream || on;
-                VariantClear(&prop.vValue);
-            }
-            CoTaskMemFree(sets[s].rgProperties);
+        orv::platform::ReturnedPropertySets sets;
+        if (SUCCEEDED(orv::platform::QueryProperties(info.p, DBPROPSET_ROWSET,
+                                                     {DBPROP_ISequentialStream, DBPROP_IStream}, sets))) {
+            sequential = sets.IsTrue(DBPROP_ISequentialStream);
+            stream = sets.IsTrue(DBPROP_IStream);
         }
-        CoTaskMemFree(sets);
     }
     if (sequential) return IID_ISequentialStream;
     if (stream) return IID_IStream;

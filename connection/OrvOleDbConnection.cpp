@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/com_object.h"
+#include "platform/property_sets.h"
 
 OrvOleDbConnection::OrvOleDbConnection() : m_dataConvert(nullptr) {}
 
@@ -21,25 +22,11 @@ HRESULT OrvOleDbConnection::ReadProperty(const GUID& set, DBPROPID id, VARIANT* 
     HRESULT hr = m_dataSource.m_spInit.QueryInterface(&properties);
     if (FAILED(hr)) return hr;
 
-    DBPROPIDSET request;
-    request.rgPropertyIDs = &id;
-    request.cPropertyIDs = 1;
-    request.guidPropertySet = set;
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    hr = properties->GetProperties(1, &request, &count, &sets);
-    // Even a failed read (DB_E_ERRORSOCCURRED) hands back the arrays with the statuses.
-    if (SUCCEEDED(hr)) {
-        hr = E_FAIL;
-        if (sets && count > 0 && sets[0].rgProperties && sets[0].cProperties > 0)
-            hr = VariantCopy(value, &sets[0].rgProperties[0].vValue);
-    }
-    for (ULONG s = 0; s < count; ++s) {
-        for (ULONG p = 0; p < sets[s].cProperties; ++p) VariantClear(&sets[s].rgProperties[p].vValue);
-        CoTaskMemFree(sets[s].rgProperties);
-    }
-    CoTaskMemFree(sets);
-    return hr;
+    orv::platform::ReturnedPropertySets sets;
+    hr = orv::platform::QueryProperties(properties.p, set, {id}, sets);
+    if (FAILED(hr)) return hr;
+    const VARIANT* found = sets.Value(id);
+    return found ? VariantCopy(value, found) : E_FAIL;
 }
 
 namespace {

@@ -7,6 +7,9 @@
 #include <memory>
 #include <utility>
 
+#include "platform/property_sets.h"
+#include "platform/thread_annotations.h"
+
 namespace {
 
 // Holds a cache's critical section for one scope.
@@ -105,21 +108,11 @@ bool Broken(OrvOleDbConnection* conn) {
     if (!session || FAILED(session->QueryInterface(IID_IGetDataSource, reinterpret_cast<void**>(&getter))) ||
         FAILED(getter->GetDataSource(IID_IDBProperties, reinterpret_cast<IUnknown**>(&source))))
         return false;
-    DBPROPID id = DBPROP_CONNECTIONSTATUS;
-    DBPROPIDSET request{&id, 1, DBPROPSET_DATASOURCEINFO};
-    ULONG count = 0;
-    DBPROPSET* sets = nullptr;
-    bool broken = false;
-    if (SUCCEEDED(source->GetProperties(1, &request, &count, &sets)) && count == 1 && sets[0].cProperties == 1) {
-        const VARIANT& value = sets[0].rgProperties[0].vValue;
-        broken = value.vt == VT_I4 && value.lVal == DBPROPVAL_CS_COMMUNICATIONFAILURE;
-    }
-    for (ULONG s = 0; s < count; ++s) {
-        for (ULONG p = 0; p < sets[s].cProperties; ++p) VariantClear(&sets[s].rgProperties[p].vValue);
-        CoTaskMemFree(sets[s].rgProperties);
-    }
-    CoTaskMemFree(sets);
-    return broken;
+    orv::platform::ReturnedPropertySets sets;
+    if (FAILED(orv::platform::QueryProperties(source.p, DBPROPSET_DATASOURCEINFO, {DBPROP_CONNECTIONSTATUS}, sets)))
+        return false;
+    const VARIANT* value = sets.Value(DBPROP_CONNECTIONSTATUS);
+    return value && value->vt == VT_I4 && value->lVal == DBPROPVAL_CS_COMMUNICATIONFAILURE;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/property_sets.h"
 #include "platform/utf.h"
 
 namespace orv::engine {
@@ -151,11 +152,7 @@ HRESULT PropertyBag::Get(ULONG cIdSets, const DBPROPIDSET rgIdSets[], ULONG* pcS
         result.cProperties = static_cast<ULONG>(ids.size());
         result.rgProperties = ids.empty() ? nullptr : AllocArray<DBPROP>(ids.size());
         if (!ids.empty() && !result.rgProperties) {
-            for (std::size_t k = 0; k < s; ++k) {
-                for (ULONG p = 0; p < out[k].cProperties; ++p) VariantClear(&out[k].rgProperties[p].vValue);
-                CoTaskMemFree(out[k].rgProperties);
-            }
-            CoTaskMemFree(out);
+            orv::platform::FreePropertySets(static_cast<ULONG>(s), out);
             return E_OUTOFMEMORY;
         }
         if (ids.empty() && cIdSets && rgIdSets[s].cPropertyIDs == 0 && !available) ++bad;  // a whole set refused

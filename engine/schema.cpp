@@ -28,6 +28,7 @@
 #include "engine/schema.h"
 #include "engine/sql/ddl.h"
 #include "engine/sql/types.h"
+#include "platform/property_sets.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
 
@@ -348,12 +349,7 @@ void FreeDescriptions(DBCOLUMNDESC* descs, DBORDINAL count) {
         DBCOLUMNDESC& d = descs[i];
         CoTaskMemFree(d.pwszTypeName);
         if (d.dbcid.eKind == DBKIND_NAME) CoTaskMemFree(d.dbcid.uName.pwszName);
-        for (ULONG p = 0; p < d.cPropertySets; ++p) {
-            for (ULONG j = 0; j < d.rgPropertySets[p].cProperties; ++j)
-                VariantClear(&d.rgPropertySets[p].rgProperties[j].vValue);
-            CoTaskMemFree(d.rgPropertySets[p].rgProperties);
-        }
-        CoTaskMemFree(d.rgPropertySets);
+        orv::platform::FreePropertySets(d.cPropertySets, d.rgPropertySets);
     }
     CoTaskMemFree(descs);
 }

@@ -11,6 +11,7 @@
 #include "engine/init_string.h"
 #include "platform/com_object.h"
 #include "platform/format.h"
+#include "platform/property_sets.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
@@ -170,21 +171,16 @@ std::vector<DescribedProperty> DescribeProvider(IDBProperties* properties) {
     all.rgPropertyIDs = nullptr;
     all.cPropertyIDs = 0;
     all.guidPropertySet = DBPROPSET_DBINITALL;
-    ULONG count = 0;
-    DBPROPINFOSET* sets = nullptr;
-    OLECHAR* buffer = nullptr;
-    if (FAILED(properties->GetPropertyInfo(1, &all, &count, &sets, &buffer))) return described;
-    for (ULONG s = 0; s < count; ++s) {
+    orv::platform::ReturnedPropertyInfo sets;
+    if (FAILED(properties->GetPropertyInfo(1, &all, sets.CountOut(), sets.SetsOut(), sets.BufferOut())))
+        return described;
+    for (ULONG s = 0; s < sets.Count(); ++s) {
         for (ULONG k = 0; k < sets[s].cPropertyInfos; ++k) {
-            DBPROPINFO& info = sets[s].rgPropertyInfos[k];
+            const DBPROPINFO& info = sets[s].rgPropertyInfos[k];
             if (info.pwszDescription)
                 described.push_back({sets[s].guidPropertySet, info.dwPropertyID, info.vtType, info.pwszDescription});
-            VariantClear(&info.vValues);
         }
-        CoTaskMemFree(sets[s].rgPropertyInfos);
     }
-    CoTaskMemFree(sets);
-    CoTaskMemFree(buffer);
     return described;
 }
 

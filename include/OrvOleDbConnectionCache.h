@@ -28,20 +28,7 @@
 #include "OrvOleDbErrorInfo.h"
 #include "platform/platform.h"
 
-// Thread-safety annotations (clang); they expand to nothing for other compilers.
-#if defined(__clang__)
-#define ORV_THREAD_ANNOTATION(x) __attribute__((x))
-#else
-#define ORV_THREAD_ANNOTATION(x)
-#endif
-#define ORV_CAPABILITY(x) ORV_THREAD_ANNOTATION(capability(x))
-#define ORV_SCOPED_CAPABILITY ORV_THREAD_ANNOTATION(scoped_lockable)
-#define ORV_GUARDED_BY(x) ORV_THREAD_ANNOTATION(guarded_by(x))
-#define ORV_REQUIRES(...) ORV_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
-#define ORV_EXCLUDES(...) ORV_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
-#define ORV_ACQUIRE(...) ORV_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define ORV_RELEASE(...) ORV_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
-#define ORV_NO_THREAD_SAFETY_ANALYSIS ORV_THREAD_ANNOTATION(no_thread_safety_analysis)
+#include "platform/thread_annotations.h"
 
 // A CRITICAL_SECTION as the analysis sees it: the same structure, known to be a lock.
 typedef CRITICAL_SECTION ORV_CAPABILITY("mutex") OrvCriticalSection;
@@ -126,3 +113,5 @@ private:
     size_t m_cacheSize ORV_GUARDED_BY(m_lock);
     ConnectionMap m_connections ORV_GUARDED_BY(m_lock);
 };
+
+#include "platform/thread_annotations_end.h"

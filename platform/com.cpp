@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/utf.h"
 
 // ---- Task memory -------------------------------------------------------------------------
@@ -287,32 +288,16 @@ orv::platform::ClassFactoryFunction FindFactory(REFCLSID clsid) {
 
 // The class object handed out by CoGetClassObject: a stateless factory over the registered
 // creation function.
-class RegisteredFactory final : public IClassFactory {
+class RegisteredFactory final : public orv::platform::ComObject<IClassFactory> {
 public:
     explicit RegisteredFactory(orv::platform::ClassFactoryFunction create) : m_create(create) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         return m_create(outer, riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    ~RegisteredFactory() = default;
     orv::platform::ClassFactoryFunction m_create;
-    std::atomic<ULONG> m_refs{1};
 };
 
 }  // namespace
@@ -360,11 +345,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsContext, LPVOID, REFIID riid,
     if (!(clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
     orv::platform::ClassFactoryFunction create = FindFactory(rclsid);
     if (!create) return REGDB_E_CLASSNOTREG;
-    auto* factory = new (std::nothrow) RegisteredFactory(create);
-    if (!factory) return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return orv::platform::CreateComObject<RegisteredFactory>(nullptr, riid, ppv, create);
 }
 
 HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) {

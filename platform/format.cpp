@@ -90,7 +90,9 @@ enum class IntSize { Default, Char, Short, Bits32, Bits64 };
 enum class WideArguments { Utf16, Utf32 };
 enum class CharWidth { Default, Narrow, Wide };
 
-struct Spec {
+// One conversion directive of a format: the flags, width, precision and size prefix
+// between the `%` and the conversion character.
+struct Directive {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -115,14 +117,14 @@ int ReadNumber(const char16_t*& p) {
 }
 
 // Flags, width, precision and size prefix; leaves `p` on the conversion character.
-Spec ReadSpec(const char16_t*& p, Arguments& args) {
-    Spec spec;
+Directive ReadDirective(const char16_t*& p, Arguments& args) {
+    Directive directive;
     for (;; ++p) {
-        if (*p == u'-') spec.left = true;
-        else if (*p == u'+') spec.plus = true;
-        else if (*p == u' ') spec.space = true;
-        else if (*p == u'#') spec.alternate = true;
-        else if (*p == u'0') spec.zero = true;
+        if (*p == u'-') directive.left = true;
+        else if (*p == u'+') directive.plus = true;
+        else if (*p == u' ') directive.space = true;
+        else if (*p == u'#') directive.alternate = true;
+        else if (*p == u'0') directive.zero = true;
         else break;
     }
 
@@ -130,13 +132,13 @@ Spec ReadSpec(const char16_t*& p, Arguments& args) {
         ++p;
         const int width = va_arg(args.list, int);
         if (width < 0) {
-            spec.left = true;
-            spec.width = width == INT_MIN ? INT_MAX : -width;
+            directive.left = true;
+            directive.width = width == INT_MIN ? INT_MAX : -width;
         } else {
-            spec.width = width;
+            directive.width = width;
         }
     } else {
-        spec.width = ReadNumber(p);
+        directive.width = ReadNumber(p);
     }
 
     if (*p == u'.') {
@@ -144,36 +146,36 @@ Spec ReadSpec(const char16_t*& p, Arguments& args) {
         if (*p == u'*') {
             ++p;
             const int precision = va_arg(args.list, int);
-            spec.precision = precision < 0 ? -1 : precision;
+            directive.precision = precision < 0 ? -1 : precision;
         } else {
-            spec.precision = ReadNumber(p);
+            directive.precision = ReadNumber(p);
         }
     }
 
     switch (*p) {
         case u'h':
             ++p;
-            spec.charWidth = CharWidth::Narrow;
+            directive.charWidth = CharWidth::Narrow;
             if (*p == u'h') {
                 ++p;
-                spec.size = IntSize::Char;
+                directive.size = IntSize::Char;
             } else {
-                spec.size = IntSize::Short;
+                directive.size = IntSize::Short;
             }
             break;
         case u'l':
             ++p;
-            spec.charWidth = CharWidth::Wide;
+            directive.charWidth = CharWidth::Wide;
             if (*p == u'l') {
                 ++p;
-                spec.size = IntSize::Bits64;
+                directive.size = IntSize::Bits64;
             } else {
-                spec.size = IntSize::Bits32;
+                directive.size = IntSize::Bits32;
             }
             break;
         case u'w':
             ++p;
-            spec.charWidth = CharWidth::Wide;
+            directive.charWidth = CharWidth::Wide;
             break;
         case u'L':  // long double is double on Windows; integers ignore it
             ++p;
@@ -182,39 +184,39 @@ Spec ReadSpec(const char16_t*& p, Arguments& args) {
             ++p;
             if (p[0] == u'6' && p[1] == u'4') {
                 p += 2;
-                spec.size = IntSize::Bits64;
+                directive.size = IntSize::Bits64;
             } else if (p[0] == u'3' && p[1] == u'2') {
                 p += 2;
-                spec.size = IntSize::Bits32;
+                directive.size = IntSize::Bits32;
             } else {
-                spec.size = IntSize::Bits64;  // pointer-sized
+                directive.size = IntSize::Bits64;  // pointer-sized
             }
             break;
         case u'z':
         case u't':
         case u'j':
             ++p;
-            spec.size = IntSize::Bits64;
+            directive.size = IntSize::Bits64;
             break;
         default:
             break;
     }
-    return spec;
+    return directive;
 }
 
 // Pads a body of `length` units to the width: before it unless left-justified, with zeros
 // when the 0 flag asks for them (the Windows behaviour for strings and characters too).
-std::size_t PaddingFor(const Spec& spec, std::size_t length) {
-    const auto width = static_cast<std::size_t>(spec.width);
+std::size_t PaddingFor(const Directive& directive, std::size_t length) {
+    const auto width = static_cast<std::size_t>(directive.width);
     return width > length ? width - length : 0;
 }
 
-void PadBefore(Output& out, const Spec& spec, std::size_t length) {
-    if (!spec.left) out.Fill(spec.zero ? u'0' : u' ', PaddingFor(spec, length));
+void PadBefore(Output& out, const Directive& directive, std::size_t length) {
+    if (!directive.left) out.Fill(directive.zero ? u'0' : u' ', PaddingFor(directive, length));
 }
 
-void PadAfter(Output& out, const Spec& spec, std::size_t length) {
-    if (spec.left) out.Fill(u' ', PaddingFor(spec, length));
+void PadAfter(Output& out, const Directive& directive, std::size_t length) {
+    if (directive.left) out.Fill(u' ', PaddingFor(directive, length));
 }
 
 // ---- Integers --------------------------------------------------------------------------
@@ -224,9 +226,9 @@ struct Integer {
     bool negative;
 };
 
-Integer ReadSigned(const Spec& spec, Arguments& args) {
+Integer ReadSigned(const Directive& directive, Arguments& args) {
     std::int64_t value;
-    switch (spec.size) {
+    switch (directive.size) {
         case IntSize::Char: value = static_cast<signed char>(va_arg(args.list, int)); break;
         case IntSize::Short: value = static_cast<short>(va_arg(args.list, int)); break;
         case IntSize::Bits64: value = va_arg(args.list, long long); break;
@@ -237,8 +239,8 @@ Integer ReadSigned(const Spec& spec, Arguments& args) {
     return {static_cast<std::uint64_t>(value), false};
 }
 
-std::uint64_t ReadUnsigned(const Spec& spec, Arguments& args) {
-    switch (spec.size) {
+std::uint64_t ReadUnsigned(const Directive& directive, Arguments& args) {
+    switch (directive.size) {
         case IntSize::Char: return static_cast<unsigned char>(va_arg(args.list, unsigned));
         case IntSize::Short: return static_cast<unsigned short>(va_arg(args.list, unsigned));
         case IntSize::Bits64: return va_arg(args.list, unsigned long long);
@@ -249,10 +251,10 @@ std::uint64_t ReadUnsigned(const Spec& spec, Arguments& args) {
 // Sign or base prefix, zeros for the precision (or the 0 flag), digits, then padding. The
 // digits come from a fixed array and the zeros are filled, so a huge precision costs no
 // memory beyond the output.
-void WriteInteger(Output& out, const Spec& spec, Integer value, unsigned base, bool upper, bool isSigned) {
+void WriteInteger(Output& out, const Directive& directive, Integer value, unsigned base, bool upper, bool isSigned) {
     char16_t digits[24];  // 64 bits in octal is 22 digits
     std::size_t count = 0;
-    if (!(value.magnitude == 0 && spec.precision == 0)) {
+    if (!(value.magnitude == 0 && directive.precision == 0)) {
         const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
         std::uint64_t rest = value.magnitude;
         do {
@@ -266,61 +268,62 @@ void WriteInteger(Output& out, const Spec& spec, Integer value, unsigned base, b
     std::size_t prefixLength = 0;
     if (isSigned) {
         if (value.negative) prefix[prefixLength++] = u'-';
-        else if (spec.plus) prefix[prefixLength++] = u'+';
-        else if (spec.space) prefix[prefixLength++] = u' ';
+        else if (directive.plus) prefix[prefixLength++] = u'+';
+        else if (directive.space) prefix[prefixLength++] = u' ';
     }
-    if (spec.alternate && base == 16 && value.magnitude != 0) {
+    if (directive.alternate && base == 16 && value.magnitude != 0) {
         prefix[prefixLength++] = u'0';
         prefix[prefixLength++] = upper ? u'X' : u'x';
     }
 
-    std::size_t zeros = spec.precision > 0 && static_cast<std::size_t>(spec.precision) > count
-                            ? static_cast<std::size_t>(spec.precision) - count
+    std::size_t zeros = directive.precision > 0 && static_cast<std::size_t>(directive.precision) > count
+                            ? static_cast<std::size_t>(directive.precision) - count
                             : 0;
     // '#' with octal makes the first digit a zero, adding one only where needed.
-    if (spec.alternate && base == 8 && zeros == 0 && (count == 0 || first[0] != u'0')) zeros = 1;
+    if (directive.alternate && base == 8 && zeros == 0 && (count == 0 || first[0] != u'0')) zeros = 1;
     // The 0 flag fills the width with zeros after the sign, unless a precision was given.
-    if (spec.zero && !spec.left && spec.precision < 0) zeros += PaddingFor(spec, prefixLength + zeros + count);
+    if (directive.zero && !directive.left && directive.precision < 0)
+        zeros += PaddingFor(directive, prefixLength + zeros + count);
 
     const std::size_t length = prefixLength + zeros + count;
-    if (!spec.left) out.Fill(u' ', PaddingFor(spec, length));
+    if (!directive.left) out.Fill(u' ', PaddingFor(directive, length));
     out.Append(prefix, prefixLength);
     out.Fill(u'0', zeros);
     out.Append(first, count);
-    PadAfter(out, spec, length);
+    PadAfter(out, directive, length);
 }
 
 // ---- Strings and characters ------------------------------------------------------------
 
 // A body of `count` units, padded to the width.
-void WriteUnits(Output& out, const Spec& spec, const char16_t* units, std::size_t count) {
-    PadBefore(out, spec, count);
+void WriteUnits(Output& out, const Directive& directive, const char16_t* units, std::size_t count) {
+    PadBefore(out, directive, count);
     out.Append(units, count);
-    PadAfter(out, spec, count);
+    PadAfter(out, directive, count);
 }
 
-void WriteWide(Output& out, const Spec& spec, const char16_t* text) {
+void WriteWide(Output& out, const Directive& directive, const char16_t* text) {
     if (!text) text = kNull;
     std::size_t length = 0;
-    if (spec.precision >= 0) {
+    if (directive.precision >= 0) {
         // Never read past the precision: the text need not be terminated within it.
-        const auto limit = static_cast<std::size_t>(spec.precision);
+        const auto limit = static_cast<std::size_t>(directive.precision);
         while (length < limit && text[length]) ++length;
     } else {
         length = StrLen16(text);
     }
-    WriteUnits(out, spec, text, length);
+    WriteUnits(out, directive, text, length);
 }
 
 // wchar_t text, converted as it is read. The precision and the width count UTF-16 units, as
 // for every other string, and a character beyond U+FFFF that would be cut in half by the
 // precision is left out whole.
-void WriteUtf32(Output& out, const Spec& spec, const wchar_t* text) {
+void WriteUtf32(Output& out, const Directive& directive, const wchar_t* text) {
     if (!text) {
-        WriteWide(out, spec, kNull);
+        WriteWide(out, directive, kNull);
         return;
     }
-    const std::size_t limit = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
+    const std::size_t limit = directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : SIZE_MAX;
     std::u16string units;
     char16_t encoded[2];
     for (; *text; ++text) {
@@ -328,7 +331,7 @@ void WriteUtf32(Output& out, const Spec& spec, const wchar_t* text) {
         if (units.size() + count > limit) break;
         units.append(encoded, count);
     }
-    WriteUnits(out, spec, units.data(), units.size());
+    WriteUnits(out, directive, units.data(), units.size());
 }
 
 // Converts `bytes` of UTF-8 through a stack buffer, cutting only before a byte that starts
@@ -361,17 +364,17 @@ std::size_t SequenceWindow(const char* p) {
     return window;
 }
 
-void WriteNarrow(Output& out, const Spec& spec, const char* text) {
+void WriteNarrow(Output& out, const Directive& directive, const char* text) {
     if (!text) {
-        WriteWide(out, spec, kNull);
+        WriteWide(out, directive, kNull);
         return;
     }
     std::size_t bytes = 0;
     std::size_t length = 0;
-    if (spec.precision >= 0) {
+    if (directive.precision >= 0) {
         // The precision counts units written; step one sequence at a time so that no byte
         // past the last one needed is read.
-        const auto limit = static_cast<std::size_t>(spec.precision);
+        const auto limit = static_cast<std::size_t>(directive.precision);
         char16_t scratch[2];
         while (length < limit && text[bytes]) {
             std::size_t units = 0;
@@ -382,33 +385,33 @@ void WriteNarrow(Output& out, const Spec& spec, const char* text) {
         }
     } else {
         bytes = std::strlen(text);
-        if (!spec.left && spec.width > 0) {
+        if (!directive.left && directive.width > 0) {
             DecodeInPieces(text, bytes, [&](const char16_t*, std::size_t n) { length += n; });
         }
     }
-    PadBefore(out, spec, length);
+    PadBefore(out, directive, length);
     std::size_t written = 0;
     DecodeInPieces(text, bytes, [&](const char16_t* units, std::size_t n) {
         out.Append(units, n);
         written += n;
     });
-    PadAfter(out, spec, written);
+    PadAfter(out, directive, written);
 }
 
-void WriteChar(Output& out, const Spec& spec, char16_t unit) { WriteUnits(out, spec, &unit, 1); }
+void WriteChar(Output& out, const Directive& directive, char16_t unit) { WriteUnits(out, directive, &unit, 1); }
 
 // ---- Floating point --------------------------------------------------------------------
 
 // The C library writes the digits from a narrow conversion built from the same flags;
-// width and precision travel as `*` arguments, so the spec is never longer than 10 chars.
-void WriteFloat(Output& out, const Spec& spec, char16_t conversion, double value) {
+// width and precision travel as `*` arguments, so the narrow directive is never longer than 10 chars.
+void WriteFloat(Output& out, const Directive& directive, char16_t conversion, double value) {
     // The plain "%f" of every numeric field read: std::to_chars gives the same exact digits
     // as printf, several times faster.
-    if (conversion == u'f' && !spec.left && !spec.plus && !spec.space && !spec.alternate && !spec.zero &&
-        spec.width <= 0 && spec.precision <= 17 && std::isfinite(value)) {
+    if (conversion == u'f' && !directive.left && !directive.plus && !directive.space && !directive.alternate &&
+        !directive.zero && directive.width <= 0 && directive.precision <= 17 && std::isfinite(value)) {
         char digits[512];
         auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
-                                       spec.precision >= 0 ? spec.precision : 6);
+                                       directive.precision >= 0 ? directive.precision : 6);
         if (ec == std::errc()) {
             out.AppendAscii(digits, static_cast<std::size_t>(end - digits));
             return;
@@ -417,13 +420,13 @@ void WriteFloat(Output& out, const Spec& spec, char16_t conversion, double value
     char format[16];
     std::size_t k = 0;
     format[k++] = '%';
-    if (spec.left) format[k++] = '-';
-    if (spec.plus) format[k++] = '+';
-    if (spec.space) format[k++] = ' ';
-    if (spec.alternate) format[k++] = '#';
-    if (spec.zero) format[k++] = '0';
+    if (directive.left) format[k++] = '-';
+    if (directive.plus) format[k++] = '+';
+    if (directive.space) format[k++] = ' ';
+    if (directive.alternate) format[k++] = '#';
+    if (directive.zero) format[k++] = '0';
     format[k++] = '*';
-    if (spec.precision >= 0) {
+    if (directive.precision >= 0) {
         format[k++] = '.';
         format[k++] = '*';
     }
@@ -431,8 +434,9 @@ void WriteFloat(Output& out, const Spec& spec, char16_t conversion, double value
     format[k] = '\0';
 
     auto print = [&](char* buffer, std::size_t size) {
-        return spec.precision >= 0 ? std::snprintf(buffer, size, format, spec.width, spec.precision, value)
-                                   : std::snprintf(buffer, size, format, spec.width, value);
+        return directive.precision >= 0
+                   ? std::snprintf(buffer, size, format, directive.width, directive.precision, value)
+                   : std::snprintf(buffer, size, format, directive.width, value);
     };
     char small[512];
     const int length = print(small, sizeof small);
@@ -466,7 +470,7 @@ void Run(Output& out, const char16_t* format, va_list args, WideArguments wideAr
             ++p;
             continue;
         }
-        Spec spec = ReadSpec(p, arguments);
+        Directive directive = ReadDirective(p, arguments);
         const char16_t conversion = *p;
         if (!conversion) break;  // the text ended inside the conversion
         ++p;
@@ -474,46 +478,47 @@ void Run(Output& out, const char16_t* format, va_list args, WideArguments wideAr
         switch (conversion) {
             case u'd':
             case u'i':
-                WriteInteger(out, spec, ReadSigned(spec, arguments), 10, false, true);
+                WriteInteger(out, directive, ReadSigned(directive, arguments), 10, false, true);
                 break;
             case u'u':
-                WriteInteger(out, spec, {ReadUnsigned(spec, arguments), false}, 10, false, false);
+                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 10, false, false);
                 break;
             case u'x':
             case u'X':
-                WriteInteger(out, spec, {ReadUnsigned(spec, arguments), false}, 16, conversion == u'X', false);
+                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 16, conversion == u'X',
+                             false);
                 break;
             case u'o':
-                WriteInteger(out, spec, {ReadUnsigned(spec, arguments), false}, 8, false, false);
+                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 8, false, false);
                 break;
             case u'p': {
                 const void* pointer = va_arg(arguments.list, void*);
-                if (spec.precision < 16) spec.precision = 16;
-                WriteInteger(out, spec, {reinterpret_cast<std::uintptr_t>(pointer), false}, 16, true, false);
+                if (directive.precision < 16) directive.precision = 16;
+                WriteInteger(out, directive, {reinterpret_cast<std::uintptr_t>(pointer), false}, 16, true, false);
                 break;
             }
             case u's':
             case u'S': {
-                const bool wide = spec.charWidth == CharWidth::Default ? conversion == u's'
-                                                                        : spec.charWidth == CharWidth::Wide;
-                if (!wide) WriteNarrow(out, spec, va_arg(arguments.list, const char*));
-                else if (wideArguments == WideArguments::Utf32) WriteUtf32(out, spec, va_arg(arguments.list, const wchar_t*));
-                else WriteWide(out, spec, va_arg(arguments.list, const char16_t*));
+                const bool wide = directive.charWidth == CharWidth::Default ? conversion == u's'
+                                                                        : directive.charWidth == CharWidth::Wide;
+                if (!wide) WriteNarrow(out, directive, va_arg(arguments.list, const char*));
+                else if (wideArguments == WideArguments::Utf32) WriteUtf32(out, directive, va_arg(arguments.list, const wchar_t*));
+                else WriteWide(out, directive, va_arg(arguments.list, const char16_t*));
                 break;
             }
             case u'c':
             case u'C': {
-                const bool wide = spec.charWidth == CharWidth::Default ? conversion == u'c'
-                                                                        : spec.charWidth == CharWidth::Wide;
+                const bool wide = directive.charWidth == CharWidth::Default ? conversion == u'c'
+                                                                        : directive.charWidth == CharWidth::Wide;
                 const int value = va_arg(arguments.list, int);
                 if (wide && wideArguments == WideArguments::Utf32) {
                     char16_t encoded[2];
-                    WriteUnits(out, spec, encoded, EncodeCodePointUtf16(static_cast<char32_t>(value), encoded));
+                    WriteUnits(out, directive, encoded, EncodeCodePointUtf16(static_cast<char32_t>(value), encoded));
                 } else if (wide) {
-                    WriteChar(out, spec, static_cast<char16_t>(value));
+                    WriteChar(out, directive, static_cast<char16_t>(value));
                 } else {
                     const auto byte = static_cast<unsigned char>(value);
-                    WriteChar(out, spec, byte < 0x80 ? char16_t(byte) : char16_t(0xFFFD));
+                    WriteChar(out, directive, byte < 0x80 ? char16_t(byte) : char16_t(0xFFFD));
                 }
                 break;
             }
@@ -525,7 +530,7 @@ void Run(Output& out, const char16_t* format, va_list args, WideArguments wideAr
             case u'G':
             case u'a':
             case u'A':
-                WriteFloat(out, spec, conversion, va_arg(arguments.list, double));
+                WriteFloat(out, directive, conversion, va_arg(arguments.list, double));
                 break;
             case u'n':
                 break;  // never writes through an argument; see the header

@@ -7,6 +7,8 @@
 // own threading; these declarations may be used from any thread.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/com.h"
 
 // ---- Access modes ----------------------------------------------------------------------
@@ -94,6 +96,8 @@ struct STATSTG {
     DWORD grfStateBits;
     DWORD reserved;
 };
+static_assert(sizeof(STATSTG) == 80 && offsetof(STATSTG, cbSize) == 16 && offsetof(STATSTG, grfMode) == 48 &&
+              offsetof(STATSTG, clsid) == 56);
 
 // ---- Interfaces ----------------------------------------------------------------------------
 

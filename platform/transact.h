@@ -6,6 +6,8 @@
 // rules as the session that offers it; the declarations may be used from any thread.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/com.h"
 
 // ---- Basic types -----------------------------------------------------------------------
@@ -67,11 +69,13 @@ struct XACTTRANSINFO {
     DWORD grfTCSupportedRetaining;
     DWORD grfRMSupportedRetaining;
 };
+static_assert(sizeof(XACTTRANSINFO) == 40);
 
 struct XACTOPT {
     ULONG ulTimeout;
     char szDescription[MAX_TRAN_DESC];
 };
+static_assert(sizeof(XACTOPT) == 44);
 
 // ---- Result codes ----------------------------------------------------------------------
 
@@ -153,3 +157,8 @@ protected:
     ~ITransactionLocal() = default;
 };
 inline constexpr IID IID_ITransactionLocal = ITransactionLocal::iid;
+
+static_assert(sizeof(ISOLEVEL) == 4 && ISOLATIONLEVEL_CURSORSTABILITY == ISOLATIONLEVEL_READCOMMITTED &&
+              XACTTC_SYNC == XACTTC_SYNC_PHASETWO);
+static_assert(static_cast<DWORD>(XACT_E_NOTRANSACTION) == 0x8004D00Eu && FAILED(XACT_E_NOTRANSACTION));
+static_assert(IID_ITransaction == IID{0x0FB15084, 0xAF41, 0x11CE, {0xBD, 0x2B, 0x20, 0x4C, 0x4F, 0x4F, 0x50, 0x20}});

@@ -2,6 +2,7 @@
 // auto-increment seed and step from the table's definition, matched by ordinal position.
 #include <cwctype>
 
+#include "platform/property_sets.h"
 #include "schema/schema_rowset_reader.h"
 
 using orv::schema::ColumnsReader;
@@ -14,12 +15,7 @@ void FreeColumnDescs(DBCOLUMNDESC* descs, DBORDINAL count) {
     if (!descs) return;
     for (DBORDINAL i = 0; i < count; ++i) {
         DBCOLUMNDESC& d = descs[i];
-        for (ULONG s = 0; s < d.cPropertySets; ++s) {
-            DBPROPSET& set = d.rgPropertySets[s];
-            for (ULONG p = 0; p < set.cProperties; ++p) VariantClear(&set.rgProperties[p].vValue);
-            CoTaskMemFree(set.rgProperties);
-        }
-        CoTaskMemFree(d.rgPropertySets);
+        orv::platform::FreePropertySets(d.cPropertySets, d.rgPropertySets);
         CoTaskMemFree(d.pwszTypeName);
         CoTaskMemFree(d.pclsid);
         if (d.dbcid.eKind == DBKIND_NAME || d.dbcid.eKind == DBKIND_GUID_NAME || d.dbcid.eKind == DBKIND_PGUID_NAME)

@@ -10,7 +10,7 @@ packages=(
   libpq-dev postgresql
   mdbtools-dev mdbtools
   libgtest-dev libbenchmark-dev python3-openpyxl
-  clang
+  clang clang-format clang-tidy
 )
 
 missing=()
