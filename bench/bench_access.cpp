@@ -46,8 +46,7 @@ double Reference(const std::string& file, const std::vector<std::string>& tables
     std::vector<char> buffer(1 << 16);
     for (const std::string& table : tables) {
         FILE* pipe = ::popen(("mdb-export -H " + Quote(file) + " " + Quote(table)).c_str(), "r");
-        while (std::fread(buffer.data(), 1, buffer.size(), pipe) > 0) {
-        }
+        while (std::fread(buffer.data(), 1, buffer.size(), pipe) > 0) {}
         ::pclose(pipe);
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -69,7 +68,8 @@ double Library(const std::string& file, const std::vector<std::string>& tables, 
         command.SetConnection(&connection);
         command.SetCommandText(CString(orv::platform::Utf8ToUtf16("SELECT * FROM [" + table + "]").c_str()));
         if (command.Execute() != OrvOleDbCommand::dbTrue) {
-            std::fprintf(stderr, "query failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
+            std::fprintf(stderr, "query failed: %s\n",
+                         orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
             std::exit(1);
         }
         const auto columns = command.GetColumnCount();

@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     long opens = argc > 2 ? std::atol(argv[2]) : 2000;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 
-    std::string path = (std::filesystem::temp_directory_path() / ("bench_cache_" + std::to_string(getpid()) + ".mdb")).string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("bench_cache_" + std::to_string(getpid()) + ".mdb")).string();
     MakeDatabase(path);
     std::u16string text = u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + orv::platform::Utf8ToUtf16(path) + u";";
     CComBSTR init(text.c_str());

@@ -25,7 +25,8 @@ void MakeFile(const std::string& path, long megabytes) {
     std::string sql =
         "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
         "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b REAL);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_string(rows) +
         ") INSERT INTO t SELECT i, printf('%.250c', char(65 + i % 26)), i * 0.5 FROM n;"
         "DELETE FROM t WHERE id % 4 = 0;";
     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);

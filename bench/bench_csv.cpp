@@ -125,7 +125,8 @@ double Library(const std::string& folder, long& rows, double& sumQty, double& av
     command.SetConnection(&connection);
     command.SetCommandText(CString(u"SELECT COUNT(*), SUM(qty), AVG(price) FROM [big.csv]"));
     if (command.Execute() != OrvOleDbCommand::dbTrue || command.FetchNext() != OrvOleDbCommand::dbTrue) {
-        std::fprintf(stderr, "query failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
+        std::fprintf(stderr, "query failed: %s\n",
+                     orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
         std::exit(1);
     }
     rows = std::atol(orv::platform::Utf16ToUtf8(command.FieldAsString(1).Str()).c_str());
@@ -161,10 +162,11 @@ double LibraryUpdate(const std::string& folder, long id) {
     if (connection.OpenFromInitializationString(CComBSTR(init.c_str()), false) != S_OK) std::exit(1);
     OrvOleDbCommand command;
     command.SetConnection(&connection);
-    command.SetCommandText(CString(orv::platform::Utf8ToUtf16("UPDATE [big.csv] SET qty = qty + 1 WHERE id = " +
-                                                               std::to_string(id)).c_str()));
+    command.SetCommandText(CString(
+        orv::platform::Utf8ToUtf16("UPDATE [big.csv] SET qty = qty + 1 WHERE id = " + std::to_string(id)).c_str()));
     if (command.Execute() != OrvOleDbCommand::dbTrue || command.GetRowsAffected() != 1) {
-        std::fprintf(stderr, "update failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
+        std::fprintf(stderr, "update failed: %s\n",
+                     orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
         std::exit(1);
     }
     command.Close();

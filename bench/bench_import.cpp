@@ -67,8 +67,8 @@ Took Run(const std::vector<std::string>& args) {
     Took took;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         took.elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    took.processor = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                     usage.ru_stime.tv_usec / 1e6;
+    took.processor =
+        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     return took;
 }
 

@@ -52,7 +52,8 @@ double RawInserts(const std::string& path, long rows) {
                       "'a note about order %ld')",
                       i, i, i % 100, i * 0.25, i);
         sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK || sqlite3_step(statement) != SQLITE_DONE) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement) != SQLITE_DONE) {
             std::fprintf(stderr, "insert failed: %s\n", sqlite3_errmsg(db));
             std::exit(1);
         }

@@ -46,10 +46,13 @@ void MakeTable(const char* name, long rows) {
     PGconn* conn = Connect();
     const std::string sql = std::string("DROP TABLE IF EXISTS ") + name + "; CREATE TABLE " + name +
                             "(id int, name varchar(50), price float8, made timestamp, note varchar(100)); "
-                            "INSERT INTO " + name + " SELECT i, 'part number ' || i, i * 0.25, "
+                            "INSERT INTO " +
+                            name +
+                            " SELECT i, 'part number ' || i, i * 0.25, "
                             "timestamp '2020-01-01 12:30:00' + (i % 1000) * interval '1 day', "
                             "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END "
-                            "FROM generate_series(1, " + std::to_string(rows) + ") i";
+                            "FROM generate_series(1, " +
+                            std::to_string(rows) + ") i";
     for (const std::string& step : {sql, "VACUUM ANALYZE " + std::string(name)}) {
         PGresult* result = PQexec(conn, step.c_str());
         if (PQresultStatus(result) != PGRES_COMMAND_OK) Fail("setup", conn);
@@ -92,7 +95,8 @@ double LibraryWalk(const char* table, long& rows, std::size_t& checksum) {
     command.SetConnection(&connection);
     command.SetCommandText(CString(orv::platform::Utf8ToUtf16(std::string("SELECT * FROM ") + table).c_str()));
     if (command.Execute() != OrvOleDbCommand::dbTrue) {
-        std::fprintf(stderr, "execute failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
+        std::fprintf(stderr, "execute failed: %s\n",
+                     orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
         std::exit(1);
     }
     rows = 0;

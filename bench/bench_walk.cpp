@@ -40,34 +40,32 @@ struct Table {
 };
 
 // The project's own table: sized text, a DOUBLE, a DATETIME and a MEMO (read as bytes).
-constexpr Table kParts{
-    "sized columns: integer, TEXT(50), DOUBLE, DATETIME, MEMO",
-    "parts",
-    "id INTEGER, name TEXT(50), price DOUBLE, made DATETIME, note MEMO",
-    "SELECT i, 'part number ' || i, i * 0.25, "
-    "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
-    "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END FROM n",
-    5,
-    5};
+constexpr Table kParts{"sized columns: integer, TEXT(50), DOUBLE, DATETIME, MEMO",
+                       "parts",
+                       "id INTEGER, name TEXT(50), price DOUBLE, made DATETIME, note MEMO",
+                       "SELECT i, 'part number ' || i, i * 0.25, "
+                       "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
+                       "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a longer note about part ' || i END FROM n",
+                       5,
+                       5};
 
 // A table declared the way most SQLite tables are: no sizes, so every text column binds as
 // wide text of the largest fixed size and every field is read as text.
-constexpr Table kPlain{
-    "plain columns: id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
-    "plain",
-    "id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
-    "SELECT i, 'customer ' || i, i % 100, i * 0.25, "
-    "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
-    "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a note about order ' || i END FROM n",
-    6,
-    0};
+constexpr Table kPlain{"plain columns: id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
+                       "plain",
+                       "id INTEGER, name TEXT, qty INTEGER, price REAL, created TEXT, note TEXT",
+                       "SELECT i, 'customer ' || i, i % 100, i * 0.25, "
+                       "date('2020-01-01', '+' || (i % 1000) || ' days') || ' 12:30:00', "
+                       "CASE WHEN i % 3 = 0 THEN NULL ELSE 'a note about order ' || i END FROM n",
+                       6,
+                       0};
 
 void MakeTable(const std::string& path, const Table& table, long rows) {
     std::filesystem::remove(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    std::string sql = std::string("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE ") + table.name +
-                      "(" + table.definition + ");" +
+    std::string sql = std::string("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; CREATE TABLE ") + table.name + "(" +
+                      table.definition + ");" +
                       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
                       std::to_string(rows) + ") INSERT INTO " + table.name + " " + table.rows + ";";
     char* error = nullptr;
@@ -121,7 +119,8 @@ double LibraryWalk(const std::string& path, const Table& table, long& rows, std:
                    bool backward = false) {
     auto start = Clock::now();
     OrvOleDbConnection connection;
-    std::u16string init = u"Provider=Microsoft.ACE.OLEDB.12.0;Mode=Read;Data Source=" + orv::platform::Utf8ToUtf16(path);
+    std::u16string init =
+        u"Provider=Microsoft.ACE.OLEDB.12.0;Mode=Read;Data Source=" + orv::platform::Utf8ToUtf16(path);
     if (connection.OpenFromInitializationString(CComBSTR(init.c_str()), false) != S_OK) {
         std::fprintf(stderr, "open failed\n");
         std::exit(1);
@@ -130,7 +129,8 @@ double LibraryWalk(const std::string& path, const Table& table, long& rows, std:
     command.SetConnection(&connection);
     command.SetCommandText(CString(orv::platform::Utf8ToUtf16(SelectAll(table))));
     if (command.Execute() != OrvOleDbCommand::dbTrue) {
-        std::fprintf(stderr, "execute failed: %s\n", orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
+        std::fprintf(stderr, "execute failed: %s\n",
+                     orv::platform::Utf16ToUtf8(command.GetErrorInfo(true).Str()).c_str());
         std::exit(1);
     }
     rows = 0;
@@ -242,8 +242,8 @@ int main(int argc, char** argv) {
     long largeBack = WalkPeakKb(big, true);
     std::printf("  peak resident memory, forward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count, small,
                 count * 10, large);
-    std::printf("  peak resident memory, backward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count,
-                smallBack, count * 10, largeBack);
+    std::printf("  peak resident memory, backward walk of %ld rows: %ld KiB; of %ld rows: %ld KiB\n", count, smallBack,
+                count * 10, largeBack);
     std::filesystem::remove_all(dir);
     CoUninitialize();
     return 0;

@@ -35,8 +35,8 @@ void MakeWorkbook(const std::string& path, long rows, std::vector<std::string>& 
     std::string strings = std::string("<sst xmlns=\"") + kMain + "\" uniqueCount=\"" + std::to_string(unique) + "\">";
     for (long i = 0; i < unique; ++i) strings += "<si><t>customer " + std::to_string(i) + "</t></si>";
     strings += "</sst>";
-    std::string sheet = std::string("<worksheet xmlns=\"") + kMain + "\"><dimension ref=\"A1:F" +
-                        std::to_string(rows) + "\"/><sheetData>";
+    std::string sheet = std::string("<worksheet xmlns=\"") + kMain + "\"><dimension ref=\"A1:F" + std::to_string(rows) +
+                        "\"/><sheetData>";
     for (long r = 1; r <= rows; ++r) {
         const std::string row = std::to_string(r);
         sheet += "<row r=\"" + row + "\">";

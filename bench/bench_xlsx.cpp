@@ -130,7 +130,8 @@ void XMLCALL SheetEnd(void* data, const XML_Char* name) {
         ++floor.rows;
     } else if (std::strcmp(local, "v") == 0 || std::strcmp(local, "t") == 0) {
         floor.collecting = false;
-        const std::string& value = floor.shared ? floor.strings[std::strtoul(floor.text.c_str(), nullptr, 10)] : floor.text;
+        const std::string& value =
+            floor.shared ? floor.strings[std::strtoul(floor.text.c_str(), nullptr, 10)] : floor.text;
         floor.wide.clear();
         orv::platform::AppendUtf8ToUtf16(floor.wide, value);
         floor.characters += floor.wide.size();
@@ -301,7 +302,8 @@ int main(int argc, char** argv) {
                 &referenceKb);
     if (referenceRows > 0)
         std::printf("  openpyxl read-only:   %.0f rows/s, peak memory %.0f MB; library / openpyxl %.1fx\n",
-                    referenceRows / reference, referenceKb / 1024.0, Median(libraryRates) / (referenceRows / reference));
+                    referenceRows / reference, referenceKb / 1024.0,
+                    Median(libraryRates) / (referenceRows / reference));
     std::filesystem::remove_all(dir);
     return 0;
 }

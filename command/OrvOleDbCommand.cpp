@@ -117,7 +117,6 @@ HRESULT CommandState::Execute(DBROWCOUNT* rowsAffected) {
 using orv::command::CommandState;
 using orv::command::kColumnsNotCounted;
 
-
 OrvOleDbCommand::OrvOleDbCommand()
     : m_connection(nullptr),
       m_command(new CommandState),

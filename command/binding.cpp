@@ -19,7 +19,6 @@ std::size_t AlignUp(std::size_t offset, std::size_t alignment) {
     return (offset + alignment - 1) / alignment * alignment;
 }
 
-
 bool Delivered(DBSTATUS status) { return status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED; }
 
 template <class T>
@@ -128,12 +127,9 @@ HRESULT RowAccessor::Layout(IRowset* rowset, std::vector<DBBINDING>& bindings) {
             valueSize = sizeof(IUnknown*);
         } else {
             b.wType = type;
-            if (type == DBTYPE_STR)
-                b.cbMaxLen = info.ulColumnSize + 1;
-            else if (type == DBTYPE_WSTR)
-                b.cbMaxLen = info.ulColumnSize * 2 + 2;
-            else
-                b.cbMaxLen = std::max(info.ulColumnSize, orv::platform::FixedTypeSize(type));
+            if (type == DBTYPE_STR) b.cbMaxLen = info.ulColumnSize + 1;
+            else if (type == DBTYPE_WSTR) b.cbMaxLen = info.ulColumnSize * 2 + 2;
+            else b.cbMaxLen = std::max(info.ulColumnSize, orv::platform::FixedTypeSize(type));
             valueSize = std::max(b.cbMaxLen, orv::platform::FixedTypeSize(type));
         }
 

@@ -29,12 +29,12 @@ struct ColumnSlot {
     DBBYTEOFFSET statusOffset = 0;
     DBBYTEOFFSET lengthOffset = 0;
     DBBYTEOFFSET valueOffset = 0;
-    DBLENGTH valueSize = 0;       // bytes reserved for the value part; 0 without one
+    DBLENGTH valueSize = 0;  // bytes reserved for the value part; 0 without one
     DBTYPE boundType = DBTYPE_EMPTY;
     DBTYPE providerType = DBTYPE_EMPTY;  // the column's own type, before a large one was bound
-                                         // as a storage object or by reference
-    bool hasValue = false;        // SKIP mode binds length and status only
-    bool consumerOwned = false;   // the value points at memory the command frees
+        // as a storage object or by reference
+    bool hasValue = false;  // SKIP mode binds length and status only
+    bool consumerOwned = false;  // the value points at memory the command frees
 };
 
 // One column of the held row as the buffer has it.
@@ -86,9 +86,9 @@ private:
     HACCESSOR m_handle = DB_NULL_HACCESSOR;
     bool m_attached = false;
     DBORDINAL m_columnCount = 0;
-    DBCOLUMNINFO* m_columnInfo = nullptr;   // CoTaskMem, as the provider returned it
-    OLECHAR* m_strings = nullptr;           // CoTaskMem, the names m_columnInfo points into
-    std::vector<ColumnSlot> m_slots;        // one per entry of m_columnInfo
+    DBCOLUMNINFO* m_columnInfo = nullptr;  // CoTaskMem, as the provider returned it
+    OLECHAR* m_strings = nullptr;  // CoTaskMem, the names m_columnInfo points into
+    std::vector<ColumnSlot> m_slots;  // one per entry of m_columnInfo
     std::unique_ptr<DBOBJECT[]> m_objects;  // storage-object requests the bindings point at
     std::unique_ptr<BYTE[]> m_buffer;
     std::size_t m_bufferSize = 0;

@@ -19,7 +19,7 @@ struct Value {
     DBTYPE type;
     const BYTE* data;
     DBLENGTH capacity;  // bytes of the value part
-    DBLENGTH length;    // the length part: bytes of the value as the provider reported them
+    DBLENGTH length;  // the length part: bytes of the value as the provider reported them
 };
 
 template <class T>
@@ -464,8 +464,8 @@ bool OrvOleDbCommand::FieldAsVariant(unsigned __int64 col, VARIANT& value) {
             value.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(data.m_pData), size / sizeof(OLECHAR));
         } else if (own == DBTYPE_STR) {
             value.vt = VT_BSTR;
-            value.bstrVal = NewBstr(orv::platform::Utf8ToUtf16(
-                std::string_view(reinterpret_cast<const char*>(data.m_pData), size)));
+            value.bstrVal = NewBstr(
+                orv::platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data.m_pData), size)));
         } else {
             BytesVariant(data.m_pData, size, value);
         }

@@ -6,7 +6,6 @@
 using orv::command::ColumnView;
 using orv::command::kColumnsNotCounted;
 
-
 bool OrvOleDbCommand::ColumnInRange(unsigned __int64 col) { return m_open && col != 0 && col <= GetColumnCount(); }
 
 unsigned __int64 OrvOleDbCommand::GetColumnCount() {

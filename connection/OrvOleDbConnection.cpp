@@ -49,7 +49,8 @@ constexpr const char16_t* kNoDatabaseFiles =
 
 bool HasDatabaseFiles(IUnknown* dataSource) {
     CComPtr<IDBDataSourceAdmin> admin;
-    return dataSource && SUCCEEDED(dataSource->QueryInterface(IID_IDBDataSourceAdmin, reinterpret_cast<void**>(&admin)));
+    return dataSource &&
+           SUCCEEDED(dataSource->QueryInterface(IID_IDBDataSourceAdmin, reinterpret_cast<void**>(&admin)));
 }
 
 // One property of the DBINIT set, in a set of its own; the value is cleared with the object.
@@ -284,7 +285,8 @@ HRESULT OrvOleDbConnection::CompactMdb() {
     DeleteFileW(temporary.GetString());
 
     CComPtr<_DBEngine> engine;
-    HRESULT hr = CoCreateInstance(CLSID_DBEngine, nullptr, CLSCTX_ALL, IID__DBEngine, reinterpret_cast<void**>(&engine));
+    HRESULT hr =
+        CoCreateInstance(CLSID_DBEngine, nullptr, CLSCTX_ALL, IID__DBEngine, reinterpret_cast<void**>(&engine));
     if (SUCCEEDED(hr)) {
         CComBSTR from(source.GetString()), to(temporary.GetString());
         hr = engine->CompactDatabase(from.m_str, to.m_str, Omitted(), Omitted(), Omitted());
@@ -292,9 +294,10 @@ HRESULT OrvOleDbConnection::CompactMdb() {
     if (CheckResult(hr) &&
         !MoveFileExW(temporary.GetString(), source.GetString(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         hr = E_FAIL;
-        m_errorText.Format(u"The compacted copy '%s' could not replace '%s'; the database file is unchanged and the "
-                           u"copy is left where it is.",
-                           temporary.GetString(), source.GetString());
+        m_errorText.Format(
+            u"The compacted copy '%s' could not replace '%s'; the database file is unchanged and the "
+            u"copy is left where it is.",
+            temporary.GetString(), source.GetString());
     }
     return hr;
 }

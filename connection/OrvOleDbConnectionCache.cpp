@@ -48,9 +48,7 @@ OrvOleDbConnectionCache::OrvOleDbConnectionCache() : m_lock(), m_cacheSize(4) {}
 
 OrvOleDbConnectionCache::~OrvOleDbConnectionCache() = default;
 
-OrvOleDbConnectionCache* OrvOleDbConnectionCache::GetCacheManager() {
-    return m_theCache;
-}
+OrvOleDbConnectionCache* OrvOleDbConnectionCache::GetCacheManager() { return m_theCache; }
 
 // ---- Start-up and shut-down --------------------------------------------------------------
 

@@ -74,7 +74,8 @@ Status StatementFailure(sqlite3* db, int rc) {
         return Status::Error(DB_E_CANCELED, u"The statement was cancelled before it finished.", u"HY008", rc);
     case SQLITE_CONSTRAINT: return Status::Error(DB_E_INTEGRITYVIOLATION, message, u"23000", rc);
     case SQLITE_NOMEM:
-        return Status::Error(E_OUTOFMEMORY, u"There is not enough memory to run the statement: " + message, u"HY001", rc);
+        return Status::Error(E_OUTOFMEMORY, u"There is not enough memory to run the statement: " + message, u"HY001",
+                             rc);
     case SQLITE_READONLY:
         // SQLite's own words need the reason; a store's refusal already gives it.
         if (!Contains(raw, "readonly database")) return Status::Error(DB_SEC_E_PERMISSIONDENIED, message, u"42000", rc);
@@ -132,11 +133,11 @@ Status RunStatement(Session* session, IUnknown* specification, sqlite3_stmt* sta
         if (!status.Ok()) return status;
         HRESULT hr = result->QueryInterface(riid, reinterpret_cast<void**>(rowset));
         result->Release();
-        return hr == S_OK ? Status::Success() : Status::Error(hr, u"The rowset does not offer the interface asked for.");
+        return hr == S_OK ? Status::Success()
+                          : Status::Error(hr, u"The rowset does not offer the interface asked for.");
     }
     int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-    }
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {}
     Status status = rc == SQLITE_DONE ? Status::Success() : StatementFailure(session->Db(), rc);
     if (status.Ok() && rowsAffected && ChangesRows(sqlite3_sql(statement)))
         *rowsAffected = static_cast<DBROWCOUNT>(sqlite3_changes64(session->Db()));
@@ -208,8 +209,7 @@ HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
 }
 
 HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
-    return GuardMethod(IID_ICommandProperties,
-                       [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
+    return GuardMethod(IID_ICommandProperties, [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
 }
 
 HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
@@ -232,9 +232,9 @@ HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 Status Command::Compile(sqlite3_stmt** statement) {
     *statement = nullptr;
     if (m_text.Empty()) return Status::Error(DB_E_NOCOMMAND, u"No command text was set.");
-    RewriteResult rewritten = RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text.Text()), &m_session->Schema());
-    if (rewritten.error)
-        return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
+    RewriteResult rewritten =
+        RewriteCommand(m_session->Db(), platform::Utf16ToUtf8(m_text.Text()), &m_session->Schema());
+    if (rewritten.error) return Status::Error(DB_E_ERRORSINCOMMAND, platform::Utf8ToUtf16(*rewritten.error), u"42000");
     std::string sql = std::move(rewritten.sql);
     Status allowed = SqlPolicy::CheckStatement(sql);
     if (!allowed.Ok()) return allowed;
@@ -258,14 +258,16 @@ Status Command::Compile(sqlite3_stmt** statement) {
         rc = sqlite3_prepare_v2(m_session->Db(), sql.c_str(), static_cast<int>(sql.size()) + 1, statement, &tail);
     }
     if (rc == SQLITE_AUTH && !policy.LastRefusal().empty())
-        return Status::Error(DB_SEC_E_PERMISSIONDENIED, platform::Utf8ToUtf16(policy.LastRefusal()) + u".", u"42000", rc);
+        return Status::Error(DB_SEC_E_PERMISSIONDENIED, platform::Utf8ToUtf16(policy.LastRefusal()) + u".", u"42000",
+                             rc);
     if (rc != SQLITE_OK) return StatementFailure(m_session->Db(), rc);
     if (!*statement) return Status::Error(DB_E_NOCOMMAND, u"The command text holds no statement.", u"42000");
     if (tail && !OnlyTrivia(tail)) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
         std::u16string rest = platform::Utf8ToUtf16(tail);
-        while (!rest.empty() && (rest.front() == u' ' || rest.front() == u';' || rest.front() == u'\n')) rest.erase(0, 1);
+        while (!rest.empty() && (rest.front() == u' ' || rest.front() == u';' || rest.front() == u'\n'))
+            rest.erase(0, 1);
         if (rest.size() > 40) rest = rest.substr(0, 40) + u"...";
         return Status::Error(DB_E_MULTIPLESTATEMENTS,
                              platform::Format(u"A command runs one statement; the text goes on after the first one "

@@ -35,8 +35,9 @@ public:
         return GuardMethod(IID__DBEngine, [&]() -> HRESULT {
             const std::u16string source = Text(srcName), destination = Text(dstName);
             if (source.empty() || destination.empty())
-                return Report(Status::Error(E_INVALIDARG, u"Compaction needs the path of the database file and the "
-                                                          u"path of its compacted copy."),
+                return Report(Status::Error(E_INVALIDARG,
+                                            u"Compaction needs the path of the database file and the "
+                                            u"path of its compacted copy."),
                               IID__DBEngine);
             return Report(CompactDatabaseFile(source, destination), IID__DBEngine);
         });
@@ -46,8 +47,9 @@ public:
         return GuardMethod(IID_IOrvConvertDatabase, [&]() -> HRESULT {
             const std::u16string source = Text(srcName), destination = Text(dstName);
             if (source.empty() || destination.empty())
-                return Report(Status::Error(E_INVALIDARG, u"Conversion needs the path of the Access database and the "
-                                                          u"path of the new database file."),
+                return Report(Status::Error(E_INVALIDARG,
+                                            u"Conversion needs the path of the Access database and the "
+                                            u"path of the new database file."),
                               IID_IOrvConvertDatabase);
             ProgressForwarder forwarder(progress);
             Status status = ConvertAccessDatabase(source, destination, &forwarder);

@@ -161,10 +161,8 @@ Outcome Rescaled(Decimal& d, int scale) { return Rescale(d, scale) ? Outcome::Ok
 
 template <class Char>
 bool IsBlank(Char c) {
-    if constexpr (sizeof(Char) == 1)
-        return c == ' ' || (c >= '\t' && c <= '\r');
-    else
-        return platform::IsSpace16(c);
+    if constexpr (sizeof(Char) == 1) return c == ' ' || (c >= '\t' && c <= '\r');
+    else return platform::IsSpace16(c);
 }
 
 // Compares with an ASCII lower-case word, ignoring ASCII case.
@@ -469,7 +467,8 @@ Outcome FileTimeFromMoment(const Moment& m, std::uint64_t& ticks) {
     const int year = m.hasDate ? m.year : 1899;
     if (year < 1601) return Outcome::Overflow;
     const long long days =
-        m.hasDate ? platform::DaysFromCivil(m.year, static_cast<unsigned>(m.month), static_cast<unsigned>(m.day)) : kDateEpoch;
+        m.hasDate ? platform::DaysFromCivil(m.year, static_cast<unsigned>(m.month), static_cast<unsigned>(m.day))
+                  : kDateEpoch;
     long long t = (days - kFileTimeEpoch) * kTicksPerDay;
     if (m.hasTime) t += (m.hour * 3600LL + m.minute * 60 + m.second) * kTicksPerSecond + m.nanos / 100;
     ticks = static_cast<std::uint64_t>(t);
@@ -682,7 +681,7 @@ struct Value {
     SCODE scode = 0;
     IUnknown* unknown = nullptr;
     HCHAPTER chapter = 0;
-    bool empty = false;                // DBTYPE_EMPTY or VT_EMPTY, not NULL
+    bool empty = false;  // DBTYPE_EMPTY or VT_EMPTY, not NULL
     const VARIANT* variant = nullptr;  // a VARIANT source, copied whole to a VARIANT destination
     VARIANT storage{};
 
@@ -1084,11 +1083,11 @@ Outcome ToMoment(const Value& v, bool milliseconds, Moment& m) {
 struct Text {
     bool isWide = false;
     std::u16string_view wide;
-    std::string_view narrow;    // UTF-8
-    bool ascii = false;         // `narrow` is ASCII: one unit a byte in either encoding
+    std::string_view narrow;  // UTF-8
+    bool ascii = false;  // `narrow` is ASCII: one unit a byte in either encoding
     std::size_t mandatory = 0;  // leading units that may not be cut (kWhole: none may be)
-    bool number = false;        // a cut that leaves a trailing point drops it
-    bool wholeBytes = false;    // hexadecimal: cut between bytes only
+    bool number = false;  // a cut that leaves a trailing point drops it
+    bool wholeBytes = false;  // hexadecimal: cut between bytes only
     std::string formatted;
     std::u16string converted;
 };

@@ -33,7 +33,8 @@ const PropertyInfo kProperties[] = {
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_REGISTRY_PATH, VT_BSTR, kInit, u"Jet OLEDB:Registry Path"},
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_DATABASE_LOCKING_MODE, VT_I4, kInit, u"Jet OLEDB:Database Locking Mode"},
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_GLOBAL_PARTIAL_BULK_OPS, VT_I4, kInit, u"Jet OLEDB:Global Partial Bulk Ops"},
-    {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_GLOBAL_BULK_TRANSACTIONS, VT_I4, kInit, u"Jet OLEDB:Global Bulk Transactions"},
+    {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_GLOBAL_BULK_TRANSACTIONS, VT_I4, kInit,
+     u"Jet OLEDB:Global Bulk Transactions"},
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_NEW_DATABASE_PASSWORD, VT_BSTR, kInit, u"Jet OLEDB:New Database Password"},
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_CREATE_SYSTEM_DATABASE, VT_BOOL, kInit, u"Jet OLEDB:Create System Database"},
     {&DBPROPSET_ENGINE_DBINIT, ENGINEPROP_ENCRYPT_DATABASE, VT_BOOL, kInit, u"Jet OLEDB:Encrypt Database"},
@@ -159,7 +160,8 @@ HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET rgSets[], ULO
                                     DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
     return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
         // Descriptions are always available: they are how initialisation strings name keys.
-        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer,
+                                    [](const GUID&) { return true; });
     });
 }
 
@@ -186,12 +188,14 @@ StoreOptions DataSource::Options() const {
 
 HRESULT DataSource::Initialize() {
     return GuardMethod(IID_IDBInitialize, [&]() -> HRESULT {
-        if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
-                                   IID_IDBInitialize);
+        if (m_store)
+            return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                          IID_IDBInitialize);
         StoreOptions options = Options();
         if (options.dataSource.empty())
-            return Report(Status::Error(E_FAIL, u"No data source was given: the initialisation string needs "
-                                                u"\"Data Source=\" followed by the path of the file to open.",
+            return Report(Status::Error(E_FAIL,
+                                        u"No data source was given: the initialisation string needs "
+                                        u"\"Data Source=\" followed by the path of the file to open.",
                                         u"08001"),
                           IID_IDBInitialize);
         std::unique_ptr<Store> store;
@@ -233,15 +237,17 @@ HRESULT DataSource::CreateDataSource(ULONG cSets, DBPROPSET rgSets[], IUnknown* 
                                      IUnknown** ppDBSession) {
     return GuardMethod(IID_IDBDataSourceAdmin, [&]() -> HRESULT {
         if (ppDBSession) *ppDBSession = nullptr;
-        if (m_store) return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
-                                   IID_IDBDataSourceAdmin);
+        if (m_store)
+            return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                          IID_IDBDataSourceAdmin);
         if (outer && riid != IID_IUnknown) return DB_E_NOAGGREGATION;
         HRESULT hr = SetProperties(cSets, rgSets);
         if (FAILED(hr)) return hr;
         const std::u16string path = m_properties.String(DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
         if (path.empty())
-            return Report(Status::Error(E_INVALIDARG, u"No path was given for the new database file (the Data Source "
-                                                      u"property)."),
+            return Report(Status::Error(E_INVALIDARG,
+                                        u"No path was given for the new database file (the Data Source "
+                                        u"property)."),
                           IID_IDBDataSourceAdmin);
         Status status = CreateDatabaseFile(path);
         if (!status.Ok()) return Report(status, IID_IDBDataSourceAdmin);
@@ -253,8 +259,9 @@ HRESULT DataSource::CreateDataSource(ULONG cSets, DBPROPSET rgSets[], IUnknown* 
 }
 
 HRESULT DataSource::DestroyDataSource() {
-    return Report(Status::Error(DB_E_NOTSUPPORTED, u"The provider does not delete database files: delete the file "
-                                                   u"itself when no connection uses it."),
+    return Report(Status::Error(DB_E_NOTSUPPORTED,
+                                u"The provider does not delete database files: delete the file "
+                                u"itself when no connection uses it."),
                   IID_IDBDataSourceAdmin);
 }
 

@@ -19,8 +19,7 @@ const char* EscapedExceptionText(const std::exception_ptr& escaped) noexcept {
         return "there is not enough memory to complete the operation";
     } catch (const std::exception& e) {
         return e.what();
-    } catch (...) {
-    }
+    } catch (...) {}
     return "the engine met an unexpected failure";
 }
 
@@ -43,8 +42,7 @@ int CodeOf(const std::exception_ptr& escaped) noexcept {
         std::rethrow_exception(escaped);
     } catch (const std::bad_alloc&) {
         return SQLITE_NOMEM;
-    } catch (...) {
-    }
+    } catch (...) {}
     return SQLITE_ERROR;
 }
 
@@ -85,8 +83,8 @@ void GuardedFunction(sqlite3_context* context, int argc, sqlite3_value** argv) n
 }  // namespace
 
 int RegisterGuardedFunction(sqlite3* db, const char* name, int args, int flags, SqlFunction function) {
-    return sqlite3_create_function_v2(db, name, args, flags, reinterpret_cast<void*>(function), GuardedFunction, nullptr,
-                                      nullptr, nullptr);
+    return sqlite3_create_function_v2(db, name, args, flags, reinterpret_cast<void*>(function), GuardedFunction,
+                                      nullptr, nullptr, nullptr);
 }
 
 }  // namespace orv::engine

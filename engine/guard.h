@@ -21,8 +21,7 @@
 #include "engine/error.h"
 
 #ifndef NDEBUG
-#define ORV_ASSERT(condition) \
-    ((condition) ? void(0) : ::orv::engine::AssertionFailed(#condition, __FILE__, __LINE__))
+#define ORV_ASSERT(condition) ((condition) ? void(0) : ::orv::engine::AssertionFailed(#condition, __FILE__, __LINE__))
 #else
 #define ORV_ASSERT(condition) ((void)0)
 #endif

@@ -129,8 +129,7 @@ std::vector<InitPair> ParsePropertyList(std::u16string_view text) {
         std::u16string_view piece = platform::Trim(text.substr(pos, end - pos), kBlanks);
         if (!piece.empty()) {
             std::size_t eq = piece.find(u'=');
-            if (eq == std::u16string_view::npos)
-                pairs.push_back({std::u16string(piece), std::u16string()});
+            if (eq == std::u16string_view::npos) pairs.push_back({std::u16string(piece), std::u16string()});
             else
                 pairs.push_back({std::u16string(platform::Trim(piece.substr(0, eq), kBlanks)),
                                  std::u16string(platform::Trim(piece.substr(eq + 1), kBlanks))});

@@ -14,7 +14,7 @@
 namespace orv::engine {
 
 struct InitPair {
-    std::u16string key;    // as written, trimmed
+    std::u16string key;  // as written, trimmed
     std::u16string value;  // unquoted, trimmed unless it was quoted
 };
 

@@ -24,7 +24,8 @@ namespace orv::engine {
 inline constexpr CLSID CLSID_OrvEngine = {0xF2212004, 0xCAAB, 0x41A7, {0xA1, 0x57, 0x1A, 0x98, 0xC0, 0x82, 0xE6, 0xF9}};
 
 // The provider's own initialisation properties ("Jet OLEDB:..." keys).
-inline constexpr GUID DBPROPSET_ENGINE_DBINIT = {0x4A329927, 0xF385, 0x4C59, {0x8E, 0xAE, 0xB0, 0x6A, 0xE3, 0x9C, 0x22, 0x30}};
+inline constexpr GUID DBPROPSET_ENGINE_DBINIT = {
+    0x4A329927, 0xF385, 0x4C59, {0x8E, 0xAE, 0xB0, 0x6A, 0xE3, 0x9C, 0x22, 0x30}};
 enum EngineInitProperty : DBPROPID {
     ENGINEPROP_ENGINE_TYPE = 1,
     ENGINEPROP_DATABASE_PASSWORD,
@@ -62,8 +63,8 @@ enum EngineInitProperty : DBPROPID {
 
 HRESULT CreateDataSource(IUnknown* outer, REFIID riid, void** ppv);
 
-class DataSource final
-    : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession, IDBDataSourceAdmin, ISupportErrorInfo> {
+class DataSource final : public platform::ComObject<IDBInitialize, IDBProperties, IDBCreateSession, IDBDataSourceAdmin,
+                                                    ISupportErrorInfo> {
 public:
     DataSource();
     ~DataSource() override;
@@ -105,8 +106,9 @@ private:
     std::atomic<int> m_sessions{0};
 };
 
-class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand,
-                                                 ITransactionLocal, IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
+class Session final
+    : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand, ITransactionLocal,
+                                 IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
 public:
     Session(DataSource* source, sqlite3* db);
     ~Session() override;
@@ -149,9 +151,9 @@ private:
     DataSource* m_source;  // one reference held
     Status Run(const char* sql);
 
-    sqlite3* m_db;         // owned
+    sqlite3* m_db;  // owned
     SchemaCheck m_schema;  // what the last command learnt of the schema
-    SqlPolicy m_policy;    // the connection's authorizer; the destructor closes the connection before it goes
+    SqlPolicy m_policy;  // the connection's authorizer; the destructor closes the connection before it goes
     ULONG m_transactionLevel = 0;  // 0: autocommit; 1: a transaction; more: savepoints inside it
 };
 

@@ -60,9 +60,7 @@ Status SqliteFailure(sqlite3* db, int rc) {
     return status;
 }
 
-bool IsStreamInterface(REFIID iid) {
-    return iid == IID_ISequentialStream || iid == IID_IStream || iid == IID_IUnknown;
-}
+bool IsStreamInterface(REFIID iid) { return iid == IID_ISequentialStream || iid == IID_IStream || iid == IID_IUnknown; }
 
 // The rows of one prepared SQLite statement, stepped on the session's connection.
 class StatementSource final : public RowSource {
@@ -163,7 +161,8 @@ public:
             if (int err = Flush(); err != 0) return err;
         }
         auto block = std::upper_bound(m_blocks.begin(), m_blocks.end(), index,
-                                      [](DBCOUNTITEM i, const Block& b) { return i < b.first; }) - 1;
+                                      [](DBCOUNTITEM i, const Block& b) { return i < b.first; }) -
+                     1;
         const off_t end = block + 1 == m_blocks.end() ? m_end : (block + 1)->offset;
         m_read.resize(static_cast<std::size_t>(end - block->offset));
         std::size_t done = 0;
@@ -203,7 +202,7 @@ public:
 private:
     struct Block {
         DBCOUNTITEM first;  // number of its first row
-        off_t offset;       // where it starts in the file; it ends where the next one starts
+        off_t offset;  // where it starts in the file; it ends where the next one starts
     };
 
     void Put(const void* data, std::size_t size) { m_pending.append(static_cast<const char*>(data), size); }
@@ -218,7 +217,8 @@ private:
             std::error_code ec;
             std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
             int fd = -1;
-            if (int err = CurrentEnv().OpenScratch(ec ? std::string("/tmp") : folder.string(), fd); err != 0) return err;
+            if (int err = CurrentEnv().OpenScratch(ec ? std::string("/tmp") : folder.string(), fd); err != 0)
+                return err;
             m_file.Reset(fd);
         }
         if (int err = WriteAll(m_file.Get(), m_pending, m_end); err != 0) return err;
@@ -232,12 +232,12 @@ private:
 
     FileHandle m_file;
     std::vector<Block> m_blocks;
-    off_t m_end = 0;              // bytes written
-    DBCOUNTITEM m_rows = 0;       // rows appended, written or pending
-    std::string m_pending;        // the block being filled
+    off_t m_end = 0;  // bytes written
+    DBCOUNTITEM m_rows = 0;  // rows appended, written or pending
+    std::string m_pending;  // the block being filled
     DBCOUNTITEM m_pendingFirst = 0;
     DBCOUNTITEM m_pendingRows = 0;
-    std::string m_read;           // the block last read
+    std::string m_read;  // the block last read
 };
 
 Status RowSource::Skip(DBCOUNTITEM count, DBCOUNTITEM& skipped) {
@@ -254,8 +254,8 @@ Status RowSource::Skip(DBCOUNTITEM count, DBCOUNTITEM& skipped) {
 Rowset::Rowset(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source)
     : m_owner(owner), m_command(command), m_source(std::move(source)), m_properties(kRowsetProperties) {
     for (DBPROPID id : {DBPROP_CANFETCHBACKWARDS, DBPROP_CANSCROLLBACKWARDS, DBPROP_CANHOLDROWS,
-                        DBPROP_ISequentialStream, DBPROP_IStream, DBPROP_IRowset, DBPROP_IAccessor,
-                        DBPROP_IColumnsInfo, DBPROP_IRowsetInfo, DBPROP_LITERALIDENTITY})
+                        DBPROP_ISequentialStream, DBPROP_IStream, DBPROP_IRowset, DBPROP_IAccessor, DBPROP_IColumnsInfo,
+                        DBPROP_IRowsetInfo, DBPROP_LITERALIDENTITY})
         StoreBool(m_properties, id, true);
     for (DBPROPID id : {DBPROP_IRowsetChange, DBPROP_IRowsetLocate, DBPROP_BOOKMARKS, DBPROP_BLOCKINGSTORAGEOBJECTS})
         StoreBool(m_properties, id, false);
@@ -297,8 +297,8 @@ Status Rowset::Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSou
     return Status::Success();
 }
 
-Status Rowset::Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid,
-                    IUnknown** out, std::vector<ColumnType> forcedTypes) {
+Status Rowset::Open(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, REFIID riid, IUnknown** out,
+                    std::vector<ColumnType> forcedTypes) {
     Rowset* rowset = nullptr;
     Status status = Create(owner, command, std::move(source), &rowset, std::move(forcedTypes));
     if (!status.Ok()) return status;
@@ -603,7 +603,8 @@ HRESULT Rowset::RestartPosition(HCHAPTER hReserved) {
     });
 }
 
-HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rghRows[], DBREFCOUNT rgRefCounts[], DBROWSTATUS rgRowStatus[]) {
+HRESULT Rowset::AddRefRows(DBCOUNTITEM cRows, const HROW rghRows[], DBREFCOUNT rgRefCounts[],
+                           DBROWSTATUS rgRowStatus[]) {
     if (cRows && !rghRows) return E_INVALIDARG;
     DBCOUNTITEM bad = 0;
     for (DBCOUNTITEM i = 0; i < cRows; ++i) {
@@ -706,8 +707,8 @@ DBSTATUS Rowset::WriteBinding(const DBBINDING& b, const Row& row, BYTE* data) {
             length = FixedTypeSize(base);
             if (value) std::memcpy(value, m_scratch.fixed, length);
         } else {
-            HRESULT hr = ConvertValue(column.type.type, m_scratch.Data(), m_scratch.length, b.wType, value,
-                                      b.cbMaxLen, &length, &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
+            HRESULT hr = ConvertValue(column.type.type, m_scratch.Data(), m_scratch.length, b.wType, value, b.cbMaxLen,
+                                      &length, &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
             if (FAILED(hr) && status == DBSTATUS_S_OK) status = DBSTATUS_E_CANTCONVERTVALUE;
         }
     }
@@ -841,7 +842,8 @@ HRESULT Rowset::GetColumnInfo(DBORDINAL* pcColumns, DBCOLUMNINFO** prgInfo, OLEC
         if (!pcColumns || !prgInfo || !ppStringsBuffer) return E_INVALIDARG;
         std::size_t chars = 0;
         for (const RowsetColumn& c : m_columns) chars += c.name.size() + 1;
-        auto* info = static_cast<DBCOLUMNINFO*>(CoTaskMemAlloc(std::max<std::size_t>(1, m_columns.size()) * sizeof(DBCOLUMNINFO)));
+        auto* info = static_cast<DBCOLUMNINFO*>(
+            CoTaskMemAlloc(std::max<std::size_t>(1, m_columns.size()) * sizeof(DBCOLUMNINFO)));
         auto* strings = static_cast<OLECHAR*>(CoTaskMemAlloc(std::max<std::size_t>(1, chars) * sizeof(OLECHAR)));
         if (!info || !strings) {
             CoTaskMemFree(info);

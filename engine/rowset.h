@@ -125,7 +125,8 @@ public:
     // IRowsetInfo
     HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                             ULONG* pcPropertySets, DBPROPSET** prgPropertySets) override;
-    HRESULT STDMETHODCALLTYPE GetReferencedRowset(DBORDINAL iOrdinal, REFIID riid, IUnknown** ppReferencedRowset) override;
+    HRESULT STDMETHODCALLTYPE GetReferencedRowset(DBORDINAL iOrdinal, REFIID riid,
+                                                  IUnknown** ppReferencedRowset) override;
     HRESULT STDMETHODCALLTYPE GetSpecification(REFIID riid, IUnknown** ppSpecification) override;
     // IConvertType
     HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE wFromType, DBTYPE wToType, DBCONVERTFLAGS dwConvertFlags) override;
@@ -137,7 +138,7 @@ public:
 private:
     struct Row {
         std::vector<StoredValue> values;
-        ULONG refs = 0;         // held by the consumer
+        ULONG refs = 0;  // held by the consumer
         bool inWindow = false;  // held by the window
     };
     struct Accessor {
@@ -170,7 +171,7 @@ private:
     Accessor* FindAccessor(HACCESSOR handle) const;
     DBSTATUS WriteBinding(const DBBINDING& binding, const Row& row, BYTE* data);
 
-    CComPtr<IUnknown> m_owner;    // the session, kept alive while its connection serves the source
+    CComPtr<IUnknown> m_owner;  // the session, kept alive while its connection serves the source
     CComPtr<IUnknown> m_command;  // the command that made this rowset, for GetSpecification
     std::unique_ptr<RowSource> m_source;
     std::vector<RowsetColumn> m_columns;
@@ -180,9 +181,9 @@ private:
     // the last rows stepped (WindowEnd() == m_stepped) or a block read from the spill.
     std::deque<Row*> m_window;
     DBCOUNTITEM m_windowStart = 0;
-    DBCOUNTITEM m_stepped = 0;   // rows stepped since the statement last started
-    bool m_done = false;         // the statement reached its end
-    DBCOUNTITEM m_total = 0;     // the number of rows, once m_done
+    DBCOUNTITEM m_stepped = 0;  // rows stepped since the statement last started
+    bool m_done = false;  // the statement reached its end
+    DBCOUNTITEM m_total = 0;  // the number of rows, once m_done
     std::size_t m_windowLimit = 256;
     // Rows [0, m_spill->Rows()) once a walk may come back; while it exists it holds every
     // row stepped, so that Rows() == m_stepped. A spill that cannot be written is dropped,
@@ -195,7 +196,7 @@ private:
     DBCOUNTITEM m_position = 0;
     bool m_restarted = true;
 
-    std::vector<Row*> m_held;             // rows the consumer holds
+    std::vector<Row*> m_held;  // rows the consumer holds
     std::vector<std::unique_ptr<Row>> m_rows;  // every row object, for reuse
     std::vector<Row*> m_free;
     std::vector<std::unique_ptr<Accessor>> m_accessors;

@@ -134,9 +134,20 @@ ColumnType TypeOfDeclaration(const char* declared) {
 
 bool IsNumeric(DBTYPE t) {
     switch (t) {
-    case DBTYPE_I1: case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_I4: case DBTYPE_UI4:
-    case DBTYPE_I8: case DBTYPE_UI8: case DBTYPE_R4: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_DECIMAL:
-    case DBTYPE_NUMERIC: case DBTYPE_VARNUMERIC: return true;
+    case DBTYPE_I1:
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_UI2:
+    case DBTYPE_I4:
+    case DBTYPE_UI4:
+    case DBTYPE_I8:
+    case DBTYPE_UI8:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_VARNUMERIC: return true;
     default: return false;
     }
 }
@@ -162,23 +173,23 @@ ColumnType Name() { return Of(DBTYPE_WSTR, 128); }
 ColumnType Text() { return Of(DBTYPE_WSTR, kUnsizedTextColumn); }
 
 std::vector<ColumnType> TablesTypes() {
-    return {Name(), Name(), Name(), Name(), Of(DBTYPE_GUID), Text(), Of(DBTYPE_UI4), Of(DBTYPE_DATE),
-            Of(DBTYPE_DATE)};
+    return {Name(), Name(), Name(), Name(), Of(DBTYPE_GUID), Text(), Of(DBTYPE_UI4), Of(DBTYPE_DATE), Of(DBTYPE_DATE)};
 }
 std::vector<ColumnType> ColumnsTypes() {
-    std::vector<ColumnType> t = {Name(), Name(), Name(), Name(), Of(DBTYPE_GUID), Of(DBTYPE_UI4),
-                                 Of(DBTYPE_UI4), Of(DBTYPE_BOOL), Text(), Of(DBTYPE_UI4), Of(DBTYPE_BOOL),
-                                 Of(DBTYPE_UI2), Of(DBTYPE_GUID), Of(DBTYPE_UI4), Of(DBTYPE_UI4),
-                                 Of(DBTYPE_UI2), Of(DBTYPE_I2), Of(DBTYPE_UI4)};
+    std::vector<ColumnType> t = {Name(),          Name(),         Name(),          Name(),         Of(DBTYPE_GUID),
+                                 Of(DBTYPE_UI4),  Of(DBTYPE_UI4), Of(DBTYPE_BOOL), Text(),         Of(DBTYPE_UI4),
+                                 Of(DBTYPE_BOOL), Of(DBTYPE_UI2), Of(DBTYPE_GUID), Of(DBTYPE_UI4), Of(DBTYPE_UI4),
+                                 Of(DBTYPE_UI2),  Of(DBTYPE_I2),  Of(DBTYPE_UI4)};
     for (int i = 0; i < 9; ++i) t.push_back(Name());
     t.push_back(Text());
     return t;
 }
 std::vector<ColumnType> IndexesTypes() {
-    return {Name(), Name(), Name(), Name(), Name(), Name(), Of(DBTYPE_BOOL), Of(DBTYPE_BOOL), Of(DBTYPE_BOOL),
-            Of(DBTYPE_UI2), Of(DBTYPE_I4), Of(DBTYPE_I4), Of(DBTYPE_I4), Of(DBTYPE_BOOL), Of(DBTYPE_BOOL),
-            Of(DBTYPE_I4), Of(DBTYPE_UI4), Name(), Of(DBTYPE_GUID), Of(DBTYPE_UI4), Of(DBTYPE_I2), Of(DBTYPE_UI8),
-            Of(DBTYPE_I4), Text(), Of(DBTYPE_BOOL)};
+    return {Name(),        Name(),          Name(),          Name(),          Name(),
+            Name(),        Of(DBTYPE_BOOL), Of(DBTYPE_BOOL), Of(DBTYPE_BOOL), Of(DBTYPE_UI2),
+            Of(DBTYPE_I4), Of(DBTYPE_I4),   Of(DBTYPE_I4),   Of(DBTYPE_BOOL), Of(DBTYPE_BOOL),
+            Of(DBTYPE_I4), Of(DBTYPE_UI4),  Name(),          Of(DBTYPE_GUID), Of(DBTYPE_UI4),
+            Of(DBTYPE_I2), Of(DBTYPE_UI8),  Of(DBTYPE_I4),   Text(),          Of(DBTYPE_BOOL)};
 }
 
 const SchemaInfo kSchemas[] = {
@@ -186,7 +197,6 @@ const SchemaInfo kSchemas[] = {
     {&DBSCHEMA_COLUMNS, 4, 0xF, kColumnsSql, ColumnsTypes},
     {&DBSCHEMA_INDEXES, 5, 0x1F, kIndexesSql, IndexesTypes},
 };
-
 
 // Binds restriction `index` (0-based) of `count` given ones: text, a number (the index
 // TYPE), or NULL for an absent restriction.
@@ -453,20 +463,21 @@ const SchemaInfo* FindSchemaRowset(REFGUID guid, ULONG restrictions, HRESULT& hr
     for (const SchemaInfo& s : kSchemas) {
         if (*s.guid != guid) continue;
         if (restrictions <= s.restrictions) return &s;
-        hr = Report(Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
-                                                    platform::Utf8ToUtf16(std::to_string(s.restrictions)) +
-                                                    u" restrictions."),
-                    IID_IDBSchemaRowset);
+        hr = Report(
+            Status::Error(E_INVALIDARG, u"The schema rowset takes at most " +
+                                            platform::Utf8ToUtf16(std::to_string(s.restrictions)) + u" restrictions."),
+            IID_IDBSchemaRowset);
         return nullptr;
     }
-    hr = Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
-                IID_IDBSchemaRowset);
+    hr =
+        Report(Status::Error(E_INVALIDARG, u"The database offers only the TABLES, COLUMNS and INDEXES schema rowsets."),
+               IID_IDBSchemaRowset);
     return nullptr;
 }
 
-const SchemaInfo* BeginSchemaRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
-                                    ULONG cPropertySets, const DBPROPSET rgPropertySets[], IUnknown** ppRowset,
-                                    HRESULT& hr) {
+const SchemaInfo* BeginSchemaRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
+                                    const VARIANT rgRestrictions[], ULONG cPropertySets,
+                                    const DBPROPSET rgPropertySets[], IUnknown** ppRowset, HRESULT& hr) {
     if (ppRowset) *ppRowset = nullptr;
     hr = E_INVALIDARG;
     if (!ppRowset || (cRestrictions && !rgRestrictions) || (cPropertySets && !rgPropertySets)) return nullptr;
@@ -517,7 +528,8 @@ HRESULT StartTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMND
 HRESULT ReturnTableDefinition(const std::vector<ColumnDefinition>& columns, DBORDINAL* pcColumnDescs,
                               DBCOLUMNDESC* prgColumnDescs[]) {
     if (!pcColumnDescs) return Report(Status::Success(), IID_ITableCreation);
-    auto* descs = static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
+    auto* descs =
+        static_cast<DBCOLUMNDESC*>(CoTaskMemAlloc(std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC)));
     if (!descs) return Report(Status::Error(E_OUTOFMEMORY, u"Out of memory."), IID_ITableCreation);
     std::memset(descs, 0, std::max<std::size_t>(columns.size(), 1) * sizeof(DBCOLUMNDESC));
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -562,8 +574,9 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
         if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
         HRESULT hr = rowset->QueryInterface(riid, reinterpret_cast<void**>(ppRowset));
         rowset->Release();
-        if (hr != S_OK) return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
-                                      IID_IDBSchemaRowset);
+        if (hr != S_OK)
+            return Report(Status::Error(hr, u"The schema rowset does not offer the interface asked for."),
+                          IID_IDBSchemaRowset);
         return Report(Status::Success(), IID_IDBSchemaRowset);
     });
 }

@@ -29,9 +29,9 @@ const SchemaInfo* FindSchemaRowset(REFGUID guid, ULONG restrictions, HRESULT& hr
 // The checks that open every IDBSchemaRowset::GetRowset, of any provider: the out pointer
 // cleared, the arguments and aggregation checked, then FindSchemaRowset. Null with `hr`
 // saying why when the call is refused.
-const SchemaInfo* BeginSchemaRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions, const VARIANT rgRestrictions[],
-                                    ULONG cPropertySets, const DBPROPSET rgPropertySets[], IUnknown** ppRowset,
-                                    HRESULT& hr);
+const SchemaInfo* BeginSchemaRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
+                                    const VARIANT rgRestrictions[], ULONG cPropertySets,
+                                    const DBPROPSET rgPropertySets[], IUnknown** ppRowset, HRESULT& hr);
 // IDBSchemaRowset::GetSchemas: the three schema rowsets and their restrictions.
 HRESULT ListSchemaRowsets(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport);
 

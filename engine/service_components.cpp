@@ -124,7 +124,8 @@ Status ConvertValue(const InitPair& pair, DBPROPID standardId, VARTYPE type, VAR
     case VT_BOOL: {
         std::u16string v(platform::Trim(pair.value, u" "));
         bool truth;
-        if (platform::EqualsNoCase(v, u"true") || platform::EqualsNoCase(v, u"yes") || v == u"1" || v == u"-1") truth = true;
+        if (platform::EqualsNoCase(v, u"true") || platform::EqualsNoCase(v, u"yes") || v == u"1" || v == u"-1")
+            truth = true;
         else if (platform::EqualsNoCase(v, u"false") || platform::EqualsNoCase(v, u"no") || v == u"0") truth = false;
         else return Invalid(pair, u"expected True or False");
         value.vt = VT_BOOL;
@@ -135,16 +136,15 @@ Status ConvertValue(const InitPair& pair, DBPROPID standardId, VARTYPE type, VAR
     case VT_I4:
     case VT_I8: {
         bool ok;
-        if (standardId == DBPROP_INIT_MODE)
-            ok = ParseNamedFlags(pair.value, kModes, std::size(kModes), number);
+        if (standardId == DBPROP_INIT_MODE) ok = ParseNamedFlags(pair.value, kModes, std::size(kModes), number);
         else if (standardId == DBPROP_INIT_PROMPT)
             ok = ParseNamedFlags(pair.value, kPrompts, std::size(kPrompts), number);
-        else
-            ok = ParseInteger(pair.value, number);
+        else ok = ParseInteger(pair.value, number);
         if (!ok) {
             if (standardId == DBPROP_INIT_MODE)
                 return Invalid(pair, u"expected Read, Write, ReadWrite or a Share mode, joined with |");
-            if (standardId == DBPROP_INIT_PROMPT) return Invalid(pair, u"expected Prompt, Complete, CompleteRequired or NoPrompt");
+            if (standardId == DBPROP_INIT_PROMPT)
+                return Invalid(pair, u"expected Prompt, Complete, CompleteRequired or NoPrompt");
             return Invalid(pair, u"expected a whole number");
         }
         value.vt = type;
@@ -264,11 +264,12 @@ Status ApplySettings(IDBProperties* provider, std::vector<Setting>& settings) {
     for (std::size_t i = 0; i < sets.size(); ++i) {
         for (std::size_t k = 0; k < props[i].size(); ++k) {
             if (props[i][k].dwStatus != DBPROPSTATUS_OK)
-                return Status::Error(FAILED(hr) ? hr : DB_E_ERRORSOCCURRED,
-                                     platform::Format(u"The provider refused the key '%s' of the initialisation string "
-                                                      u"(property status %u).",
-                                                      origin[i][k]->key.c_str(), static_cast<unsigned>(props[i][k].dwStatus)),
-                                     u"08001");
+                return Status::Error(
+                    FAILED(hr) ? hr : DB_E_ERRORSOCCURRED,
+                    platform::Format(u"The provider refused the key '%s' of the initialisation string "
+                                     u"(property status %u).",
+                                     origin[i][k]->key.c_str(), static_cast<unsigned>(props[i][k].dwStatus)),
+                    u"08001");
         }
     }
     return FAILED(hr) ? Status::Error(hr, u"The provider refused the initialisation properties.", u"08001")
@@ -329,11 +330,13 @@ private:
                                  CComPtr<IDBProperties>& provider) {
         const std::u16string* name = init.Find(u"Provider");
         if (!name || name->empty())
-            return Status::Error(E_FAIL, u"The initialisation string names no provider: it needs "
-                                         u"\"Provider=Microsoft.ACE.OLEDB.12.0\" for the files this library opens.",
+            return Status::Error(E_FAIL,
+                                 u"The initialisation string names no provider: it needs "
+                                 u"\"Provider=Microsoft.ACE.OLEDB.12.0\" for the files this library opens.",
                                  u"08001");
         CLSID clsid;
-        HRESULT hr = (*name)[0] == u'{' ? CLSIDFromString(name->c_str(), &clsid) : CLSIDFromProgID(name->c_str(), &clsid);
+        HRESULT hr =
+            (*name)[0] == u'{' ? CLSIDFromString(name->c_str(), &clsid) : CLSIDFromProgID(name->c_str(), &clsid);
         if (FAILED(hr))
             return Status::Error(REGDB_E_CLASSNOTREG,
                                  platform::Format(u"The provider '%s' is not registered. This library's providers are "

@@ -31,7 +31,9 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REF
         if (ppRowset) *ppRowset = nullptr;
         if (outer) return DB_E_NOAGGREGATION;
         if (!pTableID && !pIndexID) return E_INVALIDARG;
-        if (pIndexID) return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
+        if (pIndexID)
+            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."),
+                          IID_IOpenRowset);
         if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
             return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
         // The whole table, as "SELECT *" gives it; the name is quoted, so any name works.
@@ -90,10 +92,9 @@ HRESULT Session::StartTransaction(ISOLEVEL, ULONG isoFlags, ITransactionOptions*
 
 HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
     return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
-        if (m_transactionLevel == 0)
-            return Report(NoTransaction(true), IID_ITransaction);
-        std::string sql = m_transactionLevel == 1 ? "COMMIT"
-                                                  : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
+        if (m_transactionLevel == 0) return Report(NoTransaction(true), IID_ITransaction);
+        std::string sql =
+            m_transactionLevel == 1 ? "COMMIT" : "RELEASE orv_level_" + std::to_string(m_transactionLevel);
         Status status = Run(sql.c_str());
         if (!status.Ok()) return Report(status, IID_ITransaction);
         --m_transactionLevel;
@@ -105,8 +106,7 @@ HRESULT Session::Commit(BOOL fRetaining, DWORD, DWORD) {
 HRESULT Session::Abort(BOID*, BOOL fRetaining, BOOL fAsync) {
     return GuardMethod(IID_ITransaction, [&]() -> HRESULT {
         if (fAsync) return XACT_E_NOTSUPPORTED;
-        if (m_transactionLevel == 0)
-            return Report(NoTransaction(false), IID_ITransaction);
+        if (m_transactionLevel == 0) return Report(NoTransaction(false), IID_ITransaction);
         std::string sql;
         if (m_transactionLevel == 1) {
             sql = "ROLLBACK";

@@ -169,7 +169,8 @@ void StoredValue::Load(sqlite3_stmt* statement, int column) {
     case SQLITE_FLOAT: real = sqlite3_column_double(statement, column); break;
     case SQLITE_TEXT: {
         const unsigned char* text = sqlite3_column_text(statement, column);
-        bytes.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+        bytes.assign(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
         break;
     }
     case SQLITE_BLOB: {
@@ -267,8 +268,8 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
         } else if (!ScaleDecimal(d, 4, 19) || d.magnitude > static_cast<u128>(INT64_MAX) + (d.negative ? 1 : 0)) {
             out.status = DBSTATUS_E_DATAOVERFLOW;
         } else {
-            const long long scaled =
-                d.negative ? static_cast<long long>(-static_cast<__int128>(d.magnitude)) : static_cast<long long>(d.magnitude);
+            const long long scaled = d.negative ? static_cast<long long>(-static_cast<__int128>(d.magnitude))
+                                                : static_cast<long long>(d.magnitude);
             Put(out, scaled);
         }
         return;

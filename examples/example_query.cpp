@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
     const bool keep = argc > 1;
     std::string path = keep ? argv[1] : (std::filesystem::temp_directory_path() / "orvoledb-example.mdb").string();
     std::filesystem::remove(path);
-    { std::FILE* f = std::fopen(path.c_str(), "w"); if (f) std::fclose(f); }  // an empty file is an empty database
+    {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        if (f) std::fclose(f);
+    }  // an empty file is an empty database
 
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     OrvOleDbConnection connection;
@@ -51,11 +54,13 @@ int main(int argc, char** argv) {
     OrvOleDbCommand command;
     command.SetConnection(&connection);
     connection.StartTransaction();
-    bool ok = Run(command, u"CREATE TABLE parts (id INTEGER PRIMARY KEY, name TEXT(40), price CURRENCY, "
-                           u"added DATETIME, in_stock YESNO)") &&
-              Run(command, u"INSERT INTO parts (name, price, added, in_stock) VALUES "
-                           u"('bolt', 0.25, '2024-03-01 09:30:00', 1), ('nut', 0.1, '2024-03-02', 1), "
-                           u"('washer', 0.05, '2024-03-05 14:00:00', 0), ('bearing', 12.5, '2024-04-11', 1)");
+    bool ok = Run(command,
+                  u"CREATE TABLE parts (id INTEGER PRIMARY KEY, name TEXT(40), price CURRENCY, "
+                  u"added DATETIME, in_stock YESNO)") &&
+              Run(command,
+                  u"INSERT INTO parts (name, price, added, in_stock) VALUES "
+                  u"('bolt', 0.25, '2024-03-01 09:30:00', 1), ('nut', 0.1, '2024-03-02', 1), "
+                  u"('washer', 0.05, '2024-03-05 14:00:00', 0), ('bearing', 12.5, '2024-04-11', 1)");
     std::printf("Inserted %lld rows in a transaction\n\n", static_cast<long long>(command.GetRowsAffected()));
     connection.Commit();
 

@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     narrow[size] = '\0';
     for (const Target& target : kTargets) {
         auto dst = std::make_unique<BYTE[]>(target.size);
-        orv::engine::ConvertValue(DBTYPE_STR, narrow.get(), 0, target.type, dst.get(), target.size, nullptr,
-                                  nullptr, target.precision, target.scale, DBDATACONVERT_LENGTHFROMNTS);
+        orv::engine::ConvertValue(DBTYPE_STR, narrow.get(), 0, target.type, dst.get(), target.size, nullptr, nullptr,
+                                  target.precision, target.scale, DBDATACONVERT_LENGTHFROMNTS);
     }
 
     // WSTR: the text as UTF-16, its length in bytes.

@@ -75,7 +75,8 @@ std::u16string Align(const std::u16string& input, bool (&starSlots)[kArgs]) {
             ++i;
             number(precision);
         }
-        for (std::u16string_view prefix : {u"I64", u"I32", u"hh", u"ll", u"h", u"l", u"w", u"I", u"z", u"t", u"j", u"L"})
+        for (std::u16string_view prefix :
+             {u"I64", u"I32", u"hh", u"ll", u"h", u"l", u"w", u"I", u"z", u"t", u"j", u"L"})
             if (StartsWith(input, i, prefix)) {
                 size = prefix;
                 i += prefix.size();
@@ -90,15 +91,27 @@ std::u16string Align(const std::u16string& input, bool (&starSlots)[kArgs]) {
         const char16_t conversion = input[i++];
         Kind kind = kInt;
         bool takesArgument = true;
-        const bool wide64 = size == u"ll" || size == u"I64" || size == u"I" || size == u"z" || size == u"t" ||
-                            size == u"j";
+        const bool wide64 =
+            size == u"ll" || size == u"I64" || size == u"I" || size == u"z" || size == u"t" || size == u"j";
         switch (conversion) {
-        case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
+        case u'd':
+        case u'i':
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'o':
             if (!(size.empty() || wide64 || size == u"h" || size == u"hh" || size == u"l" || size == u"I32"))
                 size.clear();
             kind = wide64 ? kLong : kInt;
             break;
-        case u'f': case u'F': case u'e': case u'E': case u'g': case u'G': case u'a': case u'A':
+        case u'f':
+        case u'F':
+        case u'e':
+        case u'E':
+        case u'g':
+        case u'G':
+        case u'a':
+        case u'A':
             if (size != u"L") size.clear();
             kind = kDouble;
             break;
@@ -113,9 +126,7 @@ std::u16string Align(const std::u16string& input, bool (&starSlots)[kArgs]) {
         case u'c':
             if (!(size.empty() || size == u"l" || size == u"w" || size == u"h")) size.clear();
             break;
-        case u'C':
-            size.clear();
-            break;
+        case u'C': size.clear(); break;
         case u'p':
             size.clear();
             kind = kPointer;
@@ -183,10 +194,20 @@ struct Values {
         return values[Next() % std::size(values)];
     }
     double Double() {
-        static const double values[] = {0.0, -0.0, 0.1, -123.456, 1e15, 1e308, 5e-324, 2.5e-310,
+        static const double values[] = {0.0,
+                                        -0.0,
+                                        0.1,
+                                        -123.456,
+                                        1e15,
+                                        1e308,
+                                        5e-324,
+                                        2.5e-310,
                                         std::numeric_limits<double>::infinity(),
                                         -std::numeric_limits<double>::infinity(),
-                                        std::numeric_limits<double>::quiet_NaN(), 1.0 / 3.0, 1e22, -1e-5};
+                                        std::numeric_limits<double>::quiet_NaN(),
+                                        1.0 / 3.0,
+                                        1e22,
+                                        -1e-5};
         const uint64_t pick = Next();
         if (pick % 8 == 0) {
             uint64_t bits = (Next() << 32) ^ Next() ^ (Next() << 48);
@@ -265,8 +286,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case kPointer: pointers[slot] = v.Pointer(); break;
         }
     }
-#define ORV_ARGS(b)                                                                                          \
-    ints[b + 0], ints[b + 1], ints[b + 2], ints[b + 3], ints[b + 4], longs[b + 5], ints[b + 6], ints[b + 7],    \
+#define ORV_ARGS(b)                                                                                            \
+    ints[b + 0], ints[b + 1], ints[b + 2], ints[b + 3], ints[b + 4], longs[b + 5], ints[b + 6], ints[b + 7],   \
         doubles[b + 8], ints[b + 9], ints[b + 10], wides[b + 11], ints[b + 12], ints[b + 13], narrows[b + 14], \
         ints[b + 15], ints[b + 16], pointers[b + 17]
     static_assert(kPeriod == 18 && kArgs == 72);

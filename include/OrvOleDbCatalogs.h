@@ -52,7 +52,7 @@ public:
     // The same with wchar_t text (L"...") among the restrictions: converted, then the member
     // above. The other catalogs' Open take wchar_t text the same way.
     template <class... Text>
-        requires orv::platform::CallWithUtf32Text<Text...>
+    requires orv::platform::CallWithUtf32Text<Text...>
     bool Open(OrvOleDbConnection* connection, const Text&... restrictions) {
         return Open(connection, orv::platform::Utf16Text(restrictions)...);
     }
@@ -93,7 +93,7 @@ public:
     bool Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
               const WCHAR* column, bool extended);
     template <class Catalog, class Schema, class Table, class Column>
-        requires orv::platform::CallWithUtf32Text<Catalog, Schema, Table, Column>
+    requires orv::platform::CallWithUtf32Text<Catalog, Schema, Table, Column>
     bool Open(OrvOleDbConnection* connection, const Catalog& catalog, const Schema& schema, const Table& table,
               const Column& column, bool extended) {
         return Open(connection, orv::platform::Utf16Text(catalog), orv::platform::Utf16Text(schema),
@@ -158,7 +158,7 @@ public:
     bool Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
               const WCHAR* index);
     template <class... Text>
-        requires orv::platform::CallWithUtf32Text<Text...>
+    requires orv::platform::CallWithUtf32Text<Text...>
     bool Open(OrvOleDbConnection* connection, const Text&... restrictions) {
         return Open(connection, orv::platform::Utf16Text(restrictions)...);
     }

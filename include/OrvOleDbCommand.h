@@ -36,18 +36,18 @@ class CommandState;
 
 // How Execute binds large columns (column size above 8000 bytes).
 enum DBBLOBHANDLINGENUM : int {
-    DBBLOBHANDLING_DEFAULT = 0,    // as storage objects, read through ISequentialStream or IStream
+    DBBLOBHANDLING_DEFAULT = 0,  // as storage objects, read through ISequentialStream or IStream
     DBBLOBHANDLING_NOSTREAMS = 1,  // by reference: the whole value in memory the command frees
-    DBBLOBHANDLING_SKIP = 2,       // not fetched: only length and status
+    DBBLOBHANDLING_SKIP = 2,  // not fetched: only length and status
 };
 
 class ORV_API OrvOleDbCommand : public OrvOleDbErrorInfo {
 public:
     enum dbStatus : int {
-        dbFalse = 0,      // no row was fetched, or a test's answer is no
-        dbTrue = 1,       // success
-        dbError = 2,      // not executed, no result set, bad column number, provider failure
-        dbNull = 3,       // the value is NULL (GetBlobData with a buffer)
+        dbFalse = 0,  // no row was fetched, or a test's answer is no
+        dbTrue = 1,  // success
+        dbError = 2,  // not executed, no result set, bad column number, provider failure
+        dbNull = 3,  // the value is NULL (GetBlobData with a buffer)
         dbTruncated = 4,  // the caller's buffer is full and the value is longer
     };
 

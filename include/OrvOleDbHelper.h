@@ -19,8 +19,7 @@ inline constexpr const WCHAR* ProviderName = u"Microsoft.ACE.OLEDB.12.0";
 inline constexpr const WCHAR* MdbEngineType = u"Jet OLEDB:Engine Type=5";
 // Workbooks, read/write and read-only.
 inline constexpr const WCHAR* ExcelProperties = u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0'";
-inline constexpr const WCHAR* ExcelReadOnlyProperties =
-    u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0;ReadOnly=True'";
+inline constexpr const WCHAR* ExcelReadOnlyProperties = u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0;ReadOnly=True'";
 // Delimited text files.
 inline constexpr const WCHAR* TextProperties = u"Extended Properties='text;HDR=YES;FMT=Delimited'";
 
@@ -42,12 +41,11 @@ public:
     // `properties` and `moreProperties` are joined without a separator: each carries its own.
     // False, with `out` untouched, when `dataSource` or `provider` is null or no memory is
     // left for the text; throws CMemoryException when `out` cannot take the finished text.
-    static bool FormatConnectString(CComBSTR& out, const WCHAR* dataSource, const WCHAR* userId,
-                                    const WCHAR* password, const WCHAR* provider, const WCHAR* properties,
-                                    const WCHAR* moreProperties);
+    static bool FormatConnectString(CComBSTR& out, const WCHAR* dataSource, const WCHAR* userId, const WCHAR* password,
+                                    const WCHAR* provider, const WCHAR* properties, const WCHAR* moreProperties);
     // The same with wchar_t text (L"...") among the texts: converted, then the member above.
     template <class... Text>
-        requires orv::platform::CallWithUtf32Text<Text...>
+    requires orv::platform::CallWithUtf32Text<Text...>
     static bool FormatConnectString(CComBSTR& out, const Text&... text) {
         return FormatConnectString(out, orv::platform::Utf16Text(text)...);
     }

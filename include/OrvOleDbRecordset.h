@@ -42,15 +42,11 @@ public:
     // Both with wchar_t text (L"...") among the texts: converted, then the members above
     // (or their overrides).
     template <class... Text>
-        requires orv::platform::CallWithUtf32Text<Text...>
-    bool GetRecords(const Text&... text) {
-        return GetRecords(orv::platform::Utf16Text(text)...);
-    }
+    requires orv::platform::CallWithUtf32Text<Text...>
+    bool GetRecords(const Text&... text) { return GetRecords(orv::platform::Utf16Text(text)...); }
     template <class... Text>
-        requires orv::platform::CallWithUtf32Text<Text...>
-    bool GetRecNum(const Text&... text) {
-        return GetRecNum(orv::platform::Utf16Text(text)...);
-    }
+    requires orv::platform::CallWithUtf32Text<Text...>
+    bool GetRecNum(const Text&... text) { return GetRecNum(orv::platform::Utf16Text(text)...); }
 
 protected:
     ConnectType m_connectType;
@@ -88,7 +84,7 @@ public:
     bool Open(const WCHAR* file, const WCHAR* userId, const WCHAR* password, const WCHAR* moreProperties, bool prompt);
     // The same with wchar_t text (L"...") among the texts: converted, then the member above.
     template <class File, class UserId, class Password, class MoreProperties>
-        requires orv::platform::CallWithUtf32Text<File, UserId, Password, MoreProperties>
+    requires orv::platform::CallWithUtf32Text<File, UserId, Password, MoreProperties>
     bool Open(const File& file, const UserId& userId, const Password& password, const MoreProperties& moreProperties,
               bool prompt) {
         return Open(orv::platform::Utf16Text(file), orv::platform::Utf16Text(userId),

@@ -22,7 +22,7 @@ constexpr long long DaysFromCivil(long long y, unsigned m, unsigned d) {
 struct CivilDate {
     int year;
     int month;  // 1 to 12
-    int day;    // 1 to 31
+    int day;  // 1 to 31
 };
 
 // The date `days` after 1 January 1970.
@@ -47,7 +47,9 @@ constexpr int DaysInMonth(long long y, int m) {
 }
 
 // Whether month `m` and day `d` name a day of year `y`.
-constexpr bool IsCalendarDate(long long y, int m, int d) { return m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m); }
+constexpr bool IsCalendarDate(long long y, int m, int d) {
+    return m >= 1 && m <= 12 && d >= 1 && d <= DaysInMonth(y, m);
+}
 
 // 0 for Sunday to 6 for Saturday; 1 January 1970 was a Thursday.
 constexpr int DayOfWeek(long long daysFrom1970) { return static_cast<int>(((daysFrom1970 % 7) + 7 + 4) % 7); }

@@ -98,9 +98,7 @@ HRESULT VariantClear(VARIANT* pvarg) {
     if (!pvarg) return E_INVALIDARG;
     if (!(pvarg->vt & VT_BYREF)) {
         switch (pvarg->vt) {
-        case VT_BSTR:
-            SysFreeString(pvarg->bstrVal);
-            break;
+        case VT_BSTR: SysFreeString(pvarg->bstrVal); break;
         case VT_UNKNOWN:
         case VT_DISPATCH:
             if (pvarg->punkVal) pvarg->punkVal->Release();

@@ -245,10 +245,8 @@ extern "C" {
 ORV_API HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
 ORV_API HRESULT CoInitialize(LPVOID reserved);
 ORV_API void CoUninitialize();
-ORV_API HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN outer, DWORD clsContext, REFIID riid,
-                                 LPVOID* ppv);
-ORV_API HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsContext, LPVOID reserved, REFIID riid,
-                                 LPVOID* ppv);
+ORV_API HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN outer, DWORD clsContext, REFIID riid, LPVOID* ppv);
+ORV_API HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsContext, LPVOID reserved, REFIID riid, LPVOID* ppv);
 ORV_API HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
 }
 
@@ -323,8 +321,7 @@ public:
         if (!p) return E_POINTER;
         return p->QueryInterface(Q::iid, reinterpret_cast<void**>(out));
     }
-    HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer = nullptr,
-                             DWORD context = CLSCTX_ALL) noexcept {
+    HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer = nullptr, DWORD context = CLSCTX_ALL) noexcept {
         Release();
         return ::CoCreateInstance(clsid, outer, context, T::iid, reinterpret_cast<void**>(&p));
     }

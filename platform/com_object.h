@@ -32,10 +32,8 @@ template <class I>
 bool Matches(REFIID riid) {
     if (riid == I::iid) return true;
     using Base = typename BaseOf<I>::type;
-    if constexpr (!std::is_void_v<Base> && !std::is_same_v<Base, I>)
-        return Matches<Base>(riid);
-    else
-        return false;
+    if constexpr (!std::is_void_v<Base> && !std::is_same_v<Base, I>) return Matches<Base>(riid);
+    else return false;
 }
 }  // namespace detail
 

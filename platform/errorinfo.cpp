@@ -29,7 +29,10 @@ class BasicErrorInfo final : public ComObject<IErrorInfo, ICreateErrorInfo> {
 public:
     BasicErrorInfo() = default;
     explicit BasicErrorInfo(const ErrorRecord& r)
-        : m_guid(r.iid), m_source(r.source), m_description(r.description), m_helpFile(r.helpFile),
+        : m_guid(r.iid),
+          m_source(r.source),
+          m_description(r.description),
+          m_helpFile(r.helpFile),
           m_helpContext(r.helpContext) {}
 
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
@@ -149,8 +152,7 @@ public:
         if (!out) return E_INVALIDARG;
         *out = nullptr;
         if (n >= m_records.size()) return DB_E_BADRECORDNUM;
-        return CreateComObject<BasicErrorInfo>(nullptr, IID_IErrorInfo, reinterpret_cast<void**>(out),
-                                               m_records[n]);
+        return CreateComObject<BasicErrorInfo>(nullptr, IID_IErrorInfo, reinterpret_cast<void**>(out), m_records[n]);
     }
     HRESULT STDMETHODCALLTYPE GetErrorParameters(ULONG n, DISPPARAMS* out) override {
         if (!out) return E_INVALIDARG;
@@ -189,8 +191,7 @@ HRESULT PostErrorRecords(const std::vector<ErrorRecord>& records) {
 
 HRESULT CreateSQLErrorInfo(const OLECHAR* sqlState, LONG nativeError, IUnknown** out) {
     if (!out) return E_POINTER;
-    return CreateComObject<SqlErrorInfo>(nullptr, IID_IUnknown, reinterpret_cast<void**>(out), sqlState,
-                                         nativeError);
+    return CreateComObject<SqlErrorInfo>(nullptr, IID_IUnknown, reinterpret_cast<void**>(out), sqlState, nativeError);
 }
 
 }  // namespace orv::platform

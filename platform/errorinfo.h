@@ -62,12 +62,10 @@ inline constexpr IID IID_ICreateErrorInfo = ICreateErrorInfo::iid;
 
 struct IErrorRecords : IUnknown {
     ORV_IID(0x0C733A67, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
-    virtual HRESULT STDMETHODCALLTYPE AddErrorRecord(ERRORINFO* pErrorInfo, DWORD dwLookupID,
-                                                     DISPPARAMS* pdispparams, IUnknown* punkCustomError,
-                                                     DWORD dwDynamicErrorID) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddErrorRecord(ERRORINFO* pErrorInfo, DWORD dwLookupID, DISPPARAMS* pdispparams,
+                                                     IUnknown* punkCustomError, DWORD dwDynamicErrorID) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBasicErrorInfo(ULONG ulRecordNum, ERRORINFO* pErrorInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetCustomErrorObject(ULONG ulRecordNum, REFIID riid,
-                                                           IUnknown** ppObject) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCustomErrorObject(ULONG ulRecordNum, REFIID riid, IUnknown** ppObject) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetErrorInfo(ULONG ulRecordNum, LCID lcid, IErrorInfo** ppErrorInfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetErrorParameters(ULONG ulRecordNum, DISPPARAMS* pdispparams) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetRecordCount(ULONG* pcRecords) = 0;
@@ -103,7 +101,7 @@ struct ErrorRecord {
     HRESULT hrError = E_FAIL;
     DWORD minor = 0;
     CLSID clsid = GUID_NULL;  // the class of the object that failed
-    IID iid = GUID_NULL;      // the interface whose method failed
+    IID iid = GUID_NULL;  // the interface whose method failed
     std::u16string description;
     std::u16string source;
     std::u16string helpFile;

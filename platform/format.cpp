@@ -153,53 +153,52 @@ Directive ReadDirective(const char16_t*& p, Arguments& args) {
     }
 
     switch (*p) {
-        case u'h':
+    case u'h':
+        ++p;
+        directive.charWidth = CharWidth::Narrow;
+        if (*p == u'h') {
             ++p;
-            directive.charWidth = CharWidth::Narrow;
-            if (*p == u'h') {
-                ++p;
-                directive.size = IntSize::Char;
-            } else {
-                directive.size = IntSize::Short;
-            }
-            break;
-        case u'l':
-            ++p;
-            directive.charWidth = CharWidth::Wide;
-            if (*p == u'l') {
-                ++p;
-                directive.size = IntSize::Bits64;
-            } else {
-                directive.size = IntSize::Bits32;
-            }
-            break;
-        case u'w':
-            ++p;
-            directive.charWidth = CharWidth::Wide;
-            break;
-        case u'L':  // long double is double on Windows; integers ignore it
-            ++p;
-            break;
-        case u'I':
-            ++p;
-            if (p[0] == u'6' && p[1] == u'4') {
-                p += 2;
-                directive.size = IntSize::Bits64;
-            } else if (p[0] == u'3' && p[1] == u'2') {
-                p += 2;
-                directive.size = IntSize::Bits32;
-            } else {
-                directive.size = IntSize::Bits64;  // pointer-sized
-            }
-            break;
-        case u'z':
-        case u't':
-        case u'j':
+            directive.size = IntSize::Char;
+        } else {
+            directive.size = IntSize::Short;
+        }
+        break;
+    case u'l':
+        ++p;
+        directive.charWidth = CharWidth::Wide;
+        if (*p == u'l') {
             ++p;
             directive.size = IntSize::Bits64;
-            break;
-        default:
-            break;
+        } else {
+            directive.size = IntSize::Bits32;
+        }
+        break;
+    case u'w':
+        ++p;
+        directive.charWidth = CharWidth::Wide;
+        break;
+    case u'L':  // long double is double on Windows; integers ignore it
+        ++p;
+        break;
+    case u'I':
+        ++p;
+        if (p[0] == u'6' && p[1] == u'4') {
+            p += 2;
+            directive.size = IntSize::Bits64;
+        } else if (p[0] == u'3' && p[1] == u'2') {
+            p += 2;
+            directive.size = IntSize::Bits32;
+        } else {
+            directive.size = IntSize::Bits64;  // pointer-sized
+        }
+        break;
+    case u'z':
+    case u't':
+    case u'j':
+        ++p;
+        directive.size = IntSize::Bits64;
+        break;
+    default: break;
     }
     return directive;
 }
@@ -229,10 +228,10 @@ struct Integer {
 Integer ReadSigned(const Directive& directive, Arguments& args) {
     std::int64_t value;
     switch (directive.size) {
-        case IntSize::Char: value = static_cast<signed char>(va_arg(args.list, int)); break;
-        case IntSize::Short: value = static_cast<short>(va_arg(args.list, int)); break;
-        case IntSize::Bits64: value = va_arg(args.list, long long); break;
-        default: value = va_arg(args.list, int); break;
+    case IntSize::Char: value = static_cast<signed char>(va_arg(args.list, int)); break;
+    case IntSize::Short: value = static_cast<short>(va_arg(args.list, int)); break;
+    case IntSize::Bits64: value = va_arg(args.list, long long); break;
+    default: value = va_arg(args.list, int); break;
     }
     // Negating through the unsigned type keeps INT64_MIN defined.
     if (value < 0) return {0 - static_cast<std::uint64_t>(value), true};
@@ -241,10 +240,10 @@ Integer ReadSigned(const Directive& directive, Arguments& args) {
 
 std::uint64_t ReadUnsigned(const Directive& directive, Arguments& args) {
     switch (directive.size) {
-        case IntSize::Char: return static_cast<unsigned char>(va_arg(args.list, unsigned));
-        case IntSize::Short: return static_cast<unsigned short>(va_arg(args.list, unsigned));
-        case IntSize::Bits64: return va_arg(args.list, unsigned long long);
-        default: return va_arg(args.list, unsigned);
+    case IntSize::Char: return static_cast<unsigned char>(va_arg(args.list, unsigned));
+    case IntSize::Short: return static_cast<unsigned short>(va_arg(args.list, unsigned));
+    case IntSize::Bits64: return va_arg(args.list, unsigned long long);
+    default: return va_arg(args.list, unsigned);
     }
 }
 
@@ -476,67 +475,56 @@ void Run(Output& out, const char16_t* format, va_list args, WideArguments wideAr
         ++p;
 
         switch (conversion) {
-            case u'd':
-            case u'i':
-                WriteInteger(out, directive, ReadSigned(directive, arguments), 10, false, true);
-                break;
-            case u'u':
-                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 10, false, false);
-                break;
-            case u'x':
-            case u'X':
-                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 16, conversion == u'X',
-                             false);
-                break;
-            case u'o':
-                WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 8, false, false);
-                break;
-            case u'p': {
-                const void* pointer = va_arg(arguments.list, void*);
-                if (directive.precision < 16) directive.precision = 16;
-                WriteInteger(out, directive, {reinterpret_cast<std::uintptr_t>(pointer), false}, 16, true, false);
-                break;
+        case u'd':
+        case u'i': WriteInteger(out, directive, ReadSigned(directive, arguments), 10, false, true); break;
+        case u'u': WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 10, false, false); break;
+        case u'x':
+        case u'X':
+            WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 16, conversion == u'X', false);
+            break;
+        case u'o': WriteInteger(out, directive, {ReadUnsigned(directive, arguments), false}, 8, false, false); break;
+        case u'p': {
+            const void* pointer = va_arg(arguments.list, void*);
+            if (directive.precision < 16) directive.precision = 16;
+            WriteInteger(out, directive, {reinterpret_cast<std::uintptr_t>(pointer), false}, 16, true, false);
+            break;
+        }
+        case u's':
+        case u'S': {
+            const bool wide =
+                directive.charWidth == CharWidth::Default ? conversion == u's' : directive.charWidth == CharWidth::Wide;
+            if (!wide) WriteNarrow(out, directive, va_arg(arguments.list, const char*));
+            else if (wideArguments == WideArguments::Utf32)
+                WriteUtf32(out, directive, va_arg(arguments.list, const wchar_t*));
+            else WriteWide(out, directive, va_arg(arguments.list, const char16_t*));
+            break;
+        }
+        case u'c':
+        case u'C': {
+            const bool wide =
+                directive.charWidth == CharWidth::Default ? conversion == u'c' : directive.charWidth == CharWidth::Wide;
+            const int value = va_arg(arguments.list, int);
+            if (wide && wideArguments == WideArguments::Utf32) {
+                char16_t encoded[2];
+                WriteUnits(out, directive, encoded, EncodeCodePointUtf16(static_cast<char32_t>(value), encoded));
+            } else if (wide) {
+                WriteChar(out, directive, static_cast<char16_t>(value));
+            } else {
+                const auto byte = static_cast<unsigned char>(value);
+                WriteChar(out, directive, byte < 0x80 ? char16_t(byte) : char16_t(0xFFFD));
             }
-            case u's':
-            case u'S': {
-                const bool wide = directive.charWidth == CharWidth::Default ? conversion == u's'
-                                                                        : directive.charWidth == CharWidth::Wide;
-                if (!wide) WriteNarrow(out, directive, va_arg(arguments.list, const char*));
-                else if (wideArguments == WideArguments::Utf32) WriteUtf32(out, directive, va_arg(arguments.list, const wchar_t*));
-                else WriteWide(out, directive, va_arg(arguments.list, const char16_t*));
-                break;
-            }
-            case u'c':
-            case u'C': {
-                const bool wide = directive.charWidth == CharWidth::Default ? conversion == u'c'
-                                                                        : directive.charWidth == CharWidth::Wide;
-                const int value = va_arg(arguments.list, int);
-                if (wide && wideArguments == WideArguments::Utf32) {
-                    char16_t encoded[2];
-                    WriteUnits(out, directive, encoded, EncodeCodePointUtf16(static_cast<char32_t>(value), encoded));
-                } else if (wide) {
-                    WriteChar(out, directive, static_cast<char16_t>(value));
-                } else {
-                    const auto byte = static_cast<unsigned char>(value);
-                    WriteChar(out, directive, byte < 0x80 ? char16_t(byte) : char16_t(0xFFFD));
-                }
-                break;
-            }
-            case u'f':
-            case u'F':
-            case u'e':
-            case u'E':
-            case u'g':
-            case u'G':
-            case u'a':
-            case u'A':
-                WriteFloat(out, directive, conversion, va_arg(arguments.list, double));
-                break;
-            case u'n':
-                break;  // never writes through an argument; see the header
-            default:
-                out.Put(conversion);
-                break;
+            break;
+        }
+        case u'f':
+        case u'F':
+        case u'e':
+        case u'E':
+        case u'g':
+        case u'G':
+        case u'a':
+        case u'A': WriteFloat(out, directive, conversion, va_arg(arguments.list, double)); break;
+        case u'n': break;  // never writes through an argument; see the header
+        default: out.Put(conversion); break;
         }
     }
 }

@@ -50,8 +50,7 @@ void FillSystemTime(std::int64_t daysFrom1970, std::int64_t secondOfDay, WORD mi
 bool SplitDate(double date, std::int64_t& day, std::int64_t& second) {
     // Strictly inside (first day - 1, last day + 1): the fraction of a negative DATE
     // counts forward, so -657434.99 is still 1 January 100, late in the evening.
-    if (!(date > static_cast<double>(kFirstDateDay - 1) && date < static_cast<double>(kLastDateDay + 1)))
-        return false;
+    if (!(date > static_cast<double>(kFirstDateDay - 1) && date < static_cast<double>(kLastDateDay + 1))) return false;
     const double whole = std::trunc(date);
     const double fraction = std::fabs(date - whole);  // exact: dropping the integer part loses no bits
     // A half second rounds up. The DATE itself is only as precise as a double of its
@@ -129,16 +128,15 @@ constexpr LANGID PrimaryLanguage(LANGID id) { return id & 0x3FF; }
 const LocalePatterns& PatternsFor(LCID lcid) {
     LANGID id = static_cast<LANGID>(lcid & 0xFFFF);  // the sort order does not matter here
     switch (id) {
-        case 0x0000:  // neutral
-        case 0x0400:  // LOCALE_USER_DEFAULT
-        case 0x0800:  // LOCALE_SYSTEM_DEFAULT
-        case 0x0C00:  // LOCALE_CUSTOM_DEFAULT
-        case 0x1000:  // LOCALE_CUSTOM_UNSPECIFIED
-        case 0x1400:  // LOCALE_CUSTOM_UI_DEFAULT
-            id = static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF);
-            break;
-        default:
-            break;
+    case 0x0000:  // neutral
+    case 0x0400:  // LOCALE_USER_DEFAULT
+    case 0x0800:  // LOCALE_SYSTEM_DEFAULT
+    case 0x0C00:  // LOCALE_CUSTOM_DEFAULT
+    case 0x1000:  // LOCALE_CUSTOM_UNSPECIFIED
+    case 0x1400:  // LOCALE_CUSTOM_UI_DEFAULT
+        id = static_cast<LANGID>(GetUserDefaultLCID() & 0xFFFF);
+        break;
+    default: break;
     }
     for (const LocalePatterns& row : kPatterns)
         if (row.lcid == id) return row;
@@ -177,26 +175,26 @@ void AppendPattern(std::u16string& out, const char16_t* pattern, const LocalePat
         while (p[count] == c) ++count;
         const bool twoDigits = count >= 2;
         switch (c) {
-            case u'd': AppendNumber(out, st.wDay, twoDigits ? 2 : 1); break;
-            case u'M': AppendNumber(out, st.wMonth, twoDigits ? 2 : 1); break;
-            case u'y':
-                if (count >= 3) AppendNumber(out, st.wYear, 1);  // in full, never padded
-                else AppendNumber(out, st.wYear % 100, count);
-                break;
-            case u'H': AppendNumber(out, st.wHour, twoDigits ? 2 : 1); break;
-            case u'h': AppendNumber(out, st.wHour % 12 == 0 ? 12 : st.wHour % 12, twoDigits ? 2 : 1); break;
-            case u'm': AppendNumber(out, st.wMinute, twoDigits ? 2 : 1); break;
-            case u's': AppendNumber(out, st.wSecond, twoDigits ? 2 : 1); break;
-            case u't': {
-                const char16_t* designator = st.wHour < 12 ? locale.am : locale.pm;
-                if (count == 1) {
-                    if (*designator) out += *designator;
-                } else {
-                    out += designator;
-                }
-                break;
+        case u'd': AppendNumber(out, st.wDay, twoDigits ? 2 : 1); break;
+        case u'M': AppendNumber(out, st.wMonth, twoDigits ? 2 : 1); break;
+        case u'y':
+            if (count >= 3) AppendNumber(out, st.wYear, 1);  // in full, never padded
+            else AppendNumber(out, st.wYear % 100, count);
+            break;
+        case u'H': AppendNumber(out, st.wHour, twoDigits ? 2 : 1); break;
+        case u'h': AppendNumber(out, st.wHour % 12 == 0 ? 12 : st.wHour % 12, twoDigits ? 2 : 1); break;
+        case u'm': AppendNumber(out, st.wMinute, twoDigits ? 2 : 1); break;
+        case u's': AppendNumber(out, st.wSecond, twoDigits ? 2 : 1); break;
+        case u't': {
+            const char16_t* designator = st.wHour < 12 ? locale.am : locale.pm;
+            if (count == 1) {
+                if (*designator) out += *designator;
+            } else {
+                out += designator;
             }
-            default: out.append(static_cast<std::size_t>(count), c); break;
+            break;
+        }
+        default: out.append(static_cast<std::size_t>(count), c); break;
         }
         p += count;
     }
@@ -221,8 +219,8 @@ HRESULT Order(std::size_t a, std::size_t b) { return a < b ? VARCMP_LT : (a > b 
 
 INT SystemTimeToVariantTime(LPSYSTEMTIME st, DOUBLE* pvtime) {
     if (!st || !pvtime) return FALSE;
-    if (st->wYear < 100 || st->wYear > 9999 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
-        st->wDay > 31 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59)
+    if (st->wYear < 100 || st->wYear > 9999 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 || st->wDay > 31 ||
+        st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59)
         return FALSE;
     // Counting from the first of the month lets a day past the month's end run on into the
     // next month; 31 December 9999 is the latest day this can reach, so no range check.
@@ -311,7 +309,8 @@ HRESULT VarI4FromDec(const DECIMAL* pdecIn, LONG* plOut) {
 
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
     if (!lpFileTime || !lpSystemTime) return FALSE;
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(lpFileTime->dwHighDateTime) << 32) | lpFileTime->dwLowDateTime;
+    const std::uint64_t ticks =
+        (static_cast<std::uint64_t>(lpFileTime->dwHighDateTime) << 32) | lpFileTime->dwLowDateTime;
     if (ticks >> 63) return FALSE;
     const std::uint64_t seconds = ticks / kTicksPerSecond;
     const WORD milliseconds = static_cast<WORD>(ticks / kTicksPerMillisecond % 1000);
@@ -386,8 +385,8 @@ RPC_STATUS UuidFromStringW(RPC_WSTR s, UUID* Uuid) {
         i += 2;
     }
     if (s[36] != 0) return RPC_S_INVALID_STRING_UUID;
-    Uuid->Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
-                  bytes[3];
+    Uuid->Data1 =
+        (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
     Uuid->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
     Uuid->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
     for (int k = 0; k < 8; ++k) Uuid->Data4[k] = bytes[8 + k];

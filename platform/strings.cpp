@@ -19,6 +19,8 @@ struct FoldRun {
     std::uint8_t step;
 };
 
+// One run per line, as the Unicode tables list them.
+// clang-format off
 constexpr FoldRun kFoldRuns[] = {
     {0x0041, 0x005A, 32, 1},
     {0x00B5, 0x00B5, 775, 1},
@@ -223,6 +225,7 @@ constexpr FoldRun kFoldRuns[] = {
     {0x16E40, 0x16E5F, 32, 1},
     {0x1E900, 0x1E921, 34, 1},
 };
+// clang-format on
 
 // One code point from the front of `text`, which it consumes; ill-formed UTF-8 gives U+FFFD.
 char32_t NextCodePoint(std::string_view& text) {

@@ -86,7 +86,7 @@ CString& CString::operator=(char16_t unit) {
 
 char16_t CString::GetAt(int index) const noexcept {
     return index >= 0 && static_cast<std::size_t>(index) < m_text.size() ? m_text[static_cast<std::size_t>(index)]
-                                                                          : char16_t(0);
+                                                                         : char16_t(0);
 }
 
 void CString::SetAt(int index, char16_t unit) noexcept {
@@ -178,13 +178,9 @@ void CString::FormatV(const wchar_t* format, va_list args) {
     m_text = std::move(formatted);
 }
 
-void CString::AppendFormatV(const char16_t* format, va_list args) {
-    AppendFormatted(m_text, format, args);
-}
+void CString::AppendFormatV(const char16_t* format, va_list args) { AppendFormatted(m_text, format, args); }
 
-void CString::AppendFormatV(const wchar_t* format, va_list args) {
-    AppendFormatted(m_text, format, args);
-}
+void CString::AppendFormatV(const wchar_t* format, va_list args) { AppendFormatted(m_text, format, args); }
 
 int CString::Compare(const char16_t* other) const noexcept {
     return CompareCounted(m_text, other ? std::u16string_view(other) : std::u16string_view());
@@ -202,18 +198,14 @@ int CString::CompareNoCase(const char16_t* other) const noexcept {
     return m_text.size() < b.size() ? -1 : (m_text.size() > b.size() ? 1 : 0);
 }
 
-CString CString::Left(int count) const {
-    return CString(View().substr(0, Clamp(count, m_text.size())));
-}
+CString CString::Left(int count) const { return CString(View().substr(0, Clamp(count, m_text.size()))); }
 
 CString CString::Right(int count) const {
     const std::size_t n = Clamp(count, m_text.size());
     return CString(View().substr(m_text.size() - n));
 }
 
-CString CString::Mid(int first) const {
-    return CString(View().substr(Clamp(first, m_text.size())));
-}
+CString CString::Mid(int first) const { return CString(View().substr(Clamp(first, m_text.size()))); }
 
 CString CString::Mid(int first, int count) const {
     const std::size_t start = Clamp(first, m_text.size());
@@ -549,9 +541,7 @@ HRESULT CComBSTR::Append(const char16_t* text, int length) {
     return S_OK;
 }
 
-HRESULT CComBSTR::Append(const char16_t* text) {
-    return Append(text, static_cast<int>(orv::platform::StrLen16(text)));
-}
+HRESULT CComBSTR::Append(const char16_t* text) { return Append(text, static_cast<int>(orv::platform::StrLen16(text))); }
 
 HRESULT CComBSTR::Append(const CComBSTR& other) { return AppendBSTR(other.m_str); }
 
@@ -582,9 +572,7 @@ HRESULT CComBSTR::ToUpper() noexcept {
     return S_OK;
 }
 
-bool CComBSTR::operator==(const CComBSTR& other) const noexcept {
-    return ViewOf(m_str) == ViewOf(other.m_str);
-}
+bool CComBSTR::operator==(const CComBSTR& other) const noexcept { return ViewOf(m_str) == ViewOf(other.m_str); }
 
 bool CComBSTR::operator==(const char16_t* text) const noexcept {
     return ViewOf(m_str) == (text ? std::u16string_view(text) : std::u16string_view());

@@ -150,8 +150,8 @@ struct ITransactionLocal : ITransaction {
     virtual HRESULT STDMETHODCALLTYPE GetOptionsObject(ITransactionOptions** ppOptions) = 0;
     // The new transaction's nesting level (1 for the outermost) goes to *pulTransactionLevel.
     virtual HRESULT STDMETHODCALLTYPE StartTransaction(ISOLEVEL isoLevel, ULONG isoFlags,
-                                                      ITransactionOptions* pOtherOptions,
-                                                      ULONG* pulTransactionLevel) = 0;
+                                                       ITransactionOptions* pOtherOptions,
+                                                       ULONG* pulTransactionLevel) = 0;
 
 protected:
     ~ITransactionLocal() = default;

@@ -83,8 +83,7 @@ std::size_t DecodeSequence(const unsigned char* p, const unsigned char* end, cha
             *out++ = kReplacement;
             return 3;
         }
-        const char32_t cp = ((lead & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
-                            (p[3] & 0x3Fu);
+        const char32_t cp = ((lead & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
         out += EncodeCodePointUtf16(cp, out);
         return 4;
     }
@@ -282,8 +281,7 @@ char16_t ToUpper16(char16_t c) noexcept {
         if (c == 0x131) return c;
         // Pairs with the capital on the even unit, then pairs with it on the odd unit.
         if ((c >= 0x101 && c <= 0x137) || (c >= 0x14B && c <= 0x177)) return static_cast<char16_t>(c & ~1u);
-        if ((c >= 0x13A && c <= 0x148) || (c >= 0x17A && c <= 0x17E))
-            return (c & 1) ? c : static_cast<char16_t>(c - 1);
+        if ((c >= 0x13A && c <= 0x148) || (c >= 0x17A && c <= 0x17E)) return (c & 1) ? c : static_cast<char16_t>(c - 1);
         return c;
     }
     if (c >= 0x386 && c <= 0x3CE) {
@@ -316,8 +314,7 @@ char16_t ToLower16(char16_t c) noexcept {
         if (c == 0x178) return 0xFF;
         if (c == 0x130) return c;
         if ((c >= 0x100 && c <= 0x136) || (c >= 0x14A && c <= 0x176)) return static_cast<char16_t>(c | 1u);
-        if ((c >= 0x139 && c <= 0x147) || (c >= 0x179 && c <= 0x17D))
-            return (c & 1) ? static_cast<char16_t>(c + 1) : c;
+        if ((c >= 0x139 && c <= 0x147) || (c >= 0x179 && c <= 0x17D)) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
         return c;
     }
     if (c >= 0x386 && c <= 0x3CE) {
@@ -348,17 +345,15 @@ bool IsSpace16(char16_t c) noexcept {
     if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
     if (c < 0x85) return false;
     switch (c) {
-        case 0x0085:
-        case 0x00A0:
-        case 0x1680:
-        case 0x2028:
-        case 0x2029:
-        case 0x202F:
-        case 0x205F:
-        case 0x3000:
-            return true;
-        default:
-            return c >= 0x2000 && c <= 0x200A;
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return c >= 0x2000 && c <= 0x200A;
     }
 }
 

@@ -59,9 +59,7 @@ ORV_API void AppendUtf16ToUtf8(std::string& out, std::u16string_view utf16);
 
 // Length of a NUL-terminated UTF-16 string in code units; a null pointer is the empty
 // string, as it is for BSTRs.
-inline std::size_t StrLen16(const char16_t* s) noexcept {
-    return s ? std::char_traits<char16_t>::length(s) : 0;
-}
+inline std::size_t StrLen16(const char16_t* s) noexcept { return s ? std::char_traits<char16_t>::length(s) : 0; }
 
 // ---- Characters ------------------------------------------------------------------------
 //
@@ -94,13 +92,13 @@ ORV_API bool IsSpace16(char16_t c) noexcept;
 // A pointer to (or an array of) wchar_t, the type of L"..." literals.
 template <class T>
 concept Utf32Text = std::is_pointer_v<std::decay_t<T>> &&
-                    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<std::decay_t<T>>>, wchar_t>;
+    std::is_same_v<std::remove_cv_t<std::remove_pointer_t<std::decay_t<T>>>, wchar_t>;
 
 // What a text parameter takes: wchar_t or UTF-16 text (pointers, arrays, CString, CComBSTR),
 // nullptr, or the NULL of C headers.
 template <class T>
 concept TextArgument = Utf32Text<T> || std::is_convertible_v<const T&, const char16_t*> ||
-                       std::is_same_v<T, std::nullptr_t> || std::is_same_v<T, decltype(NULL)>;
+    std::is_same_v<T, std::nullptr_t> || std::is_same_v<T, decltype(NULL)>;
 
 // A call whose text arguments are all text and at least one is wchar_t text.
 template <class... T>
@@ -112,8 +110,7 @@ concept CallWithUtf32Text = (TextArgument<T> && ...) && (Utf32Text<T> || ...);
 class Utf16Text {
 public:
     template <class T>
-        requires TextArgument<T>
-    Utf16Text(const T& text) {  // NOLINT: converts where the UTF-16 text is needed
+    requires TextArgument<T> Utf16Text(const T& text) {  // NOLINT: converts where the UTF-16 text is needed
         if constexpr (Utf32Text<T>) {
             const wchar_t* wide = text;
             if (wide) {

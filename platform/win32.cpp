@@ -24,18 +24,16 @@ struct LocaleName {
 
 // The locales people commonly run; the longest matching prefix wins.
 constexpr LocaleName kLocales[] = {
-    {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009}, {"en_NZ", 0x1409},
-    {"en_IE", 0x1809}, {"en_ZA", 0x1C09}, {"en_IN", 0x4009}, {"en", 0x0409},    {"de_DE", 0x0407},
-    {"de_AT", 0x0C07}, {"de_CH", 0x0807}, {"de", 0x0407},    {"fr_FR", 0x040C}, {"fr_BE", 0x080C},
-    {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C}, {"fr", 0x040C},    {"es_ES", 0x0C0A}, {"es_MX", 0x080A},
-    {"es", 0x0C0A},    {"it_IT", 0x0410}, {"it", 0x0410},    {"nl_NL", 0x0413}, {"nl_BE", 0x0813},
-    {"nl", 0x0413},    {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"pt", 0x0816},    {"sv_SE", 0x041D},
-    {"sv", 0x041D},    {"da_DK", 0x0406}, {"da", 0x0406},    {"nb_NO", 0x0414}, {"nb", 0x0414},
-    {"fi_FI", 0x040B}, {"fi", 0x040B},    {"pl_PL", 0x0415}, {"pl", 0x0415},    {"cs_CZ", 0x0405},
-    {"cs", 0x0405},    {"hu_HU", 0x040E}, {"hu", 0x040E},    {"ru_RU", 0x0419}, {"ru", 0x0419},
-    {"tr_TR", 0x041F}, {"tr", 0x041F},    {"el_GR", 0x0408}, {"el", 0x0408},    {"ja_JP", 0x0411},
-    {"ja", 0x0411},    {"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh", 0x0804},    {"ko_KR", 0x0412},
-    {"ko", 0x0412},
+    {"en_US", 0x0409}, {"en_GB", 0x0809}, {"en_AU", 0x0C09}, {"en_CA", 0x1009}, {"en_NZ", 0x1409}, {"en_IE", 0x1809},
+    {"en_ZA", 0x1C09}, {"en_IN", 0x4009}, {"en", 0x0409},    {"de_DE", 0x0407}, {"de_AT", 0x0C07}, {"de_CH", 0x0807},
+    {"de", 0x0407},    {"fr_FR", 0x040C}, {"fr_BE", 0x080C}, {"fr_CA", 0x0C0C}, {"fr_CH", 0x100C}, {"fr", 0x040C},
+    {"es_ES", 0x0C0A}, {"es_MX", 0x080A}, {"es", 0x0C0A},    {"it_IT", 0x0410}, {"it", 0x0410},    {"nl_NL", 0x0413},
+    {"nl_BE", 0x0813}, {"nl", 0x0413},    {"pt_BR", 0x0416}, {"pt_PT", 0x0816}, {"pt", 0x0816},    {"sv_SE", 0x041D},
+    {"sv", 0x041D},    {"da_DK", 0x0406}, {"da", 0x0406},    {"nb_NO", 0x0414}, {"nb", 0x0414},    {"fi_FI", 0x040B},
+    {"fi", 0x040B},    {"pl_PL", 0x0415}, {"pl", 0x0415},    {"cs_CZ", 0x0405}, {"cs", 0x0405},    {"hu_HU", 0x040E},
+    {"hu", 0x040E},    {"ru_RU", 0x0419}, {"ru", 0x0419},    {"tr_TR", 0x041F}, {"tr", 0x041F},    {"el_GR", 0x0408},
+    {"el", 0x0408},    {"ja_JP", 0x0411}, {"ja", 0x0411},    {"zh_CN", 0x0804}, {"zh_TW", 0x0404}, {"zh", 0x0804},
+    {"ko_KR", 0x0412}, {"ko", 0x0412},
 };
 
 constexpr LCID kEnglishUnitedStates = 0x0409;
@@ -158,8 +156,8 @@ HRESULT CLSIDFromString(LPCOLESTR s, LPCLSID out) {
         bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
         i += 2;
     }
-    out->Data1 = (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
-                 bytes[3];
+    out->Data1 =
+        (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
     out->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
     out->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
     std::memcpy(out->Data4, bytes + 8, 8);

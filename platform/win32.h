@@ -56,12 +56,8 @@ ORV_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
 }
 
 // Interlocked operations return the new value, as on Windows.
-inline LONG InterlockedIncrement(volatile LONG* addend) {
-    return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedDecrement(volatile LONG* addend) {
-    return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
-}
+inline LONG InterlockedIncrement(volatile LONG* addend) { return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedDecrement(volatile LONG* addend) { return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST); }
 inline LONG InterlockedExchange(volatile LONG* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }

@@ -112,11 +112,11 @@ bool OrvOleDbColumns::FetchNext() {
 
 void OrvOleDbColumns::Close() { CloseReader(m_reader); }
 
-#define ORV_COLUMN_GETTER(Name, field)                 \
-    bool OrvOleDbColumns::Name(CString& out) {         \
-        if (!m_reader) return false;                   \
-        out = FieldText(m_reader->GetRecord().field);  \
-        return !out.IsEmpty();                         \
+#define ORV_COLUMN_GETTER(Name, field)                \
+    bool OrvOleDbColumns::Name(CString& out) {        \
+        if (!m_reader) return false;                  \
+        out = FieldText(m_reader->GetRecord().field); \
+        return !out.IsEmpty();                        \
     }
 
 ORV_COLUMN_GETTER(GetCatalog, tableCatalog)
@@ -139,7 +139,9 @@ unsigned int OrvOleDbColumns::NumericScale() {
     return m_reader ? static_cast<unsigned int>(static_cast<int>(m_reader->GetRecord().numericScale)) : 0;
 }
 unsigned int OrvOleDbColumns::DateTimePrecision() { return m_reader ? m_reader->GetRecord().datetimePrecision : 0; }
-unsigned int OrvOleDbColumns::OrdinalPosition() { return m_reader ? m_reader->GetRecord().ordinalPosition : 0xFFFFFFFFu; }
+unsigned int OrvOleDbColumns::OrdinalPosition() {
+    return m_reader ? m_reader->GetRecord().ordinalPosition : 0xFFFFFFFFu;
+}
 unsigned int OrvOleDbColumns::Flags() { return m_reader ? m_reader->GetRecord().columnFlags : 0; }
 
 unsigned int OrvOleDbColumns::Precision() {

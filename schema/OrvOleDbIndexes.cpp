@@ -28,11 +28,11 @@ bool OrvOleDbIndexes::FetchNext() {
 
 void OrvOleDbIndexes::Close() { CloseReader(m_reader); }
 
-#define ORV_INDEX_GETTER(Name, field)                      \
-    bool OrvOleDbIndexes::Name(CString& out) {             \
-        if (!m_reader) return false;                       \
-        out = FieldText(m_reader->GetRecord().field);      \
-        return !out.IsEmpty();                             \
+#define ORV_INDEX_GETTER(Name, field)                 \
+    bool OrvOleDbIndexes::Name(CString& out) {        \
+        if (!m_reader) return false;                  \
+        out = FieldText(m_reader->GetRecord().field); \
+        return !out.IsEmpty();                        \
     }
 
 ORV_INDEX_GETTER(GetCatalog, indexCatalog)

@@ -29,8 +29,8 @@ OrvOleDbTables::OrvOleDbTables() : m_reader(nullptr), m_firstFetch(true) {}
 
 OrvOleDbTables::~OrvOleDbTables() { Close(); }
 
-bool OrvOleDbTables::Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema,
-                          const WCHAR* table, const WCHAR* type) {
+bool OrvOleDbTables::Open(OrvOleDbConnection* connection, const WCHAR* catalog, const WCHAR* schema, const WCHAR* table,
+                          const WCHAR* type) {
     if (!connection || !connection->IsConnected()) return false;
     Close();
     m_firstFetch = true;

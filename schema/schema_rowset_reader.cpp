@@ -29,8 +29,12 @@ CString FieldText(const WCHAR* field) {
 
 std::vector<DBBINDING> TablesRecord::Bindings() {
     using R = TablesRecord;
-    return {ORV_TEXT(1, tableCatalog), ORV_TEXT(2, tableSchema), ORV_TEXT(3, tableName),
-            ORV_TEXT(4, tableType),    ORV_FIXED(5, DBTYPE_GUID, tableGuid), ORV_TEXT(6, description)};
+    return {ORV_TEXT(1, tableCatalog),
+            ORV_TEXT(2, tableSchema),
+            ORV_TEXT(3, tableName),
+            ORV_TEXT(4, tableType),
+            ORV_FIXED(5, DBTYPE_GUID, tableGuid),
+            ORV_TEXT(6, description)};
 }
 
 std::vector<DBBINDING> ColumnsRecord::Bindings() {

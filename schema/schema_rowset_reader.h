@@ -132,7 +132,8 @@ public:
         }
         if (!session.m_spOpenRowset) return E_FAIL;
         IDBSchemaRowset* schemaRowset = nullptr;
-        HRESULT hr = session.m_spOpenRowset->QueryInterface(IID_IDBSchemaRowset, reinterpret_cast<void**>(&schemaRowset));
+        HRESULT hr =
+            session.m_spOpenRowset->QueryInterface(IID_IDBSchemaRowset, reinterpret_cast<void**>(&schemaRowset));
         if (FAILED(hr)) return hr;
         hr = schemaRowset->GetRowset(nullptr, Schema, RestrictionCount, m_restrictions, IID_IRowset, 0, nullptr,
                                      reinterpret_cast<IUnknown**>(&m_rowset));
@@ -143,8 +144,8 @@ public:
         hr = m_rowset->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
         if (FAILED(hr)) return hr;
         const std::vector<DBBINDING> bindings = Record::Bindings();
-        hr = accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(Record),
-                                      &m_accessor, nullptr);
+        hr = accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(), sizeof(Record), &m_accessor,
+                                      nullptr);
         accessor->Release();
         if (FAILED(hr)) return hr;
         return S_OK;

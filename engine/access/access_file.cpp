@@ -68,7 +68,8 @@ void ReadLibraryOptionsOnce() {
 }
 
 Status FileError(const std::u16string& name, const std::u16string& what, int native = 0) {
-    return Status::Error(E_FAIL, platform::Format(u"Cannot open the Access database '%s': %s.", name.c_str(), what.c_str()),
+    return Status::Error(E_FAIL,
+                         platform::Format(u"Cannot open the Access database '%s': %s.", name.c_str(), what.c_str()),
                          u"08001", native);
 }
 
@@ -100,7 +101,8 @@ Status ReadFirstPage(const std::u16string& name, std::vector<unsigned char>& pag
     page.assign(256, 0);
     ssize_t n = ::read(fd, page.data(), page.size());
     ::close(fd);
-    if (n < static_cast<ssize_t>(page.size())) return FileError(name, u"the file is too short to be a database (it is damaged)");
+    if (n < static_cast<ssize_t>(page.size()))
+        return FileError(name, u"the file is too short to be a database (it is damaged)");
     return Status::Success();
 }
 
@@ -204,10 +206,11 @@ bool HasDatabasePassword(const unsigned char* page, std::size_t n, FileFormat fo
 }
 
 std::u16string ReadOnlySentence(const std::u16string& name) {
-    return platform::Format(u"'%s' is a genuine Access database file, and genuine Access files are read-only here: "
-                            u"convert it into an engine database file first (orvsql --convert '%s' NEW.mdb, or "
-                            u"OrvOleDbConnection::ConvertMdbFile) and change the copy.",
-                            name.c_str(), name.c_str());
+    return platform::Format(
+        u"'%s' is a genuine Access database file, and genuine Access files are read-only here: "
+        u"convert it into an engine database file first (orvsql --convert '%s' NEW.mdb, or "
+        u"OrvOleDbConnection::ConvertMdbFile) and change the copy.",
+        name.c_str(), name.c_str());
 }
 
 // ---- AccessFile ------------------------------------------------------------------------------
@@ -247,7 +250,8 @@ Status OpenAccessFile(const std::u16string& name, std::unique_ptr<AccessFile>& o
     file->m_mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
     if (!file->m_mdb) return FileError(name, u"libmdb cannot read it (the file is damaged or of an unknown version)");
     MdbHandle* mdb = Handle(file->m_mdb);
-    if (!mdb_read_catalog(mdb, MDB_TABLE)) return FileError(name, u"its list of tables cannot be read (the file is damaged)");
+    if (!mdb_read_catalog(mdb, MDB_TABLE))
+        return FileError(name, u"its list of tables cannot be read (the file is damaged)");
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE) continue;
@@ -255,7 +259,9 @@ Status OpenAccessFile(const std::u16string& name, std::unique_ptr<AccessFile>& o
         table.name = entry->object_name;
         table.system = mdb_is_system_table(entry) != 0;
         MdbTableDef* def = mdb_read_table(entry);
-        if (!def) return FileError(name, u"the table '" + platform::Utf8ToUtf16(table.name) + u"' cannot be read (the file is damaged)");
+        if (!def)
+            return FileError(
+                name, u"the table '" + platform::Utf8ToUtf16(table.name) + u"' cannot be read (the file is damaged)");
         mdb_read_columns(def);
         mdb_read_indices(def);
         ReadTableDescription(def, format, table);
@@ -272,7 +278,8 @@ Status TableScan::Open(AccessFile& file, const Table& table, std::unique_ptr<Tab
     std::unique_ptr<TableScan> scan(new TableScan);
     scan->m_table = &table;
     scan->m_mdb = mdb_clone_handle(Handle(file.m_mdb));
-    MdbCatalogEntry* entry = scan->m_mdb ? mdb_get_catalogentry_by_name(Handle(scan->m_mdb), table.name.c_str()) : nullptr;
+    MdbCatalogEntry* entry =
+        scan->m_mdb ? mdb_get_catalogentry_by_name(Handle(scan->m_mdb), table.name.c_str()) : nullptr;
     scan->m_def = entry ? mdb_read_table(entry) : nullptr;
     if (!scan->m_def || !mdb_read_columns(scan->m_def))
         return Status::Error(E_FAIL,
@@ -317,7 +324,8 @@ void TableScan::Result(std::size_t i, sqlite3_context* context) {
         if (scaled > -1000000000000000LL && scaled < 1000000000000000LL)
             return sqlite3_result_double(context, static_cast<double>(scaled) / 10000.0);
         std::string text = scaled < 0 ? "-" : "";
-        const std::uint64_t magnitude = scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+        const std::uint64_t magnitude =
+            scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
         std::string fraction = std::to_string(magnitude % 10000);
         text += std::to_string(magnitude / 10000) + "." + std::string(4 - fraction.size(), '0') + fraction;
         return sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);

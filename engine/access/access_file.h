@@ -44,11 +44,11 @@ bool HasDatabasePassword(const unsigned char* revealedPage, std::size_t n, FileF
 
 struct Column {
     std::string name;
-    int mdbType = 0;        // libmdb's type code
-    std::string declared;   // the engine's DDL type: "LONG", "TEXT(40)", "CURRENCY", ...
+    int mdbType = 0;  // libmdb's type code
+    std::string declared;  // the engine's DDL type: "LONG", "TEXT(40)", "CURRENCY", ...
     bool nullable = true;
     bool autoIncrement = false;
-    int index = 0;          // the column's place in libmdb's column list
+    int index = 0;  // the column's place in libmdb's column list
 };
 
 struct IndexColumn {
@@ -66,9 +66,9 @@ struct Index {
 struct Table {
     std::string name;
     bool system = false;
-    std::vector<Column> columns;            // the columns the engine can read, in file order
-    std::vector<std::string> leftOut;       // columns of types the engine cannot read
-    std::vector<Index> indexes;             // primary key and ordinary indexes (not relationships)
+    std::vector<Column> columns;  // the columns the engine can read, in file order
+    std::vector<std::string> leftOut;  // columns of types the engine cannot read
+    std::vector<Index> indexes;  // primary key and ordinary indexes (not relationships)
     std::uint64_t rowsEstimate = 0;
 };
 

@@ -109,8 +109,7 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
     auto* c = static_cast<Cursor*>(base);
     if (i < 0 || static_cast<std::size_t>(i) >= static_cast<VTable*>(base->pVtab)->table->columns.size())
         sqlite3_result_null(context);
-    else
-        c->scan->Result(static_cast<std::size_t>(i), context);
+    else c->scan->Result(static_cast<std::size_t>(i), context);
     return SQLITE_OK;
 }
 

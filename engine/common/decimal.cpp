@@ -105,7 +105,7 @@ bool ParseDecimal(std::string_view text, Decimal& out) {
             }
             if (significant >= 38) {
                 if (!point) ++exponent;  // a whole digit beyond 38: too large for any exact type
-                continue;                // a fraction digit beyond 38: cut off
+                continue;  // a fraction digit beyond 38: cut off
             }
             out.magnitude = out.magnitude * 10 + static_cast<unsigned>(c - '0');
             ++significant;
@@ -123,7 +123,8 @@ bool ParseDecimal(std::string_view text, Decimal& out) {
         if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
         if (i == text.size()) return false;
         long long e = 0;
-        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) e = std::min(e * 10 + (text[i] - '0'), 100000LL);
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            e = std::min(e * 10 + (text[i] - '0'), 100000LL);
         exponent += negative ? -e : e;
     }
     if (i != text.size()) return false;

@@ -28,7 +28,8 @@ SELECT current_database() AS "TABLE_CATALOG", n.nspname AS "TABLE_SCHEMA", c.rel
        obj_description(c.oid, 'pg_class') AS "DESCRIPTION", NULL AS "TABLE_PROPID", NULL AS "DATE_CREATED",
        NULL AS "DATE_MODIFIED"
 FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace
-WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") + kUserSchemas + R"(
+WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") +
+                               kUserSchemas + R"(
   AND ($1::text IS NULL OR current_database() = $1) AND ($2::text IS NULL OR n.nspname = $2)
   AND ($3::text IS NULL OR lower(c.relname) = lower($3))
   AND ($4::text IS NULL OR CASE WHEN c.relkind IN ('v', 'm') THEN 'VIEW' ELSE 'TABLE' END = $4)
@@ -50,7 +51,8 @@ SELECT current_database() AS "TABLE_CATALOG", n.nspname AS "TABLE_SCHEMA", c.rel
        col_description(c.oid, a.attnum) AS "DESCRIPTION", a.atttypid, a.atttypmod
 FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace
 LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum
-WHERE a.attnum > 0 AND NOT a.attisdropped AND c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") + kUserSchemas + R"(
+WHERE a.attnum > 0 AND NOT a.attisdropped AND c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") +
+                                kUserSchemas + R"(
   AND ($1::text IS NULL OR current_database() = $1) AND ($2::text IS NULL OR n.nspname = $2)
   AND ($3::text IS NULL OR lower(c.relname) = lower($3)) AND ($4::text IS NULL OR lower(a.attname) = lower($4))
 ORDER BY lower(c.relname), c.relname, n.nspname, a.attnum
@@ -70,7 +72,8 @@ FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid JOIN pg_class t ON t.oid
 JOIN pg_namespace n ON n.oid = t.relnamespace
 CROSS JOIN LATERAL unnest(x.indkey::int2[]) WITH ORDINALITY AS k(attnum, ord)
 JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = k.attnum
-WHERE k.ord <= x.indnkeyatts AND )") + kUserSchemas + R"(
+WHERE k.ord <= x.indnkeyatts AND )") +
+                                kUserSchemas + R"(
   AND ($1::text IS NULL OR current_database() = $1) AND ($2::text IS NULL OR n.nspname = $2)
   AND ($3::text IS NULL OR lower(i.relname) = lower($3)) AND ($4::text IS NULL OR $4 = '1')
   AND ($5::text IS NULL OR lower(t.relname) = lower($5))
@@ -80,7 +83,8 @@ ORDER BY x.indisunique, lower(i.relname), i.relname, lower(t.relname), t.relname
 // The table a name means: case ignored, the one the search path finds first.
 const std::string kFindTableSql = std::string(R"(
 SELECT c.oid FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace
-WHERE lower(c.relname) = lower($1) AND c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") + kUserSchemas + R"(
+WHERE lower(c.relname) = lower($1) AND c.relkind IN ('r', 'p', 'v', 'm', 'f') AND )") +
+                                  kUserSchemas + R"(
 ORDER BY pg_table_is_visible(c.oid) DESC, c.relname = $1 DESC, n.nspname LIMIT 1
 )";
 
@@ -110,10 +114,22 @@ Status RestrictionTexts(ULONG count, const VARIANT values[], std::vector<std::st
             texts[i] = platform::Utf16ToUtf8(v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal)) : u"");
             present[i] = true;
             break;
-        case VT_I2: texts[i] = std::to_string(v.iVal); present[i] = true; break;
-        case VT_UI2: texts[i] = std::to_string(v.uiVal); present[i] = true; break;
-        case VT_I4: texts[i] = std::to_string(v.lVal); present[i] = true; break;
-        case VT_UI4: texts[i] = std::to_string(v.ulVal); present[i] = true; break;
+        case VT_I2:
+            texts[i] = std::to_string(v.iVal);
+            present[i] = true;
+            break;
+        case VT_UI2:
+            texts[i] = std::to_string(v.uiVal);
+            present[i] = true;
+            break;
+        case VT_I4:
+            texts[i] = std::to_string(v.lVal);
+            present[i] = true;
+            break;
+        case VT_UI4:
+            texts[i] = std::to_string(v.ulVal);
+            present[i] = true;
+            break;
         default:
             return Status::Error(E_INVALIDARG, u"Restriction " + platform::Utf8ToUtf16(std::to_string(i + 1)) +
                                                    u" has a type that the schema rowset cannot compare.");
@@ -148,12 +164,14 @@ void FillTypeFacts(const PGresult* result, std::vector<std::vector<StoredValue>>
     const int oidColumn = PQnfields(result) - 2;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const int row = static_cast<int>(r);
-        const ColumnType type = MapPgType(static_cast<Oid>(std::strtoul(PQgetvalue(result, row, oidColumn), nullptr, 10)),
-                                          std::atoi(PQgetvalue(result, row, oidColumn + 1)))
-                                    .type;
+        const ColumnType type =
+            MapPgType(static_cast<Oid>(std::strtoul(PQgetvalue(result, row, oidColumn), nullptr, 10)),
+                      std::atoi(PQgetvalue(result, row, oidColumn + 1)))
+                .type;
         auto& values = rows[r];
         PutFact(values[kDataType], SchemaTypeFact(type, 0));
-        for (int what = 1; what <= 5; ++what) PutFact(values[kFirstSize + static_cast<std::size_t>(what - 1)], SchemaTypeFact(type, what));
+        for (int what = 1; what <= 5; ++what)
+            PutFact(values[kFirstSize + static_cast<std::size_t>(what - 1)], SchemaTypeFact(type, what));
         const bool nullable = values[kNullable].integer != 0;
         PutFact(values[kFlags], *SchemaTypeFact(type, 6) | DBCOLUMNFLAGS_WRITEUNKNOWN |
                                     (nullable ? DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL : 0));
@@ -177,7 +195,8 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
         const bool columns = schema == DBSCHEMA_COLUMNS;
         const std::string& sql = schema == DBSCHEMA_TABLES ? kTablesSql : columns ? kColumnsSql : kIndexesSql;
         std::vector<const char*> parameters;
-        for (std::size_t i = 0; i < info->restrictions; ++i) parameters.push_back(present[i] ? texts[i].c_str() : nullptr);
+        for (std::size_t i = 0; i < info->restrictions; ++i)
+            parameters.push_back(present[i] ? texts[i].c_str() : nullptr);
         Result result;
         status = m_link->RunWith(sql, parameters, &result);
         if (!status.Ok()) return Report(status, IID_IDBSchemaRowset);
@@ -191,17 +210,16 @@ HRESULT Session::GetRowset(IUnknown* outer, REFGUID schema, ULONG cRestrictions,
         std::vector<std::vector<StoredValue>> rows = HeldRows(result.get(), static_cast<int>(types.size()));
         if (columns) FillTypeFacts(result.get(), rows);
 
-        return Report(Rowset::Open(Identity(), Identity(),
-                                   std::make_unique<MemorySource>(std::move(described), std::move(rows)), riid, ppRowset,
-                                   std::move(types)),
-                      IID_IDBSchemaRowset);
+        return Report(
+            Rowset::Open(Identity(), Identity(), std::make_unique<MemorySource>(std::move(described), std::move(rows)),
+                         riid, ppRowset, std::move(types)),
+            IID_IDBSchemaRowset);
     });
 }
 
 HRESULT Session::GetSchemas(ULONG* pcSchemas, GUID** prgSchemas, ULONG** prgRestrictionSupport) {
-    return GuardMethod(IID_IDBSchemaRowset, [&]() -> HRESULT {
-        return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport);
-    });
+    return GuardMethod(IID_IDBSchemaRowset,
+                       [&]() -> HRESULT { return ListSchemaRowsets(pcSchemas, prgSchemas, prgRestrictionSupport); });
 }
 
 HRESULT Session::GetTableDefinition(DBID* pTableID, DBORDINAL* pcColumnDescs, DBCOLUMNDESC* prgColumnDescs[],

@@ -24,19 +24,18 @@ public:
     // 57014), and under a transaction only that statement's savepoint is undone. With
     // nothing running the server ignores the request. The request travels on a connection
     // of its own, so it never meets the session's traffic on the link.
-    HRESULT STDMETHODCALLTYPE Cancel() override {
-        return m_session->GetLink()->Cancel() ? S_OK : DB_E_CANTCANCEL;
-    }
+    HRESULT STDMETHODCALLTYPE Cancel() override { return m_session->GetLink()->Cancel() ? S_OK : DB_E_CANTCANCEL; }
     HRESULT STDMETHODCALLTYPE Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DBROWCOUNT* pcRowsAffected,
                                       IUnknown** ppRowset) override {
         return GuardMethod(IID_ICommand, [&]() -> HRESULT {
             if (ppRowset) *ppRowset = nullptr;
             if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
             if (pUnkOuter) return DB_E_NOAGGREGATION;
-            if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
+            if (HasParameters(pParams))
+                return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
             if (m_text.Empty()) return Report(Status::Error(DB_E_NOCOMMAND, u"No command text was set."), IID_ICommand);
-            Status status = m_session->Execute(platform::Utf16ToUtf8(m_text.Text()), Identity(), riid, pcRowsAffected,
-                                               ppRowset);
+            Status status =
+                m_session->Execute(platform::Utf16ToUtf8(m_text.Text()), Identity(), riid, pcRowsAffected, ppRowset);
             return Report(status, IID_ICommand);
         });
     }
@@ -53,7 +52,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets,
                                             DBPROPSET** prgSets) override {
-        return GuardMethod(IID_ICommandProperties, [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
+        return GuardMethod(IID_ICommandProperties,
+                           [&] { return m_text.GetProperties(cSets, rgSets, pcSets, prgSets); });
     }
     HRESULT STDMETHODCALLTYPE SetProperties(ULONG cSets, DBPROPSET rgSets[]) override {
         return GuardMethod(IID_ICommandProperties, [&] { return m_text.SetProperties(cSets, rgSets); });
@@ -127,7 +127,7 @@ Status Session::Execute(const std::string& text, IUnknown* specification, REFIID
                 m_link->RunGuarded("FETCH FORWARD " + std::to_string(kFetchBatch) + " FROM " + cursor, result);
             if (fetched.Ok())
                 return Rowset::Open(Identity(), specification,
-                                  std::make_unique<ResultSource>(m_link, cursor, std::move(result)), riid, rowset);
+                                    std::make_unique<ResultSource>(m_link, cursor, std::move(result)), riid, rowset);
             if (m_link->ForgetCursor(cursor) && m_link->Alive()) m_link->RunGuarded("CLOSE " + cursor, result);
             return fetched;
         }
@@ -142,7 +142,7 @@ Status Session::Execute(const std::string& text, IUnknown* specification, REFIID
     if (!status.Ok()) return status;
     if (wantsRows && PQresultStatus(result.get()) == PGRES_TUPLES_OK)
         return Rowset::Open(Identity(), specification, std::make_unique<ResultSource>(m_link, "", std::move(result)),
-                          riid, rowset);
+                            riid, rowset);
     if (rowsAffected && ChangesRows(result.get()))
         *rowsAffected = static_cast<DBROWCOUNT>(std::strtoll(PQcmdTuples(result.get()), nullptr, 10));
     return Status::Success();
@@ -180,7 +180,8 @@ std::string ServeWindowsFunctions(const std::string& sql) {
         } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
             std::size_t end = sql.find("*/", i + 2);
             copyUntil(end == std::string::npos ? n : end + 2);
-        } else if (c == '$' && (i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_'))) {
+        } else if (c == '$' &&
+                   (i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) || sql[i - 1] == '_'))) {
             // A dollar-quoted literal, $$...$$ or $tag$...$tag$.
             std::size_t close = sql.find('$', i + 1);
             if (close == std::string::npos) {
@@ -203,7 +204,8 @@ std::string ServeWindowsFunctions(const std::string& sql) {
             std::size_t k = j;
             while (k < n && std::isspace(static_cast<unsigned char>(sql[k]))) ++k;
             std::size_t close = k < n && sql[k] == '(' ? k + 1 : std::string::npos;
-            while (close != std::string::npos && close < n && std::isspace(static_cast<unsigned char>(sql[close]))) ++close;
+            while (close != std::string::npos && close < n && std::isspace(static_cast<unsigned char>(sql[close])))
+                ++close;
             const bool call = close != std::string::npos && close < n && sql[close] == ')';
             const bool qualified = i > 0 && sql[i - 1] == '.';
             const std::string_view word(sql.data() + i, j - i);

@@ -139,9 +139,9 @@ bool DataSource::ReadDynamic(const GUID& set, DBPROPID id, VARIANT* value) const
     switch (id) {
     case DBPROP_CONNECTIONSTATUS:
         value->vt = VT_I4;
-        value->lVal = !m_initialised ? DBPROPVAL_CS_UNINITIALIZED
+        value->lVal = !m_initialised                  ? DBPROPVAL_CS_UNINITIALIZED
                       : m_status && m_status->Alive() ? DBPROPVAL_CS_INITIALIZED
-                                                       : DBPROPVAL_CS_COMMUNICATIONFAILURE;
+                                                      : DBPROPVAL_CS_COMMUNICATIONFAILURE;
         return true;
     case DBPROP_DATASOURCENAME: {
         // The server as libpq reached it: host or socket folder, port, database.
@@ -184,7 +184,8 @@ HRESULT DataSource::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG
 HRESULT DataSource::GetPropertyInfo(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcInfoSets,
                                     DBPROPINFOSET** prgInfoSets, OLECHAR** ppDescBuffer) {
     return GuardMethod(IID_IDBProperties, [&]() -> HRESULT {
-        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer, [](const GUID&) { return true; });
+        return m_properties.GetInfo(cSets, rgSets, pcInfoSets, prgInfoSets, ppDescBuffer,
+                                    [](const GUID&) { return true; });
     });
 }
 
@@ -199,7 +200,8 @@ HRESULT DataSource::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
 HRESULT DataSource::Initialize() {
     return GuardMethod(IID_IDBInitialize, [&]() -> HRESULT {
         if (m_initialised)
-            return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."), IID_IDBInitialize);
+            return Report(Status::Error(DB_E_ALREADYINITIALIZED, u"The data source is already open."),
+                          IID_IDBInitialize);
         ConnectParameters parameters;
         Status status = Parameters(parameters);
         if (status.Ok()) status = Link::Open(parameters, m_first);

@@ -48,9 +48,8 @@ std::string ConnectionState(const char* message) {
 Status ServerFailure(PGconn* conn, const PGresult* result) {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     if (!state) {
-        return Status::Error(E_FAIL,
-                             u"The connection to the PostgreSQL server failed: " + Sentence(PQerrorMessage(conn)),
-                             u"08006");
+        return Status::Error(
+            E_FAIL, u"The connection to the PostgreSQL server failed: " + Sentence(PQerrorMessage(conn)), u"08006");
     }
     std::u16string message = Sentence(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
     if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) message += u" " + Sentence(detail);
@@ -77,10 +76,10 @@ Status Link::Open(const ConnectParameters& parameters, std::shared_ptr<Link>& ou
     if (!conn) return Status::Error(E_OUTOFMEMORY, u"Out of memory while connecting to the PostgreSQL server.");
     if (PQstatus(conn) != CONNECTION_OK) {
         std::string state = ConnectionState(PQerrorMessage(conn));
-        Status status = Status::Error(state.rfind("28", 0) == 0 ? DB_SEC_E_AUTH_FAILED : E_FAIL,
-                                      u"The PostgreSQL server refused the connection: " +
-                                          Sentence(PQerrorMessage(conn)),
-                                      platform::Utf8ToUtf16(state));
+        Status status =
+            Status::Error(state.rfind("28", 0) == 0 ? DB_SEC_E_AUTH_FAILED : E_FAIL,
+                          u"The PostgreSQL server refused the connection: " + Sentence(PQerrorMessage(conn)),
+                          platform::Utf8ToUtf16(state));
         PQfinish(conn);
         return status;
     }

@@ -20,7 +20,8 @@
 
 namespace orv::engine::pg {
 
-inline constexpr CLSID CLSID_OrvPostgres = {0x5C1E6B3A, 0x7D2F, 0x4E8B, {0x9A, 0x41, 0x3F, 0x60, 0xB2, 0x7C, 0x18, 0xD5}};
+inline constexpr CLSID CLSID_OrvPostgres = {
+    0x5C1E6B3A, 0x7D2F, 0x4E8B, {0x9A, 0x41, 0x3F, 0x60, 0xB2, 0x7C, 0x18, 0xD5}};
 
 HRESULT CreateDataSource(IUnknown* outer, REFIID riid, void** ppv);
 
@@ -57,8 +58,9 @@ private:
     int m_sessions = 0;
 };
 
-class Session final : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand,
-                                                 ITransactionLocal, IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
+class Session final
+    : public platform::ComObject<IOpenRowset, IGetDataSource, SessionPropertyBase, IDBCreateCommand, ITransactionLocal,
+                                 IDBSchemaRowset, TableCreationBase, ISupportErrorInfo> {
 public:
     Session(DataSource* source, std::shared_ptr<Link> link);
     ~Session() override;

@@ -41,7 +41,7 @@ private:
     std::shared_ptr<Link> m_link;
     std::string m_cursor;  // empty for a result held whole
     Result m_batch;
-    int m_row = -1;        // the current row of m_batch; -1 before its first
+    int m_row = -1;  // the current row of m_batch; -1 before its first
     std::vector<TextForm> m_forms;
 };
 

@@ -20,8 +20,7 @@ const char* IsolationClause(ISOLEVEL level) {
 
 }  // namespace
 
-Session::Session(DataSource* source, std::shared_ptr<Link> link)
-    : m_source(source), m_link(std::move(link)) {
+Session::Session(DataSource* source, std::shared_ptr<Link> link) : m_source(source), m_link(std::move(link)) {
     m_source->AddRef();
 }
 
@@ -40,7 +39,8 @@ HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REF
         if (outer) return DB_E_NOAGGREGATION;
         if (!pTableID && !pIndexID) return E_INVALIDARG;
         if (pIndexID)
-            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."), IID_IOpenRowset);
+            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."),
+                          IID_IOpenRowset);
         if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
             return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
         const std::string sql = "SELECT * FROM " + QuoteName(platform::Utf16ToUtf8(pTableID->uName.pwszName));

@@ -64,8 +64,7 @@ PgType MapPgType(Oid oid, int typmod) {
     case kTimestamptz:
     case kTimetz: return Declared("DATETIME", TextForm::Zoned);
     case kUuid: return Declared("GUID");
-    case kVarchar:
-        return typmod >= 4 ? Declared("VARCHAR(" + std::to_string(typmod - 4) + ")") : Declared("TEXT");
+    case kVarchar: return typmod >= 4 ? Declared("VARCHAR(" + std::to_string(typmod - 4) + ")") : Declared("TEXT");
     case kBpchar: return Declared("CHAR(" + std::to_string(typmod >= 4 ? typmod - 4 : 1) + ")");
     case kNumeric: {
         // Without a precision and scale a numeric holds any number of digits on either side

@@ -18,11 +18,11 @@ namespace orv::engine::pg {
 
 // How a value's text becomes a StoredValue.
 enum class TextForm {
-    Plain,   // as it is
-    Bool,    // 't' / 'f'
-    Bytes,   // bytea's hex form, \x...
-    Money,   // "-$1,234.56" (lc_monetary C)
-    Zoned,   // a time or timestamp with a UTC offset at its end, read as the session's local time
+    Plain,  // as it is
+    Bool,  // 't' / 'f'
+    Bytes,  // bytea's hex form, \x...
+    Money,  // "-$1,234.56" (lc_monetary C)
+    Zoned,  // a time or timestamp with a UTC offset at its end, read as the session's local time
 };
 
 struct PgType {

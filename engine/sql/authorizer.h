@@ -32,7 +32,9 @@ public:
     // While one exists, the engine declares tables of its own store: virtual tables pass.
     class Declaring {
     public:
-        explicit Declaring(SqlPolicy& policy) : m_policy(policy), m_was(policy.m_declaring) { policy.m_declaring = true; }
+        explicit Declaring(SqlPolicy& policy) : m_policy(policy), m_was(policy.m_declaring) {
+            policy.m_declaring = true;
+        }
         ~Declaring() { m_policy.m_declaring = m_was; }
         Declaring(const Declaring&) = delete;
         Declaring& operator=(const Declaring&) = delete;
@@ -54,7 +56,8 @@ public:
     static bool InsideFolder(const std::string& folder, const std::string& path);
 
 private:
-    static int Authorize(void* self, int action, const char* a, const char* b, const char* database, const char* trigger);
+    static int Authorize(void* self, int action, const char* a, const char* b, const char* database,
+                         const char* trigger);
     int Decide(int action, const char* a, const char* b);
 
     std::string m_folder;  // the folder the store's data lives in; resolved

@@ -13,7 +13,9 @@
 namespace orv::engine {
 namespace {
 
-bool Exec(sqlite3* db, const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool Exec(sqlite3* db, const std::string& sql) {
+    return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
 struct Pending {
     std::string table, sql;
@@ -23,7 +25,8 @@ struct Pending {
 std::vector<Pending> TablesWithCounters(sqlite3* db) {
     std::vector<Pending> out;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND sql LIKE '%\"orv_counter_%'",
+    if (sqlite3_prepare_v2(db,
+                           "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND sql LIKE '%\"orv_counter_%'",
                            -1, &st, nullptr) != SQLITE_OK)
         return out;
     while (sqlite3_step(st) == SQLITE_ROW) {
@@ -40,12 +43,14 @@ std::vector<IdentityColumn> Recorded(sqlite3* db) {
     std::vector<IdentityColumn> out;
     if (!HasTable(db, "orv_identity")) return out;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT table_name, column_name, seed, step FROM orv_identity", -1, &st, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, "SELECT table_name, column_name, seed, step FROM orv_identity", -1, &st, nullptr) !=
+        SQLITE_OK)
         return out;
     while (sqlite3_step(st) == SQLITE_ROW) {
         const char* table = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
         const char* column = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
-        out.push_back({table ? table : "", column ? column : "", sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3)});
+        out.push_back(
+            {table ? table : "", column ? column : "", sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3)});
     }
     sqlite3_finalize(st);
     return out;
@@ -86,7 +91,9 @@ std::vector<IdentityColumn> ColumnsOf(const Pending& p) {
             c.column = p.sql.substr(b + 1, e - b - 1);
         } else {
             b = e;
-            while (b > 0 && (std::isalnum((unsigned char)p.sql[b - 1]) || p.sql[b - 1] == '_' || (unsigned char)p.sql[b - 1] >= 0x80)) --b;
+            while (b > 0 && (std::isalnum((unsigned char)p.sql[b - 1]) || p.sql[b - 1] == '_' ||
+                             (unsigned char)p.sql[b - 1] >= 0x80))
+                --b;
             c.column = p.sql.substr(b, e - b + 1);
         }
         out.push_back(c);
@@ -143,13 +150,14 @@ bool SyncIdentities(sqlite3* db) {
     for (const IdentityColumn& c : added) {
         if (!ok) break;
         std::string t = QuoteName(c.table), col = QuoteName(c.column);
-        ok = Exec(db, "INSERT OR REPLACE INTO orv_identity VALUES(" + QuoteLiteral(c.table) + ", " + QuoteLiteral(c.column) + ", " +
-                          std::to_string(c.seed) + ", " + std::to_string(c.step) + ")");
+        ok = Exec(db, "INSERT OR REPLACE INTO orv_identity VALUES(" + QuoteLiteral(c.table) + ", " +
+                          QuoteLiteral(c.column) + ", " + std::to_string(c.seed) + ", " + std::to_string(c.step) + ")");
         // The first value: AUTOINCREMENT hands out one more than sqlite_sequence holds.
         if (ok)
             ok = Exec(db, "INSERT INTO sqlite_sequence(name, seq) SELECT " + QuoteLiteral(c.table) + ", " +
-                              std::to_string(c.seed - 1) + " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " +
-                              QuoteLiteral(c.table) + ") AND NOT EXISTS (SELECT 1 FROM " + t + ")");
+                              std::to_string(c.seed - 1) +
+                              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = " + QuoteLiteral(c.table) +
+                              ") AND NOT EXISTS (SELECT 1 FROM " + t + ")");
         if (ok && c.step != 1) {
             // SQLite generates one more than the highest value; the trigger moves such a
             // value up to the next one on seed + k * step. An explicit value off that grid
@@ -202,8 +210,7 @@ bool LeavesSchemaAlone(std::string_view utf8) {
     while (end < utf8.size() && std::isalpha(static_cast<unsigned char>(utf8[end]))) ++end;
     const std::string_view word = utf8.substr(i, end - i);
     for (const char* plain : {"INSERT", "UPDATE", "DELETE", "SELECT", "REPLACE"})
-        if (platform::EqualsNoCase(word, plain))
-            return true;
+        if (platform::EqualsNoCase(word, plain)) return true;
     return false;
 }
 
@@ -228,9 +235,8 @@ RewriteResult RewriteCommand(sqlite3* db, std::string_view utf8, SchemaCheck* ch
     // change another connection made that the snapshot picked up. So while it stays, and
     // the commands since the last look were plain reads and writes, the schema is as it was.
     unsigned dataVersion = 0;
-    const bool inSnapshot =
-        sqlite3_txn_state(db, "main") != SQLITE_TXN_NONE &&
-        sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion) == SQLITE_OK;
+    const bool inSnapshot = sqlite3_txn_state(db, "main") != SQLITE_TXN_NONE &&
+                            sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &dataVersion) == SQLITE_OK;
     if (!(check && check->settled && inSnapshot && dataVersion == check->dataVersion)) {
         SyncIfSchemaChanged(db);
         // The look itself opens the snapshot when a transaction is open.

@@ -18,7 +18,7 @@ namespace orv::engine {
 // writes inside one transaction checks the schema once rather than once per command.
 struct SchemaCheck {
     unsigned dataVersion = 0;  // the file's data version when the knowledge was current
-    bool settled = false;      // no schema change can have happened while the version stays
+    bool settled = false;  // no schema change can have happened while the version stays
 };
 
 // Rewrites `utf8` (see RewriteSql) after bringing the auto-increment bookkeeping of `db` up

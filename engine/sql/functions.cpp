@@ -27,7 +27,8 @@ bool IsNull(sqlite3_value* v) { return sqlite3_value_type(v) == SQLITE_NULL; }
 
 std::string TextOf(sqlite3_value* v) {
     const unsigned char* s = sqlite3_value_text(v);
-    return s ? std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(sqlite3_value_bytes(v))) : std::string();
+    return s ? std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(sqlite3_value_bytes(v)))
+             : std::string();
 }
 
 void ResultText(sqlite3_context* c, const std::string& s) {
@@ -69,8 +70,10 @@ double Val(const std::string& text) {
     std::string s;
     for (char ch : text)
         if (ch != ' ' && ch != '\t' && ch != '\r' && ch != '\n') s += ch;
-    if (s.size() > 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h')) return static_cast<double>(std::strtoll(s.c_str() + 2, nullptr, 16));
-    if (s.size() > 2 && s[0] == '&' && (s[1] == 'O' || s[1] == 'o')) return static_cast<double>(std::strtoll(s.c_str() + 2, nullptr, 8));
+    if (s.size() > 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h'))
+        return static_cast<double>(std::strtoll(s.c_str() + 2, nullptr, 16));
+    if (s.size() > 2 && s[0] == '&' && (s[1] == 'O' || s[1] == 'o'))
+        return static_cast<double>(std::strtoll(s.c_str() + 2, nullptr, 8));
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
@@ -141,7 +144,9 @@ std::optional<DateParts> DateOf(sqlite3_value* v) {
     }
 }
 
-long long DayNumber(const DateParts& p) { return platform::DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)); }
+long long DayNumber(const DateParts& p) {
+    return platform::DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day));
+}
 long long SecondNumber(const DateParts& p) { return DayNumber(p) * 86400 + p.hour * 3600 + p.minute * 60 + p.second; }
 
 DateParts FromSeconds(long long s) {
@@ -379,7 +384,8 @@ void Left(sqlite3_context* c, int, sqlite3_value** v) {
     long long n;
     if (!CountArg(c, v[1], n, "Left")) return;
     std::u32string s = Decode(ValueText(v[0]));
-    ResultText(c, Encode(s.substr(0, static_cast<std::size_t>(std::min<long long>(n, static_cast<long long>(s.size()))))));
+    ResultText(c,
+               Encode(s.substr(0, static_cast<std::size_t>(std::min<long long>(n, static_cast<long long>(s.size()))))));
 }
 
 void Right(sqlite3_context* c, int, sqlite3_value** v) {
@@ -518,7 +524,8 @@ void CInteger(sqlite3_context* c, int, sqlite3_value** v) {
     auto n = Convertible(v[0]);
     if (!n) return Error(c, "Type mismatch: '" + TextOf(v[0]) + "' is not a number.");
     double r = std::nearbyint(*n);  // halves to even, as the Windows conversions do
-    if (r < static_cast<double>(Min) || r > static_cast<double>(Max)) return Error(c, "Overflow: " + NumberText(*n) + " is out of range.");
+    if (r < static_cast<double>(Min) || r > static_cast<double>(Max))
+        return Error(c, "Overflow: " + NumberText(*n) + " is out of range.");
     sqlite3_result_int64(c, static_cast<long long>(r));
 }
 
@@ -662,7 +669,8 @@ std::string FormatNumber(double d, std::string fmt) {
     }
     std::size_t first = fmt.find_first_of("0#"), last = fmt.find_last_of("0#");
     if (first == std::string::npos) return fmt;
-    std::string prefix = fmt.substr(0, first), suffix = fmt.substr(last + 1), body = fmt.substr(first, last - first + 1);
+    std::string prefix = fmt.substr(0, first), suffix = fmt.substr(last + 1),
+                body = fmt.substr(first, last - first + 1);
     bool percent = fmt.find('%') != std::string::npos;
     if (percent) d *= 100;
     bool grouping = body.find(',') != std::string::npos;
@@ -671,7 +679,8 @@ std::string FormatNumber(double d, std::string fmt) {
     std::string frac = dot == std::string::npos ? "" : body.substr(dot + 1);
     int minWhole = static_cast<int>(std::count(whole.begin(), whole.end(), '0'));
     int minFrac = static_cast<int>(std::count(frac.begin(), frac.end(), '0'));
-    int maxFrac = static_cast<int>(std::count(frac.begin(), frac.end(), '0') + std::count(frac.begin(), frac.end(), '#'));
+    int maxFrac =
+        static_cast<int>(std::count(frac.begin(), frac.end(), '0') + std::count(frac.begin(), frac.end(), '#'));
     double scale = std::pow(10.0, maxFrac);
     double rounded = std::round(std::fabs(d) * scale) / scale;  // formats round halves away from zero
     char buf[64];
@@ -679,7 +688,8 @@ std::string FormatNumber(double d, std::string fmt) {
     std::string text = buf;
     std::string intPart = text.substr(0, text.find('.'));
     std::string fracPart = maxFrac ? text.substr(text.find('.') + 1) : "";
-    while (static_cast<int>(fracPart.size()) > minFrac && !fracPart.empty() && fracPart.back() == '0') fracPart.pop_back();
+    while (static_cast<int>(fracPart.size()) > minFrac && !fracPart.empty() && fracPart.back() == '0')
+        fracPart.pop_back();
     if (intPart == "0" && minWhole == 0) intPart.clear();
     while (static_cast<int>(intPart.size()) < minWhole) intPart = "0" + intPart;
     if (grouping) intPart = Grouped(intPart);
@@ -690,7 +700,7 @@ std::string FormatNumber(double d, std::string fmt) {
 }
 
 bool LooksLikeDateFormat(const std::string& low) {
-    static const char* const names[] = {"general date", "long date", "medium date", "short date",
+    static const char* const names[] = {"general date", "long date",   "medium date", "short date",
                                         "long time",    "medium time", "short time"};
     for (const char* n : names)
         if (low == n) return true;
@@ -704,14 +714,15 @@ void Format(sqlite3_context* c, int argc, sqlite3_value** v) {
     std::string low = Lowered(fmt);
     auto number = NumberOf(v[0]);
     if (fmt.empty()) return ResultText(c, ValueText(v[0]));
-    static const char* const numberNames[] = {"general number", "currency", "fixed", "standard", "percent",
-                                              "scientific", "yes/no", "true/false", "on/off"};
+    static const char* const numberNames[] = {"general number", "currency", "fixed",      "standard", "percent",
+                                              "scientific",     "yes/no",   "true/false", "on/off"};
     bool namedNumber = false;
     for (const char* n : numberNames) namedNumber = namedNumber || low == n;
     if (namedNumber && number) {
         double d = *number;
         if (low == "general number") return ResultText(c, NumberText(d));
-        if (low == "currency") return ResultText(c, d < 0 ? "(" + FormatNumber(-d, "$#,##0.00") + ")" : FormatNumber(d, "$#,##0.00"));
+        if (low == "currency")
+            return ResultText(c, d < 0 ? "(" + FormatNumber(-d, "$#,##0.00") + ")" : FormatNumber(d, "$#,##0.00"));
         if (low == "fixed") return ResultText(c, FormatNumber(d, "0.00"));
         if (low == "standard") return ResultText(c, FormatNumber(d, "#,##0.00"));
         if (low == "percent") return ResultText(c, FormatNumber(d, "0.00%"));

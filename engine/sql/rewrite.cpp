@@ -21,7 +21,7 @@ struct Token {
     Kind kind;
     std::string text;
     std::string written;  // what the user wrote, where a pass replaced it (dates, name#ext)
-    int item = 0;         // Item/ItemEnd: which result column they bracket
+    int item = 0;  // Item/ItemEnd: which result column they bracket
 };
 
 const std::string& Written(const Token& t) { return t.written.empty() ? t.text : t.written; }
@@ -29,14 +29,16 @@ const std::string& Written(const Token& t) { return t.written.empty() ? t.text :
 bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
-
-bool IsWord(const Token& t, std::string_view word) { return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word); }
+bool IsWord(const Token& t, std::string_view word) {
+    return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word);
+}
 
 // Words after which an expression starts: a value may follow them, not an operator.
 bool IsValueLead(std::string_view w) {
-    static const char* const words[] = {"SELECT", "WHERE", "AND", "OR", "NOT", "BETWEEN", "IN", "VALUES", "SET", "ON",
-                                        "WHEN", "THEN", "ELSE", "HAVING", "LIKE", "IS", "BY", "RETURN", "DEFAULT",
-                                        "DISTINCT", "ALL", "CASE", "MOD", "GLOB", "ESCAPE", "LIMIT", "OFFSET"};
+    static const char* const words[] = {"SELECT", "WHERE", "AND",  "OR",     "NOT",     "BETWEEN",  "IN",
+                                        "VALUES", "SET",   "ON",   "WHEN",   "THEN",    "ELSE",     "HAVING",
+                                        "LIKE",   "IS",    "BY",   "RETURN", "DEFAULT", "DISTINCT", "ALL",
+                                        "CASE",   "MOD",   "GLOB", "ESCAPE", "LIMIT",   "OFFSET"};
     for (const char* k : words)
         if (platform::EqualsNoCase(w, k)) return true;
     return false;
@@ -45,10 +47,11 @@ bool IsValueLead(std::string_view w) {
 // Words that end an operand of '&': clauses, logical and comparison words.
 bool IsClauseWord(std::string_view w) {
     static const char* const words[] = {
-        "SELECT", "FROM", "WHERE", "AND", "OR", "NOT", "BETWEEN", "IN", "VALUES", "SET", "ON", "WHEN", "THEN", "ELSE",
-        "END", "HAVING", "LIKE", "IS", "BY", "GROUP", "ORDER", "AS", "ASC", "DESC", "UNION", "INTERSECT", "EXCEPT",
-        "ALL", "DISTINCT", "LIMIT", "OFFSET", "ESCAPE", "CASE", "INTO", "JOIN", "INNER", "LEFT", "RIGHT", "OUTER",
-        "CROSS", "GLOB", "TOP", "DEFAULT", "RETURNING", "COLLATE", "UPDATE", "INSERT", "DELETE"};
+        "SELECT", "FROM",   "WHERE",   "AND",       "OR",      "NOT",       "BETWEEN", "IN",    "VALUES",   "SET",
+        "ON",     "WHEN",   "THEN",    "ELSE",      "END",     "HAVING",    "LIKE",    "IS",    "BY",       "GROUP",
+        "ORDER",  "AS",     "ASC",     "DESC",      "UNION",   "INTERSECT", "EXCEPT",  "ALL",   "DISTINCT", "LIMIT",
+        "OFFSET", "ESCAPE", "CASE",    "INTO",      "JOIN",    "INNER",     "LEFT",    "RIGHT", "OUTER",    "CROSS",
+        "GLOB",   "TOP",    "DEFAULT", "RETURNING", "COLLATE", "UPDATE",    "INSERT",  "DELETE"};
     for (const char* k : words)
         if (platform::EqualsNoCase(w, k)) return true;
     return false;
@@ -111,7 +114,8 @@ void Lex(std::string_view s, Take&& take) {
             std::size_t j = i;
             while (j < n && IsWordChar((unsigned char)s[j])) ++j;
             next(Kind::Word, j);
-        } else if (c == '?' || ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
+        } else if (c == '?' ||
+                   ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
             std::size_t j = i + 1;
             while (j < n && (IsWordChar((unsigned char)s[j]) || (c == '?' && std::isdigit((unsigned char)s[j])))) ++j;
             next(Kind::Variable, j);
@@ -147,7 +151,8 @@ bool ValueMayFollow(const Token* prev) {
 }
 
 int MonthFromName(std::string_view name) {
-    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     if (name.size() < 3) return 0;
     static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
                                        "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
@@ -215,7 +220,9 @@ struct Rewriter {
             for (std::size_t k = i + 1; k < close; ++k) body += t[k].text;
             auto iso = ParseDateLiteral(body);
             if (!iso) {
-                if (!error) error = "The date literal #" + body + "# is not a date: write it as #mm/dd/yyyy#, #yyyy-mm-dd# or #yyyy-mm-dd hh:mm:ss#.";
+                if (!error)
+                    error = "The date literal #" + body +
+                            "# is not a date: write it as #mm/dd/yyyy#, #yyyy-mm-dd# or #yyyy-mm-dd hh:mm:ss#.";
                 out.push_back(t[i]);
                 continue;
             }
@@ -232,7 +239,8 @@ struct Rewriter {
             const Token* prev = PrevSignificant(i);
             bool valuePlace = ValueMayFollow(prev);
             if (IsWord(t[i], "TRUE") || IsWord(t[i], "FALSE")) {
-                if (valuePlace || (prev && prev->kind == Kind::Punct)) t[i] = {Kind::Number, IsWord(t[i], "TRUE") ? "-1" : "0"};
+                if (valuePlace || (prev && prev->kind == Kind::Punct))
+                    t[i] = {Kind::Number, IsWord(t[i], "TRUE") ? "-1" : "0"};
             } else if (IsWord(t[i], "YES") || IsWord(t[i], "NO")) {
                 // Only right after a comparison, a DEFAULT, or in a VALUES list: elsewhere a
                 // column may well be called No.
@@ -246,7 +254,8 @@ struct Rewriter {
                         if (t[k].kind == Kind::Punct && t[k].text == ")") ++depth;
                         if (t[k].kind == Kind::Punct && t[k].text == "(" && depth-- == 0) {
                             const Token* before = PrevSignificant(k);
-                            inValues = before && (IsWord(*before, "VALUES") || (before->kind == Kind::Punct && before->text == ","));
+                            inValues = before && (IsWord(*before, "VALUES") ||
+                                                  (before->kind == Kind::Punct && before->text == ","));
                             break;
                         }
                     }
@@ -323,8 +332,8 @@ struct Rewriter {
 
     // The ',' or word or ')' that ends the result column starting at k.
     std::size_t ResultColumnEnd(std::size_t k) const {
-        static const char* const enders[] = {"FROM", "WHERE", "GROUP", "ORDER", "HAVING", "LIMIT", "UNION",
-                                             "INTERSECT", "EXCEPT", "INTO", "WINDOW"};
+        static const char* const enders[] = {"FROM",  "WHERE",     "GROUP",  "ORDER", "HAVING", "LIMIT",
+                                             "UNION", "INTERSECT", "EXCEPT", "INTO",  "WINDOW"};
         int depth = 0;
         for (; k < t.size(); ++k) {
             const Token& x = t[k];
@@ -352,7 +361,8 @@ struct Rewriter {
         }
         bool plainName = true;
         for (const Token* x : s)
-            if (!(x->kind == Kind::Word || x->kind == Kind::Quoted || x->text == "." || x->text == "*")) plainName = false;
+            if (!(x->kind == Kind::Word || x->kind == Kind::Quoted || x->text == "." || x->text == "*"))
+                plainName = false;
         if (plainName && s.size() != 2) return false;
         // "expr alias": a name right after a value.
         if (s.size() >= 2 && IsName(*s.back())) {
@@ -373,7 +383,8 @@ struct Rewriter {
             } else if (x.kind == Kind::ItemEnd) {
                 // A start that a pass swallowed (a subquery inside a rewritten operand) leaves
                 // its end unnamed.
-                auto start = std::find_if(starts.rbegin(), starts.rend(), [&](const auto& s) { return s.first == x.item; });
+                auto start =
+                    std::find_if(starts.rbegin(), starts.rend(), [&](const auto& s) { return s.first == x.item; });
                 if (start == starts.rend()) continue;
                 const std::size_t from = start->second;
                 starts.erase(std::next(start).base());
@@ -413,8 +424,8 @@ struct Rewriter {
     }
     static bool IsName(const Token& x) {
         return x.kind == Kind::Quoted ||
-               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) && !platform::EqualsNoCase(x.text, "MOD") &&
-                !platform::EqualsNoCase(x.text, "NULL"));
+               (x.kind == Kind::Word && !IsValueLead(x.text) && !IsClauseWord(x.text) &&
+                !platform::EqualsNoCase(x.text, "MOD") && !platform::EqualsNoCase(x.text, "NULL"));
     }
 
     // a & b & c -> orv_concat(a, b, c): NULL counts as empty text, as on Windows.
@@ -590,7 +601,8 @@ struct Rewriter {
         if (b >= t.size() || !IsWord(t[b], "INDEX")) return;
         std::size_t name = NextSignificant(b);
         std::size_t on = NextSignificant(name);
-        if (on < t.size() && IsWord(t[on], "ON")) t.erase(t.begin() + static_cast<long>(on - 1 > name ? name + 1 : on), t.end());
+        if (on < t.size() && IsWord(t[on], "ON"))
+            t.erase(t.begin() + static_cast<long>(on - 1 > name ? name + 1 : on), t.end());
     }
 
     // ALTER TABLE ... ADD [COLUMN] name COUNTER: SQLite cannot add a key column to a table.
@@ -602,7 +614,8 @@ struct Rewriter {
             std::size_t name = NextSignificant(k);
             if (name < t.size() && IsWord(t[name], "COLUMN")) name = NextSignificant(name);
             std::size_t type = NextSignificant(name);
-            if (type < t.size() && (IsWord(t[type], "COUNTER") || IsWord(t[type], "AUTOINCREMENT") || IsWord(t[type], "IDENTITY")))
+            if (type < t.size() &&
+                (IsWord(t[type], "COUNTER") || IsWord(t[type], "AUTOINCREMENT") || IsWord(t[type], "IDENTITY")))
                 error = "An auto-increment column cannot be added to an existing table: declare " + t[name].text +
                         " in the table's CREATE TABLE.";
             return;
@@ -661,8 +674,8 @@ void Rewriter::CreateTable() {
         for (auto [from, to] : defs)
             if (c >= from && c < to) defEnd = to;
         DropColumnKey(end, defEnd);
-        std::string replacement = "INTEGER CONSTRAINT \"orv_counter_" + SignedText(id.seed) + "_" + SignedText(id.step) +
-                                  "\" PRIMARY KEY AUTOINCREMENT";
+        std::string replacement = "INTEGER CONSTRAINT \"orv_counter_" + SignedText(id.seed) + "_" +
+                                  SignedText(id.step) + "\" PRIMARY KEY AUTOINCREMENT";
         for (std::size_t z = c; z < end; ++z) t[z] = {Kind::Space, ""};
         t[c] = {Kind::Word, replacement};
         identities.push_back(id);
@@ -725,8 +738,7 @@ std::vector<std::size_t> Rewriter::CountersAndTextTypes(const Definitions& defs)
         // the number 123) are declared under names that keep text as text and read the same.
         else if (IsWord(t[type], "MEMO") || IsWord(t[type], "NOTE") || IsWord(t[type], "HYPERLINK"))
             t[type] = {Kind::Word, "LONGTEXT"};
-        else if (IsWord(t[type], "STRING") || IsWord(t[type], "ALPHANUMERIC"))
-            t[type] = {Kind::Word, "VARCHAR"};
+        else if (IsWord(t[type], "STRING") || IsWord(t[type], "ALPHANUMERIC")) t[type] = {Kind::Word, "VARCHAR"};
     }
     return counters;
 }
@@ -776,7 +788,8 @@ bool Rewriter::ReadCounterArguments(std::size_t counter, IdentityColumn& id, std
             }
         }
         if (numbers.size() != 2 && numbers.size() != 1) {
-            if (!error) error = "The auto-increment column " + id.column + " takes a seed and a step, as in COUNTER(1, 1).";
+            if (!error)
+                error = "The auto-increment column " + id.column + " takes a seed and a step, as in COUNTER(1, 1).";
             return false;
         }
         id.seed = numbers[0];
@@ -860,7 +873,8 @@ bool ReadLiteralDate(const std::string& datePart, DateParts& parts) {
             cur += ch;
         } else if (!cur.empty()) {
             fields.push_back(cur);
-            numeric.push_back(std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
+            numeric.push_back(
+                std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
             cur.clear();
         }
     }
@@ -966,9 +980,8 @@ void Rewriter::Defaults() {
 bool MayNeedRewrite(std::string_view utf8) {
     // Every word some pass acts on; a statement without any of them, without '#' and
     // without '&' renders back to its own text.
-    static const char* const words[] = {"TRUE",  "FALSE", "YES",    "NO",  "ISNULL",  "LEFT",
-                                        "RIGHT", "MOD",   "DISTINCTROW", "LIKE", "TOP", "DROP",
-                                        "ALTER", "CREATE", "DEFAULT"};
+    static const char* const words[] = {"TRUE",        "FALSE", "YES", "NO",   "ISNULL", "LEFT",   "RIGHT",  "MOD",
+                                        "DISTINCTROW", "LIKE",  "TOP", "DROP", "ALTER",  "CREATE", "DEFAULT"};
     bool found = false;
     Lex(utf8, [&](Kind kind, std::string_view text) {
         if (found) return;

@@ -21,8 +21,8 @@ struct IdentityColumn {
 };
 
 struct RewriteResult {
-    std::string sql;                       // the statement in SQLite's dialect
-    std::optional<std::string> error;      // a sentence naming what is malformed, when the text is
+    std::string sql;  // the statement in SQLite's dialect
+    std::optional<std::string> error;  // a sentence naming what is malformed, when the text is
     std::vector<IdentityColumn> identities;  // auto-increment columns of a CREATE TABLE
 };
 

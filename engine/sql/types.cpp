@@ -89,7 +89,8 @@ ColumnType MapDeclaredType(std::string_view declared) {
         return Text(a > 0 ? DBLENGTH(a) : kUnsizedTextColumn);
     if (is({"CHAR", "NCHAR", "CHARACTER", "NATIONAL CHARACTER", "NATIONAL CHAR"}))
         return Text(a > 0 ? DBLENGTH(a) : 1, true);
-    if (is({"MEMO", "LONGTEXT", "LONGCHAR", "NOTE", "NTEXT", "CLOB", "MEDIUMTEXT", "HYPERLINK"})) return Text(kLongColumnSize);
+    if (is({"MEMO", "LONGTEXT", "LONGCHAR", "NOTE", "NTEXT", "CLOB", "MEDIUMTEXT", "HYPERLINK"}))
+        return Text(kLongColumnSize);
     if (is({"INTEGER", "INT", "LONG", "INT4", "INTEGER4", "MEDIUMINT", "COUNTER", "AUTOINCREMENT", "IDENTITY"}))
         return Fixed(DBTYPE_I4);
     if (is({"SMALLINT", "SHORT", "INT2", "INTEGER2"})) return Fixed(DBTYPE_I2);
@@ -108,7 +109,8 @@ ColumnType MapDeclaredType(std::string_view declared) {
         return t;
     }
     if (is({"BINARY", "VARBINARY"})) return Binary(a > 0 ? DBLENGTH(a) : 510);
-    if (is({"LONGBINARY", "OLEOBJECT", "GENERAL", "IMAGE", "BLOB", "LONGBLOB", "VARBINARY(MAX)"})) return Binary(kLongColumnSize);
+    if (is({"LONGBINARY", "OLEOBJECT", "GENERAL", "IMAGE", "BLOB", "LONGBLOB", "VARBINARY(MAX)"}))
+        return Binary(kLongColumnSize);
 
     // Any other name: SQLite's affinity rules, by the words it contains.
     if (name.find("INT") != std::string::npos) return Fixed(DBTYPE_I4);

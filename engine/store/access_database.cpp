@@ -24,16 +24,18 @@ std::string Declarations(const access::AccessFile& file) {
         "CREATE TABLE temp.orv_store_identity(table_name TEXT, column_name TEXT, seed INTEGER, step INTEGER);";
     for (const access::Table& table : file.Tables()) {
         const std::string name = QuoteLiteral(table.name);
-        sql += "CREATE VIRTUAL TABLE main." + QuoteName(table.name) + " USING " + access::kAccessModuleName + "(" + name +
-               ");";
+        sql += "CREATE VIRTUAL TABLE main." + QuoteName(table.name) + " USING " + access::kAccessModuleName + "(" +
+               name + ");";
         for (const access::Column& column : table.columns)
             if (column.autoIncrement)
-                sql += "INSERT INTO temp.orv_store_identity VALUES(" + name + ", " + QuoteLiteral(column.name) + ", 1, 1);";
+                sql += "INSERT INTO temp.orv_store_identity VALUES(" + name + ", " + QuoteLiteral(column.name) +
+                       ", 1, 1);";
         for (const access::Index& index : table.indexes)
             for (std::size_t k = 0; k < index.columns.size(); ++k)
                 sql += "INSERT INTO temp.orv_store_indexes VALUES(" + name + ", " + QuoteLiteral(index.name) + ", " +
-                       (index.primaryKey ? "1" : "0") + ", " + (index.unique ? "1" : "0") + ", " + std::to_string(k + 1) +
-                       ", " + QuoteLiteral(index.columns[k].name) + ", " + (index.columns[k].descending ? "1" : "0") + ");";
+                       (index.primaryKey ? "1" : "0") + ", " + (index.unique ? "1" : "0") + ", " +
+                       std::to_string(k + 1) + ", " + QuoteLiteral(index.columns[k].name) + ", " +
+                       (index.columns[k].descending ? "1" : "0") + ");";
     }
     return sql;
 }
@@ -48,7 +50,8 @@ public:
         Status status = access::OpenAccessFile(m_name, file);
         if (!status.Ok()) return status;
         const std::string declarations = Declarations(*file);
-        int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        int rc =
+            sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
             rc = access::RegisterAccessModule(*db, std::move(file));
@@ -56,15 +59,16 @@ public:
         if (rc == SQLITE_OK) {
             status = ExecStatements(*db, declarations);
         } else {
-            status = Status::Error(E_FAIL, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), u"HY000", rc);
+            status = Status::Error(E_FAIL, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)),
+                                   u"HY000", rc);
         }
         if (status.Ok()) return status;
         sqlite3_close(*db);
         *db = nullptr;
-        return Status::Error(status.hr,
-                             platform::Format(u"Cannot open the Access database '%s': %s", m_name.c_str(),
-                                              status.message.c_str()),
-                             u"08001", status.native);
+        return Status::Error(
+            status.hr,
+            platform::Format(u"Cannot open the Access database '%s': %s", m_name.c_str(), status.message.c_str()),
+            u"08001", status.native);
     }
 
     bool ReadOnly() const override { return true; }

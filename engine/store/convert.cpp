@@ -29,7 +29,9 @@ struct Connection {
 
 // Names in the order SQLite compares them, case ignored.
 struct NoCase {
-    bool operator()(const std::string& a, const std::string& b) const { return sqlite3_stricmp(a.c_str(), b.c_str()) < 0; }
+    bool operator()(const std::string& a, const std::string& b) const {
+        return sqlite3_stricmp(a.c_str(), b.c_str()) < 0;
+    }
 };
 
 struct Statement {
@@ -47,20 +49,22 @@ public:
 private:
     Status Fail(const std::u16string& what, sqlite3* db) const {
         std::u16string detail = db ? platform::Utf8ToUtf16(sqlite3_errmsg(db)) : std::u16string();
-        return Status::Error(E_FAIL,
-                             platform::Format(u"Cannot convert '%s' into '%s': %s%s%s.", m_source.c_str(),
-                                              m_destination.c_str(), what.c_str(), detail.empty() ? u"" : u": ",
-                                              detail.c_str()),
-                             u"HY000", db ? sqlite3_extended_errcode(db) : 0);
+        return Status::Error(
+            E_FAIL,
+            platform::Format(u"Cannot convert '%s' into '%s': %s%s%s.", m_source.c_str(), m_destination.c_str(),
+                             what.c_str(), detail.empty() ? u"" : u": ", detail.c_str()),
+            u"HY000", db ? sqlite3_extended_errcode(db) : 0);
     }
     Status Exec(sqlite3* db, const std::string& sql, const std::u16string& what) const {
-        return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? Status::Success() : Fail(what, db);
+        return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? Status::Success()
+                                                                                     : Fail(what, db);
     }
     bool Report() { return !m_progress || m_progress->Progress(m_done, m_total); }
     Status Stopped() const {
-        return Status::Error(E_ABORT, platform::Format(u"The conversion of '%s' was stopped; no new file was written.",
-                                                       m_source.c_str()),
-                             u"HY008");
+        return Status::Error(
+            E_ABORT,
+            platform::Format(u"The conversion of '%s' was stopped; no new file was written.", m_source.c_str()),
+            u"HY008");
     }
 
     Status CreateTables(const std::string& path);
@@ -128,14 +132,16 @@ Status Converter::CreateTables(const std::string& path) {
             sql += std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " + QuoteName(name) + " ON " +
                    QuoteName(table->name) + " (";
             for (std::size_t k = 0; k < index.columns.size(); ++k)
-                sql += (k ? ", " : "") + QuoteName(index.columns[k].name) + (index.columns[k].descending ? " DESC" : "");
+                sql +=
+                    (k ? ", " : "") + QuoteName(index.columns[k].name) + (index.columns[k].descending ? " DESC" : "");
             sql += ");";
         }
     }
     sql += "COMMIT;";
     Status status = Exec(target.db, sql, u"the tables cannot be made in the new file");
     // The auto-increment bookkeeping of the new tables.
-    if (status.Ok() && !SyncIdentities(target.db)) status = Fail(u"the auto-increment columns cannot be recorded", target.db);
+    if (status.Ok() && !SyncIdentities(target.db))
+        status = Fail(u"the auto-increment columns cannot be recorded", target.db);
     return status;
 }
 
@@ -151,9 +157,10 @@ Status Converter::CopyRows(sqlite3* source) {
         const std::u16string what = u"the rows of '" + platform::Utf8ToUtf16(table->name) + u"' cannot be copied";
         if (sqlite3_prepare_v2(source, ("SELECT " + columns + " FROM main." + QuoteName(table->name)).c_str(), -1,
                                &read.handle, nullptr) != SQLITE_OK ||
-            sqlite3_prepare_v2(source,
-                               ("INSERT INTO copy." + QuoteName(table->name) + " (" + columns + ") VALUES (" + marks + ")").c_str(),
-                               -1, &write.handle, nullptr) != SQLITE_OK)
+            sqlite3_prepare_v2(
+                source,
+                ("INSERT INTO copy." + QuoteName(table->name) + " (" + columns + ") VALUES (" + marks + ")").c_str(),
+                -1, &write.handle, nullptr) != SQLITE_OK)
             return Fail(what, source);
         const int n = static_cast<int>(table->columns.size());
         int rc;
@@ -204,10 +211,11 @@ Status Converter::CheckRows(sqlite3* source) {
         const std::string originalOrder = order == " ORDER BY rowid" ? "" : order;
         Statement original, copy;
         const std::u16string name = platform::Utf8ToUtf16(table->name);
-        if (sqlite3_prepare_v2(source, ("SELECT " + columns + " FROM main." + QuoteName(table->name) + originalOrder).c_str(),
+        if (sqlite3_prepare_v2(source,
+                               ("SELECT " + columns + " FROM main." + QuoteName(table->name) + originalOrder).c_str(),
                                -1, &original.handle, nullptr) != SQLITE_OK ||
-            sqlite3_prepare_v2(source, ("SELECT " + columns + " FROM copy." + QuoteName(table->name) + order).c_str(), -1,
-                               &copy.handle, nullptr) != SQLITE_OK)
+            sqlite3_prepare_v2(source, ("SELECT " + columns + " FROM copy." + QuoteName(table->name) + order).c_str(),
+                               -1, &copy.handle, nullptr) != SQLITE_OK)
             return Fail(u"the copy of '" + name + u"' cannot be checked", source);
         const int n = static_cast<int>(table->columns.size());
         for (unsigned long long row = 1;; ++row) {
@@ -219,9 +227,11 @@ Status Converter::CheckRows(sqlite3* source) {
                             a == SQLITE_ROW || a == SQLITE_DONE ? nullptr : source);
             for (int i = 0; i < n; ++i)
                 if (!SameValue(sqlite3_column_value(original.handle, i), sqlite3_column_value(copy.handle, i)))
-                    return Fail(platform::Format(u"row %llu of '%s' reads differently in the copy, in its column '%s'", row,
-                                                 name.c_str(), platform::Utf8ToUtf16(table->columns[static_cast<std::size_t>(i)].name).c_str()),
-                                nullptr);
+                    return Fail(
+                        platform::Format(
+                            u"row %llu of '%s' reads differently in the copy, in its column '%s'", row, name.c_str(),
+                            platform::Utf8ToUtf16(table->columns[static_cast<std::size_t>(i)].name).c_str()),
+                        nullptr);
             if ((++m_done & 1023) == 0 && !Report()) return Stopped();
         }
     }

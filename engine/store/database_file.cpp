@@ -39,7 +39,9 @@ std::u16string DescribeForeignFile(const unsigned char* head, std::size_t n) {
 class DatabaseFile final : public Store {
 public:
     DatabaseFile(const StoreOptions& options, bool readOnly)
-        : m_name(options.dataSource), m_path(platform::Utf16ToUtf8(options.dataSource)), m_readOnly(readOnly),
+        : m_name(options.dataSource),
+          m_path(platform::Utf16ToUtf8(options.dataSource)),
+          m_readOnly(readOnly),
           m_lockTimeoutMs(options.lockTimeoutMs) {}
 
     Status Connect(sqlite3** db) override {
@@ -110,7 +112,8 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
         return FileError(name, platform::Utf8ToUtf16(std::strerror(err)).c_str(), err);
     }
     if (S_ISDIR(info.st_mode))
-        return FileError(name, u"it is a folder (a folder of text files opens with Extended Properties='text')", EISDIR);
+        return FileError(name, u"it is a folder (a folder of text files opens with Extended Properties='text')",
+                         EISDIR);
     if (!S_ISREG(info.st_mode)) return FileError(name, u"it is not a regular file", EINVAL);
 
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -124,7 +127,8 @@ Status OpenDatabaseFile(const StoreOptions& options, std::unique_ptr<Store>& sto
     ::close(fd);
     if (n < 0) return FileError(name, u"the file cannot be read", errno);
 
-    if (access::DetectFormat(head, std::size_t(n)) != access::FileFormat::None) return OpenAccessDatabase(options, store);
+    if (access::DetectFormat(head, std::size_t(n)) != access::FileFormat::None)
+        return OpenAccessDatabase(options, store);
     // An empty file is an empty database, as SQLite itself treats it.
     if (n > 0 && (n < 16 || std::memcmp(head, kSqliteMagic, 16) != 0)) {
         std::u16string what = u"it is not a database file: it holds " + DescribeForeignFile(head, std::size_t(n));

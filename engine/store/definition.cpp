@@ -74,7 +74,8 @@ public:
 
 private:
     static bool IsNameChar(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' ||
+               static_cast<unsigned char>(c) >= 0x80;
     }
     void SkipTrivia() {
         while (m_pos < m_sql.size()) {
@@ -95,9 +96,7 @@ private:
     std::size_t m_pos = 0;
 };
 
-bool Is(const Token& t, const char* word) {
-    return t.kind == Token::Name && platform::EqualsNoCase(t.text, word);
-}
+bool Is(const Token& t, const char* word) { return t.kind == Token::Name && platform::EqualsNoCase(t.text, word); }
 
 bool IsName(const Token& t) { return t.kind == Token::Name || t.kind == Token::QuotedName; }
 

@@ -76,7 +76,9 @@ std::string ResolveLinks(const std::string& path) {
     return current;
 }
 
-std::string JournalPathOf(const std::string& path) { return platform::FolderOf(path) + "/" + kJournalPrefix + platform::FileNameOf(path); }
+std::string JournalPathOf(const std::string& path) {
+    return platform::FolderOf(path) + "/" + kJournalPrefix + platform::FileNameOf(path);
+}
 
 // Undoes the append that the journal at `journal` describes, when no writer holds the file.
 void UndoAppend(const std::string& journal, const std::string& dataPath) {
@@ -130,13 +132,14 @@ Status CheckNewFilePath(const std::u16string& path, const char16_t* what) {
                              u"HY000", EEXIST);
     const std::string folder = platform::FolderOf(narrow);
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return Failure(path, what,
-                       platform::Format(u"the folder '%s' does not exist", platform::Utf8ToUtf16(folder).c_str()).c_str(),
-                       ENOENT);
+        return Failure(
+            path, what,
+            platform::Format(u"the folder '%s' does not exist", platform::Utf8ToUtf16(folder).c_str()).c_str(), ENOENT);
     if (::access(folder.c_str(), W_OK) != 0)
-        return Failure(path, what,
-                       platform::Format(u"the folder '%s' cannot be written", platform::Utf8ToUtf16(folder).c_str()).c_str(),
-                       errno);
+        return Failure(
+            path, what,
+            platform::Format(u"the folder '%s' cannot be written", platform::Utf8ToUtf16(folder).c_str()).c_str(),
+            errno);
     return Status::Success();
 }
 
@@ -195,7 +198,8 @@ void NewVersion::Discard() {
 
 Status NewVersion::Failure(const std::u16string& reason, int err) {
     Discard();
-    return Status::Error(E_FAIL, platform::Format(u"Cannot write the %s '%s': %s.", m_what, m_name.c_str(), reason.c_str()),
+    return Status::Error(E_FAIL,
+                         platform::Format(u"Cannot write the %s '%s': %s.", m_what, m_name.c_str(), reason.c_str()),
                          u"HY000", err);
 }
 
@@ -246,9 +250,9 @@ Status WriteFileWhole(const std::string& path, std::string_view bytes, bool repl
     Status status = version.Begin(path, name, what);
     if (!status.Ok()) return status;
     if (int err = WriteAll(version.Fd(), bytes, 0); err != 0)
-        return Status::Error(E_FAIL, platform::Format(u"Cannot write the %s '%s': %s.", what, name.c_str(),
-                                                      ErrnoText(err).c_str()),
-                             u"HY000", err);
+        return Status::Error(
+            E_FAIL, platform::Format(u"Cannot write the %s '%s': %s.", what, name.c_str(), ErrnoText(err).c_str()),
+            u"HY000", err);
     return replace ? version.Replace() : version.Publish();
 }
 
@@ -286,7 +290,8 @@ Status LockFailure(int err, const std::u16string& name, const char16_t* what) {
                                               u"writing it; try again when it has finished.",
                                               what, name.c_str()),
                              u"HYT00", SQLITE_BUSY);
-    return Status::Error(E_FAIL, platform::Format(u"Cannot lock the %s '%s': %s.", what, name.c_str(), ErrnoText(err).c_str()),
+    return Status::Error(E_FAIL,
+                         platform::Format(u"Cannot lock the %s '%s': %s.", what, name.c_str(), ErrnoText(err).c_str()),
                          u"HY000", err);
 }
 
@@ -358,7 +363,6 @@ void RecoverAppend(const std::string& path) {
     const std::string journal = JournalPathOf(path);
     if (CurrentEnv().StatPath(journal, info) == 0) UndoAppend(journal, path);
 }
-
 
 Status AppendJournal::Begin(const std::string& path, int fd, off_t oldSize, const std::u16string& name) {
     Env& env = CurrentEnv();

@@ -73,7 +73,7 @@ private:
     Status Failure(const std::u16string& reason, int err);
     void Discard();
 
-    std::string m_target;     // the file the new version replaces, links resolved
+    std::string m_target;  // the file the new version replaces, links resolved
     std::string m_temporary;  // empty once published or discarded
     std::u16string m_name;
     const char16_t* m_what = u"file";

@@ -22,10 +22,10 @@ namespace orv::engine {
 // What the initialisation string asked for, as the data source read it from its
 // properties.
 struct StoreOptions {
-    std::u16string dataSource;        // a path
-    std::u16string providerString;    // Extended Properties
-    bool readOnly = false;            // Mode=Read
-    int lockTimeoutMs = 1200;         // how long a statement waits for another program's lock
+    std::u16string dataSource;  // a path
+    std::u16string providerString;  // Extended Properties
+    bool readOnly = false;  // Mode=Read
+    int lockTimeoutMs = 1200;  // how long a statement waits for another program's lock
 };
 
 class Store {

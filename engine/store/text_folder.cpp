@@ -41,9 +41,11 @@ Status FolderError(const std::u16string& name, const std::u16string& what, int n
 class TextFolder final : public Store {
 public:
     TextFolder(const StoreOptions& options, std::string folder)
-        : m_name(options.dataSource), m_folder(std::move(folder)),
+        : m_name(options.dataSource),
+          m_folder(std::move(folder)),
           m_properties(platform::Utf16ToUtf8(options.providerString)),
-          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0), m_lockTimeoutMs(options.lockTimeoutMs) {}
+          m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0),
+          m_lockTimeoutMs(options.lockTimeoutMs) {}
 
     Status Connect(sqlite3** db) override {
         *db = nullptr;
@@ -53,13 +55,15 @@ public:
         Status listed = ListFiles(files);
         if (!listed.Ok()) return listed;
 
-        int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        int rc =
+            sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
             rc = text::RegisterTextModule(*db, {m_folder, m_readOnly, m_lockTimeoutMs});
         }
         if (rc != SQLITE_OK) {
-            Status failure = FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
+            Status failure =
+                FolderError(m_name, platform::Utf8ToUtf16(*db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc)), rc);
             sqlite3_close(*db);
             *db = nullptr;
             return failure;
@@ -107,7 +111,8 @@ public:
             if (!writable.Ok()) return writable;
             // Not while another program or connection writes it.
             FileLock lock;
-            Status locked = lock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, m_lockTimeoutMs, wide, u"text file");
+            Status locked =
+                lock.Acquire(path, FileLock::Write, Env::LockMode::Exclusive, m_lockTimeoutMs, wide, u"text file");
             if (!locked.Ok()) return locked;
             // SQLite needs the table connected to drop it, and connecting reads the file:
             // connect it while the file is still there.
@@ -126,11 +131,12 @@ public:
         if (!definition) return Status::Success();
         const std::u16string wide = platform::Utf8ToUtf16(m_folder + "/" + definition->name);
         if (definition->name.find('/') != std::string::npos || !IsTextFileName(definition->name))
-            return Status::Error(DB_E_BADTABLEID,
-                                 platform::Format(u"Cannot create the text file '%s': a table of a text folder is a file "
-                                                  u"whose name ends in .csv, .txt, .tab or .asc, such as [%s.csv].",
-                                                  wide.c_str(), platform::Utf8ToUtf16(definition->name).c_str()),
-                                 u"42000");
+            return Status::Error(
+                DB_E_BADTABLEID,
+                platform::Format(u"Cannot create the text file '%s': a table of a text folder is a file "
+                                 u"whose name ends in .csv, .txt, .tab or .asc, such as [%s.csv].",
+                                 wide.c_str(), platform::Utf8ToUtf16(definition->name).c_str()),
+                u"42000");
         std::string columns;
         for (const CreatedColumn& column : definition->columns) {
             if (!columns.empty()) columns += ", ";
@@ -150,9 +156,9 @@ private:
     // the table of the file's own name in main).
     Status DeclareFile(sqlite3* db, const std::string& file, const std::string& table = {},
                        const char* schema = "main") const {
-        std::string sql = std::string("CREATE VIRTUAL TABLE ") + schema + "." + QuoteName(table.empty() ? file : table) +
-                          " USING " + text::kTextModuleName + "(" + QuoteLiteral(m_folder + "/" + file) + ", " +
-                          QuoteLiteral(m_properties) + ")";
+        std::string sql = std::string("CREATE VIRTUAL TABLE ") + schema + "." +
+                          QuoteName(table.empty() ? file : table) + " USING " + text::kTextModuleName + "(" +
+                          QuoteLiteral(m_folder + "/" + file) + ", " + QuoteLiteral(m_properties) + ")";
         char* error = nullptr;
         int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
         if (rc == SQLITE_OK) return Status::Success();

@@ -78,7 +78,8 @@ public:
         Status status = m_source->Current(book);
         if (!status.Ok()) return status;
 
-        int rc = sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        int rc =
+            sqlite3_open_v2(":memory:", db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_extended_result_codes(*db, 1);
             rc = workbook::RegisterSheetModule(*db, m_source, m_options);
@@ -101,20 +102,23 @@ public:
             ok = ok && declare(sheet.name + "$", "('sheet', " + QuoteLiteral(sheet.name) + ")");
         for (const workbook::DefinedName& name : book->names) {
             bool clash = false;
-            for (const workbook::Sheet& sheet : book->sheets) clash = clash || platform::EqualsNoCase(sheet.name + "$", name.name);
+            for (const workbook::Sheet& sheet : book->sheets)
+                clash = clash || platform::EqualsNoCase(sheet.name + "$", name.name);
             if (clash) continue;
-            ok = ok && declare(name.name, "('range', " + QuoteLiteral(name.sheet) + ", " +
-                                              QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) +
-                                                           ":" +
-                                                           workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
-                                              ")");
+            ok = ok &&
+                 declare(name.name,
+                         "('range', " + QuoteLiteral(name.sheet) + ", " +
+                             QuoteLiteral(workbook::CellReference(name.range.firstRow, name.range.firstColumn) + ":" +
+                                          workbook::CellReference(name.range.lastRow, name.range.lastColumn)) +
+                             ")");
         }
         if (!ok) {
             sqlite3_close(*db);
             *db = nullptr;
-            return Status::Error(E_OUTOFMEMORY, platform::Format(u"There is not enough memory to open the workbook '%s'.",
-                                                                 m_name.c_str()),
-                                 u"HY001", SQLITE_NOMEM);
+            return Status::Error(
+                E_OUTOFMEMORY,
+                platform::Format(u"There is not enough memory to open the workbook '%s'.", m_name.c_str()), u"HY001",
+                SQLITE_NOMEM);
         }
         return Status::Success();
     }
@@ -127,9 +131,9 @@ public:
             // [Orders] and [Orders$] both make the sheet Orders.
             std::string sheet = definition->name;
             if (sheet.size() > 1 && sheet.back() == '$') sheet.pop_back();
-            std::string rewritten = std::string("CREATE VIRTUAL TABLE ") + (definition->ifNotExists ? "IF NOT EXISTS " : "") +
-                                    "main." + QuoteName(sheet + "$") + " USING " +
-                                    workbook::kSheetModuleName + "('create', " + QuoteLiteral(sheet);
+            std::string rewritten =
+                std::string("CREATE VIRTUAL TABLE ") + (definition->ifNotExists ? "IF NOT EXISTS " : "") + "main." +
+                QuoteName(sheet + "$") + " USING " + workbook::kSheetModuleName + "('create', " + QuoteLiteral(sheet);
             for (const CreatedColumn& column : definition->columns)
                 rewritten += ", " + QuoteLiteral(QuoteName(column.name) + " " + column.type);
             sql = rewritten + ")";
@@ -155,8 +159,8 @@ private:
             if (declaration.empty() || HasTable(db, name)) continue;
             // In the connection's temporary schema: such a table serves the statements
             // that name it and is no table of the workbook's catalog.
-            status = ExecStatements(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " + workbook::kSheetModuleName +
-                                  declaration);
+            status = ExecStatements(db, "CREATE VIRTUAL TABLE temp." + QuoteName(name) + " USING " +
+                                            workbook::kSheetModuleName + declaration);
             if (!status.Ok()) return status;
         }
         return Status::Success();
@@ -182,7 +186,8 @@ private:
             !workbook::ParseCellReference(range.substr(colon + 1), r, c))
             return {};
         for (const workbook::Sheet& s : book.sheets)
-            if (platform::EqualsNoCase(s.name, sheet)) return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
+            if (platform::EqualsNoCase(s.name, sheet))
+                return "('range', " + QuoteLiteral(s.name) + ", " + QuoteLiteral(range) + ")";
         return {};
     }
 
@@ -207,14 +212,15 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         int err = errno;
         // A workbook that does not exist yet is made by its first CREATE TABLE.
         if (err != ENOENT || !platform::Lower(path).ends_with(".xlsx") || !readOnlyWhy.empty())
-            return WorkbookError(name, err == ENOENT ? u"there is no such file" : platform::Utf8ToUtf16(std::strerror(err)),
-                                 err);
+            return WorkbookError(
+                name, err == ENOENT ? u"there is no such file" : platform::Utf8ToUtf16(std::strerror(err)), err);
         Status folder = CheckNewFilePath(name, u"workbook");
         if (!folder.Ok()) return WorkbookError(name, u"there is no such file, and no new one can be made there");
     } else {
         if (S_ISDIR(info.st_mode)) return WorkbookError(name, u"it is a folder", EISDIR);
         if (!S_ISREG(info.st_mode)) return WorkbookError(name, u"it is not a regular file", EINVAL);
-        if (::access(path.c_str(), R_OK) != 0) return WorkbookError(name, u"permission denied: the file cannot be read", errno);
+        if (::access(path.c_str(), R_OK) != 0)
+            return WorkbookError(name, u"permission denied: the file cannot be read", errno);
         std::optional<workbook::Format> format = workbook::DetectFormat(path);
         if (!format) return WorkbookError(name, u"it is not a workbook (neither an .xlsx nor an .xls file)", EINVAL);
         if (*format == workbook::Format::Xls && readOnlyWhy.empty())
@@ -230,7 +236,8 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
                 std::free(real);
             }
     }
-    return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)), store);
+    return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)),
+                                     store);
 }
 
 }  // namespace orv::engine

@@ -29,10 +29,10 @@ void AppendUtf8(std::string& out, std::uint32_t cp) { platform::AppendCodePointU
 
 // Windows-1252 at 0x80..0x9F; the rest of the code page is Latin-1. Undefined bytes map to
 // the C1 control of the same value, as Windows' own conversion does.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 bool ValidUtf8(std::string_view s, bool truncated) {
     std::size_t i = 0;
@@ -198,7 +198,8 @@ std::optional<char> FormatDelimiter(std::string_view value, std::string& unsuppo
         const char delimiter = inner.front();
         // A quote or a line break cannot separate fields: records could not be told apart.
         if (delimiter == '"' || delimiter == '\r' || delimiter == '\n' || delimiter == '\0') {
-            unsupported = "delimiters that are quotes or line breaks (Format=Delimited(" + std::string(1, delimiter) + "))";
+            unsupported =
+                "delimiters that are quotes or line breaks (Format=Delimited(" + std::string(1, delimiter) + "))";
             return std::nullopt;
         }
         return delimiter;
@@ -251,7 +252,8 @@ TextSettings ParseExtendedProperties(std::string_view props) {
             } else if (key == "fmt" || key == "format") {
                 settings.delimiter = FormatDelimiter(value, settings.unsupported);
             } else if (key == "maxscanrows") {
-                settings.maxScanRows = static_cast<int>(std::max(0L, std::strtol(std::string(platform::Trim(value)).c_str(), nullptr, 10)));
+                settings.maxScanRows = static_cast<int>(
+                    std::max(0L, std::strtol(std::string(platform::Trim(value)).c_str(), nullptr, 10)));
             } else if (key == "characterset") {
                 if (auto cs = CharsetNamed(value)) settings.charset = cs;
             }
@@ -274,12 +276,14 @@ SchemaIni ParseSchemaIni(std::string_view text) {
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
         if (line.front() == '[') {
             std::size_t close = line.find(']');
-            section = &ini.sections[platform::Lower(platform::Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)))];
+            section = &ini.sections[platform::Lower(
+                platform::Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1)))];
             continue;
         }
         std::size_t eq = line.find('=');
         if (!section || eq == std::string_view::npos) continue;
-        section->emplace_back(platform::Lower(platform::Trim(line.substr(0, eq))), std::string(platform::Trim(line.substr(eq + 1))));
+        section->emplace_back(platform::Lower(platform::Trim(line.substr(0, eq))),
+                              std::string(platform::Trim(line.substr(eq + 1))));
     }
     return ini;
 }
@@ -300,7 +304,8 @@ void ApplySchemaSection(const SchemaIni& ini, const std::string& fileName, TextS
         } else if (key == "characterset") {
             if (auto cs = CharsetNamed(value)) settings.charset = cs;
         } else if (key.size() > 3 && key.compare(0, 3, "col") == 0 &&
-                   std::all_of(key.begin() + 3, key.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+                   std::all_of(key.begin() + 3, key.end(),
+                               [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
             columns[std::strtol(key.c_str() + 3, nullptr, 10)] = SchemaColumn(value);
         }
         if (key == "datetimeformat") settings.dateTimeFormat = value;
@@ -366,7 +371,8 @@ bool TextReader::Refill() {
         std::size_t old = m_raw.size();
         m_raw.resize(old + kChunk);
         std::size_t wanted = kChunk;
-        if (m_limit >= 0) wanted = m_offset >= m_limit ? 0 : std::min<std::size_t>(kChunk, std::size_t(m_limit - m_offset));
+        if (m_limit >= 0)
+            wanted = m_offset >= m_limit ? 0 : std::min<std::size_t>(kChunk, std::size_t(m_limit - m_offset));
         ssize_t n = 0;
         if (wanted > 0) {
             do n = ::read(m_fd, m_raw.data() + old, wanted);
@@ -524,7 +530,7 @@ constexpr const char* kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun
 // A format cut into its parts: a field ("yyyy", "mm", "nn", "AM/PM") or a literal character.
 struct DateToken {
     char field = 0;  // y, M (month), D, h, n (minute), s, a (AM/PM), 0 (literal)
-    int width = 0;   // digits written: 2 for "mm", 1 for "m" (no padding), 4 for "yyyy"
+    int width = 0;  // digits written: 2 for "mm", 1 for "m" (no padding), 4 for "yyyy"
     char literal = 0;
 };
 
@@ -649,7 +655,8 @@ std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::strin
         case 'n': v = parts->minute; break;
         case 's': v = parts->second; break;
         }
-        std::snprintf(buffer, sizeof buffer, t.width >= 2 ? (t.field == 'y' && t.width >= 3 ? "%04d" : "%02d") : "%d", v);
+        std::snprintf(buffer, sizeof buffer, t.width >= 2 ? (t.field == 'y' && t.width >= 3 ? "%04d" : "%02d") : "%d",
+                      v);
         out += buffer;
     }
     return out;
@@ -719,10 +726,8 @@ std::optional<std::string> ParseDateValue(std::string_view value) {
     bool timed;
     if (!ParseTime(s, i, us, h, mi, sec, timed)) return std::nullopt;
     char out[32];
-    if (timed)
-        std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-    else
-        std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
+    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
     return std::string(out);
 }
 
@@ -766,7 +771,8 @@ std::optional<Kind> ClassifyValue(std::string_view value) {
         if (ec == std::errc::result_out_of_range) return Kind::Text;
     }
     if (ParseDateValue(t)) return Kind::Date;
-    if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "yes") || platform::EqualsNoCase(t, "no"))
+    if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "yes") ||
+        platform::EqualsNoCase(t, "no"))
         return Kind::Boolean;
     return Kind::Text;
 }
@@ -834,7 +840,8 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
             if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
             for (std::size_t i = 0; i < count; ++i) {
                 std::optional<Kind> kind = ClassifyValue(fields[i]);
-                if (kind == Kind::Text && !out.dateTimeFormat.empty() && ParseDateWithFormat(fields[i], out.dateTimeFormat))
+                if (kind == Kind::Text && !out.dateTimeFormat.empty() &&
+                    ParseDateWithFormat(fields[i], out.dateTimeFormat))
                     kind = Kind::Date;
                 if (!kind) continue;
                 kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
@@ -855,7 +862,9 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
     // Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
     std::vector<std::string> candidates(out.columns.size());
     for (std::size_t i = 0; i < out.columns.size(); ++i)
-        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name : i < names.size() ? names[i] : std::string();
+        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name
+                        : i < names.size()           ? names[i]
+                                                     : std::string();
     std::vector<std::string> unique = UniqueColumnNames(candidates);
     for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
     if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});

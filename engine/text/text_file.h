@@ -35,9 +35,9 @@ struct TextSettings {
     std::optional<char> delimiter;
     std::optional<Charset> charset;
     std::optional<int> maxScanRows;  // 0: every row
-    std::vector<TextColumn> columns;   // Col1=, Col2=, ... in order
-    std::string dateTimeFormat;        // schema.ini DateTimeFormat ("dd.mm.yyyy hh:nn"); empty: none
-    std::string unsupported;           // a setting this reader cannot honour, named for the error
+    std::vector<TextColumn> columns;  // Col1=, Col2=, ... in order
+    std::string dateTimeFormat;  // schema.ini DateTimeFormat ("dd.mm.yyyy hh:nn"); empty: none
+    std::string unsupported;  // a setting this reader cannot honour, named for the error
 };
 
 // Reads "HDR=YES;FMT=Delimited(;);MaxScanRows=50;CharacterSet=ANSI" (the words after the
@@ -93,13 +93,13 @@ private:
     bool Refill();
 
     int m_fd = -1;
-    off_t m_offset = 0;   // of the next read in the file
-    off_t m_limit = -1;   // where reading stops; -1 at the file's end
+    off_t m_offset = 0;  // of the next read in the file
+    off_t m_limit = -1;  // where reading stops; -1 at the file's end
     Charset m_charset = Charset::Utf8;
     char m_delimiter = ',';
-    std::string m_raw;       // undecoded bytes read and not yet converted
+    std::string m_raw;  // undecoded bytes read and not yet converted
     std::size_t m_rawPos = 0;
-    std::string m_buf;       // UTF-8
+    std::string m_buf;  // UTF-8
     std::size_t m_pos = 0;
     bool m_eof = false, m_failed = false, m_memory = false;
     std::vector<bool> m_quoted;

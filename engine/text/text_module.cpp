@@ -73,9 +73,9 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
 // One change of a transaction, so that rolling back to a savepoint can undo it.
 struct Undo {
     enum Kind { Appended, Updated, Deleted, AppendedChanged } kind;
-    sqlite3_int64 rowid = 0;          // Updated, Deleted: a record of the file; AppendedChanged: an index
+    sqlite3_int64 rowid = 0;  // Updated, Deleted: a record of the file; AppendedChanged: an index
     std::optional<Record> previous;  // Updated: the replacement before (none: the file's record);
-                                     // AppendedChanged: the appended record before (none: deleted)
+        // AppendedChanged: the appended record before (none: deleted)
 };
 
 // A file as a table. Changes made in a transaction are kept here, and reach the file when
@@ -88,7 +88,7 @@ struct Table : sqlite3_vtab {
     int lockTimeoutMs = 1200;
     FileLock writeLock;  // held from the first write of a transaction to its end
     std::optional<WriteStyle> style;  // read from the file when it is written
-    FileStamp styleStamp;             // the version of the file `style` was read from
+    FileStamp styleStamp;  // the version of the file `style` was read from
 
     // The number of records of the file when it had `countedStamp`; -1 while not counted.
     sqlite3_int64 fileRecords = -1;
@@ -118,10 +118,10 @@ struct Cursor : sqlite3_vtab_cursor {
     std::size_t count = 0;
     sqlite3_int64 row = 0;
     bool eof = true;
-    bool inFile = true;         // reading the file's records; after them, the appended ones
+    bool inFile = true;  // reading the file's records; after them, the appended ones
     std::size_t appendedAt = 0;
-    bool loaded = false;             // the fields come from a written record, not the reader
-    std::vector<bool> loadedText;    // of a written record: which fields are text (not NULL)
+    bool loaded = false;  // the fields come from a written record, not the reader
+    std::vector<bool> loadedText;  // of a written record: which fields are text (not NULL)
 
     // Field i holds text even when empty: "" in the file, or the empty text written.
     bool IsText(std::size_t i) const {
@@ -159,7 +159,8 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         std::string clean;
         for (char c : t)
             if (!(kind == Kind::Currency && (c == '$' || c == ',' || c == ' '))) clean += c;
-        std::string_view d = !clean.empty() && clean.front() == '+' ? std::string_view(clean).substr(1) : std::string_view(clean);
+        std::string_view d =
+            !clean.empty() && clean.front() == '+' ? std::string_view(clean).substr(1) : std::string_view(clean);
         double x;
         auto [p, ec] = std::from_chars(d.data(), d.data() + d.size(), x);
         // A currency amount or decimal with more digits than a double keeps goes on as its
@@ -175,8 +176,10 @@ void ResultValue(sqlite3_context* ctx, const std::string& raw, Kind kind, const 
         if (auto iso = ParseDateValue(t)) return ResultText(ctx, *iso);
         break;
     case Kind::Boolean:
-        if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "yes") || t == "1" || t == "-1") return sqlite3_result_int(ctx, 1);
-        if (platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "no") || t == "0") return sqlite3_result_int(ctx, 0);
+        if (platform::EqualsNoCase(t, "true") || platform::EqualsNoCase(t, "yes") || t == "1" || t == "-1")
+            return sqlite3_result_int(ctx, 1);
+        if (platform::EqualsNoCase(t, "false") || platform::EqualsNoCase(t, "no") || t == "0")
+            return sqlite3_result_int(ctx, 0);
         break;
     case Kind::Text: break;
     }
@@ -293,9 +296,10 @@ int AppendRecords(Table* table) {
     Env& env = CurrentEnv();
     const std::u16string name = platform::Utf8ToUtf16(table->path);
     FileLock publish;
-    Status locked = publish.Acquire(table->path, FileLock::Publish, Env::LockMode::Exclusive, table->lockTimeoutMs, name,
-                                    u"text file");
-    if (!locked.Ok()) return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
+    Status locked = publish.Acquire(table->path, FileLock::Publish, Env::LockMode::Exclusive, table->lockTimeoutMs,
+                                    name, u"text file");
+    if (!locked.Ok())
+        return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
     const int fd = publish.Fd();
     struct stat info;
     if (int err = env.Stat(fd, info); err != 0)
@@ -328,8 +332,9 @@ int AppendRecords(Table* table) {
     if (err == 0) err = journal.End();
     if (err != 0) {
         if (env.Truncate(fd, oldSize) == 0 && env.Sync(fd) == 0) journal.End();
-        return Fail(table, err == ENOSPC ? SQLITE_FULL : SQLITE_IOERR,
-                    "Cannot write the text file '" + table->path + "': " + std::strerror(err) + "; the file is as it was");
+        return Fail(
+            table, err == ENOSPC ? SQLITE_FULL : SQLITE_IOERR,
+            "Cannot write the text file '" + table->path + "': " + std::strerror(err) + "; the file is as it was");
     }
     table->style->finalNewline = style.finalNewline || oldSize == 0;
     return SQLITE_OK;
@@ -402,9 +407,10 @@ int RewriteFile(Table* table) {
 int Declare(sqlite3* db, Table* table, char** err) {
     const std::size_t limit = std::size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
     if (table->description.columns.size() > limit) {
-        *err = sqlite3_mprintf("Cannot read the text file '%s': it has %lld columns, more than the %lld a table can have",
-                               table->path.c_str(), static_cast<long long>(table->description.columns.size()),
-                               static_cast<long long>(limit));
+        *err =
+            sqlite3_mprintf("Cannot read the text file '%s': it has %lld columns, more than the %lld a table can have",
+                            table->path.c_str(), static_cast<long long>(table->description.columns.size()),
+                            static_cast<long long>(limit));
         return SQLITE_ERROR;
     }
     std::string sql = "CREATE TABLE x(";
@@ -416,15 +422,16 @@ int Declare(sqlite3* db, Table* table, char** err) {
     sql += ")";
     int rc = sqlite3_declare_vtab(db, sql.c_str());
     if (rc != SQLITE_OK)
-        *err = sqlite3_mprintf("Cannot read the text file '%s': its columns cannot be declared (%s)", table->path.c_str(),
-                               sqlite3_errmsg(db));
+        *err = sqlite3_mprintf("Cannot read the text file '%s': its columns cannot be declared (%s)",
+                               table->path.c_str(), sqlite3_errmsg(db));
     return rc;
 }
 
 TextSettings SettingsFor(const std::string& path, const std::string& props) {
     TextSettings settings = ParseExtendedProperties(props);
     std::string ini;
-    if (ReadWhole(platform::FolderOf(path) + "/schema.ini", ini)) ApplySchemaSection(ParseSchemaIni(ini), platform::FileNameOf(path), settings);
+    if (ReadWhole(platform::FolderOf(path) + "/schema.ini", ini))
+        ApplySchemaSection(ParseSchemaIni(ini), platform::FileNameOf(path), settings);
     return settings;
 }
 
@@ -468,18 +475,20 @@ bool IsTableFileName(const std::string& name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
-    return platform::EqualsNoCase(ext, "csv") || platform::EqualsNoCase(ext, "txt") || platform::EqualsNoCase(ext, "tab") || platform::EqualsNoCase(ext, "asc");
+    return platform::EqualsNoCase(ext, "csv") || platform::EqualsNoCase(ext, "txt") ||
+           platform::EqualsNoCase(ext, "tab") || platform::EqualsNoCase(ext, "asc");
 }
 
 // The schema.ini section that keeps a new file's layout and column types, which could not
 // be guessed back from a file without data rows.
 std::vector<std::string> SchemaSection(const std::string& fileName, const TextFileDescription& d,
                                        const std::vector<CreatedTextColumn>& columns) {
-    std::vector<std::string> lines = {"[" + fileName + "]", std::string("ColNameHeader=") + (d.header ? "True" : "False")};
+    std::vector<std::string> lines = {"[" + fileName + "]",
+                                      std::string("ColNameHeader=") + (d.header ? "True" : "False")};
     if (d.delimiter == ',') lines.push_back("Format=CSVDelimited");
     else if (d.delimiter == '\t') lines.push_back("Format=TabDelimited");
     else lines.push_back(std::string("Format=Delimited(") + d.delimiter + ")");
-    lines.push_back(d.charset == Charset::Ansi ? "CharacterSet=ANSI"
+    lines.push_back(d.charset == Charset::Ansi   ? "CharacterSet=ANSI"
                     : d.charset == Charset::Utf8 ? "CharacterSet=UTF-8"
                                                  : "CharacterSet=Unicode");
     if (!d.dateTimeFormat.empty()) lines.push_back("DateTimeFormat=" + d.dateTimeFormat);
@@ -538,8 +547,8 @@ int CreateFile(sqlite3* db, Table* table, const std::string& props, const std::s
     const std::string iniPath = platform::FolderOf(table->path) + "/schema.ini";
     std::string ini;
     const bool hadIni = ReadWhole(iniPath, ini);
-    Status kept = WriteFileWhole(iniPath, ReplaceSchemaSection(ini, fileName, SchemaSection(fileName, d, columns)), hadIni,
-                                 u"schema.ini");
+    Status kept = WriteFileWhole(iniPath, ReplaceSchemaSection(ini, fileName, SchemaSection(fileName, d, columns)),
+                                 hadIni, u"schema.ini");
     if (!kept.Ok()) {
         ::unlink(table->path.c_str());
         return fail("its column types cannot be kept in schema.ini: " + WithoutStop(kept.message));
@@ -737,7 +746,8 @@ int LockForWriting(Table* table) {
     RecoverAppend(table->path);  // what a writer killed in the middle of an append left
     Status locked = table->writeLock.Acquire(table->path, FileLock::Write, Env::LockMode::Exclusive,
                                              table->lockTimeoutMs, platform::Utf8ToUtf16(table->path), u"text file");
-    if (!locked.Ok()) return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
+    if (!locked.Ok())
+        return Fail(table, locked.native == SQLITE_BUSY ? SQLITE_BUSY : SQLITE_IOERR, WithoutStop(locked.message));
     return SQLITE_OK;
 }
 
@@ -779,7 +789,8 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
     };
     auto appendedSlot = [&](sqlite3_int64 id) -> std::optional<Record>* {
         const sqlite3_int64 index = id - table->fileRecords - 1;
-        return index >= 0 && index < sqlite3_int64(table->appended.size()) ? &table->appended[std::size_t(index)] : nullptr;
+        return index >= 0 && index < sqlite3_int64(table->appended.size()) ? &table->appended[std::size_t(index)]
+                                                                           : nullptr;
     };
 
     if (insert) {
@@ -797,7 +808,8 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
             if (table->deleted.insert(id).second) table->undo.push_back({Undo::Deleted, id, std::nullopt});
         } else {  // UPDATE
             auto old = table->updated.find(id);
-            table->undo.push_back({Undo::Updated, id, old == table->updated.end() ? std::nullopt : std::optional(old->second)});
+            table->undo.push_back(
+                {Undo::Updated, id, old == table->updated.end() ? std::nullopt : std::optional(old->second)});
             table->updated[id] = newRecord();
         }
         return SQLITE_OK;
@@ -830,7 +842,8 @@ int Sync(sqlite3_vtab* vtab) {
     Table* table = static_cast<Table*>(vtab);
     if (!table->Changed()) return SQLITE_OK;
     FileStamp now;
-    if (!StampOf(table->path, now) || now != table->transactionStamp) return Fail(vtab, SQLITE_BUSY, ChangedElsewhere(table));
+    if (!StampOf(table->path, now) || now != table->transactionStamp)
+        return Fail(vtab, SQLITE_BUSY, ChangedElsewhere(table));
     if (!table->style || table->styleStamp != table->transactionStamp) {  // another program may have rewritten it
         WriteStyle style;
         if (!DetectWriteStyle(table->path, table->description, style))

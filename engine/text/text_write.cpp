@@ -132,7 +132,8 @@ void AppendField(std::string& out, std::string_view v, char delimiter, bool quot
     out += '"';
 }
 
-std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter, const WriteStyle& style) {
+std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter,
+                         const WriteStyle& style) {
     std::string out;
     bool empty = true;
     for (const auto& f : fields)
@@ -234,7 +235,8 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
         set(Kind::Real, "DOUBLE", "Double");
     } else if (base == "CURRENCY" || base == "MONEY") {
         set(Kind::Currency, "CURRENCY", "Currency");
-    } else if (base == "DATETIME" || base == "DATE" || base == "TIME" || base == "TIMESTAMP" || base == "SMALLDATETIME") {
+    } else if (base == "DATETIME" || base == "DATE" || base == "TIME" || base == "TIMESTAMP" ||
+               base == "SMALLDATETIME") {
         set(Kind::Date, "DATETIME", "DateTime");
     } else if (base == "BIT" || base == "YESNO" || base == "BOOLEAN" || base == "LOGICAL" || base == "LOGICAL1") {
         set(Kind::Boolean, "YESNO", "Bit");
@@ -250,8 +252,10 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
     return out;
 }
 
-std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileName, const std::vector<std::string>& lines) {
-    const std::string eol = ini.find("\r\n") != std::string_view::npos || ini.find('\n') == std::string_view::npos ? "\r\n" : "\n";
+std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileName,
+                                 const std::vector<std::string>& lines) {
+    const std::string eol =
+        ini.find("\r\n") != std::string_view::npos || ini.find('\n') == std::string_view::npos ? "\r\n" : "\n";
     const std::string wanted = platform::Lower(fileName);
     std::string out;
     bool skipping = false;
@@ -264,7 +268,8 @@ std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileNa
         const std::string_view bare = platform::Trim(line);
         if (!bare.empty() && bare.front() == '[') {
             const std::size_t close = bare.find(']');
-            const std::string name = platform::Lower(platform::Trim(bare.substr(1, close == std::string_view::npos ? bare.size() - 1 : close - 1)));
+            const std::string name = platform::Lower(
+                platform::Trim(bare.substr(1, close == std::string_view::npos ? bare.size() - 1 : close - 1)));
             skipping = name == wanted;
         }
         if (!skipping) out.append(line);

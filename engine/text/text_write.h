@@ -18,9 +18,9 @@ namespace orv::engine::text {
 // The layout of a file's records, read from the file so that written records match it.
 struct WriteStyle {
     std::string lineEnd = "\r\n";  // new files end their lines with CRLF
-    bool quoteAll = false;         // every field of the file is in quotes
-    bool finalNewline = true;      // the last record ends with a line ending
-    bool bom = false;              // the file starts with a byte order mark
+    bool quoteAll = false;  // every field of the file is in quotes
+    bool finalNewline = true;  // the last record ends with a line ending
+    bool bom = false;  // the file starts with a byte order mark
 };
 
 // Reads the layout of the file at `path` (already described); an empty file keeps the
@@ -39,7 +39,8 @@ void AppendRecordFields(std::string& out, const std::vector<std::string>& fields
                         std::size_t count, char delimiter, bool quoteAll);
 
 // One record, with its line ending.
-std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter, const WriteStyle& style);
+std::string FormatRecord(const std::vector<std::optional<std::string>>& fields, char delimiter,
+                         const WriteStyle& style);
 
 // UTF-8 `text` in `charset`, appended to `out`. False when a character has no place in the
 // character set (ANSI), with `bad` the first such code point.
@@ -59,6 +60,7 @@ CreatedTextColumn TextColumnForType(const std::string& name, const std::string& 
 
 // A schema.ini with the section of `fileName` replaced by `lines` (removed when `lines` is
 // empty); every other line is kept as it was.
-std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileName, const std::vector<std::string>& lines);
+std::string ReplaceSchemaSection(std::string_view ini, const std::string& fileName,
+                                 const std::vector<std::string>& lines);
 
 }  // namespace orv::engine::text

@@ -63,9 +63,9 @@ bool CompoundFile::ReadHeader(std::string& error) {
     // stream that ends before the cut reads (its sectors are checked byte by byte).
     m_sectorCount = m_data.size() <= m_sectorSize ? 0 : (m_data.size() - 1) / m_sectorSize;
     if (m_fatSectors == 0 || m_fatSectors > m_sectorCount) {
-        error = Damaged("its header names " + std::to_string(m_fatSectors) +
-                        " sectors of allocation table, and the file holds " + std::to_string(m_sectorCount) +
-                        " sectors");
+        error =
+            Damaged("its header names " + std::to_string(m_fatSectors) +
+                    " sectors of allocation table, and the file holds " + std::to_string(m_sectorCount) + " sectors");
         return false;
     }
     return true;

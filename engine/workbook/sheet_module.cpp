@@ -158,8 +158,10 @@ bool CellFromValue(sqlite3_value* value, Kind kind, Cell& cell, std::string& err
                 return true;
             }
     } else if (kind == Kind::Boolean) {
-        if (platform::EqualsNoCase(text, "true") || platform::EqualsNoCase(text, "yes")) return cell.type = CellType::Boolean, cell.number = 1, true;
-        if (platform::EqualsNoCase(text, "false") || platform::EqualsNoCase(text, "no")) return cell.type = CellType::Boolean, cell.number = 0, true;
+        if (platform::EqualsNoCase(text, "true") || platform::EqualsNoCase(text, "yes"))
+            return cell.type = CellType::Boolean, cell.number = 1, true;
+        if (platform::EqualsNoCase(text, "false") || platform::EqualsNoCase(text, "no"))
+            return cell.type = CellType::Boolean, cell.number = 0, true;
     }
     cell.type = CellType::Text;
     cell.text = std::move(text);
@@ -171,9 +173,9 @@ Kind KindOfType(std::string type) {
     type = platform::Lower(type);
     type = type.substr(0, type.find('('));
     while (!type.empty() && type.back() == ' ') type.pop_back();
-    static const std::set<std::string> numbers = {"integer", "int", "long", "short", "smallint", "byte", "tinyint",
-                                                  "bigint", "counter", "autoincrement", "double", "float", "single",
-                                                  "real", "currency", "money", "decimal", "numeric"};
+    static const std::set<std::string> numbers = {
+        "integer",       "int",    "long",  "short",  "smallint", "byte",     "tinyint", "bigint",  "counter",
+        "autoincrement", "double", "float", "single", "real",     "currency", "money",   "decimal", "numeric"};
     if (numbers.count(type)) return Kind::Number;
     if (type == "date" || type == "datetime" || type == "time" || type == "timestamp") return Kind::Date;
     if (type == "bit" || type == "boolean" || type == "yesno" || type == "logical") return Kind::Boolean;
@@ -278,9 +280,9 @@ struct Table : sqlite3_vtab {
     std::string tableName;
     std::string sheet;
     bool wholeSheet = true;  // a sheet's used range, grown by appended rows
-    Range range;             // the table's rectangle, header included
+    Range range;  // the table's rectangle, header included
     bool header = true;
-    bool created = false;    // made by this transaction's CREATE TABLE, not yet in the file
+    bool created = false;  // made by this transaction's CREATE TABLE, not yet in the file
     std::vector<Column> columns;
     TableState state;
     std::uint64_t generation = 0;  // of the Book's workbook that the grid was read from
@@ -303,9 +305,9 @@ struct Book {
     sqlite3* db = nullptr;
     std::shared_ptr<const Workbook> workbook;
     std::uint64_t generation = 1;
-    std::vector<Table*> tables;         // every connected table of this connection
+    std::vector<Table*> tables;  // every connected table of this connection
     std::set<std::string> clearSheets;  // sheets that a DROP TABLE of this transaction clears
-    FileLock writeLock;                 // held from the first write of a transaction to its end
+    FileLock writeLock;  // held from the first write of a transaction to its end
 
     bool Pending() const {
         if (!clearSheets.empty()) return true;
@@ -461,12 +463,13 @@ void SetError(sqlite3_vtab* vtab, const std::string& message) {
 int Declare(sqlite3* db, Table& t, char** err) {
     const std::size_t limit = std::size_t(sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
     if (t.columns.size() > limit) {
-        *err = sqlite3_mprintf("The sheet '%s' of the workbook '%s' cannot be read as a table: its cells span %lld columns "
-                               "(%s to %s), more than the %lld a table can have; name a narrower range, such as [%s$A1:%s]",
-                               t.sheet.c_str(), WorkbookName(t.book).c_str(), static_cast<long long>(t.columns.size()),
-                               CellReference(t.range.firstRow, t.range.firstColumn).c_str(),
-                               CellReference(t.range.firstRow, t.range.lastColumn).c_str(), static_cast<long long>(limit), t.sheet.c_str(),
-                               CellReference(100, std::uint32_t(limit)).c_str());
+        *err = sqlite3_mprintf(
+            "The sheet '%s' of the workbook '%s' cannot be read as a table: its cells span %lld columns "
+            "(%s to %s), more than the %lld a table can have; name a narrower range, such as [%s$A1:%s]",
+            t.sheet.c_str(), WorkbookName(t.book).c_str(), static_cast<long long>(t.columns.size()),
+            CellReference(t.range.firstRow, t.range.firstColumn).c_str(),
+            CellReference(t.range.firstRow, t.range.lastColumn).c_str(), static_cast<long long>(limit), t.sheet.c_str(),
+            CellReference(100, std::uint32_t(limit)).c_str());
         return SQLITE_ERROR;
     }
     std::string sql = "CREATE TABLE x(";
@@ -511,7 +514,8 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         // The columns as the CREATE TABLE gave them; xConnect meets such a table again
         // when SQLite reloads the connection's schema, and then only reads the sheet.
         if (argc - 5 < 1 || argc - 5 > 16384) {
-            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet table has 1 to 16384 columns.", table->sheet.c_str());
+            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet table has 1 to 16384 columns.",
+                                   table->sheet.c_str());
             return SQLITE_ERROR;
         }
         table->header = true;
@@ -520,8 +524,8 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
             std::string definition = UnquoteArgument(argv[i]);
             auto parsed = ParseCreateTable("CREATE TABLE t (" + definition + ")");
             if (!parsed || parsed->columns.size() != 1) {
-                *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.", table->sheet.c_str(),
-                                       definition.c_str());
+                *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.",
+                                       table->sheet.c_str(), definition.c_str());
                 return SQLITE_ERROR;
             }
             Column column;
@@ -540,16 +544,18 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
             return SQLITE_READONLY;
         }
         if (!ValidSheetName(table->sheet)) {
-            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet name has 1 to 31 characters, none of : \\ / ? * [ ], "
-                                   "and does not start or end with an apostrophe.",
-                                   table->sheet.c_str());
+            *err = sqlite3_mprintf(
+                "Cannot create the sheet '%s': a sheet name has 1 to 31 characters, none of : \\ / ? * [ ], "
+                "and does not start or end with an apostrophe.",
+                table->sheet.c_str());
             return SQLITE_ERROR;
         }
         bool cleared = false;
         for (const std::string& s : book->clearSheets) cleared = cleared || platform::EqualsNoCase(s, table->sheet);
         if (sheet && !sheet->cells.empty() && !cleared) {
-            *err = sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
-                                   table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
+            *err =
+                sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
+                                table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
             return SQLITE_ERROR;
         }
         table->created = true;
@@ -571,7 +577,8 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
             table->wholeSheet = false;
         }
         if (!sheet) {
-            *err = sqlite3_mprintf("The workbook '%s' has no sheet '%s'.", WorkbookName(book).c_str(), table->sheet.c_str());
+            *err = sqlite3_mprintf("The workbook '%s' has no sheet '%s'.", WorkbookName(book).c_str(),
+                                   table->sheet.c_str());
             return SQLITE_ERROR;
         }
         Describe(*table);
@@ -686,7 +693,8 @@ bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
         Cell cell;
         std::string error;
         if (!CellFromValue(values[i], t->columns[i].kind, cell, error)) {
-            SetError(t, "Cannot write the column '" + t->columns[i].name + "' of '" + t->tableName + "': " + error + ".");
+            SetError(t,
+                     "Cannot write the column '" + t->columns[i].name + "' of '" + t->tableName + "': " + error + ".");
             return false;
         }
         std::size_t hint = 0;
@@ -824,8 +832,7 @@ Status Book::Save() {
     workbook.reset();
     try {
         Refresh();
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     return Status::Success();
 }
 
@@ -917,8 +924,8 @@ const sqlite3_module kModule = {
 // here, when the transaction commits; a failure turns the commit into a rollback.
 int OnCommit(void* aux) {
     Book* book = static_cast<Book*>(aux);
-    if (book->clearSheets.empty() && std::none_of(book->tables.begin(), book->tables.end(),
-                                                  [](const Table* t) { return t->tableName.empty(); }))
+    if (book->clearSheets.empty() &&
+        std::none_of(book->tables.begin(), book->tables.end(), [](const Table* t) { return t->tableName.empty(); }))
         return 0;
     return book->Save().Ok() ? 0 : 1;
 }

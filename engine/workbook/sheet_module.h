@@ -57,13 +57,13 @@ private:
     const std::u16string m_name;
     std::mutex m_mutex;
     std::shared_ptr<const Workbook> m_workbook;  // guarded by m_mutex
-    Signature m_signature;                        // of the file m_workbook was read from
+    Signature m_signature;  // of the file m_workbook was read from
 };
 
 struct BookOptions {
-    bool header = true;          // HDR
+    bool header = true;  // HDR
     std::u16string readOnlyWhy;  // empty when writes are allowed; else why not, for the error
-    int lockTimeoutMs = 1200;    // how long a write waits for another writer of the workbook
+    int lockTimeoutMs = 1200;  // how long a write waits for another writer of the workbook
 };
 
 // Registers the module on `db` with a new Book on `source`; the connection owns the Book.

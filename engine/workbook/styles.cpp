@@ -49,8 +49,8 @@ bool IsDateFormatCode(std::string_view code) {
             continue;
         }
         case '\\':  // an escaped character
-        case '_':   // the width of the next character, as a space
-        case '*':   // the next character repeated to fill the cell
+        case '_':  // the width of the next character, as a space
+        case '*':  // the next character repeated to fill the cell
             ++i;
             continue;
         case '[': {
@@ -60,8 +60,7 @@ bool IsDateFormatCode(std::string_view code) {
             i = close;  // a colour, a condition, a locale
             continue;
         }
-        default:
-            break;
+        default: break;
         }
         char lower = char(c | 0x20);
         if (lower == 'd' || lower == 'm' || lower == 'y' || lower == 'h' || lower == 's') return true;

@@ -20,7 +20,7 @@ enum class CellType : std::uint8_t { Empty, Number, Date, Boolean, Text, Error }
 struct Cell {
     CellType type = CellType::Empty;
     double number = 0;  // Number; Date as days since 1899-12-30 (the time as the fraction); Boolean 0 or 1
-    std::string text;   // Text (UTF-8); Error as its code ("#N/A", "#DIV/0!")
+    std::string text;  // Text (UTF-8); Error as its code ("#N/A", "#DIV/0!")
     // A cell of a loaded workbook whose text is one of the workbook's shared strings points
     // at it instead of copying it into `text` (a long string used by many cells would
     // otherwise take its length times theirs). Valid while the Workbook lives; cells made
@@ -57,7 +57,7 @@ enum class Format { Xlsx, Xls };
 
 struct Workbook {
     Format format = Format::Xlsx;
-    std::vector<Sheet> sheets;       // in the workbook's order
+    std::vector<Sheet> sheets;  // in the workbook's order
     std::vector<DefinedName> names;  // names of other kinds (formulas, sheet-local names) are left out
     std::vector<std::string> sharedStrings;  // what Cell::shared points into; never changed after loading
 
@@ -89,7 +89,7 @@ bool LoadXls(const std::string& path, Workbook& out, std::string& error);
 struct SheetEdit {
     std::string sheet;
     bool create = false;  // a new sheet, added after the last one
-    bool clear = false;   // every cell of the sheet removed before `cells` are applied
+    bool clear = false;  // every cell of the sheet removed before `cells` are applied
     std::map<std::uint32_t, std::map<std::uint32_t, Cell>> cells;  // row -> column -> value
 };
 

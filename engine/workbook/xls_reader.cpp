@@ -239,8 +239,8 @@ struct SheetEntry {
 // What the globals say that the sheets need.
 struct Globals {
     bool date1904 = false;
-    std::vector<std::string> strings;          // the shared strings
-    std::vector<std::uint8_t> dateFormats;     // per cell format (XF): kNotDate, kCalendar, kElapsed
+    std::vector<std::string> strings;  // the shared strings
+    std::vector<std::uint8_t> dateFormats;  // per cell format (XF): kNotDate, kCalendar, kElapsed
     std::vector<SheetEntry> sheets;
 };
 
@@ -281,7 +281,7 @@ private:
         if (!m_records.Next(record, m_error)) return false;
         if (!CheckBof(record)) return false;
         std::map<std::uint16_t, std::uint8_t> formats;  // FORMAT records: number -> what it shows
-        std::vector<std::uint16_t> xfFormats;            // XF records: the number format of each
+        std::vector<std::uint16_t> xfFormats;  // XF records: the number format of each
         for (;;) {
             if (m_records.AtEnd()) return Fail(Damaged("the workbook stream ends before the end of its globals"));
             if (!m_records.Next(record, m_error)) return false;
@@ -293,8 +293,7 @@ private:
                     m_globals.dateFormats.push_back(format != formats.end() ? format->second : BuiltInDateFormat(id));
                 }
                 return true;
-            case kFilePass:
-                return Fail("it is protected with a password; save it without the password to read it");
+            case kFilePass: return Fail("it is protected with a password; save it without the password to read it");
             case kDateMode:
                 if (body.size() < 2) return Short(record, "DATEMODE");
                 m_globals.date1904 = U16(body, 0) == 1;
@@ -319,8 +318,7 @@ private:
             case kBoundSheet:
                 if (!ReadBoundSheet(record)) return false;
                 break;
-            default:
-                break;
+            default: break;
             }
         }
     }
@@ -328,13 +326,15 @@ private:
     bool CheckBof(const Record& record) {
         for (std::uint16_t old : kOldBofs)
             if (record.type == old)
-                return Fail("it is an .xls workbook of an early format (BIFF2 to BIFF4) that this reader does not "
-                            "read; save it as .xlsx to read it");
+                return Fail(
+                    "it is an .xls workbook of an early format (BIFF2 to BIFF4) that this reader does not "
+                    "read; save it as .xlsx to read it");
         if (record.type != kBof || record.Body().size() < 4)
             return Fail(Damaged("the workbook stream does not start with a BOF record"));
         if (U16(record.Body(), 0) != kBiff8)
-            return Fail("it is an .xls workbook of an early format (BIFF5 or older) that this reader does not read; "
-                        "save it as .xlsx to read it");
+            return Fail(
+                "it is an .xls workbook of an early format (BIFF5 or older) that this reader does not read; "
+                "save it as .xlsx to read it");
         if (U16(record.Body(), 2) != kGlobals)
             return Fail(Damaged("the workbook stream does not start with the workbook's globals"));
         return true;
@@ -450,10 +450,8 @@ private:
             return text.empty() || AddText(cell, text);
         }
         case kBlank:
-        case kMulBlank:
-            return true;  // formatting without a value
-        default:
-            return true;
+        case kMulBlank: return true;  // formatting without a value
+        default: return true;
         }
     }
 
@@ -550,14 +548,15 @@ bool ReadWorkbook(std::string_view data, Workbook& out, std::string& error) {
     }
     if (!file.HasStream(u"Workbook")) {
         if (file.HasStream(u"Book"))
-            error = "it is an .xls workbook of an early format (BIFF5, 1993 to 1996) that this reader does not read; "
-                    "save it as .xlsx to read it";
+            error =
+                "it is an .xls workbook of an early format (BIFF5, 1993 to 1996) that this reader does not read; "
+                "save it as .xlsx to read it";
         else if (file.HasStream(u"EncryptedPackage"))
             // Password-protected .xlsx files are compound documents of this kind.
-            error = "it is not an .xls workbook (a compound document without a workbook stream; a password-protected "
-                    ".xlsx workbook looks like this and must be saved without its password first)";
-        else
-            error = "it is not an .xls workbook (a compound document without a workbook stream)";
+            error =
+                "it is not an .xls workbook (a compound document without a workbook stream; a password-protected "
+                ".xlsx workbook looks like this and must be saved without its password first)";
+        else error = "it is not an .xls workbook (a compound document without a workbook stream)";
         return false;
     }
     std::string stream;
@@ -599,8 +598,8 @@ bool ReadFile(const std::string& path, std::string& data, std::string& error) {
         if (n <= 0) {
             const int code = n < 0 ? errno : 0;
             ::close(fd);
-            error = code ? std::string("it cannot be read: ") + std::strerror(code)
-                         : "it became shorter while it was read";
+            error =
+                code ? std::string("it cannot be read: ") + std::strerror(code) : "it became shorter while it was read";
             return false;
         }
         done += std::size_t(n);

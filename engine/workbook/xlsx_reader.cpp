@@ -612,8 +612,7 @@ private:
                 if (!IsoDateSerial(value, number)) return BadValue("the date", value);
                 type = CellType::Date;
                 break;
-            default:
-                return;
+            default: return;
             }
         }
         if (!m_cells.empty()) {
@@ -791,8 +790,8 @@ bool LoadSheets(const Package& package, const std::string& workbookPart, const W
         }
         Sheet sheet;
         sheet.name = entry.name;
-        SheetReader::Context context{&sheet.name, &part, &strings.m_strings, &styles.m_dateStyles, book.m_date1904,
-                                     package.DeclaredSize(part)};
+        SheetReader::Context context{&sheet.name,          &part,           &strings.m_strings,
+                                     &styles.m_dateStyles, book.m_date1904, package.DeclaredSize(part)};
         SheetReader reader(context, sheet.cells);
         if (!Parse(package, part, reader, error)) return false;
         reader.Finish();
@@ -805,7 +804,8 @@ bool LoadSheets(const Package& package, const std::string& workbookPart, const W
 void KeepDefinedNames(const WorkbookReader& book, Workbook& out) {
     for (const NameEntry& entry : book.m_names) {
         // Built-in names (print areas, filter ranges) are the program's, not the user's.
-        if (entry.name.size() >= 6 && platform::EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm.")) continue;
+        if (entry.name.size() >= 6 && platform::EqualsNoCase(std::string_view(entry.name).substr(0, 6), "_xlnm."))
+            continue;
         DefinedName name;
         name.name = entry.name;
         if (!ParseAreaReference(entry.text, name.sheet, name.range)) continue;
@@ -859,14 +859,10 @@ bool LoadOrClear(const Package& package, Workbook& out, std::string& error) {
 
 std::string OpenError(int code) {
     switch (code) {
-    case ZIP_ER_NOENT:
-        return "there is no such file";
-    case ZIP_ER_NOZIP:
-        return "it is not an .xlsx workbook (not a zip archive)";
-    case ZIP_ER_INCONS:
-        return "it is not an .xlsx workbook (a damaged zip archive)";
-    case ZIP_ER_MEMORY:
-        return "there is not enough memory to open it";
+    case ZIP_ER_NOENT: return "there is no such file";
+    case ZIP_ER_NOZIP: return "it is not an .xlsx workbook (not a zip archive)";
+    case ZIP_ER_INCONS: return "it is not an .xlsx workbook (a damaged zip archive)";
+    case ZIP_ER_MEMORY: return "there is not enough memory to open it";
     default: {
         zip_error_t zipError;
         zip_error_init_with_code(&zipError, code);
@@ -885,8 +881,9 @@ bool LoadXlsx(const std::string& path, Workbook& out, std::string& error) {
     int code = 0, systemError = 0;
     zip_t* zip = OpenArchiveForReading(path, code, systemError);
     if (!zip) {
-        error = systemError != 0 && code != ZIP_ER_NOENT ? "it cannot be read (" + std::string(std::strerror(systemError)) + ")"
-                                                         : OpenError(code);
+        error = systemError != 0 && code != ZIP_ER_NOENT
+                    ? "it cannot be read (" + std::string(std::strerror(systemError)) + ")"
+                    : OpenError(code);
         return false;
     }
     Package package(zip);

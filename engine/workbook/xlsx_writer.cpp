@@ -55,11 +55,11 @@ struct WriteError : std::runtime_error {
 void EscapeInto(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
         }
     }
 }
@@ -440,9 +440,9 @@ struct CellXf {
 struct StyleInfo {
     bool present = false;
     std::string part;
-    std::vector<CellXf> xfs;                     // <cellXfs> in order
-    NumberFormats formats;                       // <numFmts> over the built-in formats
-    long dateXf = -1, dateTimeXf = -1;           // plain formats with 14 and 22 already there
+    std::vector<CellXf> xfs;  // <cellXfs> in order
+    NumberFormats formats;  // <numFmts> over the built-in formats
+    long dateXf = -1, dateTimeXf = -1;  // plain formats with 14 and 22 already there
     std::map<std::pair<long, int>, long> added;  // (copied xf, numFmtId) -> the new xf's index
     std::vector<std::pair<long, int>> addedOrder;
 
@@ -596,25 +596,23 @@ void WriteCell(std::string& out, std::string_view p, std::uint32_t row, std::uin
     }
     if (!s.empty()) out += " s=\"" + Escape(s) + "\"";
     switch (cell.type) {
-        case CellType::Number:
-        case CellType::Date:
-            if (finite)
-                out += "><" + v + ">" + FormatNumber(number) + "</" + v + ">";
-            else
-                out += " t=\"e\"><" + v + ">#NUM!</" + v + ">";  // the format has no infinities or NaN
-            break;
-        case CellType::Boolean: out += " t=\"b\"><" + v + ">" + (cell.number != 0 ? "1" : "0") + "</" + v + ">"; break;
-        case CellType::Error:
-            out += " t=\"e\"><" + v + ">";
-            EscapeInto(out, cell.text);
-            out += "</" + v + ">";
-            break;
-        case CellType::Text:
-            out += " t=\"inlineStr\"><" + std::string(p) + "is><" + std::string(p) + "t xml:space=\"preserve\">";
-            EscapeCellText(out, cell.text);
-            out += "</" + std::string(p) + "t></" + std::string(p) + "is>";
-            break;
-        case CellType::Empty: break;
+    case CellType::Number:
+    case CellType::Date:
+        if (finite) out += "><" + v + ">" + FormatNumber(number) + "</" + v + ">";
+        else out += " t=\"e\"><" + v + ">#NUM!</" + v + ">";  // the format has no infinities or NaN
+        break;
+    case CellType::Boolean: out += " t=\"b\"><" + v + ">" + (cell.number != 0 ? "1" : "0") + "</" + v + ">"; break;
+    case CellType::Error:
+        out += " t=\"e\"><" + v + ">";
+        EscapeInto(out, cell.text);
+        out += "</" + v + ">";
+        break;
+    case CellType::Text:
+        out += " t=\"inlineStr\"><" + std::string(p) + "is><" + std::string(p) + "t xml:space=\"preserve\">";
+        EscapeCellText(out, cell.text);
+        out += "</" + std::string(p) + "t></" + std::string(p) + "is>";
+        break;
+    case CellType::Empty: break;
     }
     out += "</" + c + ">";
 }
@@ -794,10 +792,8 @@ private:
         auto colon = ref.find(':');
         std::uint32_t r1, c1, r2, c2;
         if (!ParseCellReference(ref.substr(0, colon), r1, c1)) return {};
-        if (colon == std::string_view::npos)
-            r2 = r1, c2 = c1;
-        else if (!ParseCellReference(ref.substr(colon + 1), r2, c2))
-            return {};
+        if (colon == std::string_view::npos) r2 = r1, c2 = c1;
+        else if (!ParseCellReference(ref.substr(colon + 1), r2, c2)) return {};
         bounds.Add(r1, c1);
         bounds.Add(r2, c2);
         return bounds.Ref();
@@ -1192,8 +1188,8 @@ void PlaceNewSheet(SheetPlan& plan, const std::string& folder, UsedNames& used, 
 
 // An edit of an existing sheet finds the sheet's worksheet part.
 void FindSheetPart(SheetPlan& plan, const ExistingSheet& sheet, const SourceBook& book) {
-    auto rel = std::find_if(book.rels.begin(), book.rels.end(),
-                            [&](const Relationship& r) { return r.id == sheet.relId; });
+    auto rel =
+        std::find_if(book.rels.begin(), book.rels.end(), [&](const Relationship& r) { return r.id == sheet.relId; });
     if (rel == book.rels.end() || rel->part.empty())
         throw WriteError(book.relsPart + " has no part for the sheet '" + sheet.name + "'");
     if (!rel->type.ends_with("/worksheet")) throw WriteError("the sheet '" + sheet.name + "' is not a worksheet");
@@ -1204,7 +1200,8 @@ void FindSheetPart(SheetPlan& plan, const ExistingSheet& sheet, const SourceBook
 Additions PlanSheets(const SourceArchive& source, const SourceBook& book, std::vector<SheetPlan>& plans) {
     UsedNames used;
     for (zip_int64_t i = 0, n = zip_get_num_entries(source.Handle(), 0); i < n; ++i)
-        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0)) used.parts.insert(platform::Lower(name));
+        if (const char* name = zip_get_name(source.Handle(), zip_uint64_t(i), 0))
+            used.parts.insert(platform::Lower(name));
     for (const auto& rel : book.rels) used.relIds.insert(rel.id);
     for (const auto& sheet : book.sheets) used.maxSheetId = std::max(used.maxSheetId, sheet.sheetId);
     const std::string folder = book.workbookPart.substr(0, book.workbookPart.rfind('/') + 1);
@@ -1374,10 +1371,8 @@ bool SaveXlsx(const std::string& source, const std::vector<SheetEdit>& edits, in
     try {
         std::vector<SheetPlan> plans = MergeEdits(edits);
         const Destination to{destination, scratchFolder};
-        if (source.empty())
-            WriteNewWorkbook(plans, to);
-        else
-            UpdateWorkbook(source, plans, to);
+        if (source.empty()) WriteNewWorkbook(plans, to);
+        else UpdateWorkbook(source, plans, to);
         return true;
     } catch (const WriteError& e) {
         error = e.what();

@@ -16,10 +16,10 @@ namespace {
 struct FileState {
     int fd = -1;
     bool writable = false;
-    bool owned = true;          // closed with the source
-    zip_uint64_t size = 0;      // of the bytes to read
-    zip_uint64_t offset = 0;    // of the next read
-    zip_uint64_t written = 0;   // of the next write
+    bool owned = true;  // closed with the source
+    zip_uint64_t size = 0;  // of the bytes to read
+    zip_uint64_t offset = 0;  // of the next read
+    zip_uint64_t written = 0;  // of the next write
     zip_uint64_t writeEnd = 0;  // bytes written so far
     zip_error_t error;
 
@@ -70,14 +70,16 @@ zip_int64_t Dispatch(void* userdata, void* data, zip_uint64_t length, zip_source
         if (int err = env.Truncate(state->fd, 0); err != 0) return state->Fail(ZIP_ER_WRITE, err);
         return 0;
     case ZIP_SOURCE_WRITE:
-        if (int err = WriteAll(state->fd, std::string_view(static_cast<const char*>(data), length), off_t(state->written));
+        if (int err =
+                WriteAll(state->fd, std::string_view(static_cast<const char*>(data), length), off_t(state->written));
             err != 0)
             return state->Fail(ZIP_ER_WRITE, err);
         state->written += length;
         if (state->written > state->writeEnd) state->writeEnd = state->written;
         return zip_int64_t(length);
     case ZIP_SOURCE_SEEK_WRITE: {
-        const zip_int64_t at = zip_source_seek_compute_offset(state->written, state->writeEnd, data, length, &state->error);
+        const zip_int64_t at =
+            zip_source_seek_compute_offset(state->written, state->writeEnd, data, length, &state->error);
         if (at < 0) return -1;
         state->written = zip_uint64_t(at);
         return 0;

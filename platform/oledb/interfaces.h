@@ -113,8 +113,7 @@ struct IDBProperties : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                                     ULONG* pcPropertySets, DBPROPSET** prgPropertySets) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetPropertyInfo(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
-                                                      ULONG* pcPropertyInfoSets,
-                                                      DBPROPINFOSET** prgPropertyInfoSets,
+                                                      ULONG* pcPropertyInfoSets, DBPROPINFOSET** prgPropertyInfoSets,
                                                       OLECHAR** ppDescBuffer) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetProperties(ULONG cPropertySets, DBPROPSET rgPropertySets[]) = 0;
 
@@ -135,11 +134,9 @@ inline constexpr IID IID_IDBCreateSession = IDBCreateSession::iid;
 struct IDBDataSourceAdmin : IUnknown {
     ORV_IID(0x0C733A7A, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
     virtual HRESULT STDMETHODCALLTYPE CreateDataSource(ULONG cPropertySets, DBPROPSET rgPropertySets[],
-                                                       IUnknown* pUnkOuter, REFIID riid,
-                                                       IUnknown** ppDBSession) = 0;
+                                                       IUnknown* pUnkOuter, REFIID riid, IUnknown** ppDBSession) = 0;
     virtual HRESULT STDMETHODCALLTYPE DestroyDataSource() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetCreationProperties(ULONG cPropertyIDSets,
-                                                            const DBPROPIDSET rgPropertyIDSets[],
+    virtual HRESULT STDMETHODCALLTYPE GetCreationProperties(ULONG cPropertyIDSets, const DBPROPIDSET rgPropertyIDSets[],
                                                             ULONG* pcPropertyInfoSets,
                                                             DBPROPINFOSET** prgPropertyInfoSets,
                                                             OLECHAR** ppDescBuffer) = 0;
@@ -173,16 +170,13 @@ struct IDataInitialize : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetInitializationString(IUnknown* pDataSource, boolean fIncludePassword,
                                                               LPOLESTR* ppwszInitString) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateDBInstance(REFCLSID clsidProvider, IUnknown* pUnkOuter, DWORD dwClsCtx,
-                                                       LPOLESTR pwszReserved, REFIID riid,
-                                                       IUnknown** ppDataSource) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateDBInstanceEx(REFCLSID clsidProvider, IUnknown* pUnkOuter,
-                                                         DWORD dwClsCtx, LPOLESTR pwszReserved,
-                                                         COSERVERINFO* pServerInfo, ULONG cmq,
+                                                       LPOLESTR pwszReserved, REFIID riid, IUnknown** ppDataSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateDBInstanceEx(REFCLSID clsidProvider, IUnknown* pUnkOuter, DWORD dwClsCtx,
+                                                         LPOLESTR pwszReserved, COSERVERINFO* pServerInfo, ULONG cmq,
                                                          MULTI_QI* rgmqResults) = 0;
     virtual HRESULT STDMETHODCALLTYPE LoadStringFromStorage(LPCOLESTR pwszFileName,
                                                             LPOLESTR* ppwszInitializationString) = 0;
-    virtual HRESULT STDMETHODCALLTYPE WriteStringToStorage(LPCOLESTR pwszFileName,
-                                                           LPCOLESTR pwszInitializationString,
+    virtual HRESULT STDMETHODCALLTYPE WriteStringToStorage(LPCOLESTR pwszFileName, LPCOLESTR pwszInitializationString,
                                                            DWORD dwCreationDisposition) = 0;
 
 protected:
@@ -252,9 +246,9 @@ inline constexpr IID IID_IDBSchemaRowset = IDBSchemaRowset::iid;
 struct ITableDefinition : IUnknown {
     ORV_IID(0x0C733A86, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
     virtual HRESULT STDMETHODCALLTYPE CreateTable(IUnknown* pUnkOuter, DBID* pTableID, DBORDINAL cColumnDescs,
-                                                  const DBCOLUMNDESC rgColumnDescs[], REFIID riid,
-                                                  ULONG cPropertySets, DBPROPSET rgPropertySets[],
-                                                  DBID** ppTableID, IUnknown** ppRowset) = 0;
+                                                  const DBCOLUMNDESC rgColumnDescs[], REFIID riid, ULONG cPropertySets,
+                                                  DBPROPSET rgPropertySets[], DBID** ppTableID,
+                                                  IUnknown** ppRowset) = 0;
     virtual HRESULT STDMETHODCALLTYPE DropTable(DBID* pTableID) = 0;
     virtual HRESULT STDMETHODCALLTYPE AddColumn(DBID* pTableID, DBCOLUMNDESC* pColumnDesc, DBID** ppColumnID) = 0;
     virtual HRESULT STDMETHODCALLTYPE DropColumn(DBID* pTableID, DBID* pColumnID) = 0;
@@ -281,9 +275,8 @@ inline constexpr IID IID_ITableCreation = ITableCreation::iid;
 struct IIndexDefinition : IUnknown {
     ORV_IID(0x0C733A68, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
     virtual HRESULT STDMETHODCALLTYPE CreateIndex(DBID* pTableID, DBID* pIndexID, DBORDINAL cIndexColumnDescs,
-                                                  const DBINDEXCOLUMNDESC rgIndexColumnDescs[],
-                                                  ULONG cPropertySets, DBPROPSET rgPropertySets[],
-                                                  DBID** ppIndexID) = 0;
+                                                  const DBINDEXCOLUMNDESC rgIndexColumnDescs[], ULONG cPropertySets,
+                                                  DBPROPSET rgPropertySets[], DBID** ppIndexID) = 0;
     virtual HRESULT STDMETHODCALLTYPE DropIndex(DBID* pTableID, DBID* pIndexID) = 0;
 
 protected:
@@ -406,9 +399,8 @@ struct IRowset : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetData(HROW hRow, HACCESSOR hAccessor, void* pData) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNextRows(HCHAPTER hReserved, DBROWOFFSET lRowsOffset, DBROWCOUNT cRows,
                                                   DBCOUNTITEM* pcRowsObtained, HROW** prghRows) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[],
-                                                  DBROWOPTIONS rgRowOptions[], DBREFCOUNT rgRefCounts[],
-                                                  DBROWSTATUS rgRowStatus[]) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[], DBROWOPTIONS rgRowOptions[],
+                                                  DBREFCOUNT rgRefCounts[], DBROWSTATUS rgRowStatus[]) = 0;
     virtual HRESULT STDMETHODCALLTYPE RestartPosition(HCHAPTER hReserved) = 0;
 
 protected:
@@ -420,8 +412,7 @@ struct IRowsetLocate : IRowset {
     ORV_IID(0x0C733A7D, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
     using BaseInterface = IRowset;
     virtual HRESULT STDMETHODCALLTYPE Compare(HCHAPTER hReserved, DBBKMARK cbBookmark1, const BYTE* pBookmark1,
-                                              DBBKMARK cbBookmark2, const BYTE* pBookmark2,
-                                              DBCOMPARE* pComparison) = 0;
+                                              DBBKMARK cbBookmark2, const BYTE* pBookmark2, DBCOMPARE* pComparison) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetRowsAt(HWATCHREGION hReserved1, HCHAPTER hReserved2, DBBKMARK cbBookmark,
                                                 const BYTE* pBookmark, DBROWOFFSET lRowsOffset, DBROWCOUNT cRows,
                                                 DBCOUNTITEM* pcRowsObtained, HROW** prghRows) = 0;
@@ -455,8 +446,7 @@ struct IRowsetChange : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DeleteRows(HCHAPTER hReserved, DBCOUNTITEM cRows, const HROW rghRows[],
                                                  DBROWSTATUS rgRowStatus[]) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetData(HROW hRow, HACCESSOR hAccessor, void* pData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE InsertRow(HCHAPTER hReserved, HACCESSOR hAccessor, void* pData,
-                                                HROW* phRow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE InsertRow(HCHAPTER hReserved, HACCESSOR hAccessor, void* pData, HROW* phRow) = 0;
 
 protected:
     ~IRowsetChange() = default;
@@ -489,9 +479,8 @@ struct IDataConvert : IUnknown {
     ORV_IID(0x0C733A8D, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
     virtual HRESULT STDMETHODCALLTYPE DataConvert(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH cbSrcLength,
                                                   DBLENGTH* pcbDstLength, void* pSrc, void* pDst,
-                                                  DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus,
-                                                  DBSTATUS* pdbsStatus, BYTE bPrecision, BYTE bScale,
-                                                  DBDATACONVERT dwFlags) = 0;
+                                                  DBLENGTH cbDstMaxLength, DBSTATUS dbsSrcStatus, DBSTATUS* pdbsStatus,
+                                                  BYTE bPrecision, BYTE bScale, DBDATACONVERT dwFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE wSrcType, DBTYPE wDstType) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetConversionSize(DBTYPE wSrcType, DBTYPE wDstType, DBLENGTH* pcbSrcLength,
                                                         DBLENGTH* pcbDstLength, void* pSrc) = 0;
@@ -510,8 +499,8 @@ inline constexpr CLSID CLSID_OLEDB_CONVERSIONLIBRARY = {
 // options are VARIANTs so that callers may leave them empty (VT_ERROR, DISP_E_PARAMNOTFOUND).
 struct _DBEngine : IUnknown {
     ORV_IID(0x00000021, 0x0000, 0x0010, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4);
-    virtual HRESULT STDMETHODCALLTYPE CompactDatabase(BSTR srcName, BSTR dstName, VARIANT dstLocale,
-                                                      VARIANT options, VARIANT srcLocale) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CompactDatabase(BSTR srcName, BSTR dstName, VARIANT dstLocale, VARIANT options,
+                                                      VARIANT srcLocale) = 0;
 
 protected:
     ~_DBEngine() = default;
@@ -548,8 +537,7 @@ static_assert(IID_IDBInitialize.Data1 == 0x0C733A8Bu && IID_IRowset.Data1 == 0x0
               IID_IAccessor.Data1 == 0x0C733A8Cu && IID_ICommandText.Data1 == 0x0C733A27u &&
               IID_ITableCreation.Data1 == 0x0C733ABCu && IID_ISequentialStream.Data1 == 0x0C733A30u);
 static_assert(IID_IStream == IID{0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}});
-static_assert(IID_IDataInitialize ==
-              IID{0x2206CCB1, 0x19C1, 0x11D1, {0x89, 0xE0, 0x00, 0xC0, 0x4F, 0xD7, 0xA8, 0x29}});
+static_assert(IID_IDataInitialize == IID{0x2206CCB1, 0x19C1, 0x11D1, {0x89, 0xE0, 0x00, 0xC0, 0x4F, 0xD7, 0xA8, 0x29}});
 static_assert(CLSID_MSDAINITIALIZE ==
               CLSID{0x2206CDB0, 0x19C1, 0x11D1, {0x89, 0xE0, 0x00, 0xC0, 0x4F, 0xD7, 0xA8, 0x29}});
 static_assert(IID__DBEngine == IID{0x00000021, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}});

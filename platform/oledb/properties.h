@@ -529,7 +529,10 @@ enum DBPROPENUM {
 // ---- Property sets, dialects, schema rowsets ----------------------------------------------
 
 // Most OLE DB GUIDs differ only in their first field.
-#define ORV_OLEDB_GUID(d1) {d1, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}}
+#define ORV_OLEDB_GUID(d1)                                                     \
+    {                                                                          \
+        d1, 0x5CF3, 0x11CE, { 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D } \
+    }
 
 inline constexpr GUID DBPROPSET_COLUMN = ORV_OLEDB_GUID(0xC8B522B9);
 inline constexpr GUID DBPROPSET_DATASOURCE = ORV_OLEDB_GUID(0xC8B522BA);
@@ -612,18 +615,15 @@ static_assert(DBPROP_INIT_DATASOURCE == 0x3B && DBPROP_INIT_PROMPT == 0x40 && DB
               DBPROP_INIT_GENERALTIMEOUT == 0x11C);
 static_assert(DBPROP_CONNECTIONSTATUS == 0xF4 && DBPROP_DATASOURCEREADONLY == 0x27 &&
               DBPROP_COL_AUTOINCREMENT == 0x1A && DBPROP_COL_FIXEDLENGTH == 0xA7 && DBPROP_COL_ISLONG == 0x119 &&
-              DBPROP_IRowsetUpdate == 0x86 &&
-              DBPROP_SESS_AUTOCOMMITISOLEVELS == 0xBE);
+              DBPROP_IRowsetUpdate == 0x86 && DBPROP_SESS_AUTOCOMMITISOLEVELS == 0xBE);
 static_assert(DBPROPOPTIONS_OPTIONAL == DBPROPOPTIONS_SETIFCHEAP && DBPROPSTATUS_NOTAVAILABLE == 9);
 static_assert(DB_MODE_SHARE_EXCLUSIVE == (DB_MODE_SHARE_DENY_READ | DB_MODE_SHARE_DENY_WRITE));
 static_assert(DBPROPVAL_TI_READCOMMITTED == ISOLATIONLEVEL_READCOMMITTED &&
               DBPROPVAL_TI_SERIALIZABLE == ISOLATIONLEVEL_SERIALIZABLE);
 // Set as the VT_I4 value of DBPROP_INIT_OLEDBSERVICES, "all services" reads back as -1.
 static_assert(static_cast<DWORD>(static_cast<LONG>(DBPROPVAL_OS_ENABLEALL)) == 0xFFFFFFFFu);
-static_assert(DBPROPSET_DBINIT ==
-              GUID{0xC8B522BC, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
-static_assert(DBSCHEMA_TABLES ==
-              GUID{0xC8B52229, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
+static_assert(DBPROPSET_DBINIT == GUID{0xC8B522BC, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
+static_assert(DBSCHEMA_TABLES == GUID{0xC8B52229, 0x5CF3, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}});
 static_assert(DBSCHEMA_PRIMARY_KEYS.Data1 == 0xC8B522C5u && DBSCHEMA_FOREIGN_KEYS.Data1 == 0xC8B522C4u &&
               DBPROPSET_PROPERTIESINERROR.Data1 == 0xC8B522D4u);
 // The default dialect is the provider's SQL; DBGUID_SQL is the ANSI dialect.

@@ -43,8 +43,16 @@ std::string Hex(const std::string& bytes) {
     auto fail = [&] { return ::testing::AssertionFailure() << "ours '" << ours << "', mdb-export '" << theirs << "'"; };
     if (ours == "<null>") return theirs.empty() ? ::testing::AssertionSuccess() : fail();
     switch (type & ~DBTYPE_BYREF) {
-    case DBTYPE_BOOL: return (ours == "True" || ours == "-1" || ours == "1") == (theirs == "1") ? ::testing::AssertionSuccess() : fail();
-    case DBTYPE_UI1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_NUMERIC: {
+    case DBTYPE_BOOL:
+        return (ours == "True" || ours == "-1" || ours == "1") == (theirs == "1") ? ::testing::AssertionSuccess()
+                                                                                  : fail();
+    case DBTYPE_UI1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_NUMERIC: {
         const double a = std::stod(ours), b = std::stod(theirs);
         return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b)) ? ::testing::AssertionSuccess() : fail();
     }
@@ -85,8 +93,7 @@ void CompareWithMdbExport(const std::string& file) {
                     if ((type & 0xFF) == DBTYPE_WSTR)  // a memo comes as UTF-16
                         ours = orv::platform::Utf16ToUtf8(
                             std::u16string(reinterpret_cast<const char16_t*>(data.m_pData), n / 2));
-                    else
-                        ours = Hex(std::string(reinterpret_cast<const char*>(data.m_pData), n));
+                    else ours = Hex(std::string(reinterpret_cast<const char*>(data.m_pData), n));
                 } else {
                     ours = Utf8(command.FieldAsString(c));
                 }
@@ -120,10 +127,10 @@ TEST(AccessRead, ColumnsHaveTheTypesTheFileDeclares) {
         unsigned int size;  // characters for text; 0 for not checked
     };
     const Expectation expectations[] = {
-        {u"Orders", u"OrderID", DBTYPE_I4, 0},          {u"Orders", u"CustomerID", DBTYPE_WSTR, 5},
-        {u"Orders", u"OrderDate", DBTYPE_DATE, 0},      {u"Orders", u"Freight", DBTYPE_CY, 0},
-        {u"Products", u"Discontinued", DBTYPE_BOOL, 0}, {u"Products", u"UnitsInStock", DBTYPE_I2, 0},
-        {u"Order Details", u"Discount", DBTYPE_R4, 0},  {u"Categories", u"Picture", DBTYPE_BYTES, 0},
+        {u"Orders", u"OrderID", DBTYPE_I4, 0},           {u"Orders", u"CustomerID", DBTYPE_WSTR, 5},
+        {u"Orders", u"OrderDate", DBTYPE_DATE, 0},       {u"Orders", u"Freight", DBTYPE_CY, 0},
+        {u"Products", u"Discontinued", DBTYPE_BOOL, 0},  {u"Products", u"UnitsInStock", DBTYPE_I2, 0},
+        {u"Order Details", u"Discount", DBTYPE_R4, 0},   {u"Categories", u"Picture", DBTYPE_BYTES, 0},
         {u"Categories", u"Description", DBTYPE_WSTR, 0},
     };
     for (const Expectation& e : expectations) {
@@ -158,8 +165,9 @@ TEST(AccessRead, TheWholeDialectWorksAcrossTables) {
         ++orders;
         if (!row[7].empty()) freight += std::stod(row[7]);
     }
-    auto rows = connection.Rows(u"SELECT COUNT(*), SUM(o.Freight) FROM Orders o INNER JOIN Customers c "
-                                u"ON o.CustomerID = c.CustomerID");
+    auto rows = connection.Rows(
+        u"SELECT COUNT(*), SUM(o.Freight) FROM Orders o INNER JOIN Customers c "
+        u"ON o.CustomerID = c.CustomerID");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(std::stoul(rows[0][0]), orders);
     EXPECT_NEAR(std::stod(rows[0][1]), freight, 0.005);
@@ -214,7 +222,8 @@ TEST(AccessRead, CatalogsReportTablesKeysIndexesAndCounters) {
 
     // The AutoNumber column is flagged; a plain Long is not.
     OrvOleDbColumns columns;
-    ASSERT_TRUE(columns.Open(&connection.Get(), nullptr, nullptr, u"Orders", nullptr, true)) << Utf8(columns.GetErrorText());
+    ASSERT_TRUE(columns.Open(&connection.Get(), nullptr, nullptr, u"Orders", nullptr, true))
+        << Utf8(columns.GetErrorText());
     while (columns.FetchNext()) {
         CString name;
         columns.GetName(name);
@@ -278,8 +287,9 @@ TEST(AccessRead, APasswordProtectedFileIsRefusedWithASentence) {
 
 TEST(AccessRead, SessionsOnSeveralThreadsReadTheSameRows) {
     ORV_NEED_ACCESS_FIXTURE(file, "traders.mdb");
-    const std::u16string sql = u"SELECT o.OrderID, SUM(d.UnitPrice * d.Quantity) FROM Orders o "
-                               u"JOIN [Order Details] d ON d.OrderID = o.OrderID GROUP BY o.OrderID";
+    const std::u16string sql =
+        u"SELECT o.OrderID, SUM(d.UnitPrice * d.Quantity) FROM Orders o "
+        u"JOIN [Order Details] d ON d.OrderID = o.OrderID GROUP BY o.OrderID";
     std::vector<std::vector<std::string>> results[4];
     std::vector<std::thread> threads;
     for (auto& result : results)

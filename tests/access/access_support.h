@@ -25,11 +25,11 @@ inline std::string AccessFixture(const std::string& name) {
     return std::filesystem::exists(path) ? path : std::string();
 }
 
-#define ORV_NEED_ACCESS_FIXTURE(var, name)                                                                  \
-    const std::string var = ::orv::test::AccessFixture(name);                                              \
-    if (var.empty())                                                                                       \
-        GTEST_SKIP() << "the Access test file " << name << " is not in " ORV_ACCESS_FIXTURES_DIR           \
-                     << " (set ORV_ACCESS_FIXTURES to its folder)";                                        \
+#define ORV_NEED_ACCESS_FIXTURE(var, name)                                                       \
+    const std::string var = ::orv::test::AccessFixture(name);                                    \
+    if (var.empty())                                                                             \
+        GTEST_SKIP() << "the Access test file " << name << " is not in " ORV_ACCESS_FIXTURES_DIR \
+                     << " (set ORV_ACCESS_FIXTURES to its folder)";                              \
     if (std::system("command -v mdb-export >/dev/null 2>&1") != 0) GTEST_SKIP() << "mdbtools is not installed"
 
 // What a command prints on standard output.
@@ -92,8 +92,7 @@ class AccessConnection {
 public:
     explicit AccessConnection(const std::string& path) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        m_hr = m_connection.OpenFromInitializationString(
-            CComBSTR(InitFor(platform::Utf8ToUtf16(path)).c_str()), false);
+        m_hr = m_connection.OpenFromInitializationString(CComBSTR(InitFor(platform::Utf8ToUtf16(path)).c_str()), false);
     }
     ~AccessConnection() {
         m_connection.Close();

@@ -45,7 +45,8 @@ TEST_F(BadInputTest, HalfSurrogatePairsBecomeReplacementCharacters) {
 
 TEST_F(BadInputTest, AMebibyteOfTextGoesThroughSqlAndReadsBackWhole) {
     std::u16string text;
-    for (std::size_t i = 0; text.size() < (1u << 20); ++i) text += u"line " + std::u16string(1, u'0' + i % 10) + u" \u00E9\U0001F600\n";
+    for (std::size_t i = 0; text.size() < (1u << 20); ++i)
+        text += u"line " + std::u16string(1, u'0' + i % 10) + u" \u00E9\U0001F600\n";
     text.resize(1u << 20);
     if ((text.back() & 0xFC00) == 0xD800) text.back() = u'x';  // no half pair at the end
     ASSERT_EQ(Run(u"INSERT INTO t(id, memo) VALUES(1, '" + text + u"')"), Status::dbTrue)

@@ -18,15 +18,17 @@ class CommandOnFileTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
         OnDatabaseFile::SetUp();
-        Open("CREATE TABLE parts(id INTEGER PRIMARY KEY, name TEXT(50), price CURRENCY, note MEMO, picture LONGBINARY);"
-             "INSERT INTO parts(id, name, price) VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1), (3, 'washer', 0.05),"
-             " (4, 'screw', 0.3), (5, 'rivet', 1.5);");
+        Open(
+            "CREATE TABLE parts(id INTEGER PRIMARY KEY, name TEXT(50), price CURRENCY, note MEMO, picture LONGBINARY);"
+            "INSERT INTO parts(id, name, price) VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1), (3, 'washer', 0.05),"
+            " (4, 'screw', 0.3), (5, 'rivet', 1.5);");
     }
     LONG Id() { return m_command.FieldAsLong(1); }
 };
 
 TEST_F(CommandOnFileTest, SelectsRowsAndDescribesColumns) {
-    ASSERT_EQ(Run(u"SELECT id, name, price FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue) << Utf8(m_command.GetErrorInfo(true));
+    ASSERT_EQ(Run(u"SELECT id, name, price FROM parts ORDER BY id"), OrvOleDbCommand::dbTrue)
+        << Utf8(m_command.GetErrorInfo(true));
     EXPECT_TRUE(m_command.HasResults());
     EXPECT_EQ(m_command.GetColumnCount(), 3u);
     EXPECT_EQ(m_command.GetColumnName(2), CString(u"name"));
@@ -91,7 +93,7 @@ TEST_F(CommandOnFileTest, EveryCursorPath) {
     EXPECT_EQ(m_command.FetchFirst(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(Id(), 1);
     EXPECT_EQ(m_command.FetchPrev(), OrvOleDbCommand::dbFalse);  // off the start
-    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);   // starts again at the first row
+    EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbTrue);  // starts again at the first row
     EXPECT_EQ(Id(), 1);
     m_command.Close();
     EXPECT_EQ(m_command.FetchNext(), OrvOleDbCommand::dbError);
@@ -125,8 +127,7 @@ TEST_F(CommandOnFileTest, CancelFromAnotherThreadStopsTheRunningStatement) {
             EXPECT_TRUE(m_command.Cancel());
         }
     });
-    const auto status =
-        Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c");
+    const auto status = Run(u"WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT COUNT(*) FROM c");
     done = true;
     canceller.join();
     EXPECT_EQ(status, OrvOleDbCommand::dbError);
@@ -183,7 +184,7 @@ TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
 TEST_F(CommandOnFileTest, FieldsOfSuccessiveRowsNeverShowTheLastRowsBytes) {
     ASSERT_EQ(Run(u"CREATE TABLE t (id INTEGER, s TEXT, r REAL)"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(Run(u"INSERT INTO t VALUES (1, hex(zeroblob(3000)), 1e300), (2, 'ab', -0.5), (3, '', 9e999),"
-                   u" (4, NULL, -9e999), (5, 'x' || char(0) || 'yz', 0.1), (6, '12345678', 2.5), (7, '42', NULL)"),
+                  u" (4, NULL, -9e999), (5, 'x' || char(0) || 'yz', 0.1), (6, '12345678', 2.5), (7, '42', NULL)"),
               OrvOleDbCommand::dbTrue)
         << Utf8(m_command.GetErrorInfo(true));
     ASSERT_EQ(Run(u"SELECT id, s, r FROM t ORDER BY id"), OrvOleDbCommand::dbTrue);
@@ -224,7 +225,7 @@ class LargeValueTest : public CommandOnFileTest, public ::testing::WithParamInte
 
 TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
     ASSERT_EQ(Run(u"UPDATE parts SET note = 'long note ' || hex(zeroblob(6000)), picture = zeroblob(25000) "
-                   u"WHERE id = 2"),
+                  u"WHERE id = 2"),
               OrvOleDbCommand::dbTrue);
     m_command.Close();  // the mode changes only while nothing is open
     ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
@@ -289,11 +290,11 @@ protected:
     void SetUp() override {
         CommandOnFileTest::SetUp();
         ASSERT_EQ(Run(u"CREATE TABLE kinds(s SHORT, i LONG, big BIGINT, b BYTE, r SINGLE, d DOUBLE, c CURRENCY,"
-                       u" t DATETIME, y YESNO, n DECIMAL(12,4), g GUID, x TEXT(20), bin BINARY(8))"),
+                      u" t DATETIME, y YESNO, n DECIMAL(12,4), g GUID, x TEXT(20), bin BINARY(8))"),
                   OrvOleDbCommand::dbTrue);
         ASSERT_EQ(Run(u"INSERT INTO kinds VALUES (-12, 2147483647, 9007199254740993, 200, 1.5, -2.7, 1234.5678,"
-                       u" '2024-02-29 13:45:07', 1, '-12345678.9012',"
-                       u" '{6B29FC40-CA47-1067-B31D-00DD010662DA}', 'text  ', x'00FF10')"),
+                      u" '2024-02-29 13:45:07', 1, '-12345678.9012',"
+                      u" '{6B29FC40-CA47-1067-B31D-00DD010662DA}', 'text  ', x'00FF10')"),
                   OrvOleDbCommand::dbTrue)
             << Utf8(m_command.GetErrorInfo(true));
         ASSERT_EQ(Run(u"SELECT * FROM kinds"), OrvOleDbCommand::dbTrue);
@@ -302,9 +303,9 @@ protected:
 };
 
 TEST_F(FieldValueTest, EachTypeInItsOwnOleDbType) {
-    const DBTYPE expected[] = {DBTYPE_I2,   DBTYPE_I4,      DBTYPE_I8,   DBTYPE_UI1,  DBTYPE_R4,
-                               DBTYPE_R8,   DBTYPE_CY,      DBTYPE_DATE, DBTYPE_BOOL, DBTYPE_NUMERIC,
-                               DBTYPE_GUID, DBTYPE_WSTR,    DBTYPE_BYTES};
+    const DBTYPE expected[] = {DBTYPE_I2,   DBTYPE_I4,   DBTYPE_I8,   DBTYPE_UI1,  DBTYPE_R4,
+                               DBTYPE_R8,   DBTYPE_CY,   DBTYPE_DATE, DBTYPE_BOOL, DBTYPE_NUMERIC,
+                               DBTYPE_GUID, DBTYPE_WSTR, DBTYPE_BYTES};
     for (unsigned __int64 c = 1; c <= 13; ++c) EXPECT_EQ(m_command.GetRawType(c), expected[c - 1]) << "column " << c;
 }
 
@@ -338,8 +339,8 @@ TEST_F(FieldValueTest, IntegersAsAUserReadsThem) {
 }
 
 TEST_F(FieldValueTest, TypedReadsGiveEachValueInItsOwnType) {
-    const VARTYPE expected[] = {VT_I2, VT_I4, VT_I8, VT_UI1, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_DECIMAL,
-                                VT_BSTR, VT_BSTR, VT_ARRAY | VT_UI1};
+    const VARTYPE expected[] = {VT_I2,      VT_I4,   VT_I8,   VT_UI1,           VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL,
+                                VT_DECIMAL, VT_BSTR, VT_BSTR, VT_ARRAY | VT_UI1};
     VARIANT v;
     for (unsigned __int64 c = 1; c <= 13; ++c) {
         ASSERT_TRUE(m_command.FieldAsVariant(c, v)) << "column " << c;
@@ -424,7 +425,7 @@ TEST_F(FieldValueTest, ValuesThatDoNotFitTheirDeclaredTypeStillReadAsThemselves)
 TEST_F(FieldValueTest, AnOddValueBeyondTheFirstRowsNeverHidesItsRow) {
     ASSERT_EQ(Run(u"CREATE TABLE many(n LONG)"), OrvOleDbCommand::dbTrue);
     ASSERT_EQ(Run(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 300) "
-                   u"INSERT INTO many SELECT CASE WHEN i = 250 THEN 'odd' ELSE i END FROM k"),
+                  u"INSERT INTO many SELECT CASE WHEN i = 250 THEN 'odd' ELSE i END FROM k"),
               OrvOleDbCommand::dbTrue);
     ASSERT_EQ(Run(u"SELECT n FROM many"), OrvOleDbCommand::dbTrue);
     int rows = 0;

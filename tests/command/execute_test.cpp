@@ -18,8 +18,8 @@ protected:
                             {u"photo", DBTYPE_BYTES, 9000},
                             {u"ole", DBTYPE_IUNKNOWN, 100000},
                             {u"n", DBTYPE_I4, 4}};
-        Script().rows = {{FakeCell::Text(u"a"), FakeCell::Text(u"long"), FakeCell::Blob(9000), FakeCell{},
-                          FakeCell::Of<LONG>(1)}};
+        Script().rows = {
+            {FakeCell::Text(u"a"), FakeCell::Text(u"long"), FakeCell::Blob(9000), FakeCell{}, FakeCell::Of<LONG>(1)}};
     }
 };
 

@@ -33,9 +33,13 @@ protected:
         return m_command.FieldAsLong(1);
     }
     template <class T>
-    std::u16string TextOf(DBTYPE type, T value) { return Text(type, FakeCell::Of(value)); }
+    std::u16string TextOf(DBTYPE type, T value) {
+        return Text(type, FakeCell::Of(value));
+    }
     template <class T>
-    LONG LongOf(DBTYPE type, T value) { return Long(type, FakeCell::Of(value)); }
+    LONG LongOf(DBTYPE type, T value) {
+        return Long(type, FakeCell::Of(value));
+    }
 
     // The platform's text for a moment, as the user's locale writes it.
     static std::u16string DateText(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, ULONG flags) {

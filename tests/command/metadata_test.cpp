@@ -12,8 +12,8 @@ namespace {
 class MetadataTest : public FakeRowsetTest {};
 
 TEST_F(MetadataTest, NamesAreFoundIgnoringCaseButNotBlanksAndTheFirstMatchWins) {
-    Script().columns = {{u"ID", DBTYPE_I4, 4}, {u"Name", DBTYPE_WSTR, 20}, {u"NAME", DBTYPE_WSTR, 20},
-                        {u"", DBTYPE_I4, 4, false}};
+    Script().columns = {
+        {u"ID", DBTYPE_I4, 4}, {u"Name", DBTYPE_WSTR, 20}, {u"NAME", DBTYPE_WSTR, 20}, {u"", DBTYPE_I4, 4, false}};
     ASSERT_EQ(m_command.Execute(), Status::dbTrue);
     EXPECT_EQ(m_command.GetColumnCount(), 4u);
     EXPECT_EQ(m_command.GetColumnName(2), u"Name");
@@ -58,9 +58,10 @@ TEST_F(MetadataTest, LengthsAndNullsDescribeTheHeldRowAndNothingBeforeTheFirstFe
 }
 
 TEST_F(MetadataTest, TypeTestsFollowTheBoundType) {
-    const DBTYPE types[] = {DBTYPE_I1, DBTYPE_UI1, DBTYPE_I2, DBTYPE_I4, DBTYPE_UI2, DBTYPE_UI4, DBTYPE_I8,
-                            DBTYPE_UI8, DBTYPE_R8, DBTYPE_CY, DBTYPE_DECIMAL, DBTYPE_NUMERIC, DBTYPE_VARNUMERIC,
-                            DBTYPE_BYTES, DBTYPE_WSTR, DBTYPE_IUNKNOWN};
+    const DBTYPE types[] = {DBTYPE_I1,         DBTYPE_UI1,   DBTYPE_I2,      DBTYPE_I4,
+                            DBTYPE_UI2,        DBTYPE_UI4,   DBTYPE_I8,      DBTYPE_UI8,
+                            DBTYPE_R8,         DBTYPE_CY,    DBTYPE_DECIMAL, DBTYPE_NUMERIC,
+                            DBTYPE_VARNUMERIC, DBTYPE_BYTES, DBTYPE_WSTR,    DBTYPE_IUNKNOWN};
     for (DBTYPE type : types) Script().columns.push_back({u"c", type, 8});
     Script().columns.push_back({u"memo", DBTYPE_WSTR, 100000});
     ASSERT_EQ(m_command.Execute(), Status::dbTrue);

@@ -61,8 +61,8 @@ protected:
     }
 
     bool Open(const std::string& path, const char16_t* properties = u"Excel 12.0 Xml;HDR=YES") {
-        std::u16string init = InitFor(orv::platform::Utf8ToUtf16(path),
-                                      u"Extended Properties=\"" + std::u16string(properties) + u"\"");
+        std::u16string init =
+            InitFor(orv::platform::Utf8ToUtf16(path), u"Extended Properties=\"" + std::u16string(properties) + u"\"");
         if (m_connection.OpenFromInitializationString(CComBSTR(init.c_str()), false) != S_OK) return false;
         m_command.SetConnection(&m_connection);
         return true;
@@ -103,7 +103,8 @@ TEST_F(WorkbookTest, SheetsReadAsTypedTables) {
     EXPECT_EQ(m_command.GetRawType(6), DBTYPE_BOOL);
     m_command.Close();
     EXPECT_EQ(Query(u"SELECT id, name, qty, price, Year(added), Hour(added), active FROM [Parts$] ORDER BY id"),
-              (Rows{"1.000000|bolt|10.000000|0.250000|2024|0|True", "2.000000|Mutter \u00d88|250.000000|0.100000|2024|13|False",
+              (Rows{"1.000000|bolt|10.000000|0.250000|2024|0|True",
+                    "2.000000|Mutter \u00d88|250.000000|0.100000|2024|13|False",
                     "3.000000|washer|5.000000|1.500000|2023|0|True"}));
 }
 
@@ -140,10 +141,12 @@ TEST_F(WorkbookTest, InsertAndUpdateLandInTheFileAndKeepEverythingElse) {
                    u"VALUES (4, 'nut & <bolt>', 7, 2.5, #2024-05-06 07:08:09#, True)"),
               OrvOleDbCommand::dbTrue)
         << Error();
-    ASSERT_EQ(Exec(u"UPDATE [Parts$] SET qty = qty + 1, name = 'Bolt' WHERE id = 1"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"UPDATE [Parts$] SET qty = qty + 1, name = 'Bolt' WHERE id = 1"), OrvOleDbCommand::dbTrue)
+        << Error();
     EXPECT_EQ(m_command.GetRowsAffected(), 1);
     // The connection sees its own writes.
-    EXPECT_EQ(Query(u"SELECT id, name, qty FROM [Parts$] WHERE id IN (1, 4) ORDER BY id"), (Rows{"1.000000|Bolt|11.000000", "4.000000|nut & <bolt>|7.000000"}));
+    EXPECT_EQ(Query(u"SELECT id, name, qty FROM [Parts$] WHERE id IN (1, 4) ORDER BY id"),
+              (Rows{"1.000000|Bolt|11.000000", "4.000000|nut & <bolt>|7.000000"}));
     m_command.Close();
     m_connection.Close();
 
@@ -325,12 +328,15 @@ TEST_F(WorkbookTest, CatalogsListSheetsNamesAndTheirColumns) {
     EXPECT_EQ(found, (std::vector<std::string>{"Cheap", "Notes$", "Parts$"}));
 
     OrvOleDbColumns columns;
-    ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"Parts$", nullptr, false)) << Utf8(columns.GetErrorText());
+    ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"Parts$", nullptr, false))
+        << Utf8(columns.GetErrorText());
     std::vector<std::string> described;
     while (columns.FetchNext()) {
         CString name;
         columns.GetName(name);
-        described.push_back(Utf8(name) + (columns.IsDataType(DBTYPE_R8) ? ":R8" : columns.IsDataType(DBTYPE_DATE) ? ":DATE" : ""));
+        described.push_back(Utf8(name) + (columns.IsDataType(DBTYPE_R8)     ? ":R8"
+                                          : columns.IsDataType(DBTYPE_DATE) ? ":DATE"
+                                                                            : ""));
     }
     EXPECT_EQ(described, (std::vector<std::string>{"id:R8", "name", "qty:R8", "price:R8", "added:DATE", "active"}));
 }
@@ -377,7 +383,8 @@ TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
 // also after the file is written and opened again.
 TEST_F(WorkbookTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
     ASSERT_TRUE(Open(m_book));
-    ASSERT_EQ(Exec(u"CREATE TABLE Edges (id LONG, r DOUBLE, d DATETIME, code TEXT(10))"), OrvOleDbCommand::dbTrue) << Error();
+    ASSERT_EQ(Exec(u"CREATE TABLE Edges (id LONG, r DOUBLE, d DATETIME, code TEXT(10))"), OrvOleDbCommand::dbTrue)
+        << Error();
     for (const char16_t* sql :
          {u"INSERT INTO [Edges$] VALUES (1, 1.7976931348623157e308, #1900-01-01#, '08123')",
           u"INSERT INTO [Edges$] VALUES (2, 4.9406564584124654e-324, #12/31/9999 11:59:59 PM#, '')",
@@ -404,7 +411,8 @@ TEST_F(WorkbookTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
 TEST_F(WorkbookTest, DatesOfEarly1900KeepTheirDay) {
     ASSERT_TRUE(Open(m_book));
     ASSERT_EQ(Exec(u"CREATE TABLE Early (d DATETIME)"), OrvOleDbCommand::dbTrue) << Error();
-    for (const char16_t* sql : {u"INSERT INTO [Early$] (d) VALUES (#1900-01-15#)", u"INSERT INTO [Early$] (d) VALUES (#1900-03-01#)"})
+    for (const char16_t* sql :
+         {u"INSERT INTO [Early$] (d) VALUES (#1900-01-15#)", u"INSERT INTO [Early$] (d) VALUES (#1900-03-01#)"})
         ASSERT_EQ(Exec(sql), OrvOleDbCommand::dbTrue) << Error();
     m_command.Close();
     m_connection.Close();

@@ -283,8 +283,7 @@ TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
         std::mt19937 random(seed);
         while (!stop.load()) {
             const CComBSTR& init = inits[random() % inits.size()];
-            OrvOleDbConnection* c =
-                random() % 4 == 0 ? m_cache->ConnectFromCache(init) : m_cache->Connect(init, false);
+            OrvOleDbConnection* c = random() % 4 == 0 ? m_cache->ConnectFromCache(init) : m_cache->Connect(init, false);
             if (!c) continue;
             if (!ledger.TakenOut(c)) ++ledger.faults;
             // Use it briefly, as a holder would.
@@ -307,10 +306,10 @@ TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
         std::mt19937 random(99);
         while (std::chrono::steady_clock::now() < deadline) {
             switch (random() % 4) {
-                case 0: m_cache->SetCacheSize(random() % 4); break;
-                case 1: m_cache->ClearCache(inits[random() % inits.size()]); break;
-                case 2: m_cache->ClearCache(); break;
-                default: (void)m_cache->GetCacheSize(); break;
+            case 0: m_cache->SetCacheSize(random() % 4); break;
+            case 1: m_cache->ClearCache(inits[random() % inits.size()]); break;
+            case 2: m_cache->ClearCache(); break;
+            default: (void)m_cache->GetCacheSize(); break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

@@ -66,7 +66,9 @@ protected:
     }
     void TearDown() override { CoUninitialize(); }
 
-    CComBSTR Init(const std::u16string& more = u"") const { return CComBSTR(InitFor(m_dir.WPath("plant.mdb"), more).c_str()); }
+    CComBSTR Init(const std::u16string& more = u"") const {
+        return CComBSTR(InitFor(m_dir.WPath("plant.mdb"), more).c_str());
+    }
 
     void ExpectIntact(OrvOleDbConnection& c) {
         EXPECT_EQ(First(c, u"SELECT integrity_check FROM pragma_integrity_check"), "ok");
@@ -91,9 +93,8 @@ TEST_F(ConcurrencyTest, ASecondWriterWaitsForTheLockTimeoutThenFailsWithLocked) 
         auto start = std::chrono::steady_clock::now();
         std::string error;
         bool inserted = Insert(c, u"child", 1, &error);
-        long waitedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - start)
-                                              .count());
+        long waitedMs = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
         std::string report = std::to_string(waitedMs) + " " + error;
         if (::write(pipeEnds[1], report.data(), report.size()) < 0) return 4;
         return inserted ? 1 : 0;
@@ -150,9 +151,10 @@ TEST_F(ConcurrencyTest, ProcessesWritingTransactionsInTurnLoseNothing) {
     ExpectIntact(c);
     EXPECT_EQ(First(c, u"SELECT COUNT(*) FROM t"), std::to_string(3 * kTransactions * kRows));
     // Each writer's rows are all there, once each, in its order.
-    const std::u16string each = orv::platform::Format(u"SELECT COUNT(*) FROM (SELECT writer, COUNT(DISTINCT n) AS k, "
-                                                      u"MAX(n) AS top FROM t GROUP BY writer) WHERE k = %d AND top = %d",
-                                                      kTransactions * kRows, kTransactions * kRows - 1);
+    const std::u16string each = orv::platform::Format(
+        u"SELECT COUNT(*) FROM (SELECT writer, COUNT(DISTINCT n) AS k, "
+        u"MAX(n) AS top FROM t GROUP BY writer) WHERE k = %d AND top = %d",
+        kTransactions * kRows, kTransactions * kRows - 1);
     EXPECT_EQ(First(c, each.c_str()), "3");
 }
 
@@ -203,8 +205,8 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
                     }
                     if (failures == 0 &&
                         (read.FetchNext() != OrvOleDbCommand::dbTrue || read.FieldAsLong(1) != n + 1)) {
-                        ADD_FAILURE() << "writer " << Utf8(CString(writer.c_str())) << " reads "
-                                      << read.FieldAsLong(1) << " of its rows after inserting " << n + 1;
+                        ADD_FAILURE() << "writer " << Utf8(CString(writer.c_str())) << " reads " << read.FieldAsLong(1)
+                                      << " of its rows after inserting " << n + 1;
                         ++failures;
                     }
                 }
@@ -235,12 +237,13 @@ protected:
     // A long lock timeout (200 x 60 ms): on a busy machine a writer may wait long for its turn.
     CComBSTR TextInit() const {
         return CComBSTR(
-            InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\";Jet OLEDB:Lock Retry=200").c_str());
+            InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\";Jet OLEDB:Lock Retry=200")
+                .c_str());
     }
     CComBSTR BookInit() const {
-        return CComBSTR(
-            InitFor(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\";Jet OLEDB:Lock Retry=200")
-                .c_str());
+        return CComBSTR(InitFor(m_dir.WPath("book.xlsx"),
+                                u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\";Jet OLEDB:Lock Retry=200")
+                            .c_str());
     }
 
     // A child that runs `count` statements made by `sql` on a connection of its own: exit
@@ -283,7 +286,8 @@ protected:
     void ExpectEveryRow(const CComBSTR& init, const char16_t* table, int perWriter) {
         OrvOleDbConnection c;
         ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
-        EXPECT_EQ(First(c, orv::platform::Format(u"SELECT COUNT(*) FROM %s", table).c_str()), std::to_string(2 * perWriter));
+        EXPECT_EQ(First(c, orv::platform::Format(u"SELECT COUNT(*) FROM %s", table).c_str()),
+                  std::to_string(2 * perWriter));
         const std::u16string each = orv::platform::Format(
             u"SELECT COUNT(*) FROM (SELECT writer, COUNT(DISTINCT n) AS k FROM %s GROUP BY writer) WHERE k = %d", table,
             perWriter);
@@ -311,9 +315,8 @@ TEST_F(FileStoreConcurrencyTest, AppendsAndRewritesOfOneCsvFileTakeTurns) {
     WriteFile(m_dir.Path("t.csv"), "writer,n\r\ncounter,0\r\n");
     const CComBSTR init = TextInit();
     pid_t appender = Writer(init, kEach, [](int i) { return Insert(u"[t.csv]", u"a", i); });
-    pid_t rewriter = Writer(init, kEach, [](int) {
-        return std::u16string(u"UPDATE [t.csv] SET n = n + 1 WHERE writer = 'counter'");
-    });
+    pid_t rewriter = Writer(
+        init, kEach, [](int) { return std::u16string(u"UPDATE [t.csv] SET n = n + 1 WHERE writer = 'counter'"); });
     EXPECT_EQ(Wait(appender), 0);
     EXPECT_EQ(Wait(rewriter), 0);
     OrvOleDbConnection c;

@@ -14,8 +14,8 @@ std::string Utf8(const CComBSTR& s) { return orv::platform::Utf16ToUtf8(Text(s))
 std::u16string Build(const WCHAR* dataSource, const WCHAR* userId, const WCHAR* password, const WCHAR* provider,
                      const WCHAR* properties, const WCHAR* moreProperties) {
     CComBSTR out;
-    EXPECT_TRUE(OrvOleDbHelper::FormatConnectString(out, dataSource, userId, password, provider, properties,
-                                                    moreProperties));
+    EXPECT_TRUE(
+        OrvOleDbHelper::FormatConnectString(out, dataSource, userId, password, provider, properties, moreProperties));
     return Text(out);
 }
 

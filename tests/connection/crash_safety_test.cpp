@@ -110,20 +110,24 @@ protected:
     // whole batches.
     long CheckIntact() {
         OrvOleDbConnection c;
-        EXPECT_EQ(c.OpenFromInitializationString(Init(), false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        EXPECT_EQ(c.OpenFromInitializationString(Init(), false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         EXPECT_EQ(First(c, u"SELECT integrity_check FROM pragma_integrity_check"), "ok");
         long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM t"));
         EXPECT_EQ(rows % kBatch, 0) << "a transaction was half applied";
         return rows;
     }
 
-    std::u16string TextInit() const { return InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\""); }
+    std::u16string TextInit() const {
+        return InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"");
+    }
 
     // The hidden files of the engine left in the folder ("" when there are none).
     std::string Leftovers() const {
         std::string names;
         for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
-            if (entry.path().filename().string().rfind(".orv-", 0) == 0) names += entry.path().filename().string() + " ";
+            if (entry.path().filename().string().rfind(".orv-", 0) == 0)
+                names += entry.path().filename().string() + " ";
         return names;
     }
 
@@ -136,9 +140,7 @@ TEST_F(CrashSafetyTest, KilledDuringTransactionsOfInserts) {
     const CComBSTR init = Init();
     long previous = 0;
     for (int round = 0; round < 8; ++round) {
-        RunAndKill(
-            [&] { WriteBatchesUntilKilled(init, u"t"); },
-            std::chrono::microseconds(m_random() % 100000));
+        RunAndKill([&] { WriteBatchesUntilKilled(init, u"t"); }, std::chrono::microseconds(m_random() % 100000));
         long rows = CheckIntact();
         EXPECT_GE(rows, previous);  // nothing committed is ever lost
         previous = rows;
@@ -173,19 +175,20 @@ TEST_F(CrashSafetyTest, KilledDuringWorkbookWrites) {
     // Kills land in the archive's writing too: no temporary file may outlive the next open.
     {
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         OrvOleDbCommand create;
         create.SetConnection(&c);
         create.SetCommandText(CString(u"CREATE TABLE Log (id INTEGER, note TEXT)"));
-        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue) << orv::platform::Utf16ToUtf8(create.GetErrorInfo(true).Str());
+        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue)
+            << orv::platform::Utf16ToUtf8(create.GetErrorInfo(true).Str());
     }
     long previous = 0;
     for (int round = 0; round < 6; ++round) {
-        RunAndKill(
-            [&] { WriteBatchesUntilKilled(init, u"[Log$]"); },
-            std::chrono::microseconds(m_random() % 300000));
+        RunAndKill([&] { WriteBatchesUntilKilled(init, u"[Log$]"); }, std::chrono::microseconds(m_random() % 300000));
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [Log$]"));
         EXPECT_EQ(rows % kBatch, 0) << "a transaction was half applied";
         EXPECT_GE(rows, previous);
@@ -216,7 +219,8 @@ TEST_F(CrashSafetyTest, KilledDuringLargeAppendsToATextFile) {
         journaled += std::filesystem::exists(m_dir.Path(".orv-journal-t.csv"));
         torn += (ReadFile(m_dir.Path("t.csv")).size() - header.size()) % records.size() != 0;
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         const long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [t.csv]"));
         EXPECT_EQ(rows % kRecords, 0) << "an append was half applied";
         EXPECT_GE(rows, kRecords) << "the records there before the kill were lost";
@@ -247,8 +251,10 @@ TEST_F(CrashSafetyTest, KilledDuringRewritesOfATextFile) {
         RunAndKill([&] { RunUntilKilled(init, u"UPDATE [t.csv] SET n = n + 1"); },
                    std::chrono::microseconds(m_random() % 1000000));
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
-        EXPECT_EQ(First(c, u"SELECT COUNT(*) || ' ' || COUNT(DISTINCT n) FROM [t.csv]"), std::to_string(kRecords) + " 1");
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        EXPECT_EQ(First(c, u"SELECT COUNT(*) || ' ' || COUNT(DISTINCT n) FROM [t.csv]"),
+                  std::to_string(kRecords) + " 1");
         const long version = std::stol("0" + First(c, u"SELECT MAX(n) FROM [t.csv]"));
         EXPECT_GE(version, previous);
         previous = version;

@@ -23,7 +23,8 @@ protected:
     CComBSTR Init(const std::string& name) const { return CComBSTR(InitFor(m_dir.WPath(name)).c_str()); }
     CComBSTR CreationInit() const {
         CComBSTR init;
-        OrvOleDbHelper::FormatConnectString(init, u"ignored.mdb", nullptr, nullptr, ProviderName, MdbEngineType, nullptr);
+        OrvOleDbHelper::FormatConnectString(init, u"ignored.mdb", nullptr, nullptr, ProviderName, MdbEngineType,
+                                            nullptr);
         return init;
     }
     // Fills `name` with 20,000 rows and deletes all but every hundredth.
@@ -70,8 +71,9 @@ TEST_F(DatabaseFileTest, NeverOverwritesAnExistingFile) {
 
 TEST_F(DatabaseFileTest, AMissingFolderIsNamed) {
     OrvOleDbErrorInfo error;
-    EXPECT_EQ(OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("no/such/new.mdb").c_str()), error),
-              E_FAIL);
+    EXPECT_EQ(
+        OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("no/such/new.mdb").c_str()), error),
+        E_FAIL);
     EXPECT_NE(error.GetErrorText().Find(u"does not exist"), -1) << Utf8(error.GetErrorText());
     EXPECT_FALSE(Exists(m_dir.Path("no")));
 }

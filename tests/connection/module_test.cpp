@@ -35,8 +35,8 @@ struct LoadedLibrary {
     bool Load() {
         handle = dlopen(ORV_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         if (!handle) return false;
-        getCacheManager = reinterpret_cast<GetCacheManagerFn>(
-            dlsym(handle, "_ZN23OrvOleDbConnectionCache15GetCacheManagerEv"));
+        getCacheManager =
+            reinterpret_cast<GetCacheManagerFn>(dlsym(handle, "_ZN23OrvOleDbConnectionCache15GetCacheManagerEv"));
         connect = reinterpret_cast<ConnectFn>(dlsym(handle, "_ZN23OrvOleDbConnectionCache7ConnectERK8CComBSTRb"));
         connectFromCache = reinterpret_cast<ConnectFromCacheFn>(
             dlsym(handle, "_ZN23OrvOleDbConnectionCache16ConnectFromCacheERK8CComBSTR"));
@@ -52,8 +52,20 @@ struct LoadedLibrary {
 };
 
 // What the child found, as its exit status.
-enum Step { Passed = 0, LoadFailed, NoCache, SharedCache, ConnectFailed, NotKept, FileNotOpen,
-            FileStillOpen, ReloadFailed, CacheNotFresh, StillLoaded, FileOpenAtExit };
+enum Step {
+    Passed = 0,
+    LoadFailed,
+    NoCache,
+    SharedCache,
+    ConnectFailed,
+    NotKept,
+    FileNotOpen,
+    FileStillOpen,
+    ReloadFailed,
+    CacheNotFresh,
+    StillLoaded,
+    FileOpenAtExit
+};
 
 // Runs in a child process, so that loading a second copy of the library (beside the objects
 // linked into this program) and unloading it cannot disturb the other tests.
@@ -99,13 +111,18 @@ int InChild(Step (*steps)(const std::string&, const CComBSTR&), const std::strin
 }
 
 const char* Meaning(int code) {
-    static const char* const meanings[] = {
-        "passed", "dlopen or dlsym failed", "the loaded library has no cache",
-        "the loaded library shares this program's cache", "Connect failed",
-        "Cache did not keep the first connection", "the connection holds no file open",
-        "the file is still open after dlclose", "the second dlopen failed",
-        "the reloaded library's cache was not empty", "dlclose left the library loaded",
-        "the file was still open when the process exited"};
+    static const char* const meanings[] = {"passed",
+                                           "dlopen or dlsym failed",
+                                           "the loaded library has no cache",
+                                           "the loaded library shares this program's cache",
+                                           "Connect failed",
+                                           "Cache did not keep the first connection",
+                                           "the connection holds no file open",
+                                           "the file is still open after dlclose",
+                                           "the second dlopen failed",
+                                           "the reloaded library's cache was not empty",
+                                           "dlclose left the library loaded",
+                                           "the file was still open when the process exited"};
     return code >= 0 && code < static_cast<int>(std::size(meanings)) ? meanings[code] : "the child died";
 }
 

@@ -24,7 +24,7 @@ namespace {
 
 thread_local bool t_armed = false;
 thread_local long t_countdown = 0;  // allocations left before the one that fails
-thread_local long t_made = 0;       // allocations made while armed
+thread_local long t_made = 0;  // allocations made while armed
 
 bool FailThisOne() {
     if (!t_armed) return false;
@@ -163,8 +163,8 @@ long SweepAllocations(Operation operation, Check check) {
 void ExpectClearFailure(const Outcome& outcome, long n) {
     EXPECT_TRUE(outcome.hr != S_OK) << "allocation " << n;
     if (outcome.hr != E_OUTOFMEMORY) {
-        EXPECT_FALSE(outcome.error.empty()) << "allocation " << n << " failed with " << std::hex << outcome.hr
-                                            << " and no error text";
+        EXPECT_FALSE(outcome.error.empty())
+            << "allocation " << n << " failed with " << std::hex << outcome.hr << " and no error text";
     }
 }
 
@@ -178,8 +178,7 @@ protected:
 
 TEST_F(AllocationFailureTest, AQueryOverATextFileFailsCleanlyAtEveryAllocation) {
     WriteFile(m_dir.Path("parts.csv"), "id,name\n1,bolt\n2,nut\n3,washer\n");
-    CComPtr<IOpenRowset> session =
-        OpenSession(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES\"");
+    CComPtr<IOpenRowset> session = OpenSession(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES\"");
     ASSERT_TRUE(session);
     const std::vector<std::vector<std::u16string>> expected = {{u"NUT"}, {u"WASHER"}};
     long made = SweepAllocations(

@@ -62,7 +62,7 @@ protected:
             b.obStatus = b.obLength + sizeof(DBLENGTH);
             b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
             const DBTYPE type = columns[c].wType;
-            b.wType = type == DBTYPE_BYTES ? DBTYPE_BYTES | DBTYPE_BYREF
+            b.wType = type == DBTYPE_BYTES  ? DBTYPE_BYTES | DBTYPE_BYREF
                       : type == DBTYPE_WSTR ? DBTYPE_WSTR | DBTYPE_BYREF
                                             : DBTYPE_WSTR;
             b.cbMaxLen = 64 * sizeof(char16_t);
@@ -70,7 +70,8 @@ protected:
         CoTaskMemFree(columns);
         CoTaskMemFree(names);
         ASSERT_EQ(m_rowset.QueryInterface(&m_accessor), S_OK);
-        ASSERT_EQ(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, m_bindings.data(), 0, &m_handle, nullptr), S_OK);
+        ASSERT_EQ(m_accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, m_bindings.data(), 0, &m_handle, nullptr),
+                  S_OK);
     }
 
     // Moves like a consumer holding one row; false when there is none.
@@ -92,8 +93,8 @@ protected:
                 continue;
             }
             const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
-            const char* value = byRef ? *reinterpret_cast<char**>(&data[b.obValue])
-                                      : reinterpret_cast<const char*>(&data[b.obValue]);
+            const char* value =
+                byRef ? *reinterpret_cast<char**>(&data[b.obValue]) : reinterpret_cast<const char*>(&data[b.obValue]);
             out.emplace_back(std::string(value, length));
             if (byRef) CoTaskMemFree(const_cast<char*>(value));
         }
@@ -133,7 +134,7 @@ TEST_F(BackwardWalkTest, ReturnsTheForwardRowsReversedWithNullsAndLargeValues) {
     Open(u"SELECT * FROM t ORDER BY id");
     const std::vector<Row> forward = WalkForward();
     ASSERT_EQ(forward.size(), 2000u);
-    EXPECT_FALSE(forward[2][1].has_value());        // id 3: NULL name
+    EXPECT_FALSE(forward[2][1].has_value());  // id 3: NULL name
     EXPECT_EQ(forward[59][3]->size(), 300000u * 2);  // id 60: a long note
     EXPECT_EQ(forward[0][1]->size(), std::u16string(u"name 1 é€𝄞").size() * 2);
 
@@ -156,8 +157,9 @@ TEST_F(BackwardWalkTest, ReturnsTheForwardRowsReversedWithNullsAndLargeValues) {
 
 TEST_F(BackwardWalkTest, AStatementWithoutRowIdentityReadsBackTheRowsItFirstGave) {
     // Nothing to find these rows by again, and running the statement again gives other rows.
-    Open(u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
-         u"SELECT i, random(), CASE WHEN random() % 2 = 0 THEN NULL ELSE hex(randomblob(20)) END FROM n");
+    Open(
+        u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+        u"SELECT i, random(), CASE WHEN random() % 2 = 0 THEN NULL ELSE hex(randomblob(20)) END FROM n");
     const std::vector<Row> backward = WalkBackward();
     ASSERT_EQ(backward.size(), 2000u);
     Restart();

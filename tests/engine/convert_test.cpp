@@ -490,7 +490,7 @@ TEST(ConvertDates, FileTimesCountFrom1601) {
     EXPECT_EQ(To(DBTYPE_DATE, DATE{0.5}, DBTYPE_FILETIME, ft).status, DBSTATUS_S_OK);
     EXPECT_EQ(TextOf(DBTYPE_FILETIME, ft), u"1899-12-30 12:00:00");
     EXPECT_EQ(To(DBTYPE_DATE, DATE{-200000.0}, DBTYPE_FILETIME, ft).status, DBSTATUS_E_DATAOVERFLOW);  // 1352
-    const FILETIME far{0xFFFFFFFF, 0x7FFFFFFF};                                                        // 30828
+    const FILETIME far{0xFFFFFFFF, 0x7FFFFFFF};  // 30828
     EXPECT_EQ(To(DBTYPE_FILETIME, far, DBTYPE_DATE, date).status, DBSTATUS_E_DATAOVERFLOW);
     const FILETIME invalid{0, 0x80000000};
     EXPECT_EQ(To(DBTYPE_FILETIME, invalid, DBTYPE_DATE, date).status, DBSTATUS_E_CANTCONVERTVALUE);

@@ -29,7 +29,8 @@ TEST(DecimalTest, ParsesAndWritesBackEveryDigit) {
     EXPECT_EQ(Text(Parsed("+1.5e3")), "1500");
     EXPECT_EQ(Text(Parsed(".25")), "0.25");
     EXPECT_EQ(Text(Parsed("-0.000")), "0.000");  // zero has no sign
-    EXPECT_EQ(U128Text(Parsed("12345678901234567890123456789012345678").magnitude), "12345678901234567890123456789012345678");
+    EXPECT_EQ(U128Text(Parsed("12345678901234567890123456789012345678").magnitude),
+              "12345678901234567890123456789012345678");
     Decimal d;
     for (const char* bad : {"", "-", ".", "1e", "1.2.3", "12a", " 1", "1e400000000000"})
         EXPECT_FALSE(ParseDecimal(bad, d)) << bad;

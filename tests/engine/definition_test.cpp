@@ -45,7 +45,8 @@ TEST(CreateTableDefinition, OtherStatementsAreNotDefinitions) {
 
 TEST(DropTableStatement, NamesTheTableInAnyQuoting) {
     EXPECT_EQ(ParseDropTable("DROP TABLE [new.csv]"), std::optional<std::string>("new.csv"));
-    EXPECT_EQ(ParseDropTable("drop table if exists main.\"a \"\"b\"\".txt\";"), std::optional<std::string>("a \"b\".txt"));
+    EXPECT_EQ(ParseDropTable("drop table if exists main.\"a \"\"b\"\".txt\";"),
+              std::optional<std::string>("a \"b\".txt"));
     EXPECT_EQ(ParseDropTable("DROP TABLE /* why */ `x.tab`"), std::optional<std::string>("x.tab"));
     EXPECT_FALSE(ParseDropTable("DROP TABLE"));
     EXPECT_FALSE(ParseDropTable("DROP VIEW v"));

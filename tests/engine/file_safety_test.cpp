@@ -55,7 +55,7 @@ TEST_F(FileSafetyTest, TextWritesThroughALinkKeepTheLinkTheOwnerAndThePermission
     }
     OpenFolder();
     Exec(u"UPDATE [t.csv] SET name = 'z' WHERE id = 2");  // a rewrite
-    Exec(u"INSERT INTO [t.csv] VALUES (3, 'c')");            // an append
+    Exec(u"INSERT INTO [t.csv] VALUES (3, 'c')");  // an append
     EXPECT_TRUE(IsLink(m_dir.Path("t.csv"))) << "the link was replaced by a file";
     EXPECT_EQ(ReadFile(target), "id,name\r\n1,a\r\n2,z\r\n3,c\r\n");
     const struct stat after = StatOf(target);
@@ -99,7 +99,8 @@ TEST_F(FileSafetyTest, AWriteProtectedTextFileIsNeitherChangedNorDropped) {
     WriteFile(m_dir.Path("t.csv"), original);
     ASSERT_EQ(::chmod(m_dir.Path("t.csv").c_str(), 0444), 0);
     OpenFolder();
-    for (const char16_t* sql : {u"DROP TABLE [t.csv]", u"INSERT INTO [t.csv] VALUES (2, 'b')", u"DELETE FROM [t.csv]"}) {
+    for (const char16_t* sql :
+         {u"DROP TABLE [t.csv]", u"INSERT INTO [t.csv] VALUES (2, 'b')", u"DELETE FROM [t.csv]"}) {
         const std::string message = Refused(sql);
         EXPECT_NE(message.find("t.csv"), std::string::npos) << message;
         EXPECT_NE(message.find("write-protected"), std::string::npos) << message;

@@ -47,9 +47,9 @@ TEST(FuzzRegressionTest, LastInstantOfTheRangeReadsBack) {
         if (hr != S_OK) continue;  // refusing the value is as good as reading it back
         char back[64] = {};
         DBLENGTH length = 0;
-        EXPECT_EQ(ConvertValue(DBTYPE_DATE, &date, sizeof date, DBTYPE_STR, back, sizeof back, &length, &status, 0,
-                               0, 0),
-                  S_OK)
+        EXPECT_EQ(
+            ConvertValue(DBTYPE_DATE, &date, sizeof date, DBTYPE_STR, back, sizeof back, &length, &status, 0, 0, 0),
+            S_OK)
             << text;
         EXPECT_EQ(status, DBSTATUS_S_OK) << text;
     }

@@ -71,8 +71,9 @@ TEST_F(HostileInputTest, AGiantCellIsRefusedNamingTheCellAndTheLimit) {
 
 TEST_F(HostileInputTest, OneSheetTooWideForATableFailsAloneNamingItsWidth) {
     WriteArchive(m_dir.Path("wide.xlsx"),
-                 Sheets({{"Good", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>n</t></is></c></row>"
-                                  "<row r=\"2\"><c r=\"A2\"><v>5</v></c></row>"},
+                 Sheets({{"Good",
+                          "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>n</t></is></c></row>"
+                          "<row r=\"2\"><c r=\"A2\"><v>5</v></c></row>"},
                          {"Wide", "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"CVW1\"><v>2</v></c></row>"}}));
     OpenWorkbook("wide.xlsx");
     EXPECT_EQ(Scalar(u"SELECT n FROM [Good$]"), u"5");

@@ -153,8 +153,9 @@ TEST_F(RowsetTest, TextThatDoesNotFitIsTruncatedWithItsFullLength) {
 }
 
 TEST_F(RowsetTest, DescribesColumnsByDeclaredTypeAndByValue) {
-    ASSERT_EQ(RunSql(m_session, u"CREATE TABLE typed(a SHORT, b LONG, c MEMO, d CURRENCY, e DATETIME, f YESNO, "
-                             u"g DECIMAL(10,3), h GUID, i LONGBINARY, j DOUBLE, k TEXT(20), l BYTE)"),
+    ASSERT_EQ(RunSql(m_session,
+                     u"CREATE TABLE typed(a SHORT, b LONG, c MEMO, d CURRENCY, e DATETIME, f YESNO, "
+                     u"g DECIMAL(10,3), h GUID, i LONGBINARY, j DOUBLE, k TEXT(20), l BYTE)"),
               S_OK);
     Open(u"SELECT id, name FROM t");  // for the accessor; the rowset below is described
     CComPtr<IRowset> rowset;
@@ -167,9 +168,9 @@ TEST_F(RowsetTest, DescribesColumnsByDeclaredTypeAndByValue) {
     OLECHAR* names = nullptr;
     ASSERT_EQ(info->GetColumnInfo(&count, &columns, &names), S_OK);
     ASSERT_EQ(count, 15u);
-    const DBTYPE expected[] = {DBTYPE_I2,   DBTYPE_I4,   DBTYPE_WSTR, DBTYPE_CY, DBTYPE_DATE,
+    const DBTYPE expected[] = {DBTYPE_I2,   DBTYPE_I4,      DBTYPE_WSTR, DBTYPE_CY,    DBTYPE_DATE,
                                DBTYPE_BOOL, DBTYPE_NUMERIC, DBTYPE_GUID, DBTYPE_BYTES, DBTYPE_R8,
-                               DBTYPE_WSTR, DBTYPE_UI1,  DBTYPE_I4,   DBTYPE_R8, DBTYPE_WSTR};
+                               DBTYPE_WSTR, DBTYPE_UI1,     DBTYPE_I4,   DBTYPE_R8,    DBTYPE_WSTR};
     for (DBORDINAL i = 0; i < count; ++i) {
         EXPECT_EQ(columns[i].iOrdinal, i + 1);
         EXPECT_EQ(columns[i].wType, expected[i]) << "column " << i + 1;
@@ -254,14 +255,14 @@ TEST_F(RowsetTest, OpenRowsetReadsAWholeTable) {
     table.eKind = DBKIND_NAME;
     table.uName.pwszName = const_cast<LPOLESTR>(u"T");
     CComPtr<IRowset> rowset;
-    ASSERT_EQ(m_session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
-                                    reinterpret_cast<IUnknown**>(&rowset)),
-              S_OK);
+    ASSERT_EQ(
+        m_session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(&rowset)),
+        S_OK);
     table.uName.pwszName = const_cast<LPOLESTR>(u"missing");
     rowset.Release();
-    EXPECT_EQ(m_session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr,
-                                    reinterpret_cast<IUnknown**>(&rowset)),
-              DB_E_NOTABLE);
+    EXPECT_EQ(
+        m_session->OpenRowset(nullptr, &table, nullptr, IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(&rowset)),
+        DB_E_NOTABLE);
 }
 
 }  // namespace

@@ -78,16 +78,17 @@ TEST_F(SchemaRowsetTest, ColumnsHaveTheStandardTypesInOrder) {
         GUID schema;
         std::vector<DBTYPE> types;
     } cases[] = {
-        {DBSCHEMA_TABLES, {DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_WSTR, DBTYPE_UI4,
-                           DBTYPE_DATE, DBTYPE_DATE}},
-        {DBSCHEMA_COLUMNS, {DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_UI4, DBTYPE_UI4,
-                            DBTYPE_BOOL, DBTYPE_WSTR, DBTYPE_UI4, DBTYPE_BOOL, DBTYPE_UI2, DBTYPE_GUID, DBTYPE_UI4,
-                            DBTYPE_UI4, DBTYPE_UI2, DBTYPE_I2, DBTYPE_UI4, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR,
+        {DBSCHEMA_TABLES,
+         {DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_WSTR, DBTYPE_UI4, DBTYPE_DATE,
+          DBTYPE_DATE}},
+        {DBSCHEMA_COLUMNS, {DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_UI4,  DBTYPE_UI4,
+                            DBTYPE_BOOL, DBTYPE_WSTR, DBTYPE_UI4,  DBTYPE_BOOL, DBTYPE_UI2,  DBTYPE_GUID, DBTYPE_UI4,
+                            DBTYPE_UI4,  DBTYPE_UI2,  DBTYPE_I2,   DBTYPE_UI4,  DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR,
                             DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR}},
         {DBSCHEMA_INDEXES, {DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_WSTR, DBTYPE_BOOL,
-                            DBTYPE_BOOL, DBTYPE_BOOL, DBTYPE_UI2, DBTYPE_I4, DBTYPE_I4, DBTYPE_I4, DBTYPE_BOOL,
-                            DBTYPE_BOOL, DBTYPE_I4, DBTYPE_UI4, DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_UI4, DBTYPE_I2,
-                            DBTYPE_UI8, DBTYPE_I4, DBTYPE_WSTR, DBTYPE_BOOL}},
+                            DBTYPE_BOOL, DBTYPE_BOOL, DBTYPE_UI2,  DBTYPE_I4,   DBTYPE_I4,   DBTYPE_I4,   DBTYPE_BOOL,
+                            DBTYPE_BOOL, DBTYPE_I4,   DBTYPE_UI4,  DBTYPE_WSTR, DBTYPE_GUID, DBTYPE_UI4,  DBTYPE_I2,
+                            DBTYPE_UI8,  DBTYPE_I4,   DBTYPE_WSTR, DBTYPE_BOOL}},
     };
     for (const auto& c : cases) {
         CComPtr<IRowset> rowset;
@@ -149,9 +150,11 @@ TEST_F(SchemaRowsetTest, IndexesGiveOneRowPerColumnAndTheRowidKey) {
     auto rows = Rows(DBSCHEMA_INDEXES, {nullptr, nullptr, nullptr, nullptr, u"Stock"});
     // table, index, primary key, unique, ordinal, column, collation
     std::vector<std::u16string> got;
-    for (const Row& r : rows) got.push_back(r[5] + u"|" + r[6] + u"|" + r[7] + u"|" + r[16] + u"|" + r[17] + u"|" + r[20]);
-    EXPECT_EQ(got, (std::vector<std::u16string>{u"StockBinCount|False|False|1|bin|1", u"StockBinCount|False|False|2|count|2",
-                                                u"PrimaryKey|True|True|1|part|1", u"PrimaryKey|True|True|2|bin|1"}));
+    for (const Row& r : rows)
+        got.push_back(r[5] + u"|" + r[6] + u"|" + r[7] + u"|" + r[16] + u"|" + r[17] + u"|" + r[20]);
+    EXPECT_EQ(got,
+              (std::vector<std::u16string>{u"StockBinCount|False|False|1|bin|1", u"StockBinCount|False|False|2|count|2",
+                                           u"PrimaryKey|True|True|1|part|1", u"PrimaryKey|True|True|2|bin|1"}));
 
     auto parts = Rows(DBSCHEMA_INDEXES, {nullptr, nullptr, nullptr, nullptr, u"parts"});
     got.clear();

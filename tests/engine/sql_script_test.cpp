@@ -38,7 +38,7 @@ namespace {
 struct Record {
     int line = 0;
     std::string directive;
-    std::vector<std::string> text;      // lines before "----"
+    std::vector<std::string> text;  // lines before "----"
     std::vector<std::string> expected;  // lines after it
     bool separated = false;
 };
@@ -125,7 +125,9 @@ protected:
             CComPtr<IOpenRowset> other = OpenSession(m_dir.WPath("script.mdb"));
             EXPECT_EQ(RunSql(other, wide.c_str()), S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
         } else if (r.directive == "begin") {
-            if (!m_transaction) ASSERT_EQ(Session()->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&m_transaction)), S_OK);
+            if (!m_transaction)
+                ASSERT_EQ(Session()->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&m_transaction)),
+                          S_OK);
             ASSERT_EQ(m_transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
         } else if (r.directive == "commit") {
             ASSERT_EQ(m_transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);

@@ -77,7 +77,10 @@ TEST_F(TextStoreTest, EmptyAndRepeatedHeaderNamesAreMadeUnique) {
 }
 
 TEST_F(TextStoreTest, AFileIsFoundByItsNameInAnotherCase) {
-    Write("\xC3\x9C" "bersicht.csv", "id\n1\n2\n");
+    Write(
+        "\xC3\x9C"
+        "bersicht.csv",
+        "id\n1\n2\n");
     OpenFolder();
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [\u00FCBERSICHT.csv]"), u"2");
     EXPECT_EQ(Scalar(u"SELECT MAX(id) FROM \u00FCbersicht#csv"), u"2");
@@ -128,7 +131,8 @@ TEST_F(TextStoreTest, InferredTypesAndValues) {
     Write("kinds.csv",
           "n,big,x,d,b,t,m\n"
           "1,5000000000,1.25,2024-03-01,true,alpha,short\n"
-          "-7,1,2,3/15/2024 1:30 PM,No,\"$1,234.50\"," + std::string(300, 'z') + "\n");
+          "-7,1,2,3/15/2024 1:30 PM,No,\"$1,234.50\"," +
+              std::string(300, 'z') + "\n");
     OpenFolder();
     Result r = Query(u"SELECT * FROM [kinds.csv]");
     ASSERT_EQ(r.columns.size(), 7u);
@@ -150,12 +154,14 @@ TEST_F(TextStoreTest, InferredTypesAndValues) {
 // Currency and decimals at the edges of their ranges read back digit for digit, though a
 // double holds only 15 of them; shorter amounts still compare and sum as numbers.
 TEST_F(TextStoreTest, CurrencyAndDecimalsKeepEveryDigit) {
-    Write("schema.ini", "[money.csv]\nColNameHeader=True\nFormat=CSVDelimited\n"
-                        "Col1=id Long\nCol2=amount Currency\nCol3=rate Decimal Precision 28 Scale 4\n");
-    Write("money.csv", "id,amount,rate\n"
-                       "1,922337203685477.5807,123456789012345678901234.5678\n"
-                       "2,-922337203685477.5808,-0.0001\n"
-                       "3,12.5,2.25\n");
+    Write("schema.ini",
+          "[money.csv]\nColNameHeader=True\nFormat=CSVDelimited\n"
+          "Col1=id Long\nCol2=amount Currency\nCol3=rate Decimal Precision 28 Scale 4\n");
+    Write("money.csv",
+          "id,amount,rate\n"
+          "1,922337203685477.5807,123456789012345678901234.5678\n"
+          "2,-922337203685477.5808,-0.0001\n"
+          "3,12.5,2.25\n");
     OpenFolder();
     Result r = Query(u"SELECT amount, rate FROM [money.csv] ORDER BY id");
     ASSERT_EQ(r.columns.size(), 2u);
@@ -163,8 +169,8 @@ TEST_F(TextStoreTest, CurrencyAndDecimalsKeepEveryDigit) {
     EXPECT_EQ(r.columns[1].wType, DBTYPE_NUMERIC);
     EXPECT_EQ(r.columns[1].bPrecision, 28);
     EXPECT_EQ(r.rows, (std::vector<Row>{{u"922337203685477.5807", u"123456789012345678901234.5678"},
-                                         {u"-922337203685477.5808", u"-0.0001"},
-                                         {u"12.5", u"2.2500"}}));
+                                        {u"-922337203685477.5808", u"-0.0001"},
+                                        {u"12.5", u"2.2500"}}));
     EXPECT_EQ(Scalar(u"SELECT id FROM [money.csv] WHERE amount > 10 AND amount < 100"), u"3");
 }
 
@@ -301,8 +307,8 @@ TEST_F(TextStoreTest, ScansStreamTheFileAndRestartAtTheTop) {
         struct rusage after;
         getrusage(RUSAGE_SELF, &after);
         // ru_maxrss is in kilobytes; the peak may grow a little, never by the file's size.
-        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 10L * 1024) << "peak RSS grew by " << after.ru_maxrss - before.ru_maxrss
-                                                                 << " KB";
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 10L * 1024)
+            << "peak RSS grew by " << after.ru_maxrss - before.ru_maxrss << " KB";
     }
     // A backward move reruns the statement: the scan starts again at the first record.
     CComPtr<IRowset> rowset;
@@ -360,7 +366,7 @@ TEST(TextReaderTest, ValuesAndDelimitersAreClassified) {
     EXPECT_EQ(ParseDateValue("1/2/2024 12:05 AM"), std::optional<std::string>("2024-01-02 00:05:00"));
     EXPECT_EQ(SniffDelimiter("a,b;c\n1,2;3\n"), ',');
     EXPECT_EQ(SniffDelimiter("\"a;b\",c;d\n1;2\n"), ';');  // quoted delimiters do not count
-    EXPECT_EQ(SniffDelimiter("a|b|c\n1|2\n"), '|');       // no steady count: the widest first line
+    EXPECT_EQ(SniffDelimiter("a|b|c\n1|2\n"), '|');  // no steady count: the widest first line
     // A quote or a line break cannot delimit fields: records written with it would not read back.
     for (const char* props : {"FMT=Delimited(\")", "FMT=Delimited(\n)"}) {
         TextSettings settings = ParseExtendedProperties(props);

@@ -29,11 +29,12 @@ protected:
     // The records of a file as Python's csv module reads them: fields joined by '|', line
     // breaks inside fields shown as \r and \n.
     std::string PythonReads(const std::string& name, const char* encoding = "utf-8-sig", char delimiter = ',') {
-        std::string command = "/usr/bin/python3 -c \"import csv,sys\n"
-                              "f=open(sys.argv[1],newline='',encoding=sys.argv[2])\n"
-                              "for r in csv.reader(f,delimiter=sys.argv[3]):\n"
-                              " print('|'.join(x.replace(chr(13),chr(92)+'r').replace(chr(10),chr(92)+'n') for x in r))\" '" +
-                              m_dir.Path(name) + "' " + encoding + " '" + std::string(1, delimiter) + "'";
+        std::string command =
+            "/usr/bin/python3 -c \"import csv,sys\n"
+            "f=open(sys.argv[1],newline='',encoding=sys.argv[2])\n"
+            "for r in csv.reader(f,delimiter=sys.argv[3]):\n"
+            " print('|'.join(x.replace(chr(13),chr(92)+'r').replace(chr(10),chr(92)+'n') for x in r))\" '" +
+            m_dir.Path(name) + "' " + encoding + " '" + std::string(1, delimiter) + "'";
         std::string out;
         EXPECT_EQ(RunCommand(command, out), 0) << command;
         return out;
@@ -200,8 +201,7 @@ TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirCha
     Exec(u"INSERT INTO [t.csv] VALUES (4, 'd')");
     Exec(u"DELETE FROM [t.csv] WHERE id = 1");
     Exec(u"UPDATE [t.csv] SET name = 'D' WHERE id = 4");  // a record appended in this transaction
-    EXPECT_EQ(Rows(u"SELECT id, name FROM [t.csv]"),
-              (std::vector<Row>{{u"2", u"b"}, {u"3", u"c"}, {u"4", u"D"}}));
+    EXPECT_EQ(Rows(u"SELECT id, name FROM [t.csv]"), (std::vector<Row>{{u"2", u"b"}, {u"3", u"c"}, {u"4", u"D"}}));
     EXPECT_EQ(Read("t.csv"), original);  // nothing reaches the file before the commit
     ASSERT_EQ(transaction->Abort(nullptr, FALSE, FALSE), S_OK);
     EXPECT_EQ(Read("t.csv"), original);
@@ -213,8 +213,7 @@ TEST_F(TextWriteTest, TransactionsCommitTogetherRollBackWholeAndScansSeeTheirCha
     Exec(u"DELETE FROM [t.csv] WHERE id = 2");
     Refused(u"INSERT INTO [t.csv] SELECT id + 10, CASE WHEN id = 3 THEN json('no') ELSE 'x' END FROM [t.csv]");
     Refused(u"UPDATE [t.csv] SET name = CASE WHEN id = 5 THEN json('no') ELSE 'y' END");
-    EXPECT_EQ(Rows(u"SELECT id, name FROM [t.csv]"),
-              (std::vector<Row>{{u"1", u"a"}, {u"3", u"c"}, {u"5", u"e"}}));
+    EXPECT_EQ(Rows(u"SELECT id, name FROM [t.csv]"), (std::vector<Row>{{u"1", u"a"}, {u"3", u"c"}, {u"5", u"e"}}));
     ASSERT_EQ(transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
     EXPECT_EQ(Read("t.csv"), "id,name\r\n1,a\r\n3,c\r\n5,e\r\n");
 
@@ -299,7 +298,8 @@ TEST_F(TextWriteTest, AFileThatCannotBeReplacedOrDeletedIsLeftAsItWas) {
 TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) {
     Write("schema.ini", "[other.csv]\r\nColNameHeader=False\r\n");
     OpenFolder();
-    Exec(u"CREATE TABLE [new.csv] (id INTEGER, name VARCHAR(20), price DOUBLE, made DATETIME, ok BIT, [the note] MEMO)");
+    Exec(
+        u"CREATE TABLE [new.csv] (id INTEGER, name VARCHAR(20), price DOUBLE, made DATETIME, ok BIT, [the note] MEMO)");
     EXPECT_EQ(Read("new.csv"), "id,name,price,made,ok,the note\r\n");
     const std::string ini = Read("schema.ini");
     EXPECT_NE(ini.find("[other.csv]\r\nColNameHeader=False\r\n"), std::string::npos) << ini;
@@ -346,8 +346,8 @@ TEST_F(TextWriteTest, AFolderThatCanBeWrittenIsNotReadOnly) {
                                    reinterpret_cast<void**>(&links)),
                   S_OK);
         CComPtr<IDBInitialize> source;
-        std::u16string init = InitFor(m_dir.WPath(), std::u16string(readOnly ? u"Mode=Read;" : u"") +
-                                                         u"Extended Properties=\"text;HDR=YES\"");
+        std::u16string init = InitFor(
+            m_dir.WPath(), std::u16string(readOnly ? u"Mode=Read;" : u"") + u"Extended Properties=\"text;HDR=YES\"");
         ASSERT_EQ(links->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.c_str(), IID_IDBInitialize,
                                        reinterpret_cast<IUnknown**>(&source)),
                   S_OK);

@@ -52,11 +52,11 @@ TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
     EXPECT_TRUE(IsValue(data, "B2", CellType::Number, 3));
     EXPECT_TRUE(IsValue(data, "B3", CellType::Number, -7));
     EXPECT_TRUE(IsValue(data, "C3", CellType::Number, 0.001));
-    EXPECT_TRUE(IsValue(data, "D2", CellType::Date, 33010));       // 1990-05-17, yyyy-mm-dd
+    EXPECT_TRUE(IsValue(data, "D2", CellType::Date, 33010));  // 1990-05-17, yyyy-mm-dd
     EXPECT_TRUE(IsValue(data, "D3", CellType::Date, 45351.5625));  // 2024-02-29 13:30
     EXPECT_TRUE(IsValue(data, "E2", CellType::Boolean, 1));
     EXPECT_TRUE(IsValue(data, "E3", CellType::Boolean, 0));
-    EXPECT_TRUE(IsValue(data, "F2", CellType::Date, 1.5));   // [h]:mm, an elapsed time
+    EXPECT_TRUE(IsValue(data, "F2", CellType::Date, 1.5));  // [h]:mm, an elapsed time
     EXPECT_TRUE(IsValue(data, "F3", CellType::Date, 0.25));  // h:mm:ss, built-in format 21
     // Letters of a date inside quotes and colour names do not make a date.
     EXPECT_TRUE(IsValue(data, "G2", CellType::Number, 4));  // 0 "days"
@@ -88,7 +88,7 @@ TEST(XlsxReaderTest, KeepsWorkbookNamesOfOneRectangle) {
     };
     expect(0, "Region", "Q's data", {1, 1, 3, 2});
     expect(1, "OneCell", "Data", {2, 2, 2, 2});
-    expect(2, "Cols", "Data", {1, 1, 1048576, 2});     // whole columns
+    expect(2, "Cols", "Data", {1, 1, 1048576, 2});  // whole columns
     expect(3, "RowsTwoThree", "Data", {2, 1, 3, 16384});  // whole rows
     expect(4, "Backwards", "Data", {1, 1, 3, 3});
 
@@ -128,10 +128,10 @@ TEST(XlsxReaderTest, ReadsStringsFormulaResultsAndDatesOfHandWrittenXml) {
 
     // Styles: cellXfs counts, cellStyleXfs and differential formats do not.
     EXPECT_TRUE(IsValue(mixed, "G2", CellType::Date, 45351.5));  // custom yyyy\-mm\-dd
-    EXPECT_TRUE(IsValue(mixed, "H2", CellType::Number, 3));      // 0.0 "days"
-    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 2));        // built-in 14: 1 January 1900
-    EXPECT_TRUE(IsValue(mixed, "J2", CellType::Date, 1.25));     // built-in 46, [h]:mm:ss
-    EXPECT_TRUE(IsValue(mixed, "K2", CellType::Number, 7));      // a style the file does not have
+    EXPECT_TRUE(IsValue(mixed, "H2", CellType::Number, 3));  // 0.0 "days"
+    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 2));  // built-in 14: 1 January 1900
+    EXPECT_TRUE(IsValue(mixed, "J2", CellType::Date, 1.25));  // built-in 46, [h]:mm:ss
+    EXPECT_TRUE(IsValue(mixed, "K2", CellType::Number, 7));  // a style the file does not have
 
     EXPECT_TRUE(IsText(mixed, "A3", "inline"));
     EXPECT_TRUE(IsText(mixed, "B3", "inline rich"));

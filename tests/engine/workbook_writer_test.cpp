@@ -29,8 +29,7 @@ using orv::test::ShellQuote;
 
 // Found from the fixtures folder, an absolute path: __FILE__ is relative to the build folder
 // when the compiler cache rewrites paths, and the tests run from another folder.
-const std::string kTool =
-    (std::filesystem::path(ORV_FIXTURES).parent_path() / "support" / "xlsx_tool.py").string();
+const std::string kTool = (std::filesystem::path(ORV_FIXTURES).parent_path() / "support" / "xlsx_tool.py").string();
 
 // Runs the helper script with Debian's Python (the one with openpyxl); its output.
 std::string Tool(const std::vector<std::string>& args) {
@@ -103,12 +102,12 @@ protected:
 TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough) {
     std::string source = Source();
     SheetEdit edit;
-    edit.sheet = "data";                                     // sheet names compare without case
-    edit.cells[1][1] = Text("Title");                        // bold kept
-    edit.cells[1][2] = Date(45000);                          // bold kept, a date format added
-    edit.cells[2][3] = Number(7);                            // was a formula
-    edit.cells[3][2] = Cell{};                               // removed
-    edit.cells[3][5] = Number(-0.1);                         // a new cell after the row's last
+    edit.sheet = "data";  // sheet names compare without case
+    edit.cells[1][1] = Text("Title");  // bold kept
+    edit.cells[1][2] = Date(45000);  // bold kept, a date format added
+    edit.cells[2][3] = Number(7);  // was a formula
+    edit.cells[3][2] = Cell{};  // removed
+    edit.cells[3][5] = Number(-0.1);  // a new cell after the row's last
     edit.cells[5] = {{1, Text("kiwi")}, {2, Number(4.75)}};  // rows after the last
     edit.cells[6] = {{1, Date(45000)}, {2, Date(45000.5)}};
     edit.cells[7] = {{1, Text("a<b & \"c\" > 'd'")},
@@ -255,7 +254,7 @@ TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
     edit.cells[2][3] = Number(30);  // after the only cell of row 2
     edit.cells[4][1] = Number(40);  // a new row between 2 and 5
     edit.cells[5][1] = Number(50);  // into an empty row
-    edit.cells[6][3] = Cell{};      // the r-less cell after B6 is C6
+    edit.cells[6][3] = Cell{};  // the r-less cell after B6 is C6
     std::string out = Save(source, {edit});
 
     auto facts = Dump(out);
@@ -408,7 +407,8 @@ TEST_F(WorkbookWriterTest, ADateWrittenUnderAnyNumberFormatReadsBackAsADate) {
         for (const char* c = code; *c; ++c) quoted += *c == '"' ? std::string("&quot;") : std::string(1, *c);
         parts.emplace_back("xl/styles.xml", "<styleSheet xmlns=\"" + std::string(test::kMain) +
                                                 "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"" +
-                                                quoted + "\"/></numFmts><cellXfs count=\"2\"><xf numFmtId=\"0\"/>"
+                                                quoted +
+                                                "\"/></numFmts><cellXfs count=\"2\"><xf numFmtId=\"0\"/>"
                                                 "<xf numFmtId=\"164\"/></cellXfs></styleSheet>");
         const std::string source = m_dir.Path("formats.xlsx");
         test::WriteArchive(source, parts);

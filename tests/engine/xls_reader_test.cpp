@@ -69,7 +69,7 @@ TEST(XlsReaderTest, ReadsEveryValueThatLibreOfficeWrites) {
     EXPECT_NEAR(At(values, "B10")->number, 0.2708333, 1e-6);
     EXPECT_TRUE(IsValue(values, "B11", CellType::Date, 37145));
     EXPECT_TRUE(IsValue(values, "B12", CellType::Number, 0.25));  // a percentage is no date
-    EXPECT_TRUE(IsValue(values, "B13", CellType::Date, 16));      // 15 January 1900 keeps its day
+    EXPECT_TRUE(IsValue(values, "B13", CellType::Date, 16));  // 15 January 1900 keeps its day
 
     const Sheet& formulas = book.sheets[1];
     EXPECT_TRUE(IsValue(formulas, "B2", CellType::Number, 42));
@@ -87,8 +87,7 @@ TEST(XlsReaderTest, ReadsEveryValueThatLibreOfficeWrites) {
     ASSERT_EQ(lines.cells.size(), 82u);
     for (int n = 1; n <= 40; ++n) {
         std::string expected;
-        for (int i = 0; i < 4; ++i)
-            expected += "line " + std::to_string(n) + " of a long text with ümlauts and 字 ";
+        for (int i = 0; i < 4; ++i) expected += "line " + std::to_string(n) + " of a long text with ümlauts and 字 ";
         const std::string reference = "B" + std::to_string(n + 1);
         EXPECT_TRUE(IsText(lines, reference.c_str(), expected));
     }
@@ -203,9 +202,7 @@ std::string Refusal(const std::string& data) {
 }
 
 // The files here have 512-byte sectors: sector n starts at (n + 1) * 512.
-std::size_t FatEntry(const std::string& data, std::uint32_t sector) {
-    return (U32(data, 0x4C) + 1) * 512 + 4 * sector;
-}
+std::size_t FatEntry(const std::string& data, std::uint32_t sector) { return (U32(data, 0x4C) + 1) * 512 + 4 * sector; }
 
 TEST(XlsReaderTest, NamesWhatIsWrongWithADamagedCompoundFile) {
     const std::string good = Bytes("calc_values.xls");

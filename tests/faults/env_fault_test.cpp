@@ -32,7 +32,7 @@ class FaultyEnv final : public Env {
 public:
     std::map<std::string, int> calls;
     std::string family;  // the family to fail; empty: none
-    int after = 0;       // calls of the family that succeed first
+    int after = 0;  // calls of the family that succeed first
     Mode mode = Mode::Always;
     int error = EIO;
     int injected = 0;
@@ -101,9 +101,10 @@ std::vector<Scenario> Scenarios() {
         WriteFile(dir.Path("t.csv"), text);
     };
     auto book = [](const TempDir& dir) {
-        EXPECT_EQ(RunStatements(dir.WPath("book.xlsx"), kExcel,
-                                {u"CREATE TABLE Log (id INTEGER, note TEXT)", u"INSERT INTO [Log$] VALUES (1, 'first')"}),
-                  "");
+        EXPECT_EQ(
+            RunStatements(dir.WPath("book.xlsx"), kExcel,
+                          {u"CREATE TABLE Log (id INTEGER, note TEXT)", u"INSERT INTO [Log$] VALUES (1, 'first')"}),
+            "");
     };
     return {
         {"text-append", "t.csv", csv,
@@ -124,7 +125,8 @@ std::vector<Scenario> Scenarios() {
          }},
         {"workbook-create-sheet", "book.xlsx", book,
          [](const TempDir& dir) {
-             return RunStatements(dir.WPath("book.xlsx"), kExcel, {u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"});
+             return RunStatements(dir.WPath("book.xlsx"), kExcel,
+                                  {u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"});
          }},
     };
 }
@@ -148,7 +150,8 @@ std::string HiddenFiles(const TempDir& dir) {
 // Opens the scenario's store again, as the next user of the folder would.
 void Reopen(const Scenario& scenario, const TempDir& dir) {
     const bool workbook = std::string(scenario.file).find(".xlsx") != std::string::npos;
-    CComPtr<IOpenRowset> session = OpenSession(workbook ? dir.WPath(scenario.file) : dir.WPath(), workbook ? kExcel : kText);
+    CComPtr<IOpenRowset> session =
+        OpenSession(workbook ? dir.WPath(scenario.file) : dir.WPath(), workbook ? kExcel : kText);
     EXPECT_TRUE(session) << Utf16ToUtf8(LastErrorDescription());
 }
 
@@ -193,8 +196,11 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 }
                 ++runs;
                 injected += faulty.injected;
-                const std::string where = std::string(scenario.name) + ": " + family + " call " + std::to_string(n + 1) +
-                                          (mode == Mode::Always ? " and later" : mode == Mode::Once ? " only" : " torn");
+                const std::string where = std::string(scenario.name) + ": " + family + " call " +
+                                          std::to_string(n + 1) +
+                                          (mode == Mode::Always ? " and later"
+                                           : mode == Mode::Once ? " only"
+                                                                : " torn");
                 const std::string now = Dump(dir);
                 if (result.empty()) {
                     EXPECT_EQ(now, after) << where << " reported success";

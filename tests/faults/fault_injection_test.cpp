@@ -204,8 +204,8 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
             }
             if (code == 0) {
                 EXPECT_EQ(result.output, "ok\n") << where;
-                EXPECT_EQ(Difference(after, state, ""), "") << "success reported, but not the state of a clean run: "
-                                                            << where;
+                EXPECT_EQ(Difference(after, state, ""), "")
+                    << "success reported, but not the state of a clean run: " << where;
             } else {
                 EXPECT_EQ(result.output.rfind("error: ", 0), 0u) << where;
                 EXPECT_NE(result.output.find(run + "/"), std::string::npos)
@@ -230,7 +230,7 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
 }
 
 constexpr const char* kScenarios[] = {"insert",      "insert-autocommit", "create",         "compact",
-                                     "text-append", "text-rewrite",      "workbook-write", "workbook-create-sheet"};
+                                      "text-append", "text-rewrite",      "workbook-write", "workbook-create-sheet"};
 
 std::vector<Sweep> AllSweeps() {
     std::vector<Sweep> sweeps;

@@ -37,8 +37,8 @@ TEST_F(PgConnectionTest, StandardKeysAndBothProviderNamesOpenTheServer) {
 
     // Extended Properties reach libpq: the application name is the server's to see.
     OrvOleDbConnection connection;
-    ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(u"Extended Properties='application_name=orv-test'"),
-                                                      false),
+    ASSERT_EQ(connection.OpenFromInitializationString(
+                  PgServer::Init(u"Extended Properties='application_name=orv-test'"), false),
               S_OK);
     OrvOleDbCommand command;
     command.SetConnection(&connection);
@@ -68,12 +68,13 @@ void CreateRole(const char* name) {
 
 TEST_F(PgConnectionTest, RefusedConnectionsSayWhyWithoutThePassword) {
     CreateRole("clerk");
-    const std::u16string base = u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() + u";";
+    const std::u16string base =
+        u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=" + Database() + u";";
 
     OrvOleDbConnection wrong;
-    EXPECT_NE(wrong.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=wrong-secret;").c_str()),
-                                                 false),
-              S_OK);
+    EXPECT_NE(
+        wrong.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=wrong-secret;").c_str()), false),
+        S_OK);
     const std::string text = Utf8(wrong.GetErrorText());
     EXPECT_NE(text.find("password authentication failed for user \"clerk\""), std::string::npos) << text;
     EXPECT_NE(text.find("28P01"), std::string::npos) << "the SQLSTATE: " << text;
@@ -81,23 +82,24 @@ TEST_F(PgConnectionTest, RefusedConnectionsSayWhyWithoutThePassword) {
     EXPECT_FALSE(wrong.IsConnected());
 
     OrvOleDbConnection right;
-    ASSERT_EQ(right.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=right-secret;").c_str()),
-                                                 false),
-              S_OK)
+    ASSERT_EQ(
+        right.OpenFromInitializationString(CComBSTR((base + u"User ID=clerk;Password=right-secret;").c_str()), false),
+        S_OK)
         << Utf8(right.GetErrorText());
 
     OrvOleDbConnection missing;
-    EXPECT_NE(missing.OpenFromInitializationString(
-                  CComBSTR((u"Provider=PostgreSQL;Data Source=" + Socket() + u";Initial Catalog=no_such_db;User ID=postgres;")
-                               .c_str()),
-                  false),
+    EXPECT_NE(missing.OpenFromInitializationString(CComBSTR((u"Provider=PostgreSQL;Data Source=" + Socket() +
+                                                             u";Initial Catalog=no_such_db;User ID=postgres;")
+                                                                .c_str()),
+                                                   false),
               S_OK);
     EXPECT_NE(Utf8(missing.GetErrorText()).find("database \"no_such_db\" does not exist"), std::string::npos);
     EXPECT_NE(Utf8(missing.GetErrorText()).find("3D000"), std::string::npos);
 
     OrvOleDbConnection nowhere;
-    EXPECT_NE(nowhere.OpenFromInitializationString(CComBSTR(u"Provider=PostgreSQL;Data Source=/nonexistent/folder;"), false),
-              S_OK);
+    EXPECT_NE(
+        nowhere.OpenFromInitializationString(CComBSTR(u"Provider=PostgreSQL;Data Source=/nonexistent/folder;"), false),
+        S_OK);
     EXPECT_NE(Utf8(nowhere.GetErrorText()).find("/nonexistent/folder/.s.PGSQL.5432"), std::string::npos)
         << Utf8(nowhere.GetErrorText());
 

@@ -27,17 +27,20 @@ Output Shell(const std::string& arguments) {
     return out;
 }
 
-std::string Address() { return "'postgresql://postgres@/" + PgServer::Database() + "?host=" + PgServer::Socket() + "'"; }
+std::string Address() {
+    return "'postgresql://postgres@/" + PgServer::Database() + "?host=" + PgServer::Socket() + "'";
+}
 
 TEST(PgShellTest, AddressAndProviderOpenTheServer) {
-    PgServer::Run("DROP TABLE IF EXISTS shelf; CREATE TABLE shelf(id serial PRIMARY KEY, name varchar(10)); "
-                  "INSERT INTO shelf(name) VALUES ('bolt'), ('nut')");
+    PgServer::Run(
+        "DROP TABLE IF EXISTS shelf; CREATE TABLE shelf(id serial PRIMARY KEY, name varchar(10)); "
+        "INSERT INTO shelf(name) VALUES ('bolt'), ('nut')");
     Output out = Shell("--csv " + Address() + " 'SELECT name FROM shelf ORDER BY id'");
     EXPECT_EQ(out.status, 0) << out.text;
     EXPECT_EQ(out.text, "name\r\nbolt\r\nnut\r\n");
 
-    const std::string init = "'Data Source=" + PgServer::Socket() + ";Initial Catalog=" + PgServer::Database() +
-                             ";User ID=postgres;'";
+    const std::string init =
+        "'Data Source=" + PgServer::Socket() + ";Initial Catalog=" + PgServer::Database() + ";User ID=postgres;'";
     out = Shell("--csv --provider PostgreSQL " + init + " .tables '.schema shelf' '.indexes shelf'");
     EXPECT_EQ(out.status, 0) << out.text;
     EXPECT_NE(out.text.find("shelf,TABLE"), std::string::npos) << out.text;
@@ -45,8 +48,9 @@ TEST(PgShellTest, AddressAndProviderOpenTheServer) {
     EXPECT_NE(out.text.find("seed 1, step 1"), std::string::npos) << out.text;
     EXPECT_NE(out.text.find("shelf_pkey,id"), std::string::npos) << out.text;
 
-    out = Shell(Address() + " .begin \"INSERT INTO shelf(name) VALUES ('washer')\" .rollback "
-                            "'SELECT count(*) FROM shelf'");
+    out = Shell(Address() +
+                " .begin \"INSERT INTO shelf(name) VALUES ('washer')\" .rollback "
+                "'SELECT count(*) FROM shelf'");
     EXPECT_EQ(out.status, 0) << out.text;
     EXPECT_NE(out.text.find("2"), std::string::npos) << out.text;
 
@@ -78,8 +82,8 @@ TEST(PgShellTest, CtrlCCancelsOnTheServerAndFileCommandsSaySo) {
     EXPECT_EQ(r.out.find("later"), std::string::npos) << r.out;
 
     // The lock wait is the server's; a dump is a database file's.
-    r = RunShell(dir, {"--csv", "--busy-timeout", "250", address, "SHOW lock_timeout", ".timeout 1500",
-                       "SHOW lock_timeout"});
+    r = RunShell(
+        dir, {"--csv", "--busy-timeout", "250", address, "SHOW lock_timeout", ".timeout 1500", "SHOW lock_timeout"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "lock_timeout\r\n250ms\r\nlock_timeout\r\n1500ms\r\n");
     r = RunShell(dir, {address, ".dump"});

@@ -12,8 +12,9 @@ class PgWalkTest : public PgTest {
 protected:
     void SetUp() override {
         PgTest::SetUp();
-        PgServer::Run("CREATE TABLE IF NOT EXISTS walk AS SELECT g AS n, 'row ' || g AS label "
-                      "FROM generate_series(1, 5000) g");
+        PgServer::Run(
+            "CREATE TABLE IF NOT EXISTS walk AS SELECT g AS n, 'row ' || g AS label "
+            "FROM generate_series(1, 5000) g");
     }
     void Open(OrvOleDbCommand& command, const char16_t* sql = u"SELECT n, label FROM walk ORDER BY n") {
         command.SetConnection(&m_connection);
@@ -143,8 +144,9 @@ TEST_F(PgWalkTest, ThreadsWithTheirOwnConnections) {
                     connection.StartTransaction();
                     OrvOleDbCommand command;
                     command.SetConnection(&connection);
-                    const char16_t* queries[] = {u"SELECT n FROM walk WHERE n % 4 = 0", u"SELECT n FROM walk WHERE n % 4 = 1",
-                                                 u"SELECT n FROM walk WHERE n % 4 = 2", u"SELECT n FROM walk WHERE n % 4 = 3"};
+                    const char16_t* queries[] = {
+                        u"SELECT n FROM walk WHERE n % 4 = 0", u"SELECT n FROM walk WHERE n % 4 = 1",
+                        u"SELECT n FROM walk WHERE n % 4 = 2", u"SELECT n FROM walk WHERE n % 4 = 3"};
                     command.SetCommandText(queries[t]);
                     if (command.Execute() != OrvOleDbCommand::dbTrue) errors[t] = Utf8(command.GetErrorText());
                     while (command.FetchNext() == OrvOleDbCommand::dbTrue) sums[t] += command.FieldAsLong(1);

@@ -20,8 +20,8 @@ std::unique_ptr<char16_t[]> Exact(std::u16string_view text) {
 
 // CLSIDFromString looked at units 37 and 38 before knowing the text was that long.
 TEST(FuzzRegressionTest, ShortBracedClassStringIsRefusedWithoutReadingPastIt) {
-    for (std::u16string_view text : {u"{", u"{icrosoft.ACE.", u"{6B29FC40-CA47-1067-B31D-00DD010662D",
-                                     u"{6B29FC40-CA47-1067-B31D-00DD010662DA"}) {
+    for (std::u16string_view text :
+         {u"{", u"{icrosoft.ACE.", u"{6B29FC40-CA47-1067-B31D-00DD010662D", u"{6B29FC40-CA47-1067-B31D-00DD010662DA"}) {
         auto block = Exact(text);
         CLSID clsid{};
         EXPECT_EQ(CLSIDFromString(block.get(), &clsid), CO_E_CLASSSTRING) << text.size();

@@ -44,11 +44,9 @@ TEST(OleDate, KnownDaysHaveTheirDocumentedValues) {
         double date;
         WORD dayOfWeek;
     } cases[] = {
-        {Make(1899, 12, 30), 0.0, 6},          {Make(1900, 1, 1), 2.0, 1},
-        {Make(1900, 1, 1, 12), 2.5, 1},        {Make(1900, 1, 2, 6), 3.25, 2},
-        {Make(1899, 12, 29, 6), -1.25, 5},     {Make(2000, 1, 1), 36526.0, 6},
-        {Make(100, 1, 1), -657434.0, 5},       {Make(9999, 12, 31), 2958465.0, 5},
-        {Make(2024, 3, 5, 18), 45356.75, 2},
+        {Make(1899, 12, 30), 0.0, 6},    {Make(1900, 1, 1), 2.0, 1},         {Make(1900, 1, 1, 12), 2.5, 1},
+        {Make(1900, 1, 2, 6), 3.25, 2},  {Make(1899, 12, 29, 6), -1.25, 5},  {Make(2000, 1, 1), 36526.0, 6},
+        {Make(100, 1, 1), -657434.0, 5}, {Make(9999, 12, 31), 2958465.0, 5}, {Make(2024, 3, 5, 18), 45356.75, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Show(c.st));
@@ -65,9 +63,16 @@ TEST(OleDate, KnownDaysHaveTheirDocumentedValues) {
 
 TEST(OleDate, RoundTripsAcrossTheWholeRange) {
     const SYSTEMTIME cases[] = {
-        Make(100, 2, 28),          Make(100, 3, 1),              Make(1600, 2, 29, 1, 2, 3),
-        Make(1899, 12, 29, 23, 59, 59), Make(1899, 12, 30, 0, 0, 1), Make(1900, 2, 28), Make(1900, 3, 1),
-        Make(2000, 2, 29, 12),     Make(2100, 2, 28),            Make(9999, 12, 31, 23, 59, 59),
+        Make(100, 2, 28),
+        Make(100, 3, 1),
+        Make(1600, 2, 29, 1, 2, 3),
+        Make(1899, 12, 29, 23, 59, 59),
+        Make(1899, 12, 30, 0, 0, 1),
+        Make(1900, 2, 28),
+        Make(1900, 3, 1),
+        Make(2000, 2, 29, 12),
+        Make(2100, 2, 28),
+        Make(9999, 12, 31, 23, 59, 59),
     };
     for (const SYSTEMTIME& st : cases) {
         SCOPED_TRACE(Show(st));
@@ -123,10 +128,8 @@ TEST(OleDate, ImpossibleDatesDoNotComeBackUnchanged) {
         SYSTEMTIME in;
         const char* back;
     } runOn[] = {
-        {Make(2021, 4, 31), "2021-05-01 00:00:00.000"},
-        {Make(2021, 2, 30), "2021-03-02 00:00:00.000"},
-        {Make(1900, 2, 29), "1900-03-01 00:00:00.000"},
-        {Make(2100, 2, 29, 10), "2100-03-01 10:00:00.000"},
+        {Make(2021, 4, 31), "2021-05-01 00:00:00.000"}, {Make(2021, 2, 30), "2021-03-02 00:00:00.000"},
+        {Make(1900, 2, 29), "1900-03-01 00:00:00.000"}, {Make(2100, 2, 29, 10), "2100-03-01 10:00:00.000"},
         {Make(9999, 2, 31), "9999-03-03 00:00:00.000"},
     };
     for (Case& c : runOn) {
@@ -136,9 +139,8 @@ TEST(OleDate, ImpossibleDatesDoNotComeBackUnchanged) {
         EXPECT_EQ(FromDate(date), c.back);
     }
     // Fields that no month has fail outright.
-    SYSTEMTIME invalid[] = {Make(2021, 0, 1),     Make(2021, 13, 1),      Make(2021, 1, 0),
-                            Make(2021, 1, 32),    Make(2021, 1, 1, 24),   Make(2021, 1, 1, 0, 60),
-                            Make(2021, 1, 1, 0, 0, 60)};
+    SYSTEMTIME invalid[] = {Make(2021, 0, 1),     Make(2021, 13, 1),       Make(2021, 1, 0),          Make(2021, 1, 32),
+                            Make(2021, 1, 1, 24), Make(2021, 1, 1, 0, 60), Make(2021, 1, 1, 0, 0, 60)};
     for (SYSTEMTIME& st : invalid) {
         SCOPED_TRACE(Show(st));
         double date = 0;
@@ -435,9 +437,9 @@ HRESULT Cmp(std::u16string_view a, std::u16string_view b, ULONG flags = 0) {
 }
 
 TEST(OleBstrCmp, SortsByLetterThenLowerCaseFirst) {
-    const std::vector<std::u16string> expected = {u"",      u"1",     u"_x",     u"a",      u"A",      u"Aa",
-                                                  u"ab",    u"apple", u"Apple", u"APPLE",  u"banana", u"Banana",
-                                                  u"cherry", u"\u00E9clair", u"\u00C9clair"};
+    const std::vector<std::u16string> expected = {u"",       u"1",      u"_x",     u"a",           u"A",
+                                                  u"Aa",     u"ab",     u"apple",  u"Apple",       u"APPLE",
+                                                  u"banana", u"Banana", u"cherry", u"\u00E9clair", u"\u00C9clair"};
     std::vector<std::u16string> sorted = expected;
     std::reverse(sorted.begin(), sorted.end());
     std::sort(sorted.begin(), sorted.end(),

@@ -57,7 +57,7 @@ TEST(WcharFormat, WidthAndPrecisionCountUtf16UnitsAndNeverSplitAPair) {
     EXPECT_EQ(WideFormat(L"[%5s]", L"ab"), u"[   ab]");
     EXPECT_EQ(WideFormat(L"[%-5s]", L"ab"), u"[ab   ]");
     EXPECT_EQ(WideFormat(L"[%4s]", L"\U0001F600"), u"[  \U0001F600]");  // two units wide
-    EXPECT_EQ(WideFormat(L"[%.2s]", L"a\U0001F600"), u"[a]");             // the pair would be cut
+    EXPECT_EQ(WideFormat(L"[%.2s]", L"a\U0001F600"), u"[a]");  // the pair would be cut
     EXPECT_EQ(WideFormat(L"[%.3s]", L"a\U0001F600b"), u"[a\U0001F600]");
     EXPECT_EQ(WideFormat(L"[%*.*s]", 4, 1, L"xyz"), u"[   x]");
     EXPECT_EQ(WideFormat(L"[%3c|%-3c]", L'a', L'\U0001F600'), u"[  a|\U0001F600 ]");
@@ -117,7 +117,9 @@ TEST(TextMacros, MakeUtf16LiteralsAndTypes) {
     static_assert(std::is_same_v<decltype(_T('c')), char16_t>);
     static_assert(std::is_same_v<TCHAR, char16_t> && std::is_same_v<LPCTSTR, const char16_t*> &&
                   std::is_same_v<LPTSTR, char16_t*> && std::is_same_v<PCTSTR, const char16_t*>);
-    LPCTSTR text = _T("\u00FC") _T("x");
+    LPCTSTR text =
+        _T("\u00FC")
+        _T("x");
     EXPECT_EQ(std::u16string(text), u"\u00FCx");
 }
 

@@ -24,18 +24,26 @@ TEST(Utf8ToUtf16, DecodesEachSequenceLength) {
     EXPECT_EQ(Decode("\xF0\x9F\x98\x80"), u"\U0001F600");
     EXPECT_EQ(Decode("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
     // Non-ASCII right after and right before a run of eight ASCII bytes.
-    EXPECT_EQ(Decode("\xC3\xA9" "abcdefgh" "\xE2\x82\xAC" "ijklmnopq"), u"\u00E9abcdefgh\u20ACijklmnopq");
+    EXPECT_EQ(Decode("\xC3\xA9"
+                     "abcdefgh"
+                     "\xE2\x82\xAC"
+                     "ijklmnopq"),
+              u"\u00E9abcdefgh\u20ACijklmnopq");
 }
 
 TEST(Utf8ToUtf16, ReplacesEachMaximalIllFormedPieceOnce) {
-    EXPECT_EQ(Decode("a\x80" "b"), u"a\uFFFDb");                 // stray continuation
-    EXPECT_EQ(Decode("\xC0\xAF"), u"\uFFFD\uFFFD");              // overlong lead, then stray
-    EXPECT_EQ(Decode("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD");    // overlong three-byte form
-    EXPECT_EQ(Decode("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");    // encoded surrogate
+    EXPECT_EQ(Decode("a\x80"
+                     "b"),
+              u"a\uFFFDb");  // stray continuation
+    EXPECT_EQ(Decode("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong lead, then stray
+    EXPECT_EQ(Decode("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD");  // overlong three-byte form
+    EXPECT_EQ(Decode("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
     EXPECT_EQ(Decode("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
     EXPECT_EQ(Decode("\xF5\xFF"), u"\uFFFD\uFFFD");
-    EXPECT_EQ(Decode("\xE2\x82" "A"), u"\uFFFDA");               // cut short, then ASCII
-    EXPECT_EQ(Decode("x\xF0\x9F\x98"), u"x\uFFFD");              // cut short by the end
+    EXPECT_EQ(Decode("\xE2\x82"
+                     "A"),
+              u"\uFFFDA");  // cut short, then ASCII
+    EXPECT_EQ(Decode("x\xF0\x9F\x98"), u"x\uFFFD");  // cut short by the end
     EXPECT_EQ(Decode("\xC3"), u"\uFFFD");
 }
 
@@ -46,7 +54,8 @@ TEST(Utf8ToUtf16, BufferFormNeverWritesMoreUnitsThanBytes) {
         std::string bytes(random() % 48 + 1, '\0');
         // From all non-ASCII to all ASCII, so that long ASCII runs take the block paths too.
         const unsigned asciiEighths = static_cast<unsigned>(round % 9);
-        for (char& b : bytes) b = static_cast<char>(random() % 8 < asciiEighths ? random() % 128 : 0x80 + random() % 128);
+        for (char& b : bytes)
+            b = static_cast<char>(random() % 8 < asciiEighths ? random() % 128 : 0x80 + random() % 128);
         std::vector<char16_t> out(bytes.size());
         const std::size_t written = Utf8ToUtf16(bytes.data(), bytes.size(), out.data());
         ASSERT_LE(written, bytes.size());
@@ -65,7 +74,9 @@ TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
     EXPECT_EQ(Utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     const char16_t lone[] = {0xD83D, u'a', 0xDE00, 0xDE00, 0xD83D, 0xD83D, 0xDE00, 0xD800};
     EXPECT_EQ(Utf16ToUtf8(std::u16string_view(lone, 8)),
-              "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD");
+              "\xEF\xBF\xBD"
+              "a"
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD");
     std::string out = "x";
     AppendUtf16ToUtf8(out, u"\u00E9");
     EXPECT_EQ(out, "x\xC3\xA9");

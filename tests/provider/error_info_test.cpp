@@ -214,7 +214,7 @@ TEST_F(ErrorInfoTest, FailingGettersReadAsEmptyAndZero) {
     EXPECT_FALSE(info.CheckResult(E_FAIL));
     EXPECT_EQ(info.GetErrorText(),
               CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
-              u"GUID: {00000000-0000-0000-0000-000000000000}\n"));
+                      u"GUID: {00000000-0000-0000-0000-000000000000}\n"));
 }
 
 TEST_F(ErrorInfoTest, ReadingTheErrorObjectClearsItFromTheThread) {

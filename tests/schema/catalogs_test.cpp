@@ -25,7 +25,9 @@ protected:
             "CREATE UNIQUE INDEX PartsCode ON Parts(code);"
             "CREATE INDEX StockBinCount ON Stock(bin, count);"
             "CREATE VIEW Cheap AS SELECT code FROM Parts;"
-            "CREATE TABLE " + kLongName + "(x INTEGER);"
+            "CREATE TABLE " +
+            kLongName +
+            "(x INTEGER);"
             "CREATE TABLE orv_identity(table_name TEXT, column_name TEXT, seed INTEGER, step INTEGER);"
             "INSERT INTO orv_identity VALUES ('Parts', 'id', 100, 5);";
         Open(sql);

@@ -18,7 +18,8 @@ TEST(TextCatalogTest, FilesAreTablesWithTypedColumns) {
         OrvOleDbHelper::FormatConnectString(init, dir.WPath().c_str(), nullptr, nullptr, ProviderName, TextProperties,
                                             nullptr);
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
+            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
         EXPECT_FALSE(c.IsReadOnly());  // a folder this process may write takes writes
 
         OrvOleDbTables tables;

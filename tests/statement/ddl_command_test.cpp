@@ -100,8 +100,9 @@ class StatementTest : public OnDatabaseFile {
 protected:
     void SetUp() override {
         OnDatabaseFile::SetUp();
-        Open("CREATE TABLE T(k INTEGER, j INTEGER, a TEXT(20), b INTEGER, added DATETIME);"
-             "INSERT INTO T(k, j, a, b) VALUES (1, 1, 'one', 10), (2, 1, 'two', 20), (2, 2, 'two b', 30);");
+        Open(
+            "CREATE TABLE T(k INTEGER, j INTEGER, a TEXT(20), b INTEGER, added DATETIME);"
+            "INSERT INTO T(k, j, a, b) VALUES (1, 1, 'one', 10), (2, 1, 'two', 20), (2, 2, 'two b', 30);");
         m_builder.SetConnection(&m_connection);
         m_builder.SetTable(u"T");
     }
@@ -192,8 +193,9 @@ TEST_F(StatementTest, DateAndNowAreValuesOfTheEngine) {
 // is cut is still one quoted literal, whatever quotes it holds, so the text past the cut
 // (or past a quote inside) never becomes SQL.
 TEST_F(StatementTest, ValuesAtTheLimitAreStoredWholeOrCutButNeverBecomeSql) {
-    MakeDatabase(m_dir.Path("plant.mdb"), "CREATE TABLE notes(k INTEGER, note MEMO); CREATE TABLE secret(s TEXT);"
-                                          "INSERT INTO secret VALUES ('the secret')");
+    MakeDatabase(m_dir.Path("plant.mdb"),
+                 "CREATE TABLE notes(k INTEGER, note MEMO); CREATE TABLE secret(s TEXT);"
+                 "INSERT INTO secret VALUES ('the secret')");
     m_builder.SetTable(u"notes");
     const std::u16string fits = std::u16string(204796, u'f') + u"'";  // with its quotes: 204,799
     m_builder.AddSearchCol(u"k", u"1");
@@ -211,8 +213,8 @@ TEST_F(StatementTest, ValuesAtTheLimitAreStoredWholeOrCutButNeverBecomeSql) {
     ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorText());
     EXPECT_EQ(Query(u"SELECT COUNT(*) FROM notes WHERE k = 2 AND note LIKE '%the secret%'"), CString(u"0"));
     EXPECT_EQ(Query(u"SELECT length(note) FROM notes WHERE k = 2"), CString(u"204797"));
-    const std::u16string stored = u"SELECT instr(note, '" + std::u16string(u"'' || (SELECT s FROM secret))/*") +
-                                  u"') FROM notes WHERE k = 2";
+    const std::u16string stored =
+        u"SELECT instr(note, '" + std::u16string(u"'' || (SELECT s FROM secret))/*") + u"') FROM notes WHERE k = 2";
     EXPECT_EQ(Query(stored.c_str()), CString(u"204701"));
 
     // A mebibyte for a number: cut to the limit like any value, and refused or stored whole.

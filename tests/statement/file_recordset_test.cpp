@@ -63,9 +63,9 @@ TEST_F(FileRecordsetTest, AWorkbookOpensReadWriteOrReadOnly) {
     OrvOleDbFileRecordset book(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftExcel);
     ASSERT_TRUE(book.Open(m_dir.WPath("stock.xlsx").c_str(), nullptr, nullptr, nullptr, false))
         << orv::platform::Utf16ToUtf8(Text(book.GetErrorText()));
-    for (const char16_t* sql : {u"CREATE TABLE Stock (part TEXT, qty INTEGER)",
-                                u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
-                                u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"}) {
+    for (const char16_t* sql :
+         {u"CREATE TABLE Stock (part TEXT, qty INTEGER)", u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
+          u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"}) {
         book.SetCommandText(CString(sql));
         ASSERT_EQ(book.Execute(), OrvOleDbCommand::dbTrue) << orv::platform::Utf16ToUtf8(Text(book.GetErrorInfo(true)));
     }

@@ -60,7 +60,7 @@ TEST_F(RecordsetTest, BlankRequiredTextsRunNothing) {
     EXPECT_FALSE(r.GetRecords(u"T", u" ", nullptr, nullptr));
     EXPECT_FALSE(r.GetRecNum(u"", nullptr));
     EXPECT_EQ(r.Text(), CString(u"SELECT COUNT(*) FROM T"));  // the last statement that ran
-    EXPECT_TRUE(r.HasResults());                               // and its result is still open
+    EXPECT_TRUE(r.HasResults());  // and its result is still open
 }
 
 TEST_F(RecordsetTest, ACachedRecordsetBorrowsFromTheCacheAndGivesBack) {

@@ -49,10 +49,10 @@ void RoundTrip() {
     else dataSource = utf16Path.c_str();
 
     CComBSTR init;
-    ASSERT_TRUE(OrvOleDbHelper::FormatConnectString(init, dataSource, nullptr, NULL, ProviderName, MdbEngineType,
-                                                    nullptr));
-    EXPECT_TRUE(init == (u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + utf16Path + u";Jet OLEDB:Engine Type=5;")
-                            .c_str());
+    ASSERT_TRUE(
+        OrvOleDbHelper::FormatConnectString(init, dataSource, nullptr, NULL, ProviderName, MdbEngineType, nullptr));
+    EXPECT_TRUE(init ==
+                (u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + utf16Path + u";Jet OLEDB:Engine Type=5;").c_str());
     ASSERT_EQ(OrvOleDbConnection::CreateMdbFile(init, dataSource), S_OK);
     OrvOleDbConnection connection;
     ASSERT_EQ(connection.OpenFromInitializationString(init, false), S_OK) << connection.GetErrorText();
@@ -135,9 +135,9 @@ public:
 TEST(WideText, MixedSourcesInOneCallAreEachConverted) {
     Lists writer;
     const CString column(u"Stra\u00DFe");
-    writer.AddColumn(column, L"'%s'", L"\U0001F600'");            // UTF-16 name, wchar_t format
-    writer.AddColumn(L"added", u"%s", u"Date()");                  // wchar_t name, UTF-16 format
-    writer.AddSearchCol(L"id", L"%c%S", L'\u00E9', "\xC3\xBC");    // narrow text under %S
+    writer.AddColumn(column, L"'%s'", L"\U0001F600'");  // UTF-16 name, wchar_t format
+    writer.AddColumn(L"added", u"%s", u"Date()");  // wchar_t name, UTF-16 format
+    writer.AddSearchCol(L"id", L"%c%S", L'\u00E9', "\xC3\xBC");  // narrow text under %S
     writer.SetTable(L"B\u00FCcher");
     ASSERT_EQ(writer.m_columns.size(), 2u);
     EXPECT_EQ(writer.m_columns[0].m_column, u"Stra\u00DFe");
@@ -151,6 +151,7 @@ TEST(WideText, MixedSourcesInOneCallAreEachConverted) {
     CComBSTR init;
     EXPECT_TRUE(OrvOleDbHelper::FormatConnectString(init, u"/nowhere.mdb", nullptr, nullptr, L"Some.Provider",
                                                     TextProperties, L";More=1"));
-    EXPECT_TRUE(init == u"Provider=Some.Provider;Data Source=/nowhere.mdb;"
-                        u"Extended Properties='text;HDR=YES;FMT=Delimited';More=1;");
+    EXPECT_TRUE(init ==
+                u"Provider=Some.Provider;Data Source=/nowhere.mdb;"
+                u"Extended Properties='text;HDR=YES;FMT=Delimited';More=1;");
 }

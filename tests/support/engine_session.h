@@ -29,7 +29,7 @@ inline CComPtr<IOpenRowset> OpenSession(const std::u16string& path, const std::u
 
 // Runs `sql`; the rowset when it returns rows, and the rows-affected count.
 inline HRESULT RunSql(IOpenRowset* session, const char16_t* sql, IRowset** rowset = nullptr,
-                   DBROWCOUNT* affected = nullptr) {
+                      DBROWCOUNT* affected = nullptr) {
     CComPtr<IDBCreateCommand> create;
     HRESULT hr = session->QueryInterface(IID_IDBCreateCommand, reinterpret_cast<void**>(&create));
     if (FAILED(hr)) return hr;

@@ -86,8 +86,8 @@ struct FakeColumn {
 struct FakeScript {
     std::vector<FakeColumn> columns;
     std::vector<std::vector<FakeCell>> rows;
-    bool bookmark = false;       // a bookmark column at ordinal 0
-    bool returnsRowset = true;   // false: a statement without result set
+    bool bookmark = false;  // a bookmark column at ordinal 0
+    bool returnsRowset = true;  // false: a statement without result set
     DBROWCOUNT rowsAffected = DB_COUNTUNAVAILABLE;
 
     HRESULT createCommandResult = S_OK;
@@ -99,7 +99,7 @@ struct FakeScript {
 
     bool offerRowsetInfo = true;
     bool sequentialStreamProperty = true;  // DBPROP_ISequentialStream as the rowset reports it
-    bool iStreamProperty = true;           // DBPROP_IStream
+    bool iStreamProperty = true;  // DBPROP_IStream
     bool offerRowsetChange = false;
     bool storageObjectsFail = false;  // GetData cannot create storage objects (DB_S_ERRORSOCCURRED)
 
@@ -117,11 +117,11 @@ struct FakeLog {
     std::vector<std::u16string> texts;
     std::vector<DBROWOFFSET> offsets;
     std::vector<DBPROP> commandProperties;  // VT_BOOL values only: plain copies
-    std::vector<DBBINDING> bindings;        // of the last accessor; pObject is not kept
-    std::vector<IID> objectIids;            // the interface each binding asked for, or GUID_NULL
+    std::vector<DBBINDING> bindings;  // of the last accessor; pObject is not kept
+    std::vector<IID> objectIids;  // the interface each binding asked for, or GUID_NULL
     DBLENGTH rowSize = 0;
-    std::vector<ULONG> streamReads;         // bytes each Read delivered
-    IUnknown* lastObject = nullptr;         // the last IUnknown/IDispatch value handed out
+    std::vector<ULONG> streamReads;  // bytes each Read delivered
+    IUnknown* lastObject = nullptr;  // the last IUnknown/IDispatch value handed out
 };
 
 struct FakeWorld {
@@ -142,10 +142,10 @@ inline void PostFakeError() {
     platform::PostErrorRecords({record});
 }
 
-#define ORV_FAKE_UNEXPECTED(name)                                        \
-    do {                                                                 \
-        ADD_FAILURE() << "the command should not call " name;            \
-        return E_NOTIMPL;                                                \
+#define ORV_FAKE_UNEXPECTED(name)                             \
+    do {                                                      \
+        ADD_FAILURE() << "the command should not call " name; \
+        return E_NOTIMPL;                                     \
     } while (0)
 
 // ---- Values handed out ----------------------------------------------------------------
@@ -206,8 +206,7 @@ public:
 
 // ---- Rowset -------------------------------------------------------------------------------
 
-class FakeRowset final
-    : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IRowsetChange> {
+class FakeRowset final : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IRowsetChange> {
 public:
     explicit FakeRowset(const FakeScript& script) : m_script(script) {
         ++Fake().log.liveRowsets;
@@ -233,8 +232,8 @@ public:
     HRESULT STDMETHODCALLTYPE AddRefRows(DBCOUNTITEM, const HROW[], DBREFCOUNT[], DBROWSTATUS[]) override {
         ORV_FAKE_UNEXPECTED("AddRefRows");
     }
-    HRESULT STDMETHODCALLTYPE GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT count,
-                                          DBCOUNTITEM* obtained, HROW** rows) override {
+    HRESULT STDMETHODCALLTYPE GetNextRows(HCHAPTER chapter, DBROWOFFSET offset, DBROWCOUNT count, DBCOUNTITEM* obtained,
+                                          HROW** rows) override {
         FakeLog& log = Fake().log;
         ++log.getNextRows;
         log.offsets.push_back(offset);
@@ -298,8 +297,7 @@ public:
     // ---- IAccessor
     HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR, DBREFCOUNT*) override { ORV_FAKE_UNEXPECTED("AddRefAccessor"); }
     HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[],
-                                             DBLENGTH rowSize, HACCESSOR* accessor,
-                                             DBBINDSTATUS statuses[]) override {
+                                             DBLENGTH rowSize, HACCESSOR* accessor, DBBINDSTATUS statuses[]) override {
         FakeLog& log = Fake().log;
         ++log.createAccessor;
         *accessor = DB_NULL_HACCESSOR;
@@ -420,14 +418,29 @@ private:
     static std::size_t Alignment(DBTYPE type) {
         if (type & DBTYPE_BYREF) return sizeof(void*);
         switch (type) {
-        case DBTYPE_I2: case DBTYPE_UI2: case DBTYPE_BOOL: case DBTYPE_WSTR: case DBTYPE_DBDATE: case DBTYPE_DBTIME:
-            return 2;
-        case DBTYPE_I4: case DBTYPE_UI4: case DBTYPE_R4: case DBTYPE_ERROR: case DBTYPE_GUID: case DBTYPE_FILETIME:
-        case DBTYPE_DBTIMESTAMP:
-            return 4;
-        case DBTYPE_I8: case DBTYPE_UI8: case DBTYPE_R8: case DBTYPE_CY: case DBTYPE_DATE: case DBTYPE_BSTR:
-        case DBTYPE_IUNKNOWN: case DBTYPE_IDISPATCH: case DBTYPE_VARIANT: case DBTYPE_DECIMAL:
-            return 8;
+        case DBTYPE_I2:
+        case DBTYPE_UI2:
+        case DBTYPE_BOOL:
+        case DBTYPE_WSTR:
+        case DBTYPE_DBDATE:
+        case DBTYPE_DBTIME: return 2;
+        case DBTYPE_I4:
+        case DBTYPE_UI4:
+        case DBTYPE_R4:
+        case DBTYPE_ERROR:
+        case DBTYPE_GUID:
+        case DBTYPE_FILETIME:
+        case DBTYPE_DBTIMESTAMP: return 4;
+        case DBTYPE_I8:
+        case DBTYPE_UI8:
+        case DBTYPE_R8:
+        case DBTYPE_CY:
+        case DBTYPE_DATE:
+        case DBTYPE_BSTR:
+        case DBTYPE_IUNKNOWN:
+        case DBTYPE_IDISPATCH:
+        case DBTYPE_VARIANT:
+        case DBTYPE_DECIMAL: return 8;
         default: return 1;
         }
     }
@@ -450,8 +463,8 @@ private:
     bool Write(const Binding& bound, std::size_t index, BYTE* data) {
         const DBBINDING& b = bound.binding;
         const FakeColumn& column = m_columns[b.iOrdinal - (m_script.bookmark ? 0 : 1)];
-        FakeCell cell = b.iOrdinal == 0 ? FakeCell::Of(static_cast<LONG>(index + 1))
-                                        : m_script.rows[index][b.iOrdinal - 1];
+        FakeCell cell =
+            b.iOrdinal == 0 ? FakeCell::Of(static_cast<LONG>(index + 1)) : m_script.rows[index][b.iOrdinal - 1];
         DBSTATUS status = cell.status;
         DBLENGTH length = cell.bytes.size();
         BYTE* value = data + b.obValue;
@@ -497,8 +510,8 @@ private:
         const std::size_t size = cell.bytes.size();
         switch (b.wType) {
         case DBTYPE_BSTR: {
-            BSTR text = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(cell.bytes.data()),
-                                          static_cast<UINT>(size / 2));
+            BSTR text =
+                SysAllocStringLen(reinterpret_cast<const OLECHAR*>(cell.bytes.data()), static_cast<UINT>(size / 2));
             std::memcpy(value, &text, sizeof text);
             length = sizeof text;
             return;

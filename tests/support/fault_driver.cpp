@@ -141,12 +141,14 @@ Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t
 
 // A folder of text files: stock.csv with some records.
 CComBSTR TextInit(const std::string& dir) {
-    return CComBSTR(orv::test::InitFor(Utf8ToUtf16(dir), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"").c_str());
+    return CComBSTR(
+        orv::test::InitFor(Utf8ToUtf16(dir), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"").c_str());
 }
 
 void PrepareTextFolder(const std::string& dir) {
     std::string text = "part,qty,note\r\n";
-    for (int i = 1; i <= 200; ++i) text += "part " + std::to_string(i) + "," + std::to_string(i) + ",\"a, quoted note\"\r\n";
+    for (int i = 1; i <= 200; ++i)
+        text += "part " + std::to_string(i) + "," + std::to_string(i) + ",\"a, quoted note\"\r\n";
     orv::test::WriteFile(PathIn(dir, "stock.csv"), text);
 }
 
@@ -164,23 +166,24 @@ Outcome TextRewrite(const std::string& dir) {
 // A workbook made through the library: a sheet with a header and some rows.
 CComBSTR WorkbookInit(const std::string& dir) {
     return CComBSTR(
-        orv::test::InitFor(Utf8ToUtf16(PathIn(dir, "book.xlsx")), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"").c_str());
+        orv::test::InitFor(Utf8ToUtf16(PathIn(dir, "book.xlsx")), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"")
+            .c_str());
 }
 
 void PrepareWorkbook(const std::string& dir) {
-    Outcome made = RunStatements(WorkbookInit(dir),
-                                 {u"CREATE TABLE Stock (part TEXT, qty INTEGER)",
-                                  u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
-                                  u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"},
-                                 false);
+    Outcome made = RunStatements(
+        WorkbookInit(dir),
+        {u"CREATE TABLE Stock (part TEXT, qty INTEGER)", u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
+         u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"},
+        false);
     if (!made.ok) throw std::runtime_error(made.error);
 }
 
 Outcome WorkbookInsert(const std::string& dir) {
-    return RunStatements(WorkbookInit(dir),
-                         {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)",
-                          u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
-                         true);
+    return RunStatements(
+        WorkbookInit(dir),
+        {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)", u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
+        true);
 }
 
 Outcome WorkbookCreateSheet(const std::string& dir) {

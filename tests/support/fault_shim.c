@@ -66,9 +66,11 @@ static struct {
 static pthread_mutex_t g_fdLock = PTHREAD_MUTEX_INITIALIZER;
 
 static int ErrnoByName(const char* name) {
-    static const struct { const char* name; int value; } known[] = {
-        {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS}, {"EACCES", EACCES},
-        {"EPERM", EPERM},   {"EMFILE", EMFILE}};
+    static const struct {
+        const char* name;
+        int value;
+    } known[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},     {"EDQUOT", EDQUOT}, {"EROFS", EROFS},
+                 {"EACCES", EACCES}, {"EPERM", EPERM}, {"EMFILE", EMFILE}};
     if (!name || !*name) return ENOSPC;
     for (size_t i = 0; i < sizeof known / sizeof known[0]; ++i)
         if (strcmp(name, known[i].name) == 0) return known[i].value;
@@ -80,8 +82,7 @@ static void ReadSettings(void) {
     int expected = 0;
     if (atomic_load(&g_fault.ready) == 2) return;
     if (!atomic_compare_exchange_strong(&g_fault.ready, &expected, 1)) {
-        while (atomic_load(&g_fault.ready) != 2) {
-        }
+        while (atomic_load(&g_fault.ready) != 2) {}
         return;
     }
     const char* op = getenv("ORV_FAULT_OP");
@@ -184,7 +185,7 @@ static enum Verdict Decide(const char* op, int matches, const char* call, const 
 }
 
 /* The C library's function of the same name, looked up once. */
-#define REAL(name) \
+#define REAL(name)                        \
     static __typeof__(name)* real_##name; \
     if (!real_##name) real_##name = (__typeof__(name)*)dlsym(RTLD_NEXT, #name)
 
@@ -199,7 +200,10 @@ ssize_t write(int fd, const void* data, size_t n) {
     REAL(write);
     char name[32];
     enum Verdict v = Decide("write", FdBelowFolder(fd), "write", FdName(fd, name, sizeof name));
-    if (v == kFail) { errno = g_fault.err; return -1; }
+    if (v == kFail) {
+        errno = g_fault.err;
+        return -1;
+    }
     if (v == kCut && n > 1) n /= 2;
     return real_write(fd, data, n);
 }
@@ -208,7 +212,10 @@ static ssize_t PwriteCommon(const char* call, int fd, const void* data, size_t n
                             ssize_t (*real)(int, const void*, size_t, off_t)) {
     char name[32];
     enum Verdict v = Decide("pwrite", FdBelowFolder(fd), call, FdName(fd, name, sizeof name));
-    if (v == kFail) { errno = g_fault.err; return -1; }
+    if (v == kFail) {
+        errno = g_fault.err;
+        return -1;
+    }
     if (v == kCut && n > 1) n /= 2;
     return real(fd, data, n, offset);
 }
@@ -227,7 +234,10 @@ ssize_t writev(int fd, const struct iovec* parts, int count) {
     REAL(writev);
     char name[32];
     enum Verdict v = Decide("writev", FdBelowFolder(fd), "writev", FdName(fd, name, sizeof name));
-    if (v == kFail) { errno = g_fault.err; return -1; }
+    if (v == kFail) {
+        errno = g_fault.err;
+        return -1;
+    }
     if (v == kCut) {
         size_t total = 0;
         for (int i = 0; i < count; ++i) total += parts[i].iov_len;

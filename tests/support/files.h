@@ -36,7 +36,9 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    std::string Path(const std::string& name = "") const { return name.empty() ? m_path.string() : (m_path / name).string(); }
+    std::string Path(const std::string& name = "") const {
+        return name.empty() ? m_path.string() : (m_path / name).string();
+    }
     std::u16string WPath(const std::string& name = "") const { return platform::Utf8ToUtf16(Path(name)); }
 
 private:
@@ -44,7 +46,8 @@ private:
 };
 
 // Creates a SQLite database at `path` and runs `sql` in it.
-inline void MakeDatabase(const std::string& path, const char* sql = "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)") {
+inline void MakeDatabase(const std::string& path,
+                         const char* sql = "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)") {
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
     char* error = nullptr;

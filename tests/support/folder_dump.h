@@ -37,7 +37,8 @@ inline std::string HashOf(const std::string& bytes) {
 
 inline void DumpDatabase(const std::string& path, std::string& out) {
     OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(CComBSTR(InitFor(platform::Utf8ToUtf16(path)).c_str()), false) != S_OK) {
+    if (connection.OpenFromInitializationString(CComBSTR(InitFor(platform::Utf8ToUtf16(path)).c_str()), false) !=
+        S_OK) {
         out += "  does not open: " + platform::Utf16ToUtf8(connection.GetErrorText().Str()) + "\n";
         return;
     }

@@ -32,13 +32,15 @@ inline int RunCommand(const std::string& command, std::string& output) {
 
 // Runs `script` (written to `scriptPath`) with `arguments`; its standard output, or
 // "<failed: status>" followed by the output when the script failed.
-inline std::string RunPython(const std::string& scriptPath, const std::string& script, const std::string& arguments = "") {
+inline std::string RunPython(const std::string& scriptPath, const std::string& script,
+                             const std::string& arguments = "") {
     {
         std::ofstream out(scriptPath, std::ios::binary);
         out << script;
     }
     std::string output;
-    const int status = RunCommand(std::string(kPython) + " " + ShellQuote(scriptPath) + " " + arguments + " 2>&1", output);
+    const int status =
+        RunCommand(std::string(kPython) + " " + ShellQuote(scriptPath) + " " + arguments + " 2>&1", output);
     return status == 0 ? output : "<failed: " + std::to_string(status) + ">\n" + output;
 }
 

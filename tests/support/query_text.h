@@ -51,9 +51,9 @@ inline Result ReadRowsAsText(IRowset* rowset) {
     CComPtr<IAccessor> accessor;
     rowset->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
     HACCESSOR handle = 0;
-    EXPECT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Cell), &handle,
-                                       nullptr),
-              S_OK);
+    EXPECT_EQ(
+        accessor->CreateAccessor(DBACCESSOR_ROWDATA, count, bindings.data(), count * sizeof(Cell), &handle, nullptr),
+        S_OK);
     std::vector<Cell> cells(count);
     for (;;) {
         HROW row = 0;

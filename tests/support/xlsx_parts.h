@@ -43,15 +43,15 @@ inline Parts Sheets(const std::vector<std::pair<std::string, std::string>>& shee
         links += "<Relationship Id=\"rId" + n + "\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet" + n +
                  ".xml\"/>";
         sheetParts.emplace_back("xl/worksheets/sheet" + n + ".xml", "<worksheet xmlns=\"" + std::string(kMain) +
-                                                                       "\"><sheetData>" + sheets[i].second +
-                                                                       "</sheetData></worksheet>");
+                                                                        "\"><sheetData>" + sheets[i].second +
+                                                                        "</sheetData></worksheet>");
     }
     Parts parts;
     parts.emplace_back("xl/workbook.xml", "<workbook xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + rel +
                                               "\"><sheets>" + list + "</sheets></workbook>");
     parts.emplace_back("xl/_rels/workbook.xml.rels",
-                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + links +
-                           "</Relationships>");
+                       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+                           links + "</Relationships>");
     parts.insert(parts.end(), sheetParts.begin(), sheetParts.end());
     if (!strings.empty()) parts.emplace_back("xl/sharedStrings.xml", strings);
     return parts;

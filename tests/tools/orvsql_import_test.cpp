@@ -34,8 +34,9 @@ TEST_F(OrvsqlImportTest, ManyRowsArriveAsWrittenAndAFailureNamesItsRow) {
     r = RunShell(m_dir, {"--csv", m_db,
                          "SELECT COUNT(*), SUM(qty), SUM(code IS NULL), MAX(name), MIN(code) FROM r "
                          "WHERE name = 'it''s \"row\", ' || id"});
-    EXPECT_EQ(r.out, "COUNT(*),SUM(qty),SUM(code IS NULL),MAX(name),MIN(code)\r\n"
-                     "1000,3003,250,\"it's \"\"row\"\", 999\",c001\r\n")
+    EXPECT_EQ(r.out,
+              "COUNT(*),SUM(qty),SUM(code IS NULL),MAX(name),MIN(code)\r\n"
+              "1000,3003,250,\"it's \"\"row\"\", 999\",c001\r\n")
         << r.err;
 
     // Row 1001 repeats a key: nothing of the file is kept, and the row is named.

@@ -27,8 +27,9 @@ class OrvsqlTerminalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_db = m_dir.Path("plant.mdb");
-        MakeDatabase(m_db, "CREATE TABLE parts (id INTEGER PRIMARY KEY, name TEXT(60), price CURRENCY);"
-                           "INSERT INTO parts VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1);");
+        MakeDatabase(m_db,
+                     "CREATE TABLE parts (id INTEGER PRIMARY KEY, name TEXT(60), price CURRENCY);"
+                     "INSERT INTO parts VALUES (1, 'bolt', 0.25), (2, 'nut', 0.1);");
     }
 
     // Starts the shell on the test's database and waits for its first prompt.
@@ -134,7 +135,8 @@ TEST_F(OrvsqlTerminalTest, CtrlCStopsAScriptWithItsOwnStatusAndCleansUp) {
 
 TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
     std::string csv = "id,name,qty\n";
-    for (int i = 0; i < 400000; ++i) csv += std::to_string(i) + ",part " + std::to_string(i) + "," + std::to_string(i % 97) + "\n";
+    for (int i = 0; i < 400000; ++i)
+        csv += std::to_string(i) + ",part " + std::to_string(i) + "," + std::to_string(i % 97) + "\n";
     WriteFile(m_dir.Path("big.csv"), csv);
     auto r = RunShell(m_dir, {m_db, ".import big.csv big"}, "", 700ms);
     EXPECT_EQ(r.status, 130) << r.err;
@@ -143,8 +145,9 @@ TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
     EXPECT_EQ(r.out.find("big"), std::string::npos) << r.out;
 
     // A table large enough that its export is under way when Ctrl-C comes.
-    MakeDatabase(m_db, "CREATE TABLE many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
-                       "LIMIT 400000) SELECT x, 'row ' || x AS label FROM c");
+    MakeDatabase(m_db,
+                 "CREATE TABLE many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+                 "LIMIT 400000) SELECT x, 'row ' || x AS label FROM c");
     r = RunShell(m_dir, {m_db, ".export many out.csv"}, "", 700ms);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path("out.csv")));

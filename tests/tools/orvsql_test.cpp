@@ -51,7 +51,8 @@ protected:
                      "INSERT INTO parts VALUES (1, 'bolt', 0.25, 1.5, NULL, X'00FF10');"
                      "INSERT INTO parts VALUES (2, '', 12.5, NULL, 'short', NULL);");
         MakeDatabase(m_db, ("INSERT INTO parts VALUES (3, '" + std::string(kTricky) + "', 3, -2, '" +
-                            std::string(200, 'x') + "', zeroblob(25000))").c_str());
+                            std::string(200, 'x') + "', zeroblob(25000))")
+                               .c_str());
     }
 
     Result Run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -116,7 +117,8 @@ TEST_F(OrvsqlTest, JsonParsesBackWithNumbersNullsAndEscapedText) {
               "\n"
               R"({"drawing": null, "id": 2, "name": "", "note": "short", "price": 12.5, "weight": null})"
               "\n"
-              R"({"drawing": ")" + std::string(50000, '0') +
+              R"({"drawing": ")" +
+                  std::string(50000, '0') +
                   R"(", "id": 3, "name": "say \"hi\"\\ back\nnext line\ttab, ; caf\u00e9 \u6f22\u5b57", "note": ")" +
                   std::string(200, 'x') + R"(", "price": 3, "weight": -2})" + "\n");
 }
@@ -215,22 +217,33 @@ TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
 }
 
 TEST_F(OrvsqlTest, UsageErrorsExitWithStatusTwo) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--bogus"}, {"--type"}, {"--type", "docx", m_db}, {m_db, ".frobnicate"},
-          {m_db, ".mode yaml"}, {m_db, ".schema"}, {m_db, ".import only.csv"}, {m_db, ".export parts a.csv b"},
-          {"--busy-timeout", "soon", m_db}, {m_db, ".headers maybe"}, {m_db, ".exit 300"}, {m_db, ".once"},
-          {m_db, ".timeout -1"}, {m_db, ".separator"}, {"--create", m_dir.Path("old.xls")}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--bogus"},
+                                                 {"--type"},
+                                                 {"--type", "docx", m_db},
+                                                 {m_db, ".frobnicate"},
+                                                 {m_db, ".mode yaml"},
+                                                 {m_db, ".schema"},
+                                                 {m_db, ".import only.csv"},
+                                                 {m_db, ".export parts a.csv b"},
+                                                 {"--busy-timeout", "soon", m_db},
+                                                 {m_db, ".headers maybe"},
+                                                 {m_db, ".exit 300"},
+                                                 {m_db, ".once"},
+                                                 {m_db, ".timeout -1"},
+                                                 {m_db, ".separator"},
+                                                 {"--create", m_dir.Path("old.xls")}}) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 1 ? args.back() : "");
         EXPECT_FALSE(r.err.empty());
     }
     const Result help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* needle : {"--csv", "--json", "--tsv", "--box", "--markdown", "--line", "--type", "--verbose",
-                               "--busy-timeout", ".tables", ".schema", ".indexes", ".begin", ".commit", ".rollback",
-                               ".mode", ".quit", ".exit", ".open", ".import", ".export", ".read", ".output", ".once",
-                               ".headers", ".nullvalue", ".timer", ".bail", ".separator", ".echo", ".show", ".dump",
-                               ".timeout", "Exit status", "130"})
+    for (const char* needle :
+         {"--csv",      "--json",         "--tsv",   "--box",    "--markdown", "--line",      "--type",
+          "--verbose",  "--busy-timeout", ".tables", ".schema",  ".indexes",   ".begin",      ".commit",
+          ".rollback",  ".mode",          ".quit",   ".exit",    ".open",      ".import",     ".export",
+          ".read",      ".output",        ".once",   ".headers", ".nullvalue", ".timer",      ".bail",
+          ".separator", ".echo",          ".show",   ".dump",    ".timeout",   "Exit status", "130"})
         EXPECT_NE(help.out.find(needle), std::string::npos) << needle;
 }
 
@@ -245,8 +258,9 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
     EXPECT_NE(r.out.find("parts_by_name,name\r\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("PrimaryKey,id\r\n"), std::string::npos) << r.out;
 
-    r = Run({"--csv", m_db}, ".begin\nDELETE FROM parts;\n.rollback\n.begin\nDELETE FROM parts WHERE id = 1;\n"
-                             ".commit\nSELECT COUNT(*) AS n FROM parts;\n");
+    r = Run({"--csv", m_db},
+            ".begin\nDELETE FROM parts;\n.rollback\n.begin\nDELETE FROM parts WHERE id = 1;\n"
+            ".commit\nSELECT COUNT(*) AS n FROM parts;\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "n\r\n2\r\n");
 
@@ -259,7 +273,9 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
 TEST_F(OrvsqlTest, WithoutAFileTheSampleOpensAsATemporaryCopy) {
     Result r = Run({"--csv", ".tables"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\npart_notes,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
+    EXPECT_EQ(
+        r.out,
+        "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\npart_notes,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
 
     r = Run({"--csv", "DELETE FROM order_lines", "SELECT COUNT(*) AS n FROM order_lines"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -331,12 +347,13 @@ TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
 
 // What the shell prints for programs is what is stored, byte for byte.
 TEST_F(OrvsqlTest, CsvTsvAndJsonNeverRound) {
-    MakeDatabase(m_db, "CREATE TABLE v (r DOUBLE, s SINGLE, c CURRENCY, n DECIMAL(20,4), d DATETIME, big BIGINT);"
-                       "INSERT INTO v VALUES (3.14159265358979, 0.1, 922337203685477, '12345678901.2345',"
-                       " '2024-03-02 13:30:00', 9223372036854775807);"
-                       "INSERT INTO v VALUES (0.1 + 0.2, -1.5, -0.0001, '-0.5', '2024-03-02', -9223372036854775808);"
-                       "INSERT INTO v VALUES (1e-10, 3.4e38, 1234.5, '0', '0100-01-01', 0);"
-                       "INSERT INTO v VALUES (1e300, 1e-7, 0, '1', '9999-12-31 23:59:59', 1);");
+    MakeDatabase(m_db,
+                 "CREATE TABLE v (r DOUBLE, s SINGLE, c CURRENCY, n DECIMAL(20,4), d DATETIME, big BIGINT);"
+                 "INSERT INTO v VALUES (3.14159265358979, 0.1, 922337203685477, '12345678901.2345',"
+                 " '2024-03-02 13:30:00', 9223372036854775807);"
+                 "INSERT INTO v VALUES (0.1 + 0.2, -1.5, -0.0001, '-0.5', '2024-03-02', -9223372036854775808);"
+                 "INSERT INTO v VALUES (1e-10, 3.4e38, 1234.5, '0', '0100-01-01', 0);"
+                 "INSERT INTO v VALUES (1e300, 1e-7, 0, '1', '9999-12-31 23:59:59', 1);");
     Result r = Run({"--csv", m_db, "SELECT * FROM v"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
@@ -363,13 +380,14 @@ TEST_F(OrvsqlTest, ExpressionsAreNamedAsWrittenAndAHalfConcatenationFails) {
 }
 
 TEST_F(OrvsqlTest, ExportKeepsCurrencyDecimalsAndTextWidths) {
-    MakeDatabase(m_db, "CREATE TABLE w (code TEXT(40), amount CURRENCY, rate DECIMAL(28,4), memo MEMO);"
-                       "INSERT INTO w VALUES ('08123', 12.5, '3.1416', 'x');");
+    MakeDatabase(m_db,
+                 "CREATE TABLE w (code TEXT(40), amount CURRENCY, rate DECIMAL(28,4), memo MEMO);"
+                 "INSERT INTO w VALUES ('08123', 12.5, '3.1416', 'x');");
     const std::string csv = m_dir.Path("w.csv");
     ASSERT_EQ(Run({m_db, ".export w " + csv}).status, 0);
     const std::string ini = ReadFile(m_dir.Path("schema.ini"));
-    for (const char* line : {"Col1=code Text Width 40", "Col2=amount Currency", "Col3=rate Decimal Precision 28 Scale 4",
-                             "Col4=memo Memo"})
+    for (const char* line : {"Col1=code Text Width 40", "Col2=amount Currency",
+                             "Col3=rate Decimal Precision 28 Scale 4", "Col4=memo Memo"})
         EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
     Result r = Run({"--csv", m_dir.Path(""), "SELECT * FROM [w.csv]"});
     EXPECT_EQ(r.out, "code,amount,rate,memo\r\n08123,12.5,3.1416,x\r\n") << r.err;
@@ -426,14 +444,16 @@ TEST_F(OrvsqlTest, BoxMarkdownAndLineViewsAlignForPeople) {
 }
 
 TEST_F(OrvsqlTest, HeadersNullValueAndSeparatorShapeTheOutput) {
-    Result r = Run({"--csv", m_db}, ".headers off\n.nullvalue NA\n.separator ;\n"
-                                    "SELECT id, weight, name FROM parts ORDER BY id;\n");
+    Result r = Run({"--csv", m_db},
+                   ".headers off\n.nullvalue NA\n.separator ;\n"
+                   "SELECT id, weight, name FROM parts ORDER BY id;\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find("\r\n3;")), "1;1.5;bolt\r\n2;NA;\"\"");
     EXPECT_NE(r.out.find("3;-2;\"say"), std::string::npos) << r.out;  // the text holds a ';': quoted
 
-    r = Run({m_db}, ".mode tsv\n.separator | \\n\\n\nSELECT 1 AS a, NULL AS b;\n.mode table\n"
-                    ".nullvalue \"no value\"\nSELECT NULL AS b;\n.mode json\nSELECT NULL AS b;\n");
+    r = Run({m_db},
+            ".mode tsv\n.separator | \\n\\n\nSELECT 1 AS a, NULL AS b;\n.mode table\n"
+            ".nullvalue \"no value\"\nSELECT NULL AS b;\n.mode json\nSELECT NULL AS b;\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "a|b\n\n1|\\N\n\nb\n--------\nno value\n(1 row)\n{\"b\":null}\n");
 }
@@ -441,9 +461,12 @@ TEST_F(OrvsqlTest, HeadersNullValueAndSeparatorShapeTheOutput) {
 TEST_F(OrvsqlTest, OutputAndOnceWriteResultsToFilesWhole) {
     const std::string once = m_dir.Path("once.txt"), output = m_dir.Path("output.csv");
     WriteFile(output, "old content");
-    const Result r = Run({m_db}, ".once " + once + "\nSELECT COUNT(*) AS n FROM parts;\nSELECT 5 AS five;\n"
-                                 ".output " + output + "\n.mode csv\nSELECT 1 AS one;\nSELECT 2 AS two;\n"
-                                 ".output\nSELECT 3 AS three;\n");
+    const Result r = Run({m_db}, ".once " + once +
+                                     "\nSELECT COUNT(*) AS n FROM parts;\nSELECT 5 AS five;\n"
+                                     ".output " +
+                                     output +
+                                     "\n.mode csv\nSELECT 1 AS one;\nSELECT 2 AS two;\n"
+                                     ".output\nSELECT 3 AS three;\n");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(once), "n\n-\n3\n(1 row)\n");
     EXPECT_EQ(ReadFile(output), "one\r\n1\r\ntwo\r\n2\r\n");
@@ -460,8 +483,9 @@ TEST_F(OrvsqlTest, OutputAndOnceWriteResultsToFilesWhole) {
 }
 
 TEST_F(OrvsqlTest, DumpReadsBackIntoTheSameTablesRowsAndIndexes) {
-    MakeDatabase(m_db, "CREATE INDEX parts_by_name ON parts (name); "
-                       "CREATE VIEW cheap AS SELECT name FROM parts WHERE price < 5");
+    MakeDatabase(m_db,
+                 "CREATE INDEX parts_by_name ON parts (name); "
+                 "CREATE VIEW cheap AS SELECT name FROM parts WHERE price < 5");
     // Through the engine, which keeps the identity's seed and step; the catalog shows them
     // at once, before another statement has run.
     Result made = Run({"--csv", m_db, "CREATE TABLE counted (n COUNTER(100, 5) PRIMARY KEY, label TEXT(10))",
@@ -474,17 +498,17 @@ TEST_F(OrvsqlTest, DumpReadsBackIntoTheSameTablesRowsAndIndexes) {
     r = Run({"--create", copy, ".read " + dump});
     ASSERT_EQ(r.status, 0) << r.err << ReadFile(dump).substr(0, 2000);
 
-    for (const std::string& query : {std::string("SELECT * FROM parts ORDER BY id"), std::string(".schema parts"),
-                                     std::string(".indexes parts"), std::string("SELECT * FROM cheap"),
-                                     std::string(".schema counted")}) {
+    for (const std::string& query :
+         {std::string("SELECT * FROM parts ORDER BY id"), std::string(".schema parts"), std::string(".indexes parts"),
+          std::string("SELECT * FROM cheap"), std::string(".schema counted")}) {
         const Result original = Run({"--csv", m_db, query}), copied = Run({"--csv", copy, query});
         EXPECT_EQ(copied.status, 0) << query << ": " << copied.err;
         EXPECT_EQ(copied.out, original.out) << query;
     }
     // The identity goes on from where it was.
-    EXPECT_EQ(Run({"--csv", copy, "INSERT INTO counted (label) VALUES ('second')", "SELECT MAX(n) AS n FROM counted"})
-                  .out,
-              "n\r\n105\r\n");
+    EXPECT_EQ(
+        Run({"--csv", copy, "INSERT INTO counted (label) VALUES ('second')", "SELECT MAX(n) AS n FROM counted"}).out,
+        "n\r\n105\r\n");
 
     // One table only; and a text folder has no dump.
     r = Run({m_db, ".dump counted"});
@@ -498,7 +522,8 @@ TEST_F(OrvsqlTest, DumpReadsBackIntoTheSameTablesRowsAndIndexes) {
 
 TEST_F(OrvsqlTest, ReadRunsAScriptAndNamesItWhenItFails) {
     WriteFile(m_dir.Path("inner.sql"), ".mode csv\nSELECT 7 AS seven;\n");
-    WriteFile(m_dir.Path("outer.sql"), ".read inner.sql\nSELECT 8 AS eight;\n\nSELECT nothing FROM parts;\nSELECT 9;\n");
+    WriteFile(m_dir.Path("outer.sql"),
+              ".read inner.sql\nSELECT 8 AS eight;\n\nSELECT nothing FROM parts;\nSELECT 9;\n");
     const Result r = Run({m_db, ".read outer.sql"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "seven\r\n7\r\neight\r\n8\r\n");
@@ -520,7 +545,8 @@ TEST_F(OrvsqlTest, EchoTimerShowAndExit) {
     EXPECT_EQ(r.err.rfind("time: ", 0), 0u) << r.err;
 
     r = Run({"--line", m_db, ".nullvalue -", ".timeout 250", ".show"});
-    for (const char* setting : {"mode: line", "nullvalue: \"-\"", "headers: on", "bail: on", "timer: off", "timeout: 250 ms"})
+    for (const char* setting :
+         {"mode: line", "nullvalue: \"-\"", "headers: on", "bail: on", "timer: off", "timeout: 250 ms"})
         EXPECT_NE(r.out.find(setting), std::string::npos) << setting << " in " << r.out;
 
     r = Run({m_db}, "SELECT 1 AS one;\n.exit 3\nSELECT 2 AS two;\n");

@@ -143,7 +143,8 @@ public:
                 m_consumed = at + text.size();
                 return true;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
         }
     }
@@ -161,8 +162,7 @@ public:
             int wstatus = 0;
             if (::waitpid(m_pid, &wstatus, WNOHANG) == m_pid) {
                 m_exited = true;
-                while (ReadSome(50)) {
-                }
+                while (ReadSome(50)) {}
                 return ExitStatus(wstatus);
             }
         }

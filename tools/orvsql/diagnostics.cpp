@@ -120,8 +120,8 @@ void PrintStatementError(std::FILE* out, const ErrorRecord& error, const Stateme
         where += "line " + std::to_string(line) + ", column " + std::to_string(column);
         if (caret) {
             const std::size_t lineEnd = statement.text.find('\n', from);
-            const std::string text = statement.text.substr(from, lineEnd == std::string::npos ? std::string::npos
-                                                                                               : lineEnd - from);
+            const std::string text =
+                statement.text.substr(from, lineEnd == std::string::npos ? std::string::npos : lineEnd - from);
             std::fprintf(out, "  %s\n  %*s^\n", text.c_str(),
                          static_cast<int>(DisplayWidth(statement.text.substr(from, offset - from))), "");
         }

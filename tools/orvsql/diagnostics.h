@@ -27,7 +27,7 @@ struct Statement {
 
 struct ErrorRecord {
     std::string description;  // the first record's description, or the whole text
-    std::string sqlState;     // empty when the record has none
+    std::string sqlState;  // empty when the record has none
 };
 
 // The description and SQL state of the first record in the library's error text.

@@ -21,8 +21,7 @@ namespace {
 
 using namespace orvsql;
 
-const char* kUsageLine =
-    "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
+const char* kUsageLine = "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
 
 const char* kHelp =
     "Opens FILE and runs each SQL argument in order. Without SQL arguments it reads\n"
@@ -148,7 +147,8 @@ std::string FindSample() {
         const std::filesystem::path installed = folder / ORVSQL_SAMPLE_FROM_PROGRAM;
         if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
         // The program in the build tree uses the sample made there.
-        if (std::filesystem::equivalent(folder, ORVSQL_BUILD_FOLDER, ec) && std::filesystem::exists(ORVSQL_BUILD_SAMPLE, ec))
+        if (std::filesystem::equivalent(folder, ORVSQL_BUILD_FOLDER, ec) &&
+            std::filesystem::exists(ORVSQL_BUILD_SAMPLE, ec))
             return ORVSQL_BUILD_SAMPLE;
     }
     return "";
@@ -231,7 +231,7 @@ struct Options {
     Settings settings;
     bool typeGiven = false;
     FileType type = FileType::Database;
-    std::string create;   // --create FILE
+    std::string create;  // --create FILE
     std::string compact;  // --compact FILE
     std::string provider;  // --provider NAME
     std::string convertSource, convertDestination;  // --convert SOURCE DEST
@@ -293,8 +293,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::string value;
             if (!OptionValue(argc, argv, i, arg, "a number of milliseconds", value)) return kUsage;
             if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos) {
-                std::fprintf(stderr, "orvsql: --busy-timeout takes a number of milliseconds, not %s\n%s",
-                             value.c_str(), kUsageLine);
+                std::fprintf(stderr, "orvsql: --busy-timeout takes a number of milliseconds, not %s\n%s", value.c_str(),
+                             kUsageLine);
                 return kUsage;
             }
             options.settings.busyTimeoutMs = std::stoi(value);
@@ -302,7 +302,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::string value;
             if (!OptionValue(argc, argv, i, arg, "a value: db, xlsx, xls or csv", value)) return kUsage;
             if (!ParseFileType(value, options.type)) {
-                std::fprintf(stderr, "orvsql: unknown --type %s: use db, xlsx, xls or csv\n%s", value.c_str(), kUsageLine);
+                std::fprintf(stderr, "orvsql: unknown --type %s: use db, xlsx, xls or csv\n%s", value.c_str(),
+                             kUsageLine);
                 return kUsage;
             }
             options.typeGiven = true;

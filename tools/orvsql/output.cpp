@@ -24,13 +24,12 @@ char32_t NextCodePoint(const std::string& s, size_t& i) {
 
 int CodePointWidth(char32_t cp) {
     if ((cp >= 0x300 && cp <= 0x36F) || (cp >= 0x200B && cp <= 0x200F)) return 0;
-    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) ||
-                      (cp >= 0x3041 && cp <= 0x33FF) || (cp >= 0x3400 && cp <= 0x4DBF) ||
-                      (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xA000 && cp <= 0xA4CF) ||
-                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                      (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
-                      (cp >= 0x20000 && cp <= 0x3FFFD);
+    const bool wide =
+        (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) || (cp >= 0x3041 && cp <= 0x33FF) ||
+        (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xA000 && cp <= 0xA4CF) ||
+        (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+        (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+        (cp >= 0x20000 && cp <= 0x3FFFD);
     return wide ? 2 : 1;
 }
 
@@ -118,7 +117,8 @@ private:
     void MarkdownRule() {
         std::string line = "|";
         for (size_t c = 0; c < m_widths.size(); ++c)
-            line += " " + std::string(m_widths[c] - (m_rightAligned[c] ? 1 : 0), '-') + (m_rightAligned[c] ? ":" : "") + " |";
+            line += " " + std::string(m_widths[c] - (m_rightAligned[c] ? 1 : 0), '-') + (m_rightAligned[c] ? ":" : "") +
+                    " |";
         Print(line);
     }
 
@@ -171,8 +171,8 @@ public:
         m_first = false;
         for (size_t c = 0; c < cells.size() && c < m_names.size(); ++c) {
             const std::string value = cells[c].kind != Cell::Null ? cells[c].text
-                                      : m_options.nullGiven        ? m_options.null
-                                                                   : "(null)";
+                                      : m_options.nullGiven       ? m_options.null
+                                                                  : "(null)";
             text += std::string(m_width - DisplayWidth(m_names[c]), ' ') + m_names[c] + " = " + value + "\n";
         }
         std::fwrite(text.data(), 1, text.size(), m_out);

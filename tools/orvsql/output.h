@@ -41,12 +41,12 @@ public:
 
 // How the settings of the prompt (.headers, .nullvalue, .separator) shape a result.
 struct WriterOptions {
-    bool headers = true;        // a header row of the names (not in line and JSON views)
-    bool nullGiven = false;     // NULL is `null` rather than the mode's own text
+    bool headers = true;  // a header row of the names (not in line and JSON views)
+    bool nullGiven = false;  // NULL is `null` rather than the mode's own text
     std::string null;
-    std::string separator;      // CSV and TSV: between fields, when not empty
-    std::string rowSeparator;   // CSV and TSV: after each row, when not empty
-    bool colour = false;        // NULL is dimmed with a terminal escape sequence
+    std::string separator;  // CSV and TSV: between fields, when not empty
+    std::string rowSeparator;  // CSV and TSV: after each row, when not empty
+    bool colour = false;  // NULL is dimmed with a terminal escape sequence
 };
 
 std::unique_ptr<ResultWriter> MakeWriter(OutputMode mode, std::FILE* out, const WriterOptions& options);

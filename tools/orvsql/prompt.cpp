@@ -68,8 +68,7 @@ std::vector<std::string> CompletionsFor(const std::string& prefix, const std::ve
     for (const std::string& word : words) {
         if (word.size() < prefix.size() || strncasecmp(word.c_str(), prefix.c_str(), prefix.size()) != 0) continue;
         std::string match = word;
-        if (lowerTyped && IsKeyword(word))
-            match = orv::platform::Lower(match);
+        if (lowerTyped && IsKeyword(word)) match = orv::platform::Lower(match);
         matches.push_back(match);
     }
     return matches;

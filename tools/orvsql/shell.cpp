@@ -41,10 +41,20 @@ std::string Hex(const unsigned char* data, size_t size) {
 
 bool IsNumericType(unsigned short type) {
     switch (type) {
-    case DBTYPE_I1: case DBTYPE_I2: case DBTYPE_I4: case DBTYPE_I8:
-    case DBTYPE_UI1: case DBTYPE_UI2: case DBTYPE_UI4: case DBTYPE_UI8:
-    case DBTYPE_R4: case DBTYPE_R8: case DBTYPE_CY:
-    case DBTYPE_DECIMAL: case DBTYPE_NUMERIC: case DBTYPE_VARNUMERIC: return true;
+    case DBTYPE_I1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+    case DBTYPE_UI8:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_VARNUMERIC: return true;
     default: return false;
     }
 }
@@ -184,7 +194,8 @@ bool ParseMilliseconds(const std::string& text, int& value) {
 void StatementSplitter::Scan(const std::string& text, std::vector<Statement>& done) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char ch = text[i];
-        if (m_pending.find_first_not_of(" \t\r\n") == std::string::npos && !std::isspace(static_cast<unsigned char>(ch))) {
+        if (m_pending.find_first_not_of(" \t\r\n") == std::string::npos &&
+            !std::isspace(static_cast<unsigned char>(ch))) {
             m_pending.clear();  // the statement starts here: no leading blanks, and its position
             m_start = SourcePosition{m_line, static_cast<int>(i) + 1};
         }
@@ -281,7 +292,9 @@ FileType DetectFileType(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(head), sizeof head);
     const std::streamsize got = in.gcount();
-    if (got == 0) return orv::platform::Lower(path).ends_with(".csv") ? FileType::Csv : FileType::Database;  // empty: a new database
+    if (got == 0)
+        return orv::platform::Lower(path).ends_with(".csv") ? FileType::Csv
+                                                            : FileType::Database;  // empty: a new database
     if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return FileType::Database;
     if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) return FileType::Xlsx;
     if (got >= 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) return FileType::Xls;
@@ -380,9 +393,9 @@ int Shell::Open(const std::string& path, FileType type, bool temporaryCopy) {
     // A text file is a table of its folder: the folder is the data source, every delimited
     // file in it a table named by its file name ("parts.csv"). A workbook's sheets are
     // tables named with a "$" ("Sheet1$").
-    const WCHAR* properties = type == FileType::Csv                                 ? TextProperties
-                                : type == FileType::Xlsx || type == FileType::Xls ? ExcelProperties
-                                                                                  : MdbEngineType;
+    const WCHAR* properties = type == FileType::Csv                             ? TextProperties
+                              : type == FileType::Xlsx || type == FileType::Xls ? ExcelProperties
+                                                                                : MdbEngineType;
     // How long a statement waits for another program's lock: one try of that length.
     const std::u16string lockWait =
         m_settings.busyTimeoutMs < 0
@@ -546,9 +559,12 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
         } else if (m_command.IsBlob(c) == OrvOleDbCommand::dbTrue) {
             row.push_back(ReadBlob(c, type));
         } else {
-            const Cell::Kind kind = IsNumericType(type) ? Cell::Number : type == DBTYPE_BOOL ? Cell::Boolean : Cell::Text;
+            const Cell::Kind kind = IsNumericType(type)   ? Cell::Number
+                                    : type == DBTYPE_BOOL ? Cell::Boolean
+                                                          : Cell::Text;
             Cell cell{kind, FieldText(m_command, c, m_settings.mode)};
-            if (Aligned(m_settings.mode) && cell.kind == Cell::Text) cell.text = FitForTable(cell.text, kTableTextWidth);
+            if (Aligned(m_settings.mode) && cell.kind == Cell::Text)
+                cell.text = FitForTable(cell.text, kTableTextWidth);
             row.push_back(std::move(cell));
         }
     }
@@ -744,15 +760,15 @@ int Shell::ShowSettings() {
     std::fprintf(out, "     mode: %s\n", OutputModeName(m_settings.mode));
     std::fprintf(out, "  headers: %s\n", w.headers ? "on" : "off");
     std::fprintf(out, "nullvalue: %s\n", w.nullGiven ? ("\"" + w.null + "\"").c_str() : "(the mode's own)");
-    std::fprintf(out, "separator: %s\n", w.separator.empty() ? "(the mode's own)"
-                                                               : ("\"" + Escape(w.separator) + "\" \"" +
-                                                                  Escape(w.rowSeparator) + "\"").c_str());
+    std::fprintf(out, "separator: %s\n",
+                 w.separator.empty() ? "(the mode's own)"
+                                     : ("\"" + Escape(w.separator) + "\" \"" + Escape(w.rowSeparator) + "\"").c_str());
     std::fprintf(out, "    timer: %s\n", m_settings.timer ? "on" : "off");
     std::fprintf(out, "     echo: %s\n", m_settings.echo ? "on" : "off");
     std::fprintf(out, "     bail: %s\n", m_settings.bail ? "on" : "off");
-    std::fprintf(out, "  timeout: %s\n", m_settings.busyTimeoutMs < 0 ? "(the engine's own)"
-                                                                         : (std::to_string(m_settings.busyTimeoutMs) +
-                                                                            " ms").c_str());
+    std::fprintf(out, "  timeout: %s\n",
+                 m_settings.busyTimeoutMs < 0 ? "(the engine's own)"
+                                              : (std::to_string(m_settings.busyTimeoutMs) + " ms").c_str());
     std::fprintf(out, "   output: %s\n", m_output.ToFile() ? "a file" : "standard output");
     return kSuccess;
 }
@@ -904,12 +920,11 @@ int Shell::Dump(const std::string& table) {
             !QueryTexts("SELECT name FROM pragma_table_info(" + SqlLiteral(name) + ") ORDER BY cid", columns))
             return kSqlError;
         std::string definition = create.empty() ? "" : create[0];
-        if (bookkeeping && definition.rfind("CREATE TABLE ", 0) == 0)
-            definition.insert(13, "IF NOT EXISTS ");
+        if (bookkeeping && definition.rfind("CREATE TABLE ", 0) == 0) definition.insert(13, "IF NOT EXISTS ");
         std::fprintf(out, "%s;\n", definition.c_str());
         // Every value as SQLite writes it as a literal: exact reals, X'..' for bytes.
-        std::string select = "SELECT '" + std::string(bookkeeping ? "INSERT OR REPLACE" : "INSERT") + " INTO [" +
-                             name + "] VALUES(' || ";
+        std::string select = "SELECT '" + std::string(bookkeeping ? "INSERT OR REPLACE" : "INSERT") + " INTO [" + name +
+                             "] VALUES(' || ";
         for (std::size_t c = 0; c < columns.size(); ++c)
             select += (c ? " || ',' || " : "") + std::string("quote([") + columns[c] + "])";
         select += " || ');' FROM [" + name + "]";
@@ -924,12 +939,14 @@ int Shell::Dump(const std::string& table) {
 
 std::vector<std::string> Shell::CompletionWords() {
     static const char* const kKeywords[] = {
-        "SELECT", "FROM", "WHERE", "GROUP", "BY", "ORDER", "HAVING", "LIMIT", "OFFSET", "INSERT", "INTO", "VALUES",
-        "UPDATE", "SET", "DELETE", "CREATE", "TABLE", "INDEX", "VIEW", "DROP", "ALTER", "ADD", "COLUMN", "PRIMARY",
-        "KEY", "NOT", "NULL", "DEFAULT", "UNIQUE", "AND", "OR", "IN", "IS", "LIKE", "BETWEEN", "JOIN", "LEFT", "INNER",
-        "OUTER", "CROSS", "ON", "AS", "DISTINCT", "COUNT", "SUM", "AVG", "MIN", "MAX", "CASE", "WHEN", "THEN", "ELSE",
-        "END", "UNION", "ALL", "EXISTS", "TOP", "ASC", "DESC", "INTEGER", "TEXT", "MEMO", "LONG", "SHORT", "BYTE",
-        "SINGLE", "DOUBLE", "CURRENCY", "DATETIME", "YESNO", "COUNTER", "AUTOINCREMENT"};
+        "SELECT",  "FROM",   "WHERE",  "GROUP",  "BY",       "ORDER",    "HAVING",   "LIMIT",   "OFFSET",
+        "INSERT",  "INTO",   "VALUES", "UPDATE", "SET",      "DELETE",   "CREATE",   "TABLE",   "INDEX",
+        "VIEW",    "DROP",   "ALTER",  "ADD",    "COLUMN",   "PRIMARY",  "KEY",      "NOT",     "NULL",
+        "DEFAULT", "UNIQUE", "AND",    "OR",     "IN",       "IS",       "LIKE",     "BETWEEN", "JOIN",
+        "LEFT",    "INNER",  "OUTER",  "CROSS",  "ON",       "AS",       "DISTINCT", "COUNT",   "SUM",
+        "AVG",     "MIN",    "MAX",    "CASE",   "WHEN",     "THEN",     "ELSE",     "END",     "UNION",
+        "ALL",     "EXISTS", "TOP",    "ASC",    "DESC",     "INTEGER",  "TEXT",     "MEMO",    "LONG",
+        "SHORT",   "BYTE",   "SINGLE", "DOUBLE", "CURRENCY", "DATETIME", "YESNO",    "COUNTER", "AUTOINCREMENT"};
     if (m_completionStale && m_connection) {
         m_completionStale = false;
         m_completionNames.clear();
@@ -1040,8 +1057,9 @@ int Shell::Create(const std::string& path) {
     if (type == FileType::Xls)
         return Fail(kUsage, "cannot create " + path + ": .xls workbooks are read-only; create a .xlsx workbook");
     if (type == FileType::Csv && path.back() != '/')
-        return Fail(kUsage, "cannot create " + path + ": a text file is a table of its folder; create the folder "
-                            "(a name ending in /) and then CREATE TABLE [" +
+        return Fail(kUsage, "cannot create " + path +
+                                ": a text file is a table of its folder; create the folder "
+                                "(a name ending in /) and then CREATE TABLE [" +
                                 std::filesystem::path(path).filename().string() + "] (...)");
     if (type == FileType::Csv) {
         if (!std::filesystem::create_directory(path, ec))
@@ -1080,8 +1098,8 @@ int Shell::Compact() {
     const std::string failure = hr == S_OK ? "" : Utf8(m_connection->GetErrorText());
     // The connection is closed now; open it again whatever happened, as the file still is.
     if (m_connection->OpenFromInitializationString(m_connection->GetInit(), false) != S_OK)
-        return Fail(kSqlError, "compacted " + path + " but cannot open it again:\n" +
-                                   Utf8(m_connection->GetErrorText()));
+        return Fail(kSqlError,
+                    "compacted " + path + " but cannot open it again:\n" + Utf8(m_connection->GetErrorText()));
     m_command.SetConnection(m_connection);
     if (hr != S_OK) return Fail(kSqlError, "cannot compact " + path + ":\n" + failure);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -18,7 +18,7 @@ namespace orvsql {
 enum ExitStatus : int {
     kSuccess = 0,
     kSqlError = 1,  // a statement failed, or a file could not be opened
-    kUsage = 2,     // a bad option, argument or dot-command
+    kUsage = 2,  // a bad option, argument or dot-command
     kInterrupted = 130,  // a script stopped by Ctrl-C (128 + SIGINT, as shells report it)
 };
 
@@ -42,9 +42,9 @@ private:
     void Scan(const std::string& text, std::vector<Statement>& done);
 
     std::string m_pending;
-    SourcePosition m_start;    // of the pending statement's first character
-    int m_line = 0;            // of the line being scanned
-    char m_quote = 0;          // the open quote (' " ]) or 0
+    SourcePosition m_start;  // of the pending statement's first character
+    int m_line = 0;  // of the line being scanned
+    char m_quote = 0;  // the open quote (' " ]) or 0
     bool m_blockComment = false;
 };
 
@@ -61,12 +61,12 @@ const char* FileTypeName(FileType type);
 // What the prompt's settings commands change; the options set the first values.
 struct Settings {
     OutputMode mode = OutputMode::Table;
-    WriterOptions writer;          // .headers, .nullvalue, .separator
-    bool timer = false;            // .timer: the time of each statement on stderr
-    bool echo = false;             // .echo: each statement printed before it runs
-    bool bail = true;              // .bail: stop at the first error (scripts; the prompt goes on)
-    bool verbose = false;          // --verbose: the whole error record and the statement
-    int busyTimeoutMs = 0;         // --busy-timeout, .timeout: how long a locked file is waited for
+    WriterOptions writer;  // .headers, .nullvalue, .separator
+    bool timer = false;  // .timer: the time of each statement on stderr
+    bool echo = false;  // .echo: each statement printed before it runs
+    bool bail = true;  // .bail: stop at the first error (scripts; the prompt goes on)
+    bool verbose = false;  // --verbose: the whole error record and the statement
+    int busyTimeoutMs = 0;  // --busy-timeout, .timeout: how long a locked file is waited for
 };
 
 // Where results go: standard output, or a file named by .output (until the next .output) or

@@ -75,8 +75,9 @@ Column DescribeColumn(const std::string& name, unsigned short bound, const Shape
     case DBTYPE_R8: column.type = "DOUBLE", column.literal = Literal::Number; break;
     case DBTYPE_NUMERIC:
     case DBTYPE_DECIMAL:
-        column.type = shape.precision ? "DECIMAL(" + std::to_string(shape.precision) + "," + std::to_string(shape.scale) + ")"
-                                      : "DOUBLE";
+        column.type = shape.precision
+                          ? "DECIMAL(" + std::to_string(shape.precision) + "," + std::to_string(shape.scale) + ")"
+                          : "DOUBLE";
         column.literal = Literal::Number;
         break;
     case DBTYPE_CY: column.type = "CURRENCY", column.literal = Literal::Number; break;
@@ -289,13 +290,15 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
         select += i ? ", " : "";
         const std::string name = Bracket(columns[i].name);
         // hex() of NULL is the empty text; NULL stays NULL.
-        select += columns[i].literal == Literal::Bytes ? "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END"
-                                                       : "CAST(" + name + " AS TEXT)";
+        select += columns[i].literal == Literal::Bytes
+                      ? "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END"
+                      : "CAST(" + name + " AS TEXT)";
     }
     select += " FROM " + Bracket(sourceTable);
     reader.SetCommandText(CString(Utf16(select).c_str()));
     CancelOnInterrupt cancelReader(reader);
-    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
+    if (reader.Execute() != OrvOleDbCommand::dbTrue)
+        return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
 
     // Rows go in many to a statement (INSERT ... VALUES (...), (...), ...): preparing one
     // statement per row cost more than the rows themselves.
@@ -336,8 +339,8 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
         row += u")";
         if (!batch.Add(row)) {
             if (InterruptRequested()) break;
-            return Fail("row " + std::to_string(batch.FailedRow()) + " could not be copied: " +
-                        ErrorOf(batch.Command()));
+            return Fail("row " + std::to_string(batch.FailedRow()) +
+                        " could not be copied: " + ErrorOf(batch.Command()));
         }
         bar.Update(++copied);
     }
@@ -374,7 +377,8 @@ int ImportText(OrvOleDbConnection* destination, const std::string& file, const s
     long long copied = 0;
     bool created = false;
     const auto start = std::chrono::steady_clock::now();
-    int status = Copy(&text, path.filename().string(), destination, table, false, "importing", progress, copied, created);
+    int status =
+        Copy(&text, path.filename().string(), destination, table, false, "importing", progress, copied, created);
     text.Close();
     if (status != kSuccess) return status;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -5,7 +5,9 @@
 namespace orvsql {
 namespace {
 
-bool ForPrograms(OutputMode mode) { return mode == OutputMode::Csv || mode == OutputMode::Tsv || mode == OutputMode::Json; }
+bool ForPrograms(OutputMode mode) {
+    return mode == OutputMode::Csv || mode == OutputMode::Tsv || mode == OutputMode::Json;
+}
 
 template <class Real>
 std::string ShortestText(Real value) {
