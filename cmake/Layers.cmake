@@ -9,7 +9,8 @@
 # Sources include each other from the repository root ("engine/sql/types.h"), so the root
 # cannot be on a layer's include path: it would show every folder. Instead each layer gets a
 # folder of its own in the build tree holding links to the source folders it may see
-# (build/layers/<layer>/engine -> <source>/engine), and that folder is its include path.
+# (build/layers/<layer>-layer/engine -> <source>/engine), and that folder is its include
+# path. The suffix keeps a layer's name out of the paths that .clang-tidy filters on.
 # A quoted include is also looked for beside the including file, which never finds another
 # layer's folder; "../" in an include would, and scripts/check-style.sh refuses it.
 
@@ -18,7 +19,7 @@ set(ORV_LAYER_ROOT ${CMAKE_BINARY_DIR}/layers)
 # orv_layer_includes(<layer> <folder>...): the include folder of <layer>, with a link to each
 # source folder named. Sets ORV_<LAYER>_INCLUDE to its path.
 function(orv_layer_includes layer)
-  set(dir ${ORV_LAYER_ROOT}/${layer})
+  set(dir ${ORV_LAYER_ROOT}/${layer}-layer)
   file(MAKE_DIRECTORY ${dir})
   foreach(folder IN LISTS ARGN)
     if(NOT IS_SYMLINK ${dir}/${folder})

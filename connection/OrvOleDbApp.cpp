@@ -49,6 +49,6 @@ struct ModuleHooks {
     ModuleHooks& operator=(const ModuleHooks&) = delete;
 };
 
-ModuleHooks moduleHooks;
+ModuleHooks g_moduleHooks;
 
 }  // namespace

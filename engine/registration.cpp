@@ -24,7 +24,7 @@ struct Registration {
     }
 };
 
-const Registration registration;
+const Registration kRegistration;
 
 }  // namespace
 }  // namespace orv::engine

@@ -12,7 +12,7 @@ struct Registration {
     }
 };
 
-const Registration registration;
+const Registration kRegistration;
 
 }  // namespace
 }  // namespace orv::engine::pg

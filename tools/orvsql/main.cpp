@@ -21,9 +21,9 @@ namespace {
 
 using namespace orvsql;
 
-const char* kUsageLine = "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
+const char* const kUsageLine = "usage: orvsql [options] [FILE | postgresql://ADDRESS] [SQL ...]\n";
 
-const char* kHelp =
+const char* const kHelp =
     "Opens FILE and runs each SQL argument in order. Without SQL arguments it reads\n"
     "statements from standard input, separated by ';' (a ';' inside a quoted string or a\n"
     "[bracketed] name does not separate), or shows a prompt when the input is a terminal.\n"

@@ -91,7 +91,7 @@ std::string TypeName(unsigned short type) {
 // How wide a long text may be in the table view before it is cut.
 constexpr size_t kTableTextWidth = 40;
 
-const char* kHelpCommands =
+const char* const kHelpCommands =
     ".help              this list\n"
     ".open FILE         close the open file and open FILE (or a postgresql:// address)\n"
     ".create FILE       create FILE and open it: a database file, a workbook for .xlsx,\n"
