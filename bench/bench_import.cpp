@@ -1,7 +1,7 @@
 // Importing a CSV file into a database file: `orvsql .import` against the sqlite3 shell's
 // `.import --csv` of the same file into a new table of a new database, each program run as
 // its own process, alternately, several rounds. Both load the rows in one transaction. The
-// file (about 50 MB by default) has the columns of bench_csv: id, name, qty, price, an ISO
+// file (about 50 MB by default) is bench_csv's (sample_csv.h): id, name, qty, price, an ISO
 // date and a note, every fifth note quoted with a comma and doubled quotes.
 //
 //   bench_import [rows] [rounds]   default 500,000 rows (about 50 MB), 3 rounds
@@ -20,26 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "sample_csv.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void MakeFile(const std::string& path, long rows) {
-    std::ofstream out(path, std::ios::binary);
-    out << "id,name,qty,price,date,note\r\n";
-    std::string line;
-    char buffer[64];
-    for (long i = 1; i <= rows; ++i) {
-        line = std::to_string(i) + ",part number " + std::to_string(i) + "," + std::to_string(i % 1000) + ",";
-        std::snprintf(buffer, sizeof buffer, "%.2f,2024-%02ld-%02ld,", double(i % 10000) * 0.25 + 0.01, i % 12 + 1,
-                      i % 28 + 1);
-        line += buffer;
-        if (i % 5 == 0) line += "\"a note, with \"\"quotes\"\", about the spare part " + std::to_string(i) + "\"";
-        else line += "a plain note about the spare part number " + std::to_string(i);
-        line += "\r\n";
-        out << line;
-    }
-}
 
 // How long a child process took: elapsed, and processor time (user and system), which
 // the load of a shared machine moves less.

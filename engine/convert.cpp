@@ -56,23 +56,10 @@ constexpr DBTYPE kOtherModifiers = DBTYPE_ARRAY | DBTYPE_VECTOR | DBTYPE_RESERVE
 enum class Family { None, Null, Number, Bool, Text, Date, Guid, Bytes, Variant, Error, Interface, Chapter };
 
 Family FamilyOf(DBTYPE type) {
+    if (platform::IsNumericType(type)) return Family::Number;
     switch (type) {
     case DBTYPE_EMPTY:
     case DBTYPE_NULL: return Family::Null;
-    case DBTYPE_I1:
-    case DBTYPE_I2:
-    case DBTYPE_I4:
-    case DBTYPE_I8:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_NUMERIC:
-    case DBTYPE_VARNUMERIC: return Family::Number;
     case DBTYPE_BOOL: return Family::Bool;
     case DBTYPE_WSTR:
     case DBTYPE_STR:

@@ -132,26 +132,6 @@ ColumnType TypeOfDeclaration(const char* declared) {
     return type;
 }
 
-bool IsNumeric(DBTYPE t) {
-    switch (t) {
-    case DBTYPE_I1:
-    case DBTYPE_UI1:
-    case DBTYPE_I2:
-    case DBTYPE_UI2:
-    case DBTYPE_I4:
-    case DBTYPE_UI4:
-    case DBTYPE_I8:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_NUMERIC:
-    case DBTYPE_VARNUMERIC: return true;
-    default: return false;
-    }
-}
-
 void SchemaTypeFunction(sqlite3_context* context, int, sqlite3_value** args) {
     const auto* declared = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
     std::optional<long long> fact = SchemaTypeFact(TypeOfDeclaration(declared), sqlite3_value_int(args[1]));
@@ -440,7 +420,7 @@ std::optional<long long> SchemaTypeFact(const ColumnType& type, int what) {
         if (bytes) return static_cast<long long>(type.size);
         return std::nullopt;
     case 3:
-        if (IsNumeric(type.type) && type.precision != 0xFF) return type.precision;
+        if (platform::IsNumericType(type.type) && type.precision != 0xFF) return type.precision;
         return std::nullopt;
     case 4:
         if ((type.type == DBTYPE_NUMERIC || type.type == DBTYPE_DECIMAL) && type.scale != 0xFF) return type.scale;

@@ -3,6 +3,7 @@
 
 #include "engine/command.h"
 #include "engine/guard.h"
+#include "engine/open_table.h"
 #include "engine/provider.h"
 #include "engine/sql/functions.h"
 #include "platform/format.h"
@@ -28,23 +29,8 @@ Session::~Session() {
 HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REFIID riid, ULONG, DBPROPSET[],
                             IUnknown** ppRowset) {
     return GuardMethod(IID_IOpenRowset, [&]() -> HRESULT {
-        if (ppRowset) *ppRowset = nullptr;
-        if (outer) return DB_E_NOAGGREGATION;
-        if (!pTableID && !pIndexID) return E_INVALIDARG;
-        if (pIndexID)
-            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."),
-                          IID_IOpenRowset);
-        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
-        // The whole table, as "SELECT *" gives it; the name is quoted, so any name works.
-        std::u16string name = pTableID->uName.pwszName;
-        std::u16string quoted = u"\"";
-        for (char16_t c : name) {
-            if (c == u'"') quoted += u'"';
-            quoted += c;
-        }
-        quoted += u'"';
-        std::string sql = "SELECT * FROM " + platform::Utf16ToUtf8(quoted);
+        std::string sql;
+        if (HRESULT hr = TableStatement(outer, pTableID, pIndexID, ppRowset, sql); hr != S_OK) return hr;
         sqlite3_stmt* statement = nullptr;
         int rc = sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
         if (rc != SQLITE_OK) return Report(StatementFailure(m_db, rc), IID_IOpenRowset);

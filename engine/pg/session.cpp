@@ -1,5 +1,6 @@
 // The server provider's session: one connection, its transactions and its commands.
 #include "engine/guard.h"
+#include "engine/open_table.h"
 #include "engine/pg/provider.h"
 #include "engine/sql/quote.h"
 #include "platform/utf.h"
@@ -35,15 +36,8 @@ Session::~Session() {
 HRESULT Session::OpenRowset(IUnknown* outer, DBID* pTableID, DBID* pIndexID, REFIID riid, ULONG, DBPROPSET[],
                             IUnknown** ppRowset) {
     return GuardMethod(IID_IOpenRowset, [&]() -> HRESULT {
-        if (ppRowset) *ppRowset = nullptr;
-        if (outer) return DB_E_NOAGGREGATION;
-        if (!pTableID && !pIndexID) return E_INVALIDARG;
-        if (pIndexID)
-            return Report(Status::Error(DB_E_NOINDEX, u"Opening a rowset over an index is not supported."),
-                          IID_IOpenRowset);
-        if (pTableID->eKind != DBKIND_NAME || !pTableID->uName.pwszName || !*pTableID->uName.pwszName)
-            return Report(Status::Error(DB_E_NOTABLE, u"A table is named by its name only."), IID_IOpenRowset);
-        const std::string sql = "SELECT * FROM " + QuoteName(platform::Utf16ToUtf8(pTableID->uName.pwszName));
+        std::string sql;
+        if (HRESULT hr = TableStatement(outer, pTableID, pIndexID, ppRowset, sql); hr != S_OK) return hr;
         return Report(Execute(sql, nullptr, ppRowset ? riid : IID_NULL, nullptr, ppRowset), IID_IOpenRowset);
     });
 }

@@ -428,9 +428,30 @@ struct DBPARAMBINDINFO {
 #define DBPARAMTYPE_OUTPUT 0x03
 #define DBPARAMTYPE_RETURNVALUE 0x04
 
-// ---- Value sizes ----------------------------------------------------------------------------
+// ---- Value sizes and families -------------------------------------------------------------
 
 namespace orv::platform {
+
+// True for the types that hold a number: integers, floating point, currency and decimals.
+constexpr bool IsNumericType(DBTYPE type) {
+    switch (type) {
+    case DBTYPE_I1:
+    case DBTYPE_I2:
+    case DBTYPE_I4:
+    case DBTYPE_I8:
+    case DBTYPE_UI1:
+    case DBTYPE_UI2:
+    case DBTYPE_UI4:
+    case DBTYPE_UI8:
+    case DBTYPE_R4:
+    case DBTYPE_R8:
+    case DBTYPE_CY:
+    case DBTYPE_DECIMAL:
+    case DBTYPE_NUMERIC:
+    case DBTYPE_VARNUMERIC: return true;
+    default: return false;
+    }
+}
 
 // Bytes of one value of a fixed-length OLE DB type (a pointer for BSTR and interfaces);
 // 0 for the variable-length types (STR, WSTR, BYTES, VARNUMERIC) and unknown ones.

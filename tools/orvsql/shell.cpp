@@ -39,26 +39,6 @@ std::string Hex(const unsigned char* data, size_t size) {
     return out;
 }
 
-bool IsNumericType(unsigned short type) {
-    switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_I2:
-    case DBTYPE_I4:
-    case DBTYPE_I8:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
-    case DBTYPE_CY:
-    case DBTYPE_DECIMAL:
-    case DBTYPE_NUMERIC:
-    case DBTYPE_VARNUMERIC: return true;
-    default: return false;
-    }
-}
-
 // The OLE DB name of a column type, as .schema shows it.
 std::string TypeName(unsigned short type) {
     std::string suffix = (type & DBTYPE_BYREF) ? " (long)" : "";
@@ -559,9 +539,9 @@ std::vector<Cell> Shell::ReadRow(unsigned __int64 columns) {
         } else if (m_command.IsBlob(c) == OrvOleDbCommand::dbTrue) {
             row.push_back(ReadBlob(c, type));
         } else {
-            const Cell::Kind kind = IsNumericType(type)   ? Cell::Number
-                                    : type == DBTYPE_BOOL ? Cell::Boolean
-                                                          : Cell::Text;
+            const Cell::Kind kind = orv::platform::IsNumericType(type) ? Cell::Number
+                                    : type == DBTYPE_BOOL              ? Cell::Boolean
+                                                                       : Cell::Text;
             Cell cell{kind, FieldText(m_command, c, m_settings.mode)};
             if (Aligned(m_settings.mode) && cell.kind == Cell::Text)
                 cell.text = FitForTable(cell.text, kTableTextWidth);
