@@ -222,7 +222,13 @@ HRESULT DataSource::CreateSession(IUnknown* outer, REFIID riid, IUnknown** ppSes
         sqlite3* db = nullptr;
         Status status = m_store->Connect(&db);
         if (!status.Ok()) return Report(status, IID_IDBCreateSession);
-        auto* session = new (std::nothrow) Session(this, db);
+        Session* session = nullptr;
+        try {
+            session = new (std::nothrow) Session(this, db);
+        } catch (...) {
+            sqlite3_close_v2(db);  // the session never took it
+            throw;
+        }
         if (!session) {
             sqlite3_close(db);
             return E_OUTOFMEMORY;

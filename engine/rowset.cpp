@@ -285,15 +285,15 @@ Status Rowset::Create(Session* session, IUnknown* command, sqlite3_stmt* stateme
 Status Rowset::Create(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source, Rowset** out,
                       std::vector<ColumnType> forcedTypes) {
     *out = nullptr;
-    auto* rowset = new (std::nothrow) Rowset(owner, command, std::move(source));
+    // Held by its one reference until it is handed out, so that a failure in Describe (an
+    // error or an exception) releases it, and with it the owner and the command it holds.
+    CComPtr<Rowset> rowset;
+    rowset.Attach(new (std::nothrow) Rowset(owner, command, std::move(source)));
     if (!rowset) return Status::Error(E_OUTOFMEMORY, u"Out of memory.");
     rowset->m_forcedTypes = std::move(forcedTypes);
     Status status = rowset->Describe();
-    if (!status.Ok()) {
-        rowset->Release();
-        return status;
-    }
-    *out = rowset;
+    if (!status.Ok()) return status;
+    *out = rowset.Detach();
     return Status::Success();
 }
 

@@ -4,6 +4,7 @@
 // initialisation property, matched by name against the properties the provider describes.
 #include <charconv>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "engine/error.h"
@@ -66,7 +67,24 @@ const NamedValue kPrompts[] = {
 };
 
 // One property to set, with the key it came from for error texts.
+// One property to set, owning its value: a failure anywhere between its conversion and
+// the end of the call frees it.
 struct Setting {
+    Setting(const GUID& set, DBPROPID id, std::u16string key) : set(set), id(id), key(std::move(key)) {
+        VariantInit(&value);
+    }
+    Setting(Setting&& other) noexcept : set(other.set), id(other.id), value(other.value), key(std::move(other.key)) {
+        VariantInit(&other.value);
+    }
+    Setting& operator=(Setting&& other) noexcept {
+        std::swap(set, other.set);
+        std::swap(id, other.id);
+        std::swap(value, other.value);
+        std::swap(key, other.key);
+        return *this;
+    }
+    ~Setting() { VariantClear(&value); }
+
     GUID set;
     DBPROPID id;
     VARIANT value;
@@ -215,13 +233,12 @@ Status CollectSettings(const InitString& init, IDBProperties* provider, std::vec
                                                   u"provider.",
                                                   pair.key.c_str()),
                                  u"08001");
-        Setting setting{set, id, {}, pair.key};
+        Setting setting(set, id, pair.key);
         Status status = ConvertValue(pair, standardId, type, setting.value);
         if (!status.Ok()) return status;
         // A key given twice counts once, with its last value.
         for (auto it = settings.begin(); it != settings.end(); ++it) {
             if (it->set == set && it->id == id) {
-                VariantClear(&it->value);
                 settings.erase(it);
                 break;
             }
@@ -299,7 +316,6 @@ public:
             std::vector<Setting> settings;
             status = CollectSettings(*init, provider, settings);
             if (status.Ok()) status = ApplySettings(provider, settings);
-            for (Setting& s : settings) VariantClear(&s.value);
             if (!status.Ok()) return Report(status, IID_IDataInitialize);
             if (*ppDataSource) return S_OK;
             return provider->QueryInterface(riid, reinterpret_cast<void**>(ppDataSource));

@@ -13,10 +13,11 @@ namespace orv::engine {
 
 Session::Session(DataSource* source, sqlite3* db)
     : m_source(source), m_db(db), m_policy(source->GetStore() ? source->GetStore()->Name() : std::u16string()) {
-    m_source->AddRef();
-    m_source->SessionOpened();
+    // What may fail (out of memory) comes before the data source counts the session.
     RegisterFunctions(m_db);
     m_policy.Install(m_db);
+    m_source->AddRef();
+    m_source->SessionOpened();
 }
 
 Session::~Session() {

@@ -44,7 +44,7 @@ class AccessDatabase final : public Store {
 public:
     explicit AccessDatabase(const StoreOptions& options) : m_name(options.dataSource) {}
 
-    Status Connect(sqlite3** db) override {
+    Status OpenConnection(sqlite3** db) override {
         *db = nullptr;
         std::unique_ptr<access::AccessFile> file;
         Status status = access::OpenAccessFile(m_name, file);

@@ -44,7 +44,7 @@ public:
           m_readOnly(readOnly),
           m_lockTimeoutMs(options.lockTimeoutMs) {}
 
-    Status Connect(sqlite3** db) override {
+    Status OpenConnection(sqlite3** db) override {
         *db = nullptr;
         int flags = (m_readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
         int rc = sqlite3_open_v2(m_path.c_str(), db, flags, nullptr);

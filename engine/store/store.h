@@ -32,8 +32,19 @@ class Store {
 public:
     virtual ~Store() = default;
 
-    // A new SQLite connection on the store; the caller closes it with sqlite3_close.
-    virtual Status Connect(sqlite3** db) = 0;
+    // A new SQLite connection on the store; the caller closes it with sqlite3_close. A
+    // failure, an exception (out of memory) included, leaves *db null and nothing open.
+    Status Connect(sqlite3** db) {
+        *db = nullptr;
+        try {
+            Status status = OpenConnection(db);
+            if (!status.Ok()) Close(db);
+            return status;
+        } catch (...) {
+            Close(db);
+            throw;
+        }
+    }
     virtual bool ReadOnly() const = 0;
     // The path that the store was opened from, as the host gave it.
     virtual const std::u16string& Name() const = 0;
@@ -47,6 +58,17 @@ public:
         (void)db;
         (void)sql;
         return Status::Success();
+    }
+
+protected:
+    // Opens the store's connection into *db, set as soon as SQLite made it, so that Connect
+    // can close it whatever happens later.
+    virtual Status OpenConnection(sqlite3** db) = 0;
+
+private:
+    static void Close(sqlite3** db) {
+        if (*db) sqlite3_close(*db);
+        *db = nullptr;
     }
 };
 

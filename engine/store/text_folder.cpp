@@ -47,7 +47,7 @@ public:
           m_readOnly(options.readOnly || ::access(m_folder.c_str(), W_OK) != 0),
           m_lockTimeoutMs(options.lockTimeoutMs) {}
 
-    Status Connect(sqlite3** db) override {
+    Status OpenConnection(sqlite3** db) override {
         *db = nullptr;
         // What a writer killed before it finished left in the folder goes first.
         if (!m_readOnly) RecoverFolder(m_folder);

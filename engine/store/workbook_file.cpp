@@ -72,7 +72,7 @@ public:
         m_options.readOnlyWhy = std::move(readOnlyWhy);
     }
 
-    Status Connect(sqlite3** db) override {
+    Status OpenConnection(sqlite3** db) override {
         *db = nullptr;
         std::shared_ptr<const workbook::Workbook> book;
         Status status = m_source->Current(book);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -954,11 +955,14 @@ void DeleteBook(void* aux) {
 }  // namespace
 
 int RegisterSheetModule(sqlite3* db, std::shared_ptr<WorkbookSource> source, const BookOptions& options) {
-    auto* book = new (std::nothrow) Book();
-    if (!book) return SQLITE_NOMEM;
-    book->source = std::move(source);
-    book->options = options;
-    book->db = db;
+    // Ours until SQLite takes it (copying the options may fail); SQLite then frees it with
+    // DeleteBook, also when the module cannot be registered.
+    std::unique_ptr<Book> owned(new (std::nothrow) Book());
+    if (!owned) return SQLITE_NOMEM;
+    owned->source = std::move(source);
+    owned->options = options;
+    owned->db = db;
+    Book* book = owned.release();
     int rc = sqlite3_create_module_v2(db, kSheetModuleName, &kModule, book, DeleteBook);
     if (rc != SQLITE_OK) return rc;  // SQLite has called DeleteBook
     sqlite3_commit_hook(db, &GuardedCallback<OnCommit>::Call, book);

@@ -121,7 +121,10 @@ protected:
 
     void Restart() { ASSERT_EQ(m_rowset->RestartPosition(DB_NULL_HCHAPTER), S_OK); }
 
-    static constexpr std::size_t kSlot = 64 * sizeof(char16_t) + sizeof(DBLENGTH) + sizeof(DBSTATUS) + 8;
+    // Each column's part of the row buffer, a multiple of 8 so that every length and
+    // pointer written into it is aligned.
+    static constexpr std::size_t kSlot =
+        (64 * sizeof(char16_t) + sizeof(DBLENGTH) + sizeof(DBSTATUS) + 8 + 7) & ~std::size_t(7);
     TempDir m_dir;
     CComPtr<IOpenRowset> m_session;
     CComPtr<IRowset> m_rowset;
