@@ -7,6 +7,7 @@
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
+#include "engine/sql/tokens.h"
 #include "platform/calendar.h"
 #include "platform/strings.h"
 
@@ -15,7 +16,11 @@ namespace {
 
 // Item and ItemEnd bracket an unaliased result column: they print nothing, or the column's
 // name as written when the rewrite changed its text.
-enum class Kind { Space, Comment, String, Word, Quoted, Number, Date, Hash, Punct, Variable, Item, ItemEnd };
+// The tokenizer's kinds first, in its order.
+enum class Kind { Space, Comment, String, Word, Quoted, Number, Hash, Punct, Variable, Item, ItemEnd };
+static_assert(static_cast<int>(Kind::Variable) == static_cast<int>(SqlTokenKind::Variable));
+
+Kind KindOf(SqlTokenKind kind) { return static_cast<Kind>(kind); }
 
 struct Token {
     Kind kind;
@@ -25,9 +30,6 @@ struct Token {
 };
 
 const std::string& Written(const Token& t) { return t.written.empty() ? t.text : t.written; }
-
-bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
 bool IsWord(const Token& t, std::string_view word) {
     return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word);
@@ -57,83 +59,10 @@ bool IsClauseWord(std::string_view w) {
     return false;
 }
 
-// SQLite's token rules, plus '#' as a token of its own (dates and name#ext are decided later).
-// Each token goes to `take` as its kind and its span of the text.
-template <class Take>
-void Lex(std::string_view s, Take&& take) {
-    std::size_t i = 0, n = s.size();
-    auto next = [&](Kind k, std::size_t end) {
-        take(k, s.substr(i, end - i));
-        i = end;
-    };
-    while (i < n) {
-        unsigned char c = s[i];
-        if (std::isspace(c)) {
-            std::size_t j = i;
-            while (j < n && std::isspace((unsigned char)s[j])) ++j;
-            next(Kind::Space, j);
-        } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-            std::size_t j = s.find('\n', i);
-            next(Kind::Comment, j == std::string_view::npos ? n : j);
-        } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-            std::size_t j = s.find("*/", i + 2);
-            next(Kind::Comment, j == std::string_view::npos ? n : j + 2);
-        } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
-            char close = c == '[' ? ']' : static_cast<char>(c);
-            std::size_t j = i + 1;
-            while (j < n) {
-                if (s[j] == close) {
-                    if (close != ']' && j + 1 < n && s[j + 1] == close) {
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                ++j;
-            }
-            next(c == '\'' ? Kind::String : Kind::Quoted, std::min(j, n));
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit((unsigned char)s[i + 1]))) {
-            std::size_t j = i;
-            if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-                j += 2;
-                while (j < n && std::isxdigit((unsigned char)s[j])) ++j;
-            } else {
-                while (j < n && (std::isdigit((unsigned char)s[j]) || s[j] == '.')) ++j;
-                if (j < n && (s[j] == 'e' || s[j] == 'E')) {
-                    std::size_t k = j + 1;
-                    if (k < n && (s[k] == '+' || s[k] == '-')) ++k;
-                    if (k < n && std::isdigit((unsigned char)s[k])) {
-                        j = k;
-                        while (j < n && std::isdigit((unsigned char)s[j])) ++j;
-                    }
-                }
-            }
-            next(Kind::Number, j);
-        } else if (IsWordStart(c)) {
-            std::size_t j = i;
-            while (j < n && IsWordChar((unsigned char)s[j])) ++j;
-            next(Kind::Word, j);
-        } else if (c == '?' ||
-                   ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
-            std::size_t j = i + 1;
-            while (j < n && (IsWordChar((unsigned char)s[j]) || (c == '?' && std::isdigit((unsigned char)s[j])))) ++j;
-            next(Kind::Variable, j);
-        } else if (c == '#') {
-            next(Kind::Hash, i + 1);
-        } else {
-            static const char* const two[] = {"<>", "<=", ">=", "!=", "==", "||", "<<", ">>", "->"};
-            std::size_t len = 1;
-            for (const char* t : two)
-                if (s.substr(i, 2) == t) len = 2;
-            next(Kind::Punct, i + len);
-        }
-    }
-}
-
 std::vector<Token> Tokenize(std::string_view s) {
     std::vector<Token> out;
-    Lex(s, [&](Kind kind, std::string_view text) { out.push_back({kind, std::string(text)}); });
+    SqlTokenizer tokens(s);
+    for (SqlToken x; tokens.Next(x);) out.push_back({KindOf(x.kind), std::string(x.text)});
     return out;
 }
 
@@ -629,8 +558,7 @@ struct Rewriter {
     // The steps of CreateTable. A column definition or constraint is the token range
     // [first, second) between the parentheses, without its comma.
     using Definitions = std::vector<std::pair<std::size_t, std::size_t>>;
-    bool FindCreatedTable(std::size_t& open, std::string& table) const;
-    bool SplitDefinitions(std::size_t open, Definitions& defs) const;
+    std::vector<SqlToken> TokensAsRead() const;
     std::vector<std::size_t> CountersAndTextTypes(const Definitions& defs);
     std::size_t ColumnBefore(std::size_t type) const;
     void DropTableKeyOnCounter(std::size_t counter, const Definitions& defs);
@@ -640,34 +568,21 @@ struct Rewriter {
     void Defaults();
 };
 
-std::string Unquote(const std::string& name) {
-    if (name.size() >= 2 && (name[0] == '"' || name[0] == '[' || name[0] == '`')) {
-        std::string inner = name.substr(1, name.size() - 2);
-        if (name[0] != '[') {
-            std::string dbl(2, name[0]);
-            for (std::size_t p = 0; (p = inner.find(dbl, p)) != std::string::npos; ++p) inner.erase(p, 1);
-        }
-        return inner;
-    }
-    return name;
-}
-
 std::string SignedText(long long v) { return v < 0 ? "m" + std::to_string(-v) : std::to_string(v); }
 
 // CREATE TABLE: the dialect's text types are declared under names that keep text as text,
 // and each counter column (COUNTER, AUTOINCREMENT, IDENTITY) becomes an INTEGER PRIMARY KEY
 // AUTOINCREMENT whose constraint name carries its seed and step.
 void Rewriter::CreateTable() {
-    std::size_t open = 0;
-    std::string table;
-    if (!FindCreatedTable(open, table)) return;
-    Definitions defs;
-    if (!SplitDefinitions(open, defs)) return;
+    const std::optional<CreateTableShape> shape = ReadCreateTable(TokensAsRead());
+    if (!shape) return;
+    const std::string& table = shape->table;
+    const Definitions& defs = shape->definitions;
     const std::vector<std::size_t> counters = CountersAndTextTypes(defs);
     if (counters.empty()) return;
     for (std::size_t c : counters) DropTableKeyOnCounter(c, defs);
     for (std::size_t c : counters) {
-        IdentityColumn id{table, Unquote(t[ColumnBefore(c)].text), 1, 1};
+        IdentityColumn id{table, UnquoteName(t[ColumnBefore(c)].text), 1, 1};
         std::size_t end = c + 1;
         if (!ReadCounterArguments(c, id, end)) return;
         std::size_t defEnd = end;
@@ -682,46 +597,15 @@ void Rewriter::CreateTable() {
     }
 }
 
-// The token "(" after CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name, and the name.
-bool Rewriter::FindCreatedTable(std::size_t& open, std::string& table) const {
-    std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
-    if (a >= t.size() || !IsWord(t[a], "CREATE")) return false;
-    std::size_t b = NextSignificant(a);
-    if (b < t.size() && (IsWord(t[b], "TEMP") || IsWord(t[b], "TEMPORARY"))) b = NextSignificant(b);
-    if (b >= t.size() || !IsWord(t[b], "TABLE")) return false;
-    std::size_t name = NextSignificant(b);
-    if (name < t.size() && IsWord(t[name], "IF")) name = NextSignificant(NextSignificant(NextSignificant(name)));
-    if (name >= t.size()) return false;
-    table = Unquote(t[name].text);
-    open = NextSignificant(name);
-    if (open < t.size() && t[open].text == ".") {  // schema.table
-        name = NextSignificant(open);
-        if (name >= t.size()) return false;
-        table = Unquote(t[name].text);
-        open = NextSignificant(name);
-    }
-    return open < t.size() && t[open].text == "(";
-}
-
-// The definitions between the parentheses that open at `open`, split at top-level commas;
-// false when the parentheses do not close.
-bool Rewriter::SplitDefinitions(std::size_t open, Definitions& defs) const {
-    int depth = 0;
-    std::size_t start = open + 1;
-    for (std::size_t k = open + 1; k < t.size(); ++k) {
-        if (t[k].text == "(") ++depth;
-        else if (t[k].text == ")") {
-            if (depth == 0) {
-                defs.push_back({start, k});
-                return true;
-            }
-            --depth;
-        } else if (t[k].text == "," && depth == 0) {
-            defs.push_back({start, k});
-            start = k + 1;
-        }
-    }
-    return false;
+// The tokens as the tokenizer reads them; the result-column brackets read as blanks.
+std::vector<SqlToken> Rewriter::TokensAsRead() const {
+    std::vector<SqlToken> out;
+    out.reserve(t.size());
+    for (const Token& x : t)
+        out.push_back(
+            {x.kind == Kind::Item || x.kind == Kind::ItemEnd ? SqlTokenKind::Space : static_cast<SqlTokenKind>(x.kind),
+             x.text});
+    return out;
 }
 
 // The type words of the counter columns; renames the text types on the way.
@@ -753,7 +637,7 @@ std::size_t Rewriter::ColumnBefore(std::size_t type) const {
 
 // A table-level PRIMARY KEY naming the counter column alone is dropped: the column carries it.
 void Rewriter::DropTableKeyOnCounter(std::size_t counter, const Definitions& defs) {
-    const std::string column = Unquote(t[ColumnBefore(counter)].text);
+    const std::string column = UnquoteName(t[ColumnBefore(counter)].text);
     for (auto [from, to] : defs) {
         std::size_t k = NextSignificant(from - 1);
         std::size_t pk = k;
@@ -761,8 +645,8 @@ void Rewriter::DropTableKeyOnCounter(std::size_t counter, const Definitions& def
         if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
         std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
         std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
-        if (paren < to && t[paren].text == "(" && only < to && platform::EqualsNoCase(Unquote(t[only].text), column) &&
-            shut < to && t[shut].text == ")") {
+        if (paren < to && t[paren].text == "(" && only < to &&
+            platform::EqualsNoCase(UnquoteName(t[only].text), column) && shut < to && t[shut].text == ")") {
             // Blank the definition and the comma before it.
             for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
         }
@@ -982,17 +866,14 @@ bool MayNeedRewrite(std::string_view utf8) {
     // without '&' renders back to its own text.
     static const char* const words[] = {"TRUE",        "FALSE", "YES", "NO",   "ISNULL", "LEFT",   "RIGHT",  "MOD",
                                         "DISTINCTROW", "LIKE",  "TOP", "DROP", "ALTER",  "CREATE", "DEFAULT"};
-    bool found = false;
-    Lex(utf8, [&](Kind kind, std::string_view text) {
-        if (found) return;
-        if (kind == Kind::Hash || (kind == Kind::Punct && text == "&")) {
-            found = true;
-        } else if (kind == Kind::Word && text.size() <= 11) {
+    SqlTokenizer tokens(utf8);
+    for (SqlToken x; tokens.Next(x);) {
+        if (x.kind == SqlTokenKind::Hash || (x.kind == SqlTokenKind::Punct && x.text == "&")) return true;
+        if (x.kind == SqlTokenKind::Word && x.text.size() <= 11)
             for (const char* w : words)
-                if (platform::EqualsNoCase(text, w)) found = true;
-        }
-    });
-    return found;
+                if (platform::EqualsNoCase(x.text, w)) return true;
+    }
+    return false;
 }
 
 RewriteResult RewriteSql(std::string_view utf8) {
