@@ -1,14 +1,11 @@
 #include "engine/sql/rewrite.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
 #include "engine/sql/tokens.h"
-#include "platform/calendar.h"
 #include "platform/strings.h"
 
 namespace orv::engine {
@@ -78,21 +75,6 @@ bool ValueMayFollow(const Token* prev) {
     default: return false;
     }
 }
-
-int MonthFromName(std::string_view name) {
-    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    if (name.size() < 3) return 0;
-    static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
-                                       "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
-    for (int m = 0; m < 12; ++m)
-        if (platform::EqualsNoCase(name, months[m]) || platform::EqualsNoCase(name, full[m]) ||
-            (platform::EqualsNoCase(name, "SEPT") && m == 8))
-            return m + 1;
-    return 0;
-}
-
-int TwoDigitYear(int y, std::size_t digits) { return digits > 2 ? y : platform::WindowedYear(y); }
 
 // Rewrites the statement's tokens in place; returns an error sentence on a malformed literal.
 struct Rewriter {
@@ -711,134 +693,10 @@ void Rewriter::DropColumnKey(std::size_t end, std::size_t defEnd) {
 
 }  // namespace
 
-namespace {
-
-// `x` without the spaces around it and the commas after it.
-std::string TrimLiteralPart(const std::string& x) {
-    std::size_t p = x.find_first_not_of(' '), q = x.find_last_not_of(" ,");
-    return p == std::string::npos ? std::string() : x.substr(p, q - p + 1);
-}
-
-// Splits a literal's text into its date and its time of day: the time is the part from the
-// word holding the first ':' on ("3/1/2024 13:45", "2024-03-01T13:45"), or a last word
-// after an hour with AM or PM ("3/1/2024 1 PM").
-void SplitDateAndTime(const std::string& s, std::string& datePart, std::string& timeText) {
-    datePart = s;
-    std::size_t colon = s.find(':');
-    if (colon != std::string::npos) {
-        std::size_t space = s.rfind(' ', colon);
-        std::size_t tee = s.rfind('T', colon);
-        if (tee != std::string::npos && (space == std::string::npos || tee > space) && tee > 0 &&
-            std::isdigit((unsigned char)s[tee - 1]))
-            space = tee;
-        datePart = space == std::string::npos ? "" : s.substr(0, space);
-        timeText = space == std::string::npos ? s : s.substr(space + 1);
-        return;
-    }
-    for (const char* ampm : {" AM", " PM", " am", " pm"}) {
-        std::size_t p = s.rfind(ampm);
-        if (p != std::string::npos && p + 3 == s.size()) {
-            std::size_t sp = s.rfind(' ', p - 1);
-            if (sp == std::string::npos) break;
-            datePart = s.substr(0, sp);
-            timeText = s.substr(sp + 1);
-        }
-    }
-}
-
-// The date of a literal in one of its orders: yyyy-mm-dd, m/d/yyyy, 1-Mar-2024 or
-// March 1, 2024; a two-digit year gets its century from the window.
-bool ReadLiteralDate(const std::string& datePart, DateParts& parts) {
-    std::vector<std::string> fields;
-    std::vector<bool> numeric;
-    std::string cur;
-    for (char ch : datePart + " ") {
-        if (std::isalnum((unsigned char)ch)) {
-            cur += ch;
-        } else if (!cur.empty()) {
-            fields.push_back(cur);
-            numeric.push_back(
-                std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
-            cur.clear();
-        }
-    }
-    if (fields.size() != 3) return false;
-    int y = 0, m = 0, d = 0;
-    std::size_t yDigits = 4;
-    if (numeric[0] && numeric[1] && numeric[2]) {
-        if (fields[0].size() == 4) {  // ISO: yyyy-mm-dd (or yyyy/mm/dd)
-            y = std::atoi(fields[0].c_str());
-            m = std::atoi(fields[1].c_str());
-            d = std::atoi(fields[2].c_str());
-        } else {  // US: m/d/yyyy
-            m = std::atoi(fields[0].c_str());
-            d = std::atoi(fields[1].c_str());
-            y = std::atoi(fields[2].c_str());
-            yDigits = fields[2].size();
-        }
-    } else if (numeric[0] && !numeric[1] && numeric[2]) {  // 1-Mar-2024
-        d = std::atoi(fields[0].c_str());
-        m = MonthFromName(fields[1]);
-        y = std::atoi(fields[2].c_str());
-        yDigits = fields[2].size();
-    } else if (!numeric[0] && numeric[1] && numeric[2]) {  // March 1, 2024
-        m = MonthFromName(fields[0]);
-        d = std::atoi(fields[1].c_str());
-        y = std::atoi(fields[2].c_str());
-        yDigits = fields[2].size();
-    } else {
-        return false;
-    }
-    y = TwoDigitYear(y, yDigits);
-    if (!IsValidDate(y, m, d)) return false;
-    parts.year = y;
-    parts.month = m;
-    parts.day = d;
-    return true;
-}
-
-// The time of day of a literal: h:mm[:ss], with AM or PM also h alone.
-bool ReadLiteralTime(const std::string& timeText, DateParts& parts) {
-    std::string x = TrimLiteralPart(timeText);
-    bool pm = false, am = false;
-    if (x.size() > 2) {
-        std::string tail = x.substr(x.size() - 2);
-        if (platform::EqualsNoCase(tail, "PM")) pm = true;
-        if (platform::EqualsNoCase(tail, "AM")) am = true;
-        if (pm || am) x = TrimLiteralPart(x.substr(0, x.size() - 2));
-    }
-    int h = 0, mi = 0, se = 0;
-    char extra = 0;
-    int got = std::sscanf(x.c_str(), "%d:%d:%d%c", &h, &mi, &se, &extra);
-    if (got < 1 || got > 3) return false;
-    if (got == 1 && !(am || pm)) return false;
-    if (am || pm) {
-        if (h < 1 || h > 12) return false;
-        if (pm && h != 12) h += 12;
-        if (am && h == 12) h = 0;
-    }
-    if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return false;
-    parts.hour = h;
-    parts.minute = mi;
-    parts.second = se;
-    return true;
-}
-
-}  // namespace
-
 std::optional<std::string> ParseDateLiteral(std::string_view body) {
-    std::string s(body);
-    std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
-    if (a == std::string::npos) return std::nullopt;
-    s = s.substr(a, b - a + 1);
-    std::string datePart, timeText;
-    SplitDateAndTime(s, datePart, timeText);
-    DateParts parts;
-    datePart = TrimLiteralPart(datePart);
-    if (!datePart.empty() && !ReadLiteralDate(datePart, parts)) return std::nullopt;
-    if (!timeText.empty() && !ReadLiteralTime(timeText, parts)) return std::nullopt;
-    if (datePart.empty() && timeText.empty()) return std::nullopt;
-    return FormatIsoDateTime(parts);
+    const std::optional<DateText> d = ReadDateText(body);
+    if (!d || (d->hasDate && !IsValidDate(d->parts.year, d->parts.month, d->parts.day))) return std::nullopt;
+    return FormatIsoDateTime(d->parts);
 }
 
 void Rewriter::Defaults() {

@@ -66,38 +66,6 @@ bool ParseDigits(std::string_view s, std::size_t& i, int minDigits, int maxDigit
     return n >= minDigits;
 }
 
-// " hh:mm[:ss[.fff]] [AM|PM]" after a date; true when it is absent or well formed.
-bool ParseTime(std::string_view s, std::size_t i, bool allowAmPm, int& h, int& m, int& sec, bool& present) {
-    present = false;
-    h = m = sec = 0;
-    if (i == s.size()) return true;
-    if (s[i] != ' ' && s[i] != 'T') return false;
-    ++i;
-    while (i < s.size() && s[i] == ' ') ++i;
-    if (!ParseDigits(s, i, 1, 2, h) || i >= s.size() || s[i] != ':') return false;
-    ++i;
-    if (!ParseDigits(s, i, 2, 2, m)) return false;
-    if (i < s.size() && s[i] == ':') {
-        ++i;
-        if (!ParseDigits(s, i, 2, 2, sec)) return false;
-        if (i < s.size() && s[i] == '.') {
-            ++i;
-            int frac;
-            if (!ParseDigits(s, i, 1, 9, frac)) return false;
-        }
-    }
-    while (i < s.size() && s[i] == ' ') ++i;
-    if (allowAmPm && i + 2 == s.size() && (s[i + 1] == 'M' || s[i + 1] == 'm')) {
-        char ap = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
-        if ((ap != 'A' && ap != 'P') || h < 1 || h > 12) return false;
-        if (ap == 'A' && h == 12) h = 0;
-        if (ap == 'P' && h != 12) h += 12;
-        i += 2;
-    }
-    present = true;
-    return i == s.size() && h < 24 && m < 60 && sec < 60;
-}
-
 Kind Merge(Kind a, Kind b) {
     if (a == b) return a;
     auto integral = [](Kind k) { return k == Kind::Integer || k == Kind::BigInt; };
@@ -524,9 +492,6 @@ bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
 
 namespace {
 
-constexpr const char* kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                         "jul", "aug", "sep", "oct", "nov", "dec"};
-
 // A format cut into its parts: a field ("yyyy", "mm", "nn", "AM/PM") or a literal character.
 struct DateToken {
     char field = 0;  // y, M (month), D, h, n (minute), s, a (AM/PM), 0 (literal)
@@ -592,14 +557,11 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
             i += 2;
             continue;
         }
-        if (t.field == 'M' && t.width >= 3) {
-            int found = -1;
-            for (int m = 0; m < 12 && found < 0; ++m)
-                if (i + 3 <= s.size() && platform::EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
-            if (found < 0) return std::nullopt;
-            mo = found + 1;
-            i += 3;
-            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i]))) ++i;  // "March"
+        if (t.field == 'M' && t.width >= 3) {  // "Mar", "March"
+            const std::size_t start = i;
+            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i]))) ++i;
+            mo = MonthFromName(s.substr(start, i - start));
+            if (mo == 0) return std::nullopt;
             continue;
         }
         int v = 0;
@@ -621,10 +583,9 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         if (pm && h != 12) h += 12;
     }
     if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || sec > 59) return std::nullopt;
-    char out[64];
-    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
-    return std::string(out);
+    DateParts parts;
+    parts.year = y, parts.month = mo, parts.day = d, parts.hour = h, parts.minute = mi, parts.second = sec;
+    return FormatIsoDateTime(parts, timed);
 }
 
 std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::string_view format) {
@@ -643,9 +604,7 @@ std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::strin
         case 'y': v = t.width >= 3 ? parts->year : parts->year % 100; break;
         case 'M':
             if (t.width >= 3) {
-                const char* name = kMonthNames[parts->month - 1];
-                out += static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-                out += name + 1;
+                out += MonthAbbreviation(parts->month);
                 continue;
             }
             v = parts->month;
@@ -703,32 +662,10 @@ char SniffDelimiter(std::string_view sample) {
 }
 
 std::optional<std::string> ParseDateValue(std::string_view value) {
-    std::string_view s = platform::Trim(value);
-    std::size_t i = 0;
-    int y = 0, mo = 0, d = 0;
-    bool us = false;
-    if (ParseDigits(s, i, 4, 4, y) && i < s.size() && s[i] == '-') {
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '-') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, d)) return std::nullopt;
-    } else {
-        i = 0;
-        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '/') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, d) || i >= s.size() || s[i] != '/') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 4, 4, y)) return std::nullopt;
-        us = true;
-    }
-    if (!IsValidDate(y, mo, d)) return std::nullopt;
-    int h, mi, sec;
-    bool timed;
-    if (!ParseTime(s, i, us, h, mi, sec, timed)) return std::nullopt;
-    char out[32];
-    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
-    return std::string(out);
+    // A time alone is no date: such a column stays text.
+    const std::optional<DateText> d = ReadDateText(value);
+    if (!d || !d->hasDate || !IsValidDate(d->parts.year, d->parts.month, d->parts.day)) return std::nullopt;
+    return FormatIsoDateTime(d->parts, d->hasTime);
 }
 
 namespace {
