@@ -714,18 +714,10 @@ std::optional<Kind> ClassifyValue(std::string_view value) {
     return Kind::Text;
 }
 
-bool DescribeTextFile(const std::string& path, const TextSettings& settings, TextFileDescription& out,
-                      std::string& error) {
-    if (!settings.unsupported.empty()) {
-        error = settings.unsupported + " are not supported";
-        return false;
-    }
-    TextReader reader;
-    if (!reader.Open(path)) {
-        error = std::string("it cannot be opened: ") + std::strerror(errno);
-        return false;
-    }
-    // The first bytes decide the character set; a byte order mark wins over any setting.
+namespace {
+
+// The character set of the file from its first bytes: a byte order mark wins over any setting.
+bool ReadCharset(const std::string& path, const TextSettings& settings, TextFileDescription& out, std::string& error) {
     std::string head(kSampleBytes, '\0');
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ssize_t n = fd >= 0 ? ::read(fd, head.data(), head.size()) : -1;
@@ -738,22 +730,87 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
     std::size_t bom = 0;
     Charset detected = DetectCharset(head, bom);
     out.charset = bom > 0 || !settings.charset ? detected : *settings.charset;
+    return true;
+}
 
+// The delimiter the settings give, else the one sniffed over whole decoded lines of the
+// start of the file.
+bool FindDelimiter(TextReader& reader, const TextSettings& settings, TextFileDescription& out, std::string& error) {
     if (settings.delimiter) {
         out.delimiter = *settings.delimiter;
-    } else {
-        // Sniff over whole decoded lines of the start of the file.
-        if (!reader.Rewind(out.charset, ',')) {
-            error = "it cannot be read";
-            return false;
-        }
-        std::string sample = reader.ReadDecoded(kSampleBytes);
-        if (sample.size() >= kSampleBytes) {
-            std::size_t lastLine = sample.rfind('\n');
-            if (lastLine != std::string::npos) sample.resize(lastLine + 1);
-        }
-        out.delimiter = SniffDelimiter(sample);
+        return true;
     }
+    if (!reader.Rewind(out.charset, ',')) {
+        error = "it cannot be read";
+        return false;
+    }
+    std::string sample = reader.ReadDecoded(kSampleBytes);
+    if (sample.size() >= kSampleBytes) {
+        std::size_t lastLine = sample.rfind('\n');
+        if (lastLine != std::string::npos) sample.resize(lastLine + 1);
+    }
+    out.delimiter = SniffDelimiter(sample);
+    return true;
+}
+
+// Column types guessed from the values of the first rows (all of them for a scan of 0).
+bool GuessColumns(TextReader& reader, const TextSettings& settings, std::size_t headerColumns, TextFileDescription& out,
+                  std::string& error) {
+    const int scan = settings.maxScanRows.value_or(kDefaultScanRows);
+    std::vector<std::optional<Kind>> kinds(headerColumns);
+    std::vector<std::size_t> lengths(headerColumns);
+    std::vector<std::string> fields;
+    std::size_t count = 0;
+    for (int row = 0; (scan == 0 || row < scan) && reader.Next(fields, count); ++row) {
+        if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::optional<Kind> kind = ClassifyValue(fields[i]);
+            if (kind == Kind::Text && !out.dateTimeFormat.empty() && ParseDateWithFormat(fields[i], out.dateTimeFormat))
+                kind = Kind::Date;
+            if (!kind) continue;
+            kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
+            lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));
+        }
+    }
+    if (reader.Failed()) {
+        error = std::string("it cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        TextColumn column;
+        column.kind = kinds[i].value_or(Kind::Text);
+        column.declared = DeclaredFor(kinds[i], lengths[i]);
+        out.columns.push_back(std::move(column));
+    }
+    return true;
+}
+
+// Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
+void NameColumns(const std::vector<std::string>& header, TextFileDescription& out) {
+    std::vector<std::string> candidates(out.columns.size());
+    for (std::size_t i = 0; i < out.columns.size(); ++i)
+        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name
+                        : i < header.size()          ? header[i]
+                                                     : std::string();
+    std::vector<std::string> unique = UniqueColumnNames(candidates);
+    for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
+    if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
+}
+
+}  // namespace
+
+bool DescribeTextFile(const std::string& path, const TextSettings& settings, TextFileDescription& out,
+                      std::string& error) {
+    if (!settings.unsupported.empty()) {
+        error = settings.unsupported + " are not supported";
+        return false;
+    }
+    TextReader reader;
+    if (!reader.Open(path)) {
+        error = std::string("it cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    if (!ReadCharset(path, settings, out, error) || !FindDelimiter(reader, settings, out, error)) return false;
     out.header = settings.header.value_or(true);
     out.dateTimeFormat = settings.dateTimeFormat;
 
@@ -763,48 +820,13 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
     }
     std::vector<std::string> fields;
     std::size_t count = 0;
-    std::vector<std::string> names;
-    if (out.header && reader.Next(fields, count)) names.assign(fields.begin(), fields.begin() + long(count));
+    std::vector<std::string> header;
+    if (out.header && reader.Next(fields, count)) header.assign(fields.begin(), fields.begin() + long(count));
 
     out.columns.clear();
-    if (!settings.columns.empty()) {
-        out.columns = settings.columns;
-    } else {
-        const int scan = settings.maxScanRows.value_or(kDefaultScanRows);
-        std::vector<std::optional<Kind>> kinds(names.size());
-        std::vector<std::size_t> lengths(names.size());
-        for (int row = 0; (scan == 0 || row < scan) && reader.Next(fields, count); ++row) {
-            if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                std::optional<Kind> kind = ClassifyValue(fields[i]);
-                if (kind == Kind::Text && !out.dateTimeFormat.empty() &&
-                    ParseDateWithFormat(fields[i], out.dateTimeFormat))
-                    kind = Kind::Date;
-                if (!kind) continue;
-                kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
-                lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));
-            }
-        }
-        if (reader.Failed()) {
-            error = std::string("it cannot be read: ") + std::strerror(errno);
-            return false;
-        }
-        for (std::size_t i = 0; i < kinds.size(); ++i) {
-            TextColumn column;
-            column.kind = kinds[i].value_or(Kind::Text);
-            column.declared = DeclaredFor(kinds[i], lengths[i]);
-            out.columns.push_back(std::move(column));
-        }
-    }
-    // Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
-    std::vector<std::string> candidates(out.columns.size());
-    for (std::size_t i = 0; i < out.columns.size(); ++i)
-        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name
-                        : i < names.size()           ? names[i]
-                                                     : std::string();
-    std::vector<std::string> unique = UniqueColumnNames(candidates);
-    for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
-    if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
+    if (!settings.columns.empty()) out.columns = settings.columns;
+    else if (!GuessColumns(reader, settings, header.size(), out, error)) return false;
+    NameColumns(header, out);
     return true;
 }
 
