@@ -230,7 +230,7 @@ std::optional<DateText> ReadDateText(std::string_view text, DateTextForm form) {
 
 std::optional<DateParts> ParseIsoDateTime(std::string_view s) {
     std::optional<DateText> d = ReadDateText(s, DateTextForm::Stored);
-    if (!d || (d->hasDate && !IsValidDate(d->parts.year, d->parts.month, d->parts.day))) return std::nullopt;
+    if (!d || !FitsOleDate(*d)) return std::nullopt;
     return d->parts;
 }
 

@@ -44,8 +44,13 @@ enum class DateTextForm {
     Written,
 };
 
-// The date and time of `text`, blanks around it ignored; nullopt for anything else.
+// The date and time of `text`, blanks around it ignored; nullopt for anything else. Years
+// 1 to 9999 are read; an OLE Automation date takes fewer (FitsOleDate).
 std::optional<DateText> ReadDateText(std::string_view text, DateTextForm form = DateTextForm::Written);
+// Whether an OLE Automation date can hold the date of `d` (a time alone always fits).
+inline bool FitsOleDate(const DateText& d) {
+    return !d.hasDate || IsValidDate(d.parts.year, d.parts.month, d.parts.day);
+}
 
 // Month 1 to 12 from its English name or three-letter abbreviation ("Sept" too), in any
 // case; 0 for another word.

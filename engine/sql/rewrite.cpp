@@ -695,7 +695,7 @@ void Rewriter::DropColumnKey(std::size_t end, std::size_t defEnd) {
 
 std::optional<std::string> ParseDateLiteral(std::string_view body) {
     const std::optional<DateText> d = ReadDateText(body);
-    if (!d || (d->hasDate && !IsValidDate(d->parts.year, d->parts.month, d->parts.day))) return std::nullopt;
+    if (!d || !FitsOleDate(*d)) return std::nullopt;
     return FormatIsoDateTime(d->parts);
 }
 

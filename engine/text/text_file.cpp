@@ -664,7 +664,7 @@ char SniffDelimiter(std::string_view sample) {
 std::optional<std::string> ParseDateValue(std::string_view value) {
     // A time alone is no date: such a column stays text.
     const std::optional<DateText> d = ReadDateText(value);
-    if (!d || !d->hasDate || !IsValidDate(d->parts.year, d->parts.month, d->parts.day)) return std::nullopt;
+    if (!d || !d->hasDate || !FitsOleDate(*d)) return std::nullopt;
     return FormatIsoDateTime(d->parts, d->hasTime);
 }
 
