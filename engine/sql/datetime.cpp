@@ -68,11 +68,12 @@ private:
         if (count) *count = n;
         return n >= least;
     }
-    // A year of four digits or, in the written form, two (windowed).
+    // A year of the written form: one or two digits take their century from the window,
+    // three or four are the year as written ("1/1/100").
     bool Year(int& year) {
         int n = 0;
-        if (!Digits(2, 4, year, &n) || n == 3) return false;
-        if (n == 2) year = platform::WindowedYear(year);
+        if (!Digits(1, 4, year, &n)) return false;
+        if (n <= 2) year = platform::WindowedYear(year);
         return true;
     }
     std::string_view Word() {
