@@ -38,8 +38,8 @@ enum class DateTextForm {
     // a closing Z), "hh:mm[:ss]"; every field with all its digits.
     Stored,
     // Dates as people write them: ISO ("2024-3-1"), US month/day order ("3/1/2024",
-    // "3/1/24", the century from the two-digit-year window), month names ("1-Mar-2024",
-    // "March 1, 2024", "Mar 1 2024"), each with a time after a blank or a T
+    // "3/1/24": a one- or two-digit year takes its century from the window), month names
+    // ("1-Mar-2024", "March 1, 2024", "Mar 1 2024"), each with a time after a blank or a T
     // ("h:mm[:ss[.fff]]", with AM or PM also "h AM"); or a time alone.
     Written,
 };
