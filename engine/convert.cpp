@@ -480,104 +480,25 @@ void AppendTime(std::string& s, const Moment& m, bool fraction) {
     }
 }
 
-template <class Char>
-struct Scanner {
-    std::basic_string_view<Char> s;
-    std::size_t i = 0;
-
-    bool AtEnd() const { return i == s.size(); }
-    bool Peek(char c) const { return i < s.size() && s[i] == static_cast<Char>(c); }
-    bool Take(char c) {
-        if (!Peek(c)) return false;
-        ++i;
-        return true;
-    }
-    // Reads 1 to `most` digits; `count` receives how many.
-    bool Number(int most, int& value, int& count) {
-        value = 0;
-        count = 0;
-        while (i < s.size() && IsDigit(s[i]) && count < most) {
-            value = value * 10 + (s[i++] - '0');
-            ++count;
-        }
-        return count > 0;
-    }
-    bool Blanks() {
-        const std::size_t start = i;
-        while (i < s.size() && IsBlank(s[i])) ++i;
-        return i > start;
-    }
-};
-
-template <class Char>
-bool ParseTime(Scanner<Char>& sc, Moment& m) {
-    int count = 0;
-    if (!sc.Number(2, m.hour, count) || !sc.Take(':') || !sc.Number(2, m.minute, count) || count != 2) return false;
-    if (sc.Take(':')) {
-        if (!sc.Number(2, m.second, count) || count != 2) return false;
-        if (sc.Take('.')) {
-            int digits = 0;
-            std::uint32_t nanos = 0;
-            while (!sc.AtEnd() && IsDigit(sc.s[sc.i])) {
-                if (digits < 9) {
-                    nanos = nanos * 10 + static_cast<std::uint32_t>(sc.s[sc.i] - '0');
-                    ++digits;
-                }
-                ++sc.i;
-            }
-            if (!digits) return false;
-            while (digits++ < 9) nanos *= 10;
-            m.nanos = nanos;
-        }
-    }
-    const std::size_t beforeBlanks = sc.i;
-    sc.Blanks();
-    const auto rest = sc.s.substr(sc.i, 2);
-    const bool am = EqualsWord(rest, "am"), pm = EqualsWord(rest, "pm");
-    if (am || pm) {
-        if (m.hour < 1 || m.hour > 12) return false;
-        m.hour = m.hour % 12 + (pm ? 12 : 0);
-        sc.i += 2;
-    } else {
-        sc.i = beforeBlanks;
-    }
-    return ValidTime(m.hour, m.minute, m.second);
-}
-
-// "yyyy-mm-dd", "m/d/yyyy" (or "m/d/yy"), either with a time after a blank or "T"; or a time alone.
+// Date text in the forms people write (engine/sql/datetime.h). It is ASCII: text with any
+// other character is no date.
 template <class Char>
 bool ParseMoment(std::basic_string_view<Char> text, Moment& m) {
-    Scanner<Char> sc{platform::Trim(text)};
+    text = platform::Trim(text);
+    std::string narrow(text.size(), ' ');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (static_cast<char32_t>(text[i]) >= 0x80) return false;
+        narrow[i] = static_cast<char>(text[i]);
+    }
+    const std::optional<DateText> d = ReadDateText(narrow);
+    if (!d) return false;
     m = Moment{};
-    int first = 0, count = 0;
-    const std::size_t start = sc.i;
-    if (!sc.Number(4, first, count)) return false;
-    if (sc.Peek(':')) {
-        sc.i = start;
-        m.hasDate = false;
-        return ParseTime(sc, m) && sc.AtEnd();
-    }
-    int month = 0, day = 0, year = 0, n = 0;
-    if (count == 4 && sc.Take('-')) {
-        year = first;
-        if (!sc.Number(2, month, n) || !sc.Take('-') || !sc.Number(2, day, n)) return false;
-    } else if (count <= 2 && sc.Take('/')) {
-        month = first;
-        if (!sc.Number(2, day, n) || !sc.Take('/') || !sc.Number(4, year, n) || (n != 2 && n != 4)) return false;
-        if (n == 2) year = platform::WindowedYear(year);
-    } else {
-        return false;
-    }
-    if (!ValidDate(year, month, day)) return false;
-    m.year = year;
-    m.month = month;
-    m.day = day;
-    if (sc.AtEnd()) {
-        m.hasTime = false;
-        return true;
-    }
-    if (!sc.Take('T') && !sc.Blanks()) return false;
-    return ParseTime(sc, m) && sc.AtEnd();
+    m.year = d->parts.year, m.month = d->parts.month, m.day = d->parts.day;
+    m.hour = d->parts.hour, m.minute = d->parts.minute, m.second = d->parts.second;
+    m.nanos = d->nanos;
+    m.hasDate = d->hasDate;
+    m.hasTime = d->hasTime;
+    return true;
 }
 
 // ---- GUIDs and bytes -------------------------------------------------------------------

@@ -3,48 +3,185 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/strings.h"
+
 namespace orv::engine {
 namespace {
 
 constexpr long long kOleEpochDays = platform::kOleDateEpochDay;
 
-bool ReadNumber(std::string_view& s, int digits, int& out) {
-    if (s.size() < std::size_t(digits)) return false;
-    int value = 0;
-    for (int i = 0; i < digits; ++i) {
-        char c = s[i];
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    s.remove_prefix(digits);
-    out = value;
-    return true;
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool Take(std::string_view& s, char c) {
-    if (s.empty() || s.front() != c) return false;
-    s.remove_prefix(1);
-    return true;
-}
+constexpr const char* kMonthNames[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                         "July",    "August",   "September", "October", "November", "December"};
+constexpr const char* kMonthAbbreviations[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool ReadTime(std::string_view& s, DateParts& p) {
-    if (!ReadNumber(s, 2, p.hour) || !Take(s, ':') || !ReadNumber(s, 2, p.minute)) return false;
-    if (Take(s, ':')) {
-        if (!ReadNumber(s, 2, p.second)) return false;
-        if (Take(s, '.')) {
-            double scale = 0.1;
-            bool any = false;
-            while (!s.empty() && s.front() >= '0' && s.front() <= '9') {
-                p.fraction += (s.front() - '0') * scale;
-                scale /= 10;
-                s.remove_prefix(1);
-                any = true;
-            }
-            if (!any) return false;
+// Reads one date text from left to right. In the stored form every field has all its
+// digits and only ISO dates are read; the written form takes what people type.
+class DateReader {
+public:
+    DateReader(std::string_view text, DateTextForm form) : m_s(text), m_stored(form == DateTextForm::Stored) {}
+
+    std::optional<DateText> Read() {
+        DateText d;
+        if (StartsTime()) {
+            if (!ReadTime(d) || !AtEnd()) return std::nullopt;
+            return d;
         }
+        if (!(m_stored ? ReadIsoDate(d) : ReadWrittenDate(d))) return std::nullopt;
+        d.hasDate = true;
+        if (AtEnd()) return d;
+        if (m_stored) {
+            if (!Take(' ') && !Take('T')) return std::nullopt;
+        } else if (!(IsDigit(m_s[m_i - 1]) && Take('T')) && !Blanks()) {
+            return std::nullopt;
+        }
+        if (!ReadTime(d)) return std::nullopt;
+        if (m_stored) Take('Z');  // a UTC marker: the engine keeps no time zones
+        if (!AtEnd()) return std::nullopt;
+        return d;
     }
-    return p.hour < 24 && p.minute < 60 && p.second < 60;
-}
+
+private:
+    bool AtEnd() const { return m_i == m_s.size(); }
+    bool Peek(char c) const { return m_i < m_s.size() && m_s[m_i] == c; }
+    bool Take(char c) {
+        if (!Peek(c)) return false;
+        ++m_i;
+        return true;
+    }
+    bool Blanks() {
+        const std::size_t start = m_i;
+        while (m_i < m_s.size() && (m_s[m_i] == ' ' || m_s[m_i] == '\t')) ++m_i;
+        return m_i > start;
+    }
+    // `least` to `most` digits; `count` how many there were.
+    bool Digits(int least, int most, int& value, int* count = nullptr) {
+        int n = 0;
+        value = 0;
+        while (m_i < m_s.size() && n < most && IsDigit(m_s[m_i])) {
+            value = value * 10 + (m_s[m_i++] - '0');
+            ++n;
+        }
+        if (count) *count = n;
+        return n >= least;
+    }
+    // A year of the written form: one or two digits take their century from the window,
+    // three or four are the year as written ("1/1/100").
+    bool Year(int& year) {
+        int n = 0;
+        if (!Digits(1, 4, year, &n)) return false;
+        if (n <= 2) year = platform::WindowedYear(year);
+        return true;
+    }
+    std::string_view Word() {
+        const std::size_t start = m_i;
+        while (m_i < m_s.size() && IsLetter(m_s[m_i])) ++m_i;
+        return m_s.substr(start, m_i - start);
+    }
+
+    // Digits and then ':' at the start: a time without a date.
+    bool StartsTime() const {
+        std::size_t k = 0;
+        while (k < m_s.size() && IsDigit(m_s[k])) ++k;
+        return k > 0 && k <= 2 && k < m_s.size() && m_s[k] == ':';
+    }
+
+    // yyyy-mm-dd; written, also yyyy-m-d and yyyy/m/d.
+    bool ReadIsoDate(DateText& d) {
+        DateParts& p = d.parts;
+        const int least = m_stored ? 2 : 1;
+        if (!Digits(4, 4, p.year)) return false;
+        const char separator = !m_stored && Peek('/') ? '/' : '-';
+        return Take(separator) && Digits(least, 2, p.month) && Take(separator) && Digits(least, 2, p.day) && Valid(p);
+    }
+
+    bool ReadWrittenDate(DateText& d) {
+        DateParts& p = d.parts;
+        const std::size_t start = m_i;
+        int first = 0, n = 0;
+        if (!Digits(1, 4, first, &n)) {  // March 1, 2024 / Mar 1 2024
+            p.month = MonthFromName(Word());
+            if (p.month == 0 || !Blanks() || !Digits(1, 2, p.day)) return false;
+            const bool comma = Take(',');
+            if (!Blanks() && !comma) return false;
+            return Year(p.year) && Valid(p);
+        }
+        if (n == 4) {
+            m_i = start;
+            return ReadIsoDate(d);
+        }
+        if (n > 2) return false;
+        if (Take('/')) {  // m/d/yyyy, m/d/yy
+            p.month = first;
+            return Digits(1, 2, p.day) && Take('/') && Year(p.year) && Valid(p);
+        }
+        // 1-Mar-2024, 1 Mar 2024
+        p.day = first;
+        const char separator = Peek('-') ? '-' : ' ';
+        if (!(separator == '-' ? Take('-') : Blanks())) return false;
+        p.month = MonthFromName(Word());
+        if (p.month == 0 || !(separator == '-' ? Take('-') : Blanks())) return false;
+        return Year(p.year) && Valid(p);
+    }
+
+    static bool Valid(const DateParts& p) { return p.year >= 1 && platform::IsCalendarDate(p.year, p.month, p.day); }
+
+    // hh:mm[:ss[.fff]]; written, the hour may have one digit and AM or PM may follow, when
+    // they do also after an hour alone ("1 PM").
+    bool ReadTime(DateText& d) {
+        DateParts& p = d.parts;
+        d.hasTime = true;
+        if (!Digits(m_stored ? 2 : 1, 2, p.hour)) return false;
+        if (Take(':')) {
+            if (!Digits(2, 2, p.minute)) return false;
+            if (Take(':')) {
+                if (!Digits(2, 2, p.second)) return false;
+                if (Take('.') && !Fraction(d)) return false;
+            }
+        } else if (m_stored) {
+            return false;
+        } else if (!AmPmFollows()) {
+            return false;
+        }
+        if (!m_stored && AmPmFollows()) {
+            Blanks();
+            const bool pm = m_s[m_i] == 'P' || m_s[m_i] == 'p';
+            m_i += 2;
+            if (p.hour < 1 || p.hour > 12) return false;
+            p.hour = p.hour % 12 + (pm ? 12 : 0);
+        }
+        return p.hour < 24 && p.minute < 60 && p.second < 60;
+    }
+    // Whether (after blanks) AM or PM ends the text.
+    bool AmPmFollows() const {
+        std::size_t k = m_i;
+        while (k < m_s.size() && (m_s[k] == ' ' || m_s[k] == '\t')) ++k;
+        if (k + 2 != m_s.size()) return false;
+        const std::string_view word = m_s.substr(k, 2);
+        return platform::EqualsNoCase(word, "AM") || platform::EqualsNoCase(word, "PM");
+    }
+    // The digits after the point: nanoseconds (to nine digits) and the fraction of a second.
+    bool Fraction(DateText& d) {
+        int digits = 0;
+        double scale = 0.1;
+        for (; m_i < m_s.size() && IsDigit(m_s[m_i]); ++m_i, ++digits) {
+            const int digit = m_s[m_i] - '0';
+            if (digits < 9) d.nanos = d.nanos * 10 + static_cast<std::uint32_t>(digit);
+            d.parts.fraction += digit * scale;
+            scale /= 10;
+        }
+        if (digits == 0) return false;
+        for (int k = digits; k < 9; ++k) d.nanos *= 10;
+        return true;
+    }
+
+    std::string_view m_s;
+    std::size_t m_i = 0;
+    bool m_stored;
+};
 
 }  // namespace
 
@@ -87,30 +224,30 @@ std::optional<DateParts> PartsFromOleDate(double date) {
     return p;
 }
 
-std::optional<DateParts> ParseIsoDateTime(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    DateParts p;
-    std::string_view rest = s;
-    if (s.size() >= 5 && s[2] == ':') {
-        if (!ReadTime(rest, p) || !rest.empty()) return std::nullopt;
-        return p;
-    }
-    if (!ReadNumber(rest, 4, p.year) || !Take(rest, '-') || !ReadNumber(rest, 2, p.month) || !Take(rest, '-') ||
-        !ReadNumber(rest, 2, p.day))
-        return std::nullopt;
-    if (!rest.empty()) {
-        if (!Take(rest, ' ') && !Take(rest, 'T')) return std::nullopt;
-        if (!ReadTime(rest, p)) return std::nullopt;
-        Take(rest, 'Z');  // a UTC marker: the engine keeps no time zones
-    }
-    if (!rest.empty() || !IsValidDate(p.year, p.month, p.day)) return std::nullopt;
-    return p;
+std::optional<DateText> ReadDateText(std::string_view text, DateTextForm form) {
+    text = platform::Trim(text, form == DateTextForm::Stored ? " " : " \t");
+    return DateReader(text, form).Read();
 }
 
-std::string FormatIsoDateTime(const DateParts& p) {
+std::optional<DateParts> ParseIsoDateTime(std::string_view s) {
+    std::optional<DateText> d = ReadDateText(s, DateTextForm::Stored);
+    if (!d || !FitsOleDate(*d)) return std::nullopt;
+    return d->parts;
+}
+
+int MonthFromName(std::string_view name) {
+    if (name.size() < 3) return 0;
+    for (int m = 0; m < 12; ++m)
+        if (platform::EqualsNoCase(name, kMonthAbbreviations[m]) || platform::EqualsNoCase(name, kMonthNames[m]))
+            return m + 1;
+    return platform::EqualsNoCase(name, "Sept") ? 9 : 0;
+}
+
+const char* MonthAbbreviation(int month) { return kMonthAbbreviations[month - 1]; }
+
+std::string FormatIsoDateTime(const DateParts& p, bool withTime) {
     char text[32];
-    if (p.hour == 0 && p.minute == 0 && p.second == 0)
+    if (!withTime && p.hour == 0 && p.minute == 0 && p.second == 0)
         std::snprintf(text, sizeof text, "%04d-%02d-%02d", p.year, p.month, p.day);
     else
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,

@@ -13,7 +13,6 @@
 
 #include "engine/guard.h"
 #include "engine/sql/datetime.h"
-#include "engine/sql/rewrite.h"
 #include "platform/calendar.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
@@ -135,10 +134,13 @@ std::optional<DateParts> DateOf(sqlite3_value* v) {
     case SQLITE_INTEGER:
     case SQLITE_FLOAT: return PartsFromOleDate(sqlite3_value_double(v));
     case SQLITE_TEXT: {
-        std::string s = TextOf(v);
+        const std::string s = TextOf(v);
         if (auto p = ParseIsoDateTime(s)) return p;
-        if (auto iso = ParseDateLiteral(s)) return ParseIsoDateTime(*iso);
-        return std::nullopt;
+        const std::optional<DateText> d = ReadDateText(s);
+        if (!d || !FitsOleDate(*d)) return std::nullopt;
+        DateParts parts = d->parts;
+        parts.fraction = 0;  // a written date counts whole seconds
+        return parts;
     }
     default: return std::nullopt;
     }

@@ -1,13 +1,11 @@
 #include "engine/sql/rewrite.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 
 #include "engine/sql/datetime.h"
 #include "engine/sql/quote.h"
-#include "platform/calendar.h"
+#include "engine/sql/tokens.h"
 #include "platform/strings.h"
 
 namespace orv::engine {
@@ -15,7 +13,11 @@ namespace {
 
 // Item and ItemEnd bracket an unaliased result column: they print nothing, or the column's
 // name as written when the rewrite changed its text.
-enum class Kind { Space, Comment, String, Word, Quoted, Number, Date, Hash, Punct, Variable, Item, ItemEnd };
+// The tokenizer's kinds first, in its order.
+enum class Kind { Space, Comment, String, Word, Quoted, Number, Hash, Punct, Variable, Item, ItemEnd };
+static_assert(static_cast<int>(Kind::Variable) == static_cast<int>(SqlTokenKind::Variable));
+
+Kind KindOf(SqlTokenKind kind) { return static_cast<Kind>(kind); }
 
 struct Token {
     Kind kind;
@@ -25,9 +27,6 @@ struct Token {
 };
 
 const std::string& Written(const Token& t) { return t.written.empty() ? t.text : t.written; }
-
-bool IsWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool IsWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
 
 bool IsWord(const Token& t, std::string_view word) {
     return t.kind == Kind::Word && platform::EqualsNoCase(t.text, word);
@@ -57,83 +56,10 @@ bool IsClauseWord(std::string_view w) {
     return false;
 }
 
-// SQLite's token rules, plus '#' as a token of its own (dates and name#ext are decided later).
-// Each token goes to `take` as its kind and its span of the text.
-template <class Take>
-void Lex(std::string_view s, Take&& take) {
-    std::size_t i = 0, n = s.size();
-    auto next = [&](Kind k, std::size_t end) {
-        take(k, s.substr(i, end - i));
-        i = end;
-    };
-    while (i < n) {
-        unsigned char c = s[i];
-        if (std::isspace(c)) {
-            std::size_t j = i;
-            while (j < n && std::isspace((unsigned char)s[j])) ++j;
-            next(Kind::Space, j);
-        } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-            std::size_t j = s.find('\n', i);
-            next(Kind::Comment, j == std::string_view::npos ? n : j);
-        } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-            std::size_t j = s.find("*/", i + 2);
-            next(Kind::Comment, j == std::string_view::npos ? n : j + 2);
-        } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
-            char close = c == '[' ? ']' : static_cast<char>(c);
-            std::size_t j = i + 1;
-            while (j < n) {
-                if (s[j] == close) {
-                    if (close != ']' && j + 1 < n && s[j + 1] == close) {
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                ++j;
-            }
-            next(c == '\'' ? Kind::String : Kind::Quoted, std::min(j, n));
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit((unsigned char)s[i + 1]))) {
-            std::size_t j = i;
-            if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-                j += 2;
-                while (j < n && std::isxdigit((unsigned char)s[j])) ++j;
-            } else {
-                while (j < n && (std::isdigit((unsigned char)s[j]) || s[j] == '.')) ++j;
-                if (j < n && (s[j] == 'e' || s[j] == 'E')) {
-                    std::size_t k = j + 1;
-                    if (k < n && (s[k] == '+' || s[k] == '-')) ++k;
-                    if (k < n && std::isdigit((unsigned char)s[k])) {
-                        j = k;
-                        while (j < n && std::isdigit((unsigned char)s[j])) ++j;
-                    }
-                }
-            }
-            next(Kind::Number, j);
-        } else if (IsWordStart(c)) {
-            std::size_t j = i;
-            while (j < n && IsWordChar((unsigned char)s[j])) ++j;
-            next(Kind::Word, j);
-        } else if (c == '?' ||
-                   ((c == ':' || c == '@' || c == '$') && i + 1 < n && IsWordChar((unsigned char)s[i + 1]))) {
-            std::size_t j = i + 1;
-            while (j < n && (IsWordChar((unsigned char)s[j]) || (c == '?' && std::isdigit((unsigned char)s[j])))) ++j;
-            next(Kind::Variable, j);
-        } else if (c == '#') {
-            next(Kind::Hash, i + 1);
-        } else {
-            static const char* const two[] = {"<>", "<=", ">=", "!=", "==", "||", "<<", ">>", "->"};
-            std::size_t len = 1;
-            for (const char* t : two)
-                if (s.substr(i, 2) == t) len = 2;
-            next(Kind::Punct, i + len);
-        }
-    }
-}
-
 std::vector<Token> Tokenize(std::string_view s) {
     std::vector<Token> out;
-    Lex(s, [&](Kind kind, std::string_view text) { out.push_back({kind, std::string(text)}); });
+    SqlTokenizer tokens(s);
+    for (SqlToken x; tokens.Next(x);) out.push_back({KindOf(x.kind), std::string(x.text)});
     return out;
 }
 
@@ -149,21 +75,6 @@ bool ValueMayFollow(const Token* prev) {
     default: return false;
     }
 }
-
-int MonthFromName(std::string_view name) {
-    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    if (name.size() < 3) return 0;
-    static const char* const full[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
-                                       "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
-    for (int m = 0; m < 12; ++m)
-        if (platform::EqualsNoCase(name, months[m]) || platform::EqualsNoCase(name, full[m]) ||
-            (platform::EqualsNoCase(name, "SEPT") && m == 8))
-            return m + 1;
-    return 0;
-}
-
-int TwoDigitYear(int y, std::size_t digits) { return digits > 2 ? y : platform::WindowedYear(y); }
 
 // Rewrites the statement's tokens in place; returns an error sentence on a malformed literal.
 struct Rewriter {
@@ -629,8 +540,7 @@ struct Rewriter {
     // The steps of CreateTable. A column definition or constraint is the token range
     // [first, second) between the parentheses, without its comma.
     using Definitions = std::vector<std::pair<std::size_t, std::size_t>>;
-    bool FindCreatedTable(std::size_t& open, std::string& table) const;
-    bool SplitDefinitions(std::size_t open, Definitions& defs) const;
+    std::vector<SqlToken> TokensAsRead() const;
     std::vector<std::size_t> CountersAndTextTypes(const Definitions& defs);
     std::size_t ColumnBefore(std::size_t type) const;
     void DropTableKeyOnCounter(std::size_t counter, const Definitions& defs);
@@ -640,34 +550,21 @@ struct Rewriter {
     void Defaults();
 };
 
-std::string Unquote(const std::string& name) {
-    if (name.size() >= 2 && (name[0] == '"' || name[0] == '[' || name[0] == '`')) {
-        std::string inner = name.substr(1, name.size() - 2);
-        if (name[0] != '[') {
-            std::string dbl(2, name[0]);
-            for (std::size_t p = 0; (p = inner.find(dbl, p)) != std::string::npos; ++p) inner.erase(p, 1);
-        }
-        return inner;
-    }
-    return name;
-}
-
 std::string SignedText(long long v) { return v < 0 ? "m" + std::to_string(-v) : std::to_string(v); }
 
 // CREATE TABLE: the dialect's text types are declared under names that keep text as text,
 // and each counter column (COUNTER, AUTOINCREMENT, IDENTITY) becomes an INTEGER PRIMARY KEY
 // AUTOINCREMENT whose constraint name carries its seed and step.
 void Rewriter::CreateTable() {
-    std::size_t open = 0;
-    std::string table;
-    if (!FindCreatedTable(open, table)) return;
-    Definitions defs;
-    if (!SplitDefinitions(open, defs)) return;
+    const std::optional<CreateTableShape> shape = ReadCreateTable(TokensAsRead());
+    if (!shape) return;
+    const std::string& table = shape->table;
+    const Definitions& defs = shape->definitions;
     const std::vector<std::size_t> counters = CountersAndTextTypes(defs);
     if (counters.empty()) return;
     for (std::size_t c : counters) DropTableKeyOnCounter(c, defs);
     for (std::size_t c : counters) {
-        IdentityColumn id{table, Unquote(t[ColumnBefore(c)].text), 1, 1};
+        IdentityColumn id{table, UnquoteName(t[ColumnBefore(c)].text), 1, 1};
         std::size_t end = c + 1;
         if (!ReadCounterArguments(c, id, end)) return;
         std::size_t defEnd = end;
@@ -682,46 +579,15 @@ void Rewriter::CreateTable() {
     }
 }
 
-// The token "(" after CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name, and the name.
-bool Rewriter::FindCreatedTable(std::size_t& open, std::string& table) const {
-    std::size_t a = NextSignificant(static_cast<std::size_t>(-1));
-    if (a >= t.size() || !IsWord(t[a], "CREATE")) return false;
-    std::size_t b = NextSignificant(a);
-    if (b < t.size() && (IsWord(t[b], "TEMP") || IsWord(t[b], "TEMPORARY"))) b = NextSignificant(b);
-    if (b >= t.size() || !IsWord(t[b], "TABLE")) return false;
-    std::size_t name = NextSignificant(b);
-    if (name < t.size() && IsWord(t[name], "IF")) name = NextSignificant(NextSignificant(NextSignificant(name)));
-    if (name >= t.size()) return false;
-    table = Unquote(t[name].text);
-    open = NextSignificant(name);
-    if (open < t.size() && t[open].text == ".") {  // schema.table
-        name = NextSignificant(open);
-        if (name >= t.size()) return false;
-        table = Unquote(t[name].text);
-        open = NextSignificant(name);
-    }
-    return open < t.size() && t[open].text == "(";
-}
-
-// The definitions between the parentheses that open at `open`, split at top-level commas;
-// false when the parentheses do not close.
-bool Rewriter::SplitDefinitions(std::size_t open, Definitions& defs) const {
-    int depth = 0;
-    std::size_t start = open + 1;
-    for (std::size_t k = open + 1; k < t.size(); ++k) {
-        if (t[k].text == "(") ++depth;
-        else if (t[k].text == ")") {
-            if (depth == 0) {
-                defs.push_back({start, k});
-                return true;
-            }
-            --depth;
-        } else if (t[k].text == "," && depth == 0) {
-            defs.push_back({start, k});
-            start = k + 1;
-        }
-    }
-    return false;
+// The tokens as the tokenizer reads them; the result-column brackets read as blanks.
+std::vector<SqlToken> Rewriter::TokensAsRead() const {
+    std::vector<SqlToken> out;
+    out.reserve(t.size());
+    for (const Token& x : t)
+        out.push_back(
+            {x.kind == Kind::Item || x.kind == Kind::ItemEnd ? SqlTokenKind::Space : static_cast<SqlTokenKind>(x.kind),
+             x.text});
+    return out;
 }
 
 // The type words of the counter columns; renames the text types on the way.
@@ -753,7 +619,7 @@ std::size_t Rewriter::ColumnBefore(std::size_t type) const {
 
 // A table-level PRIMARY KEY naming the counter column alone is dropped: the column carries it.
 void Rewriter::DropTableKeyOnCounter(std::size_t counter, const Definitions& defs) {
-    const std::string column = Unquote(t[ColumnBefore(counter)].text);
+    const std::string column = UnquoteName(t[ColumnBefore(counter)].text);
     for (auto [from, to] : defs) {
         std::size_t k = NextSignificant(from - 1);
         std::size_t pk = k;
@@ -761,8 +627,8 @@ void Rewriter::DropTableKeyOnCounter(std::size_t counter, const Definitions& def
         if (pk >= to || !IsWord(t[pk], "PRIMARY")) continue;
         std::size_t key = NextSignificant(pk), paren = NextSignificant(key);
         std::size_t only = NextSignificant(paren), shut = NextSignificant(only);
-        if (paren < to && t[paren].text == "(" && only < to && platform::EqualsNoCase(Unquote(t[only].text), column) &&
-            shut < to && t[shut].text == ")") {
+        if (paren < to && t[paren].text == "(" && only < to &&
+            platform::EqualsNoCase(UnquoteName(t[only].text), column) && shut < to && t[shut].text == ")") {
             // Blank the definition and the comma before it.
             for (std::size_t z = from - 1; z < to; ++z) t[z] = {Kind::Space, ""};
         }
@@ -827,134 +693,10 @@ void Rewriter::DropColumnKey(std::size_t end, std::size_t defEnd) {
 
 }  // namespace
 
-namespace {
-
-// `x` without the spaces around it and the commas after it.
-std::string TrimLiteralPart(const std::string& x) {
-    std::size_t p = x.find_first_not_of(' '), q = x.find_last_not_of(" ,");
-    return p == std::string::npos ? std::string() : x.substr(p, q - p + 1);
-}
-
-// Splits a literal's text into its date and its time of day: the time is the part from the
-// word holding the first ':' on ("3/1/2024 13:45", "2024-03-01T13:45"), or a last word
-// after an hour with AM or PM ("3/1/2024 1 PM").
-void SplitDateAndTime(const std::string& s, std::string& datePart, std::string& timeText) {
-    datePart = s;
-    std::size_t colon = s.find(':');
-    if (colon != std::string::npos) {
-        std::size_t space = s.rfind(' ', colon);
-        std::size_t tee = s.rfind('T', colon);
-        if (tee != std::string::npos && (space == std::string::npos || tee > space) && tee > 0 &&
-            std::isdigit((unsigned char)s[tee - 1]))
-            space = tee;
-        datePart = space == std::string::npos ? "" : s.substr(0, space);
-        timeText = space == std::string::npos ? s : s.substr(space + 1);
-        return;
-    }
-    for (const char* ampm : {" AM", " PM", " am", " pm"}) {
-        std::size_t p = s.rfind(ampm);
-        if (p != std::string::npos && p + 3 == s.size()) {
-            std::size_t sp = s.rfind(' ', p - 1);
-            if (sp == std::string::npos) break;
-            datePart = s.substr(0, sp);
-            timeText = s.substr(sp + 1);
-        }
-    }
-}
-
-// The date of a literal in one of its orders: yyyy-mm-dd, m/d/yyyy, 1-Mar-2024 or
-// March 1, 2024; a two-digit year gets its century from the window.
-bool ReadLiteralDate(const std::string& datePart, DateParts& parts) {
-    std::vector<std::string> fields;
-    std::vector<bool> numeric;
-    std::string cur;
-    for (char ch : datePart + " ") {
-        if (std::isalnum((unsigned char)ch)) {
-            cur += ch;
-        } else if (!cur.empty()) {
-            fields.push_back(cur);
-            numeric.push_back(
-                std::all_of(cur.begin(), cur.end(), [](char x) { return std::isdigit((unsigned char)x); }));
-            cur.clear();
-        }
-    }
-    if (fields.size() != 3) return false;
-    int y = 0, m = 0, d = 0;
-    std::size_t yDigits = 4;
-    if (numeric[0] && numeric[1] && numeric[2]) {
-        if (fields[0].size() == 4) {  // ISO: yyyy-mm-dd (or yyyy/mm/dd)
-            y = std::atoi(fields[0].c_str());
-            m = std::atoi(fields[1].c_str());
-            d = std::atoi(fields[2].c_str());
-        } else {  // US: m/d/yyyy
-            m = std::atoi(fields[0].c_str());
-            d = std::atoi(fields[1].c_str());
-            y = std::atoi(fields[2].c_str());
-            yDigits = fields[2].size();
-        }
-    } else if (numeric[0] && !numeric[1] && numeric[2]) {  // 1-Mar-2024
-        d = std::atoi(fields[0].c_str());
-        m = MonthFromName(fields[1]);
-        y = std::atoi(fields[2].c_str());
-        yDigits = fields[2].size();
-    } else if (!numeric[0] && numeric[1] && numeric[2]) {  // March 1, 2024
-        m = MonthFromName(fields[0]);
-        d = std::atoi(fields[1].c_str());
-        y = std::atoi(fields[2].c_str());
-        yDigits = fields[2].size();
-    } else {
-        return false;
-    }
-    y = TwoDigitYear(y, yDigits);
-    if (!IsValidDate(y, m, d)) return false;
-    parts.year = y;
-    parts.month = m;
-    parts.day = d;
-    return true;
-}
-
-// The time of day of a literal: h:mm[:ss], with AM or PM also h alone.
-bool ReadLiteralTime(const std::string& timeText, DateParts& parts) {
-    std::string x = TrimLiteralPart(timeText);
-    bool pm = false, am = false;
-    if (x.size() > 2) {
-        std::string tail = x.substr(x.size() - 2);
-        if (platform::EqualsNoCase(tail, "PM")) pm = true;
-        if (platform::EqualsNoCase(tail, "AM")) am = true;
-        if (pm || am) x = TrimLiteralPart(x.substr(0, x.size() - 2));
-    }
-    int h = 0, mi = 0, se = 0;
-    char extra = 0;
-    int got = std::sscanf(x.c_str(), "%d:%d:%d%c", &h, &mi, &se, &extra);
-    if (got < 1 || got > 3) return false;
-    if (got == 1 && !(am || pm)) return false;
-    if (am || pm) {
-        if (h < 1 || h > 12) return false;
-        if (pm && h != 12) h += 12;
-        if (am && h == 12) h = 0;
-    }
-    if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return false;
-    parts.hour = h;
-    parts.minute = mi;
-    parts.second = se;
-    return true;
-}
-
-}  // namespace
-
 std::optional<std::string> ParseDateLiteral(std::string_view body) {
-    std::string s(body);
-    std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
-    if (a == std::string::npos) return std::nullopt;
-    s = s.substr(a, b - a + 1);
-    std::string datePart, timeText;
-    SplitDateAndTime(s, datePart, timeText);
-    DateParts parts;
-    datePart = TrimLiteralPart(datePart);
-    if (!datePart.empty() && !ReadLiteralDate(datePart, parts)) return std::nullopt;
-    if (!timeText.empty() && !ReadLiteralTime(timeText, parts)) return std::nullopt;
-    if (datePart.empty() && timeText.empty()) return std::nullopt;
-    return FormatIsoDateTime(parts);
+    const std::optional<DateText> d = ReadDateText(body);
+    if (!d || !FitsOleDate(*d)) return std::nullopt;
+    return FormatIsoDateTime(d->parts);
 }
 
 void Rewriter::Defaults() {
@@ -982,17 +724,14 @@ bool MayNeedRewrite(std::string_view utf8) {
     // without '&' renders back to its own text.
     static const char* const words[] = {"TRUE",        "FALSE", "YES", "NO",   "ISNULL", "LEFT",   "RIGHT",  "MOD",
                                         "DISTINCTROW", "LIKE",  "TOP", "DROP", "ALTER",  "CREATE", "DEFAULT"};
-    bool found = false;
-    Lex(utf8, [&](Kind kind, std::string_view text) {
-        if (found) return;
-        if (kind == Kind::Hash || (kind == Kind::Punct && text == "&")) {
-            found = true;
-        } else if (kind == Kind::Word && text.size() <= 11) {
+    SqlTokenizer tokens(utf8);
+    for (SqlToken x; tokens.Next(x);) {
+        if (x.kind == SqlTokenKind::Hash || (x.kind == SqlTokenKind::Punct && x.text == "&")) return true;
+        if (x.kind == SqlTokenKind::Word && x.text.size() <= 11)
             for (const char* w : words)
-                if (platform::EqualsNoCase(text, w)) found = true;
-        }
-    });
-    return found;
+                if (platform::EqualsNoCase(x.text, w)) return true;
+    }
+    return false;
 }
 
 RewriteResult RewriteSql(std::string_view utf8) {

@@ -33,9 +33,8 @@ bool MayNeedRewrite(std::string_view utf8);
 // Rewrites one command text. Text that holds nothing of the Windows dialect comes back as it was.
 RewriteResult RewriteSql(std::string_view utf8);
 
-// The ISO text ("yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss") of the body of a #...# date literal:
-// US month/day order ("3/1/2024", "3/1/2024 1:45 PM"), ISO ("2024-03-01 13:45"), month names
-// ("1-Mar-2024", "March 1, 2024") and times alone ("13:45:00", a time on 30 December 1899).
+// The ISO text ("yyyy-mm-dd" or "yyyy-mm-dd hh:mm:ss") of the body of a #...# date literal,
+// written in any form ReadDateText takes ("3/1/2024 1:45 PM", "1-Mar-2024", "13:45").
 std::optional<std::string> ParseDateLiteral(std::string_view body);
 
 }  // namespace orv::engine

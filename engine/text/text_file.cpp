@@ -66,38 +66,6 @@ bool ParseDigits(std::string_view s, std::size_t& i, int minDigits, int maxDigit
     return n >= minDigits;
 }
 
-// " hh:mm[:ss[.fff]] [AM|PM]" after a date; true when it is absent or well formed.
-bool ParseTime(std::string_view s, std::size_t i, bool allowAmPm, int& h, int& m, int& sec, bool& present) {
-    present = false;
-    h = m = sec = 0;
-    if (i == s.size()) return true;
-    if (s[i] != ' ' && s[i] != 'T') return false;
-    ++i;
-    while (i < s.size() && s[i] == ' ') ++i;
-    if (!ParseDigits(s, i, 1, 2, h) || i >= s.size() || s[i] != ':') return false;
-    ++i;
-    if (!ParseDigits(s, i, 2, 2, m)) return false;
-    if (i < s.size() && s[i] == ':') {
-        ++i;
-        if (!ParseDigits(s, i, 2, 2, sec)) return false;
-        if (i < s.size() && s[i] == '.') {
-            ++i;
-            int frac;
-            if (!ParseDigits(s, i, 1, 9, frac)) return false;
-        }
-    }
-    while (i < s.size() && s[i] == ' ') ++i;
-    if (allowAmPm && i + 2 == s.size() && (s[i + 1] == 'M' || s[i + 1] == 'm')) {
-        char ap = static_cast<char>(std::toupper(static_cast<unsigned char>(s[i])));
-        if ((ap != 'A' && ap != 'P') || h < 1 || h > 12) return false;
-        if (ap == 'A' && h == 12) h = 0;
-        if (ap == 'P' && h != 12) h += 12;
-        i += 2;
-    }
-    present = true;
-    return i == s.size() && h < 24 && m < 60 && sec < 60;
-}
-
 Kind Merge(Kind a, Kind b) {
     if (a == b) return a;
     auto integral = [](Kind k) { return k == Kind::Integer || k == Kind::BigInt; };
@@ -524,9 +492,6 @@ bool TextReader::Next(std::vector<std::string>& fields, std::size_t& count) {
 
 namespace {
 
-constexpr const char* kMonthNames[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                         "jul", "aug", "sep", "oct", "nov", "dec"};
-
 // A format cut into its parts: a field ("yyyy", "mm", "nn", "AM/PM") or a literal character.
 struct DateToken {
     char field = 0;  // y, M (month), D, h, n (minute), s, a (AM/PM), 0 (literal)
@@ -592,14 +557,11 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
             i += 2;
             continue;
         }
-        if (t.field == 'M' && t.width >= 3) {
-            int found = -1;
-            for (int m = 0; m < 12 && found < 0; ++m)
-                if (i + 3 <= s.size() && platform::EqualsNoCase(s.substr(i, 3), kMonthNames[m])) found = m;
-            if (found < 0) return std::nullopt;
-            mo = found + 1;
-            i += 3;
-            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i]))) ++i;  // "March"
+        if (t.field == 'M' && t.width >= 3) {  // "Mar", "March"
+            const std::size_t start = i;
+            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i]))) ++i;
+            mo = MonthFromName(s.substr(start, i - start));
+            if (mo == 0) return std::nullopt;
             continue;
         }
         int v = 0;
@@ -621,10 +583,9 @@ std::optional<std::string> ParseDateWithFormat(std::string_view value, std::stri
         if (pm && h != 12) h += 12;
     }
     if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || sec > 59) return std::nullopt;
-    char out[64];
-    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
-    return std::string(out);
+    DateParts parts;
+    parts.year = y, parts.month = mo, parts.day = d, parts.hour = h, parts.minute = mi, parts.second = sec;
+    return FormatIsoDateTime(parts, timed);
 }
 
 std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::string_view format) {
@@ -643,9 +604,7 @@ std::optional<std::string> FormatDateWithFormat(std::string_view iso, std::strin
         case 'y': v = t.width >= 3 ? parts->year : parts->year % 100; break;
         case 'M':
             if (t.width >= 3) {
-                const char* name = kMonthNames[parts->month - 1];
-                out += static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-                out += name + 1;
+                out += MonthAbbreviation(parts->month);
                 continue;
             }
             v = parts->month;
@@ -703,32 +662,10 @@ char SniffDelimiter(std::string_view sample) {
 }
 
 std::optional<std::string> ParseDateValue(std::string_view value) {
-    std::string_view s = platform::Trim(value);
-    std::size_t i = 0;
-    int y = 0, mo = 0, d = 0;
-    bool us = false;
-    if (ParseDigits(s, i, 4, 4, y) && i < s.size() && s[i] == '-') {
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '-') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, d)) return std::nullopt;
-    } else {
-        i = 0;
-        if (!ParseDigits(s, i, 1, 2, mo) || i >= s.size() || s[i] != '/') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 1, 2, d) || i >= s.size() || s[i] != '/') return std::nullopt;
-        ++i;
-        if (!ParseDigits(s, i, 4, 4, y)) return std::nullopt;
-        us = true;
-    }
-    if (!IsValidDate(y, mo, d)) return std::nullopt;
-    int h, mi, sec;
-    bool timed;
-    if (!ParseTime(s, i, us, h, mi, sec, timed)) return std::nullopt;
-    char out[32];
-    if (timed) std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
-    else std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, mo, d);
-    return std::string(out);
+    // A time alone is no date: such a column stays text.
+    const std::optional<DateText> d = ReadDateText(value);
+    if (!d || !d->hasDate || !FitsOleDate(*d)) return std::nullopt;
+    return FormatIsoDateTime(d->parts, d->hasTime);
 }
 
 namespace {
@@ -777,18 +714,10 @@ std::optional<Kind> ClassifyValue(std::string_view value) {
     return Kind::Text;
 }
 
-bool DescribeTextFile(const std::string& path, const TextSettings& settings, TextFileDescription& out,
-                      std::string& error) {
-    if (!settings.unsupported.empty()) {
-        error = settings.unsupported + " are not supported";
-        return false;
-    }
-    TextReader reader;
-    if (!reader.Open(path)) {
-        error = std::string("it cannot be opened: ") + std::strerror(errno);
-        return false;
-    }
-    // The first bytes decide the character set; a byte order mark wins over any setting.
+namespace {
+
+// The character set of the file from its first bytes: a byte order mark wins over any setting.
+bool ReadCharset(const std::string& path, const TextSettings& settings, TextFileDescription& out, std::string& error) {
     std::string head(kSampleBytes, '\0');
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ssize_t n = fd >= 0 ? ::read(fd, head.data(), head.size()) : -1;
@@ -801,22 +730,87 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
     std::size_t bom = 0;
     Charset detected = DetectCharset(head, bom);
     out.charset = bom > 0 || !settings.charset ? detected : *settings.charset;
+    return true;
+}
 
+// The delimiter the settings give, else the one sniffed over whole decoded lines of the
+// start of the file.
+bool FindDelimiter(TextReader& reader, const TextSettings& settings, TextFileDescription& out, std::string& error) {
     if (settings.delimiter) {
         out.delimiter = *settings.delimiter;
-    } else {
-        // Sniff over whole decoded lines of the start of the file.
-        if (!reader.Rewind(out.charset, ',')) {
-            error = "it cannot be read";
-            return false;
-        }
-        std::string sample = reader.ReadDecoded(kSampleBytes);
-        if (sample.size() >= kSampleBytes) {
-            std::size_t lastLine = sample.rfind('\n');
-            if (lastLine != std::string::npos) sample.resize(lastLine + 1);
-        }
-        out.delimiter = SniffDelimiter(sample);
+        return true;
     }
+    if (!reader.Rewind(out.charset, ',')) {
+        error = "it cannot be read";
+        return false;
+    }
+    std::string sample = reader.ReadDecoded(kSampleBytes);
+    if (sample.size() >= kSampleBytes) {
+        std::size_t lastLine = sample.rfind('\n');
+        if (lastLine != std::string::npos) sample.resize(lastLine + 1);
+    }
+    out.delimiter = SniffDelimiter(sample);
+    return true;
+}
+
+// Column types guessed from the values of the first rows (all of them for a scan of 0).
+bool GuessColumns(TextReader& reader, const TextSettings& settings, std::size_t headerColumns, TextFileDescription& out,
+                  std::string& error) {
+    const int scan = settings.maxScanRows.value_or(kDefaultScanRows);
+    std::vector<std::optional<Kind>> kinds(headerColumns);
+    std::vector<std::size_t> lengths(headerColumns);
+    std::vector<std::string> fields;
+    std::size_t count = 0;
+    for (int row = 0; (scan == 0 || row < scan) && reader.Next(fields, count); ++row) {
+        if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::optional<Kind> kind = ClassifyValue(fields[i]);
+            if (kind == Kind::Text && !out.dateTimeFormat.empty() && ParseDateWithFormat(fields[i], out.dateTimeFormat))
+                kind = Kind::Date;
+            if (!kind) continue;
+            kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
+            lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));
+        }
+    }
+    if (reader.Failed()) {
+        error = std::string("it cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        TextColumn column;
+        column.kind = kinds[i].value_or(Kind::Text);
+        column.declared = DeclaredFor(kinds[i], lengths[i]);
+        out.columns.push_back(std::move(column));
+    }
+    return true;
+}
+
+// Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
+void NameColumns(const std::vector<std::string>& header, TextFileDescription& out) {
+    std::vector<std::string> candidates(out.columns.size());
+    for (std::size_t i = 0; i < out.columns.size(); ++i)
+        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name
+                        : i < header.size()          ? header[i]
+                                                     : std::string();
+    std::vector<std::string> unique = UniqueColumnNames(candidates);
+    for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
+    if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
+}
+
+}  // namespace
+
+bool DescribeTextFile(const std::string& path, const TextSettings& settings, TextFileDescription& out,
+                      std::string& error) {
+    if (!settings.unsupported.empty()) {
+        error = settings.unsupported + " are not supported";
+        return false;
+    }
+    TextReader reader;
+    if (!reader.Open(path)) {
+        error = std::string("it cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    if (!ReadCharset(path, settings, out, error) || !FindDelimiter(reader, settings, out, error)) return false;
     out.header = settings.header.value_or(true);
     out.dateTimeFormat = settings.dateTimeFormat;
 
@@ -826,48 +820,13 @@ bool DescribeTextFile(const std::string& path, const TextSettings& settings, Tex
     }
     std::vector<std::string> fields;
     std::size_t count = 0;
-    std::vector<std::string> names;
-    if (out.header && reader.Next(fields, count)) names.assign(fields.begin(), fields.begin() + long(count));
+    std::vector<std::string> header;
+    if (out.header && reader.Next(fields, count)) header.assign(fields.begin(), fields.begin() + long(count));
 
     out.columns.clear();
-    if (!settings.columns.empty()) {
-        out.columns = settings.columns;
-    } else {
-        const int scan = settings.maxScanRows.value_or(kDefaultScanRows);
-        std::vector<std::optional<Kind>> kinds(names.size());
-        std::vector<std::size_t> lengths(names.size());
-        for (int row = 0; (scan == 0 || row < scan) && reader.Next(fields, count); ++row) {
-            if (count > kinds.size()) kinds.resize(count), lengths.resize(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                std::optional<Kind> kind = ClassifyValue(fields[i]);
-                if (kind == Kind::Text && !out.dateTimeFormat.empty() &&
-                    ParseDateWithFormat(fields[i], out.dateTimeFormat))
-                    kind = Kind::Date;
-                if (!kind) continue;
-                kinds[i] = kinds[i] ? Merge(*kinds[i], *kind) : *kind;
-                lengths[i] = std::max(lengths[i], CharacterCount(fields[i]));
-            }
-        }
-        if (reader.Failed()) {
-            error = std::string("it cannot be read: ") + std::strerror(errno);
-            return false;
-        }
-        for (std::size_t i = 0; i < kinds.size(); ++i) {
-            TextColumn column;
-            column.kind = kinds[i].value_or(Kind::Text);
-            column.declared = DeclaredFor(kinds[i], lengths[i]);
-            out.columns.push_back(std::move(column));
-        }
-    }
-    // Names: the schema's, else the header's; empty ones are F<n>, repeats get a suffix.
-    std::vector<std::string> candidates(out.columns.size());
-    for (std::size_t i = 0; i < out.columns.size(); ++i)
-        candidates[i] = !out.columns[i].name.empty() ? out.columns[i].name
-                        : i < names.size()           ? names[i]
-                                                     : std::string();
-    std::vector<std::string> unique = UniqueColumnNames(candidates);
-    for (std::size_t i = 0; i < out.columns.size(); ++i) out.columns[i].name = std::move(unique[i]);
-    if (out.columns.empty()) out.columns.push_back(TextColumn{"F1", "TEXT(255)", Kind::Text});
+    if (!settings.columns.empty()) out.columns = settings.columns;
+    else if (!GuessColumns(reader, settings, header.size(), out, error)) return false;
+    NameColumns(header, out);
     return true;
 }
 

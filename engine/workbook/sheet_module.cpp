@@ -338,6 +338,9 @@ struct Book {
     }
 
     Status Save();
+    // The steps of Save: the edits of each sheet, and the tables once the file holds them.
+    std::vector<SheetEdit> PendingEdits() const;
+    void Saved();
     void Discard() {
         clearSheets.clear();
         for (Table* t : tables) {
@@ -492,6 +495,85 @@ bool ValidSheetName(const std::string& name) {
     return name.find_first_of(":\\/?*[]") == std::string::npos;
 }
 
+// The columns of a sheet table that CREATE TABLE declares, one module argument each.
+int ReadCreatedColumns(Table& table, int argc, const char* const* argv, char** err) {
+    if (argc - 5 < 1 || argc - 5 > 16384) {
+        *err =
+            sqlite3_mprintf("Cannot create the sheet '%s': a sheet table has 1 to 16384 columns.", table.sheet.c_str());
+        return SQLITE_ERROR;
+    }
+    table.header = true;
+    table.range = Range{1, 1, kLastRow, static_cast<std::uint32_t>(argc - 5)};
+    for (int i = 5; i < argc; ++i) {
+        std::string definition = UnquoteArgument(argv[i]);
+        auto parsed = ParseCreateTable("CREATE TABLE t (" + definition + ")");
+        if (!parsed || parsed->columns.size() != 1) {
+            *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.", table.sheet.c_str(),
+                                   definition.c_str());
+            return SQLITE_ERROR;
+        }
+        Column column;
+        column.name = parsed->columns[0].name;
+        column.kind = KindOfType(parsed->columns[0].type);
+        column.declared = DeclaredFor(column.kind);
+        table.columns.push_back(std::move(column));
+    }
+    return SQLITE_OK;
+}
+
+// A new sheet, or a sheet that a DROP TABLE left empty, takes the header row.
+int StartSheet(Book* book, Table& table, const Sheet* sheet, char** err) {
+    if (!book->options.readOnlyWhy.empty()) {
+        *err =
+            sqlite3_mprintf("Cannot create the sheet '%s': the workbook '%s' is read-only (%s).", table.sheet.c_str(),
+                            WorkbookName(book).c_str(), platform::Utf16ToUtf8(book->options.readOnlyWhy).c_str());
+        return SQLITE_READONLY;
+    }
+    if (!ValidSheetName(table.sheet)) {
+        *err = sqlite3_mprintf(
+            "Cannot create the sheet '%s': a sheet name has 1 to 31 characters, none of : \\ / ? * [ ], "
+            "and does not start or end with an apostrophe.",
+            table.sheet.c_str());
+        return SQLITE_ERROR;
+    }
+    bool cleared = false;
+    for (const std::string& s : book->clearSheets) cleared = cleared || platform::EqualsNoCase(s, table.sheet);
+    if (sheet && !sheet->cells.empty() && !cleared) {
+        *err = sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
+                               table.tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
+        return SQLITE_ERROR;
+    }
+    table.created = true;
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        Cell& headerCell = table.state.changes[1][static_cast<std::uint32_t>(i + 1)];
+        headerCell.type = CellType::Text;
+        headerCell.text = table.columns[i].name;
+    }
+    table.generation = book->generation;
+    return SQLITE_OK;
+}
+
+// A table over an existing sheet, or over a cell range of it ("range").
+int OpenSheet(Table& table, const Sheet* sheet, const std::string& what, int argc, const char* const* argv,
+              char** err) {
+    if (what == "range") {
+        if (argc < 6 || !ParseRange(UnquoteArgument(argv[5]), table.range)) {
+            *err = sqlite3_mprintf("The table '%s' names no cell range of the sheet '%s' (such as A1:C10).",
+                                   table.tableName.c_str(), table.sheet.c_str());
+            return SQLITE_ERROR;
+        }
+        table.wholeSheet = false;
+    }
+    if (!sheet) {
+        *err = sqlite3_mprintf("The workbook '%s' has no sheet '%s'.", WorkbookName(table.book).c_str(),
+                               table.sheet.c_str());
+        return SQLITE_ERROR;
+    }
+    Describe(table);
+    FillGrid(table);
+    return SQLITE_OK;
+}
+
 int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err, bool create) {
     Book* book = static_cast<Book*>(aux);
     if (argc < 5) {
@@ -511,81 +593,17 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         return SQLITE_ERROR;
     }
     const Sheet* sheet = book->FindSheet(table->sheet);
+    int rc = SQLITE_OK;
     if (what == "create") {
         // The columns as the CREATE TABLE gave them; xConnect meets such a table again
         // when SQLite reloads the connection's schema, and then only reads the sheet.
-        if (argc - 5 < 1 || argc - 5 > 16384) {
-            *err = sqlite3_mprintf("Cannot create the sheet '%s': a sheet table has 1 to 16384 columns.",
-                                   table->sheet.c_str());
-            return SQLITE_ERROR;
-        }
-        table->header = true;
-        table->range = Range{1, 1, kLastRow, static_cast<std::uint32_t>(argc - 5)};
-        for (int i = 5; i < argc; ++i) {
-            std::string definition = UnquoteArgument(argv[i]);
-            auto parsed = ParseCreateTable("CREATE TABLE t (" + definition + ")");
-            if (!parsed || parsed->columns.size() != 1) {
-                *err = sqlite3_mprintf("Cannot create the sheet '%s': the column '%s' cannot be read.",
-                                       table->sheet.c_str(), definition.c_str());
-                return SQLITE_ERROR;
-            }
-            Column column;
-            column.name = parsed->columns[0].name;
-            column.kind = KindOfType(parsed->columns[0].type);
-            column.declared = DeclaredFor(column.kind);
-            table->columns.push_back(std::move(column));
-        }
-    }
-    if (what == "create" && create) {
-        // A new sheet, or a sheet that a DROP TABLE left empty, takes the header row.
-        if (!book->options.readOnlyWhy.empty()) {
-            *err = sqlite3_mprintf("Cannot create the sheet '%s': the workbook '%s' is read-only (%s).",
-                                   table->sheet.c_str(), WorkbookName(book).c_str(),
-                                   platform::Utf16ToUtf8(book->options.readOnlyWhy).c_str());
-            return SQLITE_READONLY;
-        }
-        if (!ValidSheetName(table->sheet)) {
-            *err = sqlite3_mprintf(
-                "Cannot create the sheet '%s': a sheet name has 1 to 31 characters, none of : \\ / ? * [ ], "
-                "and does not start or end with an apostrophe.",
-                table->sheet.c_str());
-            return SQLITE_ERROR;
-        }
-        bool cleared = false;
-        for (const std::string& s : book->clearSheets) cleared = cleared || platform::EqualsNoCase(s, table->sheet);
-        if (sheet && !sheet->cells.empty() && !cleared) {
-            *err =
-                sqlite3_mprintf("Cannot create the table '%s': the workbook '%s' already has a sheet '%s' with data.",
-                                table->tableName.c_str(), WorkbookName(book).c_str(), sheet->name.c_str());
-            return SQLITE_ERROR;
-        }
-        table->created = true;
-        for (std::size_t i = 0; i < table->columns.size(); ++i) {
-            Cell& headerCell = table->state.changes[1][static_cast<std::uint32_t>(i + 1)];
-            headerCell.type = CellType::Text;
-            headerCell.text = table->columns[i].name;
-        }
-        table->generation = book->generation;
-    } else if (what == "create") {
-        FillGrid(*table);
+        rc = ReadCreatedColumns(*table, argc, argv, err);
+        if (rc == SQLITE_OK && create) rc = StartSheet(book, *table, sheet, err);
+        else if (rc == SQLITE_OK) FillGrid(*table);
     } else {
-        if (what == "range") {
-            if (argc < 6 || !ParseRange(UnquoteArgument(argv[5]), table->range)) {
-                *err = sqlite3_mprintf("The table '%s' names no cell range of the sheet '%s' (such as A1:C10).",
-                                       table->tableName.c_str(), table->sheet.c_str());
-                return SQLITE_ERROR;
-            }
-            table->wholeSheet = false;
-        }
-        if (!sheet) {
-            *err = sqlite3_mprintf("The workbook '%s' has no sheet '%s'.", WorkbookName(book).c_str(),
-                                   table->sheet.c_str());
-            return SQLITE_ERROR;
-        }
-        Describe(*table);
-        FillGrid(*table);
+        rc = OpenSheet(*table, sheet, what, argc, argv, err);
     }
-    int rc = Declare(db, *table, err);
+    if (rc == SQLITE_OK) rc = Declare(db, *table, err);
     if (rc != SQLITE_OK) return rc;
     book->tables.push_back(table.get());
     *out = table.release();
@@ -751,8 +769,7 @@ int Update(sqlite3_vtab* vtab, int argc, sqlite3_value** argv, sqlite3_int64* ro
     return WriteRow(t, static_cast<std::size_t>(old - 1), argv + 2) ? SQLITE_OK : SQLITE_ERROR;
 }
 
-Status Book::Save() {
-    if (!Pending()) return Status::Success();
+std::vector<SheetEdit> Book::PendingEdits() const {
     std::map<std::string, SheetEdit> edits;  // by case-folded sheet name, in a stable order
     std::vector<std::string> order;
     auto edit = [&](const std::string& sheet) -> SheetEdit& {
@@ -775,7 +792,34 @@ Status Book::Save() {
     }
     std::vector<SheetEdit> list;
     for (const std::string& key : order) list.push_back(std::move(edits[key]));
+    return list;
+}
 
+void Book::Saved() {
+    clearSheets.clear();
+    for (auto it = tables.begin(); it != tables.end();) {
+        Table* t = *it;
+        if (t->tableName.empty()) {  // kept only to carry a dropped range's changes
+            delete t;
+            it = tables.erase(it);
+            continue;
+        }
+        t->state.changes.clear();
+        t->created = false;
+        t->savepoints.clear();
+        ++it;
+    }
+    // The write has landed: a failure to read the file back (no memory for it) is no
+    // failure of the write; the next statement reads it.
+    workbook.reset();
+    try {
+        Refresh();
+    } catch (const std::bad_alloc&) {}
+}
+
+Status Book::Save() {
+    if (!Pending()) return Status::Success();
+    const std::vector<SheetEdit> list = PendingEdits();
     const std::string& path = source->Path();
     struct stat info;
     const bool exists = ::stat(path.c_str(), &info) == 0;
@@ -815,25 +859,7 @@ Status Book::Save() {
 
     // The file now holds what the tables show; read it back so that every table of the
     // connection sees the same workbook.
-    clearSheets.clear();
-    for (auto it = tables.begin(); it != tables.end();) {
-        Table* t = *it;
-        if (t->tableName.empty()) {  // kept only to carry a dropped range's changes
-            delete t;
-            it = tables.erase(it);
-            continue;
-        }
-        t->state.changes.clear();
-        t->created = false;
-        t->savepoints.clear();
-        ++it;
-    }
-    // The write has landed: a failure to read the file back (no memory for it) is no
-    // failure of the write; the next statement reads it.
-    workbook.reset();
-    try {
-        Refresh();
-    } catch (const std::bad_alloc&) {}
+    Saved();
     return Status::Success();
 }
 

@@ -266,7 +266,7 @@ TEST(ConvertText, BadTextCannotConvert) {
     BYTE bytes[4];
     EXPECT_EQ(Convert(DBTYPE_WSTR, u"ABC", 6, DBTYPE_BYTES, bytes, sizeof bytes).status, DBSTATUS_E_CANTCONVERTVALUE);
     DBDATE d;
-    for (std::u16string_view bad : {u"2021-02-30", u"2021-13-01", u"2021/03/04", u"13:00 PM", u"2021-03-04 24:00"})
+    for (std::u16string_view bad : {u"2021-02-30", u"2021-13-01", u"3-4-2021", u"13:00 PM", u"2021-03-04 24:00"})
         EXPECT_EQ(Parse(bad, DBTYPE_DBDATE, d).status, DBSTATUS_E_CANTCONVERTVALUE)
             << std::string(bad.begin(), bad.end());
 }
@@ -302,6 +302,8 @@ TEST(ConvertText, TextRoundTripsThroughEachType) {
         {DBTYPE_DATE, u"0100-01-01", u"0100-01-01"},
         {DBTYPE_DATE, u"10:30", u"1899-12-30 10:30:00"},
         {DBTYPE_DBDATE, u"2020-02-29", u"2020-02-29"},
+        {DBTYPE_DBDATE, u"2021/03/04", u"2021-03-04"},  // as a #...# literal reads it
+        {DBTYPE_DATE, u"1-Mar-2024 1 PM", u"2024-03-01 13:00:00"},
         {DBTYPE_DBTIME, u"23:59:59", u"23:59:59"},
         {DBTYPE_DBTIMESTAMP, u"2021-03-04 05:06:07.1234567891", u"2021-03-04 05:06:07.123456789"},
         {DBTYPE_DBTIMESTAMP, u"2021-03-04", u"2021-03-04 00:00:00"},
