@@ -184,7 +184,15 @@ bool HasParameters(const DBPARAMS* params) { return params && params->cParamSets
 
 Command::Command(Session* session) : m_session(session) { m_session->AddRef(); }
 
-Command::~Command() { m_session->Release(); }
+Command::~Command() {
+    DropPrepared();
+    m_session->Release();
+}
+
+void Command::DropPrepared() {
+    sqlite3_finalize(m_prepared);
+    m_prepared = nullptr;
+}
 
 // Another thread may call this while Execute or the rowset's fetches step a statement: the
 // step in progress stops and fails with DB_E_CANCELED. SQLite allows the interrupt from
@@ -205,7 +213,10 @@ HRESULT Command::GetCommandText(GUID* pguidDialect, LPOLESTR* ppwszCommand) {
 }
 
 HRESULT Command::SetCommandText(REFGUID rguidDialect, LPCOLESTR pwszCommand) {
-    return GuardMethod(IID_ICommandText, [&] { return m_text.Set(rguidDialect, pwszCommand); });
+    return GuardMethod(IID_ICommandText, [&] {
+        DropPrepared();
+        return m_text.Set(rguidDialect, pwszCommand);
+    });
 }
 
 HRESULT Command::GetProperties(ULONG cSets, const DBPROPIDSET rgSets[], ULONG* pcSets, DBPROPSET** prgSets) {
@@ -218,14 +229,15 @@ HRESULT Command::SetProperties(ULONG cSets, DBPROPSET rgSets[]) {
 
 HRESULT Command::Prepare(ULONG) {
     return GuardMethod(IID_ICommandPrepare, [&]() -> HRESULT {
-        sqlite3_stmt* statement = nullptr;
-        Status status = Compile(&statement);
-        sqlite3_finalize(statement);
-        return Report(status, IID_ICommandPrepare);
+        DropPrepared();
+        return Report(Compile(&m_prepared), IID_ICommandPrepare);
     });
 }
 
-HRESULT Command::Unprepare() { return S_OK; }
+HRESULT Command::Unprepare() {
+    DropPrepared();
+    return S_OK;
+}
 
 HRESULT Command::InterfaceSupportsErrorInfo(REFIID) { return S_OK; }
 
@@ -284,12 +296,151 @@ HRESULT Command::Execute(IUnknown* pUnkOuter, REFIID riid, DBPARAMS* pParams, DB
         if (ppRowset) *ppRowset = nullptr;
         if (pcRowsAffected) *pcRowsAffected = DB_COUNTUNAVAILABLE;
         if (pUnkOuter) return DB_E_NOAGGREGATION;
-        if (HasParameters(pParams)) return Report(Status::Error(DB_E_PARAMNOTOPTIONAL, kNoParameters), IID_ICommand);
+        if (HasParameters(pParams))
+            return Report(ExecuteWithParameters(*pParams, riid, pcRowsAffected, ppRowset), IID_ICommand);
         sqlite3_stmt* statement = nullptr;
         Status status = Compile(&statement);
         if (status.Ok()) status = RunStatement(m_session, Identity(), statement, riid, pcRowsAffected, ppRowset);
         return Report(status, IID_ICommand);
     });
+}
+
+// The statement stays compiled between runs: each parameter set is bound and stepped on it.
+// A statement that returns rows runs with one set and gives its compiled form to the rowset.
+Status Command::ExecuteWithParameters(const DBPARAMS& params, REFIID riid, DBROWCOUNT* rowsAffected,
+                                      IUnknown** rowset) {
+    if (!m_prepared) {
+        Status status = Compile(&m_prepared);
+        if (!status.Ok()) return status;
+    }
+    sqlite3_stmt* statement = m_prepared;
+    if (sqlite3_column_count(statement) > 0) {
+        if (params.cParamSets != 1)
+            return Status::Error(E_INVALIDARG, u"A statement that returns rows runs with one parameter set.", u"HY000");
+        Status status = m_accessors.Bind(statement, params, 0, true);
+        if (!status.Ok()) return status;
+        m_prepared = nullptr;  // the rowset owns it now
+        return RunStatement(m_session, Identity(), statement, riid, rowsAffected, rowset);
+    }
+    sqlite3* db = m_session->Db();
+    long long changed = 0;
+    Status status = Status::Success();
+    for (DB_UPARAMS set = 0; set < params.cParamSets; ++set) {
+        status = m_accessors.Bind(statement, params, set, false);
+        int rc = SQLITE_DONE;
+        if (status.Ok()) {
+            while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {}
+            if (rc != SQLITE_DONE) status = StatementFailure(db, rc);
+        }
+        sqlite3_reset(statement);
+        if (!status.Ok()) break;
+        changed += sqlite3_changes64(db);
+    }
+    // The values may refer to the consumer's memory, which is not kept past this call.
+    sqlite3_clear_bindings(statement);
+    if (!status.Ok()) return status;
+    if (rowsAffected && ChangesRows(sqlite3_sql(statement))) *rowsAffected = static_cast<DBROWCOUNT>(changed);
+    return Status::Success();
+}
+
+HRESULT Command::GetParameterInfo(DB_UPARAMS* pcParams, DBPARAMINFO** prgParamInfo, OLECHAR** ppNamesBuffer) {
+    return GuardMethod(IID_ICommandWithParameters, [&]() -> HRESULT {
+        if (pcParams) *pcParams = 0;
+        if (prgParamInfo) *prgParamInfo = nullptr;
+        if (ppNamesBuffer) *ppNamesBuffer = nullptr;
+        if (!pcParams || !prgParamInfo) return E_INVALIDARG;
+        if (!m_prepared)
+            return Report(Status::Error(DB_E_NOTPREPARED, u"Prepare the command before asking for its parameters."),
+                          IID_ICommandWithParameters);
+        const int count = sqlite3_bind_parameter_count(m_prepared);
+        if (count == 0) return S_OK;
+        std::u16string names;
+        std::vector<std::size_t> starts;
+        for (int i = 1; i <= count; ++i) {
+            const char* name = sqlite3_bind_parameter_name(m_prepared, i);
+            starts.push_back(name ? names.size() : std::u16string::npos);
+            if (name) {
+                names += platform::Utf8ToUtf16(name);
+                names.push_back(u'\0');
+            }
+        }
+        auto* info = static_cast<DBPARAMINFO*>(CoTaskMemAlloc(count * sizeof(DBPARAMINFO)));
+        auto* buffer = names.empty() ? nullptr : static_cast<OLECHAR*>(CoTaskMemAlloc(names.size() * sizeof(OLECHAR)));
+        if (!info || (!names.empty() && !buffer)) {
+            CoTaskMemFree(info);
+            CoTaskMemFree(buffer);
+            return E_OUTOFMEMORY;
+        }
+        if (buffer) std::memcpy(buffer, names.data(), names.size() * sizeof(OLECHAR));
+        for (int i = 0; i < count; ++i) {
+            info[i] = DBPARAMINFO{};
+            info[i].dwFlags = DBPARAMFLAGS_ISINPUT | DBPARAMFLAGS_ISNULLABLE;
+            info[i].iOrdinal = static_cast<DBORDINAL>(i + 1);
+            info[i].pwszName = starts[i] == std::u16string::npos || !ppNamesBuffer ? nullptr : buffer + starts[i];
+            info[i].ulParamSize = ~DBLENGTH{0};
+            info[i].wType = DBTYPE_VARIANT;
+            info[i].bPrecision = info[i].bScale = 0xFF;
+        }
+        *pcParams = static_cast<DB_UPARAMS>(count);
+        *prgParamInfo = info;
+        if (ppNamesBuffer) *ppNamesBuffer = buffer;
+        else CoTaskMemFree(buffer);
+        return S_OK;
+    });
+}
+
+HRESULT Command::MapParameterNames(DB_UPARAMS cParamNames, const OLECHAR* rgParamNames[],
+                                   DB_LPARAMS rgParamOrdinals[]) {
+    return GuardMethod(IID_ICommandWithParameters, [&]() -> HRESULT {
+        if (cParamNames == 0) return S_OK;
+        if (!rgParamNames || !rgParamOrdinals) return E_INVALIDARG;
+        if (!m_prepared)
+            return Report(Status::Error(DB_E_NOTPREPARED, u"Prepare the command before mapping parameter names."),
+                          IID_ICommandWithParameters);
+        DB_UPARAMS found = 0;
+        for (DB_UPARAMS i = 0; i < cParamNames; ++i) {
+            const std::string name = rgParamNames[i] ? platform::Utf16ToUtf8(rgParamNames[i]) : std::string();
+            int index = name.empty() ? 0 : sqlite3_bind_parameter_index(m_prepared, name.c_str());
+            // A name may be given without the statement's prefix.
+            for (char prefix : {':', '@', '$'}) {
+                if (index != 0 || name.empty()) break;
+                std::string prefixed(1, prefix);
+                prefixed += name;
+                index = sqlite3_bind_parameter_index(m_prepared, prefixed.c_str());
+            }
+            rgParamOrdinals[i] = index;
+            found += index != 0;
+        }
+        return found == cParamNames ? S_OK : found ? DB_S_ERRORSOCCURRED : DB_E_ERRORSOCCURRED;
+    });
+}
+
+HRESULT Command::SetParameterInfo(DB_UPARAMS cParams, const DB_UPARAMS rgParamOrdinals[],
+                                  const DBPARAMBINDINFO rgParamBindInfo[]) {
+    if (cParams && !rgParamOrdinals) return E_INVALIDARG;
+    (void)rgParamBindInfo;
+    return S_OK;
+}
+
+HRESULT Command::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
+    return m_accessors.AddRef(hAccessor, pcRefCount);
+}
+
+HRESULT Command::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, const DBBINDING rgBindings[],
+                                DBLENGTH cbRowSize, HACCESSOR* phAccessor, DBBINDSTATUS rgStatus[]) {
+    return GuardMethod(IID_IAccessor, [&] {
+        return Report(m_accessors.Create(flags, cBindings, rgBindings, cbRowSize, phAccessor, rgStatus), IID_IAccessor);
+    });
+}
+
+HRESULT Command::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwFlags, DBCOUNTITEM* pcBindings,
+                             DBBINDING** prgBindings) {
+    return GuardMethod(IID_IAccessor,
+                       [&] { return m_accessors.GetBindings(hAccessor, pdwFlags, pcBindings, prgBindings); });
+}
+
+HRESULT Command::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
+    return m_accessors.Release(hAccessor, pcRefCount);
 }
 
 }  // namespace orv::engine

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/error.h"
+#include "engine/parameters.h"
 #include "engine/properties.h"
 #include "platform/com_object.h"
 
@@ -43,7 +44,8 @@ bool HasParameters(const DBPARAMS* params);
 inline constexpr const char16_t* kNoParameters =
     u"Commands with parameters are not supported: write the values into the statement.";
 
-class Command final : public platform::ComObject<ICommandText, ICommandProperties, ICommandPrepare, ISupportErrorInfo> {
+class Command final : public platform::ComObject<ICommandText, ICommandProperties, ICommandPrepare,
+                                                 ICommandWithParameters, IAccessor, ISupportErrorInfo> {
 public:
     explicit Command(Session* session);
     ~Command() override;
@@ -63,14 +65,36 @@ public:
     // ICommandPrepare
     HRESULT STDMETHODCALLTYPE Prepare(ULONG cExpectedRuns) override;
     HRESULT STDMETHODCALLTYPE Unprepare() override;
+    // ICommandWithParameters. SQLite gives parameters no types: each takes the type it is
+    // bound as, so they are described as variants and declarations are only accepted.
+    HRESULT STDMETHODCALLTYPE GetParameterInfo(DB_UPARAMS* pcParams, DBPARAMINFO** prgParamInfo,
+                                               OLECHAR** ppNamesBuffer) override;
+    HRESULT STDMETHODCALLTYPE MapParameterNames(DB_UPARAMS cParamNames, const OLECHAR* rgParamNames[],
+                                                DB_LPARAMS rgParamOrdinals[]) override;
+    HRESULT STDMETHODCALLTYPE SetParameterInfo(DB_UPARAMS cParams, const DB_UPARAMS rgParamOrdinals[],
+                                               const DBPARAMBINDINFO rgParamBindInfo[]) override;
+    // IAccessor: parameter accessors only.
+    HRESULT STDMETHODCALLTYPE AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) override;
+    HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS dwAccessorFlags, DBCOUNTITEM cBindings,
+                                             const DBBINDING rgBindings[], DBLENGTH cbRowSize, HACCESSOR* phAccessor,
+                                             DBBINDSTATUS rgStatus[]) override;
+    HRESULT STDMETHODCALLTYPE GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwAccessorFlags,
+                                          DBCOUNTITEM* pcBindings, DBBINDING** prgBindings) override;
+    HRESULT STDMETHODCALLTYPE ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) override;
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
     Status Compile(sqlite3_stmt** statement);
+    void DropPrepared();
+    Status ExecuteWithParameters(const DBPARAMS& params, REFIID riid, DBROWCOUNT* rowsAffected, IUnknown** rowset);
 
     Session* m_session;  // one reference held
     CommandText m_text;
+    // The statement compiled by Prepare (or by the first run with parameters), run again
+    // with each new set of values until the text changes or Unprepare.
+    sqlite3_stmt* m_prepared = nullptr;
+    ParameterAccessors m_accessors;
 };
 
 // Runs a compiled statement (taking ownership of it): a statement with columns becomes a

@@ -1,5 +1,5 @@
-// orvsql's .import over more rows than one INSERT statement carries: every value arrives
-// as written, and a row that cannot be stored is named by its number in the file.
+// orvsql's .import over many rows: every value arrives as written, and a row that cannot
+// be stored is named by its number in the file.
 #include <gtest/gtest.h>
 
 #include <string>

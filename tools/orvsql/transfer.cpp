@@ -179,6 +179,110 @@ private:
     std::size_t m_failed = 0;
 };
 
+// Rows for a table of a database, inserted one at a time by one prepared INSERT whose values
+// are bound as parameters: SQLite parses the statement once, not once per row. The library's
+// classes bind no parameters, so this reaches the provider's command through the
+// connection's session. Values go as text (bytes as bytes), and the column's type turns a
+// number's text into the number, as it would a literal.
+class PreparedInsert {
+public:
+    PreparedInsert(const std::string& table, const std::vector<Column>& columns) : m_columns(columns) {
+        std::string sql = "INSERT INTO " + Bracket(table) + " (";
+        for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? ", " : "") + Bracket(columns[i].name);
+        sql += ") VALUES (";
+        for (std::size_t i = 0; i < columns.size(); ++i) sql += i ? ", ?" : "?";
+        m_sql = Utf16(sql + ")");
+        m_slots.resize(columns.size());
+        m_values.resize(columns.size());
+    }
+    ~PreparedInsert() {
+        if (m_accessor) m_accessorOwner->ReleaseAccessor(m_accessor, nullptr);
+    }
+    PreparedInsert(const PreparedInsert&) = delete;
+    PreparedInsert& operator=(const PreparedInsert&) = delete;
+
+    const OrvOleDbErrorInfo& Error() const { return m_error; }
+
+    bool Open(OrvOleDbConnection* connection) {
+        IOpenRowset* session = connection->GetSession().m_spOpenRowset;
+        if (!session) return m_error.CheckResult(E_FAIL);
+        CComPtr<IDBCreateCommand> create;
+        HRESULT hr = session->QueryInterface(IID_IDBCreateCommand, reinterpret_cast<void**>(&create));
+        if (hr == S_OK) hr = create->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(&m_command));
+        if (hr == S_OK) hr = m_command->SetCommandText(DBGUID_DEFAULT, reinterpret_cast<LPCOLESTR>(m_sql.c_str()));
+        CComPtr<ICommandPrepare> prepare;
+        if (hr == S_OK) hr = m_command->QueryInterface(IID_ICommandPrepare, reinterpret_cast<void**>(&prepare));
+        if (hr == S_OK) hr = prepare->Prepare(0);
+        if (hr == S_OK) hr = m_command->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&m_accessorOwner));
+        if (hr != S_OK) return m_error.CheckResult(hr);
+        std::vector<DBBINDING> bindings(m_columns.size());
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            DBBINDING& b = bindings[i];
+            b = DBBINDING{};
+            b.iOrdinal = i + 1;
+            b.obValue = i * sizeof(Slot) + offsetof(Slot, value);
+            b.obLength = i * sizeof(Slot) + offsetof(Slot, length);
+            b.obStatus = i * sizeof(Slot) + offsetof(Slot, status);
+            b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
+            b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
+            b.eParamIO = DBPARAMIO_INPUT;
+            b.wType = (m_columns[i].literal == Literal::Bytes ? DBTYPE_BYTES : DBTYPE_WSTR) | DBTYPE_BYREF;
+        }
+        hr = m_accessorOwner->CreateAccessor(DBACCESSOR_PARAMETERDATA, bindings.size(), bindings.data(),
+                                             m_slots.size() * sizeof(Slot), &m_accessor, nullptr);
+        return m_error.CheckResult(hr);
+    }
+
+    // The value of column `i` for the next row: null, or text (bytes as hexadecimal digits).
+    void SetNull(std::size_t i) { m_slots[i].status = DBSTATUS_S_ISNULL; }
+    std::u16string& Value(std::size_t i) {
+        m_slots[i].status = DBSTATUS_S_OK;
+        return m_values[i];
+    }
+
+    bool Insert() {
+        for (std::size_t i = 0; i < m_slots.size(); ++i) {
+            Slot& slot = m_slots[i];
+            if (slot.status != DBSTATUS_S_OK) continue;
+            const std::u16string& value = m_values[i];
+            if (m_columns[i].literal == Literal::Bytes) {
+                Unhex(value, m_bytes[i]);
+                slot.value = m_bytes[i].data();
+                slot.length = m_bytes[i].size();
+            } else {
+                slot.value = value.data();
+                slot.length = value.size() * sizeof(char16_t);
+            }
+        }
+        DBPARAMS params{m_slots.data(), 1, m_accessor};
+        return m_error.CheckResult(m_command->Execute(nullptr, IID_NULL, &params, nullptr, nullptr));
+    }
+
+private:
+    struct Slot {
+        const void* value = nullptr;
+        DBLENGTH length = 0;
+        DBSTATUS status = DBSTATUS_S_ISNULL;
+    };
+
+    static void Unhex(const std::u16string& digits, std::string& out) {
+        auto nibble = [](char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; };
+        out.clear();
+        for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+            out += static_cast<char>(nibble(digits[i]) * 16 + nibble(digits[i + 1]));
+    }
+
+    std::vector<Column> m_columns;
+    std::u16string m_sql;
+    CComPtr<ICommandText> m_command;
+    CComPtr<IAccessor> m_accessorOwner;
+    HACCESSOR m_accessor = DB_NULL_HACCESSOR;
+    std::vector<Slot> m_slots;
+    std::vector<std::u16string> m_values;
+    std::map<std::size_t, std::string> m_bytes;
+    OrvOleDbErrorInfo m_error;
+};
+
 // Rows copied so far, as a bar on a terminal's stderr, redrawn at most ten times a second.
 class Progress {
 public:
@@ -300,52 +404,72 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
     if (reader.Execute() != OrvOleDbCommand::dbTrue)
         return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
 
-    // Rows go in many to a statement (INSERT ... VALUES (...), (...), ...): preparing one
-    // statement per row cost more than the rows themselves.
-    Batch batch(destination, "INSERT INTO " + Bracket(destinationTable) + " (", columns);
-    CancelOnInterrupt cancelInsert(batch.Command());
     Progress bar(verb, total, progress);
     std::u16string value;
-    std::u16string row;
-    OrvOleDbCommand::dbStatus fetched;
-    while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
-        row.assign(u"(");
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            const unsigned __int64 c = i + 1;
-            if (i) row += u", ";
-            if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) {
-                row += u"NULL";
-                continue;
-            }
-            if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
-                CHeapPtr<unsigned char> data;
-                const ULONG size = reader.GetBlobData(c, data);
-                value.assign(reinterpret_cast<const char16_t*>(data.m_pData), size / 2);
-            } else {
-                value = reader.FieldAsString(c).Str();
-            }
-            if (columns[i].literal == Literal::Boolean && PlainNumber(value)) {
-                row += std::atof(orv::platform::Utf16ToUtf8(value).c_str()) != 0 ? u"True" : u"False";
-            } else if (columns[i].literal == Literal::Bytes && !textDestination) {
-                row += u"X'";
-                row += value;
-                row += u"'";
-            } else if (columns[i].literal == Literal::Number && PlainNumber(value)) {
-                row += value;
-            } else {
-                AppendQuoted(row, value);
-            }
+    OrvOleDbCommand::dbStatus fetched = OrvOleDbCommand::dbFalse;
+    // Reads column c of the current row as text into `out`; false for NULL.
+    auto read = [&](std::size_t i, std::u16string& out) {
+        const unsigned __int64 c = i + 1;
+        if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) return false;
+        if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
+            CHeapPtr<unsigned char> data;
+            const ULONG size = reader.GetBlobData(c, data);
+            out.assign(reinterpret_cast<const char16_t*>(data.m_pData), size / 2);
+        } else {
+            out = reader.FieldAsString(c).Str();
         }
-        row += u")";
-        if (!batch.Add(row)) {
-            if (InterruptRequested()) break;
+        return true;
+    };
+    if (!textDestination) {
+        PreparedInsert insert(destinationTable, columns);
+        if (!insert.Open(destination)) return Fail(ErrorOf(insert.Error()));
+        while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                std::u16string& field = insert.Value(i);
+                if (!read(i, field)) {
+                    insert.SetNull(i);
+                } else if (columns[i].literal == Literal::Boolean && PlainNumber(field)) {
+                    field = std::atof(orv::platform::Utf16ToUtf8(field).c_str()) != 0 ? u"-1" : u"0";
+                }
+            }
+            if (!insert.Insert()) {
+                if (InterruptRequested()) break;
+                return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + ErrorOf(insert.Error()));
+            }
+            bar.Update(++copied);
+        }
+    } else {
+        // Rows go in many to a statement (INSERT ... VALUES (...), (...), ...): preparing one
+        // statement per row cost more than the rows themselves.
+        Batch batch(destination, "INSERT INTO " + Bracket(destinationTable) + " (", columns);
+        CancelOnInterrupt cancelInsert(batch.Command());
+        std::u16string row;
+        while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
+            row.assign(u"(");
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (i) row += u", ";
+                if (!read(i, value)) {
+                    row += u"NULL";
+                } else if (columns[i].literal == Literal::Boolean && PlainNumber(value)) {
+                    row += std::atof(orv::platform::Utf16ToUtf8(value).c_str()) != 0 ? u"True" : u"False";
+                } else if (columns[i].literal == Literal::Number && PlainNumber(value)) {
+                    row += value;
+                } else {
+                    AppendQuoted(row, value);
+                }
+            }
+            row += u")";
+            if (!batch.Add(row)) {
+                if (InterruptRequested()) break;
+                return Fail("row " + std::to_string(batch.FailedRow()) +
+                            " could not be copied: " + ErrorOf(batch.Command()));
+            }
+            bar.Update(++copied);
+        }
+        if (!InterruptRequested() && !batch.Flush() && !InterruptRequested())
             return Fail("row " + std::to_string(batch.FailedRow()) +
                         " could not be copied: " + ErrorOf(batch.Command()));
-        }
-        bar.Update(++copied);
     }
-    if (!InterruptRequested() && !batch.Flush() && !InterruptRequested())
-        return Fail("row " + std::to_string(batch.FailedRow()) + " could not be copied: " + ErrorOf(batch.Command()));
     if (InterruptRequested())
         return Fail(std::string(verb) + " interrupted after " + std::to_string(copied) + " rows: nothing was kept");
     if (fetched == OrvOleDbCommand::dbError)

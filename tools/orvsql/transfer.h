@@ -1,9 +1,12 @@
 // orvsql's .import and .export: copying rows between the open file and a delimited text
-// file through the library's exported classes, as any host would. The text file is reached
-// as a table of its folder (a connection of its own on the folder); rows are read with a
-// command and written with OrvOleDbDDLCommand inserts inside one transaction on the
-// destination, so a failed copy leaves nothing behind. On a terminal (stderr) a progress
-// bar shows the rows copied; the count goes to stdout at the end.
+// file through the library's exported classes, as any host would; only the inserts into a
+// database, which need parameters that those classes do not bind, reach the provider's
+// command through the connection's session. The text file is reached as a table of its
+// folder (a connection of its own on the folder); rows are read with a command and written
+// inside one transaction on the destination, so a failed copy leaves nothing behind: into a
+// database by one prepared INSERT whose parameters are bound for each row, into a text file
+// by INSERTs of many rows each. On a terminal (stderr) a progress bar shows the rows copied;
+// the count goes to stdout at the end.
 //
 // The functions borrow the shell's open connection for the duration of the call; one
 // thread, the shell's.
