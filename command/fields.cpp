@@ -88,12 +88,14 @@ std::u16string NarrowText(const BYTE* data, DBLENGTH capacity) {
 
 constexpr const char16_t* kInvalidDate = u"Invalid DateTime";
 
+// The user's locale's text of the date, as VarBstrFromDate gives it, formatted on the stack:
+// a walk reads a date per row, and a BSTR made only to be copied and freed would cost two
+// allocations each.
 CString DateText(DATE date, ULONG flags) {
-    BSTR text = nullptr;
-    HRESULT hr = VarBstrFromDate(date, LANG_USER_DEFAULT, flags, &text);
-    CString result = FAILED(hr) ? CString(kInvalidDate) : CString(text);
-    SysFreeString(text);
-    return result;
+    char16_t text[orv::platform::kDateTextRoom];
+    std::size_t length = 0;
+    if (FAILED(orv::platform::FormatDate(date, LANG_USER_DEFAULT, flags, text, length))) return CString(kInvalidDate);
+    return CString(std::u16string_view(text, length));
 }
 
 // Fields that do not make a real moment (31 April, hour 25) are refused rather than

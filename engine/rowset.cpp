@@ -565,7 +565,8 @@ HRESULT Rowset::GetNextRows(HCHAPTER hReserved, DBROWOFFSET offset, DBROWCOUNT c
         }
 
         const DBCOUNTITEM wanted = static_cast<DBCOUNTITEM>(count < 0 ? -count : count);
-        std::vector<Row*> got;
+        std::vector<Row*>& got = m_fetched;  // reused: a walk fetches one row per call
+        got.clear();
         got.reserve(std::min<DBCOUNTITEM>(wanted, 1024));
         for (DBCOUNTITEM k = 0; k < wanted; ++k) {
             long long index = count > 0 ? start + static_cast<long long>(k) : start - 1 - static_cast<long long>(k);
@@ -680,6 +681,19 @@ DBSTATUS Rowset::WriteBinding(const DBBINDING& b, const Row& row, BYTE* data) {
         std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), out);
         out[units] = 0;
         length = units * sizeof(char16_t);
+    } else if (base == DBTYPE_WSTR && byRef && column.type.type == DBTYPE_WSTR && stored.kind == SQLITE_TEXT) {
+        // A long text by reference, converted straight into the block handed out: a UTF-8
+        // byte never gives more than one UTF-16 unit.
+        auto* copy = static_cast<char16_t*>(CoTaskMemAlloc((stored.bytes.size() + 1) * sizeof(char16_t)));
+        if (!copy) {
+            status = DBSTATUS_E_CANTCREATE;
+        } else {
+            const std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), copy);
+            copy[units] = 0;
+            length = units * sizeof(char16_t);
+        }
+        if (value) *static_cast<char16_t**>(value) = copy;
+        else CoTaskMemFree(copy);  // the length alone was asked for
     } else {
         Materialise(stored, column.type, m_scratch);
         if (m_scratch.status != DBSTATUS_S_OK) {

@@ -197,6 +197,7 @@ private:
     bool m_restarted = true;
 
     std::vector<Row*> m_held;  // rows the consumer holds
+    std::vector<Row*> m_fetched;  // the rows of the GetNextRows call under way
     std::vector<std::unique_ptr<Row>> m_rows;  // every row object, for reuse
     std::vector<Row*> m_free;
     std::vector<std::unique_ptr<Accessor>> m_accessors;

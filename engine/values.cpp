@@ -162,20 +162,23 @@ void MaterialiseInteger(const StoredValue& v, TypedValue& out, long long min, lo
 
 }  // namespace
 
+// One look-up of the column, then its value's accessors: each sqlite3_column_* call finds
+// the column again and checks the connection's allocation state, and a row is loaded for
+// every row a walk steps over.
 void StoredValue::Load(sqlite3_stmt* statement, int column) {
-    kind = sqlite3_column_type(statement, column);
+    sqlite3_value* value = sqlite3_column_value(statement, column);
+    kind = sqlite3_value_type(value);
     switch (kind) {
-    case SQLITE_INTEGER: integer = sqlite3_column_int64(statement, column); break;
-    case SQLITE_FLOAT: real = sqlite3_column_double(statement, column); break;
+    case SQLITE_INTEGER: integer = sqlite3_value_int64(value); break;
+    case SQLITE_FLOAT: real = sqlite3_value_double(value); break;
     case SQLITE_TEXT: {
-        const unsigned char* text = sqlite3_column_text(statement, column);
-        bytes.assign(reinterpret_cast<const char*>(text),
-                     static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+        const unsigned char* text = sqlite3_value_text(value);
+        bytes.assign(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_value_bytes(value)));
         break;
     }
     case SQLITE_BLOB: {
-        const void* blob = sqlite3_column_blob(statement, column);
-        int n = sqlite3_column_bytes(statement, column);
+        const void* blob = sqlite3_value_blob(value);
+        int n = sqlite3_value_bytes(value);
         bytes.assign(static_cast<const char*>(blob), blob ? static_cast<std::size_t>(n) : 0);
         break;
     }

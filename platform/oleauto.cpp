@@ -145,19 +145,40 @@ const LocalePatterns& PatternsFor(LCID lcid) {
     return kPatterns[0];
 }
 
-void AppendNumber(std::u16string& out, unsigned value, int minDigits) {
+// Date text is written into a fixed buffer: the longest pattern pair gives well under
+// kDateTextRoom units, and a field read formats a date per row, so no allocation.
+struct DateWriter {
+    char16_t* units;
+    std::size_t length = 0;
+    bool overflow = false;
+
+    void Put(char16_t unit) {
+        if (length < orv::platform::kDateTextRoom) units[length++] = unit;
+        else overflow = true;
+    }
+    void Put(const char16_t* text) {
+        while (*text) Put(*text++);
+    }
+};
+
+void AppendNumber(DateWriter& out, unsigned value, int minDigits) {
+    if (value < 100 && minDigits <= 2) {  // every field but the full year
+        if (value >= 10 || minDigits == 2) out.Put(static_cast<char16_t>(u'0' + value / 10));
+        out.Put(static_cast<char16_t>(u'0' + value % 10));
+        return;
+    }
     char16_t digits[8];
     int n = 0;
     do {
         digits[n++] = static_cast<char16_t>(u'0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (int pad = n; pad < minDigits; ++pad) out += u'0';
-    while (n > 0) out += digits[--n];
+    for (int pad = n; pad < minDigits; ++pad) out.Put(u'0');
+    while (n > 0) out.Put(digits[--n]);
 }
 
 // Expands one NLS pattern for a time of day and date.
-void AppendPattern(std::u16string& out, const char16_t* pattern, const LocalePatterns& locale, const SYSTEMTIME& st) {
+void AppendPattern(DateWriter& out, const char16_t* pattern, const LocalePatterns& locale, const SYSTEMTIME& st) {
     for (const char16_t* p = pattern; *p;) {
         const char16_t c = *p;
         if (c == u'\'') {  // literal text; '' inside it is one quote
@@ -166,7 +187,7 @@ void AppendPattern(std::u16string& out, const char16_t* pattern, const LocalePat
                     if (p[1] != u'\'') break;
                     ++p;
                 }
-                out += *p;
+                out.Put(*p);
             }
             if (*p) ++p;
             continue;
@@ -188,13 +209,15 @@ void AppendPattern(std::u16string& out, const char16_t* pattern, const LocalePat
         case u't': {
             const char16_t* designator = st.wHour < 12 ? locale.am : locale.pm;
             if (count == 1) {
-                if (*designator) out += *designator;
+                if (*designator) out.Put(*designator);
             } else {
-                out += designator;
+                out.Put(designator);
             }
             break;
         }
-        default: out.append(static_cast<std::size_t>(count), c); break;
+        default:
+            for (int k = 0; k < count; ++k) out.Put(c);
+            break;
         }
         p += count;
     }
@@ -239,18 +262,19 @@ INT VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME st) {
     return TRUE;
 }
 
-HRESULT VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
-    if (!pbstrOut) return E_INVALIDARG;
-    *pbstrOut = nullptr;
+namespace orv::platform {
+
+HRESULT FormatDate(DATE date, LCID lcid, ULONG flags, char16_t* text, std::size_t& length) {
+    length = 0;
     std::int64_t day = 0, second = 0;
-    if (!SplitDate(dateIn, day, second)) return DISP_E_OVERFLOW;
+    if (!SplitDate(date, day, second)) return DISP_E_OVERFLOW;
     SYSTEMTIME st;
     FillSystemTime(day + kDateEpoch, second, 0, st);
 
     bool withDate = true, withTime = true;
-    if (dwFlags & VAR_TIMEVALUEONLY) {
+    if (flags & VAR_TIMEVALUEONLY) {
         withDate = false;
-    } else if (dwFlags & VAR_DATEVALUEONLY) {
+    } else if (flags & VAR_DATEVALUEONLY) {
         withTime = false;
     } else if (day == 0) {
         withDate = false;  // 30 December 1899 is "no date", even at midnight
@@ -259,16 +283,25 @@ HRESULT VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
     }
 
     const LocalePatterns& locale = PatternsFor(lcid);
-    std::u16string text;
-    try {
-        text.reserve(40);  // the longest date and time text, in one allocation
-        if (withDate) AppendPattern(text, locale.shortDate, locale, st);
-        if (withDate && withTime) text += u' ';
-        if (withTime) AppendPattern(text, locale.longTime, locale, st);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    BSTR out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    DateWriter out{text};
+    if (withDate) AppendPattern(out, locale.shortDate, locale, st);
+    if (withDate && withTime) out.Put(u' ');
+    if (withTime) AppendPattern(out, locale.longTime, locale, st);
+    if (out.overflow) return E_OUTOFMEMORY;  // no pattern in the table comes near
+    length = out.length;
+    return S_OK;
+}
+
+}  // namespace orv::platform
+
+HRESULT VarBstrFromDate(DATE dateIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut) {
+    if (!pbstrOut) return E_INVALIDARG;
+    *pbstrOut = nullptr;
+    char16_t text[orv::platform::kDateTextRoom];
+    std::size_t length = 0;
+    const HRESULT hr = orv::platform::FormatDate(dateIn, lcid, dwFlags, text, length);
+    if (FAILED(hr)) return hr;
+    BSTR out = SysAllocStringLen(text, static_cast<UINT>(length));
     if (!out) return E_OUTOFMEMORY;
     *pbstrOut = out;
     return S_OK;

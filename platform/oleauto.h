@@ -13,6 +13,8 @@
 // another thread makes with setenv only as the C library allows.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/com.h"
 #include "platform/wintypes.h"
 
@@ -127,3 +129,15 @@ ORV_API RPC_STATUS UuidFromStringW(RPC_WSTR StringUuid, UUID* Uuid);
 ORV_API HRESULT VarBstrCmp(BSTR bstrLeft, BSTR bstrRight, LCID lcid, ULONG dwFlags);
 
 }  // extern "C"
+
+namespace orv::platform {
+
+// Units FormatDate may write: more than the longest date and time text of any locale.
+inline constexpr std::size_t kDateTextRoom = 64;
+
+// The text of VarBstrFromDate (same rules, same results) written into `text`, which holds
+// kDateTextRoom units, without a terminator; `length` is the number of units. For readers
+// that format a date per row and would only copy the BSTR and free it.
+HRESULT FormatDate(DATE date, LCID lcid, ULONG flags, char16_t* text, std::size_t& length);
+
+}  // namespace orv::platform

@@ -41,16 +41,16 @@ constexpr LCID kEnglishUnitedStates = 0x0409;
 // The first non-empty of LC_ALL, the category and LANG, found in one pass over the
 // environment: every formatted date asks, so three getenv scans would be felt.
 const char* EnvironmentLocale(const char* category) {
-    const char* names[3] = {"LC_ALL", category, "LANG"};
+    const std::string_view names[3] = {"LC_ALL", category, "LANG"};
     const char* found[3] = {nullptr, nullptr, nullptr};
-    const std::size_t categoryLength = std::strlen(category);
     for (char** entry = environ; entry && *entry; ++entry) {
         const char* e = *entry;
         if (e[0] != 'L') continue;  // all three names begin with L
-        for (int k = 0; k < 3; ++k) {
-            const std::size_t n = k == 1 ? categoryLength : std::strlen(names[k]);
-            if (!found[k] && std::strncmp(e, names[k], n) == 0 && e[n] == '=') found[k] = e + n + 1;
-        }
+        const char* equals = std::strchr(e, '=');
+        if (!equals) continue;
+        const std::string_view name(e, static_cast<std::size_t>(equals - e));
+        for (int k = 0; k < 3; ++k)
+            if (!found[k] && name == names[k]) found[k] = equals + 1;
     }
     for (const char* value : found)
         if (value && *value) return value;

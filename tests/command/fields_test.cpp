@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <limits>
 
 #include "platform/oleauto.h"
@@ -110,6 +112,34 @@ TEST_F(FieldsTest, DatesAndTimesInTheUsersFormat) {
     const ULONGLONG ticks = 132539778155000000ULL;
     const FILETIME filetime = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     EXPECT_EQ(TextOf(DBTYPE_FILETIME, filetime), DateText(2021, 1, 1, 12, 30, 15, 0));
+}
+
+// Dates are formatted on the stack rather than through a BSTR: the text must still be the
+// platform's, in every locale's patterns (24-hour, AM/PM before the time, literal dots),
+// across the whole range, for times that round to the next day and for day 0 and negatives.
+TEST_F(FieldsTest, DateTextIsThePlatformsForManyDatesAndLocales) {
+    const char* saved = std::getenv("LC_ALL");
+    const std::string restore = saved ? saved : "";
+    for (const char* locale : {"en_US.UTF-8", "de_DE.UTF-8", "zh_TW.UTF-8", "ko_KR.UTF-8", "hu_HU.UTF-8"}) {
+        setenv("LC_ALL", locale, 1);
+        for (int i = 0; i < 300; ++i) {
+            // Days from before 1900 to 9999, with times over the whole day and half seconds.
+            const double day = -657434.0 + (2958465.0 + 657434.0) * i / 299.0;
+            const double date = std::trunc(day) + (i % 7 == 0 ? 0.0 : (i * 0.618034 - std::floor(i * 0.618034)));
+            for (double value : {date, std::trunc(date) + 0.5 / 86400.0, std::trunc(date) + 1.0 - 0.4 / 86400.0}) {
+                CComBSTR expected;
+                if (VarBstrFromDate(value, LANG_USER_DEFAULT, 0, &expected) != S_OK) continue;
+                EXPECT_EQ(TextOf(DBTYPE_DATE, value), std::u16string(expected.m_str)) << locale << " " << value;
+            }
+        }
+        for (double value : {0.0, 0.75, -0.25, 1.0, -1.5}) {
+            CComBSTR expected;
+            ASSERT_EQ(VarBstrFromDate(value, LANG_USER_DEFAULT, 0, &expected), S_OK);
+            EXPECT_EQ(TextOf(DBTYPE_DATE, value), std::u16string(expected.m_str)) << locale << " " << value;
+        }
+    }
+    if (saved) setenv("LC_ALL", restore.c_str(), 1);
+    else unsetenv("LC_ALL");
 }
 
 TEST_F(FieldsTest, ImpossibleDatesAreNamedInvalid) {
