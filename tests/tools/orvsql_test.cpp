@@ -13,8 +13,11 @@
 #include "support/files.h"
 #include "support/python.h"
 #include "tools/shell_process.h"
+#include "support/holds.h"
 
 namespace {
+
+using orv::test::Holds;
 
 using orv::test::MakeDatabase;
 using orv::test::ReadFile;
@@ -187,8 +190,7 @@ TEST_F(OrvsqlTest, AFailedStatementIsOneLineWithItsSqlStateAndPlace) {
 TEST_F(OrvsqlTest, FilesThatCannotBeOpenedFailWithStatusOne) {
     Result r = Run({m_dir.Path("absent.mdb"), "SELECT 1"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("absent.mdb"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
+    EXPECT_TRUE(Holds(r.err, {"absent.mdb", "No such file"}));
 
     WriteFile(m_dir.Path("book.xlsx"), std::string("PK\x03\x04", 4) + "rest of an archive");
     r = Run({m_dir.Path("book.xlsx"), "SELECT 1"});
@@ -251,12 +253,8 @@ TEST_F(OrvsqlTest, DotCommandsDescribeTablesAndRunTransactions) {
     MakeDatabase(m_db, "CREATE INDEX parts_by_name ON parts (name)");
     Result r = Run({"--csv", m_db, ".tables", ".schema parts", ".indexes parts"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("name,type\r\nparts,TABLE\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("id,I4,4,no,,\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("price,CY,19,yes,,\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("drawing,BYTES,1073741823,yes,,\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("parts_by_name,name\r\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("PrimaryKey,id\r\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(Holds(r.out, {"name,type\r\nparts,TABLE\r\n", "id,I4,4,no,,\r\n", "price,CY,19,yes,,\r\n",
+                              "drawing,BYTES,1073741823,yes,,\r\n", "parts_by_name,name\r\n", "PrimaryKey,id\r\n"}));
 
     r = Run({"--csv", m_db},
             ".begin\nDELETE FROM parts;\n.rollback\n.begin\nDELETE FROM parts WHERE id = 1;\n"
@@ -527,8 +525,7 @@ TEST_F(OrvsqlTest, ReadRunsAScriptAndNamesItWhenItFails) {
     const Result r = Run({m_db, ".read outer.sql"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "seven\r\n7\r\neight\r\n8\r\n");
-    EXPECT_NE(r.err.find("line 4, column 8"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("outer.sql"), std::string::npos) << r.err;
+    EXPECT_TRUE(Holds(r.err, {"line 4, column 8", "outer.sql"}));
 
     WriteFile(m_dir.Path("self.sql"), ".read self.sql\n");
     EXPECT_EQ(Run({m_db, ".read self.sql"}).status, 1);
