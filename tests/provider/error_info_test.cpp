@@ -157,64 +157,75 @@ TEST_F(ErrorInfoTest, FailureCodesWithoutAnErrorObjectLeaveNoText) {
     EXPECT_TRUE(info.GetErrorText().IsEmpty());
 }
 
-TEST_F(ErrorInfoTest, AnErrorObjectWithoutRecordsIsOneRecordNumberedZero) {
-    auto* object = new FakeErrorObject;
-    object->offerRecords = false;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(),
-              CString(orv::platform::Format(u"Row #:    0 Source: \"top source\"\nDescription: \"top description\"\n"
-                                            u"Help File: \"\" Help Context:    0\nGUID: %s\n",
-                                            kGuidText)));
-}
-
-TEST_F(ErrorInfoTest, TheLastOfSeveralRecordsIsReportedWithItsSqlState) {
-    auto* object = new FakeErrorObject;
-    object->records = {Record(u"first"), Record(u"no such table: parts", 12)};
-    object->withSqlInfo = {true, true};
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(DB_E_NOTABLE));
-    EXPECT_EQ(info.GetErrorText(),
-              Expected(1, u"no such table: parts", 12) + CString(u"SQLState: 42S02, NativeError: -7\n"));
-}
-
-TEST_F(ErrorInfoTest, ARecordWithoutCustomObjectHasNoSqlStateLine) {
-    auto* object = new FakeErrorObject;
-    object->records = {Record(u"first"), Record(u"second")};
-    object->withSqlInfo = {true, false};
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(), Expected(1, u"second"));
-}
-
-TEST_F(ErrorInfoTest, AFailingRecordCountGivesNoText) {
-    auto* object = new FakeErrorObject;
-    object->records = {Record(u"first")};
-    object->failCount = true;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_FALSE(info.HasErrorInfo());
-}
-
-TEST_F(ErrorInfoTest, AnUnreadableRecordStopsWithWhatTheEarlierOnesLeft) {
-    auto* object = new FakeErrorObject;
-    object->records = {Record(u"first"), Record(u"second")};
-    object->failRecord = 1;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(), Expected(0, u"first"));
-}
-
-TEST_F(ErrorInfoTest, FailingGettersReadAsEmptyAndZero) {
-    auto* object = new FakeErrorObject;
+// The text read from an error object: its last record with the SQL state when the record has
+// one; what the records before an unreadable one left; nothing when the count fails.
+TEST_F(ErrorInfoTest, TheLastReadableRecordOfAnErrorObjectIsReported) {
     RecordData broken;
     broken.failGetters = true;
-    object->records = {broken};
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(),
-              CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
-                      u"GUID: {00000000-0000-0000-0000-000000000000}\n"));
+    const CString none;
+    struct Case {
+        const char* what;
+        std::vector<RecordData> records;
+        std::vector<bool> withSqlInfo;
+        bool failCount = false;
+        int failRecord = -1;
+        bool offerRecords = true;
+        CString expected;
+    } cases[] = {
+        {"without records it is one record numbered zero",
+         {},
+         {},
+         false,
+         -1,
+         false,
+         CString(orv::platform::Format(u"Row #:    0 Source: \"top source\"\nDescription: \"top description\"\n"
+                                       u"Help File: \"\" Help Context:    0\nGUID: %s\n",
+                                       kGuidText))},
+        {"the last of several, with its SQL state",
+         {Record(u"first"), Record(u"no such table: parts", 12)},
+         {true, true},
+         false,
+         -1,
+         true,
+         Expected(1, u"no such table: parts", 12) + CString(u"SQLState: 42S02, NativeError: -7\n")},
+        {"no custom object, no SQL state line",
+         {Record(u"first"), Record(u"second")},
+         {true, false},
+         false,
+         -1,
+         true,
+         Expected(1, u"second")},
+        {"a failing count gives no text", {Record(u"first")}, {}, true, -1, true, none},
+        {"an unreadable record stops with what the earlier ones left",
+         {Record(u"first"), Record(u"second")},
+         {},
+         false,
+         1,
+         true,
+         Expected(0, u"first")},
+        {"failing getters read as empty and zero",
+         {broken},
+         {},
+         false,
+         -1,
+         true,
+         CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
+                 u"GUID: {00000000-0000-0000-0000-000000000000}\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto* object = new FakeErrorObject;
+        object->records = c.records;
+        object->withSqlInfo = c.withSqlInfo;
+        object->failCount = c.failCount;
+        object->failRecord = c.failRecord;
+        object->offerRecords = c.offerRecords;
+        Post(object);
+        OrvOleDbErrorInfo reader;
+        EXPECT_FALSE(reader.CheckResult(DB_E_NOTABLE));
+        EXPECT_EQ(reader.GetErrorText(), c.expected);
+        EXPECT_EQ(reader.HasErrorInfo(), !c.expected.IsEmpty());
+    }
 }
 
 TEST_F(ErrorInfoTest, ReadingTheErrorObjectClearsItFromTheThread) {
@@ -236,21 +247,8 @@ TEST_F(ErrorInfoTest, TheStatementFollowsTheTextOnlyWhenAskedAndPresent) {
     EXPECT_EQ(info.GetErrorInfo(true), CString(u"bad column\nSELECT x FROM t"));
     EXPECT_EQ(info.GetErrorInfo(false), CString(u"bad column"));
     EXPECT_EQ(info.GetErrorStatement(), CString(u"SELECT x FROM t"));
-}
 
-TEST_F(ErrorInfoTest, ANullTextWithAStatementIsNoError) {
-    info.SetErrorInfo(CComBSTR(), CComBSTR(u"DELETE FROM t"));
-    EXPECT_FALSE(info.HasErrorInfo());
-    EXPECT_EQ(info.GetErrorInfo(true), CString(u"\nDELETE FROM t"));
-}
-
-TEST_F(ErrorInfoTest, TextsAreTakenUpToTheirFirstNul) {
-    CComBSTR text(5, u"ab\0cd");
-    info.SetErrorInfo(text, CComBSTR(u"s"));
-    EXPECT_EQ(info.GetErrorText(), CString(u"ab"));
-}
-
-TEST_F(ErrorInfoTest, CopiesCarryAllThreeTexts) {
+    // Copies carry all three texts.
     info.SetErrorInfo(CComBSTR(u"e"), CComBSTR(u"s"));
     info.GetErrorInfo(true);
     OrvOleDbErrorInfo copy(info);
@@ -259,6 +257,13 @@ TEST_F(ErrorInfoTest, CopiesCarryAllThreeTexts) {
     OrvOleDbErrorInfo assigned;
     assigned = info;
     EXPECT_EQ(assigned.GetErrorInfo(true), CString(u"e\ns"));
+
+    // A null text with a statement is no error; texts are taken up to their first NUL.
+    info.SetErrorInfo(CComBSTR(), CComBSTR(u"DELETE FROM t"));
+    EXPECT_FALSE(info.HasErrorInfo());
+    EXPECT_EQ(info.GetErrorInfo(true), CString(u"\nDELETE FROM t"));
+    info.SetErrorInfo(CComBSTR(5, u"ab\0cd"), CComBSTR(u"s"));
+    EXPECT_EQ(info.GetErrorText(), CString(u"ab"));
 }
 
 TEST_F(ErrorInfoTest, RecordsPostedByTheRuntimeReadBackThroughCheckResult) {
