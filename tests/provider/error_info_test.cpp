@@ -137,6 +137,12 @@ CString Expected(int row, const char16_t* description, DWORD context = 0) {
 class ErrorInfoTest : public ::testing::Test {
 protected:
     void TearDown() override { ::SetErrorInfo(0, nullptr); }
+    // Posts `object` on the thread and reads it through a failing result.
+    CString ReadBack(IErrorInfo* object) {
+        Post(object);
+        EXPECT_FALSE(info.CheckResult(E_FAIL));
+        return info.GetErrorText();
+    }
     OrvOleDbErrorInfo info;
 };
 
@@ -157,75 +163,55 @@ TEST_F(ErrorInfoTest, FailureCodesWithoutAnErrorObjectLeaveNoText) {
     EXPECT_TRUE(info.GetErrorText().IsEmpty());
 }
 
-// The text read from an error object: its last record with the SQL state when the record has
-// one; what the records before an unreadable one left; nothing when the count fails.
-TEST_F(ErrorInfoTest, TheLastReadableRecordOfAnErrorObjectIsReported) {
+TEST_F(ErrorInfoTest, AnErrorObjectWithoutRecordsIsOneRecordNumberedZero) {
+    auto* object = new FakeErrorObject;
+    object->offerRecords = false;
+    EXPECT_EQ(ReadBack(object),
+              CString(orv::platform::Format(u"Row #:    0 Source: \"top source\"\nDescription: \"top description\"\n"
+                                            u"Help File: \"\" Help Context:    0\nGUID: %s\n",
+                                            kGuidText)));
+}
+
+TEST_F(ErrorInfoTest, TheLastOfSeveralRecordsIsReportedWithItsSqlState) {
+    auto* object = new FakeErrorObject;
+    object->records = {Record(u"first"), Record(u"no such table: parts", 12)};
+    object->withSqlInfo = {true, true};
+    Post(object);
+    EXPECT_FALSE(info.CheckResult(DB_E_NOTABLE));
+    EXPECT_EQ(info.GetErrorText(),
+              Expected(1, u"no such table: parts", 12) + CString(u"SQLState: 42S02, NativeError: -7\n"));
+}
+
+TEST_F(ErrorInfoTest, ARecordWithoutCustomObjectHasNoSqlStateLine) {
+    auto* object = new FakeErrorObject;
+    object->records = {Record(u"first"), Record(u"second")};
+    object->withSqlInfo = {true, false};
+    EXPECT_EQ(ReadBack(object), Expected(1, u"second"));
+}
+
+TEST_F(ErrorInfoTest, AFailingRecordCountGivesNoText) {
+    auto* object = new FakeErrorObject;
+    object->records = {Record(u"first")};
+    object->failCount = true;
+    EXPECT_TRUE(ReadBack(object).IsEmpty());
+    EXPECT_FALSE(info.HasErrorInfo());
+}
+
+TEST_F(ErrorInfoTest, AnUnreadableRecordStopsWithWhatTheEarlierOnesLeft) {
+    auto* object = new FakeErrorObject;
+    object->records = {Record(u"first"), Record(u"second")};
+    object->failRecord = 1;
+    EXPECT_EQ(ReadBack(object), Expected(0, u"first"));
+}
+
+TEST_F(ErrorInfoTest, FailingGettersReadAsEmptyAndZero) {
+    auto* object = new FakeErrorObject;
     RecordData broken;
     broken.failGetters = true;
-    const CString none;
-    struct Case {
-        const char* what;
-        std::vector<RecordData> records;
-        std::vector<bool> withSqlInfo;
-        bool failCount = false;
-        int failRecord = -1;
-        bool offerRecords = true;
-        CString expected;
-    } cases[] = {
-        {"without records it is one record numbered zero",
-         {},
-         {},
-         false,
-         -1,
-         false,
-         CString(orv::platform::Format(u"Row #:    0 Source: \"top source\"\nDescription: \"top description\"\n"
-                                       u"Help File: \"\" Help Context:    0\nGUID: %s\n",
-                                       kGuidText))},
-        {"the last of several, with its SQL state",
-         {Record(u"first"), Record(u"no such table: parts", 12)},
-         {true, true},
-         false,
-         -1,
-         true,
-         Expected(1, u"no such table: parts", 12) + CString(u"SQLState: 42S02, NativeError: -7\n")},
-        {"no custom object, no SQL state line",
-         {Record(u"first"), Record(u"second")},
-         {true, false},
-         false,
-         -1,
-         true,
-         Expected(1, u"second")},
-        {"a failing count gives no text", {Record(u"first")}, {}, true, -1, true, none},
-        {"an unreadable record stops with what the earlier ones left",
-         {Record(u"first"), Record(u"second")},
-         {},
-         false,
-         1,
-         true,
-         Expected(0, u"first")},
-        {"failing getters read as empty and zero",
-         {broken},
-         {},
-         false,
-         -1,
-         true,
-         CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
-                 u"GUID: {00000000-0000-0000-0000-000000000000}\n")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto* object = new FakeErrorObject;
-        object->records = c.records;
-        object->withSqlInfo = c.withSqlInfo;
-        object->failCount = c.failCount;
-        object->failRecord = c.failRecord;
-        object->offerRecords = c.offerRecords;
-        Post(object);
-        OrvOleDbErrorInfo reader;
-        EXPECT_FALSE(reader.CheckResult(DB_E_NOTABLE));
-        EXPECT_EQ(reader.GetErrorText(), c.expected);
-        EXPECT_EQ(reader.HasErrorInfo(), !c.expected.IsEmpty());
-    }
+    object->records = {broken};
+    EXPECT_EQ(ReadBack(object),
+              CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
+                      u"GUID: {00000000-0000-0000-0000-000000000000}\n"));
 }
 
 TEST_F(ErrorInfoTest, ReadingTheErrorObjectClearsItFromTheThread) {
