@@ -334,16 +334,9 @@ TEST_F(TextWriteTest, CreateTableMakesTheFileWithItsTypesAndDropTableDeletesIt) 
 TEST_F(TextWriteTest, AFolderThatCanBeWrittenIsNotReadOnly) {
     Write("t.csv", "id\r\n1\r\n");
     for (bool readOnly : {false, true}) {
-        CComPtr<IDataInitialize> links;
-        ASSERT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
-                                   reinterpret_cast<void**>(&links)),
-                  S_OK);
-        CComPtr<IDBInitialize> source;
-        std::u16string init = InitFor(
+        CComPtr<IDBInitialize> source = DataSource(
             m_dir.WPath(), std::u16string(readOnly ? u"Mode=Read;" : u"") + u"Extended Properties=\"text;HDR=YES\"");
-        ASSERT_EQ(links->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.c_str(), IID_IDBInitialize,
-                                       reinterpret_cast<IUnknown**>(&source)),
-                  S_OK);
+        ASSERT_TRUE(source);
         ASSERT_EQ(source->Initialize(), S_OK);
         CComPtr<IDBProperties> properties;
         ASSERT_EQ(source.QueryInterface(&properties), S_OK);
