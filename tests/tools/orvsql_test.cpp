@@ -66,8 +66,8 @@ protected:
     std::string m_db;
 };
 
-TEST_F(OrvsqlTest, TableAlignsColumnsShowsNullAndCountsRows) {
-    const Result r = Run({m_db, "SELECT id, price, weight FROM parts WHERE id < 3 ORDER BY id"});
+TEST_F(OrvsqlTest, TableAlignsColumnsShowsNullCutsLongTextAndCountsRows) {
+    Result r = Run({m_db, "SELECT id, price, weight FROM parts WHERE id < 3 ORDER BY id"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "id | price | weight\n"
@@ -75,10 +75,9 @@ TEST_F(OrvsqlTest, TableAlignsColumnsShowsNullAndCountsRows) {
               " 1 |  0.25 |    1.5\n"
               " 2 |  12.5 | (null)\n"
               "(2 rows)\n");
-}
 
-TEST_F(OrvsqlTest, TableCutsLongTextAndShowsBinaryAsItsSize) {
-    const Result r = Run({m_db, "SELECT note, drawing FROM parts WHERE id = 3"});
+    // Long text is cut, and binary shown as its size.
+    r = Run({m_db, "SELECT note, drawing FROM parts WHERE id = 3"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(std::string(39, 'x') + "\xE2\x80\xA6"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(std::string(41, 'x')), std::string::npos);
@@ -86,7 +85,7 @@ TEST_F(OrvsqlTest, TableCutsLongTextAndShowsBinaryAsItsSize) {
 }
 
 TEST_F(OrvsqlTest, CsvQuotesAsRfc4180AndTellsNullFromEmpty) {
-    const Result r = Run({"--csv", m_db, "SELECT id, name, weight, drawing FROM parts ORDER BY id"});
+    Result r = Run({"--csv", m_db, "SELECT id, name, weight, drawing FROM parts ORDER BY id"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "id,name,weight,drawing\r\n"
@@ -95,10 +94,9 @@ TEST_F(OrvsqlTest, CsvQuotesAsRfc4180AndTellsNullFromEmpty) {
               "3,\"say \"\"hi\"\"\\ back\nnext line\ttab, ; caf\xC3\xA9 \xE6\xBC\xA2\xE5\xAD\x97\",-2," +
                   std::string(50000, '0') + "\r\n");
     EXPECT_EQ(r.err, "");  // counts never mix into the data, and stderr is no terminal here
-}
 
-TEST_F(OrvsqlTest, CsvGivesLongTextInFull) {
-    const Result r = Run({"--csv", m_db, "SELECT note FROM parts WHERE id = 3"});
+    // Long text comes in full.
+    r = Run({"--csv", m_db, "SELECT note FROM parts WHERE id = 3"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "note\r\n" + std::string(200, 'x') + "\r\n");
 }
@@ -126,15 +124,14 @@ TEST_F(OrvsqlTest, JsonParsesBackWithNumbersNullsAndEscapedText) {
                   std::string(200, 'x') + R"(", "price": 3, "weight": -2})" + "\n");
 }
 
-TEST_F(OrvsqlTest, JsonWritesYesNoColumnsAsBooleans) {
+TEST_F(OrvsqlTest, JsonWritesYesNoColumnsAsBooleansAndEscapesControlCharacters) {
     MakeDatabase(m_db, "CREATE TABLE flags (f YESNO); INSERT INTO flags VALUES (1), (0), (NULL)");
-    const Result r = Run({"--json", m_db, "SELECT f FROM flags ORDER BY rowid"});
+    Result r = Run({"--json", m_db, "SELECT f FROM flags ORDER BY rowid"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "{\"f\":true}\n{\"f\":false}\n{\"f\":null}\n");
-}
 
-TEST_F(OrvsqlTest, JsonEscapesControlCharacters) {
-    const Result r = Run({"--json", m_db, "SELECT char(1) || char(31) || char(127) AS c"});
+    // Control characters are escaped.
+    r = Run({"--json", m_db, "SELECT char(1) || char(31) || char(127) AS c"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "{\"c\":\"\\u0001\\u001f\\u007f\"}\n");
 }
@@ -199,16 +196,15 @@ TEST_F(OrvsqlTest, FilesThatCannotBeOpenedFailWithStatusOne) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line, not the record
 }
 
-TEST_F(OrvsqlTest, DotIsTheCurrentFolder) {
+TEST_F(OrvsqlTest, DotIsTheCurrentFolderAndATextFileIsATableOfItsFolder) {
     WriteFile(m_dir.Path("stock.csv"), "part,count\r\nbolt,10\r\n");
     for (const char* folder : {".", "./"}) {
         const Result r = Run({"--csv", folder, "SELECT COUNT(*) AS n FROM [stock.csv]"});
         EXPECT_EQ(r.status, 0) << folder << ": " << r.err;
         EXPECT_EQ(r.out, "n\r\n1\r\n") << folder;
     }
-}
 
-TEST_F(OrvsqlTest, ATextFileIsATableOfItsFolder) {
+    // A text file is a table of its folder.
     WriteFile(m_dir.Path("stock.csv"), "part,count\r\nbolt,10\r\n\"nut, hex\",25\r\n");
     Result r = Run({"--csv", m_dir.Path("stock.csv"), "SELECT part, count FROM [stock.csv] WHERE count > 20"});
     EXPECT_EQ(r.status, 0) << r.err;
