@@ -65,13 +65,19 @@ TEST_F(CacheTest, ConnectWithoutCacheOpensANewConnectionEachTime) {
 TEST_F(CacheTest, AGivenBackConnectionIsHandedOutAgainFirstInFirstOut) {
     OrvOleDbConnection* a = MustConnect(Init());
     OrvOleDbConnection* b = MustConnect(Init());
+    OrvOleDbConnection* other = MustConnect(Init("b.mdb"));
     OrvOleDbConnection* keptA = a;
     OrvOleDbConnection* keptB = b;
+    OrvOleDbConnection* keptOther = other;
+    m_cache->Cache(other);
     m_cache->Cache(a);
     m_cache->Cache(b);
     EXPECT_EQ(a, keptA) << "a kept connection leaves the caller's pointer as it was";
     EXPECT_EQ(b, keptB);
     EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("a.mdb")) > 0, true);
+    // Connections of different strings are kept apart.
+    EXPECT_EQ(m_cache->ConnectFromCache(Init("b.mdb")), keptOther);
+    delete keptOther;
 
     OrvOleDbConnection* firstOut = m_cache->Connect(Init(), false);
     OrvOleDbConnection* secondOut = m_cache->Connect(Init(), false);
@@ -84,19 +90,6 @@ TEST_F(CacheTest, AGivenBackConnectionIsHandedOutAgainFirstInFirstOut) {
     delete firstOut;
     delete secondOut;
     delete third;
-}
-
-TEST_F(CacheTest, ConnectionsOfDifferentStringsAreKeptApart) {
-    OrvOleDbConnection* a = MustConnect(Init("a.mdb"));
-    OrvOleDbConnection* b = MustConnect(Init("b.mdb"));
-    OrvOleDbConnection* keptA = a;
-    OrvOleDbConnection* keptB = b;
-    m_cache->Cache(a);
-    m_cache->Cache(b);
-    EXPECT_EQ(m_cache->ConnectFromCache(Init("b.mdb")), keptB);
-    EXPECT_EQ(m_cache->ConnectFromCache(Init("a.mdb")), keptA);
-    delete keptA;
-    delete keptB;
 }
 
 TEST_F(CacheTest, KeysAreCaseSensitiveAlthoughSameInitIsNot) {
@@ -141,23 +134,20 @@ TEST_F(CacheTest, CreateCacheFillsToTheLimitAndAFifthIsDestroyed) {
     EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
 }
 
-TEST_F(CacheTest, CreateCacheOpensOneForANewStringEvenWithLimitZero) {
+// No limit applies to the first connection of a new string, whether made by CreateCache
+// or given back; a second one is destroyed.
+TEST_F(CacheTest, LimitZeroKeepsOnlyTheFirstConnectionOfAString) {
     m_cache->SetCacheSize(0);
     EXPECT_EQ(m_cache->GetCacheSize(), 0u);
     EXPECT_TRUE(m_cache->CreateCache(Init()));
-    OrvOleDbConnection* c = m_cache->ConnectFromCache(Init());
-    ASSERT_NE(c, nullptr);
+    OrvOleDbConnection* made = m_cache->ConnectFromCache(Init());
+    ASSERT_NE(made, nullptr);
     EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
-    delete c;
-}
 
-TEST_F(CacheTest, LimitZeroKeepsOnlyTheFirstConnectionOfAString) {
-    m_cache->SetCacheSize(0);
-    OrvOleDbConnection* first = MustConnect(Init());
     OrvOleDbConnection* second = MustConnect(Init());
-    OrvOleDbConnection* kept = first;
-    m_cache->Cache(first);
-    EXPECT_EQ(first, kept) << "no limit applies to the first connection of a new string";
+    OrvOleDbConnection* kept = made;
+    m_cache->Cache(made);
+    EXPECT_EQ(made, kept);
     m_cache->Cache(second);
     EXPECT_EQ(second, nullptr);
     EXPECT_EQ(m_cache->ConnectFromCache(Init()), kept);

@@ -20,15 +20,6 @@ using namespace orv::test;
 
 namespace {
 
-// The first field of the first row of `sql`, as text ("" when it fails).
-std::string First(OrvOleDbConnection& c, const char16_t* sql) {
-    OrvOleDbCommand command;
-    command.SetConnection(&c);
-    command.SetCommandText(CString(sql));
-    if (command.Execute() != OrvOleDbCommand::dbTrue || command.FetchNext() != OrvOleDbCommand::dbTrue) return "";
-    return Utf8(command.FieldAsString(1));
-}
-
 bool Insert(OrvOleDbConnection& c, const char16_t* writer, int n, std::string* error = nullptr) {
     OrvOleDbDDLCommand insert;
     insert.SetConnection(&c);

@@ -19,35 +19,32 @@ std::u16string Build(const WCHAR* dataSource, const WCHAR* userId, const WCHAR* 
     return Text(out);
 }
 
-TEST(ConnectionStringTest, WorkbookStringPutsTheProviderFirstAndEndsWithASemicolon) {
-    EXPECT_EQ(Build(u"C:\\data\\parts.xls", nullptr, nullptr, ProviderName, ExcelProperties, nullptr),
-              u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\\data\\parts.xls;"
-              u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0';");
-}
-
-TEST(ConnectionStringTest, PropertiesAndMorePropertiesAreJoinedWithoutASeparator) {
-    EXPECT_EQ(Build(u"C:\\data\\parts.xls", nullptr, nullptr, ProviderName, ExcelProperties, u"Mode=Read"),
-              u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\\data\\parts.xls;"
-              u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0'Mode=Read;");
-}
-
-TEST(ConnectionStringTest, UserAndPasswordFollowTheDataSourceInThatOrder) {
-    EXPECT_EQ(Build(u"/d/a.mdb", u"admin", u"secret", u"P", MdbEngineType, u"X=1;"),
-              u"Provider=P;Data Source=/d/a.mdb;User ID=admin;Password=secret;Jet OLEDB:Engine Type=5X=1;");
-    // A password alone gives no user piece; empty values still give their pieces.
-    EXPECT_EQ(Build(u"a", nullptr, u"pw", u"P", nullptr, nullptr), u"Provider=P;Data Source=a;Password=pw;");
-    EXPECT_EQ(Build(u"", u"", u"", u"P", nullptr, nullptr), u"Provider=P;Data Source=;User ID=;Password=;");
-}
-
-TEST(ConnectionStringTest, ASemicolonAlreadyAtTheEndIsNotDoubled) {
-    EXPECT_EQ(Build(u"a", nullptr, nullptr, u"P", u"Mode=Read;", nullptr), u"Provider=P;Data Source=a;Mode=Read;");
-    EXPECT_EQ(Build(u"a", nullptr, nullptr, u"P", nullptr, u";"), u"Provider=P;Data Source=a;;");
-    EXPECT_EQ(Build(u"a", nullptr, nullptr, u"P", u"", u""), u"Provider=P;Data Source=a;");
-}
-
-TEST(ConnectionStringTest, ValuesAreCopiedVerbatimEvenWithFormatCharacters) {
-    EXPECT_EQ(Build(u"/tmp/100%s;x=y", u"%d", nullptr, u"P%n", nullptr, u"%s%s"),
-              u"Provider=P%n;Data Source=/tmp/100%s;x=y;User ID=%d;%s%s;");
+// The provider comes first and the string ends with one semicolon; user and password follow
+// the data source in that order, and a password alone gives no user piece; properties and
+// more properties are joined without a separator; values are copied verbatim.
+TEST(ConnectionStringTest, PiecesComeInOrderAndEndWithOneSemicolon) {
+    struct Case {
+        const WCHAR *dataSource, *userId, *password, *provider, *properties, *more;
+        const char16_t* expected;
+    } cases[] = {
+        {u"C:\\data\\parts.xls", nullptr, nullptr, ProviderName, ExcelProperties, nullptr,
+         u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\\data\\parts.xls;"
+         u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0';"},
+        {u"C:\\data\\parts.xls", nullptr, nullptr, ProviderName, ExcelProperties, u"Mode=Read",
+         u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=C:\\data\\parts.xls;"
+         u"Extended Properties='Excel 8.0;HDR=YES;IMEX=0'Mode=Read;"},
+        {u"/d/a.mdb", u"admin", u"secret", u"P", MdbEngineType, u"X=1;",
+         u"Provider=P;Data Source=/d/a.mdb;User ID=admin;Password=secret;Jet OLEDB:Engine Type=5X=1;"},
+        {u"a", nullptr, u"pw", u"P", nullptr, nullptr, u"Provider=P;Data Source=a;Password=pw;"},
+        {u"", u"", u"", u"P", nullptr, nullptr, u"Provider=P;Data Source=;User ID=;Password=;"},
+        {u"a", nullptr, nullptr, u"P", u"Mode=Read;", nullptr, u"Provider=P;Data Source=a;Mode=Read;"},
+        {u"a", nullptr, nullptr, u"P", nullptr, u";", u"Provider=P;Data Source=a;;"},
+        {u"a", nullptr, nullptr, u"P", u"", u"", u"Provider=P;Data Source=a;"},
+        {u"/tmp/100%s;x=y", u"%d", nullptr, u"P%n", nullptr, u"%s%s",
+         u"Provider=P%n;Data Source=/tmp/100%s;x=y;User ID=%d;%s%s;"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Build(c.dataSource, c.userId, c.password, c.provider, c.properties, c.more), c.expected);
 }
 
 TEST(ConnectionStringTest, LongValuesAreNeverCutShort) {

@@ -13,23 +13,13 @@
 #include <random>
 #include <thread>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
 constexpr int kBatch = 50;  // rows committed together
-
-// Runs `sql` and returns the first field of its first row as text ("" on failure).
-std::string First(OrvOleDbConnection& c, const char16_t* sql) {
-    OrvOleDbCommand command;
-    command.SetConnection(&c);
-    command.SetCommandText(CString(sql));
-    if (command.Execute() != OrvOleDbCommand::dbTrue || command.FetchNext() != OrvOleDbCommand::dbTrue) return "";
-    return orv::platform::Utf16ToUtf8(command.FieldAsString(1).Str());
-}
 
 // The write end of the pipe on which a forked writer says that it has got going.
 int g_started = -1;

@@ -59,7 +59,7 @@ TEST_F(DatabaseFileTest, CreatesAnEmptyDatabaseThatOpens) {
         EXPECT_EQ(entry.path().filename(), "new.mdb");
 }
 
-TEST_F(DatabaseFileTest, NeverOverwritesAnExistingFile) {
+TEST_F(DatabaseFileTest, NeverOverwritesAnExistingFileNorMakesAMissingFolder) {
     WriteFile(m_dir.Path("mine.mdb"), "precious");
     OrvOleDbErrorInfo error;
     HRESULT hr = OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("mine.mdb").c_str()), error);
@@ -67,10 +67,8 @@ TEST_F(DatabaseFileTest, NeverOverwritesAnExistingFile) {
     EXPECT_NE(error.GetErrorText().Find(u"never overwritten"), -1) << Utf8(error.GetErrorText());
     EXPECT_EQ(ReadFile(m_dir.Path("mine.mdb")), "precious");
     EXPECT_NE(OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("mine.mdb").c_str())), S_OK);
-}
 
-TEST_F(DatabaseFileTest, AMissingFolderIsNamed) {
-    OrvOleDbErrorInfo error;
+    // A missing folder is named, and not made.
     EXPECT_EQ(
         OrvOleDbConnection::CreateMdbFile(CreationInit(), CComBSTR(m_dir.WPath("no/such/new.mdb").c_str()), error),
         E_FAIL);

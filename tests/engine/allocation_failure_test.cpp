@@ -176,45 +176,6 @@ protected:
     TempDir m_dir;
 };
 
-TEST_F(AllocationFailureTest, AQueryOverATextFileFailsCleanlyAtEveryAllocation) {
-    WriteFile(m_dir.Path("parts.csv"), "id,name\n1,bolt\n2,nut\n3,washer\n");
-    CComPtr<IOpenRowset> session = OpenSession(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES\"");
-    ASSERT_TRUE(session);
-    const std::vector<std::vector<std::u16string>> expected = {{u"NUT"}, {u"WASHER"}};
-    long made = SweepAllocations(
-        [&](long& budget) { return RunArmed(session, u"SELECT UCase(name) FROM [parts.csv] WHERE id > 1", budget); },
-        [&](const Outcome& outcome, bool reached, long n) {
-            if (outcome.ok) {
-                EXPECT_EQ(outcome.rows, expected) << "allocation " << n;
-            } else {
-                ExpectClearFailure(outcome, n);
-            }
-            if (!reached) {
-                EXPECT_TRUE(outcome.ok);
-            }
-        });
-    EXPECT_GT(made, 10);
-    RecordProperty("allocations", std::to_string(made));
-}
-
-TEST_F(AllocationFailureTest, AQueryOverAWorkbookFailsCleanlyAtEveryAllocation) {
-    WriteArchive(m_dir.Path("book.xlsx"),
-                 OneSheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c></row>"
-                          "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>bolt</t></is></c></row>"));
-    CComPtr<IOpenRowset> session =
-        OpenSession(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"");
-    ASSERT_TRUE(session);
-    long made = SweepAllocations([&](long& budget) { return RunArmed(session, u"SELECT name FROM [S$]", budget); },
-                                 [&](const Outcome& outcome, bool, long n) {
-                                     if (outcome.ok) {
-                                         EXPECT_EQ(outcome.rows, (std::vector<std::vector<std::u16string>>{{u"bolt"}}));
-                                     } else {
-                                         ExpectClearFailure(outcome, n);
-                                     }
-                                 });
-    EXPECT_GT(made, 10);
-}
-
 // Opens a session on `init` with the data source's and the session's creation armed: the
 // store is opened, and its file read, inside the sweep.
 Outcome OpenArmed(const std::u16string& init, CComPtr<IOpenRowset>& session, long& budget) {
@@ -243,8 +204,10 @@ Outcome OpenArmed(const std::u16string& init, CComPtr<IOpenRowset>& session, lon
 }
 
 // Opening the store at `init` and running `sql` on it, with the Nth allocation failing:
-// each run gives the rows of a run that meets no failure, or a failure that says so.
-void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql) {
+// each run gives the rows of a run that meets no failure (`rows`, when given), or a failure
+// that says so.
+void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql,
+                       const std::vector<std::vector<std::u16string>>& rows = {}) {
     auto run = [&](long& budget) {
         CComPtr<IOpenRowset> session;
         Outcome outcome = OpenArmed(init, session, budget);
@@ -254,7 +217,9 @@ void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql) {
     const Outcome expected = run(unlimited);
     ASSERT_TRUE(expected.ok) << Utf16ToUtf8(expected.error);
     ASSERT_FALSE(expected.rows.empty());
-    long made = SweepAllocations(run, [&](const Outcome& outcome, bool, long n) {
+    if (!rows.empty()) EXPECT_EQ(expected.rows, rows);
+    long made = SweepAllocations(run, [&](const Outcome& outcome, bool reached, long n) {
+        if (!reached) EXPECT_TRUE(outcome.ok) << Utf16ToUtf8(outcome.error);
         if (outcome.ok) {
             EXPECT_EQ(outcome.rows, expected.rows) << "allocation " << n;
         } else {
@@ -263,6 +228,20 @@ void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql) {
     });
     EXPECT_GT(made, 10);
     ::testing::Test::RecordProperty("allocations", std::to_string(made));
+}
+
+TEST_F(AllocationFailureTest, OpeningAndQueryingATextFolderFailsCleanlyAtEveryAllocation) {
+    WriteFile(m_dir.Path("parts.csv"), "id,name\n1,bolt\n2,nut\n3,washer\n");
+    SweepOpenAndQuery(InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES\""),
+                      u"SELECT UCase(name) FROM [parts.csv] WHERE id > 1", {{u"NUT"}, {u"WASHER"}});
+}
+
+TEST_F(AllocationFailureTest, OpeningAndQueryingAWorkbookFailsCleanlyAtEveryAllocation) {
+    WriteArchive(m_dir.Path("book.xlsx"),
+                 OneSheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c></row>"
+                          "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>bolt</t></is></c></row>"));
+    SweepOpenAndQuery(InitFor(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\""),
+                      u"SELECT name FROM [S$]", {{u"bolt"}});
 }
 
 TEST_F(AllocationFailureTest, OpeningAndQueryingAnXlsWorkbookFailsCleanlyAtEveryAllocation) {

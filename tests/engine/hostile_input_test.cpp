@@ -14,6 +14,7 @@
 #include "support/engine_session.h"
 #include "support/query_text.h"
 #include "support/xlsx_parts.h"
+#include "support/holds.h"
 
 using namespace orv::test;
 using orv::platform::Utf16ToUtf8;
@@ -65,8 +66,7 @@ TEST_F(HostileInputTest, AGiantCellIsRefusedNamingTheCellAndTheLimit) {
     orv::engine::workbook::Workbook book;
     std::string error;
     EXPECT_FALSE(orv::engine::workbook::LoadXlsx(m_dir.Path("giant.xlsx"), book, error));
-    EXPECT_NE(error.find("cell B1 of the sheet 'S'"), std::string::npos) << error;
-    EXPECT_NE(error.find("16 MiB"), std::string::npos) << error;
+    EXPECT_TRUE(Holds(error, {"cell B1 of the sheet 'S'", "16 MiB"}));
 }
 
 TEST_F(HostileInputTest, OneSheetTooWideForATableFailsAloneNamingItsWidth) {
@@ -78,9 +78,7 @@ TEST_F(HostileInputTest, OneSheetTooWideForATableFailsAloneNamingItsWidth) {
     OpenWorkbook("wide.xlsx");
     EXPECT_EQ(Scalar(u"SELECT n FROM [Good$]"), u"5");
     const std::string why = Refused(u"SELECT * FROM [Wide$]");
-    EXPECT_NE(why.find("'Wide'"), std::string::npos) << why;
-    EXPECT_NE(why.find("2623 columns"), std::string::npos) << why;
-    EXPECT_NE(why.find("more than the 2000"), std::string::npos) << why;
+    EXPECT_TRUE(Holds(why, {"'Wide'", "2623 columns", "more than the 2000"}));
     // A narrower range of the same sheet still reads.
     EXPECT_EQ(Scalar(u"SELECT count(*) FROM [Wide$A1:C5]"), u"0");
 }
@@ -98,8 +96,7 @@ TEST_F(HostileInputTest, ATextFileTooWideForATableFailsAloneNamingFileAndLimit) 
     OpenFolder(u"text;HDR=YES");
     EXPECT_EQ(Scalar(u"SELECT name FROM [good.csv]"), u"bolt");
     const std::string why = Refused(u"SELECT c1 FROM [wide.csv]");
-    EXPECT_NE(why.find("wide.csv"), std::string::npos) << why;
-    EXPECT_NE(why.find("2001 columns, more than the 2000"), std::string::npos) << why;
+    EXPECT_TRUE(Holds(why, {"wide.csv", "2001 columns, more than the 2000"}));
     EXPECT_EQ(Scalar(u"SELECT count(*) FROM [good.csv]"), u"1");
 }
 
@@ -113,8 +110,7 @@ TEST_F(HostileInputTest, SqlCannotDeclareTablesOverOtherFiles) {
     const std::u16string path = outside.WPath("secret.csv");
     std::u16string sql = u"CREATE VIRTUAL TABLE p USING orv_text('" + path + u"', 'text;HDR=YES')";
     std::string why = Refused(sql.c_str());
-    EXPECT_NE(why.find("Cannot create the virtual table 'p'"), std::string::npos) << why;
-    EXPECT_NE(why.find("own data"), std::string::npos) << why;
+    EXPECT_TRUE(Holds(why, {"Cannot create the virtual table 'p'", "own data"}));
     why = Refused(u"CREATE VIRTUAL TABLE temp.q USING fts5(x)");
     EXPECT_NE(why.find("virtual table 'q'"), std::string::npos) << why;
     // The engine's own declarations still work: CREATE TABLE makes a file of the folder.

@@ -58,15 +58,7 @@ TEST_F(TextStoreTest, EncodingsByByteOrderMarkAndSchema) {
     EXPECT_EQ(Query(u"SELECT name FROM [ansi.csv]").rows, (std::vector<Row>{{u"\u20AC caf\u00E9"}}));
 }
 
-TEST_F(TextStoreTest, WithoutAHeaderColumnsAreNumbered) {
-    Write("data.txt", "a,1\nb,2\n");
-    OpenFolder(u"text;HDR=NO");
-    Result r = Query(u"SELECT * FROM [data.txt]");
-    EXPECT_EQ(r.names, (Row{u"F1", u"F2"}));
-    EXPECT_EQ(r.rows, (std::vector<Row>{{u"a", u"1"}, {u"b", u"2"}}));
-}
-
-TEST_F(TextStoreTest, EmptyAndRepeatedHeaderNamesAreMadeUnique) {
+TEST_F(TextStoreTest, HeaderNamesAreMadeUniqueAndWithoutAHeaderColumnsAreNumbered) {
     Write("h.csv", "x,,X,x\n1,2,3,4\n");
     OpenFolder();
     EXPECT_EQ(Query(u"SELECT * FROM [h.csv]").names, (Row{u"x", u"F2", u"X_2", u"x_3"}));
@@ -74,6 +66,13 @@ TEST_F(TextStoreTest, EmptyAndRepeatedHeaderNamesAreMadeUnique) {
     Write("u.csv", "\xC3\x84nderung,\xC3\xA4nderung\n1,2\n");
     OpenFolder();
     EXPECT_EQ(Query(u"SELECT * FROM [u.csv]").names, (Row{u"\u00C4nderung", u"\u00E4nderung_2"}));
+
+    // Without a header the columns are numbered.
+    Write("data.txt", "a,1\nb,2\n");
+    OpenFolder(u"text;HDR=NO");
+    Result r = Query(u"SELECT * FROM [data.txt]");
+    EXPECT_EQ(r.names, (Row{u"F1", u"F2"}));
+    EXPECT_EQ(r.rows, (std::vector<Row>{{u"a", u"1"}, {u"b", u"2"}}));
 }
 
 TEST_F(TextStoreTest, AFileIsFoundByItsNameInAnotherCase) {
@@ -243,16 +242,9 @@ TEST_F(TextStoreTest, AFileOfTheFolderOpensTheFolderAndAMissingFolderIsNamed) {
     EXPECT_EQ(Scalar(u"SELECT x FROM [a.csv]"), u"1");
     m_session.Release();
 
-    CComPtr<IDataInitialize> links;
-    ASSERT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
-                               reinterpret_cast<void**>(&links)),
-              S_OK);
-    CComPtr<IDBInitialize> source;
     std::u16string missing = m_dir.WPath("no/such/folder");
-    ASSERT_EQ(links->GetDataSource(nullptr, CLSCTX_INPROC_SERVER,
-                                   InitFor(missing, u"Extended Properties=\"text;HDR=YES\"").c_str(), IID_IDBInitialize,
-                                   reinterpret_cast<IUnknown**>(&source)),
-              S_OK);
+    CComPtr<IDBInitialize> source = DataSource(missing, u"Extended Properties=\"text;HDR=YES\"");
+    ASSERT_TRUE(source);
     EXPECT_TRUE(FAILED(source->Initialize()));
     std::u16string message = LastErrorDescription();
     EXPECT_NE(message.find(u"no such folder"), std::u16string::npos) << Utf16ToUtf8(message);

@@ -19,9 +19,12 @@
 #include "support/files.h"
 #include "support/python.h"
 #include "support/xlsx_parts.h"
+#include "support/holds.h"
 
 namespace orv::engine::workbook {
 namespace {
+
+using orv::test::Holds;
 
 using orv::test::kPython;
 using orv::test::RunCommand;
@@ -172,9 +175,8 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     std::string row4 = oldSheet.substr(oldSheet.find("<row r=\"4\""));
     row4 = row4.substr(0, row4.find("</row>") + 6);
     EXPECT_NE(newSheet.find(row4), std::string::npos);
-    EXPECT_NE(newSheet.find("<c r=\"A3\" t=\"inlineStr\"><is><t>pear</t></is></c>"), std::string::npos);
-    EXPECT_NE(newSheet.find("bell_x0007_tab"), std::string::npos);
-    EXPECT_NE(newSheet.find("_x005F_x0041_"), std::string::npos);
+    EXPECT_TRUE(
+        Holds(newSheet, {"<c r=\"A3\" t=\"inlineStr\"><is><t>pear</t></is></c>", "bell_x0007_tab", "_x005F_x0041_"}));
 
     // Date formats had to be added: a copy of the bold format, and two of the default one.
     std::string styles = Tool({"part", out, "xl/styles.xml"});
@@ -205,9 +207,8 @@ TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
     EXPECT_NE(Tool({"part", out, "xl/worksheets/sheet1.xml"}).find("<dimension ref=\"B2\"/>"), std::string::npos);
 
     std::string workbook = Tool({"part", out, "xl/workbook.xml"});
-    EXPECT_NE(workbook.find("name=\"New &amp; Shiny\" sheetId=\"3\""), std::string::npos) << workbook;
-    EXPECT_NE(workbook.find("name=\"Más\" sheetId=\"4\""), std::string::npos);
-    EXPECT_NE(workbook.find("</definedNames><calcPr fullCalcOnLoad=\"1\"/></workbook>"), std::string::npos);
+    EXPECT_TRUE(Holds(workbook, {"name=\"New &amp; Shiny\" sheetId=\"3\"", "name=\"Más\" sheetId=\"4\"",
+                                 "</definedNames><calcPr fullCalcOnLoad=\"1\"/></workbook>"}));
     EXPECT_NE(Tool({"part", out, "[Content_Types].xml"}).find("/xl/worksheets/sheet4.xml"), std::string::npos);
 
     // Creating sheets alone leaves the calculation chain.
@@ -267,8 +268,8 @@ TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
     EXPECT_EQ(facts["Other!B6"], "n:6 fmt=General bold=0");
     EXPECT_EQ(facts.count("Other!C6"), 0u);
     std::string written = Tool({"part", out, "xl/worksheets/sheet2.xml"});
-    EXPECT_NE(written.find("<x:row r=\"5\" ht=\"30\" customHeight=\"1\"><x:c r=\"A5\""), std::string::npos) << written;
-    EXPECT_NE(written.find("</x:sheetData><x:extLst><x:ext uri=\"{x}\"/></x:extLst></x:worksheet>"), std::string::npos);
+    EXPECT_TRUE(Holds(written, {"<x:row r=\"5\" ht=\"30\" customHeight=\"1\"><x:c r=\"A5\"",
+                                "</x:sheetData><x:extLst><x:ext uri=\"{x}\"/></x:extLst></x:worksheet>"}));
 
     // An empty sheetData written as one tag, and a cleared sheet.
     const std::string empty =

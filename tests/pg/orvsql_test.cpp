@@ -4,6 +4,7 @@
 
 #include "pg/pg_test.h"
 #include "tools/shell_process.h"
+#include "support/holds.h"
 
 using namespace orv::test;
 
@@ -43,10 +44,7 @@ TEST(PgShellTest, AddressAndProviderOpenTheServer) {
         "'Data Source=" + PgServer::Socket() + ";Initial Catalog=" + PgServer::Database() + ";User ID=postgres;'";
     out = Shell("--csv --provider PostgreSQL " + init + " .tables '.schema shelf' '.indexes shelf'");
     EXPECT_EQ(out.status, 0) << out.text;
-    EXPECT_NE(out.text.find("shelf,TABLE"), std::string::npos) << out.text;
-    EXPECT_NE(out.text.find("id,"), std::string::npos) << out.text;
-    EXPECT_NE(out.text.find("seed 1, step 1"), std::string::npos) << out.text;
-    EXPECT_NE(out.text.find("shelf_pkey,id"), std::string::npos) << out.text;
+    EXPECT_TRUE(Holds(out.text, {"shelf,TABLE", "id,", "seed 1, step 1", "shelf_pkey,id"}));
 
     out = Shell(Address() +
                 " .begin \"INSERT INTO shelf(name) VALUES ('washer')\" .rollback "

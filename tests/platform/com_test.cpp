@@ -12,7 +12,9 @@ using orv::platform::ComObject;
 
 namespace {
 
-TEST(Bstr, KeepsItsLengthAndAnEmbeddedNul) {
+// Lengths count embedded NULs and odd byte counts; null is the empty string; a
+// reallocation may read from the string it replaces.
+TEST(Bstr, KeepsItsLengthAndOwnsItsText) {
     BSTR s = SysAllocStringLen(u"ab\0cd", 5);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(SysStringLen(s), 5u);
@@ -20,29 +22,23 @@ TEST(Bstr, KeepsItsLengthAndAnEmbeddedNul) {
     EXPECT_EQ(s[5], 0);  // terminated past its length
     EXPECT_EQ(std::u16string(s, 5), std::u16string(u"ab\0cd", 5));
     SysFreeString(s);
-}
 
-TEST(Bstr, NullIsTheEmptyString) {
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     SysFreeString(nullptr);
-    BSTR empty = SysAllocString(u"");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(SysStringLen(empty), 0u);
-    SysFreeString(empty);
-}
+    s = SysAllocString(u"");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 0u);
+    SysFreeString(s);
 
-TEST(Bstr, ReallocationMayReadFromTheStringItReplaces) {
-    BSTR s = SysAllocString(u"hello world");
+    s = SysAllocString(u"hello world");
     ASSERT_TRUE(SysReAllocString(&s, s + 6));
     EXPECT_EQ(std::u16string(s), u"world");
     ASSERT_TRUE(SysReAllocStringLen(&s, nullptr, 3));
     EXPECT_EQ(SysStringLen(s), 3u);
     SysFreeString(s);
-}
 
-TEST(Bstr, ByteLengthStringsOfOddSizeAreTerminated) {
-    BSTR s = SysAllocStringByteLen("abc", 3);
+    s = SysAllocStringByteLen("abc", 3);
     EXPECT_EQ(SysStringByteLen(s), 3u);
     EXPECT_EQ(SysStringLen(s), 1u);
     EXPECT_EQ(std::memcmp(s, "abc", 4), 0);
@@ -59,7 +55,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-TEST(Variant, CopiesOwnTheirStringsAndReferences) {
+TEST(Variant, CopiesOwnTheirStringsAndReferencesAndScalarsCopyByValue) {
     VARIANT a, b;
     VariantInit(&a);
     VariantInit(&b);
@@ -79,12 +75,8 @@ TEST(Variant, CopiesOwnTheirStringsAndReferences) {
     EXPECT_EQ(Counted::alive, 1);
     EXPECT_EQ(VariantClear(&b), S_OK);
     EXPECT_EQ(Counted::alive, 0);
-}
 
-TEST(Variant, ScalarsCopyByValue) {
-    VARIANT a, b;
-    VariantInit(&a);
-    VariantInit(&b);
+    // Scalars copy by value.
     a.vt = VT_I8;
     a.llVal = -1234567890123LL;
     ASSERT_EQ(VariantCopy(&b, &a), S_OK);

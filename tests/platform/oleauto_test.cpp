@@ -219,7 +219,7 @@ TEST(OleDateText, UsesTheEnvironmentsLocale) {
     }
 }
 
-TEST(OleDateText, LeavesOutAMidnightTimeAndTheZeroDate) {
+TEST(OleDateText, LeavesOutAMidnightTimeAndTheZeroDateAndFlagsChooseEither) {
     ScopedLcAll locale("en_US");
     EXPECT_EQ(Text(45356.0), u"3/5/2024");
     EXPECT_EQ(Text(0.5), u"12:00:00 PM");
@@ -230,10 +230,8 @@ TEST(OleDateText, LeavesOutAMidnightTimeAndTheZeroDate) {
     EXPECT_EQ(Text(45357.0 - Seconds(0.4)), u"3/6/2024");  // rounded to midnight first
     EXPECT_EQ(Text(-657434.0), u"1/1/100");
     EXPECT_EQ(Text(2958465.0 + Seconds(86399)), u"12/31/9999 11:59:59 PM");
-}
 
-TEST(OleDateText, FlagsChooseTheDateOrTheTime) {
-    ScopedLcAll locale("en_US");
+    // Flags choose the date or the time.
     EXPECT_EQ(Text(kAfternoon, LOCALE_USER_DEFAULT, VAR_DATEVALUEONLY), u"3/5/2024");
     EXPECT_EQ(Text(kAfternoon, LOCALE_USER_DEFAULT, VAR_TIMEVALUEONLY), u"2:07:09 PM");
     EXPECT_EQ(Text(45356.0, LOCALE_USER_DEFAULT, VAR_TIMEVALUEONLY), u"12:00:00 AM");

@@ -137,6 +137,12 @@ CString Expected(int row, const char16_t* description, DWORD context = 0) {
 class ErrorInfoTest : public ::testing::Test {
 protected:
     void TearDown() override { ::SetErrorInfo(0, nullptr); }
+    // Posts `object` on the thread and reads it through a failing result.
+    CString ReadBack(IErrorInfo* object) {
+        Post(object);
+        EXPECT_FALSE(info.CheckResult(E_FAIL));
+        return info.GetErrorText();
+    }
     OrvOleDbErrorInfo info;
 };
 
@@ -160,9 +166,7 @@ TEST_F(ErrorInfoTest, FailureCodesWithoutAnErrorObjectLeaveNoText) {
 TEST_F(ErrorInfoTest, AnErrorObjectWithoutRecordsIsOneRecordNumberedZero) {
     auto* object = new FakeErrorObject;
     object->offerRecords = false;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(),
+    EXPECT_EQ(ReadBack(object),
               CString(orv::platform::Format(u"Row #:    0 Source: \"top source\"\nDescription: \"top description\"\n"
                                             u"Help File: \"\" Help Context:    0\nGUID: %s\n",
                                             kGuidText)));
@@ -182,17 +186,14 @@ TEST_F(ErrorInfoTest, ARecordWithoutCustomObjectHasNoSqlStateLine) {
     auto* object = new FakeErrorObject;
     object->records = {Record(u"first"), Record(u"second")};
     object->withSqlInfo = {true, false};
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(), Expected(1, u"second"));
+    EXPECT_EQ(ReadBack(object), Expected(1, u"second"));
 }
 
 TEST_F(ErrorInfoTest, AFailingRecordCountGivesNoText) {
     auto* object = new FakeErrorObject;
     object->records = {Record(u"first")};
     object->failCount = true;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
+    EXPECT_TRUE(ReadBack(object).IsEmpty());
     EXPECT_FALSE(info.HasErrorInfo());
 }
 
@@ -200,9 +201,7 @@ TEST_F(ErrorInfoTest, AnUnreadableRecordStopsWithWhatTheEarlierOnesLeft) {
     auto* object = new FakeErrorObject;
     object->records = {Record(u"first"), Record(u"second")};
     object->failRecord = 1;
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(), Expected(0, u"first"));
+    EXPECT_EQ(ReadBack(object), Expected(0, u"first"));
 }
 
 TEST_F(ErrorInfoTest, FailingGettersReadAsEmptyAndZero) {
@@ -210,9 +209,7 @@ TEST_F(ErrorInfoTest, FailingGettersReadAsEmptyAndZero) {
     RecordData broken;
     broken.failGetters = true;
     object->records = {broken};
-    Post(object);
-    EXPECT_FALSE(info.CheckResult(E_FAIL));
-    EXPECT_EQ(info.GetErrorText(),
+    EXPECT_EQ(ReadBack(object),
               CString(u"Row #:    0 Source: \"\"\nDescription: \"\"\nHelp File: \"\" Help Context:    0\n"
                       u"GUID: {00000000-0000-0000-0000-000000000000}\n"));
 }
@@ -236,21 +233,8 @@ TEST_F(ErrorInfoTest, TheStatementFollowsTheTextOnlyWhenAskedAndPresent) {
     EXPECT_EQ(info.GetErrorInfo(true), CString(u"bad column\nSELECT x FROM t"));
     EXPECT_EQ(info.GetErrorInfo(false), CString(u"bad column"));
     EXPECT_EQ(info.GetErrorStatement(), CString(u"SELECT x FROM t"));
-}
 
-TEST_F(ErrorInfoTest, ANullTextWithAStatementIsNoError) {
-    info.SetErrorInfo(CComBSTR(), CComBSTR(u"DELETE FROM t"));
-    EXPECT_FALSE(info.HasErrorInfo());
-    EXPECT_EQ(info.GetErrorInfo(true), CString(u"\nDELETE FROM t"));
-}
-
-TEST_F(ErrorInfoTest, TextsAreTakenUpToTheirFirstNul) {
-    CComBSTR text(5, u"ab\0cd");
-    info.SetErrorInfo(text, CComBSTR(u"s"));
-    EXPECT_EQ(info.GetErrorText(), CString(u"ab"));
-}
-
-TEST_F(ErrorInfoTest, CopiesCarryAllThreeTexts) {
+    // Copies carry all three texts.
     info.SetErrorInfo(CComBSTR(u"e"), CComBSTR(u"s"));
     info.GetErrorInfo(true);
     OrvOleDbErrorInfo copy(info);
@@ -259,6 +243,13 @@ TEST_F(ErrorInfoTest, CopiesCarryAllThreeTexts) {
     OrvOleDbErrorInfo assigned;
     assigned = info;
     EXPECT_EQ(assigned.GetErrorInfo(true), CString(u"e\ns"));
+
+    // A null text with a statement is no error; texts are taken up to their first NUL.
+    info.SetErrorInfo(CComBSTR(), CComBSTR(u"DELETE FROM t"));
+    EXPECT_FALSE(info.HasErrorInfo());
+    EXPECT_EQ(info.GetErrorInfo(true), CString(u"\nDELETE FROM t"));
+    info.SetErrorInfo(CComBSTR(5, u"ab\0cd"), CComBSTR(u"s"));
+    EXPECT_EQ(info.GetErrorText(), CString(u"ab"));
 }
 
 TEST_F(ErrorInfoTest, RecordsPostedByTheRuntimeReadBackThroughCheckResult) {

@@ -9,7 +9,9 @@
 
 namespace orv::test {
 
-inline CComPtr<IOpenRowset> OpenSession(const std::u16string& path, const std::u16string& more = u"") {
+// A data source of the embedded provider for `path`, made through the service components
+// and not yet initialised.
+inline CComPtr<IDBInitialize> DataSource(const std::u16string& path, const std::u16string& more = u"") {
     CComPtr<IDataInitialize> links;
     EXPECT_EQ(CoCreateInstance(CLSID_MSDAINITIALIZE, nullptr, CLSCTX_INPROC_SERVER, IID_IDataInitialize,
                                reinterpret_cast<void**>(&links)),
@@ -19,6 +21,11 @@ inline CComPtr<IOpenRowset> OpenSession(const std::u16string& path, const std::u
     EXPECT_EQ(links->GetDataSource(nullptr, CLSCTX_INPROC_SERVER, init.c_str(), IID_IDBInitialize,
                                    reinterpret_cast<IUnknown**>(&source)),
               S_OK);
+    return source;
+}
+
+inline CComPtr<IOpenRowset> OpenSession(const std::u16string& path, const std::u16string& more = u"") {
+    CComPtr<IDBInitialize> source = DataSource(path, more);
     EXPECT_EQ(source->Initialize(), S_OK);
     CComPtr<IDBCreateSession> create;
     source.QueryInterface(&create);

@@ -14,6 +14,15 @@ namespace orv::test {
 inline std::string Utf8(const CString& s) { return platform::Utf16ToUtf8(s.Str()); }
 inline bool Contains(const CString& s, std::u16string_view part) { return s.Str().find(part) != std::u16string::npos; }
 
+// The first value of the first row `sql` gives on `connection`, as text ("" when it fails).
+inline std::string First(OrvOleDbConnection& connection, const char16_t* sql) {
+    OrvOleDbCommand command;
+    command.SetConnection(&connection);
+    command.SetCommandText(CString(sql));
+    if (command.Execute() != OrvOleDbCommand::dbTrue || command.FetchNext() != OrvOleDbCommand::dbTrue) return "";
+    return Utf8(command.FieldAsString(1));
+}
+
 // Every test of the library's classes runs inside a COM apartment.
 class ComTest : public ::testing::Test {
 protected:
