@@ -217,9 +217,13 @@ void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql,
     const Outcome expected = run(unlimited);
     ASSERT_TRUE(expected.ok) << Utf16ToUtf8(expected.error);
     ASSERT_FALSE(expected.rows.empty());
-    if (!rows.empty()) EXPECT_EQ(expected.rows, rows);
+    if (!rows.empty()) {
+        EXPECT_EQ(expected.rows, rows);
+    }
     long made = SweepAllocations(run, [&](const Outcome& outcome, bool reached, long n) {
-        if (!reached) EXPECT_TRUE(outcome.ok) << Utf16ToUtf8(outcome.error);
+        if (!reached) {
+            EXPECT_TRUE(outcome.ok) << Utf16ToUtf8(outcome.error);
+        }
         if (outcome.ok) {
             EXPECT_EQ(outcome.rows, expected.rows) << "allocation " << n;
         } else {

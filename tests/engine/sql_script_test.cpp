@@ -106,7 +106,9 @@ protected:
             DBROWCOUNT affected = 0;
             EXPECT_EQ(RunSql(Session(), wide.c_str(), nullptr, &affected), S_OK)
                 << sql << ": " << Utf16ToUtf8(LastErrorDescription());
-            if (Takes(rest, "count", rest)) EXPECT_EQ(affected, std::stoll(rest)) << sql;
+            if (Takes(rest, "count", rest)) {
+                EXPECT_EQ(affected, std::stoll(rest)) << sql;
+            }
         } else if (Takes(r.directive, "statement error", rest)) {
             EXPECT_TRUE(FAILED(RunSql(Session(), wide.c_str()))) << sql;
             EXPECT_NE(Utf16ToUtf8(LastErrorDescription()).find(rest), std::string::npos)
@@ -125,9 +127,10 @@ protected:
             CComPtr<IOpenRowset> other = OpenSession(m_dir.WPath("script.mdb"));
             EXPECT_EQ(RunSql(other, wide.c_str()), S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
         } else if (r.directive == "begin") {
-            if (!m_transaction)
+            if (!m_transaction) {
                 ASSERT_EQ(Session()->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&m_transaction)),
                           S_OK);
+            }
             ASSERT_EQ(m_transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
         } else if (r.directive == "commit") {
             ASSERT_EQ(m_transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
@@ -141,7 +144,9 @@ protected:
             const bool flagged = r.directive == "rewrite flagged";
             for (const std::string& each : r.text) {
                 EXPECT_EQ(orv::engine::MayNeedRewrite(each), flagged) << each;
-                if (!flagged) EXPECT_EQ(orv::engine::RewriteSql(each).sql, each);
+                if (!flagged) {
+                    EXPECT_EQ(orv::engine::RewriteSql(each).sql, each);
+                }
             }
         } else if (Takes(r.directive, "rewrite error", rest)) {
             auto rewritten = orv::engine::RewriteSql(sql);

@@ -114,7 +114,9 @@ protected:
         DBROWCOUNT affected = 0;
         EXPECT_EQ(RunSql(m_session, sql, nullptr, &affected), S_OK)
             << platform::Utf16ToUtf8(sql) << ": " << platform::Utf16ToUtf8(LastErrorDescription());
-        if (expected >= 0) EXPECT_EQ(affected, expected) << platform::Utf16ToUtf8(sql);
+        if (expected >= 0) {
+            EXPECT_EQ(affected, expected) << platform::Utf16ToUtf8(sql);
+        }
     }
     // The error text of a statement that must fail.
     std::string Refused(const char16_t* sql) {
