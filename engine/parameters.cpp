@@ -143,6 +143,63 @@ HRESULT ParameterAccessors::GetBindings(HACCESSOR handle, DBACCESSORFLAGS* flags
     return S_OK;
 }
 
+// One parameter's value, as its binding describes it, bound at `index`.
+Status ParameterAccessors::BindValue(sqlite3_stmt* statement, const DBBINDING& b, const unsigned char* base, int index,
+                                     void (*lifetime)(void*)) {
+    const DBTYPE type = b.wType & ~DBTYPE_BYREF;
+    int rc = SQLITE_OK;
+    const unsigned char* value = base + b.obValue;
+    const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+    const void* data = byRef ? Read<const void*>(value) : value;
+    const bool hasLength = (b.dwPart & DBPART_LENGTH) != 0;
+    const DBLENGTH length = hasLength ? Read<DBLENGTH>(base + b.obLength) : 0;
+    switch (type) {
+    case DBTYPE_I1: rc = sqlite3_bind_int(statement, index, Read<signed char>(value)); break;
+    case DBTYPE_I2: rc = sqlite3_bind_int(statement, index, Read<short>(value)); break;
+    case DBTYPE_I4: rc = sqlite3_bind_int(statement, index, Read<int>(value)); break;
+    case DBTYPE_I8: rc = sqlite3_bind_int64(statement, index, Read<long long>(value)); break;
+    case DBTYPE_UI1: rc = sqlite3_bind_int(statement, index, Read<unsigned char>(value)); break;
+    case DBTYPE_UI2: rc = sqlite3_bind_int(statement, index, Read<unsigned short>(value)); break;
+    case DBTYPE_UI4: rc = sqlite3_bind_int64(statement, index, Read<unsigned int>(value)); break;
+    case DBTYPE_UI8: {
+        const auto u = Read<unsigned long long>(value);
+        // Past the largest signed integer SQLite keeps it as a real, as a literal would be.
+        rc = u > 0x7fffffffffffffffULL ? sqlite3_bind_double(statement, index, static_cast<double>(u))
+                                       : sqlite3_bind_int64(statement, index, static_cast<long long>(u));
+        break;
+    }
+    case DBTYPE_R4: rc = sqlite3_bind_double(statement, index, Read<float>(value)); break;
+    case DBTYPE_R8: rc = sqlite3_bind_double(statement, index, Read<double>(value)); break;
+    // True is -1, as the SQL's own True is.
+    case DBTYPE_BOOL: rc = sqlite3_bind_int(statement, index, Read<VARIANT_BOOL>(value) ? -1 : 0); break;
+    case DBTYPE_WSTR: {
+        const auto* text = static_cast<const char16_t*>(data);
+        const std::size_t units = hasLength ? length / sizeof(char16_t) : std::char_traits<char16_t>::length(text);
+        std::string& utf8 = m_texts[index];
+        utf8.clear();
+        platform::AppendUtf16ToUtf8(utf8, std::u16string_view(text, units));
+        rc = sqlite3_bind_text(statement, index, utf8.data(), static_cast<int>(utf8.size()), lifetime);
+        break;
+    }
+    case DBTYPE_STR: {
+        const auto* text = static_cast<const char*>(data);
+        const std::size_t bytes = hasLength ? length : std::strlen(text);
+        rc = sqlite3_bind_text(statement, index, text, static_cast<int>(bytes), lifetime);
+        break;
+    }
+    case DBTYPE_BYTES:
+        if (!hasLength)
+            return Status::Error(DB_E_ERRORSOCCURRED,
+                                 platform::Format(u"Parameter %u is bytes, and its binding has no length part.",
+                                                  static_cast<unsigned>(b.iOrdinal)),
+                                 u"07002");
+        rc = sqlite3_bind_blob(statement, index, data, static_cast<int>(length), lifetime);
+        break;
+    default: break;  // refused when the accessor was made
+    }
+    return rc == SQLITE_OK ? Status::Success() : BindFailure(b.iOrdinal, rc);
+}
+
 Status ParameterAccessors::Bind(sqlite3_stmt* statement, const DBPARAMS& params, DBCOUNTITEM set, bool copy) {
     const Accessor* a = Find(params.hAccessor);
     if (!a)
@@ -166,74 +223,24 @@ Status ParameterAccessors::Bind(sqlite3_stmt* statement, const DBPARAMS& params,
         m_boundIn[index] = m_binding;
         const DBSTATUS status =
             (b.dwPart & DBPART_STATUS) ? Read<DBSTATUS>(base + b.obStatus) : static_cast<DBSTATUS>(DBSTATUS_S_OK);
-        const DBTYPE type = b.wType & ~DBTYPE_BYREF;
-        int rc = SQLITE_OK;
-        if (status == DBSTATUS_S_ISNULL || type == DBTYPE_NULL) {
-            rc = sqlite3_bind_null(statement, index);
-        } else if (status != DBSTATUS_S_OK) {
+        if (status == DBSTATUS_S_ISNULL || (b.wType & ~DBTYPE_BYREF) == DBTYPE_NULL) {
+            const int rc = sqlite3_bind_null(statement, index);
+            if (rc != SQLITE_OK) return BindFailure(b.iOrdinal, rc);
+            continue;
+        }
+        if (status != DBSTATUS_S_OK)
             return Status::Error(DB_E_ERRORSOCCURRED,
                                  platform::Format(u"Parameter %u has status %u; a value is given with status OK, NULL "
                                                   u"with DBSTATUS_S_ISNULL.",
                                                   static_cast<unsigned>(b.iOrdinal), static_cast<unsigned>(status)),
                                  u"22018");
-        } else if (!(b.dwPart & DBPART_VALUE)) {
+        if (!(b.dwPart & DBPART_VALUE))
             return Status::Error(DB_E_ERRORSOCCURRED,
                                  platform::Format(u"Parameter %u is not NULL but its binding has no value part.",
                                                   static_cast<unsigned>(b.iOrdinal)),
                                  u"07002");
-        } else {
-            const unsigned char* value = base + b.obValue;
-            const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
-            const void* data = byRef ? Read<const void*>(value) : value;
-            const bool hasLength = (b.dwPart & DBPART_LENGTH) != 0;
-            const DBLENGTH length = hasLength ? Read<DBLENGTH>(base + b.obLength) : 0;
-            switch (type) {
-            case DBTYPE_I1: rc = sqlite3_bind_int(statement, index, Read<signed char>(value)); break;
-            case DBTYPE_I2: rc = sqlite3_bind_int(statement, index, Read<short>(value)); break;
-            case DBTYPE_I4: rc = sqlite3_bind_int(statement, index, Read<int>(value)); break;
-            case DBTYPE_I8: rc = sqlite3_bind_int64(statement, index, Read<long long>(value)); break;
-            case DBTYPE_UI1: rc = sqlite3_bind_int(statement, index, Read<unsigned char>(value)); break;
-            case DBTYPE_UI2: rc = sqlite3_bind_int(statement, index, Read<unsigned short>(value)); break;
-            case DBTYPE_UI4: rc = sqlite3_bind_int64(statement, index, Read<unsigned int>(value)); break;
-            case DBTYPE_UI8: {
-                const auto u = Read<unsigned long long>(value);
-                // Past the largest signed integer SQLite keeps it as a real, as a literal would be.
-                rc = u > 0x7fffffffffffffffULL ? sqlite3_bind_double(statement, index, static_cast<double>(u))
-                                               : sqlite3_bind_int64(statement, index, static_cast<long long>(u));
-                break;
-            }
-            case DBTYPE_R4: rc = sqlite3_bind_double(statement, index, Read<float>(value)); break;
-            case DBTYPE_R8: rc = sqlite3_bind_double(statement, index, Read<double>(value)); break;
-            // True is -1, as the SQL's own True is.
-            case DBTYPE_BOOL: rc = sqlite3_bind_int(statement, index, Read<VARIANT_BOOL>(value) ? -1 : 0); break;
-            case DBTYPE_WSTR: {
-                const auto* text = static_cast<const char16_t*>(data);
-                const std::size_t units =
-                    hasLength ? length / sizeof(char16_t) : std::char_traits<char16_t>::length(text);
-                std::string& utf8 = m_texts[index];
-                utf8.clear();
-                platform::AppendUtf16ToUtf8(utf8, std::u16string_view(text, units));
-                rc = sqlite3_bind_text(statement, index, utf8.data(), static_cast<int>(utf8.size()), lifetime);
-                break;
-            }
-            case DBTYPE_STR: {
-                const auto* text = static_cast<const char*>(data);
-                const std::size_t bytes = hasLength ? length : std::strlen(text);
-                rc = sqlite3_bind_text(statement, index, text, static_cast<int>(bytes), lifetime);
-                break;
-            }
-            case DBTYPE_BYTES:
-                if (!hasLength)
-                    return Status::Error(DB_E_ERRORSOCCURRED,
-                                         platform::Format(u"Parameter %u is bytes, and its binding has no length part.",
-                                                          static_cast<unsigned>(b.iOrdinal)),
-                                         u"07002");
-                rc = sqlite3_bind_blob(statement, index, data, static_cast<int>(length), lifetime);
-                break;
-            default: break;  // refused when the accessor was made
-            }
-        }
-        if (rc != SQLITE_OK) return BindFailure(b.iOrdinal, rc);
+        Status bound = BindValue(statement, b, base, index, lifetime);
+        if (!bound.Ok()) return bound;
     }
     for (int i = 1; i <= wanted; ++i)
         if (m_boundIn[i] != m_binding)

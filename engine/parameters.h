@@ -34,6 +34,9 @@ public:
     Status Bind(sqlite3_stmt* statement, const DBPARAMS& params, DBCOUNTITEM set, bool copy);
 
 private:
+    Status BindValue(sqlite3_stmt* statement, const DBBINDING& b, const unsigned char* base, int index,
+                     void (*lifetime)(void*));
+
     struct Accessor {
         ULONG refs = 1;
         DBACCESSORFLAGS flags = 0;

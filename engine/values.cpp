@@ -160,6 +160,86 @@ void MaterialiseInteger(const StoredValue& v, TypedValue& out, long long min, lo
     Put(out, static_cast<T>(value));
 }
 
+// ---- One column type each: the stored value, converted or refused with its status ----
+
+void MaterialiseBytes(const StoredValue& v, TypedValue& out) {
+    if (v.kind == SQLITE_BLOB || v.kind == SQLITE_TEXT) {
+        out.bytes = v.bytes.data();
+        out.length = v.bytes.size();
+    } else {
+        out.status = DBSTATUS_E_CANTCONVERTVALUE;
+    }
+}
+
+void MaterialiseReal(const StoredValue& v, DBTYPE type, TypedValue& out) {
+    double d;
+    if (!AsReal(v, d)) {
+        out.status = DBSTATUS_E_CANTCONVERTVALUE;
+    } else if (type == DBTYPE_R8) {
+        Put(out, d);
+    } else if (std::isfinite(d) && std::fabs(d) > 3.402823466e38) {
+        out.status = DBSTATUS_E_DATAOVERFLOW;
+    } else {
+        Put(out, static_cast<float>(d));
+    }
+}
+
+void MaterialiseBool(const StoredValue& v, TypedValue& out) {
+    double d;
+    VARIANT_BOOL b;
+    if (AsReal(v, d)) {
+        b = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        std::string_view t = platform::Trim(v.bytes, kValueBlanks);
+        auto is = [&](const char* word) { return platform::EqualsNoCase(t, word); };
+        if (is("true") || is("yes") || is("on")) b = VARIANT_TRUE;
+        else if (is("false") || is("no") || is("off")) b = VARIANT_FALSE;
+        else {
+            out.status = DBSTATUS_E_CANTCONVERTVALUE;
+            return;
+        }
+    }
+    Put(out, b);
+}
+
+void MaterialiseCurrency(const StoredValue& v, TypedValue& out) {
+    // The double nearest to each end of the range stands for that end: SQLite keeps
+    // 922337203685477.5807 as 922337203685477.625, which lies beyond the range by less
+    // than the double's own spacing there.
+    if (v.kind == SQLITE_FLOAT && (v.real == 922337203685477.5807 || v.real == -922337203685477.5808)) {
+        Put(out, v.real > 0 ? INT64_MAX : INT64_MIN);
+        return;
+    }
+    Decimal d;
+    if (!AsDecimal(v, d)) {
+        out.status = DBSTATUS_E_CANTCONVERTVALUE;
+    } else if (!ScaleDecimal(d, 4, 19) || d.magnitude > static_cast<u128>(INT64_MAX) + (d.negative ? 1 : 0)) {
+        out.status = DBSTATUS_E_DATAOVERFLOW;
+    } else {
+        const long long scaled = d.negative ? static_cast<long long>(-static_cast<__int128>(d.magnitude))
+                                            : static_cast<long long>(d.magnitude);
+        Put(out, scaled);
+    }
+}
+
+void MaterialiseNumeric(const StoredValue& v, const ColumnType& column, TypedValue& out) {
+    Decimal d;
+    int scale = column.scale == 0xFF ? 0 : column.scale;
+    int precision = column.precision == 0xFF ? 38 : column.precision;
+    if (!AsDecimal(v, d)) {
+        out.status = DBSTATUS_E_CANTCONVERTVALUE;
+    } else if (!ScaleDecimal(d, scale, precision)) {
+        out.status = DBSTATUS_E_DATAOVERFLOW;
+    } else {
+        DB_NUMERIC n{};
+        n.precision = static_cast<BYTE>(precision);
+        n.scale = static_cast<BYTE>(scale);
+        n.sign = d.negative && d.magnitude != 0 ? 0 : 1;
+        for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(d.magnitude >> (8 * i));
+        Put(out, n);
+    }
+}
+
 }  // namespace
 
 // One look-up of the column, then its value's accessors: each sqlite3_column_* call finds
@@ -207,14 +287,7 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
     }
     switch (column.type) {
     case DBTYPE_WSTR: MaterialiseText(v, out); return;
-    case DBTYPE_BYTES:
-        if (v.kind == SQLITE_BLOB || v.kind == SQLITE_TEXT) {
-            out.bytes = v.bytes.data();
-            out.length = v.bytes.size();
-        } else {
-            out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        }
-        return;
+    case DBTYPE_BYTES: MaterialiseBytes(v, out); return;
     case DBTYPE_I1: MaterialiseInteger<signed char>(v, out, -128, 127); return;
     case DBTYPE_UI1: MaterialiseInteger<unsigned char>(v, out, 0, 255); return;
     case DBTYPE_I2: MaterialiseInteger<short>(v, out, -32768, 32767); return;
@@ -226,75 +299,10 @@ void Materialise(const StoredValue& v, const ColumnType& column, TypedValue& out
         MaterialiseInteger<long long>(v, out, column.type == DBTYPE_UI8 ? 0 : INT64_MIN, INT64_MAX);
         return;
     case DBTYPE_R8:
-    case DBTYPE_R4: {
-        double d;
-        if (!AsReal(v, d)) {
-            out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        } else if (column.type == DBTYPE_R8) {
-            Put(out, d);
-        } else if (std::isfinite(d) && std::fabs(d) > 3.402823466e38) {
-            out.status = DBSTATUS_E_DATAOVERFLOW;
-        } else {
-            Put(out, static_cast<float>(d));
-        }
-        return;
-    }
-    case DBTYPE_BOOL: {
-        double d;
-        VARIANT_BOOL b;
-        if (AsReal(v, d)) {
-            b = d != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-        } else {
-            std::string_view t = platform::Trim(v.bytes, kValueBlanks);
-            auto is = [&](const char* word) { return platform::EqualsNoCase(t, word); };
-            if (is("true") || is("yes") || is("on")) b = VARIANT_TRUE;
-            else if (is("false") || is("no") || is("off")) b = VARIANT_FALSE;
-            else {
-                out.status = DBSTATUS_E_CANTCONVERTVALUE;
-                return;
-            }
-        }
-        Put(out, b);
-        return;
-    }
-    case DBTYPE_CY: {
-        // The double nearest to each end of the range stands for that end: SQLite keeps
-        // 922337203685477.5807 as 922337203685477.625, which lies beyond the range by less
-        // than the double's own spacing there.
-        if (v.kind == SQLITE_FLOAT && (v.real == 922337203685477.5807 || v.real == -922337203685477.5808)) {
-            Put(out, v.real > 0 ? INT64_MAX : INT64_MIN);
-            return;
-        }
-        Decimal d;
-        if (!AsDecimal(v, d)) {
-            out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        } else if (!ScaleDecimal(d, 4, 19) || d.magnitude > static_cast<u128>(INT64_MAX) + (d.negative ? 1 : 0)) {
-            out.status = DBSTATUS_E_DATAOVERFLOW;
-        } else {
-            const long long scaled = d.negative ? static_cast<long long>(-static_cast<__int128>(d.magnitude))
-                                                : static_cast<long long>(d.magnitude);
-            Put(out, scaled);
-        }
-        return;
-    }
-    case DBTYPE_NUMERIC: {
-        Decimal d;
-        int scale = column.scale == 0xFF ? 0 : column.scale;
-        int precision = column.precision == 0xFF ? 38 : column.precision;
-        if (!AsDecimal(v, d)) {
-            out.status = DBSTATUS_E_CANTCONVERTVALUE;
-        } else if (!ScaleDecimal(d, scale, precision)) {
-            out.status = DBSTATUS_E_DATAOVERFLOW;
-        } else {
-            DB_NUMERIC n{};
-            n.precision = static_cast<BYTE>(precision);
-            n.scale = static_cast<BYTE>(scale);
-            n.sign = d.negative && d.magnitude != 0 ? 0 : 1;
-            for (int i = 0; i < 16; ++i) n.val[i] = static_cast<BYTE>(d.magnitude >> (8 * i));
-            Put(out, n);
-        }
-        return;
-    }
+    case DBTYPE_R4: MaterialiseReal(v, column.type, out); return;
+    case DBTYPE_BOOL: MaterialiseBool(v, out); return;
+    case DBTYPE_CY: MaterialiseCurrency(v, out); return;
+    case DBTYPE_NUMERIC: MaterialiseNumeric(v, column, out); return;
     case DBTYPE_DATE: MaterialiseDate(v, out); return;
     case DBTYPE_GUID: MaterialiseGuid(v, out); return;
     default: out.status = DBSTATUS_E_CANTCONVERTVALUE; return;
