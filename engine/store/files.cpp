@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -343,16 +344,25 @@ void FileLock::Release() {
 
 // ---- Recovery -------------------------------------------------------------------------------
 
+bool ReadFolder(const std::string& folder, std::vector<std::string>& names, int& error) {
+    // Closed however the reading ends, an exception (out of memory) included.
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) {
+        error = errno;
+        return false;
+    }
+    while (dirent* entry = ::readdir(dir.get())) names.emplace_back(entry->d_name);
+    return true;
+}
+
 void RecoverFolder(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    std::vector<std::string> temporaries, journals;
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
+    std::vector<std::string> names, temporaries, journals;
+    int error = 0;
+    if (!ReadFolder(folder, names, error)) return;
+    for (const std::string& name : names) {
         if (name.starts_with(kTemporaryPrefix)) temporaries.push_back(name);
         if (name.starts_with(kJournalPrefix)) journals.push_back(name);
     }
-    ::closedir(dir);
     for (const std::string& name : journals)
         UndoAppend(folder + "/" + name, folder + "/" + name.substr(std::strlen(kJournalPrefix)));
     for (const std::string& name : temporaries) RemoveAbandoned(folder + "/" + name);

@@ -20,6 +20,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/common/env.h"
 #include "engine/error.h"
@@ -114,6 +115,10 @@ private:
 // The size of the file behind `fd` at a moment when no append is under way (waiting for
 // one to finish as a writer waits), so that a reader reads whole records only.
 Status SizeBetweenAppends(int fd, int timeoutMs, const std::u16string& name, const char16_t* what, off_t& size);
+
+// The names of the entries of `folder` ("." and ".." too), in the order the system gives
+// them. False, with errno's value in `error`, when the folder cannot be read.
+bool ReadFolder(const std::string& folder, std::vector<std::string>& names, int& error);
 
 // Removes or undoes, in `folder`, what writers killed before they finished left behind:
 // temporary files no live writer holds, and append journals (the file is cut back to the

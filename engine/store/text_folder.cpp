@@ -227,16 +227,10 @@ private:
     // The table files of the folder, in name order; of names that differ only in case (one
     // table name to SQLite) the first.
     Status ListFiles(std::vector<std::string>& files) const {
-        DIR* dir = ::opendir(m_folder.c_str());
-        if (!dir) {
-            int err = errno;
+        int err = 0;
+        if (!ReadFolder(m_folder, files, err))
             return FolderError(m_name, platform::Utf8ToUtf16(std::strerror(err)), err);
-        }
-        while (dirent* entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (IsTableFile(name)) files.push_back(name);
-        }
-        ::closedir(dir);
+        std::erase_if(files, [this](const std::string& name) { return !IsTableFile(name); });
         // Names that differ only in case are one table (the first of them in byte order).
         std::sort(files.begin(), files.end());
         std::set<std::string> seen;

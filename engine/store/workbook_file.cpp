@@ -230,11 +230,10 @@ Status OpenWorkbook(const StoreOptions& options, std::unique_ptr<Store>& store) 
         if (readOnlyWhy.empty() && ::access(folder.c_str(), W_OK) != 0)
             readOnlyWhy = u"its folder cannot be written, so no new version can take its place";
         // What a writer killed before it finished left beside the workbook goes now.
-        if (readOnlyWhy.empty())
-            if (char* real = ::realpath(path.c_str(), nullptr)) {
-                RecoverFolder(platform::FolderOf(real));
-                std::free(real);
-            }
+        if (readOnlyWhy.empty()) {
+            const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+            if (real) RecoverFolder(platform::FolderOf(real.get()));
+        }
     }
     return AdoptAfterFirstConnection(std::make_unique<WorkbookFile>(options, properties, std::move(readOnlyWhy)),
                                      store);
