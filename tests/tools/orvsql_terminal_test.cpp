@@ -138,7 +138,10 @@ TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
     for (int i = 0; i < 400000; ++i)
         csv += std::to_string(i) + ",part " + std::to_string(i) + "," + std::to_string(i % 97) + "\n";
     WriteFile(m_dir.Path("big.csv"), csv);
-    auto r = RunShell(m_dir, {m_db, ".import big.csv big"}, "", 700ms);
+    // Once the import's transaction has its journal, the rows are going in.
+    const std::string journal = m_db + "-journal";
+    auto r =
+        RunShell(m_dir, {m_db, ".import big.csv big"}, "", 100ms, [&] { return std::filesystem::exists(journal); });
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.err.find("nothing was kept"), std::string::npos) << r.err;
     r = RunShell(m_dir, {"--csv", m_db, ".tables"});
@@ -148,7 +151,9 @@ TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
     MakeDatabase(m_db,
                  "CREATE TABLE many AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
                  "LIMIT 400000) SELECT x, 'row ' || x AS label FROM c");
-    r = RunShell(m_dir, {m_db, ".export many out.csv"}, "", 700ms);
+    // The export makes its file first, then copies the rows into it.
+    const std::string out = m_dir.Path("out.csv");
+    r = RunShell(m_dir, {m_db, ".export many out.csv"}, "", 100ms, [&] { return std::filesystem::exists(out); });
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_FALSE(std::filesystem::exists(m_dir.Path("out.csv")));
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -62,10 +63,12 @@ inline void WaitUntilCatching(pid_t pid, int signal) {
 inline int ExitStatus(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus); }
 
 // Runs orvsql with `args` and `input` as its standard input (a file, so never a terminal).
-// With `interruptAfter`, a SIGINT is sent that long after the program is ready for it, as
-// Ctrl-C sends it to a script.
+// With `interruptAfter`, a SIGINT is sent that long after the program is ready for it (and,
+// with `underWay`, after that says the work to interrupt has begun), as Ctrl-C sends it to
+// a script.
 inline ShellResult RunShell(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
-                            std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0)) {
+                            std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0),
+                            const std::function<bool()>& underWay = {}) {
     const std::string in = dir.Path("stdin"), out = dir.Path("stdout"), err = dir.Path("stderr");
     std::filesystem::create_directories(dir.Path("tmp"));
     WriteFile(in, input);
@@ -81,6 +84,9 @@ inline ShellResult RunShell(const TempDir& dir, const std::vector<std::string>& 
     }
     if (interruptAfter.count() > 0) {
         WaitUntilCatching(pid, SIGINT);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (underWay && !underWay() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         std::this_thread::sleep_for(interruptAfter);
         ::kill(pid, SIGINT);
     }
