@@ -19,12 +19,20 @@ namespace {
 
 volatile sig_atomic_t g_requested = 0;
 int g_wake[2] = {-1, -1};
+pthread_t g_mainThread;  // the prompt's; set before the handler is installed
 
 std::mutex g_runningLock;
 std::vector<OrvOleDbCommand*> g_running;  // guarded by g_runningLock
 
 void OnInterrupt(int) {
     const int saved = errno;
+    if (!pthread_equal(pthread_self(), g_mainThread)) {
+        // The main thread held the signal back (drawing the prompt, handling a key) and the
+        // system gave it to another thread: hand it on, so that it breaks the prompt's wait.
+        ::pthread_kill(g_mainThread, SIGINT);
+        errno = saved;
+        return;
+    }
     g_requested = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_wake[1], &byte, 1);
@@ -48,6 +56,7 @@ void InstallInterruptHandler() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (::pipe2(g_wake, O_CLOEXEC) != 0) return;  // without the pipe Ctrl-C keeps its default
+        g_mainThread = pthread_self();
         // The thread starts with SIGINT blocked and keeps it so; the main thread takes it.
         sigset_t interrupt, previous;
         sigemptyset(&interrupt);
