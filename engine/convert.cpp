@@ -88,17 +88,8 @@ using platform::FixedTypeSize;
 
 // Types whose conversion to themselves is a plain copy of their bytes.
 bool CopiesAsBytes(DBTYPE type) {
+    if (platform::IsIntegerOrRealType(type)) return true;
     switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_I2:
-    case DBTYPE_I4:
-    case DBTYPE_I8:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
     case DBTYPE_CY:
     case DBTYPE_DECIMAL:
     case DBTYPE_BOOL:

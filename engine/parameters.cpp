@@ -21,17 +21,8 @@ bool Bindable(DBTYPE type) {
     default: break;
     }
     if (type & DBTYPE_BYREF) return false;
+    if (platform::IsIntegerOrRealType(base)) return true;
     switch (base) {
-    case DBTYPE_I1:
-    case DBTYPE_I2:
-    case DBTYPE_I4:
-    case DBTYPE_I8:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
     case DBTYPE_BOOL:
     case DBTYPE_NULL: return true;
     default: return false;

@@ -432,8 +432,8 @@ struct DBPARAMBINDINFO {
 
 namespace orv::platform {
 
-// True for the types that hold a number: integers, floating point, currency and decimals.
-constexpr bool IsNumericType(DBTYPE type) {
+// True for the integer and floating-point types, signed or not, of every size.
+constexpr bool IsIntegerOrRealType(DBTYPE type) {
     switch (type) {
     case DBTYPE_I1:
     case DBTYPE_I2:
@@ -444,7 +444,15 @@ constexpr bool IsNumericType(DBTYPE type) {
     case DBTYPE_UI4:
     case DBTYPE_UI8:
     case DBTYPE_R4:
-    case DBTYPE_R8:
+    case DBTYPE_R8: return true;
+    default: return false;
+    }
+}
+
+// True for the types that hold a number: integers, floating point, currency and decimals.
+constexpr bool IsNumericType(DBTYPE type) {
+    if (IsIntegerOrRealType(type)) return true;
+    switch (type) {
     case DBTYPE_CY:
     case DBTYPE_DECIMAL:
     case DBTYPE_NUMERIC:
