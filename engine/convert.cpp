@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "engine/common/decimal.h"
+#include "engine/common/number_text.h"
 #include "engine/sql/datetime.h"
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@
 
 #include "platform/calendar.h"
 #include "platform/com_object.h"
+#include "platform/guid_text.h"
 #include "platform/oleauto.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
@@ -135,83 +137,7 @@ bool PairSupported(DBTYPE s, DBTYPE d) {
 // does not fit is an overflow outcome.
 Outcome Rescaled(Decimal& d, int scale) { return Rescale(d, scale) ? Outcome::Ok : Outcome::Overflow; }
 
-// ---- Number text ---------------------------------------------------------------------------
-
-template <class Char>
-bool IsBlank(Char c) {
-    if constexpr (sizeof(Char) == 1) return c == ' ' || (c >= '\t' && c <= '\r');
-    else return platform::IsSpace16(c);
-}
-
-// Compares with an ASCII lower-case word, ignoring ASCII case.
-template <class Char>
-bool EqualsWord(std::basic_string_view<Char> s, std::string_view word) {
-    if (s.size() != word.size()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        auto c = static_cast<char32_t>(s[i]);
-        if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-        if (c != static_cast<char32_t>(word[i])) return false;
-    }
-    return true;
-}
-
-template <class Char>
-bool IsDigit(Char c) {
-    return c >= '0' && c <= '9';
-}
-
-// A number as text reads it: value = digits x 10^exponent.
-struct NumberText {
-    enum Special { None, NaN, Infinity };
-    bool negative = false;
-    std::string digits;  // no leading zeros; trailing ones kept, they carry the scale
-    long long exponent = 0;
-    Special special = None;
-};
-
-template <class Char>
-bool ParseNumber(std::basic_string_view<Char> s, NumberText& n) {
-    s = platform::Trim(s);
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) n.negative = s[i++] == '-';
-    const auto rest = s.substr(i);
-    if (EqualsWord(rest, "nan")) {
-        n.special = NumberText::NaN;
-        return true;
-    }
-    if (EqualsWord(rest, "infinity") || EqualsWord(rest, "inf")) {
-        n.special = NumberText::Infinity;
-        return true;
-    }
-    bool any = false, point = false;
-    long long fraction = 0;
-    for (; i < s.size(); ++i) {
-        const Char c = s[i];
-        if (IsDigit(c)) {
-            any = true;
-            if (!(n.digits.empty() && c == '0')) n.digits += static_cast<char>(c);
-            if (point) ++fraction;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (!any) return false;
-    long long exponent = 0;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        bool negative = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-        if (i == s.size() || !IsDigit(s[i])) return false;
-        for (; i < s.size() && IsDigit(s[i]); ++i)
-            exponent = std::min<long long>(exponent * 10 + (s[i] - '0'), 1'000'000'000);
-        if (negative) exponent = -exponent;
-    }
-    if (i != s.size()) return false;
-    n.exponent = exponent - fraction;
-    return true;
-}
+// ---- Number text ----------------------------------------------------------------------------
 
 Outcome DecimalFromNumber(const NumberText& n, Decimal& d) {
     if (n.special == NumberText::NaN) return Outcome::CantConvert;
@@ -495,20 +421,12 @@ bool ParseMoment(std::basic_string_view<Char> text, Moment& m) {
 // ---- GUIDs and bytes -------------------------------------------------------------------
 
 template <class Char>
-int HexValue(Char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-template <class Char>
 bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
     s = platform::Trim(s);
     if (s.size() % 2) return false;
     out.resize(s.size() / 2);
     for (std::size_t i = 0; i < s.size(); i += 2) {
-        const int hi = HexValue(s[i]), lo = HexValue(s[i + 1]);
+        const int hi = platform::HexDigit(s[i]), lo = platform::HexDigit(s[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out[i / 2] = static_cast<char>(hi * 16 + lo);
     }
@@ -518,34 +436,16 @@ bool ParseHex(std::basic_string_view<Char> s, std::string& out) {
 template <class Char>
 bool ParseGuid(std::basic_string_view<Char> s, GUID& g) {
     s = platform::Trim(s);
-    if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
-    if (s.size() != 36) return false;
-    BYTE bytes[16];
-    std::size_t at = 0;
-    for (int b = 0; b < 16; ++b) {
-        if (at == 8 || at == 13 || at == 18 || at == 23) {
-            if (s[at] != '-') return false;
-            ++at;
-        }
-        const int hi = HexValue(s[at]), lo = HexValue(s[at + 1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes[b] = static_cast<BYTE>(hi * 16 + lo);
-        at += 2;
-    }
-    g.Data1 = static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-              static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
-    g.Data2 = static_cast<std::uint16_t>(bytes[4] << 8 | bytes[5]);
-    g.Data3 = static_cast<std::uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::memcpy(g.Data4, bytes + 8, 8);
-    return true;
+    if (s.size() == platform::kGuidDigitsLength + 2 && s.front() == '{' && s.back() == '}')
+        s = s.substr(1, platform::kGuidDigitsLength);
+    return s.size() == platform::kGuidDigitsLength && platform::ReadGuidDigits(s.data(), g);
 }
 
 std::string GuidText(const GUID& g) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),
-                  static_cast<unsigned>(g.Data2), static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2],
-                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
+    std::string s(platform::kGuidDigitsLength + 2, '{');
+    platform::WriteGuidDigits(g, s.data() + 1, true);
+    s.back() = '}';
+    return s;
 }
 
 std::string HexText(const BYTE* bytes, std::size_t size) {
@@ -946,7 +846,7 @@ Outcome ToBool(const Value& v, bool& out) {
     case Kind::Wide:
     case Kind::Narrow: {
         const auto word = [&](std::string_view w) {
-            return WithText(v, [&](auto s) { return EqualsWord(platform::Trim(s), w); });
+            return WithText(v, [&](auto s) { return platform::EqualsAsciiWord(platform::Trim(s), w); });
         };
         if (word("true") || word("yes")) {
             out = true;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/calendar.h"
+#include "platform/guid_text.h"
 #include "platform/utf.h"
 #include "platform/win32.h"
 
@@ -223,13 +224,6 @@ void AppendPattern(DateWriter& out, const char16_t* pattern, const LocalePattern
     }
 }
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
-
 // The case fold of the comparison: upper then lower, so that pairs without a one-unit
 // partner in one direction (ſ and s, ς and σ) still fold together.
 char16_t Fold(char16_t c) { return orv::platform::ToLower16(orv::platform::ToUpper16(c)); }
@@ -372,18 +366,11 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME lpFileTime) {
 RPC_STATUS UuidToStringW(const UUID* Uuid, RPC_WSTR* StringUuid) {
     if (!StringUuid) return RPC_S_INVALID_ARG;
     *StringUuid = nullptr;
-    const UUID& g = Uuid ? *Uuid : GUID_NULL;
     // The registry form without its braces, in lower case.
-    OLECHAR registry[40];
-    StringFromGUID2(g, registry, 40);
-    constexpr std::size_t kLength = 36;
-    auto* out = static_cast<char16_t*>(std::malloc((kLength + 1) * sizeof(char16_t)));
+    auto* out = static_cast<char16_t*>(std::malloc((orv::platform::kGuidDigitsLength + 1) * sizeof(char16_t)));
     if (!out) return RPC_S_OUT_OF_MEMORY;
-    for (std::size_t i = 0; i < kLength; ++i) {
-        OLECHAR c = registry[i + 1];
-        out[i] = c >= u'A' && c <= u'F' ? static_cast<OLECHAR>(c - u'A' + u'a') : c;
-    }
-    out[kLength] = 0;
+    orv::platform::WriteGuidDigits(Uuid ? *Uuid : GUID_NULL, out, false);
+    out[orv::platform::kGuidDigitsLength] = 0;
     *StringUuid = out;
     return RPC_S_OK;
 }
@@ -401,28 +388,11 @@ RPC_STATUS UuidFromStringW(RPC_WSTR s, UUID* Uuid) {
         *Uuid = GUID_NULL;
         return RPC_S_OK;
     }
-    std::uint8_t bytes[16];
-    int b = 0;
-    for (int i = 0; i < 36;) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (s[i] != u'-') return RPC_S_INVALID_STRING_UUID;
-            ++i;
-            continue;
-        }
-        // A NUL ends the text early and fails here, before anything past it is read.
-        const int hi = HexDigit(s[i]);
-        if (hi < 0) return RPC_S_INVALID_STRING_UUID;
-        const int lo = HexDigit(s[i + 1]);
-        if (lo < 0) return RPC_S_INVALID_STRING_UUID;
-        bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
-        i += 2;
-    }
-    if (s[36] != 0) return RPC_S_INVALID_STRING_UUID;
-    Uuid->Data1 =
-        (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
-    Uuid->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
-    Uuid->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
-    for (int k = 0; k < 8; ++k) Uuid->Data4[k] = bytes[8 + k];
+    // A NUL ends the text early and fails the reading before anything past it is read.
+    GUID read{};
+    if (!orv::platform::ReadGuidDigits(s, read) || s[orv::platform::kGuidDigitsLength] != 0)
+        return RPC_S_INVALID_STRING_UUID;
+    *Uuid = read;
     return RPC_S_OK;
 }
 

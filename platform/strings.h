@@ -55,6 +55,28 @@ inline std::u16string_view Trim(std::u16string_view s, std::u16string_view blank
     return TrimView(s, blanks);
 }
 
+// Whether `s` is `word` (ASCII, in lower case) but for the case of its ASCII letters; text
+// of any unit width.
+template <class Char>
+bool EqualsAsciiWord(std::basic_string_view<Char> s, std::string_view word) {
+    if (s.size() != word.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        auto c = static_cast<char32_t>(s[i]);
+        if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+        if (c != static_cast<char32_t>(word[i])) return false;
+    }
+    return true;
+}
+
+// The value of an ASCII hex digit in text of any unit width, or -1 for any other unit.
+template <class Char>
+constexpr int HexDigit(Char c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
 // ---- Names without case --------------------------------------------------------------------
 
 // The simple case folding of one code point (its lower-case form for nearly every letter).

@@ -1,6 +1,7 @@
 // Win32 stand-ins: locale identifiers, GUID text, critical sections.
 #include "platform/win32.h"
 
+#include "platform/guid_text.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
 
@@ -74,13 +75,6 @@ LCID LcidOf(const char* locale) {
     return best;
 }
 
-int HexValue(OLECHAR c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
-
 // The locale is looked up for every date a field read formats: remember the last name seen
 // per thread and category, so that only a changed environment costs a table search.
 struct LocaleCache {
@@ -114,54 +108,21 @@ LCID GetUserDefaultLCID() {
 int StringFromGUID2(REFGUID g, LPOLESTR out, int cchMax) {
     constexpr int kLength = 39;
     if (!out || cchMax < kLength) return 0;
-    static const char digits[] = "0123456789ABCDEF";
-    int i = 0;
-    auto hex = [&](std::uint64_t value, int count) {
-        for (int shift = (count - 1) * 4; shift >= 0; shift -= 4) out[i++] = digits[(value >> shift) & 0xF];
-    };
-    out[i++] = u'{';
-    hex(g.Data1, 8);
-    out[i++] = u'-';
-    hex(g.Data2, 4);
-    out[i++] = u'-';
-    hex(g.Data3, 4);
-    out[i++] = u'-';
-    hex(g.Data4[0], 2);
-    hex(g.Data4[1], 2);
-    out[i++] = u'-';
-    for (int k = 2; k < 8; ++k) hex(g.Data4[k], 2);
-    out[i++] = u'}';
-    out[i++] = 0;
-    return i;
+    out[0] = u'{';
+    orv::platform::WriteGuidDigits(g, out + 1, true);
+    out[37] = u'}';
+    out[38] = 0;
+    return kLength;
 }
 
 HRESULT CLSIDFromString(LPCOLESTR s, LPCLSID out) {
     if (!s || !out) return E_INVALIDARG;
-    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: positions of hyphens and braces are fixed.
-    static const int hyphens[] = {9, 14, 19, 24};
-    // The text must be exactly 38 characters: look for its end before reading position 37.
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}: exactly 38 characters. Look for the text's end
+    // before reading position 37.
     for (int i = 0; i < 38; ++i)
         if (s[i] == 0) return CO_E_CLASSSTRING;
     if (s[0] != u'{' || s[37] != u'}' || s[38] != 0) return CO_E_CLASSSTRING;
-    std::uint8_t bytes[16];
-    int b = 0;
-    for (int i = 1; i < 37;) {
-        if (i == hyphens[0] || i == hyphens[1] || i == hyphens[2] || i == hyphens[3]) {
-            if (s[i] != u'-') return CO_E_CLASSSTRING;
-            ++i;
-            continue;
-        }
-        int hi = HexValue(s[i]), lo = HexValue(s[i + 1]);
-        if (hi < 0 || lo < 0) return CO_E_CLASSSTRING;
-        bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
-        i += 2;
-    }
-    out->Data1 =
-        (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) | bytes[3];
-    out->Data2 = static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]);
-    out->Data3 = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
-    std::memcpy(out->Data4, bytes + 8, 8);
-    return S_OK;
+    return orv::platform::ReadGuidDigits(s + 1, *out) ? S_OK : CO_E_CLASSSTRING;
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION cs) {

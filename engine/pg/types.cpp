@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/strings.h"
+
 namespace orv::engine::pg {
 namespace {
 
@@ -36,13 +38,6 @@ PgType Declared(std::string declared, TextForm form = TextForm::Plain) {
     t.form = form;
     t.declared = std::move(declared);
     return t;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -99,7 +94,8 @@ void LoadText(const char* text, int length, TextForm form, StoredValue& out) {
             out.kind = SQLITE_BLOB;
             out.bytes.resize((n - 2) / 2);
             for (std::size_t i = 0; i < out.bytes.size(); ++i)
-                out.bytes[i] = static_cast<char>(HexDigit(text[2 + 2 * i]) << 4 | HexDigit(text[3 + 2 * i]));
+                out.bytes[i] =
+                    static_cast<char>(platform::HexDigit(text[2 + 2 * i]) << 4 | platform::HexDigit(text[3 + 2 * i]));
             return;
         }
         break;
