@@ -7,6 +7,7 @@
 #include "engine/provider.h"
 #include "engine/rowset.h"
 #include "engine/sql/ddl.h"
+#include "engine/sql/tokens.h"
 #include "platform/format.h"
 #include "platform/utf.h"
 
@@ -32,30 +33,14 @@ const PropertyInfo kCommandProperties[] = {
 };
 
 // What follows a statement: only blanks, comments and semicolons may.
-bool OnlyTrivia(const char* tail) {
-    const char* p = tail;
-    while (*p) {
-        if (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == ';') {
-            ++p;
-        } else if (p[0] == '-' && p[1] == '-') {
-            while (*p && *p != '\n') ++p;
-        } else if (p[0] == '/' && p[1] == '*') {
-            const char* end = std::strstr(p + 2, "*/");
-            if (!end) return true;  // an unterminated comment runs to the end
-            p = end + 2;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
+bool OnlyTrivia(std::string_view tail) { return SkipTrivia(tail, ";") == tail.size(); }
 
 // True for statements whose changed-row count means something.
-bool ChangesRows(const char* sql) {
-    while (*sql == ' ' || *sql == '\t' || *sql == '\r' || *sql == '\n' || *sql == '(') ++sql;
+bool ChangesRows(std::string_view sql) {
+    sql.remove_prefix(SkipTrivia(sql, "("));
     for (const char* word : {"INSERT", "UPDATE", "DELETE", "REPLACE"}) {
         std::size_t n = std::strlen(word);
-        if (strncasecmp(sql, word, n) == 0) return true;
+        if (sql.size() >= n && strncasecmp(sql.data(), word, n) == 0) return true;
     }
     return false;
 }

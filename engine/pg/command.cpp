@@ -9,6 +9,7 @@
 #include "engine/pg/provider.h"
 #include "engine/pg/rows.h"
 #include "engine/rowset.h"
+#include "engine/sql/tokens.h"
 #include "platform/utf.h"
 
 namespace orv::engine::pg {
@@ -72,23 +73,7 @@ bool StartsWithWord(std::string_view text, const char* word) {
 }
 
 // The statement's first word, past blanks, comments and opening parentheses.
-std::string_view FirstWord(std::string_view sql) {
-    std::size_t i = 0;
-    while (i < sql.size()) {
-        if (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(') {
-            ++i;
-        } else if (sql.compare(i, 2, "--") == 0) {
-            std::size_t end = sql.find('\n', i);
-            i = end == std::string_view::npos ? sql.size() : end;
-        } else if (sql.compare(i, 2, "/*") == 0) {
-            std::size_t end = sql.find("*/", i + 2);
-            i = end == std::string_view::npos ? sql.size() : end + 2;
-        } else {
-            break;
-        }
-    }
-    return sql.substr(i);
-}
+std::string_view FirstWord(std::string_view sql) { return sql.substr(SkipTrivia(sql, "(")); }
 
 // Statements that a cursor can run: they return rows and change nothing.
 bool IsQuery(std::string_view sql) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/sql/tokens.h"
 #include "platform/format.h"
 #include "platform/strings.h"
 #include "platform/utf.h"
@@ -25,8 +26,6 @@ std::string Resolved(const std::string& path) {
     if (resolved.back() != '/') resolved += '/';
     return resolved + name;
 }
-
-bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
@@ -87,36 +86,15 @@ int SqlPolicy::Decide(int action, const char* a, const char* b) {
 }
 
 Status SqlPolicy::CheckStatement(const std::string& sql) {
-    std::size_t i = 0;
-    auto skip = [&] {
-        for (;;) {
-            while (i < sql.size() && (Blank(sql[i]) || sql[i] == '(')) ++i;
-            if (sql.compare(i, 2, "--") == 0) {
-                while (i < sql.size() && sql[i] != '\n') ++i;
-            } else if (sql.compare(i, 2, "/*") == 0) {
-                const std::size_t end = sql.find("*/", i + 2);
-                i = end == std::string::npos ? sql.size() : end + 2;
-            } else {
-                return;
-            }
-        }
-    };
-    skip();
-    if (sqlite3_strnicmp(sql.c_str() + i, "VACUUM", 6) != 0) return Status::Success();
-    for (i += 6; i < sql.size(); ++i) {
-        if (sql[i] == '\'' || sql[i] == '"' || sql[i] == '[' || sql[i] == '`') {
-            const char close = sql[i] == '[' ? ']' : sql[i];
-            const std::size_t end = sql.find(close, i + 1);
-            if (end == std::string::npos) break;
-            i = end;
-        } else if (sqlite3_strnicmp(sql.c_str() + i, "INTO", 4) == 0 && Blank(sql[i - 1]) &&
-                   (i + 4 == sql.size() || Blank(sql[i + 4]) || sql[i + 4] == '\'')) {
+    SqlTokenizer tokens(std::string_view(sql).substr(SkipTrivia(sql, "(")));
+    SqlToken t;
+    if (!tokens.Next(t) || !IsWordToken(t, "VACUUM")) return Status::Success();
+    while (tokens.NextSignificant(t))
+        if (IsWordToken(t, "INTO"))
             return Status::Error(DB_SEC_E_PERMISSIONDENIED,
                                  u"VACUUM INTO writes a file outside this connection's data and is not allowed; "
                                  u"compact a database file with CompactMdb (orvsql: .compact) instead.",
                                  u"42000");
-        }
-    }
     return Status::Success();
 }
 

@@ -102,6 +102,16 @@ bool SqlTokenizer::NextSignificant(SqlToken& token) {
     return false;
 }
 
+std::size_t SkipTrivia(std::string_view sql, std::string_view alsoSkip) {
+    SqlTokenizer tokens(sql);
+    for (SqlToken t; tokens.Next(t);) {
+        const bool skipped = IsBlankToken(t) || (t.kind == SqlTokenKind::Punct && t.text.size() == 1 &&
+                                                 alsoSkip.find(t.text[0]) != std::string_view::npos);
+        if (!skipped) return static_cast<std::size_t>(t.text.data() - sql.data());
+    }
+    return sql.size();
+}
+
 std::vector<SqlToken> TokenizeSql(std::string_view sql) {
     std::vector<SqlToken> out;
     SqlTokenizer tokens(sql);

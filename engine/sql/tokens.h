@@ -49,6 +49,11 @@ private:
 
 std::vector<SqlToken> TokenizeSql(std::string_view sql);
 
+// The offset in `sql` of the first token that is neither blank, nor a comment, nor one of
+// the single characters in `alsoSkip` (such as "(" before a statement's first word, or ";"
+// between statements); sql.size() when there is none.
+std::size_t SkipTrivia(std::string_view sql, std::string_view alsoSkip = {});
+
 inline bool IsBlankToken(const SqlToken& t) { return t.kind == SqlTokenKind::Space || t.kind == SqlTokenKind::Comment; }
 // A bare or quoted name.
 inline bool IsNameToken(const SqlToken& t) { return t.kind == SqlTokenKind::Word || t.kind == SqlTokenKind::Quoted; }
