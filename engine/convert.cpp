@@ -1310,40 +1310,36 @@ Outcome EncodeBytes(const Value& v, Target& t) {
 
 Outcome Encode(const Value& v, DBTYPE type, Target& t);
 
-// The VARTYPE that a value takes in a VARIANT, and the type it is encoded as there.
-bool VariantForm(DBTYPE type, VARTYPE& vt, DBTYPE& as) {
+// The type a value is encoded as in a VARIANT; DBTYPE_EMPTY for a type no VARIANT holds.
+DBTYPE VariantEncoding(DBTYPE type) {
+    if (platform::IsIntegerOrRealType(type)) return type;
     switch (type) {
-    case DBTYPE_I1:
-    case DBTYPE_I2:
-    case DBTYPE_I4:
-    case DBTYPE_I8:
-    case DBTYPE_UI1:
-    case DBTYPE_UI2:
-    case DBTYPE_UI4:
-    case DBTYPE_UI8:
-    case DBTYPE_R4:
-    case DBTYPE_R8:
     case DBTYPE_CY:
     case DBTYPE_BOOL:
     case DBTYPE_ERROR:
     case DBTYPE_DATE:
     case DBTYPE_DECIMAL:
     case DBTYPE_IUNKNOWN:
-    case DBTYPE_IDISPATCH: as = type; break;
+    case DBTYPE_IDISPATCH: return type;
     case DBTYPE_NUMERIC:
-    case DBTYPE_VARNUMERIC: as = DBTYPE_DECIMAL; break;
+    case DBTYPE_VARNUMERIC: return DBTYPE_DECIMAL;
     case DBTYPE_DBDATE:
     case DBTYPE_DBTIME:
     case DBTYPE_DBTIMESTAMP:
-    case DBTYPE_FILETIME: as = DBTYPE_DATE; break;
+    case DBTYPE_FILETIME: return DBTYPE_DATE;
     case DBTYPE_WSTR:
     case DBTYPE_STR:
     case DBTYPE_BSTR:
-    case DBTYPE_GUID: as = DBTYPE_BSTR; break;
-    default: return false;
+    case DBTYPE_GUID: return DBTYPE_BSTR;
+    default: return DBTYPE_EMPTY;
     }
+}
+
+// The VARTYPE that a value takes in a VARIANT, and the type it is encoded as there.
+bool VariantForm(DBTYPE type, VARTYPE& vt, DBTYPE& as) {
+    as = VariantEncoding(type);
     vt = static_cast<VARTYPE>(as);  // the VARTYPEs of these types share their DBTYPE numbers
-    return true;
+    return as != DBTYPE_EMPTY;
 }
 
 Outcome EncodeVariant(const Value& v, Target& t) {
