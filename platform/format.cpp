@@ -116,42 +116,8 @@ int ReadNumber(const char16_t*& p) {
     return value;
 }
 
-// Flags, width, precision and size prefix; leaves `p` on the conversion character.
-Directive ReadDirective(const char16_t*& p, Arguments& args) {
-    Directive directive;
-    for (;; ++p) {
-        if (*p == u'-') directive.left = true;
-        else if (*p == u'+') directive.plus = true;
-        else if (*p == u' ') directive.space = true;
-        else if (*p == u'#') directive.alternate = true;
-        else if (*p == u'0') directive.zero = true;
-        else break;
-    }
-
-    if (*p == u'*') {
-        ++p;
-        const int width = va_arg(args.list, int);
-        if (width < 0) {
-            directive.left = true;
-            directive.width = width == INT_MIN ? INT_MAX : -width;
-        } else {
-            directive.width = width;
-        }
-    } else {
-        directive.width = ReadNumber(p);
-    }
-
-    if (*p == u'.') {
-        ++p;
-        if (*p == u'*') {
-            ++p;
-            const int precision = va_arg(args.list, int);
-            directive.precision = precision < 0 ? -1 : precision;
-        } else {
-            directive.precision = ReadNumber(p);
-        }
-    }
-
+// The size prefix (h, hh, l, ll, w, L, I, I32, I64, z, t, j); leaves `p` after it.
+void ReadSizePrefix(const char16_t*& p, Directive& directive) {
     switch (*p) {
     case u'h':
         ++p;
@@ -200,6 +166,45 @@ Directive ReadDirective(const char16_t*& p, Arguments& args) {
         break;
     default: break;
     }
+}
+
+// Flags, width, precision and size prefix; leaves `p` on the conversion character.
+Directive ReadDirective(const char16_t*& p, Arguments& args) {
+    Directive directive;
+    for (;; ++p) {
+        if (*p == u'-') directive.left = true;
+        else if (*p == u'+') directive.plus = true;
+        else if (*p == u' ') directive.space = true;
+        else if (*p == u'#') directive.alternate = true;
+        else if (*p == u'0') directive.zero = true;
+        else break;
+    }
+
+    if (*p == u'*') {
+        ++p;
+        const int width = va_arg(args.list, int);
+        if (width < 0) {
+            directive.left = true;
+            directive.width = width == INT_MIN ? INT_MAX : -width;
+        } else {
+            directive.width = width;
+        }
+    } else {
+        directive.width = ReadNumber(p);
+    }
+
+    if (*p == u'.') {
+        ++p;
+        if (*p == u'*') {
+            ++p;
+            const int precision = va_arg(args.list, int);
+            directive.precision = precision < 0 ? -1 : precision;
+        } else {
+            directive.precision = ReadNumber(p);
+        }
+    }
+
+    ReadSizePrefix(p, directive);
     return directive;
 }
 
