@@ -1,13 +1,22 @@
-// Reading date text: the forms people write, the engine's stored form, and the callers
-// (date literals, text conversions, text files) agreeing on them.
+// Text the engine reads in one function (dates in their written forms, a text file's
+// values and delimiter, exact decimals, names in statements, cell references, tokens):
+// the cases of tests/engine/cases/text_forms.test, and the engine's stored date form.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "engine/common/decimal.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
+#include "engine/sql/tokens.h"
+#include "engine/store/store.h"
 #include "engine/text/text_file.h"
+#include "engine/workbook/workbook.h"
 
 namespace orv::engine {
 namespace {
@@ -19,28 +28,70 @@ std::string Iso(std::string_view text) {
     return (d->hasDate ? "" : "time ") + FormatIsoDateTime(d->parts, d->hasTime);
 }
 
-TEST(DateText, WrittenForms) {
-    EXPECT_EQ(Iso("3/1/2024"), "2024-03-01");
-    EXPECT_EQ(Iso(" 2024-3-1 "), "2024-03-01");
-    EXPECT_EQ(Iso("2024/03/01"), "2024-03-01");
-    EXPECT_EQ(Iso("1-Mar-2024"), "2024-03-01");
-    EXPECT_EQ(Iso("1 march 2024"), "2024-03-01");
-    EXPECT_EQ(Iso("March 1, 2024"), "2024-03-01");
-    EXPECT_EQ(Iso("Sept 9 2024"), "2024-09-09");
-    // Two-digit years take their century from the window.
-    EXPECT_EQ(Iso("12/31/29"), "2029-12-31");
-    EXPECT_EQ(Iso("1/1/30"), "1930-01-01");
-    EXPECT_EQ(Iso("1/1/100"), "0100-01-01");
-    EXPECT_EQ(Iso("2/29/2024 1 PM"), "2024-02-29 13:00:00");
-    EXPECT_EQ(Iso("1/2/2024 12:05 AM"), "2024-01-02 00:05:00");
-    EXPECT_EQ(Iso("1/2/2024 12:05pm"), "2024-01-02 12:05:00");
-    EXPECT_EQ(Iso("2024-03-01T13:45"), "2024-03-01 13:45:00");
-    EXPECT_EQ(Iso("2024-03-01  1:45:30 PM"), "2024-03-01 13:45:30");
-    EXPECT_EQ(Iso("9:05"), "time 1899-12-30 09:05:00");
-    for (std::string_view bad : {"", "10", "2/30/2024", "13/1/2024", "3/1/20245", "3-1-2024", "Mar 2024", "1-Foo-2024",
-                                 "1:5", "13:00 PM", "0:30 AM", "3/1/2024 25:00", "3/1/2024 10:60", "1 PM",
-                                 "2024-03-01Z", "3/1/2024 10:00 PMX", "2024-03-01 T10:00"})
-        EXPECT_EQ(Iso(bad), "none") << bad;
+std::string OrNone(const std::optional<std::string>& text) { return text.value_or("none"); }
+
+std::string KindName(std::optional<text::Kind> kind) {
+    static const char* const kNames[] = {"Integer", "BigInt", "Real", "Currency", "Date", "Boolean", "Text"};
+    return kind ? kNames[static_cast<int>(*kind)] : "none";
+}
+
+std::string Cell(const std::string& reference) {
+    std::uint32_t row = 0, column = 0;
+    if (!workbook::ParseCellReference(reference, row, column)) return "none";
+    return std::to_string(row) + " " + std::to_string(column) + " " + workbook::CellReference(row, column);
+}
+
+std::string Tokens(std::string_view sql) {
+    std::string out;
+    for (const SqlToken& t : TokenizeSql(sql)) out += "_cswqnh.v"[static_cast<int>(t.kind)];
+    return out;
+}
+
+std::string DecimalWritten(const std::string& text) {
+    Decimal d;
+    std::size_t point = 0;
+    return ParseDecimal(text, d) ? DecimalText(d, point) : "none";
+}
+
+const std::map<std::string, std::function<std::string(const std::string&)>> kFunctions = {
+    {"date", [](const std::string& s) { return Iso(s); }},
+    {"date-literal", [](const std::string& s) { return OrNone(ParseDateLiteral(s)); }},
+    {"date-value", [](const std::string& s) { return OrNone(text::ParseDateValue(s)); }},
+    {"classify", [](const std::string& s) { return KindName(text::ClassifyValue(s)); }},
+    {"delimiter", [](const std::string& s) { return std::string(1, text::SniffDelimiter(s)); }},
+    {"decimal", DecimalWritten},
+    {"drop-table", [](const std::string& s) { return OrNone(ParseDropTable(s)); }},
+    {"cell", Cell},
+    {"tokens", [](const std::string& s) { return Tokens(s); }},
+    {"unquote", [](const std::string& s) { return UnquoteName(s); }},
+};
+
+// "{...}": what the braces hold, with \n as a line break.
+std::string Input(const std::string& field) {
+    if (field.empty() || field[0] != '{') return field;
+    std::string out;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        const bool lineBreak = field.compare(i, 2, "\\n") == 0;
+        out += lineBreak ? '\n' : field[i];
+        i += lineBreak;
+    }
+    return out;
+}
+
+TEST(TextForms, EachLineOfTheCaseFile) {
+    const std::string path = std::string(ORV_TEST_CASES) + "/text_forms.test";
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t space = line.find(' '), equals = line.find(" = ");
+        const auto function = kFunctions.find(line.substr(0, space));
+        ASSERT_TRUE(function != kFunctions.end() && equals != std::string::npos) << "text_forms.test:" << number;
+        EXPECT_EQ(function->second(Input(line.substr(space + 1, equals - space - 1))), line.substr(equals + 3))
+            << "text_forms.test:" << number << ": " << line;
+    }
 }
 
 TEST(DateText, StoredFormTakesOnlyTheEnginesOwnText) {
@@ -53,18 +104,6 @@ TEST(DateText, StoredFormTakesOnlyTheEnginesOwnText) {
         EXPECT_FALSE(ReadDateText(bad, DateTextForm::Stored)) << bad;
     // An OLE date cannot name years before 100; the stored reader keeps to them.
     EXPECT_FALSE(ParseIsoDateTime("0099-12-31"));
-}
-
-// The date literal, the text file's date values and the text conversions read the same
-// forms: each once took some that the others refused.
-TEST(DateText, CallersAgree) {
-    EXPECT_EQ(ParseDateLiteral("2024-03-01 13:45:00.5"), std::optional<std::string>("2024-03-01 13:45:00"));
-    EXPECT_EQ(ParseDateLiteral("3/1/2024 1:5"), std::nullopt);
-    EXPECT_EQ(text::ParseDateValue("2024-03-01 1:45 PM"), std::optional<std::string>("2024-03-01 13:45:00"));
-    EXPECT_EQ(text::ParseDateValue("3/1/24"), std::optional<std::string>("2024-03-01"));
-    EXPECT_EQ(text::ParseDateValue("1-Mar-2024 00:00"), std::optional<std::string>("2024-03-01 00:00:00"));
-    // A time alone is no date in a text file: the column stays text.
-    EXPECT_EQ(text::ParseDateValue("10:30"), std::nullopt);
 }
 
 }  // namespace
