@@ -13,6 +13,7 @@
 
 #include "OrvOleDb.h"
 #include "support/files.h"
+#include "support/python.h"
 
 namespace orv::test {
 
@@ -35,19 +36,8 @@ inline std::string AccessFixture(const std::string& name) {
 // What a command prints on standard output.
 inline std::string Output(const std::string& command) {
     std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
+    RunCommand(command, out);
     return out;
-}
-
-inline std::string ShellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
 }
 
 // Splits `text` at `separator`; a trailing separator ends the last piece.

@@ -3,12 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/oleauto.h"
+#include "platform/utf.h"
 
 using orv::engine::CanConvertType;
 using orv::engine::ConversionSize;
@@ -67,12 +74,6 @@ DB_NUMERIC Numeric(BYTE precision, BYTE scale, bool negative, u128 magnitude) {
     return n;
 }
 
-u128 Magnitude(const DB_NUMERIC& n) {
-    u128 m = 0;
-    for (int i = 15; i >= 0; --i) m = m << 8 | n.val[i];
-    return m;
-}
-
 DECIMAL Decimal(bool negative, BYTE scale, u128 magnitude) {
     DECIMAL d{};
     d.scale = scale;
@@ -82,31 +83,209 @@ DECIMAL Decimal(bool negative, BYTE scale, u128 magnitude) {
     return d;
 }
 
-u128 Pow10(int n) {
-    u128 r = 1;
-    while (n-- > 0) r *= 10;
-    return r;
+// ---- Cases of tests/engine/cases/convert.test ---------------------------------------------
+
+// The types the case file names, as DBTYPE_ spells them.
+#define ORV_TYPE(name) std::pair<const char*, DBTYPE>(#name, DBTYPE_##name)
+constexpr std::pair<const char*, DBTYPE> kTypes[] = {
+    ORV_TYPE(I1),   ORV_TYPE(I2),      ORV_TYPE(I4),      ORV_TYPE(I8),          ORV_TYPE(UI1),     ORV_TYPE(UI2),
+    ORV_TYPE(UI4),  ORV_TYPE(UI8),     ORV_TYPE(R4),      ORV_TYPE(R8),          ORV_TYPE(CY),      ORV_TYPE(DATE),
+    ORV_TYPE(BOOL), ORV_TYPE(DECIMAL), ORV_TYPE(NUMERIC), ORV_TYPE(WSTR),        ORV_TYPE(STR),     ORV_TYPE(BYTES),
+    ORV_TYPE(GUID), ORV_TYPE(DBDATE),  ORV_TYPE(DBTIME),  ORV_TYPE(DBTIMESTAMP), ORV_TYPE(FILETIME)};
+#undef ORV_TYPE
+
+DBTYPE TypeNamed(const std::string& name) {
+    for (const auto& [spelling, type] : kTypes)
+        if (name == spelling) return type;
+    ADD_FAILURE() << "unknown type " << name;
+    return DBTYPE_EMPTY;
+}
+
+std::string Trimmed(const std::string& s) {
+    const std::size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
+    return first == std::string::npos ? "" : s.substr(first, last - first + 1);
+}
+
+// A quoted text with its \xHH escapes replaced.
+std::string Unquoted(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        if (field.compare(i, 2, "\\x") == 0) {
+            out += static_cast<char>(std::stoi(field.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+// "-123" -> negative, 123.
+u128 Magnitude(const std::string& text, bool& negative) {
+    negative = !text.empty() && text[0] == '-';
+    u128 m = 0;
+    for (char c : text.substr(negative)) m = m * 10 + static_cast<unsigned>(c - '0');
+    return m;
+}
+
+template <class T>
+std::vector<BYTE> BytesOf(const T& value) {
+    std::vector<BYTE> bytes(sizeof value);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+std::vector<BYTE> SourceValue(DBTYPE type, const std::string& text) {
+    const char* c = text.c_str();
+    std::istringstream parts(text);
+    switch (type) {
+    case DBTYPE_I1: return BytesOf(static_cast<signed char>(std::strtoll(c, nullptr, 0)));
+    case DBTYPE_I2: return BytesOf(static_cast<SHORT>(std::strtoll(c, nullptr, 0)));
+    case DBTYPE_I4: return BytesOf(static_cast<LONG>(std::strtoll(c, nullptr, 0)));
+    case DBTYPE_I8: return BytesOf(static_cast<LONGLONG>(std::strtoll(c, nullptr, 0)));
+    case DBTYPE_UI1: return BytesOf(static_cast<BYTE>(std::strtoull(c, nullptr, 0)));
+    case DBTYPE_UI2: return BytesOf(static_cast<USHORT>(std::strtoull(c, nullptr, 0)));
+    case DBTYPE_UI4: return BytesOf(static_cast<ULONG>(std::strtoull(c, nullptr, 0)));
+    case DBTYPE_UI8: return BytesOf(static_cast<ULONGLONG>(std::strtoull(c, nullptr, 0)));
+    case DBTYPE_R4: return BytesOf(std::strtof(c, nullptr));
+    case DBTYPE_R8:
+    case DBTYPE_DATE: return BytesOf(std::strtod(c, nullptr));
+    case DBTYPE_BOOL: return BytesOf(static_cast<VARIANT_BOOL>(std::strtol(c, nullptr, 0)));
+    case DBTYPE_CY: {
+        CY cy;
+        cy.int64 = std::strtoll(c, nullptr, 0);
+        return BytesOf(cy);
+    }
+    case DBTYPE_FILETIME: {
+        const ULONGLONG ticks = std::strtoull(c, nullptr, 0);
+        return BytesOf(FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
+    }
+    case DBTYPE_NUMERIC:
+    case DBTYPE_DECIMAL: {
+        std::vector<std::string> fields;
+        for (std::string f; std::getline(parts, f, ',');) fields.push_back(f);
+        bool negative = false;
+        const u128 m = Magnitude(fields.back(), negative);
+        if (type == DBTYPE_DECIMAL) return BytesOf(Decimal(negative, static_cast<BYTE>(std::stoi(fields[0])), m));
+        return BytesOf(
+            Numeric(static_cast<BYTE>(std::stoi(fields[0])), static_cast<BYTE>(std::stoi(fields[1])), negative, m));
+    }
+    case DBTYPE_DBDATE: {
+        DBDATE d{};
+        parts >> d.year >> d.month >> d.day;
+        return BytesOf(d);
+    }
+    case DBTYPE_DBTIME: {
+        DBTIME t{};
+        parts >> t.hour >> t.minute >> t.second;
+        return BytesOf(t);
+    }
+    case DBTYPE_DBTIMESTAMP: {
+        DBTIMESTAMP ts{};
+        parts >> ts.year >> ts.month >> ts.day >> ts.hour >> ts.minute >> ts.second >> ts.fraction;
+        return BytesOf(ts);
+    }
+    case DBTYPE_WSTR: {
+        const std::u16string wide = orv::platform::Utf8ToUtf16(Unquoted(text));
+        std::vector<BYTE> bytes(wide.size() * 2);
+        std::memcpy(bytes.data(), wide.data(), bytes.size());
+        return bytes;
+    }
+    default: {
+        const std::string narrow = Unquoted(text);
+        return std::vector<BYTE>(narrow.begin(), narrow.end());
+    }
+    }
+}
+
+// A status of the case file: the call's result and the value's status.
+struct Expected {
+    const char* name;
+    HRESULT hr;
+    DBSTATUS status;
+};
+constexpr Expected kStatuses[] = {{"OK", S_OK, DBSTATUS_S_OK},
+                                  {"TRUNCATED", S_OK, DBSTATUS_S_TRUNCATED},
+                                  {"OVERFLOW", DB_E_DATAOVERFLOW, DBSTATUS_E_DATAOVERFLOW},
+                                  {"SIGNMISMATCH", DB_E_DATAOVERFLOW, DBSTATUS_E_SIGNMISMATCH},
+                                  {"CANTCONVERT", DB_E_CANTCONVERTVALUE, DBSTATUS_E_CANTCONVERTVALUE}};
+
+void RunCase(const std::vector<std::string>& f) {
+    const DBTYPE srcType = TypeNamed(f[0]);
+    const std::vector<BYTE> src = SourceValue(srcType, f[1]);
+    // The destination: TYPE[(precision,scale)][/bytes].
+    std::string dst = f[2];
+    DBLENGTH dstMax = 600;
+    if (const std::size_t slash = dst.find('/'); slash != std::string::npos) {
+        dstMax = std::stoul(dst.substr(slash + 1));
+        dst.resize(slash);
+    }
+    int precision = 0, scale = 0;
+    if (const std::size_t paren = dst.find('('); paren != std::string::npos) {
+        std::sscanf(dst.c_str() + paren, "(%d,%d)", &precision, &scale);
+        dst.resize(paren);
+    }
+    const DBTYPE dstType = TypeNamed(dst);
+    std::istringstream statusField(f[3]);
+    std::string statusName;
+    long long length = -1;
+    statusField >> statusName >> length;
+    const Expected* expected = nullptr;
+    for (const Expected& e : kStatuses)
+        if (statusName == e.name) expected = &e;
+    ASSERT_TRUE(expected) << "unknown status " << statusName;
+
+    alignas(16) BYTE buffer[600];
+    std::memset(buffer, 0xA5, sizeof buffer);
+    const Outcome o = Convert(srcType, src.data(), src.size(), dstType, buffer, dstMax, static_cast<BYTE>(precision),
+                              static_cast<BYTE>(scale));
+    EXPECT_EQ(o.hr, expected->hr);
+    ASSERT_EQ(o.status, expected->status);
+    if (length >= 0) {
+        EXPECT_EQ(o.length, static_cast<DBLENGTH>(length));
+    }
+    const std::string& result = f[4];
+    if (result.empty()) {  // the buffer as it was
+        EXPECT_TRUE(std::all_of(buffer, buffer + sizeof buffer, [](BYTE b) { return b == 0xA5; }));
+        return;
+    }
+    if (dstType == DBTYPE_WSTR) {
+        const std::u16string text(reinterpret_cast<const char16_t*>(buffer));
+        EXPECT_EQ(orv::platform::Utf16ToUtf8(text), result);
+        if (length < 0 && expected->status == DBSTATUS_S_OK) {
+            EXPECT_EQ(o.length, text.size() * 2);
+        }
+    } else if (dstType == DBTYPE_STR) {
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer)), result);
+    } else {
+        EXPECT_EQ(orv::platform::Utf16ToUtf8(Text(dstType, buffer, o.length)), result);
+    }
+}
+
+TEST(ConvertCases, EachLineOfTheCaseFile) {
+    const std::string path = std::string(ORV_TEST_CASES) + "/convert.test";
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    int number = 0, cases = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> fields;
+        for (std::size_t from = 0;;) {
+            const std::size_t bar = line.find(" |", from);
+            fields.push_back(Trimmed(line.substr(from, bar == std::string::npos ? bar : bar - from)));
+            if (bar == std::string::npos) break;
+            from = bar + 2;
+        }
+        fields.resize(5);
+        SCOPED_TRACE("convert.test:" + std::to_string(number) + ": " + line);
+        RunCase(fields);
+        ++cases;
+    }
+    EXPECT_GT(cases, 100);
 }
 
 // ---- Exact numbers as text -----------------------------------------------------------------
-
-TEST(ConvertNumericText, NumericShowsExactlyItsScale) {
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 2, true, 12345)), u"-123.45");
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 0, false, 123)), u"123");
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 3, false, 0)), u"0.000");
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 3, true, 0)), u"0.000");  // negative zero is zero
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 3, true, 5)), u"-0.005");
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(10, 4, false, 1200)), u"0.1200");
-}
-
-TEST(ConvertNumericText, ThirtyEightDigitsAtEveryScale) {
-    const u128 nines = Pow10(38) - 1;
-    const std::u16string digits(38, u'9');
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(38, 0, false, nines)), digits);
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(38, 38, true, nines)), u"-0." + digits);
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(38, 10, false, nines)), digits.substr(0, 28) + u"." + digits.substr(28));
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, Numeric(38, 37, false, 1)), u"0.0000000000000000000000000000000000001");
-}
 
 TEST(ConvertNumericText, VarNumericReadsItsOwnLengthAndNegativeScales) {
     BYTE v[3 + 2] = {4, static_cast<BYTE>(-2), 1, 12, 0};  // 12 x 10^2, with a spare zero byte
@@ -120,107 +299,7 @@ TEST(ConvertNumericText, VarNumericReadsItsOwnLengthAndNegativeScales) {
     EXPECT_EQ(Convert(DBTYPE_VARNUMERIC, w, sizeof w, DBTYPE_WSTR, buf, sizeof buf).status, DBSTATUS_E_DATAOVERFLOW);
 }
 
-TEST(ConvertNumericText, DecimalCurrencyAndIntegers) {
-    const u128 max96 = (static_cast<u128>(1) << 96) - 1;
-    EXPECT_EQ(TextOf(DBTYPE_DECIMAL, Decimal(false, 0, max96)), u"79228162514264337593543950335");
-    EXPECT_EQ(TextOf(DBTYPE_DECIMAL, Decimal(true, 28, max96)), u"-7.9228162514264337593543950335");
-    EXPECT_EQ(TextOf(DBTYPE_DECIMAL, Decimal(false, 2, 5)), u"0.05");
-    CY cy;
-    cy.int64 = 125000;
-    EXPECT_EQ(TextOf(DBTYPE_CY, cy), u"12.5");
-    cy.int64 = -1;
-    EXPECT_EQ(TextOf(DBTYPE_CY, cy), u"-0.0001");
-    cy.int64 = 70000;
-    EXPECT_EQ(TextOf(DBTYPE_CY, cy), u"7");
-    cy.int64 = std::numeric_limits<LONGLONG>::min();
-    EXPECT_EQ(TextOf(DBTYPE_CY, cy), u"-922337203685477.5808");
-    EXPECT_EQ(TextOf(DBTYPE_I8, std::numeric_limits<LONGLONG>::min()), u"-9223372036854775808");
-    EXPECT_EQ(TextOf(DBTYPE_UI8, std::numeric_limits<ULONGLONG>::max()), u"18446744073709551615");
-    EXPECT_EQ(TextOf(DBTYPE_BOOL, VARIANT_TRUE), u"True");
-    EXPECT_EQ(TextOf(DBTYPE_BOOL, VARIANT_FALSE), u"False");
-}
-
-TEST(ConvertNumericText, FloatingPointShowsFifteenSignificantDigits) {
-    EXPECT_EQ(TextOf(DBTYPE_R8, 2.5), u"2.5");
-    EXPECT_EQ(TextOf(DBTYPE_R8, 0.1 + 0.2), u"0.3");
-    EXPECT_EQ(TextOf(DBTYPE_R8, 1e20), u"1E+20");
-    EXPECT_EQ(TextOf(DBTYPE_R8, -1.5e-5), u"-1.5E-05");
-    EXPECT_EQ(TextOf(DBTYPE_R8, -0.0), u"0");
-    EXPECT_EQ(TextOf(DBTYPE_R8, 123456789012345678.0), u"1.23456789012346E+17");
-    EXPECT_EQ(TextOf(DBTYPE_R8, std::nan("")), u"NaN");
-    EXPECT_EQ(TextOf(DBTYPE_R8, -HUGE_VAL), u"-Infinity");
-    EXPECT_EQ(TextOf(DBTYPE_R4, 0.1f), u"0.1");
-}
-
 // ---- Numbers between types -----------------------------------------------------------------
-
-TEST(ConvertNumbers, RangesEndAtTheTypeBoundaries) {
-    LONG i4 = 0;
-    EXPECT_EQ(To(DBTYPE_I8, LONGLONG{2147483647}, DBTYPE_I4, i4).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i4, 2147483647);
-    EXPECT_EQ(To(DBTYPE_I8, LONGLONG{-2147483648LL}, DBTYPE_I4, i4).status, DBSTATUS_S_OK);
-    i4 = 77;
-    const Outcome over = To(DBTYPE_I8, LONGLONG{2147483648LL}, DBTYPE_I4, i4);
-    EXPECT_EQ(over.hr, DB_E_DATAOVERFLOW);
-    EXPECT_EQ(over.status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(i4, 77);  // untouched
-    EXPECT_EQ(To(DBTYPE_I8, LONGLONG{-2147483649LL}, DBTYPE_I4, i4).status, DBSTATUS_E_DATAOVERFLOW);
-
-    BYTE ui1 = 0;
-    EXPECT_EQ(To(DBTYPE_I4, LONG{-1}, DBTYPE_UI1, ui1).status, DBSTATUS_E_SIGNMISMATCH);
-    EXPECT_EQ(To(DBTYPE_I4, LONG{256}, DBTYPE_UI1, ui1).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_I4, LONG{255}, DBTYPE_UI1, ui1).status, DBSTATUS_S_OK);
-    EXPECT_EQ(ui1, 255);
-
-    ULONGLONG ui8 = 0;
-    EXPECT_EQ(To(DBTYPE_NUMERIC, Numeric(20, 0, false, static_cast<u128>(1) << 64), DBTYPE_UI8, ui8).status,
-              DBSTATUS_E_DATAOVERFLOW);
-    signed char i1 = 0;
-    EXPECT_EQ(Parse(u"-129", DBTYPE_I1, i1).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(Parse(u"-128", DBTYPE_I1, i1).status, DBSTATUS_S_OK);
-
-    float r4 = 0;
-    EXPECT_EQ(To(DBTYPE_R8, 1e300, DBTYPE_R4, r4).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_R8, -std::numeric_limits<double>::max(), DBTYPE_R4, r4).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_R8, HUGE_VAL, DBTYPE_R4, r4).status, DBSTATUS_S_OK);  // infinity is not an overflow
-    EXPECT_TRUE(std::isinf(r4));
-    EXPECT_EQ(To(DBTYPE_R8, 1e-300, DBTYPE_R4, r4).status, DBSTATUS_S_OK);
-    EXPECT_EQ(r4, 0.0f);
-
-    CY cy;
-    EXPECT_EQ(To(DBTYPE_R8, 1e15, DBTYPE_CY, cy).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_R8, -922337203685477.0, DBTYPE_CY, cy).status, DBSTATUS_S_OK);
-    DECIMAL dec;
-    EXPECT_EQ(To(DBTYPE_NUMERIC, Numeric(30, 0, false, Pow10(29)), DBTYPE_DECIMAL, dec).status,
-              DBSTATUS_E_DATAOVERFLOW);
-    DATE date;
-    EXPECT_EQ(To(DBTYPE_R8, 3e6, DBTYPE_DATE, date).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_R8, std::nan(""), DBTYPE_I4, i4).status, DBSTATUS_E_CANTCONVERTVALUE);
-}
-
-TEST(ConvertNumbers, DroppedFractionDigitsAreCutTowardZero) {
-    SHORT i2 = 0;
-    EXPECT_EQ(To(DBTYPE_R8, -2.7, DBTYPE_I2, i2).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i2, -2);
-    EXPECT_EQ(To(DBTYPE_R8, 32767.9, DBTYPE_I2, i2).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i2, 32767);
-    USHORT ui2 = 9;
-    EXPECT_EQ(To(DBTYPE_R8, -0.5, DBTYPE_UI2, ui2).status, DBSTATUS_S_OK);  // -0.5 is 0: no sign to mismatch
-    EXPECT_EQ(ui2, 0);
-    // A double converts as the decimal it shows, not as its binary expansion.
-    EXPECT_EQ(To(DBTYPE_R8, 0.1 * 3 * 10, DBTYPE_I2, i2).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i2, 3);
-    DB_NUMERIC n;
-    EXPECT_EQ(To(DBTYPE_R8, 0.3, DBTYPE_NUMERIC, n, 5, 2).status, DBSTATUS_S_OK);
-    EXPECT_EQ(Magnitude(n), 30u);
-    EXPECT_EQ(To(DBTYPE_NUMERIC, Numeric(7, 4, true, 1234567), DBTYPE_NUMERIC, n, 5, 2).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, n), u"-123.45");
-    EXPECT_EQ(To(DBTYPE_R8, 1234.5, DBTYPE_NUMERIC, n, 5, 2).status, DBSTATUS_E_DATAOVERFLOW);
-    // Whole doubles beyond fifteen digits stay exact.
-    LONGLONG i8 = 0;
-    EXPECT_EQ(To(DBTYPE_R8, 9007199254740992.0, DBTYPE_I8, i8).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i8, 9007199254740992LL);
-}
 
 TEST(ConvertNumbers, NumericTakesTheCallersShapeOrKeepsItsOwn) {
     DB_NUMERIC n;
@@ -228,101 +307,13 @@ TEST(ConvertNumbers, NumericTakesTheCallersShapeOrKeepsItsOwn) {
     EXPECT_EQ(n.precision, 10);
     EXPECT_EQ(n.scale, 0);
     EXPECT_EQ(n.sign, 0);
-    EXPECT_EQ(Parse(u"  001.50 ", DBTYPE_NUMERIC, n).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_NUMERIC, n), u"1.50");
     EXPECT_EQ(Parse(u"-0", DBTYPE_NUMERIC, n).status, DBSTATUS_S_OK);
     EXPECT_EQ(n.sign, 1);
     EXPECT_EQ(To(DBTYPE_I4, LONG{1}, DBTYPE_NUMERIC, n, 39, 0).hr, E_INVALIDARG);
     EXPECT_EQ(To(DBTYPE_I4, LONG{1}, DBTYPE_NUMERIC, n, 5, 6).hr, E_INVALIDARG);
-    // DECIMAL keeps as many fraction digits as 96 bits hold.
-    DECIMAL dec;
-    EXPECT_EQ(Parse(u"1.2345678901234567890123456789012", DBTYPE_DECIMAL, dec).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_DECIMAL, dec), u"1.2345678901234567890123456789");
-    VARIANT_BOOL b = 0;
-    EXPECT_EQ(To(DBTYPE_NUMERIC, Numeric(5, 2, true, 1), DBTYPE_BOOL, b).status, DBSTATUS_S_OK);
-    EXPECT_EQ(b, VARIANT_TRUE);
-    BYTE ui1 = 0;
-    EXPECT_EQ(To(DBTYPE_BOOL, VARIANT_TRUE, DBTYPE_UI1, ui1).status, DBSTATUS_S_OK);
-    EXPECT_EQ(ui1, 1);
-    LONG i4 = 0;
-    EXPECT_EQ(To(DBTYPE_BOOL, VARIANT_TRUE, DBTYPE_I4, i4).status, DBSTATUS_S_OK);
-    EXPECT_EQ(i4, -1);
 }
 
 // ---- Text in ------------------------------------------------------------------------------
-
-TEST(ConvertText, BadTextCannotConvert) {
-    LONG i4 = 5;
-    for (std::u16string_view bad : {u"12a", u"", u"  ", u"--1", u"0x10", u"1,000", u"1e", u"."}) {
-        const Outcome o = Parse(bad, DBTYPE_I4, i4);
-        EXPECT_EQ(o.hr, DB_E_CANTCONVERTVALUE) << std::string(bad.begin(), bad.end());
-        EXPECT_EQ(o.status, DBSTATUS_E_CANTCONVERTVALUE);
-    }
-    EXPECT_EQ(i4, 5);
-    VARIANT_BOOL b;
-    EXPECT_EQ(Parse(u"maybe", DBTYPE_BOOL, b).status, DBSTATUS_E_CANTCONVERTVALUE);
-    GUID g;
-    EXPECT_EQ(Parse(u"{6B29FC40-CA47-1067-B31D-00DD010662D}", DBTYPE_GUID, g).status, DBSTATUS_E_CANTCONVERTVALUE);
-    BYTE bytes[4];
-    EXPECT_EQ(Convert(DBTYPE_WSTR, u"ABC", 6, DBTYPE_BYTES, bytes, sizeof bytes).status, DBSTATUS_E_CANTCONVERTVALUE);
-    DBDATE d;
-    for (std::u16string_view bad : {u"2021-02-30", u"2021-13-01", u"3-4-2021", u"13:00 PM", u"2021-03-04 24:00"})
-        EXPECT_EQ(Parse(bad, DBTYPE_DBDATE, d).status, DBSTATUS_E_CANTCONVERTVALUE)
-            << std::string(bad.begin(), bad.end());
-}
-
-TEST(ConvertText, TextRoundTripsThroughEachType) {
-    const struct {
-        DBTYPE type;
-        std::u16string_view in, out;
-    } cases[] = {
-        {DBTYPE_I1, u"-128", u"-128"},
-        {DBTYPE_I8, u" -9223372036854775808 ", u"-9223372036854775808"},
-        {DBTYPE_UI8, u"18446744073709551615", u"18446744073709551615"},
-        {DBTYPE_I4, u"+007", u"7"},
-        {DBTYPE_I4, u"1e3", u"1000"},
-        {DBTYPE_I4, u"123.99", u"123"},
-        {DBTYPE_R8, u"0.1", u"0.1"},
-        {DBTYPE_R8, u"1.5e20", u"1.5E+20"},
-        {DBTYPE_R8, u"-infinity", u"-Infinity"},
-        {DBTYPE_R4, u"3.4028235e38", u"3.402823E+38"},
-        {DBTYPE_CY, u"-922337203685477.5808", u"-922337203685477.5808"},
-        {DBTYPE_CY, u"12.50", u"12.5"},
-        {DBTYPE_DECIMAL, u"-7.9228162514264337593543950335", u"-7.9228162514264337593543950335"},
-        {DBTYPE_NUMERIC, u"0.000", u"0.000"},
-        {DBTYPE_NUMERIC, u"99999999999999999999999999999999999999", u"99999999999999999999999999999999999999"},
-        {DBTYPE_BOOL, u"yes", u"True"},
-        {DBTYPE_BOOL, u"FALSE", u"False"},
-        {DBTYPE_BOOL, u"-1", u"True"},
-        {DBTYPE_BOOL, u"0", u"False"},
-        {DBTYPE_DATE, u"2021-03-04 05:06:07", u"2021-03-04 05:06:07"},
-        {DBTYPE_DATE, u"2021-03-04T00:00:00", u"2021-03-04"},
-        {DBTYPE_DATE, u"3/4/2021 1:05 PM", u"2021-03-04 13:05:00"},
-        {DBTYPE_DATE, u"12/31/29", u"2029-12-31"},
-        {DBTYPE_DATE, u"0100-01-01", u"0100-01-01"},
-        {DBTYPE_DATE, u"10:30", u"1899-12-30 10:30:00"},
-        {DBTYPE_DBDATE, u"2020-02-29", u"2020-02-29"},
-        {DBTYPE_DBDATE, u"2021/03/04", u"2021-03-04"},  // as a #...# literal reads it
-        {DBTYPE_DATE, u"1-Mar-2024 1 PM", u"2024-03-01 13:00:00"},
-        {DBTYPE_DBTIME, u"23:59:59", u"23:59:59"},
-        {DBTYPE_DBTIMESTAMP, u"2021-03-04 05:06:07.1234567891", u"2021-03-04 05:06:07.123456789"},
-        {DBTYPE_DBTIMESTAMP, u"2021-03-04", u"2021-03-04 00:00:00"},
-        {DBTYPE_FILETIME, u"1601-01-01 00:00:00.0000001", u"1601-01-01 00:00:00.0000001"},
-        {DBTYPE_GUID, u"6b29fc40-ca47-1067-b31d-00dd010662da", u"{6B29FC40-CA47-1067-B31D-00DD010662DA}"},
-        {DBTYPE_BYTES, u" 00ff10 ", u"00FF10"},
-    };
-    for (const auto& c : cases) {
-        const std::string label(c.in.begin(), c.in.end());
-        BYTE value[64] = {};
-        DBLENGTH length = 0;
-        DBSTATUS status = 0;
-        ASSERT_EQ(ConvertValue(DBTYPE_WSTR, c.in.data(), c.in.size() * 2, c.type, value, sizeof value, &length, &status,
-                               0, 0, 0),
-                  S_OK)
-            << label;
-        EXPECT_EQ(Text(c.type, value, length), c.out) << label;
-    }
-}
 
 TEST(ConvertText, NarrowTextIsUtf8AndCanEndAtItsTerminator) {
     const char* text = "caf\xC3\xA9";
@@ -337,34 +328,7 @@ TEST(ConvertText, NarrowTextIsUtf8AndCanEndAtItsTerminator) {
 
 // ---- Truncation ---------------------------------------------------------------------------
 
-TEST(ConvertTruncation, WideTextKeepsWholeCharactersAndItsTerminator) {
-    const std::u16string_view abc = u"abcdef";
-    char16_t buf[8];
-    Outcome o = Convert(DBTYPE_WSTR, abc.data(), 12, DBTYPE_WSTR, buf, 8);
-    EXPECT_EQ(o.hr, S_OK);
-    EXPECT_EQ(o.status, DBSTATUS_S_TRUNCATED);
-    EXPECT_EQ(o.length, 12u);  // the whole text, not what fitted
-    EXPECT_EQ(std::u16string(buf), u"abc");
-    // Room for the text but not its terminator still loses a character; an odd byte is unused.
-    EXPECT_EQ(Convert(DBTYPE_WSTR, abc.data(), 12, DBTYPE_WSTR, buf, 13).status, DBSTATUS_S_TRUNCATED);
-    EXPECT_EQ(std::u16string(buf), u"abcde");
-    EXPECT_EQ(Convert(DBTYPE_WSTR, abc.data(), 12, DBTYPE_WSTR, buf, 14).status, DBSTATUS_S_OK);
-    // Half a surrogate pair is never kept.
-    const std::u16string_view face = u"ab\U0001F600";
-    EXPECT_EQ(Convert(DBTYPE_WSTR, face.data(), 8, DBTYPE_WSTR, buf, 8).status, DBSTATUS_S_TRUNCATED);
-    EXPECT_EQ(std::u16string(buf), u"ab");
-    // No room even for a terminator: nothing is written.
-    buf[0] = u'x';
-    o = Convert(DBTYPE_WSTR, abc.data(), 12, DBTYPE_WSTR, buf, 1);
-    EXPECT_EQ(o.status, DBSTATUS_S_TRUNCATED);
-    EXPECT_EQ(o.length, 12u);
-    EXPECT_EQ(buf[0], u'x');
-}
-
-TEST(ConvertTruncation, NarrowTextAndBytes) {
-    char narrow[4];
-    EXPECT_EQ(Convert(DBTYPE_STR, "ab\xC3\xA9", 4, DBTYPE_STR, narrow, 4).status, DBSTATUS_S_TRUNCATED);
-    EXPECT_STREQ(narrow, "ab");  // not half of the é
+TEST(ConvertTruncation, Bytes) {
     const BYTE bytes[] = {1, 2, 3, 4, 5};
     BYTE out[3];
     Outcome o = Convert(DBTYPE_BYTES, bytes, 5, DBTYPE_BYTES, out, 3);
@@ -381,28 +345,6 @@ TEST(ConvertTruncation, NarrowTextAndBytes) {
     EXPECT_EQ(out[0], 9);
 }
 
-TEST(ConvertTruncation, NumbersLoseFractionDigitsButNeverIntegerDigits) {
-    const DB_NUMERIC n = Numeric(10, 2, true, 12345);
-    char buf[8];
-    Outcome o = Convert(DBTYPE_NUMERIC, &n, sizeof n, DBTYPE_STR, buf, 7);
-    EXPECT_EQ(o.status, DBSTATUS_S_TRUNCATED);
-    EXPECT_EQ(o.length, 7u);
-    EXPECT_STREQ(buf, "-123.4");
-    EXPECT_EQ(Convert(DBTYPE_NUMERIC, &n, sizeof n, DBTYPE_STR, buf, 6).status, DBSTATUS_S_TRUNCATED);
-    EXPECT_STREQ(buf, "-123");  // no dangling point
-    std::strcpy(buf, "keep");
-    o = Convert(DBTYPE_NUMERIC, &n, sizeof n, DBTYPE_STR, buf, 4);
-    EXPECT_EQ(o.hr, DB_E_DATAOVERFLOW);
-    EXPECT_EQ(o.length, 7u);
-    EXPECT_STREQ(buf, "keep");
-    const LONG i4 = 12345;
-    EXPECT_EQ(Convert(DBTYPE_I4, &i4, 4, DBTYPE_STR, buf, 5).status, DBSTATUS_E_DATAOVERFLOW);
-    const double big = 1.5e20;
-    EXPECT_EQ(Convert(DBTYPE_R8, &big, 8, DBTYPE_STR, buf, 6).status, DBSTATUS_E_DATAOVERFLOW);
-    const DATE date = 44000.5;
-    EXPECT_EQ(Convert(DBTYPE_DATE, &date, 8, DBTYPE_STR, buf, sizeof buf).status, DBSTATUS_E_DATAOVERFLOW);
-}
-
 // ---- Dates ----------------------------------------------------------------------------------
 
 DBTIMESTAMP Stamp(const DATE& date) {
@@ -412,17 +354,7 @@ DBTIMESTAMP Stamp(const DATE& date) {
 }
 
 TEST(ConvertDates, TheWholeAutomationRangeAgreesWithVariantTime) {
-    const double first = -657434.0, last = 2958465.0 + 86399.0 / 86400.0;
-    EXPECT_EQ(TextOf(DBTYPE_DATE, first), u"0100-01-01");
-    EXPECT_EQ(TextOf(DBTYPE_DATE, last), u"9999-12-31 23:59:59");
-    DBTIMESTAMP ts;
-    EXPECT_EQ(To(DBTYPE_DATE, first - 1, DBTYPE_DBTIMESTAMP, ts).status, DBSTATUS_E_DATAOVERFLOW);
-    EXPECT_EQ(To(DBTYPE_DATE, 2958466.0, DBTYPE_DBTIMESTAMP, ts).status, DBSTATUS_E_DATAOVERFLOW);
-    const DBTIMESTAMP tooEarly{99, 12, 31, 0, 0, 0, 0};
-    DATE date;
-    EXPECT_EQ(To(DBTYPE_DBTIMESTAMP, tooEarly, DBTYPE_DATE, date).status, DBSTATUS_E_DATAOVERFLOW);
-
-    for (double day = first; day <= 2958465.0; day += 997.0) {
+    for (double day = -657434.0; day <= 2958465.0; day += 997.0) {
         for (double time : {0.0, 0.25, 0.999988425925926}) {  // midnight, 06:00, 23:59:59
             const double value = day < 0 ? day - time : day + time;
             const DBTIMESTAMP ts = Stamp(value);
@@ -443,59 +375,16 @@ TEST(ConvertDates, TheWholeAutomationRangeAgreesWithVariantTime) {
     }
 }
 
-TEST(ConvertDates, DatesThatDoNotExistCannotConvert) {
-    DATE date;
-    char16_t buf[32];
-    const DBDATE feb30{2021, 2, 30};
-    EXPECT_EQ(To(DBTYPE_DBDATE, feb30, DBTYPE_DATE, date).hr, DB_E_CANTCONVERTVALUE);
-    EXPECT_EQ(Convert(DBTYPE_DBDATE, &feb30, 6, DBTYPE_WSTR, buf, sizeof buf).status, DBSTATUS_E_CANTCONVERTVALUE);
-    DBDATE copy;
-    EXPECT_EQ(To(DBTYPE_DBDATE, feb30, DBTYPE_DBDATE, copy).status, DBSTATUS_E_CANTCONVERTVALUE);
-    EXPECT_EQ(To(DBTYPE_DBDATE, DBDATE{2100, 2, 29}, DBTYPE_DATE, date).status, DBSTATUS_E_CANTCONVERTVALUE);
-    EXPECT_EQ(To(DBTYPE_DBDATE, DBDATE{2000, 2, 29}, DBTYPE_DATE, date).status, DBSTATUS_S_OK);
-    EXPECT_EQ(To(DBTYPE_DBTIME, DBTIME{24, 0, 0}, DBTYPE_DATE, date).status, DBSTATUS_E_CANTCONVERTVALUE);
-    EXPECT_EQ(To(DBTYPE_DBTIMESTAMP, DBTIMESTAMP{2021, 1, 1, 0, 0, 0, 1000000000}, DBTYPE_DATE, date).status,
-              DBSTATUS_E_CANTCONVERTVALUE);
-}
-
-TEST(ConvertDates, FormsConvertAmongThemselves) {
-    // Negative dates count their time forward from midnight.
-    DBTIMESTAMP ts = Stamp(-1.25);
-    EXPECT_EQ(TextOf(DBTYPE_DBTIMESTAMP, ts), u"1899-12-29 06:00:00");
-    // Milliseconds survive DATE; the day and time split apart.
+TEST(ConvertDates, MillisecondsSurviveDateAndTheDayAndTimeSplitApart) {
     const DBTIMESTAMP precise{2021, 3, 4, 5, 6, 7, 123000000};
     DATE date = 0;
     EXPECT_EQ(To(DBTYPE_DBTIMESTAMP, precise, DBTYPE_DATE, date).status, DBSTATUS_S_OK);
-    ts = Stamp(date);
-    EXPECT_EQ(ts.fraction, 123000000u);
+    EXPECT_EQ(Stamp(date).fraction, 123000000u);
     DBDATE d{};
     EXPECT_EQ(To(DBTYPE_DATE, date, DBTYPE_DBDATE, d).status, DBSTATUS_S_OK);
     EXPECT_EQ(TextOf(DBTYPE_DBDATE, d), u"2021-03-04");
-    DBTIME t{};
-    EXPECT_EQ(To(DBTYPE_DBTIMESTAMP, precise, DBTYPE_DBTIME, t).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_DBTIME, t), u"05:06:07");
-    EXPECT_EQ(To(DBTYPE_DBTIME, t, DBTYPE_DATE, date).status, DBSTATUS_S_OK);
+    EXPECT_EQ(To(DBTYPE_DBTIME, DBTIME{5, 6, 7}, DBTYPE_DATE, date).status, DBSTATUS_S_OK);
     EXPECT_NEAR(date, (5 * 3600 + 6 * 60 + 7) / 86400.0, 1e-12);
-    EXPECT_EQ(To(DBTYPE_DBDATE, d, DBTYPE_DBTIMESTAMP, ts).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_DBTIMESTAMP, ts), u"2021-03-04 00:00:00");
-    double r8 = 0;
-    EXPECT_EQ(To(DBTYPE_DATE, DATE{2.5}, DBTYPE_R8, r8).status, DBSTATUS_S_OK);
-    EXPECT_EQ(r8, 2.5);
-}
-
-TEST(ConvertDates, FileTimesCountFrom1601) {
-    FILETIME ft{0, 0};
-    EXPECT_EQ(TextOf(DBTYPE_FILETIME, ft), u"1601-01-01 00:00:00");
-    DATE date = 0;
-    EXPECT_EQ(To(DBTYPE_FILETIME, ft, DBTYPE_DATE, date).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_DATE, date), u"1601-01-01");
-    EXPECT_EQ(To(DBTYPE_DATE, DATE{0.5}, DBTYPE_FILETIME, ft).status, DBSTATUS_S_OK);
-    EXPECT_EQ(TextOf(DBTYPE_FILETIME, ft), u"1899-12-30 12:00:00");
-    EXPECT_EQ(To(DBTYPE_DATE, DATE{-200000.0}, DBTYPE_FILETIME, ft).status, DBSTATUS_E_DATAOVERFLOW);  // 1352
-    const FILETIME far{0xFFFFFFFF, 0x7FFFFFFF};  // 30828
-    EXPECT_EQ(To(DBTYPE_FILETIME, far, DBTYPE_DATE, date).status, DBSTATUS_E_DATAOVERFLOW);
-    const FILETIME invalid{0, 0x80000000};
-    EXPECT_EQ(To(DBTYPE_FILETIME, invalid, DBTYPE_DATE, date).status, DBSTATUS_E_CANTCONVERTVALUE);
 }
 
 // ---- References, variants, NULL -------------------------------------------------------------

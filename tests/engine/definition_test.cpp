@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/store/store.h"
-#include "engine/workbook/workbook.h"
 
 namespace orv::engine {
 namespace {
@@ -41,30 +40,6 @@ TEST(CreateTableDefinition, OtherStatementsAreNotDefinitions) {
     EXPECT_FALSE(ParseCreateTable("CREATE TABLE t (a INTEGER"));
     EXPECT_FALSE(ParseCreateTable("CREATE TABLE \"t (a INTEGER)"));
     EXPECT_FALSE(ParseCreateTable("CREATE VIRTUAL TABLE t USING m(a)"));
-}
-
-TEST(DropTableStatement, NamesTheTableInAnyQuoting) {
-    EXPECT_EQ(ParseDropTable("DROP TABLE [new.csv]"), std::optional<std::string>("new.csv"));
-    EXPECT_EQ(ParseDropTable("drop table if exists main.\"a \"\"b\"\".txt\";"),
-              std::optional<std::string>("a \"b\".txt"));
-    EXPECT_EQ(ParseDropTable("DROP TABLE /* why */ `x.tab`"), std::optional<std::string>("x.tab"));
-    EXPECT_FALSE(ParseDropTable("DROP TABLE"));
-    EXPECT_FALSE(ParseDropTable("DROP VIEW v"));
-    EXPECT_FALSE(ParseDropTable("DROP TABLE a, b"));
-    EXPECT_FALSE(ParseDropTable("DELETE FROM [x.csv]"));
-}
-
-TEST(CellReferences, ReadAndWrittenBackAtTheSheetsEdges) {
-    std::uint32_t row = 0, column = 0;
-    ASSERT_TRUE(workbook::ParseCellReference("$AB$12", row, column));
-    EXPECT_EQ(row, 12u);
-    EXPECT_EQ(column, 28u);
-    ASSERT_TRUE(workbook::ParseCellReference("XFD1048576", row, column));
-    EXPECT_EQ(workbook::CellReference(row, column), "XFD1048576");
-    EXPECT_EQ(workbook::CellReference(1, 26), "Z1");
-    EXPECT_EQ(workbook::CellReference(3, 27), "AA3");
-    for (const char* bad : {"", "A", "1", "A0", "XFE1", "A1048577", "A1B", "AAAAA1", "A-1"})
-        EXPECT_FALSE(workbook::ParseCellReference(bad, row, column)) << bad;
 }
 
 }  // namespace

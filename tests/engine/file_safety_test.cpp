@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "engine/common/env.h"
@@ -44,27 +45,37 @@ bool IsLink(const std::string& path) {
 constexpr uid_t kOtherUser = 4321;
 constexpr gid_t kOtherGroup = 4322;
 
-TEST_F(FileSafetyTest, TextWritesThroughALinkKeepTheLinkTheOwnerAndThePermissions) {
-    std::filesystem::create_directory(m_dir.Path("real"));
-    const std::string target = m_dir.Path("real/parts.csv");
-    WriteFile(target, "id,name\r\n1,a\r\n2,b\r\n");
-    ASSERT_EQ(::symlink("real/parts.csv", m_dir.Path("t.csv").c_str()), 0);
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+// Makes `link` a symbolic link to the file `target` (relative to the folder) with `mode`, and
+// another user's where this process may (root); after `write`, the link and all of that
+// must be as they were.
+void WriteThroughALink(const TempDir& dir, const std::string& link, const std::string& target, mode_t mode,
+                       const std::function<void()>& write) {
+    const std::string path = dir.Path(target);
+    ASSERT_EQ(::symlink(target.c_str(), dir.Path(link).c_str()), 0);
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     const bool root = RunningAsRoot();
     if (root) {
-        ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
+        ASSERT_EQ(::chown(path.c_str(), kOtherUser, kOtherGroup), 0);
     }
-    OpenFolder();
-    Exec(u"UPDATE [t.csv] SET name = 'z' WHERE id = 2");  // a rewrite
-    Exec(u"INSERT INTO [t.csv] VALUES (3, 'c')");  // an append
-    EXPECT_TRUE(IsLink(m_dir.Path("t.csv"))) << "the link was replaced by a file";
-    EXPECT_EQ(ReadFile(target), "id,name\r\n1,a\r\n2,z\r\n3,c\r\n");
-    const struct stat after = StatOf(target);
-    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    write();
+    EXPECT_TRUE(IsLink(dir.Path(link))) << "the link was replaced by a file";
+    const struct stat after = StatOf(path);
+    EXPECT_EQ(after.st_mode & 07777, mode);
     if (root) {
         EXPECT_EQ(after.st_uid, kOtherUser);
         EXPECT_EQ(after.st_gid, kOtherGroup);
     }
+}
+
+TEST_F(FileSafetyTest, TextWritesThroughALinkKeepTheLinkTheOwnerAndThePermissions) {
+    std::filesystem::create_directory(m_dir.Path("real"));
+    WriteFile(m_dir.Path("real/parts.csv"), "id,name\r\n1,a\r\n2,b\r\n");
+    WriteThroughALink(m_dir, "t.csv", "real/parts.csv", 0640, [&] {
+        OpenFolder();
+        Exec(u"UPDATE [t.csv] SET name = 'z' WHERE id = 2");  // a rewrite
+        Exec(u"INSERT INTO [t.csv] VALUES (3, 'c')");  // an append
+    });
+    EXPECT_EQ(ReadFile(m_dir.Path("real/parts.csv")), "id,name\r\n1,a\r\n2,z\r\n3,c\r\n");
     EXPECT_EQ(std::filesystem::directory_iterator(m_dir.Path("real"))->path().filename(), "parts.csv")
         << "something was left beside the target";
 }
@@ -74,23 +85,11 @@ TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermis
     OpenWorkbook("real/book.xlsx");
     Exec(u"CREATE TABLE Log (id INTEGER, note TEXT)");
     m_session.Release();
-    const std::string target = m_dir.Path("real/book.xlsx");
-    ASSERT_EQ(::symlink("real/book.xlsx", m_dir.Path("book.xlsx").c_str()), 0);
-    ASSERT_EQ(::chmod(target.c_str(), 0604), 0);
-    const bool root = RunningAsRoot();
-    if (root) {
-        ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
-    }
-    OpenWorkbook("book.xlsx");
-    Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
-    EXPECT_TRUE(IsLink(m_dir.Path("book.xlsx"))) << "the link was replaced by a file";
+    WriteThroughALink(m_dir, "book.xlsx", "real/book.xlsx", 0604, [&] {
+        OpenWorkbook("book.xlsx");
+        Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
+    });
     EXPECT_EQ(Count(u"[Log$]"), u"1");
-    const struct stat after = StatOf(target);
-    EXPECT_EQ(after.st_mode & 07777, 0604u);
-    if (root) {
-        EXPECT_EQ(after.st_uid, kOtherUser);
-        EXPECT_EQ(after.st_gid, kOtherGroup);
-    }
 }
 
 // Read-only as a file that may not be written is on other systems: also for root, who

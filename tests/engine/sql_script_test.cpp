@@ -8,7 +8,7 @@
 //   statement error [text]     SQL that fails, its error description holding `text`
 //   query                      SQL, a line "----", then the expected rows, one a line,
 //                              columns separated by "|", NULL for a null
-//   begin | commit | rollback  a local transaction of the session
+//   begin | commit | rollback  a local transaction of the session ("commit fails": refused)
 //   elsewhere                  SQL that succeeds on a second connection to the file,
 //                              closed right after (another program's change)
 //   rewrite                    SQL, "----", then the SQL the dialect rewrite gives for it
@@ -16,17 +16,37 @@
 //   rewrite unchanged          one SQL a line: the rewrite skips it and would not change it
 //   rewrite flagged            one SQL a line: the rewrite must look at it
 //
+// and for folders of text files (the text lines of `file` and `contents` are joined without
+// a separator, after the escapes \r \n \t \\ and \xHH are replaced):
+//
+//   fresh                      a new empty folder, no session
+//   file NAME                  writes the file NAME of the folder (another program's write)
+//   folder [PROPS]             opens the folder as text tables, Extended Properties PROPS
+//                              (text;HDR=YES;FMT=Delimited by default); a text line adds
+//                              more initialisation properties
+//   contents NAME              the bytes the file holds
+//   absent NAME                no such file
+//   csv NAME [ENCODING [DELIM]]  the records as Python's csv module reads them, fields
+//                              joined by "|" (utf-8-sig and "," by default)
+//
+// "query names" and "query types" put the column names and types (WSTR(size), MEMO,
+// NUMERIC(precision,scale) or the type's name) before the rows; values show a carriage
+// return and a line feed as \r and \n. "statement error" may name several texts,
+// separated by " | ".
 // Lines starting with "#" outside a record are comments.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/sql/rewrite.h"
 #include "support/engine_session.h"
+#include "support/python.h"
 #include "support/query_text.h"
 
 using namespace orv::test;
@@ -80,6 +100,61 @@ bool Takes(const std::string& directive, const std::string& word, std::string& r
     return true;
 }
 
+std::string Unescaped(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        if (c == 'x' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+        }
+    }
+    return out;
+}
+
+std::string Shown(const std::u16string& value) {
+    if (value == u"<null>") return "NULL";
+    std::string out;
+    for (char c : Utf16ToUtf8(value)) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return out;
+}
+
+std::string TypeName(const DBCOLUMNINFO& column) {
+    switch (column.wType) {
+    case DBTYPE_WSTR:
+        return column.dwFlags & DBCOLUMNFLAGS_ISLONG ? "MEMO" : "WSTR(" + std::to_string(column.ulColumnSize) + ")";
+    case DBTYPE_NUMERIC:
+        return "NUMERIC(" + std::to_string(column.bPrecision) + "," + std::to_string(column.bScale) + ")";
+    case DBTYPE_I4: return "I4";
+    case DBTYPE_I8: return "I8";
+    case DBTYPE_R8: return "R8";
+    case DBTYPE_CY: return "CY";
+    case DBTYPE_DATE: return "DATE";
+    case DBTYPE_BOOL: return "BOOL";
+    default: return std::to_string(column.wType);
+    }
+}
+
+// The records of a file as Python's csv module reads them, a line each, fields joined by
+// '|', line breaks inside fields shown as \r and \n.
+std::string PythonReads(const std::string& path, const std::string& encoding, const std::string& delimiter) {
+    std::string command =
+        "/usr/bin/python3 -c \"import csv,sys\n"
+        "f=open(sys.argv[1],newline='',encoding=sys.argv[2])\n"
+        "for r in csv.reader(f,delimiter=sys.argv[3]):\n"
+        " print('|'.join(x.replace(chr(13),chr(92)+'r').replace(chr(10),chr(92)+'n') for x in r))\" " +
+        ShellQuote(path) + " " + ShellQuote(encoding) + " " + ShellQuote(delimiter);
+    std::string out;
+    EXPECT_EQ(RunCommand(command, out), 0) << command;
+    return out;
+}
+
 class SqlScriptTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
@@ -90,9 +165,17 @@ protected:
     }
 
     IOpenRowset* Session() {
-        if (!Exists(m_dir.Path("script.mdb"))) MakeDatabase(m_dir.Path("script.mdb"), "SELECT 1");
-        if (!m_session) m_session = OpenSession(m_dir.WPath("script.mdb"));
+        if (m_session) return m_session;
+        if (!Exists(m_dir->Path("script.mdb"))) MakeDatabase(m_dir->Path("script.mdb"), "SELECT 1");
+        m_session = OpenSession(m_dir->WPath("script.mdb"));
         return m_session;
+    }
+
+    // The text lines of a record joined, without a separator, escapes replaced.
+    static std::string Bytes(const Record& r) {
+        std::string out;
+        for (const std::string& line : r.text) out += Unescaped(line);
+        return out;
     }
 
     void Run(const Record& r) {
@@ -101,7 +184,29 @@ protected:
         std::string rest;
         if (r.directive == "sqlite") {
             ASSERT_FALSE(m_session) << "sqlite records come before the engine opens the file";
-            MakeDatabase(m_dir.Path("script.mdb"), sql.c_str());
+            MakeDatabase(m_dir->Path("script.mdb"), sql.c_str());
+        } else if (r.directive == "fresh") {
+            m_transaction.Release();
+            m_session.Release();
+            m_dir.reset();
+            m_dir.emplace();
+        } else if (Takes(r.directive, "file", rest)) {
+            WriteFile(m_dir->Path(rest), Bytes(r));
+        } else if (Takes(r.directive, "folder", rest)) {
+            m_transaction.Release();
+            m_session.Release();
+            const std::string props = rest.empty() ? "text;HDR=YES;FMT=Delimited" : rest;
+            m_session = OpenSession(m_dir->WPath(), Utf8ToUtf16(sql + "Extended Properties=\"" + props + "\""));
+            ASSERT_TRUE(m_session) << Utf16ToUtf8(LastErrorDescription());
+        } else if (Takes(r.directive, "contents", rest)) {
+            EXPECT_EQ(ReadFile(m_dir->Path(rest)), Bytes(r)) << rest;
+        } else if (Takes(r.directive, "absent", rest)) {
+            EXPECT_FALSE(Exists(m_dir->Path(rest))) << rest;
+        } else if (Takes(r.directive, "csv", rest)) {
+            std::istringstream words(rest);
+            std::string name, encoding = "utf-8-sig", delimiter = ",";
+            words >> name >> encoding >> delimiter;
+            EXPECT_EQ(PythonReads(m_dir->Path(name), encoding, Unescaped(delimiter)), Joined(r.text) + "\n") << name;
         } else if (Takes(r.directive, "statement ok", rest)) {
             DBROWCOUNT affected = 0;
             EXPECT_EQ(RunSql(Session(), wide.c_str(), nullptr, &affected), S_OK)
@@ -111,20 +216,27 @@ protected:
             }
         } else if (Takes(r.directive, "statement error", rest)) {
             EXPECT_TRUE(FAILED(RunSql(Session(), wide.c_str()))) << sql;
-            EXPECT_NE(Utf16ToUtf8(LastErrorDescription()).find(rest), std::string::npos)
-                << sql << ": " << Utf16ToUtf8(LastErrorDescription());
-        } else if (r.directive == "query") {
+            const std::string message = Utf16ToUtf8(LastErrorDescription());
+            for (std::size_t from = 0, to = 0; from <= rest.size(); from = to + 3) {
+                to = std::min(rest.find(" | ", from), rest.size());
+                EXPECT_NE(message.find(rest.substr(from, to - from)), std::string::npos) << sql << ": " << message;
+            }
+        } else if (Takes(r.directive, "query", rest)) {
             Result result = QueryText(Session(), wide.c_str());
             std::vector<std::string> rows;
-            for (const auto& row : result.rows) {
+            auto add = [&rows](std::size_t count, auto&& show) {
                 std::string line;
-                for (std::size_t i = 0; i < row.size(); ++i)
-                    line += (i ? "|" : "") + (row[i] == u"<null>" ? std::string("NULL") : Utf16ToUtf8(row[i]));
+                for (std::size_t i = 0; i < count; ++i) line += (i ? "|" : "") + show(i);
                 rows.push_back(line);
-            }
+            };
+            if (rest.find("names") != std::string::npos)
+                add(result.names.size(), [&](std::size_t i) { return Utf16ToUtf8(result.names[i]); });
+            if (rest.find("types") != std::string::npos)
+                add(result.columns.size(), [&](std::size_t i) { return TypeName(result.columns[i]); });
+            for (const auto& row : result.rows) add(row.size(), [&](std::size_t i) { return Shown(row[i]); });
             EXPECT_EQ(Joined(rows), Joined(r.expected)) << sql;
         } else if (r.directive == "elsewhere") {
-            CComPtr<IOpenRowset> other = OpenSession(m_dir.WPath("script.mdb"));
+            CComPtr<IOpenRowset> other = OpenSession(m_dir->WPath("script.mdb"));
             EXPECT_EQ(RunSql(other, wide.c_str()), S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
         } else if (r.directive == "begin") {
             if (!m_transaction) {
@@ -132,8 +244,9 @@ protected:
                           S_OK);
             }
             ASSERT_EQ(m_transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
-        } else if (r.directive == "commit") {
-            ASSERT_EQ(m_transaction->Commit(FALSE, XACTTC_SYNC, 0), S_OK);
+        } else if (Takes(r.directive, "commit", rest)) {
+            const HRESULT hr = m_transaction->Commit(FALSE, XACTTC_SYNC, 0);
+            ASSERT_EQ(hr == S_OK, rest != "fails") << std::hex << hr;
         } else if (r.directive == "rollback") {
             ASSERT_EQ(m_transaction->Abort(nullptr, FALSE, FALSE), S_OK);
         } else if (r.directive == "rewrite") {
@@ -157,7 +270,7 @@ protected:
         }
     }
 
-    TempDir m_dir;
+    std::optional<TempDir> m_dir{std::in_place};
     CComPtr<IOpenRowset> m_session;
     CComPtr<ITransactionLocal> m_transaction;
 };

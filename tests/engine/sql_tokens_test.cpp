@@ -9,31 +9,14 @@
 namespace orv::engine {
 namespace {
 
-std::string Kinds(std::string_view sql) {
-    std::string out;
-    for (const SqlToken& t : TokenizeSql(sql)) {
-        static const char kLetters[] = "_cswqnh.v";
-        out += kLetters[static_cast<int>(t.kind)];
-    }
-    return out;
-}
-
-TEST(SqlTokens, KindsAndSpans) {
-    // Strings, quoted names and comments are single tokens whatever they hold.
-    EXPECT_EQ(Kinds("SELECT 'a''b', [x y], \"q\"\"\" -- c\n/* d */ #1/2/24# a#b"), "w_s._q._q_c_c_hn.n.nh_whw");
-    EXPECT_EQ(Kinds("x<>?1 :p @q $r 1.5e-3 0x1F .5"), "w.v_v_v_v_n_n_n");
-    // Every token's span joined gives the text back, an unterminated quote included.
+TEST(SqlTokens, SpansJoinedGiveTheTextBackAnUnterminatedQuoteIncluded) {
     const std::string sql = "SELECT [open, 'it''s' /* no end";
     std::string joined;
     for (const SqlToken& t : TokenizeSql(sql)) joined += t.text;
     EXPECT_EQ(joined, sql);
-    EXPECT_EQ(Kinds(sql), "w_q");
     EXPECT_TRUE(IsClosedQuote("\"a\"\"\""));
     EXPECT_FALSE(IsClosedQuote("\"a\"\""));
     EXPECT_FALSE(IsClosedQuote("[a"));
-    EXPECT_EQ(UnquoteName("\"a\"\"b\""), "a\"b");
-    EXPECT_EQ(UnquoteName("[a\"\"b]"), "a\"\"b");
-    EXPECT_EQ(UnquoteName("`a``b`"), "a`b");
 }
 
 TEST(SqlTokens, CreateTableShape) {

@@ -54,6 +54,17 @@ std::map<std::string, std::string> Dump(const std::string& path) {
     return facts;
 }
 
+// What the tool's dump of `path` prints, against tests/engine/cases/NAME (its lines
+// starting with "#" are comments).
+void ExpectDump(const std::string& path, const std::string& name) {
+    const std::string file = std::string(ORV_TEST_CASES) + "/" + name;
+    std::string expected;
+    std::istringstream lines(test::ReadFile(file));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind('#', 0) != 0) expected += line + "\n";
+    EXPECT_EQ(Tool({"dump", path}), expected) << name;
+}
+
 // Entry name -> "sha256 sha256-of-compressed-bytes method", and the names in archive order.
 struct Entries {
     std::map<std::string, std::string> byName;
@@ -121,35 +132,7 @@ TEST_F(WorkbookWriterTest, EditedCellsTakeNewValuesAndEverythingElseComesThrough
     edit.cells[8] = {{1, Boolean(true)}, {2, Boolean(false)}, {3, Error("#N/A")}, {4, Cell{}}};
     std::string out = Save(source, {edit});
 
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["sheets"], "Data,Other");
-    EXPECT_EQ(facts["Data!A1"], "s:\"Title\" fmt=General bold=1");
-    EXPECT_EQ(facts["Data!B1"], "d:2023-03-15T00:00:00 fmt=mm-dd-yy bold=1");
-    EXPECT_EQ(facts["Data!C2"], "n:7 fmt=General bold=0");
-    EXPECT_EQ(facts["Data!C3"], "s:\"=B3*2\" fmt=General bold=0");  // untouched formula
-    EXPECT_EQ(facts.count("Data!B3"), 0u);
-    EXPECT_EQ(facts["Data!A3"], "s:\"pear\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!E3"], "n:-0.1 fmt=General bold=0");
-    EXPECT_EQ(facts["Data!B4"], "n:3 fmt=0.00 bold=0");
-    EXPECT_EQ(facts["Data!A5"], "s:\"kiwi\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!B5"], "n:4.75 fmt=General bold=0");
-    EXPECT_EQ(facts["Data!A6"], "d:2023-03-15T00:00:00 fmt=mm-dd-yy bold=0");
-    EXPECT_EQ(facts["Data!B6"], "d:2023-03-15T12:00:00 fmt=m/d/yy h:mm bold=0");
-    EXPECT_EQ(facts["Data!A7"], "s:\"a<b & \\\"c\\\" > 'd'\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!B7"], "s:\"line1\\nline2\\r\\nend\" fmt=General bold=0");
-    // openpyxl 3.0.9 does not decode the _xHHHH_ form in inline strings (spreadsheet
-    // programs do), so these show it; the raw text is checked below.
-    EXPECT_EQ(facts["Data!C7"], "s:\"naïve € 😀\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!D7"], "s:\"bell_x0007_tab\\t\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!E7"], "s:\"_x005F_x0041_ stays\" fmt=General bold=0");
-    EXPECT_EQ(facts["Data!A8"], "b:True fmt=General bold=0");
-    EXPECT_EQ(facts["Data!B8"], "b:False fmt=General bold=0");
-    EXPECT_EQ(facts["Data!C8"], "s:\"#N/A\" fmt=General bold=0");
-    EXPECT_EQ(facts.count("Data!D8"), 0u);
-    EXPECT_EQ(facts["name:Amounts"], "Data!$B$2:$B$4");
-    EXPECT_EQ(facts["width:Data!A"], "20");
-    EXPECT_EQ(facts["merged:Data"], "D1:E1");
-    EXPECT_EQ(facts["Other!A1"], "n:42 fmt=General bold=0");
+    ExpectDump(out, "writer_edit.dump");
 
     // Untouched parts keep their compressed bytes; the calculation chain goes with its
     // relationship and content type; the order of entries stays.
@@ -195,15 +178,7 @@ TEST_F(WorkbookWriterTest, ClearAndCreateSheetsInAnExistingWorkbook) {
     SheetEdit second{"Más", true, false, {}};
     std::string out = Save(source, {clear, created, second});
 
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["sheets"], "Data,Other,New & Shiny,Más");
-    EXPECT_EQ(facts["Data!B2"], "s:\"only\" fmt=General bold=0");
-    EXPECT_EQ(facts.count("Data!A1"), 0u);
-    EXPECT_EQ(facts.count("Data!B4"), 0u);
-    EXPECT_EQ(facts["merged:Data"], "D1:E1");  // only the cells go
-    EXPECT_EQ(facts["New & Shiny!A1"], "s:\"id\" fmt=General bold=0");
-    EXPECT_EQ(facts["New & Shiny!B2"], "d:2023-03-15T06:00:00 fmt=m/d/yy h:mm bold=0");
-    EXPECT_EQ(facts["Other!A1"], "n:42 fmt=General bold=0");
+    ExpectDump(out, "writer_clear_and_create.dump");
     EXPECT_NE(Tool({"part", out, "xl/worksheets/sheet1.xml"}).find("<dimension ref=\"B2\"/>"), std::string::npos);
 
     std::string workbook = Tool({"part", out, "xl/workbook.xml"});
@@ -225,13 +200,7 @@ TEST_F(WorkbookWriterTest, NewWorkbookOpensWithItsSheets) {
     SheetEdit second{"Second", true, false, {}};
     std::string out = Save("", {first, second});
 
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["sheets"], "First,Second");
-    EXPECT_EQ(facts["First!A1"], "s:\"a\" fmt=General bold=0");
-    EXPECT_EQ(facts["First!C1"], "n:1e-300 fmt=General bold=0");
-    EXPECT_EQ(facts["First!A3"], "d:1900-01-01T00:00:00 fmt=mm-dd-yy bold=0");  // before the format's false leap day
-    EXPECT_EQ(facts["First!B3"], "d:1900-03-01T18:00:00 fmt=m/d/yy h:mm bold=0");
-    EXPECT_EQ(facts["First!C3"], "b:True fmt=General bold=0");
+    ExpectDump(out, "writer_new.dump");
     EXPECT_EQ(
         ListEntries(out).order,
         (std::vector<std::string>{"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
@@ -258,15 +227,7 @@ TEST_F(WorkbookWriterTest, SheetsWithoutReferencesAndWithPrefixes) {
     edit.cells[6][3] = Cell{};  // the r-less cell after B6 is C6
     std::string out = Save(source, {edit});
 
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["Other!A1"], "s:\"r1a\" fmt=General bold=0");
-    EXPECT_EQ(facts["Other!B1"], "n:20 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!A2"], "n:3 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!C2"], "n:30 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!A4"], "n:40 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!A5"], "n:50 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!B6"], "n:6 fmt=General bold=0");
-    EXPECT_EQ(facts.count("Other!C6"), 0u);
+    ExpectDump(out, "writer_prefixes.dump");
     std::string written = Tool({"part", out, "xl/worksheets/sheet2.xml"});
     EXPECT_TRUE(Holds(written, {"<x:row r=\"5\" ht=\"30\" customHeight=\"1\"><x:c r=\"A5\"",
                                 "</x:sheetData><x:extLst><x:ext uri=\"{x}\"/></x:extLst></x:worksheet>"}));
@@ -296,10 +257,7 @@ TEST_F(WorkbookWriterTest, FindsPartsThroughAbsoluteAndRelativeTargets) {
     SheetEdit data{"Data", false, false, {{9, {{1, Number(9)}}}}};
     SheetEdit other{"Other", false, false, {{9, {{1, Number(10)}}}}};
     std::string out = Save(source, {data, other});
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["sheets"], "Data,Other");
-    EXPECT_EQ(facts["Data!A9"], "n:9 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!A9"], "n:10 fmt=General bold=0");
+    ExpectDump(out, "writer_targets.dump");
 
     // A target that climbs out of its folder (openpyxl itself does not follow it).
     Tool({"sub", source, "xl/_rels/workbook.xml.rels", "Target=\"worksheets/sheet1.xml\"",
@@ -325,11 +283,7 @@ TEST_F(WorkbookWriterTest, ReplacingASharedFormulaKeepsTheGroupsValues) {
     SheetEdit edit{"Other", false, false, {}};
     edit.cells[1][2] = Number(100);
     std::string out = Save(source, {edit});
-    auto facts = Dump(out);
-    EXPECT_EQ(facts["Other!B1"], "n:100 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!B2"], "n:4 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!B3"], "n:6 fmt=General bold=0");
-    EXPECT_EQ(facts["Other!C3"], "s:\"=A3\" fmt=General bold=0");  // another group stays
+    ExpectDump(out, "writer_shared_formula.dump");
 }
 
 TEST_F(WorkbookWriterTest, RefusalsNameTheProblem) {

@@ -74,12 +74,12 @@ private:
 };
 
 // A write to sweep: the file it writes (which an error text must name), how its folder
-// starts, and the write itself on a fresh session (an error text, or "" for success).
+// starts, and the statement that writes.
 struct Scenario {
     const char* name;
     const char* file;
     std::function<void(const TempDir&)> prepare;
-    std::function<std::string(const TempDir&)> write;
+    const char16_t* sql;  // on the folder, or on the workbook `file`
 };
 
 std::string RunStatements(const std::u16string& path, const std::u16string& properties,
@@ -107,28 +107,20 @@ std::vector<Scenario> Scenarios() {
             "");
     };
     return {
-        {"text-append", "t.csv", csv,
-         [](const TempDir& dir) {
-             return RunStatements(dir.WPath(), kText, {u"INSERT INTO [t.csv] SELECT id + 1000, name FROM [t.csv]"});
-         }},
-        {"text-rewrite", "t.csv", csv,
-         [](const TempDir& dir) {
-             return RunStatements(dir.WPath(), kText, {u"UPDATE [t.csv] SET name = 'changed' WHERE id % 3 = 0"});
-         }},
-        {"text-create", "new.csv", csv,
-         [](const TempDir& dir) {
-             return RunStatements(dir.WPath(), kText, {u"CREATE TABLE [new.csv] (id INTEGER, made DATETIME)"});
-         }},
-        {"workbook-write", "book.xlsx", book,
-         [](const TempDir& dir) {
-             return RunStatements(dir.WPath("book.xlsx"), kExcel, {u"INSERT INTO [Log$] VALUES (2, 'second')"});
-         }},
-        {"workbook-create-sheet", "book.xlsx", book,
-         [](const TempDir& dir) {
-             return RunStatements(dir.WPath("book.xlsx"), kExcel,
-                                  {u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"});
-         }},
+        {"text-append", "t.csv", csv, u"INSERT INTO [t.csv] SELECT id + 1000, name FROM [t.csv]"},
+        {"text-rewrite", "t.csv", csv, u"UPDATE [t.csv] SET name = 'changed' WHERE id % 3 = 0"},
+        {"text-create", "new.csv", csv, u"CREATE TABLE [new.csv] (id INTEGER, made DATETIME)"},
+        {"workbook-write", "book.xlsx", book, u"INSERT INTO [Log$] VALUES (2, 'second')"},
+        {"workbook-create-sheet", "book.xlsx", book, u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"},
     };
+}
+
+bool OnAWorkbook(const Scenario& scenario) { return std::string(scenario.file).find(".xlsx") != std::string::npos; }
+
+// The scenario's write on a fresh session: an error text, or "" for success.
+std::string Write(const Scenario& scenario, const TempDir& dir) {
+    return OnAWorkbook(scenario) ? RunStatements(dir.WPath(scenario.file), kExcel, {scenario.sql})
+                                 : RunStatements(dir.WPath(), kText, {scenario.sql});
 }
 
 // The folder as a text to compare, without the engine's hidden files (checked on their own).
@@ -149,9 +141,8 @@ std::string HiddenFiles(const TempDir& dir) {
 
 // Opens the scenario's store again, as the next user of the folder would.
 void Reopen(const Scenario& scenario, const TempDir& dir) {
-    const bool workbook = std::string(scenario.file).find(".xlsx") != std::string::npos;
     CComPtr<IOpenRowset> session =
-        OpenSession(workbook ? dir.WPath(scenario.file) : dir.WPath(), workbook ? kExcel : kText);
+        OnAWorkbook(scenario) ? OpenSession(dir.WPath(scenario.file), kExcel) : OpenSession(dir.WPath(), kText);
     EXPECT_TRUE(session) << Utf16ToUtf8(LastErrorDescription());
 }
 
@@ -169,7 +160,7 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
     FaultyEnv counting;
     {
         orv::engine::ScopedEnv scoped(counting);
-        ASSERT_EQ(scenario.write(clean), "") << "the write fails without a fault";
+        ASSERT_EQ(Write(scenario, clean), "") << "the write fails without a fault";
     }
     const std::string after = Dump(clean);
     ASSERT_NE(before, after);
@@ -192,7 +183,7 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 std::string result;
                 {
                     orv::engine::ScopedEnv scoped(faulty);
-                    result = scenario.write(dir);
+                    result = Write(scenario, dir);
                 }
                 ++runs;
                 injected += faulty.injected;

@@ -134,7 +134,7 @@ TEST(Variant, ByteArraysAreOwnedCopiedAndFreed) {
     EXPECT_EQ(SafeArrayDestroy(empty), S_OK);
 }
 
-TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByName) {
+TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByNameAndHandsOutClassObjects) {
     ASSERT_EQ(orv::platform::RegisterClass(kTestClass, u"Test.Counted.1", CreateCounted), S_OK);
     CLSID found;
     ASSERT_EQ(CLSIDFromProgID(u"test.counted.1", &found), S_OK);  // names ignore case
@@ -146,6 +146,15 @@ TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByName) {
               S_OK);
     EXPECT_EQ(Counted::alive, 1);
     EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(Counted::alive, 0);
+    CComPtr<IClassFactory> factory;
+    ASSERT_EQ(CoGetClassObject(kTestClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    CComPtr<IUnknown> made;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&made)), S_OK);
+    EXPECT_EQ(Counted::alive, 1);
+    made.Release();
     EXPECT_EQ(Counted::alive, 0);
 
     // A failed query frees the object it made.
@@ -164,20 +173,6 @@ TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByName) {
     EXPECT_EQ(CLSIDFromProgID(u"Test.Counted.1", &found), CO_E_CLASSSTRING);
     EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&none)),
               REGDB_E_CLASSNOTREG);
-}
-
-TEST(ClassRegistry, HandsOutClassObjects) {
-    ASSERT_EQ(orv::platform::RegisterClass(kTestClass, nullptr, CreateCounted), S_OK);
-    CComPtr<IClassFactory> factory;
-    ASSERT_EQ(CoGetClassObject(kTestClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
-              S_OK);
-    CComPtr<IUnknown> object;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
-    EXPECT_EQ(Counted::alive, 1);
-    object.Release();
-    EXPECT_EQ(Counted::alive, 0);
-    orv::platform::UnregisterClass(kTestClass);
 }
 
 TEST(ComInit, CountsPerThread) {

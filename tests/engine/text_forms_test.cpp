@@ -1,0 +1,110 @@
+// Text the engine reads in one function (dates in their written forms, a text file's
+// values and delimiter, exact decimals, names in statements, cell references, tokens):
+// the cases of tests/engine/cases/text_forms.test, and the engine's stored date form.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "engine/common/decimal.h"
+#include "engine/sql/datetime.h"
+#include "engine/sql/rewrite.h"
+#include "engine/sql/tokens.h"
+#include "engine/store/store.h"
+#include "engine/text/text_file.h"
+#include "engine/workbook/workbook.h"
+
+namespace orv::engine {
+namespace {
+
+// The ISO text of a written date, or "none".
+std::string Iso(std::string_view text) {
+    const std::optional<DateText> d = ReadDateText(text);
+    if (!d) return "none";
+    return (d->hasDate ? "" : "time ") + FormatIsoDateTime(d->parts, d->hasTime);
+}
+
+std::string OrNone(const std::optional<std::string>& text) { return text.value_or("none"); }
+
+std::string KindName(std::optional<text::Kind> kind) {
+    static const char* const kNames[] = {"Integer", "BigInt", "Real", "Currency", "Date", "Boolean", "Text"};
+    return kind ? kNames[static_cast<int>(*kind)] : "none";
+}
+
+std::string Cell(const std::string& reference) {
+    std::uint32_t row = 0, column = 0;
+    if (!workbook::ParseCellReference(reference, row, column)) return "none";
+    return std::to_string(row) + " " + std::to_string(column) + " " + workbook::CellReference(row, column);
+}
+
+std::string Tokens(std::string_view sql) {
+    std::string out;
+    for (const SqlToken& t : TokenizeSql(sql)) out += "_cswqnh.v"[static_cast<int>(t.kind)];
+    return out;
+}
+
+std::string DecimalWritten(const std::string& text) {
+    Decimal d;
+    std::size_t point = 0;
+    return ParseDecimal(text, d) ? DecimalText(d, point) : "none";
+}
+
+const std::map<std::string, std::function<std::string(const std::string&)>> kFunctions = {
+    {"date", [](const std::string& s) { return Iso(s); }},
+    {"date-literal", [](const std::string& s) { return OrNone(ParseDateLiteral(s)); }},
+    {"date-value", [](const std::string& s) { return OrNone(text::ParseDateValue(s)); }},
+    {"classify", [](const std::string& s) { return KindName(text::ClassifyValue(s)); }},
+    {"delimiter", [](const std::string& s) { return std::string(1, text::SniffDelimiter(s)); }},
+    {"decimal", DecimalWritten},
+    {"drop-table", [](const std::string& s) { return OrNone(ParseDropTable(s)); }},
+    {"cell", Cell},
+    {"tokens", [](const std::string& s) { return Tokens(s); }},
+    {"unquote", [](const std::string& s) { return UnquoteName(s); }},
+};
+
+// "{...}": what the braces hold, with \n as a line break.
+std::string Input(const std::string& field) {
+    if (field.empty() || field[0] != '{') return field;
+    std::string out;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        const bool lineBreak = field.compare(i, 2, "\\n") == 0;
+        out += lineBreak ? '\n' : field[i];
+        i += lineBreak;
+    }
+    return out;
+}
+
+TEST(TextForms, EachLineOfTheCaseFile) {
+    const std::string path = std::string(ORV_TEST_CASES) + "/text_forms.test";
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t space = line.find(' '), equals = line.find(" = ");
+        const auto function = kFunctions.find(line.substr(0, space));
+        ASSERT_TRUE(function != kFunctions.end() && equals != std::string::npos) << "text_forms.test:" << number;
+        EXPECT_EQ(function->second(Input(line.substr(space + 1, equals - space - 1))), line.substr(equals + 3))
+            << "text_forms.test:" << number << ": " << line;
+    }
+}
+
+TEST(DateText, StoredFormTakesOnlyTheEnginesOwnText) {
+    const std::optional<DateText> d = ReadDateText("2024-03-01T10:00:00.25Z", DateTextForm::Stored);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->parts.hour, 10);
+    EXPECT_DOUBLE_EQ(d->parts.fraction, 0.25);
+    EXPECT_EQ(d->nanos, 250000000u);
+    for (std::string_view bad : {"2024-3-1", "3/1/2024", "1:30", "2024-03-01 1 PM", "2024-03-01 10:00 AM"})
+        EXPECT_FALSE(ReadDateText(bad, DateTextForm::Stored)) << bad;
+    // An OLE date cannot name years before 100; the stored reader keeps to them.
+    EXPECT_FALSE(ParseIsoDateTime("0099-12-31"));
+}
+
+}  // namespace
+}  // namespace orv::engine
