@@ -140,6 +140,9 @@ TEST_F(HostileInputTest, AttachReachesOnlyTheDataFolder) {
     sql = u"VACUUM INTO '" + outside.WPath("copy.db") + u"'";
     why = Refused(sql.c_str());
     EXPECT_NE(why.find("VACUUM INTO"), std::string::npos) << why;
+    // Comments and a schema name around INTO hide nothing.
+    sql = u"/* c */ VACUUM main/**/INTO'" + outside.WPath("copy.db") + u"'";
+    Refused(sql.c_str());
     EXPECT_FALSE(std::filesystem::exists(outside.Path("copy.db")));
 }
 
