@@ -1,6 +1,6 @@
 // What the .xlsx and .xls readers share, so that both read a workbook's cells alike: how a
-// date cell's stored number becomes the model's days (Cell::number of a Date), and putting a
-// sheet's cells in the model's order. Which formats are dates is in styles.h.
+// date cell's stored number becomes the model's days (Cell::number of a Date); the cells
+// are kept and put in order by SheetCells (workbook.h). Which formats are dates is in styles.h.
 //
 // Functions only, without state; any thread.
 #pragma once
@@ -17,8 +17,5 @@ namespace orv::engine::workbook {
 // The days since 1899-12-30 of a cell that holds `serial` under a format of `kind` (not
 // kNotDate), in a workbook of the 1904 date system or the 1900 one.
 double DateCellDays(double serial, std::uint8_t kind, bool date1904);
-
-// Sorts `cells` by row, then column; of a cell given twice, the last one is kept.
-void PutCellsInOrder(std::vector<PlacedCell>& cells);
 
 }  // namespace orv::engine::workbook

@@ -12,6 +12,7 @@
 #include <map>
 #include <new>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "engine/guard.h"
@@ -86,30 +87,73 @@ std::string NumberText(double x) {
     return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-std::string DateText(double serial) {
-    auto parts = PartsFromOleDate(serial);
-    return parts ? FormatIsoDateTime(*parts) : NumberText(serial);
+// A Date cell's days as ISO 8601 text into `out` ("2020-01-01" at midnight, else
+// "2020-01-01 10:30:00"), the same text as FormatIsoDateTime; its length. A scan formats
+// every date of a column, and the printf engine was a large share of reading a sheet.
+std::size_t DateText(double days, char (&out)[32]) {
+    auto parts = PartsFromOleDate(days);
+    if (!parts) {
+        auto [end, ec] = std::to_chars(out, out + sizeof out, days);
+        return ec == std::errc() ? std::size_t(end - out) : 0;
+    }
+    auto put = [&](std::size_t at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) out[at + std::size_t(i)] = char('0' + value % 10);
+    };
+    put(0, parts->year, 4);
+    out[4] = '-';
+    put(5, parts->month, 2);
+    out[7] = '-';
+    put(8, parts->day, 2);
+    if (parts->hour == 0 && parts->minute == 0 && parts->second == 0) return 10;
+    out[10] = ' ';
+    put(11, parts->hour, 2);
+    out[13] = ':';
+    put(14, parts->minute, 2);
+    out[16] = ':';
+    put(17, parts->second, 2);
+    return 19;
+}
+
+std::string DateText(double days) {
+    char text[32];
+    return std::string(text, DateText(days, text));
+}
+
+// A cell as a table reads it: one of the workbook's stored cells, or a value the table wrote.
+struct CellView {
+    CellType type = CellType::Empty;
+    double number = 0;  // Number, Date, Boolean
+    std::string_view text;  // Text, Error
+    bool fromWorkbook = false;  // the text is the workbook's, alive while a cursor holds the workbook
+};
+
+CellView ViewOf(const Cell& cell) { return {cell.type, cell.number, cell.Text()}; }
+
+CellView ViewOf(const SheetCells& cells, const SheetCells::Stored& cell) {
+    if (cell.type == CellType::Text || cell.type == CellType::Error) return {cell.type, 0, cells.TextOf(cell), true};
+    return {cell.type, cell.number, {}, true};
 }
 
 // A cell as text, for header names and text columns.
-std::string CellText(const Cell& cell) {
+std::string CellText(const CellView& cell) {
     switch (cell.type) {
     case CellType::Number: return NumberText(cell.number);
     case CellType::Date: return DateText(cell.number);
     case CellType::Boolean: return cell.number != 0 ? "TRUE" : "FALSE";
-    case CellType::Text: return cell.Text();
+    case CellType::Text: return std::string(cell.text);
     case CellType::Empty:
     case CellType::Error: break;
     }
     return {};
 }
 
-void ResultCell(sqlite3_context* ctx, const Cell& cell, Kind kind) {
+void ResultCell(sqlite3_context* ctx, const CellView& cell, Kind kind) {
     if (cell.type == CellType::Empty || cell.type == CellType::Error) return sqlite3_result_null(ctx);
-    if (cell.type == CellType::Text) {  // straight from the cell: a long shared string is not copied twice
-        const std::string& text = cell.Text();
-        return sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    }
+    // Straight from the cell: the workbook's texts are not copied (the cursor keeps the
+    // workbook until SQLite is done with the row), a table's own values once.
+    if (cell.type == CellType::Text)
+        return sqlite3_result_text64(ctx, cell.text.data(), cell.text.size(),
+                                     cell.fromWorkbook ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
     if (kind == Kind::Text) {
         std::string text = CellText(cell);
         return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -121,8 +165,8 @@ void ResultCell(sqlite3_context* ctx, const Cell& cell, Kind kind) {
         return sqlite3_result_double(ctx, cell.number);
     case CellType::Boolean: return sqlite3_result_int(ctx, cell.number != 0);
     case CellType::Date: {
-        std::string text = DateText(cell.number);
-        return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        char text[32];
+        return sqlite3_result_text(ctx, text, static_cast<int>(DateText(cell.number, text)), SQLITE_TRANSIENT);
     }
     default: return sqlite3_result_null(ctx);
     }
@@ -200,21 +244,22 @@ constexpr std::uint32_t kLastRow = 1048576;
 struct Book;
 
 // What a transaction may roll back to: the rows and changes of a table.
-// The cell of every place of a table that holds none.
-const Cell kEmptyCell{};
-
 // The cells of a table that hold something, by data row and table column (both from 0):
 // a table's memory follows the cells that exist, not the rectangle they span (a sheet
 // with cells at A1 and BXW1048576 is two cells, not two billion places).
 class Grid {
 public:
-    // The workbook's cells of the table's rows (a run of a sheet's cells, sorted by row and
-    // column), seen from the table's first data row and first column; cells of other columns
-    // in the run are never asked for. The Table keeps the workbook alive; the copies that
-    // savepoints keep share the run.
-    void Reset(const PlacedCell* begin, const PlacedCell* end, std::uint32_t firstRow, std::uint32_t firstColumn) {
-        for (const PlacedCell* c = begin; c + 1 < end; ++c)
+    using Stored = SheetCells::Stored;
+
+    // The workbook's cells of the table's rows (a run of a sheet's stored cells, sorted by
+    // row and column), seen from the table's first data row and first column; cells of other
+    // columns in the run are never asked for. The Table keeps the workbook alive; the copies
+    // that savepoints keep share the run.
+    void Reset(const SheetCells* sheet, const Stored* begin, const Stored* end, std::uint32_t firstRow,
+               std::uint32_t firstColumn) {
+        for (const Stored* c = begin; c + 1 < end; ++c)
             ORV_ASSERT(c->row < c[1].row || (c->row == c[1].row && c->column < c[1].column));
+        m_sheet = sheet;
         m_begin = begin;
         m_end = end;
         m_firstRow = firstRow;
@@ -222,33 +267,33 @@ public:
         m_written.clear();
     }
 
-    // The cell at a place; kEmptyCell where there is none. `hint` is a position in the
+    // The cell at a place; an Empty cell where there is none. `hint` is a position in the
     // workbook's cells at or before the row's first (a cursor keeps it, so that a scan
     // finds each row without searching from the top).
-    const Cell& At(std::uint32_t row, std::uint32_t column, std::size_t& hint) const {
+    CellView At(std::uint32_t row, std::uint32_t column, std::size_t& hint) const {
         if (!m_written.empty()) {
             auto written = m_written.find(Key(row, column));
-            if (written != m_written.end()) return *written->second;
+            if (written != m_written.end()) return ViewOf(*written->second);
         }
-        if (m_begin == m_end) return kEmptyCell;
+        if (m_begin == m_end) return {};
         const std::size_t size = std::size_t(m_end - m_begin);
         const std::uint32_t sheetRow = row + m_firstRow, sheetColumn = column + m_firstColumn;
         if (hint > size || (hint < size && m_begin[hint].row > sheetRow)) hint = 0;
-        auto before = [](const PlacedCell& c, std::pair<std::uint32_t, std::uint32_t> place) {
+        auto before = [](const Stored& c, std::pair<std::uint32_t, std::uint32_t> place) {
             return c.row != place.first ? c.row < place.first : c.column < place.second;
         };
         // The row's first cell, then the column inside the row. A scan finds both a few cells
         // on from the hint, so a short walk comes first and a binary search only after it:
         // each probe of a search over a large sheet is a cache miss.
-        const PlacedCell* first = Seek(m_begin + hint, std::pair(sheetRow, 0u), before);
+        const Stored* first = Seek(m_begin + hint, std::pair(sheetRow, 0u), before);
         hint = std::size_t(first - m_begin);
-        const PlacedCell* at = Seek(first, std::pair(sheetRow, sheetColumn), before);
-        return at != m_end && at->row == sheetRow && at->column == sheetColumn ? at->cell : kEmptyCell;
+        const Stored* at = Seek(first, std::pair(sheetRow, sheetColumn), before);
+        return at != m_end && at->row == sheetRow && at->column == sheetColumn ? ViewOf(*m_sheet, *at) : CellView{};
     }
 
     // The first cell at or after `place` from `from` on: a walk of a few cells, then a search.
     template <typename Before>
-    const PlacedCell* Seek(const PlacedCell* from, std::pair<std::uint32_t, std::uint32_t> place, Before before) const {
+    const Stored* Seek(const Stored* from, std::pair<std::uint32_t, std::uint32_t> place, Before before) const {
         for (int step = 0; step < 16; ++step, ++from)
             if (from == m_end || !before(*from, place)) return from;
         return std::lower_bound(from, m_end, place, before);
@@ -264,8 +309,9 @@ public:
 private:
     static std::uint64_t Key(std::uint32_t row, std::uint32_t column) { return std::uint64_t(row) << 32 | column; }
 
-    const PlacedCell* m_begin = nullptr;
-    const PlacedCell* m_end = nullptr;
+    const SheetCells* m_sheet = nullptr;
+    const Stored* m_begin = nullptr;
+    const Stored* m_end = nullptr;
     std::uint32_t m_firstRow = 0, m_firstColumn = 0;
     std::map<std::uint64_t, const Cell*> m_written;  // the table's own values, over the workbook's
 };
@@ -298,6 +344,9 @@ struct Table : sqlite3_vtab {
 struct Cursor : sqlite3_vtab_cursor {
     std::size_t row = 0;
     std::size_t hint = 0;  // where the grid found the current row's cells
+    // The workbook whose texts the scan hands to SQLite uncopied: kept for as long as the
+    // cursor, also when another statement reads the table afresh meanwhile.
+    std::shared_ptr<const Workbook> workbook;
 };
 
 struct Book {
@@ -353,19 +402,23 @@ struct Book {
     }
 };
 
+// A sheet's cells as the workbook keeps them.
+std::span<const SheetCells::Stored> StoredCells(const Sheet& sheet) { return {sheet.cells.Data(), sheet.cells.size()}; }
+
 // The rectangle that a sheet's cells take up; empty rows and columns at the edges left out.
 std::optional<Range> UsedRange(const Sheet& sheet) {
     std::optional<Range> used;
-    for (const PlacedCell& c : sheet.cells) {
-        if (c.cell.type == CellType::Empty) continue;
+    for (const SheetCells::Stored& c : StoredCells(sheet)) {
+        if (c.type == CellType::Empty) continue;
+        const std::uint32_t column = c.column;
         if (!used) {
-            used = Range{c.row, c.column, c.row, c.column};
+            used = Range{c.row, column, c.row, column};
             continue;
         }
         used->firstRow = std::min(used->firstRow, c.row);
         used->lastRow = std::max(used->lastRow, c.row);
-        used->firstColumn = std::min(used->firstColumn, c.column);
-        used->lastColumn = std::max(used->lastColumn, c.column);
+        used->firstColumn = std::min(used->firstColumn, column);
+        used->lastColumn = std::max(used->lastColumn, column);
     }
     return used;
 }
@@ -377,7 +430,7 @@ bool Inside(const Range& r, std::uint32_t row, std::uint32_t column) {
 // Reads the table's rows from the Book's workbook: every row from the first data row to
 // the last row of the rectangle that holds a value.
 void FillGrid(Table& t) {
-    t.state.grid.Reset(nullptr, nullptr, 0, 0);
+    t.state.grid.Reset(nullptr, nullptr, nullptr, 0, 0);
     t.state.rows = 0;
     t.gridSource = t.book->workbook;
     t.written.clear();
@@ -386,17 +439,17 @@ void FillGrid(Table& t) {
     if (!sheet || t.columns.empty()) return;
     const std::uint32_t first = t.FirstDataRow();
     std::uint32_t last = 0;
-    for (const PlacedCell& c : sheet->cells)
-        if (c.row >= first && Inside(t.range, c.row, c.column) && c.cell.type != CellType::Empty)
+    for (const SheetCells::Stored& c : StoredCells(*sheet))
+        if (c.row >= first && Inside(t.range, c.row, c.column) && c.type != CellType::Empty)
             last = std::max(last, c.row);
     if (last < first) return;
     t.state.rows = last - first + 1;
     // The grid reads the sheet's own cells of those rows (in row, then column order).
-    auto byRow = [](const PlacedCell& c, std::uint32_t row) { return c.row < row; };
-    const PlacedCell* cells = sheet->cells.data();
-    const PlacedCell* begin = std::lower_bound(cells, cells + sheet->cells.size(), first, byRow);
-    const PlacedCell* end = std::lower_bound(begin, cells + sheet->cells.size(), last + 1, byRow);
-    t.state.grid.Reset(begin, end, first, t.range.firstColumn);
+    auto byRow = [](const SheetCells::Stored& c, std::uint32_t row) { return c.row < row; };
+    const SheetCells::Stored* cells = sheet->cells.Data();
+    const SheetCells::Stored* begin = std::lower_bound(cells, cells + sheet->cells.size(), first, byRow);
+    const SheetCells::Stored* end = std::lower_bound(begin, cells + sheet->cells.size(), last + 1, byRow);
+    t.state.grid.Reset(&sheet->cells, begin, end, first, t.range.firstColumn);
 }
 
 // Decides the table's rectangle, names and types from the workbook.
@@ -412,24 +465,24 @@ void Describe(Table& t) {
     std::vector<std::optional<Kind>> kinds(width);
     std::vector<bool> mixed(width), longText(width);
     if (sheet)
-        for (const PlacedCell& c : sheet->cells) {
+        for (const SheetCells::Stored& c : StoredCells(*sheet)) {
             if (!Inside(t.range, c.row, c.column)) continue;
             const std::uint32_t i = c.column - t.range.firstColumn;
             if (t.header && c.row == t.range.firstRow) {
-                names[i] = CellText(c.cell);
+                names[i] = CellText(ViewOf(sheet->cells, c));
                 continue;
             }
             Kind kind;
-            switch (c.cell.type) {
+            switch (c.type) {
             case CellType::Number: kind = Kind::Number; break;
             case CellType::Date: kind = Kind::Date; break;
             case CellType::Boolean: kind = Kind::Boolean; break;
             case CellType::Text: kind = Kind::Text; break;
             default: continue;
             }
-            if (c.cell.type == CellType::Text && !longText[i] && c.cell.Text().size() > 255) {
+            if (c.type == CellType::Text && !longText[i] && sheet->cells.TextOf(c).size() > 255) {
                 std::size_t characters = 0;  // UTF-8 lead bytes
-                for (char ch : c.cell.Text()) characters += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+                for (char ch : sheet->cells.TextOf(c)) characters += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
                 if (characters > 255) longText[i] = true;
             }
             if (kinds[i] && *kinds[i] != kind) mixed[i] = true;
@@ -643,7 +696,7 @@ int Destroy(sqlite3_vtab* vtab) {
         keeper->sheet = t->sheet;
         keeper->wholeSheet = false;
         keeper->generation = book->generation;
-        for (const PlacedCell& c : sheet->cells)
+        for (const SheetCells::Stored& c : StoredCells(*sheet))
             if (Inside(t->range, c.row, c.column)) keeper->state.changes[c.row][c.column] = Cell{};
         book->tables.push_back(keeper.release());  // freed by the Book after the commit
     }
@@ -678,6 +731,7 @@ int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
     if (t->generation != t->book->generation && t->state.changes.empty() && !t->created) FillGrid(*t);
     cursor->row = 0;
     cursor->hint = 0;
+    cursor->workbook = t->gridSource;
     return SQLITE_OK;
 }
 
@@ -695,8 +749,8 @@ int ColumnValue(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     Cursor* cursor = static_cast<Cursor*>(base);
     const std::size_t row = cursor->row;
     if (i < 0 || std::size_t(i) >= t->Width() || row >= t->state.rows) return sqlite3_result_null(ctx), SQLITE_OK;
-    const Cell& cell = t->state.grid.At(std::uint32_t(row), std::uint32_t(i), cursor->hint);
-    ResultCell(ctx, cell, t->columns[std::size_t(i)].kind);
+    ResultCell(ctx, t->state.grid.At(std::uint32_t(row), std::uint32_t(i), cursor->hint),
+               t->columns[std::size_t(i)].kind);
     return SQLITE_OK;
 }
 
@@ -717,8 +771,8 @@ bool WriteRow(Table* t, std::size_t row, sqlite3_value** values) {
             return false;
         }
         std::size_t hint = 0;
-        const Cell& current = t->state.grid.At(std::uint32_t(row), std::uint32_t(i), hint);
-        if (current.type == cell.type && current.number == cell.number && current.Text() == cell.text) continue;
+        const CellView current = t->state.grid.At(std::uint32_t(row), std::uint32_t(i), hint);
+        if (current.type == cell.type && current.number == cell.number && current.text == cell.text) continue;
         t->written.push_back(cell);
         t->state.grid.Set(std::uint32_t(row), std::uint32_t(i), &t->written.back());
         t->state.changes[sheetRow][t->range.firstColumn + static_cast<std::uint32_t>(i)] = std::move(cell);

@@ -373,7 +373,7 @@ private:
 
     // ---- Sheets ----------------------------------------------------------------------------
 
-    bool ReadSheet(const SheetEntry& entry, std::vector<PlacedCell>& cells) {
+    bool ReadSheet(const SheetEntry& entry, SheetCells& cells) {
         m_sheet = &entry;
         m_cells = &cells;
         m_ordered = true;
@@ -393,7 +393,7 @@ private:
             else if (record.type == kEof) --depth;
             else if (depth == 1 && !ReadCellRecord(record)) return false;
         }
-        if (!m_ordered) PutCellsInOrder(cells);
+        if (!m_ordered) cells.PutInOrder();
         return true;
     }
 
@@ -512,12 +512,9 @@ private:
         if (column >= kMaxColumns)
             return Fail(Damaged("the sheet '" + m_sheet->name + "' has a cell in column " + std::to_string(column + 1) +
                                 ", beyond the last column (16384)"));
-        PlacedCell placed{row + 1, column + 1, std::move(cell)};
-        if (!m_cells->empty()) {
-            const PlacedCell& last = m_cells->back();
-            if (last.row > placed.row || (last.row == placed.row && last.column >= placed.column)) m_ordered = false;
-        }
-        m_cells->push_back(std::move(placed));
+        if (const SheetCells::Stored* last = m_cells->Last())
+            if (last->row > row + 1 || (last->row == row + 1 && last->column >= column + 1)) m_ordered = false;
+        m_cells->Add(row + 1, column + 1, cell);
         return true;
     }
 
@@ -531,7 +528,7 @@ private:
     Globals m_globals;
     const std::vector<std::string>* m_strings = &m_globals.strings;  // the workbook's, once the globals are read
     const SheetEntry* m_sheet = nullptr;
-    std::vector<PlacedCell>* m_cells = nullptr;
+    SheetCells* m_cells = nullptr;
     bool m_ordered = true;
     std::optional<std::string_view> m_pendingFormula;  // a formula whose text result follows
 };

@@ -374,7 +374,7 @@ private:
 // costs a fault per 4 KiB, which on a virtual machine is a large share of the whole load.
 // Huge pages for the block (where the system grants them on request) take that to a fault
 // per 2 MiB. Only whole huge pages inside the block are named: the rest is not ours to advise.
-void AskForHugePages(void* block, std::size_t bytes) {
+void AskForHugePages(const void* block, std::size_t bytes) {
     constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
     if (bytes < 4 * kHuge) return;
     std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
@@ -426,7 +426,7 @@ public:
         zip_uint64_t partSize;
     };
 
-    SheetReader(const Context& context, std::vector<PlacedCell>& cells) : m_context(context), m_cells(cells) {}
+    SheetReader(const Context& context, SheetCells& cells) : m_context(context), m_cells(cells) {}
 
     void Start(std::string_view name, const XML_Char** attributes) override {
         if (m_inSheetData) {
@@ -452,9 +452,9 @@ public:
             m_inSheetData = true;
             // Without a dimension, room for what the part can plausibly hold (a cell with a
             // reference and a value takes some 30 bytes); room never touched costs no memory.
-            if (m_cells.capacity() == 0) {
-                m_cells.reserve(std::min<std::uint64_t>(m_context.partSize / 32, kMaxReserve));
-                AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
+            if (m_cells.Capacity() == 0) {
+                m_cells.Reserve(std::min<std::uint64_t>(m_context.partSize / 32, kMaxReserve));
+                AskForHugePages(m_cells.Data(), m_cells.Capacity() * sizeof(SheetCells::Stored));
             }
         } else if (name == "dimension") {
             Reserve(Attribute(attributes, "ref"));
@@ -482,7 +482,7 @@ public:
 
     // Called after the parse: cells in order, the last of any cell given twice kept.
     void Finish() {
-        if (!m_ordered) PutCellsInOrder(m_cells);
+        if (!m_ordered) m_cells.PutInOrder();
     }
 
 private:
@@ -497,8 +497,8 @@ private:
         if (!ParseCellReference(text.substr(0, colon), r1, c1) || !ParseCellReference(text.substr(colon + 1), r2, c2))
             return;
         std::uint64_t count = std::uint64_t(r2 >= r1 ? r2 - r1 + 1 : 1) * (c2 >= c1 ? c2 - c1 + 1 : 1);
-        m_cells.reserve(std::min<std::uint64_t>({count, m_context.partSize / 16, kMaxReserve}));
-        AskForHugePages(m_cells.data(), m_cells.capacity() * sizeof(PlacedCell));
+        m_cells.Reserve(std::min<std::uint64_t>({count, m_context.partSize / 16, kMaxReserve}));
+        AskForHugePages(m_cells.Data(), m_cells.Capacity() * sizeof(SheetCells::Stored));
     }
 
     void StartRow(const XML_Char** attributes) {
@@ -562,8 +562,8 @@ private:
     }
 
     void EndCell() {
-        // The value is decided first and the cell made in place in the sheet's vector: no
-        // temporary cell, and no copy of its text but the one into the cell.
+        // The value is decided first and the cell stored at once: no temporary cell, and no
+        // copy of its text but the one into the sheet's block.
         CellType type = CellType::Text;
         double number = 0;
         const std::string* text = nullptr;
@@ -615,18 +615,12 @@ private:
             default: return;
             }
         }
-        if (!m_cells.empty()) {
-            const PlacedCell& last = m_cells.back();
-            if (last.row > m_row || (last.row == m_row && last.column >= m_column)) m_ordered = false;
-        }
-        PlacedCell& placed = m_cells.emplace_back();
-        placed.row = m_row;
-        placed.column = m_column;
-        placed.cell.type = type;
-        placed.cell.number = number;
-        if (text == &m_inline) placed.cell.text = std::move(m_inline);
-        else if (m_kind == ValueKind::Shared) placed.cell.shared = text;  // the workbook keeps the strings
-        else if (text) placed.cell.text = *text;
+        if (const SheetCells::Stored* last = m_cells.Last())
+            if (last->row > m_row || (last->row == m_row && last->column >= m_column)) m_ordered = false;
+        // A shared string is pointed at (the workbook keeps the strings); other texts are
+        // copied into the sheet's block.
+        if (m_kind == ValueKind::Shared) m_cells.Add(m_row, m_column, type, number, text, {});
+        else m_cells.Add(m_row, m_column, type, number, nullptr, text ? std::string_view(*text) : std::string_view());
     }
 
     std::string TooMuchText() const override {
@@ -643,7 +637,7 @@ private:
     std::string Where() const { return "the sheet '" + *m_context.sheetName + "' (" + *m_context.part + ")"; }
 
     Context m_context;
-    std::vector<PlacedCell>& m_cells;
+    SheetCells& m_cells;
     std::string m_value, m_inline;
     std::uint32_t m_row = 0, m_column = 0;
     ValueKind m_kind = ValueKind::Number;

@@ -61,7 +61,7 @@ TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
     // Letters of a date inside quotes and colour names do not make a date.
     EXPECT_TRUE(IsValue(data, "G2", CellType::Number, 4));  // 0 "days"
     EXPECT_TRUE(IsValue(data, "G3", CellType::Number, 5));  // [Red]0.00
-    EXPECT_EQ(At(data, "H3"), nullptr);  // an inline string cell without its string
+    EXPECT_FALSE(At(data, "H3"));  // an inline string cell without its string
     EXPECT_TRUE(IsText(data, "A5", "after a gap"));
     EXPECT_EQ(data.cells.size(), 8u + 8u + 7u + 1u);
 
@@ -120,11 +120,11 @@ TEST(XlsxReaderTest, ReadsStringsFormulaResultsAndDatesOfHandWrittenXml) {
     EXPECT_TRUE(IsValue(mixed, "A2", CellType::Number, 2));
     EXPECT_TRUE(IsText(mixed, "B2", "ab"));
     EXPECT_TRUE(IsValue(mixed, "C2", CellType::Boolean, 1));
-    ASSERT_NE(At(mixed, "D2"), nullptr);
+    ASSERT_TRUE(At(mixed, "D2"));
     EXPECT_EQ(At(mixed, "D2")->type, CellType::Error);
     EXPECT_EQ(At(mixed, "D2")->text, "#DIV/0!");
-    EXPECT_EQ(At(mixed, "E2"), nullptr);
-    EXPECT_EQ(At(mixed, "F2"), nullptr);
+    EXPECT_FALSE(At(mixed, "E2"));
+    EXPECT_FALSE(At(mixed, "F2"));
 
     // Styles: cellXfs counts, cellStyleXfs and differential formats do not.
     EXPECT_TRUE(IsValue(mixed, "G2", CellType::Date, 45351.5));  // custom yyyy\-mm\-dd
@@ -300,9 +300,31 @@ TEST(XlsxReaderTest, ReadsIsoDatesWithTheirZonesDropped) {
     EXPECT_TRUE(IsValue(sheet, "A1", CellType::Date, 45352.5));
     EXPECT_TRUE(IsValue(sheet, "B1", CellType::Date, 45352.5));
     EXPECT_TRUE(IsValue(sheet, "C1", CellType::Date, 45352.5));
-    ASSERT_NE(At(sheet, "D1"), nullptr);
+    ASSERT_TRUE(At(sheet, "D1"));
     EXPECT_NEAR(At(sheet, "D1")->number, 45352.25 + 0.5 / 86400, 1e-9);
     EXPECT_TRUE(IsValue(sheet, "E1", CellType::Date, 0));
+}
+
+// A cell's own text (an inline string, a formula's text, an error) stays with its cell when
+// the cells are put in order, and of a cell given twice the last text counts.
+TEST(XlsxReaderTest, KeepsOwnTextsWithTheirCellsOutOfOrder) {
+    orv::test::TempDir dir;
+    WriteArchive(dir.Path("o.xlsx"), OneSheet("<row r=\"2\">"
+                                              "<c r=\"B2\" t=\"inlineStr\"><is><t>second</t></is></c>"
+                                              "<c r=\"A2\" t=\"e\"><v>#N/A</v></c></row>"
+                                              "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>first</v></c>"
+                                              "<c r=\"A1\" t=\"inlineStr\"><is><t>again</t></is></c></row>"));
+    Workbook book;
+    std::string error;
+    ASSERT_TRUE(LoadXlsx(dir.Path("o.xlsx"), book, error)) << error;
+    const Sheet& sheet = book.sheets.at(0);
+    ASSERT_EQ(sheet.cells.size(), 3u);
+    EXPECT_TRUE(InOrder(sheet));
+    EXPECT_TRUE(IsText(sheet, "A1", "again"));
+    ASSERT_TRUE(At(sheet, "A2"));
+    EXPECT_EQ(At(sheet, "A2")->type, CellType::Error);
+    EXPECT_EQ(At(sheet, "A2")->text, "#N/A");
+    EXPECT_TRUE(IsText(sheet, "B2", "second"));
 }
 
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.

@@ -42,7 +42,7 @@ Workbook Load(const std::string& name) {
 constexpr double kSecond = 1 / 86400.0;
 
 ::testing::AssertionResult IsError(const Sheet& sheet, const char* reference, const std::string& code) {
-    const Cell* cell = At(sheet, reference);
+    const std::optional<Cell> cell = At(sheet, reference);
     if (!cell || cell->type != CellType::Error || cell->text != code)
         return ::testing::AssertionFailure() << reference << " is not the error " << code;
     return ::testing::AssertionSuccess();
@@ -61,8 +61,8 @@ TEST(XlsReaderTest, ReadsEveryValueThatLibreOfficeWrites) {
     EXPECT_TRUE(IsText(values, "B7", "Zürich – 東京"));
     // Dates by their number format: spelled out, with a time, a time alone, built in.
     EXPECT_TRUE(IsValue(values, "B8", CellType::Date, 45351));
-    const Cell* stamp = At(values, "B9");
-    ASSERT_NE(stamp, nullptr);
+    const std::optional<Cell> stamp = At(values, "B9");
+    ASSERT_TRUE(stamp);
     EXPECT_EQ(stamp->type, CellType::Date);
     EXPECT_NEAR(stamp->number, 36525 + 86398 * kSecond, kSecond / 10);
     EXPECT_EQ(At(values, "B10")->type, CellType::Date);
@@ -74,7 +74,7 @@ TEST(XlsReaderTest, ReadsEveryValueThatLibreOfficeWrites) {
     const Sheet& formulas = book.sheets[1];
     EXPECT_TRUE(IsValue(formulas, "B2", CellType::Number, 42));
     EXPECT_TRUE(IsText(formulas, "B3", "abcd"));
-    EXPECT_EQ(At(formulas, "B4"), nullptr);  // an empty text result is no value
+    EXPECT_FALSE(At(formulas, "B4"));  // an empty text result is no value
     EXPECT_TRUE(IsValue(formulas, "B5", CellType::Boolean, 1));
     EXPECT_TRUE(IsValue(formulas, "B6", CellType::Boolean, 0));
     EXPECT_TRUE(IsError(formulas, "B7", "#DIV/0!"));
@@ -115,7 +115,7 @@ TEST(XlsReaderTest, ReadsWhatSheetJSWrites) {
     EXPECT_TRUE(IsValue(orders, "F3", CellType::Number, 9));  // a formula's stored value
     EXPECT_TRUE(IsValue(orders, "G2", CellType::Boolean, 1));
     EXPECT_TRUE(IsValue(orders, "G3", CellType::Boolean, 0));
-    EXPECT_EQ(At(orders, "H3"), nullptr);
+    EXPECT_FALSE(At(orders, "H3"));
     const Sheet& checks = small.sheets[1];
     EXPECT_TRUE(IsText(checks, "B2", "abcd"));
     EXPECT_TRUE(IsValue(checks, "B3", CellType::Boolean, 1));
@@ -156,8 +156,8 @@ TEST(XlsReaderTest, ReadsDatesOfThe1904DateSystemAsThe1900One) {
         const Workbook book = Load(file);
         ASSERT_EQ(book.sheets.size(), 1u);
         const bool header = std::string(file) == "calc_1904.xls";
-        const Cell* date = At(book.sheets[0], header ? "A2" : "A1");
-        const Cell* stamp = At(book.sheets[0], header ? "B2" : "B1");
+        const std::optional<Cell> date = At(book.sheets[0], header ? "A2" : "A1");
+        const std::optional<Cell> stamp = At(book.sheets[0], header ? "B2" : "B1");
         ASSERT_TRUE(date && stamp);
         EXPECT_EQ(date->type, CellType::Date);
         EXPECT_EQ(date->number, 33010);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "engine/workbook/workbook.h"
@@ -13,18 +14,19 @@ namespace orv::test {
 
 inline std::string WorkbookFixture(const std::string& name) { return std::string(ORV_FIXTURES) + "/workbooks/" + name; }
 
-// The cell at a reference such as "B2", or null when the sheet has none there.
-inline const engine::workbook::Cell* At(const engine::workbook::Sheet& sheet, const char* reference) {
+// The cell at a reference such as "B2" (a copy: a sheet keeps its cells in a compact form),
+// or nothing when the sheet has none there.
+inline std::optional<engine::workbook::Cell> At(const engine::workbook::Sheet& sheet, const char* reference) {
     std::uint32_t row = 0, column = 0;
-    if (!engine::workbook::ParseCellReference(reference, row, column)) return nullptr;
+    if (!engine::workbook::ParseCellReference(reference, row, column)) return std::nullopt;
     for (const engine::workbook::PlacedCell& placed : sheet.cells)
-        if (placed.row == row && placed.column == column) return &placed.cell;
-    return nullptr;
+        if (placed.row == row && placed.column == column) return placed.cell;
+    return std::nullopt;
 }
 
 inline ::testing::AssertionResult IsText(const engine::workbook::Sheet& sheet, const char* reference,
                                          const std::string& text) {
-    const engine::workbook::Cell* cell = At(sheet, reference);
+    const std::optional<engine::workbook::Cell> cell = At(sheet, reference);
     if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
     if (cell->type != engine::workbook::CellType::Text)
         return ::testing::AssertionFailure() << reference << " is not text";
@@ -34,7 +36,7 @@ inline ::testing::AssertionResult IsText(const engine::workbook::Sheet& sheet, c
 
 inline ::testing::AssertionResult IsValue(const engine::workbook::Sheet& sheet, const char* reference,
                                           engine::workbook::CellType type, double number) {
-    const engine::workbook::Cell* cell = At(sheet, reference);
+    const std::optional<engine::workbook::Cell> cell = At(sheet, reference);
     if (!cell) return ::testing::AssertionFailure() << reference << " has no cell";
     if (cell->type != type) return ::testing::AssertionFailure() << reference << " has type " << int(cell->type);
     if (cell->number != number) return ::testing::AssertionFailure() << reference << " is " << cell->number;
