@@ -124,14 +124,13 @@ struct CellView {
     CellType type = CellType::Empty;
     double number = 0;  // Number, Date, Boolean
     std::string_view text;  // Text, Error
-    bool fromWorkbook = false;  // the text is the workbook's, alive while a cursor holds the workbook
 };
 
 CellView ViewOf(const Cell& cell) { return {cell.type, cell.number, cell.Text()}; }
 
 CellView ViewOf(const SheetCells& cells, const SheetCells::Stored& cell) {
-    if (cell.type == CellType::Text || cell.type == CellType::Error) return {cell.type, 0, cells.TextOf(cell), true};
-    return {cell.type, cell.number, {}, true};
+    if (cell.type == CellType::Text || cell.type == CellType::Error) return {cell.type, 0, cells.TextOf(cell)};
+    return {cell.type, cell.number, {}};
 }
 
 // A cell as text, for header names and text columns.
@@ -149,11 +148,10 @@ std::string CellText(const CellView& cell) {
 
 void ResultCell(sqlite3_context* ctx, const CellView& cell, Kind kind) {
     if (cell.type == CellType::Empty || cell.type == CellType::Error) return sqlite3_result_null(ctx);
-    // Straight from the cell: the workbook's texts are not copied (the cursor keeps the
-    // workbook until SQLite is done with the row), a table's own values once.
+    // Copied, never lent: SQLite may keep a value past the row and past the cursor (max()
+    // of a column, a scalar subquery), while a changed file replaces the workbook.
     if (cell.type == CellType::Text)
-        return sqlite3_result_text64(ctx, cell.text.data(), cell.text.size(),
-                                     cell.fromWorkbook ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
+        return sqlite3_result_text64(ctx, cell.text.data(), cell.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     if (kind == Kind::Text) {
         std::string text = CellText(cell);
         return sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
