@@ -341,7 +341,7 @@ TEST_F(WorkbookTest, CatalogsListSheetsNamesAndTheirColumns) {
     EXPECT_EQ(described, (std::vector<std::string>{"id:R8", "name", "qty:R8", "price:R8", "added:DATE", "active"}));
 }
 
-// Workbooks that a spreadsheet program saved (tests/fixtures/make_office_workbooks.sh):
+// Workbooks that a spreadsheet program saved (scripts/fixtures/make_office_workbooks.sh):
 // its own shared strings, styles, defined names and computed formula values.
 TEST_F(WorkbookTest, WorkbooksSavedByASpreadsheetProgram) {
     const std::string fixtures = std::string(ORV_FIXTURES) + "/workbooks/";

@@ -1,7 +1,7 @@
 // Reading workbooks into cells: .xlsx files as spreadsheet programs write them and as only
 // hand-written XML has them (cached formula results, inline and rich text, cells without
 // references, other folders), damaged archives refused with a sentence, large string tables.
-// The fixtures come from tests/fixtures/make_workbooks.py.
+// The fixtures come from scripts/fixtures/make_workbooks.py.
 #include <gtest/gtest.h>
 #include <zip.h>
 

@@ -2,7 +2,7 @@
 // record, formula results, booleans, dates by their number formats, both date systems,
 // text run on into CONTINUE records, small files whose streams live in the mini stream),
 // and damaged or protected files refused with a sentence. The fixtures come from
-// tests/fixtures/make_office_workbooks.sh, make_sheetjs_workbooks.sh and make_workbooks.py.
+// scripts/fixtures/make_office_workbooks.sh, make_sheetjs_workbooks.sh and make_workbooks.py.
 #include <gtest/gtest.h>
 
 #include <cstring>
