@@ -1,7 +1,7 @@
 // orvsql run as a separate process on database files made here: the cases of
 // tools/cases/*.test (output modes, statement splitting of piped input, dot-commands, errors
 // and exit statuses), and what needs more than the shell's output to check: values read
-// back by Python, the bundled sample, files written, another program's lock.
+// back by Python, a dump read back, files compared, another program's lock.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -89,27 +89,6 @@ TEST_F(OrvsqlTest, JsonParsesBackWithNumbersNullsAndEscapedText) {
                   std::string(200, 'x') + R"(", "price": 3, "weight": -2})" + "\n");
 }
 
-TEST_F(OrvsqlTest, WithoutAFileTheSampleOpensAsATemporaryCopy) {
-    Result r = Run({"--csv", ".tables"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(
-        r.out,
-        "name,type\r\norder_lines,TABLE\r\norders,TABLE\r\npart_notes,TABLE\r\nparts,TABLE\r\nsuppliers,TABLE\r\n");
-
-    r = Run({"--csv", "DELETE FROM order_lines", "SELECT COUNT(*) AS n FROM order_lines"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "n\r\n0\r\n");
-    // The sample itself is untouched, and the copy is gone.
-    r = Run({"--csv", "SELECT COUNT(*) > 100 AS many FROM order_lines"});
-    EXPECT_EQ(r.out, "many\r\n1\r\n");
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path("tmp")));
-
-    r = Run({"--json", "SELECT name FROM parts WHERE price > 10 ORDER BY price DESC"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string rows = JsonByPython(m_dir, r.out);
-    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 8) << rows;
-}
-
 TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
     const std::string csv = m_dir.Path("out/parts.csv");
     std::filesystem::create_directories(m_dir.Path("out"));
@@ -141,30 +120,6 @@ TEST_F(OrvsqlTest, ExportWritesANewCsvFileAndImportReadsItBack) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("never overwritten"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(csv), before);
-}
-
-TEST_F(OrvsqlTest, OutputAndOnceWriteResultsToFilesWhole) {
-    const std::string once = m_dir.Path("once.txt"), output = m_dir.Path("output.csv");
-    WriteFile(output, "old content");
-    const Result r = Run({m_db}, ".once " + once +
-                                     "\nSELECT COUNT(*) AS n FROM parts;\nSELECT 5 AS five;\n"
-                                     ".output " +
-                                     output +
-                                     "\n.mode csv\nSELECT 1 AS one;\nSELECT 2 AS two;\n"
-                                     ".output\nSELECT 3 AS three;\n");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadFile(once), "n\n-\n3\n(1 row)\n");
-    EXPECT_EQ(ReadFile(output), "one\r\n1\r\ntwo\r\n2\r\n");
-    EXPECT_EQ(r.out, "five\n----\n   5\n(1 row)\nthree\r\n3\r\n");
-    // Nothing but the two files: no temporary name stays behind.
-    int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
-        files += entry.path().filename().string().find("orvsql-") != std::string::npos;
-    EXPECT_EQ(files, 0);
-
-    const Result failed = Run({m_db, ".output " + m_dir.Path("no/such/folder/x.txt")});
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_NE(failed.err.find("x.txt"), std::string::npos) << failed.err;
 }
 
 TEST_F(OrvsqlTest, DumpReadsBackIntoTheSameTablesRowsAndIndexes) {

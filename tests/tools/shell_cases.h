@@ -14,8 +14,9 @@
 //                                   last one not with "<<< unended")
 //                    ----           its standard output, exactly
 //                    ---- stderr    its standard error, exactly
-//   expect NAME    the file NAME in the folder holds each of the record's lines; with no
-//                  lines, NAME must not exist
+//   expect NAME    the file NAME in the folder holds each of the record's lines (with
+//                  "exact": is them, each ended by "\n"); with no lines, NAME must not exist
+//   folder [NAME]  the names in the folder (or in its folder NAME), sorted, are the lines
 //
 // A section title followed by "holds" checks each line as a part the text holds ("!" before
 // it: does not hold; "^": starts with). On a directive, "crlf" ends the lines of exact
@@ -152,7 +153,14 @@ inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::s
             WriteFile(dir.Path(r.words.at(1)), join(0, lines.size()));
         } else if (what == "expect") {
             if (lines.empty()) EXPECT_FALSE(Exists(dir.Path(r.words.at(1)))) << r.words[1];
-            else ExpectText(r.words[1], ReadFile(dir.Path(r.words[1])), lines, true);
+            else ExpectText(r.words[1], ReadFile(dir.Path(r.words[1])), lines, !r.Has("exact"));
+        } else if (what == "folder") {
+            std::vector<std::string> entries;
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(dir.Path(r.words.size() > 1 ? r.words[1] : "")))
+                entries.push_back(entry.path().filename().string());
+            std::sort(entries.begin(), entries.end());
+            EXPECT_EQ(entries, lines);
         } else if (what == "run") {
             std::size_t section = next(0), end = section;
             const std::vector<std::string> args(lines.begin(), lines.begin() + static_cast<long>(section));
