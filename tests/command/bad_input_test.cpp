@@ -31,13 +31,13 @@ TEST_F(BadInputTest, HalfSurrogatePairsBecomeReplacementCharacters) {
     // In a literal: stored and read back with U+FFFD in the place of each half pair.
     const std::u16string lone = std::u16string(u"a") + char16_t(0xD800) + u"b" + char16_t(0xDC00);
     ASSERT_EQ(Run(u"INSERT INTO t(id, name) VALUES(1, '" + lone + u"')"), Status::dbTrue)
-        << orv::platform::Utf16ToUtf8(m_command.GetErrorText().Str());
+        << Utf8(m_command.GetErrorText());
     EXPECT_EQ(One(u"SELECT name FROM t WHERE id = 1"), u"a\uFFFDb\uFFFD");
     // In a comment and in a name: the statement runs, or fails with a text, as any other.
     EXPECT_EQ(Run(u"SELECT 1 /* " + lone + u" */"), Status::dbTrue);
     EXPECT_EQ(Run(u"SELECT * FROM t" + lone), Status::dbError);
     EXPECT_NE(m_command.GetErrorText().Str().find(u"o such table"), std::u16string::npos)
-        << orv::platform::Utf16ToUtf8(m_command.GetErrorText().Str());
+        << Utf8(m_command.GetErrorText());
     // A whole pair stays whole.
     ASSERT_EQ(Run(u"INSERT INTO t(id, name) VALUES(2, '\U0001F600')"), Status::dbTrue);
     EXPECT_EQ(One(u"SELECT name FROM t WHERE id = 2"), u"\U0001F600");
@@ -50,7 +50,7 @@ TEST_F(BadInputTest, AMebibyteOfTextGoesThroughSqlAndReadsBackWhole) {
     text.resize(1u << 20);
     if ((text.back() & 0xFC00) == 0xD800) text.back() = u'x';  // no half pair at the end
     ASSERT_EQ(Run(u"INSERT INTO t(id, memo) VALUES(1, '" + text + u"')"), Status::dbTrue)
-        << orv::platform::Utf16ToUtf8(m_command.GetErrorText().Str());
+        << Utf8(m_command.GetErrorText());
     std::size_t characters = 0;  // as SQLite counts them: a pair is one
     for (char16_t c : text) characters += (c & 0xFC00) != 0xDC00;
     EXPECT_EQ(One(u"SELECT length(memo) FROM t"), orv::platform::Utf8ToUtf16(std::to_string(characters)));

@@ -118,7 +118,7 @@ TEST_F(CacheTest, CreateCacheFillsToTheLimitAndAFifthIsDestroyed) {
     EXPECT_TRUE(m_cache->CreateCache(Init()));
 
     OrvOleDbConnection* extra = new OrvOleDbConnection;
-    ASSERT_EQ(extra->OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(*extra, Init()));
     m_cache->Cache(extra);
     EXPECT_EQ(extra, nullptr) << "the queue was full: the connection was closed and destroyed";
 

@@ -70,7 +70,7 @@ protected:
 
 TEST_F(ConcurrencyTest, ASecondWriterWaitsForTheLockTimeoutThenFailsWithLocked) {
     OrvOleDbConnection holder;
-    ASSERT_EQ(holder.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(holder, Init()));
     ASSERT_TRUE(holder.StartTransaction());
     ASSERT_TRUE(Insert(holder, u"holder", 1));  // holds the write lock until it commits
 
@@ -138,7 +138,7 @@ TEST_F(ConcurrencyTest, ProcessesWritingTransactionsInTurnLoseNothing) {
     for (pid_t child : children) EXPECT_EQ(Wait(child), 0);
 
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK);
+    ASSERT_TRUE(Opens(c, init));
     ExpectIntact(c);
     EXPECT_EQ(First(c, u"SELECT COUNT(*) FROM t"), std::to_string(3 * kTransactions * kRows));
     // Each writer's rows are all there, once each, in its order.
@@ -156,10 +156,17 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
     constexpr int kThreads = 4, kRows = 60;
     const CComBSTR init = Init();
     std::atomic<int> failures{0}, lockedRetries{0};
-    auto locked = [&](const CString& error) {
-        if (Utf8(error).find("locked by another program") == std::string::npos) return false;
-        ++lockedRetries;
-        return true;
+    // Tries `attempt` (which gives its error text) until it succeeds, while every failure
+    // says "locked".
+    auto retry = [&](const char* what, auto attempt) {
+        for (std::string error; failures == 0 && !attempt(error);) {
+            if (error.find("locked by another program") != std::string::npos) {
+                ++lockedRetries;
+                continue;
+            }
+            ADD_FAILURE() << what << ": " << error;
+            ++failures;
+        }
     };
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -168,32 +175,20 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
             {
                 OrvOleDbConnection c;
                 const std::u16string writer(1, static_cast<char16_t>(u'a' + t));
-                while (c.OpenFromInitializationString(init, false) != S_OK && failures == 0) {
-                    if (locked(c.GetErrorText())) continue;
-                    ADD_FAILURE() << "open: " << Utf8(c.GetErrorText());
-                    ++failures;
-                }
+                retry("open", [&](std::string& error) {
+                    error = c.OpenFromInitializationString(init, false) == S_OK ? "" : Utf8(c.GetErrorText());
+                    return error.empty();
+                });
                 for (int n = 0; n < kRows && failures == 0; ++n) {
-                    OrvOleDbDDLCommand insert;
-                    insert.SetConnection(&c);
-                    insert.SetTable(u"t");
-                    insert.AddColumn(u"writer", u"'%s'", writer.c_str());
-                    insert.AddColumn(u"n", u"%d", n);
-                    while (!insert.Insert() && failures == 0) {
-                        if (locked(insert.GetErrorText())) continue;
-                        ADD_FAILURE() << "insert: " << Utf8(insert.GetErrorText());
-                        ++failures;
-                    }
+                    retry("insert", [&](std::string& error) { return Insert(c, writer.c_str(), n, &error); });
                     // Its own rows so far, read back on its own connection.
                     OrvOleDbCommand read;
                     read.SetConnection(&c);
-                    const std::u16string count = u"SELECT COUNT(*) FROM t WHERE writer = '" + writer + u"'";
-                    read.SetCommandText(CString(count.c_str()));
-                    while (read.Execute() != OrvOleDbCommand::dbTrue && failures == 0) {
-                        if (locked(read.GetErrorText())) continue;
-                        ADD_FAILURE() << "read: " << Utf8(read.GetErrorText());
-                        ++failures;
-                    }
+                    read.SetCommandText(CString((u"SELECT COUNT(*) FROM t WHERE writer = '" + writer + u"'").c_str()));
+                    retry("read", [&](std::string& error) {
+                        error = read.Execute() == OrvOleDbCommand::dbTrue ? "" : Utf8(read.GetErrorText());
+                        return error.empty();
+                    });
                     if (failures == 0 &&
                         (read.FetchNext() != OrvOleDbCommand::dbTrue || read.FieldAsLong(1) != n + 1)) {
                         ADD_FAILURE() << "writer " << Utf8(CString(writer.c_str())) << " reads " << read.FieldAsLong(1)
@@ -209,7 +204,7 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
     EXPECT_EQ(failures, 0);
 
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK);
+    ASSERT_TRUE(Opens(c, init));
     ExpectIntact(c);
     EXPECT_EQ(First(c, u"SELECT COUNT(*) FROM t"), std::to_string(kThreads * kRows));
     RecordProperty("locked_retries", lockedRetries.load());
@@ -220,11 +215,8 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
 // The same promise for the stores whose tables are files: writers in several processes take
 // turns on a file and lose nothing that was reported written, and a reader sees a whole
 // file, old or new. Each writer runs its statements one by one, each its own transaction.
-class FileStoreConcurrencyTest : public ::testing::Test {
+class FileStoreConcurrencyTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-
     // A long lock timeout (200 x 60 ms): on a busy machine a writer may wait long for its turn.
     CComBSTR TextInit() const {
         return CComBSTR(
@@ -262,11 +254,8 @@ protected:
     // The workbook with an empty sheet Log (writer, n).
     static void CreateLogSheet(const CComBSTR& init) {
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
-        OrvOleDbCommand create;
-        create.SetConnection(&c);
-        create.SetCommandText(CString(u"CREATE TABLE Log (writer TEXT, n INTEGER)"));
-        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue) << Utf8(create.GetErrorInfo(true));
+        ASSERT_TRUE(Opens(c, init));
+        ASSERT_TRUE(Runs(c, u"CREATE TABLE Log (writer TEXT, n INTEGER)"));
     }
 
     static std::u16string Insert(const char16_t* table, const char16_t* writer, int n) {
@@ -276,7 +265,7 @@ protected:
     // Each writer's rows are all there, once each.
     void ExpectEveryRow(const CComBSTR& init, const char16_t* table, int perWriter) {
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+        ASSERT_TRUE(Opens(c, init));
         EXPECT_EQ(First(c, orv::platform::Format(u"SELECT COUNT(*) FROM %s", table).c_str()),
                   std::to_string(2 * perWriter));
         const std::u16string each = orv::platform::Format(
@@ -311,7 +300,7 @@ TEST_F(FileStoreConcurrencyTest, AppendsAndRewritesOfOneCsvFileTakeTurns) {
     EXPECT_EQ(Wait(appender), 0);
     EXPECT_EQ(Wait(rewriter), 0);
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
+    ASSERT_TRUE(Opens(c, init));
     EXPECT_EQ(First(c, u"SELECT COUNT(DISTINCT n) FROM [t.csv] WHERE writer = 'a'"), std::to_string(kEach));
     EXPECT_EQ(First(c, u"SELECT n FROM [t.csv] WHERE writer = 'counter'"), std::to_string(kEach));
 }
@@ -335,13 +324,10 @@ TEST_F(FileStoreConcurrencyTest, AReaderSeesTheOldOrTheNewWorkbookWhileAWriterRe
     int status = 0;
     while (waitpid(writer, &status, WNOHANG) == 0) {
         OrvOleDbConnection c;  // each read opens the workbook afresh
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK) << Utf8(c.GetErrorText());
-        OrvOleDbCommand count;
-        count.SetConnection(&c);
-        count.SetCommandText(CString(u"SELECT COUNT(*) FROM [Log$]"));
-        ASSERT_EQ(count.Execute(), OrvOleDbCommand::dbTrue) << Utf8(count.GetErrorInfo(true));
-        ASSERT_EQ(count.FetchNext(), OrvOleDbCommand::dbTrue);
-        const long rows = count.FieldAsLong(1);
+        ASSERT_TRUE(Opens(c, init));
+        const std::string count = First(c, u"SELECT COUNT(*) FROM [Log$]");
+        ASSERT_NE(count, "") << "the workbook could not be read";
+        const long rows = std::stol(count);
         EXPECT_GE(rows, previous);
         previous = rows;
         ++reads;

@@ -43,7 +43,7 @@ TEST_F(ConnectionTest, ANewConnectionIsClosedAndKnowsNothing) {
 
 TEST_F(ConnectionTest, OpensADatabaseFileAndReportsItsState) {
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK) << Utf8(c.GetErrorText());
+    ASSERT_TRUE(Opens(c, Init()));
     EXPECT_TRUE(c.IsConnected());
     EXPECT_FALSE(c.IsReadOnly());
     CString name, catalog;
@@ -62,25 +62,22 @@ TEST_F(ConnectionTest, OpensADatabaseFileAndReportsItsState) {
     std::u16string init = u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_dir.WPath("plant.mdb") +
                           u";Jet OLEDB:Engine Type=5;jet oledb:database locking mode=1;Persist Security Info=False;"
                           u"User ID=Admin;Password=;";
-    ASSERT_EQ(legacy.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK) << Utf8(legacy.GetErrorText());
+    ASSERT_TRUE(Opens(legacy, CComBSTR(init.c_str())));
     EXPECT_TRUE(legacy.IsConnected());
 }
 
 TEST_F(ConnectionTest, ModeReadOpensReadOnly) {
-    OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(u"Mode=Read;"), false), S_OK) << Utf8(c.GetErrorText());
-    EXPECT_TRUE(c.IsReadOnly());
-    OrvOleDbConnection shared;
-    ASSERT_EQ(shared.OpenFromInitializationString(Init(u"Mode=Share Deny None;"), false), S_OK);
-    EXPECT_FALSE(shared.IsReadOnly());
-    OrvOleDbConnection both;
-    ASSERT_EQ(both.OpenFromInitializationString(Init(u"Mode=Read|Share Deny Write;"), false), S_OK);
-    EXPECT_TRUE(both.IsReadOnly());
+    for (const auto& [mode, readOnly] : {std::pair{u"Mode=Read;", true}, std::pair{u"Mode=Share Deny None;", false},
+                                         std::pair{u"Mode=Read|Share Deny Write;", true}}) {
+        OrvOleDbConnection c;
+        ASSERT_TRUE(Opens(c, Init(mode)));
+        EXPECT_EQ(c.IsReadOnly(), readOnly) << Utf8(CString(mode));
+    }
 }
 
 TEST_F(ConnectionTest, CloseKeepsTheInitialisationString) {
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     c.Close();
     EXPECT_FALSE(c.IsConnected());
     EXPECT_EQ(std::u16string(c.GetInit().m_str), std::u16string(Init().m_str));
@@ -90,13 +87,13 @@ TEST_F(ConnectionTest, CloseKeepsTheInitialisationString) {
     EXPECT_TRUE(c.SameInit(CComBSTR(upper.c_str())));
     EXPECT_FALSE(c.SameInit(CComBSTR(u"Provider=x")));
     // Reopen from what it remembers.
-    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    ASSERT_TRUE(Opens(c, c.GetInit()));
     EXPECT_TRUE(c.IsConnected());
 }
 
 TEST_F(ConnectionTest, ReopeningDropsWhatWasOpenEvenWhenTheNewOpenFails) {
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("missing.mdb")).c_str()), false), E_FAIL);
     EXPECT_FALSE(c.IsConnected());
     EXPECT_EQ(c.GetSession().m_spOpenRowset.p, nullptr);
@@ -107,9 +104,9 @@ TEST_F(ConnectionTest, TheConversionObjectIsMadeOnceAndOutlivesOpens) {
     OrvOleDbConnection c;
     IDataConvert* first = c.GetIDataConvert();
     ASSERT_NE(first, nullptr);
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     c.Close();
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     EXPECT_EQ(c.GetIDataConvert(), first);
 }
 
@@ -134,7 +131,7 @@ TEST_F(ConnectionTest, BadInitialisationStringsFailWithTextThatNamesTheProblem) 
     for (const BadString& bad : cases) {
         OrvOleDbConnection c;
         EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(bad.init), false), E_FAIL) << std::u16string(bad.init).size();
-        EXPECT_TRUE(Contains(c.GetErrorText(), bad.expected)) << orv::platform::Utf16ToUtf8(Text(c.GetErrorText()));
+        EXPECT_TRUE(Contains(c.GetErrorText(), bad.expected)) << Utf8(c.GetErrorText());
         EXPECT_EQ(c.GetInit().m_str, nullptr);
         EXPECT_FALSE(c.IsConnected());
     }
@@ -150,7 +147,7 @@ protected:
         std::string before = existed ? ReadFile(path) : "";
         OrvOleDbConnection c;
         EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath(name), more).c_str()), false), E_FAIL);
-        std::string text = orv::platform::Utf16ToUtf8(Text(c.GetErrorText()));
+        std::string text = Utf8(c.GetErrorText());
         EXPECT_TRUE(Contains(c.GetErrorText(), m_dir.WPath(name))) << text;
         EXPECT_TRUE(Contains(c.GetErrorText(), reason)) << text;
         EXPECT_TRUE(Contains(c.GetErrorText(), u"SQLState: 08001")) << text;
@@ -202,7 +199,7 @@ TEST_F(ConnectionTest, AWriteProtectedFileOpensReadOnly) {
     if (RunningAsRoot()) GTEST_SKIP() << "root writes every file";
     ::chmod(m_db.c_str(), 0444);
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     EXPECT_TRUE(c.IsReadOnly());
     ::chmod(m_db.c_str(), 0644);
 }
@@ -210,8 +207,7 @@ TEST_F(ConnectionTest, AWriteProtectedFileOpensReadOnly) {
 TEST_F(ConnectionTest, AnEmptyFileIsAnEmptyDatabase) {
     WriteFile(m_dir.Path("empty.mdb"), "");
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("empty.mdb")).c_str()), false), S_OK)
-        << Utf8(c.GetErrorText());
+    ASSERT_TRUE(Opens(c, CComBSTR(InitFor(m_dir.WPath("empty.mdb")).c_str())));
     EXPECT_EQ(ReadFile(m_dir.Path("empty.mdb")), "");
 }
 
@@ -226,7 +222,7 @@ protected:
 TEST_F(FakeProviderTest, AProviderWithoutConnectionStatusCountsAsConnected) {
     Fake().script.connectionStatus = false;
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init(), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init()));
     EXPECT_TRUE(c.IsConnected());
     c.Close();
     EXPECT_FALSE(c.IsConnected());

@@ -90,18 +90,15 @@ void RunUntilKilled(const CComBSTR& init, const char16_t* sql) {
     }
 }
 
-class CrashSafetyTest : public ::testing::Test {
+class CrashSafetyTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
     CComBSTR Init() const { return CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()); }
 
     // Opens the file after a kill: it must open, pass the integrity check, and hold only
     // whole batches.
     long CheckIntact() {
         OrvOleDbConnection c;
-        EXPECT_EQ(c.OpenFromInitializationString(Init(), false), S_OK)
-            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        EXPECT_TRUE(Opens(c, Init()));
         EXPECT_EQ(First(c, u"SELECT integrity_check FROM pragma_integrity_check"), "ok");
         long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM t"));
         EXPECT_EQ(rows % kBatch, 0) << "a transaction was half applied";
@@ -165,20 +162,14 @@ TEST_F(CrashSafetyTest, KilledDuringWorkbookWrites) {
     // Kills land in the archive's writing too: no temporary file may outlive the next open.
     {
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
-            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
-        OrvOleDbCommand create;
-        create.SetConnection(&c);
-        create.SetCommandText(CString(u"CREATE TABLE Log (id INTEGER, note TEXT)"));
-        ASSERT_EQ(create.Execute(), OrvOleDbCommand::dbTrue)
-            << orv::platform::Utf16ToUtf8(create.GetErrorInfo(true).Str());
+        ASSERT_TRUE(Opens(c, init));
+        ASSERT_TRUE(Runs(c, u"CREATE TABLE Log (id INTEGER, note TEXT)"));
     }
     long previous = 0;
     for (int round = 0; round < 6; ++round) {
         RunAndKill([&] { WriteBatchesUntilKilled(init, u"[Log$]"); }, std::chrono::microseconds(m_random() % 300000));
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
-            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_TRUE(Opens(c, init));
         long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [Log$]"));
         EXPECT_EQ(rows % kBatch, 0) << "a transaction was half applied";
         EXPECT_GE(rows, previous);
@@ -209,8 +200,7 @@ TEST_F(CrashSafetyTest, KilledDuringLargeAppendsToATextFile) {
         journaled += std::filesystem::exists(m_dir.Path(".orv-journal-t.csv"));
         torn += (ReadFile(m_dir.Path("t.csv")).size() - header.size()) % records.size() != 0;
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
-            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_TRUE(Opens(c, init));
         const long rows = std::stol("0" + First(c, u"SELECT COUNT(*) FROM [t.csv]"));
         EXPECT_EQ(rows % kRecords, 0) << "an append was half applied";
         EXPECT_GE(rows, kRecords) << "the records there before the kill were lost";
@@ -241,8 +231,7 @@ TEST_F(CrashSafetyTest, KilledDuringRewritesOfATextFile) {
         RunAndKill([&] { RunUntilKilled(init, u"UPDATE [t.csv] SET n = n + 1"); },
                    std::chrono::microseconds(m_random() % 1000000));
         OrvOleDbConnection c;
-        ASSERT_EQ(c.OpenFromInitializationString(init, false), S_OK)
-            << orv::platform::Utf16ToUtf8(c.GetErrorText().Str());
+        ASSERT_TRUE(Opens(c, init));
         EXPECT_EQ(First(c, u"SELECT COUNT(*) || ' ' || COUNT(DISTINCT n) FROM [t.csv]"),
                   std::to_string(kRecords) + " 1");
         const long version = std::stol("0" + First(c, u"SELECT MAX(n) FROM [t.csv]"));

@@ -15,11 +15,8 @@ long FileSize(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
-class DatabaseFileTest : public ::testing::Test {
+class DatabaseFileTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-
     CComBSTR Init(const std::string& name) const { return CComBSTR(InitFor(m_dir.WPath(name)).c_str()); }
     CComBSTR CreationInit() const {
         CComBSTR init;
@@ -53,7 +50,7 @@ TEST_F(DatabaseFileTest, CreatesAnEmptyDatabaseThatOpens) {
     ASSERT_EQ(OrvOleDbConnection::CreateMdbFile(CreationInit(), path, error), S_OK) << Utf8(error.GetErrorText());
     EXPECT_EQ(ReadFile(m_dir.Path("new.mdb")).substr(0, 15), "SQLite format 3");
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init("new.mdb"), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init("new.mdb")));
     EXPECT_FALSE(c.IsReadOnly());
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))  // no temporary left
         EXPECT_EQ(entry.path().filename(), "new.mdb");
@@ -81,23 +78,23 @@ TEST_F(DatabaseFileTest, CompactionShrinksTheFileKeepsEveryRowAndClosesTheConnec
     WriteFile(m_dir.Path("plant_TMP_.mdb"), "stale copy of an earlier run");
     const long before = FileSize(m_dir.Path("plant.mdb"));
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init("plant.mdb")));
     ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
     EXPECT_FALSE(c.IsConnected());
     EXPECT_LT(FileSize(m_dir.Path("plant.mdb")) * 10, before);
     EXPECT_FALSE(Exists(m_dir.Path("plant_TMP_.mdb")));
-    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    ASSERT_TRUE(Opens(c, c.GetInit()));
     EXPECT_EQ(Count(c), 200);
 }
 
 TEST_F(DatabaseFileTest, AClosedConnectionIsReopenedReadOnlyToCompact) {
     MakeMostlyEmpty("plant.mdb");
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init("plant.mdb")));
     c.Close();
     ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
     EXPECT_EQ(std::u16string(c.GetInit().m_str).find(u"Mode=Read"), std::u16string::npos);  // its string is kept
-    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    ASSERT_TRUE(Opens(c, c.GetInit()));
     EXPECT_EQ(Count(c), 200);
 }
 
@@ -106,7 +103,7 @@ TEST_F(DatabaseFileTest, AFailedCompactionLeavesTheSourceByteForByte) {
     const std::string before = ReadFile(m_dir.Path("plant.mdb"));
     std::filesystem::create_directory(m_dir.Path("plant_TMP_.mdb"));  // the copy cannot be written there
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init("plant.mdb"), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init("plant.mdb")));
     EXPECT_NE(c.CompactMdb(), S_OK);
     EXPECT_NE(c.GetErrorText().Find(u"plant_TMP_.mdb"), -1) << Utf8(c.GetErrorText());
     EXPECT_FALSE(c.IsConnected());
@@ -116,9 +113,9 @@ TEST_F(DatabaseFileTest, AFailedCompactionLeavesTheSourceByteForByte) {
 TEST_F(DatabaseFileTest, APathWithoutADotCompactsBesideItself) {
     MakeMostlyEmpty("plant");
     OrvOleDbConnection c;
-    ASSERT_EQ(c.OpenFromInitializationString(Init("plant"), false), S_OK);
+    ASSERT_TRUE(Opens(c, Init("plant")));
     ASSERT_EQ(c.CompactMdb(), S_OK) << Utf8(c.GetErrorText());
-    ASSERT_EQ(c.OpenFromInitializationString(c.GetInit(), false), S_OK);
+    ASSERT_TRUE(Opens(c, c.GetInit()));
     EXPECT_EQ(Count(c), 200);
     EXPECT_FALSE(Exists(m_dir.Path("plant_TMP_.mdb")));
 }

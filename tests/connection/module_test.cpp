@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -51,57 +52,54 @@ struct LoadedLibrary {
     CacheFn cache = nullptr;
 };
 
-// What the child found, as its exit status.
-enum Step {
-    Passed = 0,
-    LoadFailed,
-    NoCache,
-    SharedCache,
-    ConnectFailed,
-    NotKept,
-    FileNotOpen,
-    FileStillOpen,
-    ReloadFailed,
-    CacheNotFresh,
-    StillLoaded,
-    FileOpenAtExit
-};
+// A fault the child found: said on its standard error, and exit status 1.
+int Fault(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    return 1;
+}
+constexpr int kStillLoaded = 2;  // dlclose left the library loaded
+
+// Loads the library and gives one connection to its own cache, which must keep it and its
+// file open: 0, or a fault.
+int LoadAndKeepOne(LoadedLibrary& lib, const std::string& db, const CComBSTR& init) {
+    if (!lib.Load()) return Fault("dlopen or dlsym failed");
+    OrvOleDbConnectionCache* cache = lib.getCacheManager();
+    if (!cache) return Fault("the loaded library has no cache");
+    if (cache == OrvOleDbConnectionCache::GetCacheManager())
+        return Fault("the loaded library shares the program's cache");
+    OrvOleDbConnection* conn = lib.connect(cache, init, false);
+    if (!conn) return Fault("Connect failed");
+    lib.cache(cache, conn);
+    if (!conn) return Fault("Cache did not keep the first connection");
+    if (OpenDescriptorsOn(db) == 0) return Fault("the connection holds no file open");
+    return 0;
+}
 
 // Runs in a child process, so that loading a second copy of the library (beside the objects
 // linked into this program) and unloading it cannot disturb the other tests.
-Step LoadCacheAndUnload(const std::string& db, const CComBSTR& init) {
+int LoadCacheAndUnload(const std::string& db, const CComBSTR& init) {
     LoadedLibrary lib;
-    if (!lib.Load()) return LoadFailed;
-    OrvOleDbConnectionCache* cache = lib.getCacheManager();
-    if (!cache) return NoCache;
-    if (cache == OrvOleDbConnectionCache::GetCacheManager()) return SharedCache;
-
-    OrvOleDbConnection* conn = lib.connect(cache, init, false);
-    if (!conn) return ConnectFailed;
-    lib.cache(cache, conn);
-    if (!conn) return NotKept;
-    if (OpenDescriptorsOn(db) == 0) return FileNotOpen;
-
+    if (int fault = LoadAndKeepOne(lib, db, init)) return fault;
     dlclose(lib.handle);
     // A library with GNU unique symbols (which GCC emits for some inline statics) is kept
     // loaded by dlclose; its stop then comes at process exit, which the next test covers.
     if (void* kept = dlopen(ORV_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
         dlclose(kept);
-        return StillLoaded;
+        return kStillLoaded;
     }
-    if (OpenDescriptorsOn(db) != 0) return FileStillOpen;
+    if (OpenDescriptorsOn(db) != 0) return Fault("the file is still open after dlclose");
 
     // Loaded again, the library starts with an empty cache.
     LoadedLibrary again;
-    if (!again.Load()) return ReloadFailed;
+    if (!again.Load()) return Fault("the second dlopen failed");
     OrvOleDbConnectionCache* fresh = again.getCacheManager();
-    if (!fresh || again.connectFromCache(fresh, init) != nullptr) return CacheNotFresh;
+    if (!fresh || again.connectFromCache(fresh, init) != nullptr) return Fault("the reloaded cache was not empty");
     dlclose(again.handle);
-    return Passed;
+    return 0;
 }
 
 // Runs the steps in a child process and returns its exit status.
-int InChild(Step (*steps)(const std::string&, const CComBSTR&), const std::string& db, const CComBSTR& init) {
+int InChild(int (*steps)(const std::string&, const CComBSTR&), const std::string& db, const CComBSTR& init) {
     pid_t child = fork();
     if (child < 0) return -1;
     if (child == 0) _exit(steps(db, init));
@@ -110,41 +108,20 @@ int InChild(Step (*steps)(const std::string&, const CComBSTR&), const std::strin
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-const char* Meaning(int code) {
-    static const char* const meanings[] = {"passed",
-                                           "dlopen or dlsym failed",
-                                           "the loaded library has no cache",
-                                           "the loaded library shares this program's cache",
-                                           "Connect failed",
-                                           "Cache did not keep the first connection",
-                                           "the connection holds no file open",
-                                           "the file is still open after dlclose",
-                                           "the second dlopen failed",
-                                           "the reloaded library's cache was not empty",
-                                           "dlclose left the library loaded",
-                                           "the file was still open when the process exited"};
-    return code >= 0 && code < static_cast<int>(std::size(meanings)) ? meanings[code] : "the child died";
-}
-
 // The file whose descriptors the exit check looks for.
 std::string g_exitCheckFile;
 
 // Registered before the library is loaded, so it runs after the library's own exit-time
 // destructors, and reports through the exit status what they left open.
-void CheckAtExit() { _exit(OpenDescriptorsOn(g_exitCheckFile) == 0 ? Passed : FileOpenAtExit); }
+void CheckAtExit() {
+    _exit(OpenDescriptorsOn(g_exitCheckFile) == 0 ? 0 : Fault("the file was still open when the process exited"));
+}
 
-Step LoadCacheAndExit(const std::string& db, const CComBSTR& init) {
+int LoadCacheAndExit(const std::string& db, const CComBSTR& init) {
     g_exitCheckFile = db;
     std::atexit(CheckAtExit);
     LoadedLibrary lib;
-    if (!lib.Load()) return LoadFailed;
-    OrvOleDbConnectionCache* cache = lib.getCacheManager();
-    if (!cache) return NoCache;
-    OrvOleDbConnection* conn = lib.connect(cache, init, false);
-    if (!conn) return ConnectFailed;
-    lib.cache(cache, conn);
-    if (!conn) return NotKept;
-    if (OpenDescriptorsOn(db) == 0) return FileNotOpen;
+    if (int fault = LoadAndKeepOne(lib, db, init)) return fault;
     std::exit(0);  // CheckAtExit decides the status
 }
 
@@ -161,14 +138,13 @@ protected:
 };
 
 TEST_F(SharedLibraryTest, ExitingTheProcessClosesTheLoadedLibrarysIdleConnections) {
-    int code = InChild(LoadCacheAndExit, m_db, Init());
-    EXPECT_EQ(code, Passed) << Meaning(code);
+    EXPECT_EQ(InChild(LoadCacheAndExit, m_db, Init()), 0) << "the child's standard error says why";
 }
 
 TEST_F(SharedLibraryTest, UnloadingTheLibraryClosesItsIdleConnectionsAndItsCache) {
-    int code = InChild(LoadCacheAndUnload, m_db, Init());
-    if (code == StillLoaded) GTEST_SKIP() << "this build of the library cannot be unloaded: " << Meaning(code);
-    EXPECT_EQ(code, Passed) << Meaning(code);
+    const int code = InChild(LoadCacheAndUnload, m_db, Init());
+    if (code == kStillLoaded) GTEST_SKIP() << "this build of the library cannot be unloaded: dlclose left it loaded";
+    EXPECT_EQ(code, 0) << "the child's standard error says why";
 }
 
 }  // namespace

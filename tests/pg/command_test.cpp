@@ -20,13 +20,13 @@ TEST_F(PgCommandTest, DialectPassesThroughAndChangesAreCounted) {
     OrvOleDbCommand command;
     command.SetConnection(&m_connection);
     command.SetCommandText(u"INSERT INTO counted(name) SELECT 'n' || g FROM generate_series(1, 7) g");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    ASSERT_TRUE(Executes(command));
     EXPECT_EQ(command.GetRowsAffected(), 7);
     command.SetCommandText(u"UPDATE counted SET name = upper(name) WHERE id % 2 = 0");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    ASSERT_TRUE(Executes(command));
     EXPECT_EQ(command.GetRowsAffected(), 3);
     command.SetCommandText(u"DELETE FROM counted WHERE name ILIKE 'N%' AND id > 5");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    ASSERT_TRUE(Executes(command));
     EXPECT_EQ(command.GetRowsAffected(), 2);
 
     // Rows of statements that are no query: RETURNING, SHOW; and a data-changing WITH.
@@ -39,30 +39,17 @@ TEST_F(PgCommandTest, DialectPassesThroughAndChangesAreCounted) {
 }
 
 TEST_F(PgCommandTest, FailuresCarryTheServersWordsStateAndPosition) {
-    OrvOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(u"SELECT nosuchcolumn FROM pg_class");
-    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
-    std::string text = Utf8(command.GetErrorText());
-    EXPECT_TRUE(Holds(text, {"column \"nosuchcolumn\" does not exist", "42703", "at character 8"}));
-    EXPECT_NE(Utf8(command.GetErrorInfo(true)).find("SELECT nosuchcolumn FROM pg_class"), std::string::npos);
-
-    command.SetCommandText(u"SELECT * FROM no_such_table");
-    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
-    EXPECT_NE(Utf8(command.GetErrorText()).find("42P01"), std::string::npos);
-
+    EXPECT_TRUE(Holds(
+        Fails(m_connection, u"SELECT nosuchcolumn FROM pg_class"),
+        {"column \"nosuchcolumn\" does not exist", "42703", "at character 8", "\nSELECT nosuchcolumn FROM pg_class"}));
+    EXPECT_TRUE(Holds(Fails(m_connection, u"SELECT * FROM no_such_table"), {"42P01"}));
     Run(u"CREATE TABLE uniq(k int PRIMARY KEY)");
     Run(u"INSERT INTO uniq VALUES (1)");
-    command.SetCommandText(u"INSERT INTO uniq VALUES (1)");
-    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
-    text = Utf8(command.GetErrorText());
-    EXPECT_TRUE(Holds(
-        text, {"duplicate key value violates unique constraint \"uniq_pkey\"", "Key (k)=(1) already exists", "23505"}));
-
+    EXPECT_TRUE(
+        Holds(Fails(m_connection, u"INSERT INTO uniq VALUES (1)"),
+              {"duplicate key value violates unique constraint \"uniq_pkey\"", "Key (k)=(1) already exists", "23505"}));
     // A run-time failure of a query surfaces at Execute.
-    command.SetCommandText(u"SELECT 1 / (g - 3) FROM generate_series(1, 5) g");
-    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
-    EXPECT_NE(Utf8(command.GetErrorText()).find("22012"), std::string::npos) << Utf8(command.GetErrorText());
+    EXPECT_TRUE(Holds(Fails(m_connection, u"SELECT 1 / (g - 3) FROM generate_series(1, 5) g"), {"22012"}));
 }
 
 // Cancel from another thread asks the server to stop the statement; inside a transaction
@@ -75,7 +62,7 @@ TEST_F(PgCommandTest, CancelFromAnotherThreadStopsTheServersStatement) {
 
     ASSERT_TRUE(m_connection.StartTransaction());
     command.SetCommandText(u"INSERT INTO kept VALUES (1)");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    ASSERT_TRUE(Executes(command));
     std::atomic<bool> done{false};
     // Cancel until the statement has ended: a request that came before it started is lost.
     std::thread canceller([&] {
@@ -112,7 +99,7 @@ TEST_F(PgCommandTest, EveryTypeReadsAsItsOleDbType) {
     OrvOleDbCommand command;
     command.SetConnection(&m_connection);
     command.SetCommandText(u"SELECT * FROM typed");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+    ASSERT_TRUE(Executes(command));
     const std::vector<std::pair<DBTYPE, std::u16string>> expected = {
         {DBTYPE_I2, u"-32768"},
         {DBTYPE_I4, u"2147483647"},
@@ -165,7 +152,7 @@ TEST_F(PgCommandTest, ByteaInEveryLargeValueMode) {
         command.SetConnection(&m_connection);
         ASSERT_TRUE(command.SetBlobHandling(mode));
         command.SetCommandText(u"SELECT id, b FROM blobs");
-        ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        ASSERT_TRUE(Executes(command));
         ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
         EXPECT_EQ(command.IsBlob(2), OrvOleDbCommand::dbTrue);
         CHeapPtr<unsigned char> data;

@@ -1,6 +1,7 @@
 // Opening a server: initialisation strings with their standard keys, what a refused
 // connection says (never the password), and the data source's answers.
 #include "pg/pg_test.h"
+#include "platform/property_sets.h"
 #include "support/holds.h"
 
 using namespace orv::test;
@@ -9,11 +10,8 @@ namespace {
 
 const auto* const kServer = ::testing::AddGlobalTestEnvironment(new PgServer);
 
-class PgConnectionTest : public ::testing::Test {
+class PgConnectionTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-
     std::u16string Socket() const { return orv::platform::Utf8ToUtf16(PgServer::Socket()); }
     std::u16string Database() const { return orv::platform::Utf8ToUtf16(PgServer::Database()); }
 };
@@ -25,8 +23,7 @@ TEST_F(PgConnectionTest, StandardKeysAndBothProviderNamesOpenTheServer) {
               u";User ID=postgres;Connect Timeout=5;Extended Properties=\"application_name=orv-test\";",
           u"Provider=PostgreSQL;Data Source=postgresql://postgres@/" + Database() + u"?host=" + Socket() + u";"}) {
         OrvOleDbConnection connection;
-        ASSERT_EQ(connection.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK)
-            << Utf8(connection.GetErrorText());
+        ASSERT_TRUE(Opens(connection, CComBSTR(init.c_str())));
         EXPECT_TRUE(connection.IsConnected());
         EXPECT_FALSE(connection.IsReadOnly());
         CString catalog, name;
@@ -38,13 +35,11 @@ TEST_F(PgConnectionTest, StandardKeysAndBothProviderNamesOpenTheServer) {
 
     // Extended Properties reach libpq: the application name is the server's to see.
     OrvOleDbConnection connection;
-    ASSERT_EQ(connection.OpenFromInitializationString(
-                  PgServer::Init(u"Extended Properties='application_name=orv-test'"), false),
-              S_OK);
+    ASSERT_TRUE(Opens(connection, PgServer::Init(u"Extended Properties='application_name=orv-test'")));
     OrvOleDbCommand command;
     command.SetConnection(&connection);
     command.SetCommandText(u"SHOW application_name");
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+    ASSERT_TRUE(Executes(command));
     EXPECT_EQ(ReadAll(command), (Rows{{u"orv-test"}}));
 }
 
@@ -52,12 +47,7 @@ TEST_F(PgConnectionTest, ReadModeRefusesWrites) {
     OrvOleDbConnection connection;
     ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(u"Mode=Read;"), false), S_OK);
     EXPECT_TRUE(connection.IsReadOnly());
-    OrvOleDbCommand command;
-    command.SetConnection(&connection);
-    command.SetCommandText(u"CREATE TABLE nope(x int)");
-    EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError);
-    EXPECT_NE(Utf8(command.GetErrorText()).find("read-only transaction"), std::string::npos)
-        << Utf8(command.GetErrorText());
+    EXPECT_TRUE(Holds(Fails(connection, u"CREATE TABLE nope(x int)"), {"read-only transaction"}));
 }
 
 // Roles belong to the whole server and the tests run side by side, so each
@@ -105,27 +95,21 @@ TEST_F(PgConnectionTest, PasswordIsKeptOnlyWhenAskedTo) {
                                     u";User ID=keeper;Password=right-secret;Persist Security Info=" +
                                     (persist ? u"True;" : u"False;");
         OrvOleDbConnection connection;
-        ASSERT_EQ(connection.OpenFromInitializationString(CComBSTR(init.c_str()), false), S_OK);
+        ASSERT_TRUE(Opens(connection, CComBSTR(init.c_str())));
         CComPtr<IGetDataSource> getter;
         connection.GetSession().m_spOpenRowset->QueryInterface(IID_IGetDataSource, reinterpret_cast<void**>(&getter));
         CComPtr<IDBProperties> source;
         ASSERT_EQ(getter->GetDataSource(IID_IDBProperties, reinterpret_cast<IUnknown**>(&source)), S_OK);
-        DBPROPID id = DBPROP_AUTH_PASSWORD;
-        DBPROPIDSET request{&id, 1, DBPROPSET_DBINIT};
-        ULONG count = 0;
-        DBPROPSET* sets = nullptr;
-        source->GetProperties(1, &request, &count, &sets);
-        ASSERT_EQ(count, 1u);
-        const VARIANT& value = sets[0].rgProperties[0].vValue;
+        orv::platform::ReturnedPropertySets sets;
+        orv::platform::QueryProperties(source.p, DBPROPSET_DBINIT, {DBPROP_AUTH_PASSWORD}, sets);
+        const VARIANT* value = sets.Value(DBPROP_AUTH_PASSWORD);
+        ASSERT_NE(value, nullptr);
         if (persist) {
-            ASSERT_EQ(value.vt, VT_BSTR);
-            EXPECT_EQ(std::u16string(value.bstrVal), u"right-secret");
+            ASSERT_EQ(value->vt, VT_BSTR);
+            EXPECT_EQ(std::u16string(value->bstrVal), u"right-secret");
         } else {
-            EXPECT_EQ(value.vt, VT_EMPTY) << "the password is not handed out again";
+            EXPECT_EQ(value->vt, VT_EMPTY) << "the password is not handed out again";
         }
-        VariantClear(&sets[0].rgProperties[0].vValue);
-        CoTaskMemFree(sets[0].rgProperties);
-        CoTaskMemFree(sets);
     }
 }
 
@@ -136,7 +120,7 @@ TEST_F(PgConnectionTest, DatabaseFilesAreRefusedWithASentence) {
         << Utf8(error.GetErrorText());
 
     OrvOleDbConnection connection;
-    ASSERT_EQ(connection.OpenFromInitializationString(PgServer::Init(), false), S_OK);
+    ASSERT_TRUE(Opens(connection, PgServer::Init()));
     EXPECT_NE(connection.CompactMdb(), S_OK);
     EXPECT_NE(Utf8(connection.GetErrorText()).find("no file to compact"), std::string::npos)
         << Utf8(connection.GetErrorText());

@@ -27,10 +27,7 @@ TEST_F(PgLibraryTest, NestedTransactionsAreSavepoints) {
     Run(u"INSERT INTO parts(code) VALUES ('inner')");
     ASSERT_TRUE(m_connection.Rollback());
     // A failed statement inside the transaction does not end it.
-    OrvOleDbCommand failing;
-    failing.SetConnection(&m_connection);
-    failing.SetCommandText(u"INSERT INTO parts(code) VALUES ('outer')");
-    EXPECT_EQ(failing.Execute(), OrvOleDbCommand::dbError);
+    Fails(m_connection, u"INSERT INTO parts(code) VALUES ('outer')");
     Run(u"INSERT INTO parts(code) VALUES ('after')");
     ASSERT_TRUE(m_connection.StartTransaction());
     Run(u"INSERT INTO parts(code) VALUES ('kept')");

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "OrvOleDb.h"
+#include "support/library_fixture.h"
 #include "support/pg_server.h"
 
 namespace orv::test {
 
-inline std::string Utf8(const CString& s) { return platform::Utf16ToUtf8(s.Str()); }
 inline std::u16string Text(const CString& s) { return std::u16string(s.Str()); }
 
 using Rows = std::vector<std::vector<std::u16string>>;
@@ -29,30 +28,25 @@ inline Rows ReadAll(OrvOleDbCommand& command) {
     return rows;
 }
 
-class PgTest : public ::testing::Test {
+class PgTest : public ComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ASSERT_EQ(m_connection.OpenFromInitializationString(PgServer::Init(), false), S_OK)
-            << Utf8(m_connection.GetErrorText());
+        ComTest::SetUp();
+        ASSERT_TRUE(Opens(m_connection, PgServer::Init()));
     }
     void TearDown() override {
         m_connection.Close();
-        CoUninitialize();
+        ComTest::TearDown();
     }
 
-    // Runs `sql` on the test's connection; a failure fails the test with the error text.
-    void Run(const char16_t* sql) {
-        OrvOleDbCommand command;
-        command.SetConnection(&m_connection);
-        command.SetCommandText(sql);
-        EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
-    }
+    // Runs `sql` on the test's connection (a failure fails the test with the error text);
+    // the rows it gives.
+    void Run(const char16_t* sql) { EXPECT_TRUE(Runs(m_connection, sql)); }
     Rows Query(const char16_t* sql) {
         OrvOleDbCommand command;
         command.SetConnection(&m_connection);
         command.SetCommandText(sql);
-        EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        EXPECT_TRUE(Executes(command));
         return ReadAll(command);
     }
 

@@ -19,7 +19,7 @@ protected:
     void Open(OrvOleDbCommand& command, const char16_t* sql = u"SELECT n, label FROM walk ORDER BY n") {
         command.SetConnection(&m_connection);
         command.SetCommandText(sql);
-        ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << Utf8(command.GetErrorInfo(true));
+        ASSERT_TRUE(Executes(command));
     }
 };
 
@@ -86,7 +86,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
         OrvOleDbCommand command;
         command.SetConnection(connection);
         command.SetCommandText(u"SELECT n FROM walk ORDER BY n");
-        ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue);
+        ASSERT_TRUE(Executes(command));
         ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
 
         // The server ends this connection's backend, as a restart or a crash would.
@@ -109,7 +109,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
     OrvOleDbCommand check;
     check.SetConnection(again);
     check.SetCommandText(u"SELECT count(*) FROM walk");
-    EXPECT_EQ(check.Execute(), OrvOleDbCommand::dbTrue);
+    EXPECT_TRUE(Executes(check));
     EXPECT_EQ(ReadAll(check), (Rows{{u"5000"}}));
     check.Close();
 

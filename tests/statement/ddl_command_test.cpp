@@ -111,15 +111,6 @@ protected:
         OnDatabaseFile::TearDown();
     }
 
-    // One value of the first row a query gives.
-    CString Query(const char16_t* sql) {
-        OrvOleDbCommand c;
-        c.SetConnection(&m_connection);
-        c.SetCommandText(CString(sql));
-        EXPECT_EQ(c.Execute(), OrvOleDbCommand::dbTrue) << Utf8(c.GetErrorInfo(true));
-        return c.FetchNext() == OrvOleDbCommand::dbTrue ? c.FieldAsString(1) : CString(u"<no row>");
-    }
-
     Builder m_builder;
 };
 
@@ -154,8 +145,8 @@ TEST_F(StatementTest, UpdateInsertUpdatesEveryMatchingRow) {
     m_builder.AddColumn(u"b", u"99");
     ASSERT_TRUE(m_builder.UpdateInsert());
     EXPECT_EQ(m_builder.Text(), CString(u"UPDATE T SET b = 99 WHERE k = 2"));
-    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM T WHERE b = 99"), CString(u"2"));
-    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM T"), CString(u"3"));
+    EXPECT_EQ(One(u"SELECT COUNT(*) FROM T WHERE b = 99"), u"2");
+    EXPECT_EQ(One(u"SELECT COUNT(*) FROM T"), u"3");
     EXPECT_FALSE(m_builder.HasResults());  // the count's row was closed
 }
 
@@ -165,7 +156,7 @@ TEST_F(StatementTest, UpdateInsertInsertsWhenNothingMatches) {
     m_builder.AddColumn(u"a", u"'%s'", u"seven's");
     ASSERT_TRUE(m_builder.UpdateInsert());
     EXPECT_EQ(m_builder.Text(), CString(u"INSERT INTO T (k, j, a) VALUES (7, 1, 'seven''s')"));
-    EXPECT_EQ(Query(u"SELECT a FROM T WHERE k = 7"), CString(u"seven's"));
+    EXPECT_EQ(One(u"SELECT a FROM T WHERE k = 7"), u"seven's");
 }
 
 TEST_F(StatementTest, UpdateInsertInsertsWhenTheCountFails) {
@@ -185,8 +176,8 @@ TEST_F(StatementTest, DateAndNowAreValuesOfTheEngine) {
     localtime_r(&now, &local);
     char today[16];
     std::strftime(today, sizeof today, "%Y-%m-%d", &local);
-    EXPECT_EQ(Query(u"SELECT CAST(added AS TEXT) FROM T WHERE k = 8"), CString(orv::platform::Utf8ToUtf16(today)));
-    EXPECT_EQ(Query(u"SELECT length(Now())"), CString(u"19"));
+    EXPECT_EQ(One(u"SELECT CAST(added AS TEXT) FROM T WHERE k = 8"), orv::platform::Utf8ToUtf16(today));
+    EXPECT_EQ(One(u"SELECT length(Now())"), u"19");
 }
 
 // Values at the builder's limit (204,799 characters): one that fits goes in whole; one that
@@ -201,7 +192,7 @@ TEST_F(StatementTest, ValuesAtTheLimitAreStoredWholeOrCutButNeverBecomeSql) {
     m_builder.AddSearchCol(u"k", u"1");
     m_builder.AddColumn(u"note", u"'%s'", fits.c_str());
     ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorText());
-    EXPECT_EQ(Query(u"SELECT length(note) || substr(note, -2) FROM notes WHERE k = 1"), CString(u"204797f'"));
+    EXPECT_EQ(One(u"SELECT length(note) || substr(note, -2) FROM notes WHERE k = 1"), u"204797f'");
 
     // A host quoting data it was given: the data is longer than the limit, and a quote in it
     // is followed by SQL that reads another table, up to an open comment that would swallow
@@ -211,18 +202,18 @@ TEST_F(StatementTest, ValuesAtTheLimitAreStoredWholeOrCutButNeverBecomeSql) {
     m_builder.AddSearchCol(u"k", u"2");
     m_builder.AddColumn(u"note", u"'%s'", attack.c_str());
     ASSERT_TRUE(m_builder.Insert()) << Utf8(m_builder.GetErrorText());
-    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM notes WHERE k = 2 AND note LIKE '%the secret%'"), CString(u"0"));
-    EXPECT_EQ(Query(u"SELECT length(note) FROM notes WHERE k = 2"), CString(u"204797"));
+    EXPECT_EQ(One(u"SELECT COUNT(*) FROM notes WHERE k = 2 AND note LIKE '%the secret%'"), u"0");
+    EXPECT_EQ(One(u"SELECT length(note) FROM notes WHERE k = 2"), u"204797");
     const std::u16string stored =
         u"SELECT instr(note, '" + std::u16string(u"'' || (SELECT s FROM secret))/*") + u"') FROM notes WHERE k = 2";
-    EXPECT_EQ(Query(stored.c_str()), CString(u"204701"));
+    EXPECT_EQ(One(stored.c_str()), u"204701");
 
     // A mebibyte for a number: cut to the limit like any value, and refused or stored whole.
     const std::u16string digits(1u << 20, u'9');
     m_builder.AddSearchCol(u"k", u"%s", digits.c_str());
     EXPECT_EQ(m_builder.m_searchCols.back().m_value.GetLength(), 204799);
     const bool inserted = m_builder.Insert();
-    EXPECT_EQ(Query(u"SELECT COUNT(*) FROM notes"), CString(inserted ? u"3" : u"2"));
+    EXPECT_EQ(One(u"SELECT COUNT(*) FROM notes"), inserted ? u"3" : u"2");
 }
 
 }  // namespace

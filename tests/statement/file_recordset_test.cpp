@@ -1,23 +1,17 @@
 // File recordsets: the initialisation string a file name and kind make, and reading files.
 #include <gtest/gtest.h>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
 namespace {
 
-std::u16string Text(const CString& s) { return s.Str(); }
-
-class FileRecordsetTest : public ::testing::Test {
+class FileRecordsetTest : public ComTest {
 protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-
     // The data source a failed open names, from the engine's error text.
     static bool Names(OrvOleDbFileRecordset& r, const std::u16string& path) {
-        return Text(r.GetErrorText()).find(u"'" + path + u"'") != std::u16string::npos;
+        return Contains(r.GetErrorText(), u"'" + path + u"'");
     }
     TempDir m_dir;
 };
@@ -25,7 +19,7 @@ protected:
 TEST_F(FileRecordsetTest, ATextFileAfterABackslashOpensItsFolder) {
     OrvOleDbFileRecordset r(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftCsv);
     EXPECT_FALSE(r.Open(u"C:\\data\\x.CsV", nullptr, nullptr, nullptr, false));
-    EXPECT_TRUE(Names(r, u"C:\\data")) << orv::platform::Utf16ToUtf8(Text(r.GetErrorText()));
+    EXPECT_TRUE(Names(r, u"C:\\data")) << Utf8(r.GetErrorText());
     EXPECT_FALSE(r.Open(u"C:\\x.csv", nullptr, nullptr, nullptr, false));
     EXPECT_TRUE(Names(r, u"C:"));
     for (const char16_t* unchanged : {u"C:\\data\\x.csvx", u"C:\\data", u"x.csv"}) {
@@ -41,7 +35,7 @@ TEST_F(FileRecordsetTest, ReadsATextFileAndADatabaseFile) {
     WriteFile(m_dir.Path("stock.csv"), "part,count\nbolt,10\nnut,25\n");
     OrvOleDbFileRecordset text(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftCsv);
     ASSERT_TRUE(text.Open(m_dir.WPath("stock.csv").c_str(), nullptr, nullptr, nullptr, false))
-        << orv::platform::Utf16ToUtf8(Text(text.GetErrorText()));
+        << Utf8(text.GetErrorText());
     ASSERT_TRUE(text.GetRecNum(u"[stock.csv]", u"count > 20"));
     ASSERT_EQ(text.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(text.FieldAsLong(1), 1);
@@ -62,12 +56,12 @@ TEST_F(FileRecordsetTest, AWorkbookOpensReadWriteOrReadOnly) {
     // The read-write kind opens a workbook that does not exist yet; CREATE TABLE makes it.
     OrvOleDbFileRecordset book(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftExcel);
     ASSERT_TRUE(book.Open(m_dir.WPath("stock.xlsx").c_str(), nullptr, nullptr, nullptr, false))
-        << orv::platform::Utf16ToUtf8(Text(book.GetErrorText()));
+        << Utf8(book.GetErrorText());
     for (const char16_t* sql :
          {u"CREATE TABLE Stock (part TEXT, qty INTEGER)", u"INSERT INTO [Stock$] (part, qty) VALUES ('bolt', 10)",
           u"INSERT INTO [Stock$] (part, qty) VALUES ('nut', 25)"}) {
         book.SetCommandText(CString(sql));
-        ASSERT_EQ(book.Execute(), OrvOleDbCommand::dbTrue) << orv::platform::Utf16ToUtf8(Text(book.GetErrorInfo(true)));
+        ASSERT_TRUE(Executes(book));
     }
     ASSERT_TRUE(book.GetRecNum(u"[Stock$]", u"qty > 20"));
     ASSERT_EQ(book.FetchNext(), OrvOleDbCommand::dbTrue);
@@ -79,11 +73,11 @@ TEST_F(FileRecordsetTest, AWorkbookOpensReadWriteOrReadOnly) {
     EXPECT_TRUE(readOnly.GetConnection()->IsReadOnly());
     ASSERT_TRUE(readOnly.GetRecords(u"[Stock$]", u"*", nullptr, u"part"));
     ASSERT_EQ(readOnly.FetchNext(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(Text(readOnly.FieldAsString(1)), u"bolt");
+    EXPECT_EQ(readOnly.FieldAsString(1), u"bolt");
     EXPECT_EQ(readOnly.FieldAsLong(2), 10);
     readOnly.SetCommandText(CString(u"UPDATE [Stock$] SET qty = 0"));
     EXPECT_EQ(readOnly.Execute(), OrvOleDbCommand::dbError);
-    EXPECT_NE(Text(readOnly.GetErrorInfo(true)).find(u"read-only"), std::u16string::npos);
+    EXPECT_TRUE(Contains(readOnly.GetErrorInfo(true), u"read-only"));
 }
 
 }  // namespace

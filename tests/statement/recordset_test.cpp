@@ -100,8 +100,8 @@ TEST_F(RecordsetTest, AFailedOpenCarriesTheReason) {
 
 TEST_F(RecordsetTest, SetConnectionOnlyAppliesToExternalRecordsets) {
     OrvOleDbConnection first, second;
-    ASSERT_EQ(first.OpenFromInitializationString(m_init, false), S_OK);
-    ASSERT_EQ(second.OpenFromInitializationString(m_init, false), S_OK);
+    ASSERT_TRUE(Opens(first, m_init));
+    ASSERT_TRUE(Opens(second, m_init));
 
     OrvOleDbRecordset own(OrvOleDbRecordset::ctPrivate);
     own.SetConnection(&first);

@@ -5,8 +5,7 @@
 
 #include <string>
 
-#include "OrvOleDb.h"
-#include "support/files.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 
@@ -55,12 +54,12 @@ void RoundTrip() {
                 (u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + utf16Path + u";Jet OLEDB:Engine Type=5;").c_str());
     ASSERT_EQ(OrvOleDbConnection::CreateMdbFile(init, dataSource), S_OK);
     OrvOleDbConnection connection;
-    ASSERT_EQ(connection.OpenFromInitializationString(init, false), S_OK) << connection.GetErrorText();
+    ASSERT_TRUE(Opens(connection, init));
 
     OrvOleDbCommand command;
     command.SetConnection(&connection);
     command.SetCommandText(kCreate.As<Char>());
-    ASSERT_EQ(command.Execute(), OrvOleDbCommand::dbTrue) << command.GetErrorText();
+    ASSERT_TRUE(Executes(command));
     command.Close();
 
     OrvOleDbDDLCommand writer;

@@ -100,7 +100,6 @@ struct FakeScript {
     bool offerRowsetInfo = true;
     bool sequentialStreamProperty = true;  // DBPROP_ISequentialStream as the rowset reports it
     bool iStreamProperty = true;  // DBPROP_IStream
-    bool offerRowsetChange = false;
     bool storageObjectsFail = false;  // GetData cannot create storage objects (DB_S_ERRORSOCCURRED)
 
     bool connectionStatus = true;  // the data source reports DBPROP_CONNECTIONSTATUS
@@ -206,7 +205,7 @@ public:
 
 // ---- Rowset -------------------------------------------------------------------------------
 
-class FakeRowset final : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo, IRowsetChange> {
+class FakeRowset final : public platform::ComObject<IRowset, IAccessor, IColumnsInfo, IRowsetInfo> {
 public:
     explicit FakeRowset(const FakeScript& script) : m_script(script) {
         ++Fake().log.liveRowsets;
@@ -220,8 +219,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if ((riid == IID_IRowsetInfo && !m_script.offerRowsetInfo) ||
-            (riid == IID_IRowsetChange && !m_script.offerRowsetChange)) {
+        if (riid == IID_IRowsetInfo && !m_script.offerRowsetInfo) {
             if (ppv) *ppv = nullptr;
             return E_NOINTERFACE;
         }
@@ -399,15 +397,6 @@ public:
         ORV_FAKE_UNEXPECTED("GetReferencedRowset");
     }
     HRESULT STDMETHODCALLTYPE GetSpecification(REFIID, IUnknown**) override { ORV_FAKE_UNEXPECTED("GetSpecification"); }
-
-    // ---- IRowsetChange
-    HRESULT STDMETHODCALLTYPE DeleteRows(HCHAPTER, DBCOUNTITEM, const HROW[], DBROWSTATUS[]) override {
-        ORV_FAKE_UNEXPECTED("DeleteRows");
-    }
-    HRESULT STDMETHODCALLTYPE SetData(HROW, HACCESSOR, void*) override { ORV_FAKE_UNEXPECTED("SetData"); }
-    HRESULT STDMETHODCALLTYPE InsertRow(HCHAPTER, HACCESSOR, void*, HROW*) override {
-        ORV_FAKE_UNEXPECTED("InsertRow");
-    }
 
 private:
     struct Binding {
