@@ -2,6 +2,7 @@
 // text and BSTR comparison.
 #include "platform/oleauto.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -192,19 +193,41 @@ ExpandedPattern Expand(const char16_t* pattern) {
     return out;
 }
 
-// Both patterns of a locale, expanded.
+// The most units a pattern can write: fields of two digits, full years of four.
+std::size_t Longest(const ExpandedPattern& pattern, const LocalePatterns& locale) {
+    const std::size_t designator =
+        std::max(std::char_traits<char16_t>::length(locale.am), std::char_traits<char16_t>::length(locale.pm));
+    std::size_t units = 0;
+    for (std::size_t k = 0; k < pattern.size; ++k) {
+        const ExpandedPattern::Piece& piece = pattern.pieces[k];
+        switch (piece.field) {
+        case 0: units += piece.count; break;
+        case u'y': units += piece.count >= 3 ? 4 : 2; break;
+        case u't': units += piece.count == 1 ? 1 : designator; break;
+        default: units += 2; break;
+        }
+    }
+    return units;
+}
+
+// Both patterns of a locale, expanded, and the most units the two write with the blank
+// between them.
 struct ExpandedLocale {
     const LocalePatterns* patterns;
     ExpandedPattern shortDate;
     ExpandedPattern longTime;
+    std::size_t longest;
 };
 
 // Every row of kPatterns expanded, once for the process.
 const ExpandedLocale& ExpandedRow(std::size_t row) {
     static const auto* const kExpanded = [] {
         auto* rows = new ExpandedLocale[std::size(kPatterns)];
-        for (std::size_t k = 0; k < std::size(kPatterns); ++k)
-            rows[k] = {&kPatterns[k], Expand(kPatterns[k].shortDate), Expand(kPatterns[k].longTime)};
+        for (std::size_t k = 0; k < std::size(kPatterns); ++k) {
+            const LocalePatterns& row = kPatterns[k];
+            rows[k] = {&row, Expand(row.shortDate), Expand(row.longTime), 0};
+            rows[k].longest = Longest(rows[k].shortDate, row) + 1 + Longest(rows[k].longTime, row);
+        }
         return rows;
     }();
     return kExpanded[row];
@@ -236,16 +259,13 @@ const ExpandedLocale& PatternsFor(LCID lcid) {
 }
 
 // Date text is written into a fixed buffer: the longest pattern pair gives well under
-// kDateTextRoom units, and a field read formats a date per row, so no allocation.
+// kDateTextRoom units, and a field read formats a date per row, so no allocation. The room
+// is checked once per date against the locale's longest text.
 struct DateWriter {
     char16_t* units;
     std::size_t length = 0;
-    bool overflow = false;
 
-    void Put(char16_t unit) {
-        if (length < orv::platform::kDateTextRoom) units[length++] = unit;
-        else overflow = true;
-    }
+    void Put(char16_t unit) { units[length++] = unit; }
     void Put(const char16_t* text, std::size_t n) {
         for (std::size_t k = 0; k < n; ++k) Put(text[k]);
     }
@@ -354,11 +374,11 @@ HRESULT FormatDate(DATE date, LCID lcid, ULONG flags, char16_t* text, std::size_
     }
 
     const ExpandedLocale& locale = PatternsFor(lcid);
+    if (locale.longest > kDateTextRoom) return E_OUTOFMEMORY;  // no pattern in the table comes near
     DateWriter out{text};
     if (withDate) AppendPattern(out, locale.shortDate, *locale.patterns, st);
     if (withDate && withTime) out.Put(u' ');
     if (withTime) AppendPattern(out, locale.longTime, *locale.patterns, st);
-    if (out.overflow) return E_OUTOFMEMORY;  // no pattern in the table comes near
     length = out.length;
     return S_OK;
 }
