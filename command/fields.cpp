@@ -58,6 +58,23 @@ CString IntegerText(Integer value) {
 // the C library's words through the formatter.
 CString FixedText(double value) {
     if (!std::isfinite(value)) return Formatted(u"%f", value);
+    // When a value in millionths rounds to a whole number below 2^52, the rounding moved it
+    // by a quarter at most, so that number is the value rounded to six places: its digits
+    // with the point put in are "%f"'s (prices, quarters and most stored amounts).
+    const double millionths = value * 1e6;
+    if (value != 0 && std::fabs(millionths) < 4503599627370496.0 && std::trunc(millionths) == millionths) {
+        char digits[32];
+        char* end = digits + sizeof digits;
+        char* p = end;
+        auto units = static_cast<unsigned long long>(std::fabs(millionths));
+        for (int place = 0; place < 6 || units != 0 || place == 6; ++place) {
+            if (place == 6) *--p = '.';
+            *--p = static_cast<char>('0' + units % 10);
+            units /= 10;
+        }
+        if (value < 0) *--p = '-';
+        return AsciiText(p, end);
+    }
     char digits[400];  // the largest double has 309 digits before the point
     const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
     if (result.ec != std::errc()) return Formatted(u"%f", value);

@@ -644,87 +644,120 @@ HRESULT Rowset::ReleaseRows(DBCOUNTITEM cRows, const HROW rghRows[], DBROWOPTION
 
 // ---- Reading values ------------------------------------------------------------------------
 
+namespace {
+
+// A storage object over the value (a binding of IUnknown): text as UTF-16, binary as it is.
+DBSTATUS WriteStorageObject(const DBBINDING& b, const ColumnType& type, const StoredValue& stored, TypedValue& scratch,
+                            void* value, DBLENGTH& length) {
+    std::string bytes;
+    if (type.type == DBTYPE_WSTR) {
+        std::u16string text;
+        Materialise(stored, type, scratch);
+        text.swap(scratch.text);
+        bytes.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+    } else {
+        bytes = stored.bytes;
+    }
+    length = bytes.size();
+    void* object = nullptr;
+    REFIID iid = b.pObject ? b.pObject->iid : IID_IUnknown;
+    const DBSTATUS status =
+        FAILED(CreateValueStream(std::move(bytes), iid, &object)) ? DBSTATUS_E_CANTCREATE : DBSTATUS_S_OK;
+    if (value) *static_cast<void**>(value) = object;
+    else if (object) static_cast<IUnknown*>(object)->Release();
+    return status;
+}
+
+// A long text by reference, converted straight into the block handed out: a UTF-8 byte
+// never gives more than one UTF-16 unit.
+DBSTATUS WriteTextByReference(const StoredValue& stored, void* value, DBLENGTH& length) {
+    auto* copy = static_cast<char16_t*>(CoTaskMemAlloc((stored.bytes.size() + 1) * sizeof(char16_t)));
+    DBSTATUS status = DBSTATUS_S_OK;
+    if (!copy) {
+        status = DBSTATUS_E_CANTCREATE;
+    } else {
+        const std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), copy);
+        copy[units] = 0;
+        length = units * sizeof(char16_t);
+    }
+    if (value) *static_cast<char16_t**>(value) = copy;
+    else CoTaskMemFree(copy);  // the length alone was asked for
+    return status;
+}
+
+// Text or bytes already in the bound type: copied into a block of their own (by
+// reference) or into the consumer's buffer, cut to fit with a terminator for text.
+DBSTATUS WriteVariableLength(const DBBINDING& b, DBTYPE base, bool byRef, const TypedValue& typed, void* value,
+                             DBLENGTH& length) {
+    const bool text = base == DBTYPE_WSTR;
+    length = typed.length;
+    if (byRef) {
+        auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(length + (text ? sizeof(char16_t) : 0)));
+        if (value) *static_cast<BYTE**>(value) = copy;
+        if (!copy) return DBSTATUS_E_CANTCREATE;
+        std::memcpy(copy, typed.Data(), length);
+        if (text) std::memset(copy + length, 0, sizeof(char16_t));
+        return DBSTATUS_S_OK;
+    }
+    if (!value) return DBSTATUS_S_OK;
+    const DBLENGTH room = text ? (b.cbMaxLen >= 2 ? (b.cbMaxLen - 2) & ~DBLENGTH(1) : 0) : b.cbMaxLen;
+    const DBLENGTH n = std::min(room, length);
+    std::memcpy(value, typed.Data(), n);
+    if (text && b.cbMaxLen >= 2) static_cast<char16_t*>(value)[n / 2] = 0;
+    return n < length ? DBSTATUS_S_TRUNCATED : DBSTATUS_S_OK;
+}
+
+// Any other value: in the column's type first, then as it is when the binding asks for
+// that type, else through the conversions.
+DBSTATUS WriteConverted(const DBBINDING& b, const ColumnType& type, const StoredValue& stored, TypedValue& scratch,
+                        void* value, DBLENGTH& length) {
+    const DBTYPE base = static_cast<DBTYPE>(b.wType & ~DBTYPE_BYREF);
+    const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+    Materialise(stored, type, scratch);
+    if (scratch.status != DBSTATUS_S_OK) return scratch.status;
+    if (base == type.type && (base == DBTYPE_WSTR || base == DBTYPE_BYTES))
+        return WriteVariableLength(b, base, byRef, scratch, value, length);
+    if (base == type.type && !byRef && FixedTypeSize(base)) {
+        length = FixedTypeSize(base);
+        if (value) std::memcpy(value, scratch.fixed, length);
+        return DBSTATUS_S_OK;
+    }
+    DBSTATUS status = DBSTATUS_S_OK;
+    const HRESULT hr = ConvertValue(type.type, scratch.Data(), scratch.length, b.wType, value, b.cbMaxLen, &length,
+                                    &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
+    if (FAILED(hr) && status == DBSTATUS_S_OK) status = DBSTATUS_E_CANTCONVERTVALUE;
+    return status;
+}
+
+}  // namespace
+
 DBSTATUS Rowset::WriteBinding(const DBBINDING& b, const Row& row, BYTE* data) {
     const std::size_t c = static_cast<std::size_t>(b.iOrdinal - 1);
-    const RowsetColumn& column = m_columns[c];
+    const ColumnType& type = m_columns[c].type;
     const StoredValue& stored = row.values[c];
     void* value = (b.dwPart & DBPART_VALUE) ? data + b.obValue : nullptr;
     DBSTATUS status = DBSTATUS_S_OK;
     DBLENGTH length = 0;
     const DBTYPE base = static_cast<DBTYPE>(b.wType & ~DBTYPE_BYREF);
     const bool byRef = (b.wType & DBTYPE_BYREF) != 0;
+    const bool storedText = type.type == DBTYPE_WSTR && stored.kind == SQLITE_TEXT;
 
     if (stored.kind == SQLITE_NULL) {
         status = DBSTATUS_S_ISNULL;
         if (value && (b.wType == DBTYPE_IUNKNOWN || byRef)) *static_cast<void**>(value) = nullptr;
     } else if (b.wType == DBTYPE_IUNKNOWN) {
-        // A storage object over the value: text as UTF-16, binary as it is.
-        std::string bytes;
-        if (column.type.type == DBTYPE_WSTR) {
-            std::u16string text;
-            Materialise(stored, column.type, m_scratch);
-            text.swap(m_scratch.text);
-            bytes.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
-        } else {
-            bytes = stored.bytes;
-        }
-        length = bytes.size();
-        void* object = nullptr;
-        REFIID iid = b.pObject ? b.pObject->iid : IID_IUnknown;
-        if (FAILED(CreateValueStream(std::move(bytes), iid, &object))) status = DBSTATUS_E_CANTCREATE;
-        if (value) *static_cast<void**>(value) = object;
-        else if (object) static_cast<IUnknown*>(object)->Release();
-    } else if (base == DBTYPE_WSTR && !byRef && column.type.type == DBTYPE_WSTR && stored.kind == SQLITE_TEXT &&
-               value && (stored.bytes.size() + 1) * sizeof(char16_t) <= b.cbMaxLen) {
+        status = WriteStorageObject(b, type, stored, m_scratch, value, length);
+    } else if (base == DBTYPE_WSTR && !byRef && storedText && value &&
+               (stored.bytes.size() + 1) * sizeof(char16_t) <= b.cbMaxLen) {
         // The common case, converted straight into the consumer's buffer.
         auto* out = static_cast<char16_t*>(value);
-        std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), out);
+        const std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), out);
         out[units] = 0;
         length = units * sizeof(char16_t);
-    } else if (base == DBTYPE_WSTR && byRef && column.type.type == DBTYPE_WSTR && stored.kind == SQLITE_TEXT) {
-        // A long text by reference, converted straight into the block handed out: a UTF-8
-        // byte never gives more than one UTF-16 unit.
-        auto* copy = static_cast<char16_t*>(CoTaskMemAlloc((stored.bytes.size() + 1) * sizeof(char16_t)));
-        if (!copy) {
-            status = DBSTATUS_E_CANTCREATE;
-        } else {
-            const std::size_t units = platform::Utf8ToUtf16(stored.bytes.data(), stored.bytes.size(), copy);
-            copy[units] = 0;
-            length = units * sizeof(char16_t);
-        }
-        if (value) *static_cast<char16_t**>(value) = copy;
-        else CoTaskMemFree(copy);  // the length alone was asked for
+    } else if (base == DBTYPE_WSTR && byRef && storedText) {
+        status = WriteTextByReference(stored, value, length);
     } else {
-        Materialise(stored, column.type, m_scratch);
-        if (m_scratch.status != DBSTATUS_S_OK) {
-            status = m_scratch.status;
-        } else if (base == column.type.type && (base == DBTYPE_WSTR || base == DBTYPE_BYTES)) {
-            const bool text = base == DBTYPE_WSTR;
-            length = m_scratch.length;
-            if (byRef) {
-                auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(length + (text ? sizeof(char16_t) : 0)));
-                if (!copy) {
-                    status = DBSTATUS_E_CANTCREATE;
-                } else {
-                    std::memcpy(copy, m_scratch.Data(), length);
-                    if (text) std::memset(copy + length, 0, sizeof(char16_t));
-                }
-                if (value) *static_cast<BYTE**>(value) = copy;
-            } else if (value) {
-                DBLENGTH room = text ? (b.cbMaxLen >= 2 ? (b.cbMaxLen - 2) & ~DBLENGTH(1) : 0) : b.cbMaxLen;
-                DBLENGTH n = std::min(room, length);
-                std::memcpy(value, m_scratch.Data(), n);
-                if (text && b.cbMaxLen >= 2) static_cast<char16_t*>(value)[n / 2] = 0;
-                if (n < length) status = DBSTATUS_S_TRUNCATED;
-            }
-        } else if (base == column.type.type && !byRef && FixedTypeSize(base)) {
-            length = FixedTypeSize(base);
-            if (value) std::memcpy(value, m_scratch.fixed, length);
-        } else {
-            HRESULT hr = ConvertValue(column.type.type, m_scratch.Data(), m_scratch.length, b.wType, value, b.cbMaxLen,
-                                      &length, &status, b.bPrecision, b.bScale, DBDATACONVERT_DEFAULT);
-            if (FAILED(hr) && status == DBSTATUS_S_OK) status = DBSTATUS_E_CANTCONVERTVALUE;
-        }
+        status = WriteConverted(b, type, stored, m_scratch, value, length);
     }
     if (b.dwPart & DBPART_LENGTH) *reinterpret_cast<DBLENGTH*>(data + b.obLength) = length;
     if (b.dwPart & DBPART_STATUS) *reinterpret_cast<DBSTATUS*>(data + b.obStatus) = status;

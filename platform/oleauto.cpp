@@ -2,6 +2,7 @@
 // text and BSTR comparison.
 #include "platform/oleauto.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -124,9 +125,118 @@ constexpr LocalePatterns kPatterns[] = {
 
 constexpr LANGID PrimaryLanguage(LANGID id) { return id & 0x3FF; }
 
-// The patterns for a locale: its own row, else the first row of its language (so a
-// neutral "German" or an unlisted German-speaking country reads as de-DE), else en-US.
-const LocalePatterns& PatternsFor(LCID lcid) {
+// The row of kPatterns for a locale: its own row, else the first row of its language (so
+// a neutral "German" or an unlisted German-speaking country reads as de-DE), else en-US.
+std::size_t PatternRowFor(LANGID id) {
+    for (std::size_t k = 0; k < std::size(kPatterns); ++k)
+        if (kPatterns[k].lcid == id) return k;
+    for (std::size_t k = 0; k < std::size(kPatterns); ++k)
+        if (PrimaryLanguage(static_cast<LANGID>(kPatterns[k].lcid)) == PrimaryLanguage(id)) return k;
+    return 0;
+}
+
+// A pattern read once into what a date's text is made of: fields (a pattern letter and how
+// many times it was repeated) and literal text, so that formatting a date per row does not
+// read the pattern language again.
+struct ExpandedPattern {
+    struct Piece {
+        char16_t field = 0;  // d M y H h m s t, or 0 for literal text
+        std::uint8_t count = 0;  // repetitions of the letter; units of literal text
+        std::uint8_t literal = 0;  // where the literal text starts in `literals`
+    };
+    Piece pieces[24];
+    std::size_t size = 0;
+    char16_t literals[32] = {};
+    std::size_t literalUnits = 0;
+
+    void Literal(char16_t unit) {
+        if (size == 0 || pieces[size - 1].field != 0) pieces[size++] = {0, 0, static_cast<std::uint8_t>(literalUnits)};
+        literals[literalUnits++] = unit;
+        ++pieces[size - 1].count;
+    }
+};
+
+// Reads one NLS pattern: '-quoted text is literal ('' inside it is one quote), any letter
+// other than a field's stands for itself as often as it is repeated.
+ExpandedPattern Expand(const char16_t* pattern) {
+    ExpandedPattern out;
+    for (const char16_t* p = pattern; *p;) {
+        const char16_t c = *p;
+        if (c == u'\'') {
+            for (++p; *p; ++p) {
+                if (*p == u'\'') {
+                    if (p[1] != u'\'') break;
+                    ++p;
+                }
+                out.Literal(*p);
+            }
+            if (*p) ++p;
+            continue;
+        }
+        int count = 0;
+        while (p[count] == c) ++count;
+        switch (c) {
+        case u'd':
+        case u'M':
+        case u'y':
+        case u'H':
+        case u'h':
+        case u'm':
+        case u's':
+        case u't': out.pieces[out.size++] = {c, static_cast<std::uint8_t>(count), 0}; break;
+        default:
+            for (int k = 0; k < count; ++k) out.Literal(c);
+            break;
+        }
+        p += count;
+    }
+    return out;
+}
+
+// The most units a pattern can write: fields of two digits, full years of four.
+std::size_t Longest(const ExpandedPattern& pattern, const LocalePatterns& locale) {
+    const std::size_t designator =
+        std::max(std::char_traits<char16_t>::length(locale.am), std::char_traits<char16_t>::length(locale.pm));
+    std::size_t units = 0;
+    for (std::size_t k = 0; k < pattern.size; ++k) {
+        const ExpandedPattern::Piece& piece = pattern.pieces[k];
+        switch (piece.field) {
+        case 0: units += piece.count; break;
+        case u'y': units += piece.count >= 3 ? 4 : 2; break;
+        case u't': units += piece.count == 1 ? 1 : designator; break;
+        default: units += 2; break;
+        }
+    }
+    return units;
+}
+
+// Both patterns of a locale, expanded, and the most units the two write with the blank
+// between them.
+struct ExpandedLocale {
+    const LocalePatterns* patterns;
+    ExpandedPattern shortDate;
+    ExpandedPattern longTime;
+    std::size_t longest;
+};
+
+// Every row of kPatterns expanded, once for the process.
+const ExpandedLocale& ExpandedRow(std::size_t row) {
+    static const auto* const kExpanded = [] {
+        auto* rows = new ExpandedLocale[std::size(kPatterns)];
+        for (std::size_t k = 0; k < std::size(kPatterns); ++k) {
+            const LocalePatterns& row = kPatterns[k];
+            rows[k] = {&row, Expand(row.shortDate), Expand(row.longTime), 0};
+            rows[k].longest = Longest(rows[k].shortDate, row) + 1 + Longest(rows[k].longTime, row);
+        }
+        return rows;
+    }();
+    return kExpanded[row];
+}
+
+// The expanded patterns for a locale. The default locales stand for the user's
+// (GetUserDefaultLCID); the last locale asked for is remembered per thread, since a walk
+// formats every date of a column in the same one.
+const ExpandedLocale& PatternsFor(LCID lcid) {
     LANGID id = static_cast<LANGID>(lcid & 0xFFFF);  // the sort order does not matter here
     switch (id) {
     case 0x0000:  // neutral
@@ -139,23 +249,25 @@ const LocalePatterns& PatternsFor(LCID lcid) {
         break;
     default: break;
     }
-    for (const LocalePatterns& row : kPatterns)
-        if (row.lcid == id) return row;
-    for (const LocalePatterns& row : kPatterns)
-        if (PrimaryLanguage(static_cast<LANGID>(row.lcid)) == PrimaryLanguage(id)) return row;
-    return kPatterns[0];
+    thread_local LANGID lastId = 0;
+    thread_local std::size_t lastRow = 0;
+    if (id != lastId || id == 0) {
+        lastRow = PatternRowFor(id);
+        lastId = id;
+    }
+    return ExpandedRow(lastRow);
 }
 
 // Date text is written into a fixed buffer: the longest pattern pair gives well under
-// kDateTextRoom units, and a field read formats a date per row, so no allocation.
+// kDateTextRoom units, and a field read formats a date per row, so no allocation. The room
+// is checked once per date against the locale's longest text.
 struct DateWriter {
     char16_t* units;
     std::size_t length = 0;
-    bool overflow = false;
 
-    void Put(char16_t unit) {
-        if (length < orv::platform::kDateTextRoom) units[length++] = unit;
-        else overflow = true;
+    void Put(char16_t unit) { units[length++] = unit; }
+    void Put(const char16_t* text, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) Put(text[k]);
     }
     void Put(const char16_t* text) {
         while (*text) Put(*text++);
@@ -178,49 +290,34 @@ void AppendNumber(DateWriter& out, unsigned value, int minDigits) {
     while (n > 0) out.Put(digits[--n]);
 }
 
-// Expands one NLS pattern for a time of day and date.
-void AppendPattern(DateWriter& out, const char16_t* pattern, const LocalePatterns& locale, const SYSTEMTIME& st) {
-    for (const char16_t* p = pattern; *p;) {
-        const char16_t c = *p;
-        if (c == u'\'') {  // literal text; '' inside it is one quote
-            for (++p; *p; ++p) {
-                if (*p == u'\'') {
-                    if (p[1] != u'\'') break;
-                    ++p;
-                }
-                out.Put(*p);
-            }
-            if (*p) ++p;
-            continue;
-        }
-        int count = 0;
-        while (p[count] == c) ++count;
-        const bool twoDigits = count >= 2;
-        switch (c) {
-        case u'd': AppendNumber(out, st.wDay, twoDigits ? 2 : 1); break;
-        case u'M': AppendNumber(out, st.wMonth, twoDigits ? 2 : 1); break;
+// Writes a time of day and date by an expanded pattern.
+void AppendPattern(DateWriter& out, const ExpandedPattern& pattern, const LocalePatterns& locale,
+                   const SYSTEMTIME& st) {
+    for (std::size_t k = 0; k < pattern.size; ++k) {
+        const ExpandedPattern::Piece& piece = pattern.pieces[k];
+        const int digits = piece.count >= 2 ? 2 : 1;
+        switch (piece.field) {
+        case 0: out.Put(pattern.literals + piece.literal, piece.count); break;
+        case u'd': AppendNumber(out, st.wDay, digits); break;
+        case u'M': AppendNumber(out, st.wMonth, digits); break;
         case u'y':
-            if (count >= 3) AppendNumber(out, st.wYear, 1);  // in full, never padded
-            else AppendNumber(out, st.wYear % 100, count);
+            if (piece.count >= 3) AppendNumber(out, st.wYear, 1);  // in full, never padded
+            else AppendNumber(out, st.wYear % 100, piece.count);
             break;
-        case u'H': AppendNumber(out, st.wHour, twoDigits ? 2 : 1); break;
-        case u'h': AppendNumber(out, st.wHour % 12 == 0 ? 12 : st.wHour % 12, twoDigits ? 2 : 1); break;
-        case u'm': AppendNumber(out, st.wMinute, twoDigits ? 2 : 1); break;
-        case u's': AppendNumber(out, st.wSecond, twoDigits ? 2 : 1); break;
-        case u't': {
+        case u'H': AppendNumber(out, st.wHour, digits); break;
+        case u'h': AppendNumber(out, st.wHour % 12 == 0 ? 12 : st.wHour % 12, digits); break;
+        case u'm': AppendNumber(out, st.wMinute, digits); break;
+        case u's': AppendNumber(out, st.wSecond, digits); break;
+        default: {  // t: the designator, or its first unit alone
             const char16_t* designator = st.wHour < 12 ? locale.am : locale.pm;
-            if (count == 1) {
+            if (piece.count == 1) {
                 if (*designator) out.Put(*designator);
             } else {
                 out.Put(designator);
             }
             break;
         }
-        default:
-            for (int k = 0; k < count; ++k) out.Put(c);
-            break;
         }
-        p += count;
     }
 }
 
@@ -276,12 +373,12 @@ HRESULT FormatDate(DATE date, LCID lcid, ULONG flags, char16_t* text, std::size_
         withTime = false;
     }
 
-    const LocalePatterns& locale = PatternsFor(lcid);
+    const ExpandedLocale& locale = PatternsFor(lcid);
+    if (locale.longest > kDateTextRoom) return E_OUTOFMEMORY;  // no pattern in the table comes near
     DateWriter out{text};
-    if (withDate) AppendPattern(out, locale.shortDate, locale, st);
+    if (withDate) AppendPattern(out, locale.shortDate, *locale.patterns, st);
     if (withDate && withTime) out.Put(u' ');
-    if (withTime) AppendPattern(out, locale.longTime, locale, st);
-    if (out.overflow) return E_OUTOFMEMORY;  // no pattern in the table comes near
+    if (withTime) AppendPattern(out, locale.longTime, *locale.patterns, st);
     length = out.length;
     return S_OK;
 }

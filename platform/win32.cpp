@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -39,21 +40,48 @@ constexpr LocaleName kLocales[] = {
 
 constexpr LCID kEnglishUnitedStates = 0x0409;
 
-// The first non-empty of LC_ALL, the category and LANG, found in one pass over the
-// environment: every formatted date asks, so three getenv scans would be felt.
-const char* EnvironmentLocale(const char* category) {
-    const std::string_view names[3] = {"LC_ALL", category, "LANG"};
-    const char* found[3] = {nullptr, nullptr, nullptr};
-    for (char** entry = environ; entry && *entry; ++entry) {
-        const char* e = *entry;
-        if (e[0] != 'L') continue;  // all three names begin with L
-        const char* equals = std::strchr(e, '=');
-        if (!equals) continue;
-        const std::string_view name(e, static_cast<std::size_t>(equals - e));
-        for (int k = 0; k < 3; ++k)
-            if (!found[k] && name == names[k]) found[k] = equals + 1;
+// LC_ALL, the category and LANG as one thread last found them in the environment. Every
+// formatted date asks, so the environment is scanned again only when its list of entries
+// changed: setenv and putenv put a new pointer into the list and unsetenv moves the rest
+// down, so an unchanged list holds the same entries. Their values are read each time.
+struct EnvironmentLook {
+    char** list = nullptr;  // the list scanned
+    std::vector<char*> entries;  // its entries then, without the terminator
+    const char* found[3] = {nullptr, nullptr, nullptr};  // values of LC_ALL, the category, LANG
+    bool scanned = false;
+
+    // Compared in one block: the same list has room for as many entries as it had (lists
+    // grow, and unsetenv moves a terminator into a slot that held an entry).
+    bool Unchanged() const {
+        if (!scanned || environ != list) return false;
+        if (!list) return true;
+        const std::size_t n = entries.size();
+        return (n == 0 || std::memcmp(list, entries.data(), n * sizeof(char*)) == 0) && list[n] == nullptr;
     }
-    for (const char* value : found)
+
+    void Scan(const char* category) {
+        const std::string_view names[3] = {"LC_ALL", category, "LANG"};
+        list = environ;
+        entries.clear();
+        for (const char*& value : found) value = nullptr;
+        for (char** entry = list; entry && *entry; ++entry) {
+            const char* e = *entry;
+            entries.push_back(*entry);
+            if (e[0] != 'L') continue;  // all three names begin with L
+            const char* equals = std::strchr(e, '=');
+            if (!equals) continue;
+            const std::string_view name(e, static_cast<std::size_t>(equals - e));
+            for (int k = 0; k < 3; ++k)
+                if (!found[k] && name == names[k]) found[k] = equals + 1;
+        }
+        scanned = true;
+    }
+};
+
+// The first non-empty of LC_ALL, the category and LANG.
+const char* EnvironmentLocale(const char* category, EnvironmentLook& look) {
+    if (!look.Unchanged()) look.Scan(category);
+    for (const char* value : look.found)
         if (value && *value) return value;
     return nullptr;
 }
@@ -96,13 +124,15 @@ struct LocaleCache {
 }  // namespace
 
 LCID GetSystemDefaultLCID() {
+    thread_local EnvironmentLook look;
     thread_local LocaleCache cache;
-    return cache.For(EnvironmentLocale("LC_MESSAGES"));
+    return cache.For(EnvironmentLocale("LC_MESSAGES", look));
 }
 
 LCID GetUserDefaultLCID() {
+    thread_local EnvironmentLook look;
     thread_local LocaleCache cache;
-    return cache.For(EnvironmentLocale("LC_TIME"));
+    return cache.For(EnvironmentLocale("LC_TIME", look));
 }
 
 int StringFromGUID2(REFGUID g, LPOLESTR out, int cchMax) {

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <string>
 #include <limits>
+#include <vector>
 
 #include "platform/oleauto.h"
+#include "platform/utf.h"
 #include "support/fake_provider.h"
 
 using namespace orv::test;
@@ -75,6 +77,24 @@ TEST_F(FieldsTest, IntegersAndFloatsAsText) {
     EXPECT_EQ(TextOf(DBTYPE_R4, 1.5f), u"1.500000");
     EXPECT_EQ(TextOf(DBTYPE_R8, 2.5), u"2.500000");
     EXPECT_EQ(TextOf(DBTYPE_ERROR, E_FAIL), u"-2147467259");
+}
+
+// Reals that are whole millionths skip the general formatter: every real, whole millionths
+// or not, must still read as "%f" prints it.
+TEST_F(FieldsTest, RealTextIsPrintfsForWholeMillionthsAndOthers) {
+    std::vector<double> values = {
+        0.25, -0.25, 0.1,  1e-6,   -1e-6, 5e-7, 4.5e-7, 1.0000005, 123456.75, 4503599627.370495, 4503599627.370496,
+        9e15, 1e20,  -0.0, 1e-300, 2.675};
+    for (int i = 1; i < 2000; ++i) {
+        values.push_back(i * 0.25 + i * 1e-6);
+        values.push_back(-i * 1234.567891);
+        values.push_back(std::ldexp(1.0, i % 80 - 20) / 3.0);
+    }
+    for (double value : values) {
+        char expected[400];
+        std::snprintf(expected, sizeof expected, "%f", value);
+        EXPECT_EQ(TextOf(DBTYPE_R8, value), orv::platform::Utf8ToUtf16(expected)) << value;
+    }
 }
 
 TEST_F(FieldsTest, TextsAsText) {
