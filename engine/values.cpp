@@ -108,37 +108,9 @@ void MaterialiseText(const StoredValue& v, TypedValue& out) {
     out.length = out.text.size() * sizeof(char16_t);
 }
 
-// The two shapes of the engine's own date text that a DATETIME column holds,
-// "yyyy-mm-dd hh:mm:ss" (or with a T) and "yyyy-mm-dd", read in one pass: a walk reads one
-// per row. False for any other text (a fraction, a zone, blanks, a time alone), which the
-// general reader takes; what the fields hold is checked by OleDateFromParts, as there.
-bool ReadPlainIsoDate(std::string_view s, DateParts& p) {
-    if (s.size() != 10 && s.size() != 19) return false;
-    unsigned digit[19] = {};
-    for (std::size_t i = 0; i < s.size(); ++i) digit[i] = static_cast<unsigned char>(s[i]) - unsigned{'0'};
-    auto number = [&digit](std::size_t at, std::size_t n) {
-        int value = 0;
-        for (std::size_t i = at; i < at + n; ++i) {
-            if (digit[i] > 9) return -1;
-            value = value * 10 + static_cast<int>(digit[i]);
-        }
-        return value;
-    };
-    if (s[4] != '-' || s[7] != '-') return false;
-    p.year = number(0, 4), p.month = number(5, 2), p.day = number(8, 2);
-    p.hour = p.minute = p.second = 0;
-    p.fraction = 0;
-    if (s.size() == 19) {
-        if ((s[10] != ' ' && s[10] != 'T') || s[13] != ':' || s[16] != ':') return false;
-        p.hour = number(11, 2), p.minute = number(14, 2), p.second = number(17, 2);
-    }
-    return p.year >= 0 && p.month >= 0 && p.day >= 0 && p.hour >= 0 && p.minute >= 0 && p.second >= 0;
-}
-
 void MaterialiseDate(const StoredValue& v, TypedValue& out) {
     if (v.kind == SQLITE_TEXT) {
-        DateParts plain;
-        auto parts = ReadPlainIsoDate(v.bytes, plain) ? std::optional<DateParts>(plain) : ParseIsoDateTime(v.bytes);
+        auto parts = ParseIsoDateTime(v.bytes);
         auto date = parts ? OleDateFromParts(*parts) : std::nullopt;
         if (!date) {
             out.status = DBSTATUS_E_CANTCONVERTVALUE;
