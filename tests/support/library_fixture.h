@@ -81,35 +81,6 @@ protected:
         m_command.SetCommandText(CString(sql.c_str()));
         return m_command.Execute();
     }
-    // Opens `c` from `init`; a failure carries the connection's error text.
-    inline ::testing::AssertionResult Opens(OrvOleDbConnection& c, const CComBSTR& init) {
-        if (c.OpenFromInitializationString(init, false) == S_OK) return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << Utf8(c.GetErrorText());
-    }
-
-    // Executes `command`; a failure carries its error text and statement.
-    inline ::testing::AssertionResult Executes(OrvOleDbCommand& command) {
-        if (command.Execute() == OrvOleDbCommand::dbTrue) return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << Utf8(command.GetErrorInfo(true));
-    }
-
-    // Runs `sql` on `connection`; a failure carries the error text and statement.
-    inline ::testing::AssertionResult Runs(OrvOleDbConnection& connection, const char16_t* sql) {
-        OrvOleDbCommand command;
-        command.SetConnection(&connection);
-        command.SetCommandText(CString(sql));
-        return Executes(command);
-    }
-
-    // Runs `sql` on `connection`, where it must fail; the error text and the statement.
-    inline std::string Fails(OrvOleDbConnection& connection, const char16_t* sql) {
-        OrvOleDbCommand command;
-        command.SetConnection(&connection);
-        command.SetCommandText(CString(sql));
-        EXPECT_EQ(command.Execute(), OrvOleDbCommand::dbError) << "succeeded: " << Utf8(CString(sql));
-        return Utf8(command.GetErrorInfo(true));
-    }
-
     // The first value of the first row `sql` gives, as text ("<no row>" without one).
     std::u16string One(const std::u16string& sql) {
         if (Run(sql) != Status::dbTrue || m_command.FetchNext() != Status::dbTrue) return u"<no row>";
