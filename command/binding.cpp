@@ -19,6 +19,28 @@ std::size_t AlignUp(std::size_t offset, std::size_t alignment) {
     return (offset + alignment - 1) / alignment * alignment;
 }
 
+// Places a binding's length, status and (when it has one) value part in the row buffer
+// from `offset` on, and notes them in the column's slot; the offset after them.
+std::size_t PlaceBinding(DBBINDING& b, DBLENGTH valueSize, std::size_t offset, ColumnSlot& slot) {
+    offset = AlignUp(offset, alignof(DBLENGTH));
+    b.obLength = offset;
+    offset += sizeof(DBLENGTH);
+    b.obStatus = offset;
+    offset += sizeof(DBSTATUS);
+    if (b.dwPart & DBPART_VALUE) {
+        offset = AlignUp(offset, kValueAlignment);
+        b.obValue = offset;
+        offset += valueSize;
+    }
+    slot.statusOffset = b.obStatus;
+    slot.lengthOffset = b.obLength;
+    slot.valueOffset = b.obValue;
+    slot.valueSize = valueSize;
+    slot.boundType = b.wType;
+    slot.hasValue = (b.dwPart & DBPART_VALUE) != 0;
+    return offset;
+}
+
 bool Delivered(DBSTATUS status) { return status == DBSTATUS_S_OK || status == DBSTATUS_S_TRUNCATED; }
 
 template <class T>
@@ -133,24 +155,8 @@ HRESULT RowAccessor::Layout(IRowset* rowset, std::vector<DBBINDING>& bindings) {
             valueSize = std::max(b.cbMaxLen, orv::platform::FixedTypeSize(type));
         }
 
-        offset = AlignUp(offset, alignof(DBLENGTH));
-        b.obLength = offset;
-        offset += sizeof(DBLENGTH);
-        b.obStatus = offset;
-        offset += sizeof(DBSTATUS);
-        if (b.dwPart & DBPART_VALUE) {
-            offset = AlignUp(offset, kValueAlignment);
-            b.obValue = offset;
-            offset += valueSize;
-        }
-
-        slot.statusOffset = b.obStatus;
-        slot.lengthOffset = b.obLength;
-        slot.valueOffset = b.obValue;
-        slot.valueSize = valueSize;
-        slot.boundType = b.wType;
+        offset = PlaceBinding(b, valueSize, offset, slot);
         slot.providerType = type;
-        slot.hasValue = (b.dwPart & DBPART_VALUE) != 0;
     }
 
     m_bufferSize = AlignUp(std::max<std::size_t>(offset, 1), kValueAlignment);
