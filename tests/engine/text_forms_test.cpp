@@ -68,6 +68,29 @@ std::string PropertyList(const std::string& input) {
     return out;
 }
 
+// A CREATE TABLE statement read for a store: its table ("if not exists" after it when given)
+// and each column as name:type, joined by " | "; or "none".
+std::string Definition(const std::string& sql) {
+    const std::optional<CreatedTable> d = ParseCreateTable(sql);
+    if (!d) return "none";
+    std::string out = d->name + (d->ifNotExists ? " if not exists" : "");
+    for (const CreatedColumn& c : d->columns) out += " | " + c.name + ":" + c.type;
+    return out;
+}
+
+// The same from the tokens: the table and each definition's own text, joined by "|".
+std::string Shape(const std::string& sql) {
+    const std::vector<SqlToken> t = TokenizeSql(sql);
+    const std::optional<CreateTableShape> shape = ReadCreateTable(t);
+    if (!shape) return "none";
+    std::string out = shape->table + (shape->ifNotExists ? " if not exists" : "");
+    for (const auto& [first, last] : shape->definitions) {
+        out += "|";
+        for (std::size_t k = first; k < last; ++k) out += t[k].text;
+    }
+    return out;
+}
+
 std::string DecimalWritten(const std::string& text) {
     Decimal d;
     std::size_t point = 0;
@@ -86,6 +109,8 @@ const std::map<std::string, std::function<std::string(const std::string&)>> kFun
     {"tokens", [](const std::string& s) { return Tokens(s); }},
     {"unquote", [](const std::string& s) { return UnquoteName(s); }},
     {"init", InitValue},
+    {"create-table", Definition},
+    {"create-shape", Shape},
     {"property-list", PropertyList},
 };
 
