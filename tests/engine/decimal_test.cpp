@@ -22,14 +22,6 @@ Decimal Parsed(const char* text) {
     return d;
 }
 
-TEST(DecimalTest, ThirtyEightDigitsParseAndMoreFractionDigitsAreCutOff) {
-    EXPECT_EQ(U128Text(Parsed("12345678901234567890123456789012345678").magnitude),
-              "12345678901234567890123456789012345678");
-    Decimal d;
-    ASSERT_TRUE(ParseDecimal("0.12345678901234567890123456789012345678901", d));
-    EXPECT_EQ(DigitCount(d.magnitude), 38);
-}
-
 TEST(DecimalTest, RescalingCutsOrRoundsHalfAwayFromZero) {
     Decimal d = Parsed("-1234.56785");
     Decimal cut = d;

@@ -11,12 +11,14 @@
 #include <string>
 
 #include "engine/common/decimal.h"
+#include "engine/init_string.h"
 #include "engine/sql/datetime.h"
 #include "engine/sql/rewrite.h"
 #include "engine/sql/tokens.h"
 #include "engine/store/store.h"
 #include "engine/text/text_file.h"
 #include "engine/workbook/workbook.h"
+#include "platform/utf.h"
 
 namespace orv::engine {
 namespace {
@@ -47,6 +49,48 @@ std::string Tokens(std::string_view sql) {
     return out;
 }
 
+// "KEY @ TEXT": the value that the initialisation string TEXT gives KEY, in brackets, with
+// how many pairs TEXT holds ("none": no such key), or the sentence that refuses TEXT.
+std::string InitValue(const std::string& input) {
+    const std::size_t at = input.find(" @ ");
+    std::u16string error;
+    const std::optional<InitString> init = InitString::Parse(platform::Utf8ToUtf16(input.substr(at + 3)), error);
+    if (!init) return "error: " + platform::Utf16ToUtf8(error);
+    const std::u16string* value = init->Find(platform::Utf8ToUtf16(input.substr(0, at)));
+    return (value ? "[" + platform::Utf16ToUtf8(*value) + "]" : "none") + " of " + std::to_string(init->Pairs().size());
+}
+
+// A property list's pairs as "key=value|key=value".
+std::string PropertyList(const std::string& input) {
+    std::string out;
+    for (const InitPair& pair : ParsePropertyList(platform::Utf8ToUtf16(input)))
+        out += (out.empty() ? "" : "|") + platform::Utf16ToUtf8(pair.key) + "=" + platform::Utf16ToUtf8(pair.value);
+    return out;
+}
+
+// A CREATE TABLE statement read for a store: its table ("if not exists" after it when given)
+// and each column as name:type, joined by " | "; or "none".
+std::string Definition(const std::string& sql) {
+    const std::optional<CreatedTable> d = ParseCreateTable(sql);
+    if (!d) return "none";
+    std::string out = d->name + (d->ifNotExists ? " if not exists" : "");
+    for (const CreatedColumn& c : d->columns) out += " | " + c.name + ":" + c.type;
+    return out;
+}
+
+// The same from the tokens: the table and each definition's own text, joined by "|".
+std::string Shape(const std::string& sql) {
+    const std::vector<SqlToken> t = TokenizeSql(sql);
+    const std::optional<CreateTableShape> shape = ReadCreateTable(t);
+    if (!shape) return "none";
+    std::string out = shape->table + (shape->ifNotExists ? " if not exists" : "");
+    for (const auto& [first, last] : shape->definitions) {
+        out += "|";
+        for (std::size_t k = first; k < last; ++k) out += t[k].text;
+    }
+    return out;
+}
+
 std::string DecimalWritten(const std::string& text) {
     Decimal d;
     std::size_t point = 0;
@@ -64,6 +108,10 @@ const std::map<std::string, std::function<std::string(const std::string&)>> kFun
     {"cell", Cell},
     {"tokens", [](const std::string& s) { return Tokens(s); }},
     {"unquote", [](const std::string& s) { return UnquoteName(s); }},
+    {"init", InitValue},
+    {"create-table", Definition},
+    {"create-shape", Shape},
+    {"property-list", PropertyList},
 };
 
 // "{...}": what the braces hold, with \n as a line break.
@@ -86,7 +134,9 @@ TEST(TextForms, EachLineOfTheCaseFile) {
     for (std::string line; std::getline(in, line);) {
         ++number;
         if (line.empty() || line[0] == '#') continue;
-        const std::size_t space = line.find(' '), equals = line.find(" = ");
+        // A braced input may hold " = "; the output follows its closing brace.
+        const std::size_t space = line.find(' ');
+        const std::size_t equals = line.find(" = ", line[space + 1] == '{' ? line.find("} = ", space) : space);
         const auto function = kFunctions.find(line.substr(0, space));
         ASSERT_TRUE(function != kFunctions.end() && equals != std::string::npos) << "text_forms.test:" << number;
         EXPECT_EQ(function->second(Input(line.substr(space + 1, equals - space - 1))), line.substr(equals + 3))

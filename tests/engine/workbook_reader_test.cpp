@@ -5,15 +5,22 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/workbook/workbook.h"
+#include "engine/workbook/xls_reader.h"
 #include "engine/workbook/xlsx_reader.h"
 #include "support/files.h"
+#include "support/holds.h"
 #include "support/workbook_cells.h"
 #include "support/xlsx_parts.h"
 
@@ -26,177 +33,124 @@ using orv::test::kMain;
 namespace {
 
 using orv::test::At;
+using orv::test::Holds;
 using orv::test::InOrder;
 using orv::test::IsText;
 using orv::test::IsValue;
 
 std::string Fixture(const std::string& name) { return orv::test::WorkbookFixture(name); }
 
-TEST(XlsxReaderTest, ReadsWhatASpreadsheetProgramWrites) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(Fixture("basic.xlsx"), book, error)) << error;
-    EXPECT_EQ(book.format, Format::Xlsx);
+// ---- The cases of tests/engine/cases/workbook_cells.test, for both readers ----------------
 
-    // The chart sheet has no cells and is not a sheet of the model.
-    ASSERT_EQ(book.sheets.size(), 3u);
-    EXPECT_EQ(book.sheets[0].name, "Data");
-    EXPECT_EQ(book.sheets[1].name, "Q's data");
-    EXPECT_EQ(book.sheets[2].name, "Empty");
-    EXPECT_TRUE(book.sheets[2].cells.empty());
-
-    const Sheet& data = book.sheets[0];
-    EXPECT_TRUE(InOrder(data));
-    EXPECT_TRUE(IsText(data, "A1", "Name"));
-    EXPECT_TRUE(IsText(data, "H2", "Zürich"));
-    EXPECT_TRUE(IsValue(data, "B2", CellType::Number, 3));
-    EXPECT_TRUE(IsValue(data, "B3", CellType::Number, -7));
-    EXPECT_TRUE(IsValue(data, "C3", CellType::Number, 0.001));
-    EXPECT_TRUE(IsValue(data, "D2", CellType::Date, 33010));  // 1990-05-17, yyyy-mm-dd
-    EXPECT_TRUE(IsValue(data, "D3", CellType::Date, 45351.5625));  // 2024-02-29 13:30
-    EXPECT_TRUE(IsValue(data, "E2", CellType::Boolean, 1));
-    EXPECT_TRUE(IsValue(data, "E3", CellType::Boolean, 0));
-    EXPECT_TRUE(IsValue(data, "F2", CellType::Date, 1.5));  // [h]:mm, an elapsed time
-    EXPECT_TRUE(IsValue(data, "F3", CellType::Date, 0.25));  // h:mm:ss, built-in format 21
-    // Letters of a date inside quotes and colour names do not make a date.
-    EXPECT_TRUE(IsValue(data, "G2", CellType::Number, 4));  // 0 "days"
-    EXPECT_TRUE(IsValue(data, "G3", CellType::Number, 5));  // [Red]0.00
-    EXPECT_FALSE(At(data, "H3"));  // an inline string cell without its string
-    EXPECT_TRUE(IsText(data, "A5", "after a gap"));
-    EXPECT_EQ(data.cells.size(), 8u + 8u + 7u + 1u);
-
-    const Sheet& quoted = book.sheets[1];
-    EXPECT_TRUE(IsText(quoted, "A1", "k"));
-    EXPECT_TRUE(IsValue(quoted, "B3", CellType::Number, 9));
+::testing::AssertionResult IsError(const Sheet& sheet, const char* reference, const std::string& code) {
+    const std::optional<Cell> cell = At(sheet, reference);
+    if (!cell || cell->type != CellType::Error || cell->text != code)
+        return ::testing::AssertionFailure() << reference << " is not the error " << code;
+    return ::testing::AssertionSuccess();
 }
 
-TEST(XlsxReaderTest, KeepsWorkbookNamesOfOneRectangle) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(Fixture("basic.xlsx"), book, error)) << error;
-    // Formulas, #REF!, several areas, constants, unknown sheets and sheet-local names are
-    // left out.
-    ASSERT_EQ(book.names.size(), 5u);
-    auto expect = [&](std::size_t i, const char* name, const char* sheet, Range range) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(book.names[i].name, name);
-        EXPECT_EQ(book.names[i].sheet, sheet);
-        EXPECT_EQ(book.names[i].range.firstRow, range.firstRow);
-        EXPECT_EQ(book.names[i].range.firstColumn, range.firstColumn);
-        EXPECT_EQ(book.names[i].range.lastRow, range.lastRow);
-        EXPECT_EQ(book.names[i].range.lastColumn, range.lastColumn);
-    };
-    expect(0, "Region", "Q's data", {1, 1, 3, 2});
-    expect(1, "OneCell", "Data", {2, 2, 2, 2});
-    expect(2, "Cols", "Data", {1, 1, 1048576, 2});  // whole columns
-    expect(3, "RowsTwoThree", "Data", {2, 1, 3, 16384});  // whole rows
-    expect(4, "Backwards", "Data", {1, 1, 3, 3});
-
-    // Built-in names (print area, filter range) are left out, hidden or not.
-    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), book, error)) << error;
-    ASSERT_EQ(book.names.size(), 1u);
-    EXPECT_EQ(book.names[0].name, "Corner");
-    EXPECT_EQ(book.names[0].range.lastRow, 1u);
+// A number of the case file; "45351+48615s" is a day and seconds, added as a date's parts are.
+double Number(const std::string& text) {
+    const std::size_t plus = text.find('+', 1);
+    const double value = std::strtod(text.c_str(), nullptr);
+    return plus == std::string::npos ? value : value + std::strtod(text.c_str() + plus + 1, nullptr) * (1 / 86400.0);
 }
 
-TEST(XlsxReaderTest, ReadsStringsFormulaResultsAndDatesOfHandWrittenXml) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(Fixture("handmade.xlsx"), book, error)) << error;
-    ASSERT_EQ(book.sheets.size(), 2u);
-    const Sheet& mixed = book.sheets[0];
-    EXPECT_TRUE(InOrder(mixed));
-
-    // Shared strings: rich runs joined, phonetic runs left out, white space kept, escapes decoded.
-    EXPECT_TRUE(IsText(mixed, "A1", "plain"));
-    EXPECT_TRUE(IsText(mixed, "B1", "rich text"));
-    EXPECT_TRUE(IsText(mixed, "C1", "  padded  "));
-    EXPECT_TRUE(IsText(mixed, "D1", "line\rbreak_x000D_"));
-    EXPECT_TRUE(IsText(mixed, "E1", "東京"));
-    EXPECT_TRUE(IsText(mixed, "F1", ""));
-    EXPECT_TRUE(IsText(mixed, "G1", "\xF0\x9F\x98\x80"));  // a surrogate pair in two escapes
-
-    // Formulas give their cached results; without one, or with an empty value, no cell.
-    EXPECT_TRUE(IsValue(mixed, "A2", CellType::Number, 2));
-    EXPECT_TRUE(IsText(mixed, "B2", "ab"));
-    EXPECT_TRUE(IsValue(mixed, "C2", CellType::Boolean, 1));
-    ASSERT_TRUE(At(mixed, "D2"));
-    EXPECT_EQ(At(mixed, "D2")->type, CellType::Error);
-    EXPECT_EQ(At(mixed, "D2")->text, "#DIV/0!");
-    EXPECT_FALSE(At(mixed, "E2"));
-    EXPECT_FALSE(At(mixed, "F2"));
-
-    // Styles: cellXfs counts, cellStyleXfs and differential formats do not.
-    EXPECT_TRUE(IsValue(mixed, "G2", CellType::Date, 45351.5));  // custom yyyy\-mm\-dd
-    EXPECT_TRUE(IsValue(mixed, "H2", CellType::Number, 3));  // 0.0 "days"
-    EXPECT_TRUE(IsValue(mixed, "I2", CellType::Date, 2));  // built-in 14: 1 January 1900
-    EXPECT_TRUE(IsValue(mixed, "J2", CellType::Date, 1.25));  // built-in 46, [h]:mm:ss
-    EXPECT_TRUE(IsValue(mixed, "K2", CellType::Number, 7));  // a style the file does not have
-
-    EXPECT_TRUE(IsText(mixed, "A3", "inline"));
-    EXPECT_TRUE(IsText(mixed, "B3", "inline rich"));
-    EXPECT_TRUE(IsText(mixed, "C3", ""));
-    EXPECT_TRUE(IsValue(mixed, "D3", CellType::Date, 45351.5625));  // t="d", ISO text
-    EXPECT_TRUE(IsValue(mixed, "E3", CellType::Date, 45352));
-    EXPECT_TRUE(IsValue(mixed, "F3", CellType::Date, 0.5));
-    EXPECT_TRUE(IsValue(mixed, "G3", CellType::Boolean, 0));
-    EXPECT_TRUE(IsValue(mixed, "H3", CellType::Number, -1500));
-
-    // Rows and cells without a reference follow the one before.
-    EXPECT_TRUE(IsValue(mixed, "A4", CellType::Number, 1));
-    EXPECT_TRUE(IsValue(mixed, "B4", CellType::Number, 2));
-    EXPECT_TRUE(IsValue(mixed, "E4", CellType::Number, 5));
-    EXPECT_TRUE(IsValue(mixed, "F4", CellType::Number, 6));
-    EXPECT_TRUE(IsValue(mixed, "A5", CellType::Number, 7));
-    EXPECT_TRUE(IsValue(mixed, "B7", CellType::Number, 8));
-    EXPECT_EQ(mixed.cells.size(), 7u + 9u + 8u + 4u + 1u + 1u);
-
-    // Cells out of order come out sorted; of a cell given twice the last counts.
-    const Sheet& shuffled = book.sheets[1];
-    ASSERT_EQ(shuffled.cells.size(), 5u);
-    EXPECT_TRUE(InOrder(shuffled));
-    const char* order[] = {"A1", "C1", "B2", "A3", "B3"};
-    const double values[] = {11, 13, 22, 31, 32};
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(IsValue(shuffled, order[i], CellType::Number, values[i]));
+// "{...}": what the braces hold, with \r as a carriage return.
+std::string Braced(const std::string& field) {
+    if (field.empty() || field[0] != '{') return field;
+    std::string out;
+    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
+        const bool carriageReturn = field.compare(i, 2, "\\r") == 0;
+        out += carriageReturn ? '\r' : field[i];
+        i += carriageReturn;
+    }
+    return out;
 }
 
-TEST(XlsxReaderTest, FindsPartsThroughRelationshipsAnywhereInTheArchive) {
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(Fixture("relocated.xlsx"), book, error)) << error;
-    ASSERT_EQ(book.sheets.size(), 1u);
-    EXPECT_EQ(book.sheets[0].name, "Only");
-    EXPECT_TRUE(IsText(book.sheets[0], "A1", "far away"));
-    // The 1904 date system: serial 0.5 is noon on 1 January 1904.
-    EXPECT_TRUE(IsValue(book.sheets[0], "B1", CellType::Date, 1462.5));
+::testing::AssertionResult CellIs(const Sheet& sheet, const std::string& reference, const std::string& expected) {
+    const std::size_t space = expected.find(' ');
+    const std::string type = expected.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : expected.substr(space + 1);
+    const std::optional<Cell> cell = At(sheet, reference.c_str());
+    if (type == "none") return cell ? ::testing::AssertionFailure() << "a cell" : ::testing::AssertionSuccess();
+    if (type == "text") return IsText(sheet, reference.c_str(), Braced(value));
+    if (type == "error") return IsError(sheet, reference.c_str(), value);
+    static const std::map<std::string, CellType> kTypes = {
+        {"number", CellType::Number}, {"date", CellType::Date}, {"boolean", CellType::Boolean}};
+    const std::size_t tilde = value.find(" ~");
+    if (tilde == std::string::npos) return IsValue(sheet, reference.c_str(), kTypes.at(type), Number(value));
+    if (!cell || cell->type != kTypes.at(type) ||
+        std::fabs(cell->number - Number(value.substr(0, tilde))) > std::strtod(value.c_str() + tilde + 2, nullptr))
+        return ::testing::AssertionFailure() << (cell ? std::to_string(cell->number) : "no cell");
+    return ::testing::AssertionSuccess();
 }
 
-TEST(XlsxReaderTest, RefusesDamagedFilesWithASentence) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"not_a_zip.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
-        {"encrypted.xlsx", "it is not an .xlsx workbook (not a zip archive)"},
-        {"truncated.xlsx", "it is not an .xlsx workbook"},
-        {"no_workbook.xlsx", "it is not an .xlsx workbook (the part xl/workbook.xml is missing)"},
-        {"missing_sheet.xlsx",
-         "the sheet 'Second' is missing: its part xl/worksheets/sheet2.xml is not in the archive"},
-        {"malformed_sheet.xlsx", "xl/worksheets/sheet1.xml is not well-formed XML at line 3: mismatched tag"},
-        {"bad_shared_index.xlsx",
-         "cell B2 of the sheet 'Second' (xl/worksheets/sheet2.xml) refers to shared string 5, but the workbook has "
-         "only 2 shared strings"},
-        {"oversized_part.xlsx",
-         "the part xl/worksheets/sheet1.xml would unpack to 3221225472 bytes, more than the 1 GiB"},
-        {"understated_part.xlsx",
-         "the part xl/worksheets/sheet1.xml unpacks to more than the 200 bytes the archive declares for it"},
-        {"there_is_no_such.xlsx", "there is no such file"},
-    };
-    for (const auto& [file, expected] : cases) {
-        SCOPED_TRACE(file);
-        Workbook book;
-        book.sheets.resize(2);
-        std::string error;
-        EXPECT_FALSE(LoadXlsx(Fixture(file), book, error));
-        EXPECT_NE(error.find(expected), std::string::npos) << error;
-        EXPECT_TRUE(book.sheets.empty());
+bool Load(const std::string& reader, const std::string& file, Workbook& book, std::string& error) {
+    return reader == "xls" ? LoadXls(Fixture(file), book, error) : LoadXlsx(Fixture(file), book, error);
+}
+
+TEST(WorkbookCells, EachLineOfTheCaseFile) {
+    const std::string path = std::string(ORV_TEST_CASES) + "/workbook_cells.test";
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    std::map<std::string, Workbook> books;
+    orv::test::TempDir dir;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        SCOPED_TRACE("workbook_cells.test:" + std::to_string(number) + ": " + line);
+        const std::size_t equals = line.find(" = ");
+        ASSERT_NE(equals, std::string::npos);
+        const std::string expected = line.substr(equals + 3);
+        std::istringstream arguments(line.substr(0, equals));
+        std::string kind, first, second, third;
+        arguments >> kind >> first >> second >> third;
+        if (kind == "xml") {  // xml FILE = the rows of the sheet 'S', written here as an .xlsx file
+            WriteArchive(dir.Path(first), OneSheet(expected));
+            std::string error;
+            ASSERT_TRUE(LoadXlsx(dir.Path(first), books[first], error)) << error;
+            for (const Sheet& each : books[first].sheets) EXPECT_TRUE(InOrder(each)) << each.name;
+            continue;
+        }
+        if (kind == "refuses") {  // refuses READER FILE
+            Workbook book;
+            book.sheets.resize(2);
+            std::string error;
+            EXPECT_FALSE(Load(first, second, book, error));
+            EXPECT_TRUE(Holds(error, {expected}));
+            EXPECT_TRUE(book.sheets.empty());
+            continue;
+        }
+        const std::string reader = first.ends_with(".xls") ? "xls" : "xlsx";
+        auto [loaded, fresh] = books.try_emplace(first);
+        Workbook& book = loaded->second;
+        if (fresh) {
+            std::string error;
+            ASSERT_TRUE(Load(reader, first, book, error)) << error;
+            EXPECT_EQ(book.format, reader == "xls" ? Format::Xls : Format::Xlsx);
+            for (const Sheet& each : book.sheets) EXPECT_TRUE(InOrder(each)) << each.name;
+        }
+        if (kind == "sheets") {
+            std::string names;
+            for (const Sheet& each : book.sheets) names += (names.empty() ? "" : "|") + each.name;
+            EXPECT_EQ(names, expected);
+        } else if (kind == "names") {
+            EXPECT_EQ(std::to_string(book.names.size()), expected);
+        } else if (kind == "name") {
+            const DefinedName& name = book.names.at(std::stoul(second));
+            const Range& r = name.range;
+            EXPECT_EQ(name.name + "|" + name.sheet + "|" + std::to_string(r.firstRow) + " " +
+                          std::to_string(r.firstColumn) + " " + std::to_string(r.lastRow) + " " +
+                          std::to_string(r.lastColumn),
+                      expected);
+        } else if (kind == "cells") {
+            EXPECT_EQ(std::to_string(book.sheets.at(std::stoul(second)).cells.size()), expected);
+        } else {
+            ASSERT_EQ(kind, "cell");
+            EXPECT_TRUE(CellIs(book.sheets.at(std::stoul(second)), third, expected));
+        }
     }
 }
 
@@ -220,7 +174,7 @@ TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {
         Workbook book;
         std::string error;
         EXPECT_FALSE(LoadXlsx(dir.Path("bad.xlsx"), book, error));
-        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        EXPECT_TRUE(Holds(error, {expected}));
     }
 }
 
@@ -245,9 +199,9 @@ TEST(XlsxReaderTest, ReadsAnArchiveInMemory) {
     }
 
     EXPECT_FALSE(LoadXlsxFromMemory(bytes.data(), bytes.size() / 2, fromMemory, error));
-    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+    EXPECT_TRUE(Holds(error, {"it is not an .xlsx workbook"}));
     EXPECT_FALSE(LoadXlsxFromMemory("", 0, fromMemory, error));
-    EXPECT_NE(error.find("it is not an .xlsx workbook"), std::string::npos) << error;
+    EXPECT_TRUE(Holds(error, {"it is not an .xlsx workbook"}));
 }
 
 // A workbook whose package names a workbook part that is not there, and a sheet whose
@@ -264,67 +218,18 @@ TEST(XlsxReaderTest, NamesThePartsThatTheRelationshipsPromise) {
     Workbook book;
     std::string error;
     EXPECT_FALSE(LoadXlsx(dir.Path("a.xlsx"), book, error));
-    EXPECT_NE(error.find("the part book/main.xml that _rels/.rels names as the workbook is missing"), std::string::npos)
-        << error;
+    EXPECT_TRUE(Holds(error, {"the part book/main.xml that _rels/.rels names as the workbook is missing"}));
 
     parts = OneSheet("");
     parts[1].second = "<Relationships/>";
     WriteArchive(dir.Path("b.xlsx"), parts);
     EXPECT_FALSE(LoadXlsx(dir.Path("b.xlsx"), book, error));
-    EXPECT_NE(error.find("the sheet 'S' has no part: xl/_rels/workbook.xml.rels has no relationship 'rId1'"),
-              std::string::npos)
-        << error;
+    EXPECT_TRUE(Holds(error, {"the sheet 'S' has no part: xl/_rels/workbook.xml.rels has no relationship 'rId1'"}));
 
     parts.erase(parts.begin() + 1);
     WriteArchive(dir.Path("c.xlsx"), parts);
     EXPECT_FALSE(LoadXlsx(dir.Path("c.xlsx"), book, error));
-    EXPECT_NE(error.find("the sheet 'S' has no part: the part xl/_rels/workbook.xml.rels is missing"),
-              std::string::npos)
-        << error;
-}
-
-// Dates written as ISO text carry a zone at times; the wall-clock time is what counts.
-TEST(XlsxReaderTest, ReadsIsoDatesWithTheirZonesDropped) {
-    orv::test::TempDir dir;
-    WriteArchive(dir.Path("d.xlsx"), OneSheet("<row r=\"1\">"
-                                              "<c r=\"A1\" t=\"d\"><v>2024-03-01T12:00:00Z</v></c>"
-                                              "<c r=\"B1\" t=\"d\"><v>2024-03-01T12:00:00+02:00</v></c>"
-                                              "<c r=\"C1\" t=\"d\"><v>2024-03-01T12:00:00-0500</v></c>"
-                                              "<c r=\"D1\" t=\"d\"><v>2024-03-01T06:00:00.5</v></c>"
-                                              "<c r=\"E1\" t=\"d\"><v>1899-12-30</v></c>"
-                                              "</row>"));
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(dir.Path("d.xlsx"), book, error)) << error;
-    const Sheet& sheet = book.sheets.at(0);
-    EXPECT_TRUE(IsValue(sheet, "A1", CellType::Date, 45352.5));
-    EXPECT_TRUE(IsValue(sheet, "B1", CellType::Date, 45352.5));
-    EXPECT_TRUE(IsValue(sheet, "C1", CellType::Date, 45352.5));
-    ASSERT_TRUE(At(sheet, "D1"));
-    EXPECT_NEAR(At(sheet, "D1")->number, 45352.25 + 0.5 / 86400, 1e-9);
-    EXPECT_TRUE(IsValue(sheet, "E1", CellType::Date, 0));
-}
-
-// A cell's own text (an inline string, a formula's text, an error) stays with its cell when
-// the cells are put in order, and of a cell given twice the last text counts.
-TEST(XlsxReaderTest, KeepsOwnTextsWithTheirCellsOutOfOrder) {
-    orv::test::TempDir dir;
-    WriteArchive(dir.Path("o.xlsx"), OneSheet("<row r=\"2\">"
-                                              "<c r=\"B2\" t=\"inlineStr\"><is><t>second</t></is></c>"
-                                              "<c r=\"A2\" t=\"e\"><v>#N/A</v></c></row>"
-                                              "<row r=\"1\"><c r=\"A1\" t=\"str\"><f>x</f><v>first</v></c>"
-                                              "<c r=\"A1\" t=\"inlineStr\"><is><t>again</t></is></c></row>"));
-    Workbook book;
-    std::string error;
-    ASSERT_TRUE(LoadXlsx(dir.Path("o.xlsx"), book, error)) << error;
-    const Sheet& sheet = book.sheets.at(0);
-    ASSERT_EQ(sheet.cells.size(), 3u);
-    EXPECT_TRUE(InOrder(sheet));
-    EXPECT_TRUE(IsText(sheet, "A1", "again"));
-    ASSERT_TRUE(At(sheet, "A2"));
-    EXPECT_EQ(At(sheet, "A2")->type, CellType::Error);
-    EXPECT_EQ(At(sheet, "A2")->text, "#N/A");
-    EXPECT_TRUE(IsText(sheet, "B2", "second"));
+    EXPECT_TRUE(Holds(error, {"the sheet 'S' has no part: the part xl/_rels/workbook.xml.rels is missing"}));
 }
 
 // A table of 200,000 shared strings, each cell naming a different one, in reverse order.
