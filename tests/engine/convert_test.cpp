@@ -17,6 +17,8 @@
 #include "platform/oleauto.h"
 #include "platform/utf.h"
 
+#include "support/case_file.h"
+
 using orv::engine::CanConvertType;
 using orv::engine::ConversionSize;
 using orv::engine::ConvertValue;
@@ -263,13 +265,7 @@ void RunCase(const std::vector<std::string>& f) {
 }
 
 TEST(ConvertCases, EachLineOfTheCaseFile) {
-    const std::string path = std::string(ORV_TEST_CASES) + "/convert.test";
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
-    int number = 0, cases = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.empty() || line[0] == '#') continue;
+    const int cases = orv::test::ForEachCase("convert.test", [](const std::string& line) {
         std::vector<std::string> fields;
         for (std::size_t from = 0;;) {
             const std::size_t bar = line.find(" |", from);
@@ -278,10 +274,8 @@ TEST(ConvertCases, EachLineOfTheCaseFile) {
             from = bar + 2;
         }
         fields.resize(5);
-        SCOPED_TRACE("convert.test:" + std::to_string(number) + ": " + line);
         RunCase(fields);
-        ++cases;
-    }
+    });
     EXPECT_GT(cases, 100);
 }
 

@@ -20,6 +20,8 @@
 #include "engine/workbook/workbook.h"
 #include "platform/utf.h"
 
+#include "support/case_file.h"
+
 namespace orv::engine {
 namespace {
 
@@ -127,21 +129,14 @@ std::string Input(const std::string& field) {
 }
 
 TEST(TextForms, EachLineOfTheCaseFile) {
-    const std::string path = std::string(ORV_TEST_CASES) + "/text_forms.test";
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.empty() || line[0] == '#') continue;
+    orv::test::ForEachCase("text_forms.test", [](const std::string& line) {
         // A braced input may hold " = "; the output follows its closing brace.
         const std::size_t space = line.find(' ');
         const std::size_t equals = line.find(" = ", line[space + 1] == '{' ? line.find("} = ", space) : space);
         const auto function = kFunctions.find(line.substr(0, space));
-        ASSERT_TRUE(function != kFunctions.end() && equals != std::string::npos) << "text_forms.test:" << number;
-        EXPECT_EQ(function->second(Input(line.substr(space + 1, equals - space - 1))), line.substr(equals + 3))
-            << "text_forms.test:" << number << ": " << line;
-    }
+        ASSERT_TRUE(function != kFunctions.end() && equals != std::string::npos);
+        EXPECT_EQ(function->second(Input(line.substr(space + 1, equals - space - 1))), line.substr(equals + 3));
+    });
 }
 
 TEST(DateText, StoredFormTakesOnlyTheEnginesOwnText) {

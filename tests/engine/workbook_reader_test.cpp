@@ -20,6 +20,7 @@
 #include "engine/workbook/xls_reader.h"
 #include "engine/workbook/xlsx_reader.h"
 #include "support/files.h"
+#include "support/case_file.h"
 #include "support/holds.h"
 #include "support/workbook_cells.h"
 #include "support/xlsx_parts.h"
@@ -91,16 +92,9 @@ bool Load(const std::string& reader, const std::string& file, Workbook& book, st
 }
 
 TEST(WorkbookCells, EachLineOfTheCaseFile) {
-    const std::string path = std::string(ORV_TEST_CASES) + "/workbook_cells.test";
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
     std::map<std::string, Workbook> books;
     orv::test::TempDir dir;
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.empty() || line[0] == '#') continue;
-        SCOPED_TRACE("workbook_cells.test:" + std::to_string(number) + ": " + line);
+    orv::test::ForEachCase("workbook_cells.test", [&](const std::string& line) {
         const std::size_t equals = line.find(" = ");
         ASSERT_NE(equals, std::string::npos);
         const std::string expected = line.substr(equals + 3);
@@ -112,7 +106,7 @@ TEST(WorkbookCells, EachLineOfTheCaseFile) {
             std::string error;
             ASSERT_TRUE(LoadXlsx(dir.Path(first), books[first], error)) << error;
             for (const Sheet& each : books[first].sheets) EXPECT_TRUE(InOrder(each)) << each.name;
-            continue;
+            return;
         }
         if (kind == "refuses") {  // refuses READER FILE
             Workbook book;
@@ -121,7 +115,7 @@ TEST(WorkbookCells, EachLineOfTheCaseFile) {
             EXPECT_FALSE(Load(first, second, book, error));
             EXPECT_TRUE(Holds(error, {expected}));
             EXPECT_TRUE(book.sheets.empty());
-            continue;
+            return;
         }
         const std::string reader = first.ends_with(".xls") ? "xls" : "xlsx";
         auto [loaded, fresh] = books.try_emplace(first);
@@ -151,7 +145,7 @@ TEST(WorkbookCells, EachLineOfTheCaseFile) {
             ASSERT_EQ(kind, "cell");
             EXPECT_TRUE(CellIs(book.sheets.at(std::stoul(second)), third, expected));
         }
-    }
+    });
 }
 
 TEST(XlsxReaderTest, RefusesValuesThatDoNotReadAsTheirTypeNamingTheCell) {

@@ -19,6 +19,8 @@
 #include "platform/oleauto.h"
 #include "platform/utf.h"
 
+#include "support/case_file.h"
+
 namespace {
 
 SYSTEMTIME Make(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0, WORD ms = 0) {
@@ -208,19 +210,12 @@ std::string RunCase(const std::string& kind, const std::string& args, const std:
 }
 
 TEST(OleCases, EachLineOfTheCaseFile) {
-    const std::string path = std::string(ORV_TEST_CASES) + "/oleauto.test";
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.empty() || line[0] == '#') continue;
+    orv::test::ForEachCase("oleauto.test", [](const std::string& line) {
         const std::size_t space = line.find(' '), equals = line.find(" = ");
-        ASSERT_NE(equals, std::string::npos) << "oleauto.test:" << number;
+        ASSERT_NE(equals, std::string::npos);
         const std::string expected = line.substr(equals + 3);
-        SCOPED_TRACE("oleauto.test:" + std::to_string(number) + ": " + line);
         EXPECT_EQ(RunCase(line.substr(0, space), line.substr(space + 1, equals - space - 1), expected), expected);
-    }
+    });
 }
 
 // ---- UUID text ------------------------------------------------------------------------------
