@@ -388,15 +388,22 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
         created = true;
     }
 
-    // The values as SQLite's text (ISO dates, shortest reals), written back as literals.
+    // The values as SQLite's text (ISO dates, integers, reals in 15 digits), written back as
+    // literals. A real of a database that 15 digits do not give back exactly
+    // (0.30000000000000004) goes to a text file with 17, which read back give the very same
+    // double. (A text file's own reals need no such care: the text store hands a number
+    // that a double would not keep to the last digit over as its text.)
     std::string select = "SELECT ";
     for (std::size_t i = 0; i < columns.size(); ++i) {
         select += i ? ", " : "";
-        const std::string name = Bracket(columns[i].name);
+        const std::string name = Bracket(columns[i].name), text = "CAST(" + name + " AS TEXT)";
         // hex() of NULL is the empty text; NULL stays NULL.
-        select += columns[i].literal == Literal::Bytes
-                      ? "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END"
-                      : "CAST(" + name + " AS TEXT)";
+        if (columns[i].literal == Literal::Bytes)
+            select += "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END";
+        else if (textDestination && columns[i].literal == Literal::Number)
+            select += "CASE WHEN typeof(" + name + ") = 'real' AND CAST(" + text + " AS REAL) <> " + name +
+                      " THEN printf('%!.17g', " + name + ") ELSE " + text + " END";
+        else select += text;
     }
     select += " FROM " + Bracket(sourceTable);
     reader.SetCommandText(CString(Utf16(select).c_str()));
