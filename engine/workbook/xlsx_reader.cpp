@@ -65,19 +65,12 @@ bool ParseNumber(std::string_view text, double& value) {
     return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The UTF-16 code unit of an "_xHHHH_" escape at `at`, or -1.
 int EscapedUnit(const std::string& text, std::size_t at) {
     if (at + 7 > text.size() || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') return -1;
     int unit = 0;
     for (std::size_t i = at + 2; i < at + 6; ++i) {
-        int digit = HexDigit(text[i]);
+        int digit = platform::HexDigit(text[i]);
         if (digit < 0) return -1;
         unit = unit * 16 + digit;
     }
