@@ -189,9 +189,8 @@ std::vector<BYTE> SourceValue(DBTYPE type, const std::string& text) {
     }
     case DBTYPE_WSTR: {
         const std::u16string wide = orv::platform::Utf8ToUtf16(Unquoted(text));
-        std::vector<BYTE> bytes(wide.size() * 2);
-        std::memcpy(bytes.data(), wide.data(), bytes.size());
-        return bytes;
+        const auto* units = reinterpret_cast<const BYTE*>(wide.data());
+        return std::vector<BYTE>(units, units + wide.size() * 2);
     }
     default: {
         const std::string narrow = Unquoted(text);
