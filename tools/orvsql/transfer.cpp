@@ -322,25 +322,12 @@ std::string ErrorOf(const OrvOleDbErrorInfo& object) {
     return text.empty() ? "no reason was given" : text;
 }
 
-// Copies every row of `sourceTable` on `source` into `destinationTable` on `destination`:
-// a new text file when `textDestination`, else a table of a database, created when it does
-// not exist. The rows are written inside one transaction on `destination`; `copied` counts
-// them, `created` says whether the table was made (and should go again on a failure). The
-// table is made inside the transaction, so a failure or Ctrl-C takes it away again.
-int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbConnection* destination,
-         const std::string& destinationTable, bool textDestination, const char* verb, bool progress, long long& copied,
-         bool& created) {
-    const bool createIfMissing = !textDestination;  // a text file is always new
-    copied = 0;
-    created = false;
-    OrvOleDbCommand reader;
-    reader.SetConnection(source);
-    reader.SetBlobHandling(DBBLOBHANDLING_NOSTREAMS);
-
-    // The columns and their types, from the table itself.
+// The source table's columns: name, the type they get in a new table, how their values are
+// written. False when the table cannot be read (the reader holds the error).
+bool DescribeColumns(OrvOleDbCommand& reader, OrvOleDbConnection* source, const std::string& sourceTable,
+                     bool textDestination, std::vector<Column>& columns) {
     reader.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(sourceTable)).c_str()));
-    if (reader.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(reader));
-    std::vector<Column> columns;
+    if (reader.Execute() != OrvOleDbCommand::dbTrue) return false;
     const std::map<std::string, Shape> shapes = ColumnShapes(source, sourceTable);
     for (unsigned __int64 c = 1; c <= reader.GetColumnCount(); ++c) {
         const std::string name = Utf8(reader.GetColumnName(c));
@@ -349,6 +336,145 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
                                          textDestination));
     }
     reader.Close();
+    return true;
+}
+
+// Creates the destination table with `columns` unless `mayExist` and it exists already (a
+// text file is always new); `created` says whether it was made.
+int EnsureTable(OrvOleDbConnection* destination, const std::string& table, const std::vector<Column>& columns,
+                bool mayExist, bool& created) {
+    OrvOleDbCommand statement;
+    statement.SetConnection(destination);
+    if (mayExist) {
+        statement.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(table) + " WHERE 1 = 0").c_str()));
+        const bool exists = statement.Execute() == OrvOleDbCommand::dbTrue;
+        statement.Close();
+        if (exists) return kSuccess;
+    }
+    std::string sql = "CREATE TABLE " + Bracket(table) + " (";
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        sql += (i ? ", " : "") + Bracket(columns[i].name) + " " + columns[i].type;
+    sql += ")";
+    statement.SetCommandText(CString(Utf16(sql).c_str()));
+    if (statement.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(statement));
+    statement.Close();
+    created = true;
+    return kSuccess;
+}
+
+// The query that reads the source's values as SQLite's text (ISO dates, integers, reals in
+// 15 digits), which the copy writes back as literals. A real of a database that 15 digits do not give back exactly
+// (0.30000000000000004) goes to a text file with 17, which read back give the very same
+// double. (A text file's own reals need no such care: the text store hands a number
+// that a double would not keep to the last digit over as its text.)
+std::string SourceQuery(const std::string& sourceTable, const std::vector<Column>& columns, bool textDestination) {
+    std::string select = "SELECT ";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        select += i ? ", " : "";
+        const std::string name = Bracket(columns[i].name), text = "CAST(" + name + " AS TEXT)";
+        // hex() of NULL is the empty text; NULL stays NULL.
+        if (columns[i].literal == Literal::Bytes)
+            select += "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END";
+        else if (textDestination && columns[i].literal == Literal::Number)
+            select += "CASE WHEN typeof(" + name + ") = 'real' AND CAST(" + text + " AS REAL) <> " + name +
+                      " THEN printf('%!.17g', " + name + ") ELSE " + text + " END";
+        else select += text;
+    }
+    select += " FROM " + Bracket(sourceTable);
+    return select;
+}
+
+// Reads column i of the reader's current row as text into `out`; false for NULL.
+bool ReadText(OrvOleDbCommand& reader, std::size_t i, std::u16string& out) {
+    const unsigned __int64 c = i + 1;
+    if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) return false;
+    if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
+        CHeapPtr<unsigned char> data;
+        const ULONG size = reader.GetBlobData(c, data);
+        out.assign(reinterpret_cast<const char16_t*>(data.m_pData), size / 2);
+    } else {
+        out = reader.FieldAsString(c).Str();
+    }
+    return true;
+}
+
+// The reader's rows into a table of a database, through one prepared INSERT. Stops early,
+// with success, on Ctrl-C; `fetched` is the last fetch's status.
+int InsertRows(OrvOleDbCommand& reader, OrvOleDbConnection* destination, const std::string& table,
+               const std::vector<Column>& columns, Progress& bar, long long& copied,
+               OrvOleDbCommand::dbStatus& fetched) {
+    PreparedInsert insert(table, columns);
+    if (!insert.Open(destination)) return Fail(ErrorOf(insert.Error()));
+    while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            std::u16string& field = insert.Value(i);
+            if (!ReadText(reader, i, field)) {
+                insert.SetNull(i);
+            } else if (columns[i].literal == Literal::Boolean && PlainNumber(field)) {
+                field = std::atof(orv::platform::Utf16ToUtf8(field).c_str()) != 0 ? u"-1" : u"0";
+            }
+        }
+        if (!insert.Insert()) {
+            if (InterruptRequested()) break;
+            return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + ErrorOf(insert.Error()));
+        }
+        bar.Update(++copied);
+    }
+    return kSuccess;
+}
+
+// The reader's rows into a text file's table, many to a statement (INSERT ... VALUES (...),
+// (...), ...): preparing one statement per row cost more than the rows themselves. Stops
+// early, with success, on Ctrl-C; `fetched` is the last fetch's status.
+int AppendRows(OrvOleDbCommand& reader, OrvOleDbConnection* destination, const std::string& table,
+               const std::vector<Column>& columns, Progress& bar, long long& copied,
+               OrvOleDbCommand::dbStatus& fetched) {
+    Batch batch(destination, "INSERT INTO " + Bracket(table) + " (", columns);
+    CancelOnInterrupt cancelInsert(batch.Command());
+    std::u16string row, value;
+    while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
+        row.assign(u"(");
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (i) row += u", ";
+            if (!ReadText(reader, i, value)) {
+                row += u"NULL";
+            } else if (columns[i].literal == Literal::Boolean && PlainNumber(value)) {
+                row += std::atof(orv::platform::Utf16ToUtf8(value).c_str()) != 0 ? u"True" : u"False";
+            } else if (columns[i].literal == Literal::Number && PlainNumber(value)) {
+                row += value;
+            } else {
+                AppendQuoted(row, value);
+            }
+        }
+        row += u")";
+        if (!batch.Add(row)) {
+            if (InterruptRequested()) break;
+            return Fail("row " + std::to_string(batch.FailedRow()) +
+                        " could not be copied: " + ErrorOf(batch.Command()));
+        }
+        bar.Update(++copied);
+    }
+    if (!InterruptRequested() && !batch.Flush() && !InterruptRequested())
+        return Fail("row " + std::to_string(batch.FailedRow()) + " could not be copied: " + ErrorOf(batch.Command()));
+    return kSuccess;
+}
+
+// Copies every row of `sourceTable` on `source` into `destinationTable` on `destination`:
+// a new text file when `textDestination`, else a table of a database, created when it does
+// not exist. The rows are written inside one transaction on `destination`; `copied` counts
+// them, `created` says whether the table was made (and should go again on a failure). The
+// table is made inside the transaction, so a failure or Ctrl-C takes it away again.
+int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbConnection* destination,
+         const std::string& destinationTable, bool textDestination, const char* verb, bool progress, long long& copied,
+         bool& created) {
+    copied = 0;
+    created = false;
+    OrvOleDbCommand reader;
+    reader.SetConnection(source);
+    reader.SetBlobHandling(DBBLOBHANDLING_NOSTREAMS);
+
+    std::vector<Column> columns;
+    if (!DescribeColumns(reader, source, sourceTable, textDestination, columns)) return Fail(ErrorOf(reader));
     if (columns.empty()) return Fail(sourceTable + " has no columns");
 
     long long total = 0;
@@ -369,114 +495,21 @@ int Copy(OrvOleDbConnection* source, const std::string& sourceTable, OrvOleDbCon
         }
     } rollback{destination};
 
-    OrvOleDbCommand statement;
-    statement.SetConnection(destination);
-    bool exists = false;
-    if (createIfMissing) {
-        statement.SetCommandText(CString(Utf16("SELECT * FROM " + Bracket(destinationTable) + " WHERE 1 = 0").c_str()));
-        exists = statement.Execute() == OrvOleDbCommand::dbTrue;
-        statement.Close();
-    }
-    if (!exists) {
-        std::string sql = "CREATE TABLE " + Bracket(destinationTable) + " (";
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            sql += (i ? ", " : "") + Bracket(columns[i].name) + " " + columns[i].type;
-        sql += ")";
-        statement.SetCommandText(CString(Utf16(sql).c_str()));
-        if (statement.Execute() != OrvOleDbCommand::dbTrue) return Fail(ErrorOf(statement));
-        statement.Close();
-        created = true;
-    }
+    if (int status = EnsureTable(destination, destinationTable, columns, !textDestination, created); status != kSuccess)
+        return status;
 
-    // The values as SQLite's text (ISO dates, integers, reals in 15 digits), written back as
-    // literals. A real of a database that 15 digits do not give back exactly
-    // (0.30000000000000004) goes to a text file with 17, which read back give the very same
-    // double. (A text file's own reals need no such care: the text store hands a number
-    // that a double would not keep to the last digit over as its text.)
-    std::string select = "SELECT ";
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        select += i ? ", " : "";
-        const std::string name = Bracket(columns[i].name), text = "CAST(" + name + " AS TEXT)";
-        // hex() of NULL is the empty text; NULL stays NULL.
-        if (columns[i].literal == Literal::Bytes)
-            select += "CASE WHEN " + name + " IS NULL THEN NULL ELSE hex(" + name + ") END";
-        else if (textDestination && columns[i].literal == Literal::Number)
-            select += "CASE WHEN typeof(" + name + ") = 'real' AND CAST(" + text + " AS REAL) <> " + name +
-                      " THEN printf('%!.17g', " + name + ") ELSE " + text + " END";
-        else select += text;
-    }
-    select += " FROM " + Bracket(sourceTable);
+    const std::string select = SourceQuery(sourceTable, columns, textDestination);
     reader.SetCommandText(CString(Utf16(select).c_str()));
     CancelOnInterrupt cancelReader(reader);
     if (reader.Execute() != OrvOleDbCommand::dbTrue)
         return Fail(InterruptRequested() ? "interrupted" : ErrorOf(reader));
 
     Progress bar(verb, total, progress);
-    std::u16string value;
     OrvOleDbCommand::dbStatus fetched = OrvOleDbCommand::dbFalse;
-    // Reads column c of the current row as text into `out`; false for NULL.
-    auto read = [&](std::size_t i, std::u16string& out) {
-        const unsigned __int64 c = i + 1;
-        if (reader.IsNull(c) == OrvOleDbCommand::dbTrue) return false;
-        if (reader.IsBlob(c) == OrvOleDbCommand::dbTrue) {
-            CHeapPtr<unsigned char> data;
-            const ULONG size = reader.GetBlobData(c, data);
-            out.assign(reinterpret_cast<const char16_t*>(data.m_pData), size / 2);
-        } else {
-            out = reader.FieldAsString(c).Str();
-        }
-        return true;
-    };
-    if (!textDestination) {
-        PreparedInsert insert(destinationTable, columns);
-        if (!insert.Open(destination)) return Fail(ErrorOf(insert.Error()));
-        while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                std::u16string& field = insert.Value(i);
-                if (!read(i, field)) {
-                    insert.SetNull(i);
-                } else if (columns[i].literal == Literal::Boolean && PlainNumber(field)) {
-                    field = std::atof(orv::platform::Utf16ToUtf8(field).c_str()) != 0 ? u"-1" : u"0";
-                }
-            }
-            if (!insert.Insert()) {
-                if (InterruptRequested()) break;
-                return Fail("row " + std::to_string(copied + 1) + " could not be copied: " + ErrorOf(insert.Error()));
-            }
-            bar.Update(++copied);
-        }
-    } else {
-        // Rows go in many to a statement (INSERT ... VALUES (...), (...), ...): preparing one
-        // statement per row cost more than the rows themselves.
-        Batch batch(destination, "INSERT INTO " + Bracket(destinationTable) + " (", columns);
-        CancelOnInterrupt cancelInsert(batch.Command());
-        std::u16string row;
-        while (!InterruptRequested() && (fetched = reader.FetchNext()) == OrvOleDbCommand::dbTrue) {
-            row.assign(u"(");
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                if (i) row += u", ";
-                if (!read(i, value)) {
-                    row += u"NULL";
-                } else if (columns[i].literal == Literal::Boolean && PlainNumber(value)) {
-                    row += std::atof(orv::platform::Utf16ToUtf8(value).c_str()) != 0 ? u"True" : u"False";
-                } else if (columns[i].literal == Literal::Number && PlainNumber(value)) {
-                    row += value;
-                } else {
-                    AppendQuoted(row, value);
-                }
-            }
-            row += u")";
-            if (!batch.Add(row)) {
-                if (InterruptRequested()) break;
-                return Fail("row " + std::to_string(batch.FailedRow()) +
-                            " could not be copied: " + ErrorOf(batch.Command()));
-            }
-            bar.Update(++copied);
-        }
-        if (!InterruptRequested() && !batch.Flush() && !InterruptRequested())
-            return Fail("row " + std::to_string(batch.FailedRow()) +
-                        " could not be copied: " + ErrorOf(batch.Command()));
-    }
+    const int status = textDestination
+                           ? AppendRows(reader, destination, destinationTable, columns, bar, copied, fetched)
+                           : InsertRows(reader, destination, destinationTable, columns, bar, copied, fetched);
+    if (status != kSuccess) return status;
     if (InterruptRequested())
         return Fail(std::string(verb) + " interrupted after " + std::to_string(copied) + " rows: nothing was kept");
     if (fetched == OrvOleDbCommand::dbError)
