@@ -408,7 +408,7 @@ HRESULT Command::SetParameterInfo(DB_UPARAMS cParams, const DB_UPARAMS rgParamOr
 }
 
 HRESULT Command::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-    return m_accessors.AddRef(hAccessor, pcRefCount);
+    return m_accessors.Table().AddRef(hAccessor, pcRefCount);
 }
 
 HRESULT Command::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, const DBBINDING rgBindings[],
@@ -421,11 +421,11 @@ HRESULT Command::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, co
 HRESULT Command::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwFlags, DBCOUNTITEM* pcBindings,
                              DBBINDING** prgBindings) {
     return GuardMethod(IID_IAccessor,
-                       [&] { return m_accessors.GetBindings(hAccessor, pdwFlags, pcBindings, prgBindings); });
+                       [&] { return m_accessors.Table().GetBindings(hAccessor, pdwFlags, pcBindings, prgBindings); });
 }
 
 HRESULT Command::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-    return m_accessors.Release(hAccessor, pcRefCount);
+    return m_accessors.Table().Release(hAccessor, pcRefCount);
 }
 
 }  // namespace orv::engine

@@ -53,8 +53,7 @@ Status ParameterAccessors::Create(DBACCESSORFLAGS flags, DBCOUNTITEM count, cons
         return Status::Error(DB_E_BADACCESSORFLAGS,
                              u"A command makes parameter accessors only; row accessors are made on its rowset.");
     if (count == 0) return Status::Error(DB_E_NULLACCESSORNOTSUPPORTED, u"A parameter accessor needs a binding.");
-    auto accessor = std::make_unique<Accessor>();
-    accessor->flags = flags;
+    auto accessor = std::make_unique<Accessor>(flags, count);
     accessor->setSize = setSize;
     const DBPART parts = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
     std::u16string problem;
@@ -80,58 +79,14 @@ Status ParameterAccessors::Create(DBACCESSORFLAGS flags, DBCOUNTITEM count, cons
                     static_cast<unsigned>(b.iOrdinal), static_cast<unsigned>(b.wType));
         }
         if (bindStatus) bindStatus[i] = status;
-        DBBINDING copy = b;
-        copy.pTypeInfo = nullptr;
-        copy.pBindExt = nullptr;
-        copy.pObject = nullptr;
-        accessor->bindings.push_back(copy);
+        DBBINDING kept = b;
+        kept.pObject = nullptr;  // a parameter is no storage object
+        accessor->Keep(kept);
     }
     if (!problem.empty())
         return Status::Error(DB_E_ERRORSOCCURRED, u"The parameter accessor was refused: " + problem + u".");
-    *handle = reinterpret_cast<HACCESSOR>(accessor.get());
-    m_accessors.push_back(std::move(accessor));
+    *handle = m_accessors.Add(std::move(accessor));
     return Status::Success();
-}
-
-ParameterAccessors::Accessor* ParameterAccessors::Find(HACCESSOR handle) const {
-    for (const auto& a : m_accessors)
-        if (reinterpret_cast<HACCESSOR>(a.get()) == handle) return a.get();
-    return nullptr;
-}
-
-HRESULT ParameterAccessors::AddRef(HACCESSOR handle, DBREFCOUNT* refs) {
-    Accessor* a = Find(handle);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    ++a->refs;
-    if (refs) *refs = a->refs;
-    return S_OK;
-}
-
-HRESULT ParameterAccessors::Release(HACCESSOR handle, DBREFCOUNT* refs) {
-    Accessor* a = Find(handle);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    const ULONG left = --a->refs;
-    if (refs) *refs = left;
-    if (left == 0)
-        m_accessors.erase(std::find_if(m_accessors.begin(), m_accessors.end(),
-                                       [a](const std::unique_ptr<Accessor>& p) { return p.get() == a; }));
-    return S_OK;
-}
-
-HRESULT ParameterAccessors::GetBindings(HACCESSOR handle, DBACCESSORFLAGS* flags, DBCOUNTITEM* count,
-                                        DBBINDING** bindings) const {
-    if (count) *count = 0;
-    if (bindings) *bindings = nullptr;
-    if (!flags || !count || !bindings) return E_INVALIDARG;
-    const Accessor* a = Find(handle);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    auto* out = static_cast<DBBINDING*>(CoTaskMemAlloc(a->bindings.size() * sizeof(DBBINDING)));
-    if (!out) return E_OUTOFMEMORY;
-    std::copy(a->bindings.begin(), a->bindings.end(), out);
-    *flags = a->flags;
-    *count = a->bindings.size();
-    *bindings = out;
-    return S_OK;
 }
 
 // One parameter's value, as its binding describes it, bound at `index`.
@@ -192,7 +147,7 @@ Status ParameterAccessors::BindValue(sqlite3_stmt* statement, const DBBINDING& b
 }
 
 Status ParameterAccessors::Bind(sqlite3_stmt* statement, const DBPARAMS& params, DBCOUNTITEM set, bool copy) {
-    const Accessor* a = Find(params.hAccessor);
+    const Accessor* a = m_accessors.Find(params.hAccessor);
     if (!a)
         return Status::Error(DB_E_BADACCESSORHANDLE,
                              u"The parameters name an accessor that this command did not make, or that was released.");

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/accessors.h"
 #include "engine/error.h"
 #include "platform/oledb/types.h"
 
@@ -24,9 +25,8 @@ public:
     // between two parameter sets of one DBPARAMS.
     Status Create(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[], DBLENGTH setSize,
                   HACCESSOR* handle, DBBINDSTATUS bindStatus[]);
-    HRESULT AddRef(HACCESSOR handle, DBREFCOUNT* refs);
-    HRESULT Release(HACCESSOR handle, DBREFCOUNT* refs);
-    HRESULT GetBindings(HACCESSOR handle, DBACCESSORFLAGS* flags, DBCOUNTITEM* count, DBBINDING** bindings) const;
+    // Counting, releasing and describing the accessors made.
+    AccessorTable& Table() { return m_accessors; }
 
     // Binds the values of set `set` (0-based) of `params` to `statement`. Every parameter of
     // the statement must be bound. With `copy` false the statement refers to the consumer's
@@ -37,15 +37,7 @@ private:
     Status BindValue(sqlite3_stmt* statement, const DBBINDING& b, const unsigned char* base, int index,
                      void (*lifetime)(void*));
 
-    struct Accessor {
-        ULONG refs = 1;
-        DBACCESSORFLAGS flags = 0;
-        std::vector<DBBINDING> bindings;
-        DBLENGTH setSize = 0;  // bytes between two parameter sets
-    };
-    Accessor* Find(HACCESSOR handle) const;
-
-    std::vector<std::unique_ptr<Accessor>> m_accessors;
+    AccessorTable m_accessors;
     std::vector<std::string> m_texts;  // UTF-16 text converted for SQLite, by ordinal
     std::vector<unsigned> m_boundIn;  // by ordinal: the Bind call that last bound it
     unsigned m_binding = 0;  // counts Bind calls

@@ -768,7 +768,7 @@ HRESULT Rowset::GetData(HROW hRow, HACCESSOR hAccessor, void* pData) {
     return GuardMethod(IID_IRowset, [&]() -> HRESULT {
         Row* row = FindHeld(hRow);
         if (!row) return DB_E_BADROWHANDLE;
-        Accessor* accessor = FindAccessor(hAccessor);
+        Accessor* accessor = m_accessors.Find(hAccessor);
         if (!accessor) return DB_E_BADACCESSORHANDLE;
         if (!pData && !accessor->bindings.empty()) return E_INVALIDARG;
         // A stored value that cannot be given in the bound type is reported in its status only:
@@ -784,12 +784,6 @@ HRESULT Rowset::GetData(HROW hRow, HACCESSOR hAccessor, void* pData) {
 
 // ---- IAccessor -----------------------------------------------------------------------------
 
-Rowset::Accessor* Rowset::FindAccessor(HACCESSOR handle) const {
-    for (const auto& a : m_accessors)
-        if (reinterpret_cast<HACCESSOR>(a.get()) == handle) return a.get();
-    return nullptr;
-}
-
 HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, const DBBINDING rgBindings[], DBLENGTH,
                                HACCESSOR* phAccessor, DBBINDSTATUS rgStatus[]) {
     return GuardMethod(IID_IAccessor, [&]() -> HRESULT {
@@ -799,9 +793,7 @@ HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, con
         if (!(flags & DBACCESSOR_ROWDATA) || (flags & DBACCESSOR_PARAMETERDATA)) return DB_E_BADACCESSORFLAGS;
         if (cBindings == 0) return DB_E_NULLACCESSORNOTSUPPORTED;
 
-        auto accessor = std::make_unique<Accessor>();
-        accessor->flags = flags;
-        accessor->objects.resize(cBindings);
+        auto accessor = std::make_unique<Accessor>(flags, cBindings);
         bool bad = false;
         for (DBCOUNTITEM i = 0; i < cBindings; ++i) {
             const DBBINDING& b = rgBindings[i];
@@ -820,63 +812,26 @@ HRESULT Rowset::CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM cBindings, con
             }
             if (rgStatus) rgStatus[i] = status;
             bad = bad || status != DBBINDSTATUS_OK;
-            DBBINDING copy = b;
-            copy.pTypeInfo = nullptr;
-            copy.pBindExt = nullptr;
-            if (b.pObject) {
-                accessor->objects[i] = *b.pObject;
-                copy.pObject = &accessor->objects[i];
-            }
-            accessor->bindings.push_back(copy);
+            accessor->Keep(b);
         }
         if (bad) return DB_E_ERRORSOCCURRED;
-        *phAccessor = reinterpret_cast<HACCESSOR>(accessor.get());
-        m_accessors.push_back(std::move(accessor));
+        *phAccessor = m_accessors.Add(std::move(accessor));
         return S_OK;
     });
 }
 
 HRESULT Rowset::AddRefAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-    Accessor* a = FindAccessor(hAccessor);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    ++a->refs;
-    if (pcRefCount) *pcRefCount = a->refs;
-    return S_OK;
+    return m_accessors.AddRef(hAccessor, pcRefCount);
 }
 
 HRESULT Rowset::ReleaseAccessor(HACCESSOR hAccessor, DBREFCOUNT* pcRefCount) {
-    Accessor* a = FindAccessor(hAccessor);
-    if (!a) return DB_E_BADACCESSORHANDLE;
-    ULONG left = --a->refs;
-    if (pcRefCount) *pcRefCount = left;
-    if (left == 0)
-        m_accessors.erase(std::find_if(m_accessors.begin(), m_accessors.end(),
-                                       [a](const std::unique_ptr<Accessor>& p) { return p.get() == a; }));
-    return S_OK;
+    return m_accessors.Release(hAccessor, pcRefCount);
 }
 
 HRESULT Rowset::GetBindings(HACCESSOR hAccessor, DBACCESSORFLAGS* pdwFlags, DBCOUNTITEM* pcBindings,
                             DBBINDING** prgBindings) {
-    return GuardMethod(IID_IAccessor, [&]() -> HRESULT {
-        if (pcBindings) *pcBindings = 0;
-        if (prgBindings) *prgBindings = nullptr;
-        if (!pdwFlags || !pcBindings || !prgBindings) return E_INVALIDARG;
-        Accessor* a = FindAccessor(hAccessor);
-        if (!a) return DB_E_BADACCESSORHANDLE;
-        auto* out = static_cast<DBBINDING*>(CoTaskMemAlloc(a->bindings.size() * sizeof(DBBINDING)));
-        if (!out) return E_OUTOFMEMORY;
-        for (std::size_t i = 0; i < a->bindings.size(); ++i) {
-            out[i] = a->bindings[i];
-            if (out[i].pObject) {
-                out[i].pObject = static_cast<DBOBJECT*>(CoTaskMemAlloc(sizeof(DBOBJECT)));
-                if (out[i].pObject) *out[i].pObject = *a->bindings[i].pObject;
-            }
-        }
-        *pdwFlags = a->flags;
-        *pcBindings = a->bindings.size();
-        *prgBindings = out;
-        return S_OK;
-    });
+    return GuardMethod(IID_IAccessor,
+                       [&] { return m_accessors.GetBindings(hAccessor, pdwFlags, pcBindings, prgBindings); });
 }
 
 // ---- IColumnsInfo, IRowsetInfo, IConvertType -----------------------------------------------

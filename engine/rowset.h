@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/accessors.h"
 #include "engine/error.h"
 #include "engine/properties.h"
 #include "engine/sql/types.h"
@@ -141,13 +142,6 @@ private:
         ULONG refs = 0;  // held by the consumer
         bool inWindow = false;  // held by the window
     };
-    struct Accessor {
-        ULONG refs = 1;
-        DBACCESSORFLAGS flags = 0;
-        std::vector<DBBINDING> bindings;
-        std::vector<DBOBJECT> objects;  // copies of the bindings' pObject
-    };
-
     Rowset(IUnknown* owner, IUnknown* command, std::unique_ptr<RowSource> source);
 
     Status Describe();
@@ -168,7 +162,6 @@ private:
     void Recycle(Row* row);
     Status CountAll(DBCOUNTITEM& total);
     Row* FindHeld(HROW handle) const;
-    Accessor* FindAccessor(HACCESSOR handle) const;
     DBSTATUS WriteBinding(const DBBINDING& binding, const Row& row, BYTE* data);
 
     CComPtr<IUnknown> m_owner;  // the session, kept alive while its connection serves the source
@@ -200,7 +193,7 @@ private:
     std::vector<Row*> m_fetched;  // the rows of the GetNextRows call under way
     std::vector<std::unique_ptr<Row>> m_rows;  // every row object, for reuse
     std::vector<Row*> m_free;
-    std::vector<std::unique_ptr<Accessor>> m_accessors;
+    AccessorTable m_accessors;
     PropertyBag m_properties;
     TypedValue m_scratch;  // reused per value, so that a walk allocates nothing per field
 };
