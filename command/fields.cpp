@@ -67,7 +67,7 @@ CString FixedText(double value) {
         char* end = digits + sizeof digits;
         char* p = end;
         auto units = static_cast<unsigned long long>(std::fabs(millionths));
-        for (int place = 0; place < 6 || units != 0 || place == 6; ++place) {
+        for (int place = 0; place <= 6 || units != 0; ++place) {  // at least one digit before the point
             if (place == 6) *--p = '.';
             *--p = static_cast<char>('0' + units % 10);
             units /= 10;

@@ -62,5 +62,9 @@ const char* MonthAbbreviation(int month);
 std::optional<DateParts> ParseIsoDateTime(std::string_view text);
 // "yyyy-mm-dd hh:mm:ss", or "yyyy-mm-dd" when the time is midnight and `withTime` is false.
 std::string FormatIsoDateTime(const DateParts& parts, bool withTime = false);
+// The same text written into `out`, which has room for kIsoDateTimeRoom units (no
+// terminator is written), for a caller that formats a date per row; its length.
+inline constexpr std::size_t kIsoDateTimeRoom = 19;
+std::size_t WriteIsoDateTime(const DateParts& parts, bool withTime, char* out);
 
 }  // namespace orv::engine

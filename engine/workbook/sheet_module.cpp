@@ -88,30 +88,14 @@ std::string NumberText(double x) {
 }
 
 // A Date cell's days as ISO 8601 text into `out` ("2020-01-01" at midnight, else
-// "2020-01-01 10:30:00"), the same text as FormatIsoDateTime; its length. A scan formats
-// every date of a column, and the printf engine was a large share of reading a sheet.
+// "2020-01-01 10:30:00"); its length.
 std::size_t DateText(double days, char (&out)[32]) {
     auto parts = PartsFromOleDate(days);
     if (!parts) {
         auto [end, ec] = std::to_chars(out, out + sizeof out, days);
         return ec == std::errc() ? std::size_t(end - out) : 0;
     }
-    auto put = [&](std::size_t at, int value, int digits) {
-        for (int i = digits - 1; i >= 0; --i, value /= 10) out[at + std::size_t(i)] = char('0' + value % 10);
-    };
-    put(0, parts->year, 4);
-    out[4] = '-';
-    put(5, parts->month, 2);
-    out[7] = '-';
-    put(8, parts->day, 2);
-    if (parts->hour == 0 && parts->minute == 0 && parts->second == 0) return 10;
-    out[10] = ' ';
-    put(11, parts->hour, 2);
-    out[13] = ':';
-    put(14, parts->minute, 2);
-    out[16] = ':';
-    put(17, parts->second, 2);
-    return 19;
+    return WriteIsoDateTime(*parts, false, out);
 }
 
 std::string DateText(double days) {
