@@ -11,6 +11,7 @@
 
 #include "diagnostics.h"
 #include "interrupt.h"
+#include "platform/strings.h"
 #include "shell.h"
 
 namespace orvsql {
@@ -266,10 +267,10 @@ private:
     };
 
     static void Unhex(const std::u16string& digits, std::string& out) {
-        auto nibble = [](char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; };
+        using orv::platform::HexDigit;
         out.clear();
         for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-            out += static_cast<char>(nibble(digits[i]) * 16 + nibble(digits[i + 1]));
+            out += static_cast<char>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1]));
     }
 
     std::vector<Column> m_columns;
