@@ -54,15 +54,10 @@ std::string Encode(const std::u32string& s) {
     return out;
 }
 
-// Case folding for ASCII and Latin-1 letters.
-char32_t Upper(char32_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;
-    return c;
-}
-char32_t Lower(char32_t c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-    return c;
-}
+// UCase and LCase map case as the library's strings do (CString::MakeUpper, MakeLower);
+// code points beyond the basic plane have no case there and keep theirs.
+char32_t Upper(char32_t c) { return c < 0x10000 ? platform::ToUpper16(static_cast<char16_t>(c)) : c; }
+char32_t Lower(char32_t c) { return c < 0x10000 ? platform::ToLower16(static_cast<char16_t>(c)) : c; }
 
 // The number at the start of text as Val reads it: blanks are skipped, &H and &O prefixes.
 double Val(const std::string& text) {
@@ -411,8 +406,9 @@ void Mid(sqlite3_context* c, int argc, sqlite3_value** v) {
     ResultText(c, Encode(n < 0 ? s.substr(from) : s.substr(from, static_cast<std::size_t>(n))));
 }
 
+// Text compared without case meets as names do: every code point simply case-folded.
 std::u32string Folded(std::u32string s) {
-    for (char32_t& ch : s) ch = Upper(ch);
+    for (char32_t& ch : s) ch = platform::FoldCase(ch);
     return s;
 }
 
@@ -442,7 +438,9 @@ void InStr(sqlite3_context* c, int argc, sqlite3_value** v) {
 
 void UCase(sqlite3_context* c, int, sqlite3_value** v) {
     if (IsNull(v[0])) return sqlite3_result_null(c);
-    ResultText(c, Encode(Folded(Decode(ValueText(v[0])))));
+    std::u32string s = Decode(ValueText(v[0]));
+    for (char32_t& ch : s) ch = Upper(ch);
+    ResultText(c, Encode(s));
 }
 
 void LCase(sqlite3_context* c, int, sqlite3_value** v) {
@@ -479,12 +477,8 @@ void String(sqlite3_context* c, int, sqlite3_value** v) {
 void StrComp(sqlite3_context* c, int argc, sqlite3_value** v) {
     if (IsNull(v[0]) || IsNull(v[1])) return sqlite3_result_null(c);
     bool binary = argc == 3 && !IsNull(v[2]) && sqlite3_value_int(v[2]) == 0;
-    std::u32string a = Decode(ValueText(v[0])), b = Decode(ValueText(v[1]));
-    if (!binary) {
-        a = Folded(a);
-        b = Folded(b);
-    }
-    int r = a.compare(b);
+    const std::string a = ValueText(v[0]), b = ValueText(v[1]);
+    const int r = binary ? Decode(a).compare(Decode(b)) : platform::CompareNoCase(a, b);
     sqlite3_result_int(c, r < 0 ? -1 : r > 0 ? 1 : 0);
 }
 
