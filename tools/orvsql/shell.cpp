@@ -391,6 +391,44 @@ bool IsServerAddress(const std::string& text) {
     return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
 }
 
+// `target` as orvsql shows it (errors, .show): a password in a postgresql:// address or
+// in an initialisation string's Password (PWD, "... Database Password") is written as ***.
+std::string WithoutPassword(const std::string& target) {
+    if (IsServerAddress(target)) {
+        const std::size_t start = target.find("://") + 3;
+        const std::size_t at = target.find('@', start), colon = target.find(':', start);
+        if (at == std::string::npos || colon == std::string::npos || colon > at) return target;
+        return target.substr(0, colon + 1) + "***" + target.substr(at);
+    }
+    std::string shown;
+    std::size_t from = 0;
+    while (from <= target.size()) {
+        // A pair runs to the next ';' outside a quoted value; "" and '' inside stand for one.
+        const std::size_t equals = target.find('=', from), semicolon = target.find(';', from);
+        if (equals == std::string::npos || equals > semicolon) {
+            shown += target.substr(from, semicolon == std::string::npos ? std::string::npos : semicolon + 1 - from);
+            if (semicolon == std::string::npos) break;
+            from = semicolon + 1;
+            continue;
+        }
+        std::size_t end = target.find_first_not_of(' ', equals + 1);
+        if (end != std::string::npos && (target[end] == '"' || target[end] == '\'')) {
+            const char quote = target[end++];
+            auto doubled = [&](std::size_t i) { return i + 1 < target.size() && target[i + 1] == quote; };
+            while (end < target.size() && (target[end] != quote || doubled(end))) end += target[end] == quote ? 2 : 1;
+        }
+        end = std::min(target.find(';', std::min(end, target.size())), target.size());
+        const std::string key = orv::platform::Lower(Trim(std::string_view(target).substr(from, equals - from)));
+        const bool secret = key == "password" || key == "pwd" || key.ends_with("database password");
+        shown +=
+            target.substr(from, equals + 1 - from) + (secret ? "***" : target.substr(equals + 1, end - equals - 1));
+        if (end == target.size()) break;
+        shown += ';';
+        from = end + 1;
+    }
+    return shown;
+}
+
 int Shell::OpenServer(const std::string& target, const std::string& provider) {
     Close();
     std::string init = "Provider=" + (provider.empty() ? std::string("PostgreSQL") : provider) + ";";
@@ -401,7 +439,7 @@ int Shell::OpenServer(const std::string& target, const std::string& provider) {
     } else {
         init += target;
     }
-    const int status = Connect(CComBSTR(Utf16(init).c_str()), target);
+    const int status = Connect(CComBSTR(Utf16(init).c_str()), WithoutPassword(target));
     if (status != kSuccess) return status;
     m_server = true;
     return m_settings.busyTimeoutMs < 0 ? kSuccess : SetBusyTimeout(m_settings.busyTimeoutMs);
