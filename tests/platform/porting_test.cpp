@@ -163,23 +163,8 @@ TEST(TcharFunctions, PrintfIntoABufferTakesEitherFormatType) {
     EXPECT_EQ(buffer[0], 0);
 }
 
-TEST(TcharFunctions, IntegersReadAsWindowsDoesWithWindowsWidths) {
+// _tcstol's cases are in text.test.
+TEST(TcharFunctions, TtoiReadsAsWindowsDoes) {
     EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
     EXPECT_EQ(_ttoi(nullptr), 0);
-    TCHAR* end = nullptr;
-    const TCHAR* text = _T(" 0x1fZ");
-    EXPECT_EQ(_tcstol(text, &end, 16), 31);
-    EXPECT_EQ(end, text + 5);
-    EXPECT_EQ(_tcstol(_T("0x1f"), nullptr, 0), 31);
-    EXPECT_EQ(_tcstol(_T("017"), nullptr, 0), 15);
-    EXPECT_EQ(_tcstol(_T("z"), nullptr, 36), 35);
-    EXPECT_EQ(_tcstol(_T("0x"), &end, 16), 0);  // no hexadecimal digit: the 0 is the number
-    EXPECT_EQ(*end, u'x');
-    EXPECT_EQ(_tcstol(_T("junk"), &end, 10), 0);
-    EXPECT_EQ(std::u16string(end), u"junk");
-    errno = 0;
-    EXPECT_EQ(_tcstol(_T("4294967296"), nullptr, 10), 2147483647L);
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(_tcstol(_T("-80000000"), nullptr, 16), -2147483647L - 1);
-    EXPECT_EQ(_tcstol(_T("1"), nullptr, 1), 0);  // no such base
 }

@@ -81,34 +81,13 @@ TEST(CString, FormatUsesTheFormatter) {
     EXPECT_EQ(s, u"[7-x|002.5]");
 }
 
-TEST(CString, ExtractionClampsToTheText) {
-    const CString s(u"abcdef");
-    EXPECT_EQ(s.Left(2), u"ab");
-    EXPECT_EQ(s.Left(-1), u"");
-    EXPECT_EQ(s.Left(99), u"abcdef");
-    EXPECT_EQ(s.Right(2), u"ef");
-    EXPECT_EQ(s.Right(99), u"abcdef");
-    EXPECT_EQ(s.Mid(4), u"ef");
-    EXPECT_EQ(s.Mid(10), u"");
-    EXPECT_EQ(s.Mid(1, 2), u"bc");
-    EXPECT_EQ(s.Mid(-3, 2), u"ab");
-    EXPECT_EQ(s.Mid(4, 99), u"ef");
+// Left, Right, Mid and Find are cases of text.test.
+TEST(CString, IndexingAndSearchingForNothing) {
+    const CString s(u"abcabc");
     EXPECT_EQ(s[1], u'b');
     EXPECT_EQ(s.GetAt(6), u'\0');
     EXPECT_EQ(s[std::size_t{2}], u'c');
-}
-
-TEST(CString, Search) {
-    const CString s(u"abcabc");
-    EXPECT_EQ(s.Find(u'b'), 1);
-    EXPECT_EQ(s.Find(u'b', 2), 4);
-    EXPECT_EQ(s.Find(u'z'), -1);
-    EXPECT_EQ(s.Find(u"ca"), 2);
-    EXPECT_EQ(s.Find(u"bc", 2), 4);
-    EXPECT_EQ(s.Find(u"bc", 99), -1);
     EXPECT_EQ(s.Find(static_cast<const char16_t*>(nullptr)), -1);
-    EXPECT_EQ(s.ReverseFind(u'a'), 3);
-    EXPECT_EQ(s.ReverseFind(u'z'), -1);
 }
 
 TEST(CString, ReplaceRemoveInsertDelete) {
