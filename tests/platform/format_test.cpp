@@ -18,18 +18,43 @@
 namespace orv::platform {
 namespace {
 
+// Formats with a wchar_t format, as CString::Format(L"...") does.
+std::u16string WideFormat(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::u16string out;
+    AppendFormatV(out, format, args);
+    va_end(args);
+    return out;
+}
+
+// UTF-8 text as wchar_t text (UTF-32 here).
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    std::wstring out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t c = units[i];
+        if (c >= 0xD800 && c < 0xDC00) c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
 // The cases of format.test: one call with at most one argument a line, into a string or
 // into a buffer of a given capacity.
 TEST(Format, EachLineOfTheCaseFile) {
     orv::test::ForEachCase("format.test", [](const std::string& line) {
         const int capacity = line.rfind("buffer ", 0) == 0 ? std::stoi(line.substr(7)) : -1;
         std::size_t at = 0, end = line.rfind(" = ");
-        const std::u16string format = Utf8ToUtf16(orv::test::Braced(line, at));
+        const std::string format8 = orv::test::Braced(line, at);
+        const std::u16string format = Utf8ToUtf16(format8);
+        const bool wide = line[0] == 'L';
         std::string expected = capacity < 0 ? "" : std::to_string(std::stoi(line.substr(end + 3))) + " ";
         expected += orv::test::Braced(line, end);
         std::string type, value;
         std::istringstream(line.substr(at, line.rfind(" = ") - at)) >> type >> value;
         auto call = [&](auto... argument) {
+            if (wide) return Utf16ToUtf8(WideFormat(Wide(format8).c_str(), argument...));
             if (capacity < 0) return Utf16ToUtf8(Format(format.c_str(), argument...));
             std::u16string buffer(capacity + 1, u'#');
             const int length = FormatToBuffer(buffer.data(), capacity, format.c_str(), argument...);
@@ -43,6 +68,7 @@ TEST(Format, EachLineOfTheCaseFile) {
         else if (type == "f") got = call(std::strtod(value.c_str(), nullptr));
         else if (type == "p") got = call(reinterpret_cast<void*>(std::stoull(value, nullptr, 16)));
         else if (type == "s") got = call(value == "null" ? nullptr : Utf8ToUtf16(orv::test::Braced(line, at)).c_str());
+        else if (type == "ls") got = call(value == "null" ? nullptr : Wide(orv::test::Braced(line, at)).c_str());
         else if (type == "hs") got = call(value == "null" ? nullptr : orv::test::Braced(line, at).c_str());
         else got = call();
         EXPECT_EQ(got, expected);
@@ -56,6 +82,7 @@ TEST(Format, StarWidthAndPrecisionComeFromTheArguments) {
     EXPECT_EQ(Format(u"[%.*d]", -1, 7), u"[7]");
     EXPECT_EQ(Format(u"[%*.*s]", 6, 2, u"abcdef"), u"[    ab]");
     EXPECT_EQ(Format(u"[%-*.*f]", 8, 1, 2.3), u"[2.3     ]");
+    EXPECT_EQ(WideFormat(L"[%*.*s]", 4, 1, L"xyz"), u"[   x]");
 }
 
 // An argument of another size between others must not shift the ones after it.

@@ -62,23 +62,14 @@ TEST(OleDate, EverySecondNearTheEndsOfTheRangeRoundTrips) {
 
 // ---- DATE text ------------------------------------------------------------------------------
 
-// Sets LC_ALL for one test and puts the old value back.
-class ScopedLcAll {
-public:
+// Sets LC_ALL for one case and puts the old value back.
+struct ScopedLcAll {
     explicit ScopedLcAll(const char* value) {
-        const char* old = std::getenv("LC_ALL");
-        had_ = old != nullptr;
-        if (had_) saved_ = old;
+        if (const char* old = std::getenv("LC_ALL")) saved = old;
         setenv("LC_ALL", value, 1);
     }
-    ~ScopedLcAll() {
-        if (had_) setenv("LC_ALL", saved_.c_str(), 1);
-        else unsetenv("LC_ALL");
-    }
-
-private:
-    bool had_ = false;
-    std::string saved_;
+    ~ScopedLcAll() { saved ? setenv("LC_ALL", saved->c_str(), 1) : unsetenv("LC_ALL"); }
+    std::optional<std::string> saved;
 };
 
 TEST(OleDateText, RejectsDatesOutOfRangeAndANullResult) {

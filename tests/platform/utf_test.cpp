@@ -77,9 +77,40 @@ std::string RunCase(const std::string& kind, const std::string& line, std::size_
         const std::vector<int> n = numbers();
         return Utf16ToUtf8((n.size() == 1 ? s.Mid(n[0]) : s.Mid(n.at(0), n.at(1))).Str());
     }
+    auto trim = [&](auto... set) {  // CString's Trim, TrimLeft or TrimRight, of all blanks or a set
+        CString copy = s;
+        return Utf16ToUtf8((kind == "trim-left-cstring"    ? copy.TrimLeft(set...)
+                            : kind == "trim-right-cstring" ? copy.TrimRight(set...)
+                                                           : copy.Trim(set...))
+                               .Str());
+    };
+    if (kind == "upper-cstring") return Utf16ToUtf8(CString(s).MakeUpper().Str());
+    if (kind == "lower-cstring") return Utf16ToUtf8(CString(s).MakeLower().Str());
+    if (kind == "reverse-cstring") return Utf16ToUtf8(CString(s).MakeReverse().Str());
+    const bool more = line.find('{', at) < line.rfind(" = ");  // another text follows
+    if (kind.find("-cstring") != std::string::npos && !more) return trim();
+    auto edit = [&](auto change) {  // what an edit of a copy returns, and the copy after it
+        CString copy = s;
+        const int count = change(copy);
+        return std::to_string(count) + " {" + Utf16ToUtf8(copy.Str()) + "}";
+    };
+    if (kind == "delete") {
+        const std::vector<int> n = numbers();
+        return edit([&](CString& t) { return n.size() == 1 ? t.Delete(n[0]) : t.Delete(n.at(0), n.at(1)); });
+    }
     const std::string b = orv::test::Braced(line, at);
     const std::u16string sub = Decode(b);
     const int start = numbers().empty() ? 0 : numbers()[0];
+    if (kind.find("-cstring") != std::string::npos)
+        return sub.size() == 1 ? trim(sub[0]) : trim(sub.c_str());  // one unit, or a set of them
+    if (kind == "remove-unit") return edit([&](CString& t) { return t.Remove(sub.at(0)); });
+    if (kind == "insert") return edit([&](CString& t) { return t.Insert(start, sub.c_str()); });
+    if (kind == "insert-unit") return edit([&](CString& t) { return t.Insert(start, sub.at(0)); });
+    if (kind == "replace" || kind == "replace-unit") {
+        const std::u16string with = Decode(orv::test::Braced(line, at));
+        if (kind == "replace-unit") return edit([&](CString& t) { return t.Replace(sub.at(0), with.at(0)); });
+        return edit([&](CString& t) { return t.Replace(sub.c_str(), with.c_str()); });
+    }
     if (kind == "find") return std::to_string(s.Find(sub.c_str(), start));
     if (kind == "find-unit") return std::to_string(s.Find(sub.at(0), start));
     if (kind == "reverse-find-unit") return std::to_string(s.ReverseFind(sub.at(0)));
@@ -124,8 +155,7 @@ TEST(Utf8ToUtf16, AppendKeepsWhatWasThere) {
 }
 
 TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
-    EXPECT_EQ(Utf16ToUtf8(u"plain ASCII, past a block"), "plain ASCII, past a block");
-    EXPECT_EQ(Utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    // Well-formed text: every decode case of text.test is compared in UTF-8.
     const char16_t lone[] = {0xD83D, u'a', 0xDE00, 0xDE00, 0xD83D, 0xD83D, 0xDE00, 0xD800};
     EXPECT_EQ(Utf16ToUtf8(std::u16string_view(lone, 8)),
               "\xEF\xBF\xBD"
