@@ -3,9 +3,8 @@
 // counter, and appears only whole; a conversion never writes over a file.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include "access/access_support.h"
+#include "tools/shell_cases.h"
 
 using namespace orv::test;
 
@@ -61,23 +60,7 @@ TEST_F(AccessConvert, TheCopyAnswersAsTheSourceDoesAndKeepsItsSchema) {
         EXPECT_EQ(converted.Rows(sql), original.Rows(sql)) << orv::platform::Utf16ToUtf8(sql);
     }
 
-    // Keys, indexes and the counter, which continues after the highest value.
-    OrvOleDbIndexes indexes;
-    ASSERT_TRUE(indexes.Open(&converted.Get(), nullptr, nullptr, u"Order Details", nullptr));
-    std::vector<std::string> key;
-    bool productIndex = false;
-    while (indexes.FetchNext()) {
-        CString name, column;
-        indexes.GetName(name);
-        indexes.GetColumnName(column);
-        if (Utf8(name) == "PrimaryKey") key.push_back(Utf8(column));
-        productIndex = productIndex || Utf8(column) == "ProductID";
-    }
-    EXPECT_EQ(key, (std::vector<std::string>{"OrderID", "ProductID"}));
-    EXPECT_TRUE(productIndex);
-    const std::string highest = converted.Rows(u"SELECT MAX(OrderID) FROM Orders")[0][0];
-    converted.Rows(u"INSERT INTO Orders (CustomerID) VALUES ('ALFKI')");
-    EXPECT_EQ(converted.Rows(u"SELECT MAX(OrderID) FROM Orders")[0][0], std::to_string(std::stol(highest) + 1));
+    // Keys, indexes and the counter: a case of access/cases/orvsql.test.
 }
 
 TEST_F(AccessConvert, AnAceFileConvertsToo) {
@@ -90,44 +73,30 @@ TEST_F(AccessConvert, AnAceFileConvertsToo) {
     EXPECT_EQ(converted.Rows(sql), original.Rows(sql));
 }
 
-TEST_F(AccessConvert, NothingIsEverWrittenOverAFileOrLeftHalfDone) {
+// A conversion the host stops leaves nothing behind. (An existing destination, and a
+// source that is no Access file, are cases of access/cases/orvsql.test.)
+TEST_F(AccessConvert, AStoppedConversionLeavesNothingBehind) {
     ORV_NEED_ACCESS_FIXTURE(source, "traders.mdb");
     OrvOleDbErrorInfo error;
-    // An existing destination stays as it was.
-    const std::string existing = m_dir.Path("existing.mdb");
-    WriteFile(existing, "keep me");
-    EXPECT_NE(Convert(source, existing, error), S_OK);
-    EXPECT_NE(Utf8(error.GetErrorText()).find(existing), std::string::npos) << Utf8(error.GetErrorText());
-    EXPECT_EQ(ReadFile(existing), "keep me");
-    // A conversion the host stops leaves nothing behind.
     ProgressSeen stop;
     stop.stopAfter = 2;
-    const std::string stopped = m_dir.Path("stopped.mdb");
-    EXPECT_NE(Convert(source, stopped, error, &stop), S_OK);
+    EXPECT_NE(Convert(source, m_dir.Path("stopped.mdb"), error, &stop), S_OK);
     EXPECT_NE(Utf8(error.GetErrorText()).find("stopped"), std::string::npos) << Utf8(error.GetErrorText());
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path("")), {}), 1);
-    // A source that is no Access file is named.
-    const std::string plain = m_dir.Path("plain.mdb");
-    MakeDatabase(plain);
-    EXPECT_NE(Convert(plain, m_dir.Path("out.mdb"), error), S_OK);
-    EXPECT_NE(Utf8(error.GetErrorText()).find("no genuine Access database"), std::string::npos);
-    EXPECT_FALSE(Exists(m_dir.Path("out.mdb")));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path("")));
 }
 
-int ExitStatus(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// orvsql on the Access files: the cases of access/cases/*.test, with $TRADERS and $ASSETS
+// naming the two files.
+class AccessShellCaseTest : public ::testing::TestWithParam<ShellCase> {};
+
+TEST_P(AccessShellCaseTest, Runs) {
+    ORV_NEED_ACCESS_FIXTURE(traders, "traders.mdb");
+    ORV_NEED_ACCESS_FIXTURE(assets, "assets.accdb");
+    TempDir dir;
+    RunShellCase(GetParam(), dir, {{"$TRADERS", traders}, {"$ASSETS", assets}});
 }
 
-TEST_F(AccessConvert, OrvsqlConvertsAndRefusesToOverwrite) {
-    ORV_NEED_ACCESS_FIXTURE(source, "traders.mdb");
-    const std::string copy = m_dir.Path("traders copy.mdb");
-    const std::string command = std::string(ORVSQL) + " --convert " + ShellQuote(source) + " " + ShellQuote(copy);
-    EXPECT_EQ(ExitStatus(command + " > /dev/null"), 0);
-    AccessConnection converted(copy);
-    EXPECT_EQ(converted.Rows(u"SELECT COUNT(*) FROM Orders")[0][0], std::to_string(MdbExport(source, "Orders").size()));
-    EXPECT_EQ(ExitStatus(command + " > /dev/null 2>&1"), 1);
-    EXPECT_EQ(ExitStatus(std::string(ORVSQL) + " --convert " + ShellQuote(source) + " 2> /dev/null"), 2);
-}
+INSTANTIATE_TEST_SUITE_P(Access, AccessShellCaseTest, ::testing::ValuesIn(ReadShellCases(ORV_TEST_CASES)),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace

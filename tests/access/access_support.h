@@ -13,6 +13,7 @@
 
 #include "OrvOleDb.h"
 #include "support/files.h"
+#include "support/library_fixture.h"
 #include "support/python.h"
 
 namespace orv::test {
@@ -75,8 +76,6 @@ inline std::vector<std::vector<std::string>> MdbExport(const std::string& file, 
     return rows;
 }
 
-inline std::string Utf8(const CString& s) { return platform::Utf16ToUtf8(s.Str()); }
-
 // An open connection on `path` (Data Source only, as for any database file).
 class AccessConnection {
 public:
@@ -93,16 +92,12 @@ public:
     std::string Error() { return Utf8(m_connection.GetErrorText()); }
 
     // Every row of `sql`, each field as FieldAsString gives it ("<null>" for NULL).
-    std::vector<std::vector<std::string>> Rows(const std::u16string& sql, std::string* error = nullptr) {
+    std::vector<std::vector<std::string>> Rows(const std::u16string& sql) {
         OrvOleDbCommand command;
         command.SetConnection(&m_connection);
         command.SetCommandText(CString(sql.c_str()));
+        EXPECT_TRUE(Executes(command));
         std::vector<std::vector<std::string>> rows;
-        if (command.Execute() != OrvOleDbCommand::dbTrue) {
-            if (error) *error = Utf8(command.GetErrorText());
-            else ADD_FAILURE() << Utf8(command.GetErrorInfo(true));
-            return rows;
-        }
         while (command.FetchNext() == OrvOleDbCommand::dbTrue) {
             std::vector<std::string> row;
             for (unsigned __int64 c = 1; c <= command.GetColumnCount(); ++c)

@@ -1,56 +1,18 @@
-// Statements on a server: PostgreSQL's dialect passes through, rows affected, one error
-// record per failure with the server's words, SQLSTATE and position, and every type read
-// as the OLE DB type it maps to, in each large-value mode.
+// Statements on a server through the library's command: a cancel from another thread, and
+// every type read as the OLE DB type it maps to, in each large-value mode. The dialect,
+// the rows affected and the error records are cases of pg/cases/orvsql.test.
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "pg/pg_test.h"
-#include "support/holds.h"
 
 using namespace orv::test;
 
 namespace {
 
 class PgCommandTest : public PgTest {};
-
-TEST_F(PgCommandTest, DialectPassesThroughAndChangesAreCounted) {
-    Run(u"CREATE TABLE counted(id int GENERATED ALWAYS AS IDENTITY, name text)");
-    OrvOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(u"INSERT INTO counted(name) SELECT 'n' || g FROM generate_series(1, 7) g");
-    ASSERT_TRUE(Executes(command));
-    EXPECT_EQ(command.GetRowsAffected(), 7);
-    command.SetCommandText(u"UPDATE counted SET name = upper(name) WHERE id % 2 = 0");
-    ASSERT_TRUE(Executes(command));
-    EXPECT_EQ(command.GetRowsAffected(), 3);
-    command.SetCommandText(u"DELETE FROM counted WHERE name ILIKE 'N%' AND id > 5");
-    ASSERT_TRUE(Executes(command));
-    EXPECT_EQ(command.GetRowsAffected(), 2);
-
-    // Rows of statements that are no query: RETURNING, SHOW; and a data-changing WITH.
-    EXPECT_EQ(Query(u"INSERT INTO counted(name) VALUES ('x') RETURNING name || '!'"), (Rows{{u"x!"}}));
-    EXPECT_EQ(Query(u"WITH gone AS (DELETE FROM counted WHERE name = 'x' RETURNING id) SELECT count(*) FROM gone"),
-              (Rows{{u"1"}}));
-    EXPECT_EQ(Query(u"SELECT string_agg(name, ',' ORDER BY id) FROM counted WHERE name ~ '^[nN][1-3]$'"),
-              (Rows{{u"n1,N2,n3"}}));
-    EXPECT_EQ(Query(u"SELECT $$it's $$ || E'a\\tb' AS t"), (Rows{{u"it's a\tb"}}));
-}
-
-TEST_F(PgCommandTest, FailuresCarryTheServersWordsStateAndPosition) {
-    EXPECT_TRUE(Holds(
-        Fails(m_connection, u"SELECT nosuchcolumn FROM pg_class"),
-        {"column \"nosuchcolumn\" does not exist", "42703", "at character 8", "\nSELECT nosuchcolumn FROM pg_class"}));
-    EXPECT_TRUE(Holds(Fails(m_connection, u"SELECT * FROM no_such_table"), {"42P01"}));
-    Run(u"CREATE TABLE uniq(k int PRIMARY KEY)");
-    Run(u"INSERT INTO uniq VALUES (1)");
-    EXPECT_TRUE(
-        Holds(Fails(m_connection, u"INSERT INTO uniq VALUES (1)"),
-              {"duplicate key value violates unique constraint \"uniq_pkey\"", "Key (k)=(1) already exists", "23505"}));
-    // A run-time failure of a query surfaces at Execute.
-    EXPECT_TRUE(Holds(Fails(m_connection, u"SELECT 1 / (g - 3) FROM generate_series(1, 5) g"), {"22012"}));
-}
 
 // Cancel from another thread asks the server to stop the statement; inside a transaction
 // only that statement is undone, and the connection goes on.
@@ -165,13 +127,6 @@ TEST_F(PgCommandTest, ByteaInEveryLargeValueMode) {
         EXPECT_EQ(data.m_pData[0], 0x01);
         EXPECT_EQ(data.m_pData[32767], 0xef);
     }
-}
-
-TEST_F(PgCommandTest, WindowsDateFunctionsAreServed) {
-    EXPECT_EQ(Query(u"SELECT Date() = CURRENT_DATE, date ( ) = current_date, 'Date()', \"Date()\" IS NULL "
-                    u"FROM (SELECT NULL AS \"Date()\") q"),
-              (Rows{{u"True", u"True", u"Date()", u"True"}}));
-    EXPECT_EQ(Query(u"SELECT Now() <= now(), Time() IS NOT NULL"), (Rows{{u"True", u"True"}}));
 }
 
 }  // namespace

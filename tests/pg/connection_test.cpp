@@ -32,15 +32,7 @@ TEST_F(PgConnectionTest, StandardKeysAndBothProviderNamesOpenTheServer) {
         EXPECT_TRUE(connection.GetDatasource(name));
         EXPECT_EQ(Text(name), Socket() + u":5432/" + Database());
     }
-
-    // Extended Properties reach libpq: the application name is the server's to see.
-    OrvOleDbConnection connection;
-    ASSERT_TRUE(Opens(connection, PgServer::Init(u"Extended Properties='application_name=orv-test'")));
-    OrvOleDbCommand command;
-    command.SetConnection(&connection);
-    command.SetCommandText(u"SHOW application_name");
-    ASSERT_TRUE(Executes(command));
-    EXPECT_EQ(ReadAll(command), (Rows{{u"orv-test"}}));
+    // That Extended Properties reach libpq is a case of pg/cases/orvsql.test.
 }
 
 TEST_F(PgConnectionTest, ReadModeRefusesWrites) {

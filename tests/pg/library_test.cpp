@@ -99,14 +99,10 @@ TEST_F(PgLibraryTest, RecordsetsOfEveryConnectType) {
     EXPECT_TRUE(m_connection.IsConnected()) << "the host's connection stays the host's";
 }
 
-TEST_F(PgLibraryTest, CatalogsDescribeTablesColumnsAndIndexes) {
+TEST_F(PgLibraryTest, CatalogsDescribeTablesAndIndexes) {
+    // The tables listed, the columns and the indexes' columns as orvsql shows them are a
+    // case of pg/cases/orvsql.test; what it does not show is here.
     OrvOleDbTables tables;
-    ASSERT_TRUE(tables.Open(&m_connection, nullptr, nullptr, nullptr, u"TABLE")) << Utf8(tables.GetErrorText());
-    std::vector<CString> names;
-    ASSERT_TRUE(tables.GetTableList(names));
-    EXPECT_NE(std::find(names.begin(), names.end(), CString(u"parts")), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), CString(u"serials")), names.end());
-    for (const CString& name : names) EXPECT_NE(Utf8(name).rfind("pg_", 0), 0u) << "no system tables";
     ASSERT_TRUE(tables.Open(&m_connection, nullptr, nullptr, u"PARTS", u"TABLE"));
     ASSERT_TRUE(tables.FetchNext());
     CString catalog, schema;
@@ -115,53 +111,11 @@ TEST_F(PgLibraryTest, CatalogsDescribeTablesColumnsAndIndexes) {
     EXPECT_TRUE(tables.GetSchema(schema));
     EXPECT_EQ(schema, CString(u"public"));
 
-    OrvOleDbColumns columns;
-    ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"parts", nullptr, true)) << Utf8(columns.GetErrorText());
-    struct Expected {
-        const char16_t* name;
-        DBTYPE type;
-        bool nullable;
-        bool identity;
-        int seed;
-        int step;
-    };
-    const Expected expected[] = {
-        {u"id", DBTYPE_I4, false, true, 100, 5},         {u"code", DBTYPE_WSTR, false, false, -1, -1},
-        {u"price", DBTYPE_NUMERIC, true, false, -1, -1}, {u"added", DBTYPE_DATE, true, false, -1, -1},
-        {u"note", DBTYPE_WSTR, true, false, -1, -1},
-    };
-    for (const Expected& e : expected) {
-        ASSERT_TRUE(columns.FetchNext()) << Utf8(CString(e.name));
-        CString name;
-        columns.GetName(name);
-        EXPECT_EQ(name, CString(e.name));
-        EXPECT_EQ(columns.DataType(), e.type) << Utf8(name);
-        EXPECT_EQ(columns.IsNullable(), e.nullable) << Utf8(name);
-        EXPECT_EQ(columns.IsIdentity(), e.identity) << Utf8(name);
-        if (e.identity) {
-            EXPECT_EQ(columns.Seed(), e.seed);
-            EXPECT_EQ(columns.Increment(), e.step);
-        }
-        if (std::u16string(e.name) == u"code") {
-            EXPECT_EQ(columns.MaxLength(), 12u);
-        }
-        if (std::u16string(e.name) == u"price") {
-            EXPECT_EQ(columns.NumericPrecision(), 10u);
-            EXPECT_EQ(columns.NumericScale(), 2u);
-            CString value;
-            EXPECT_TRUE(columns.HasDefault());
-            EXPECT_TRUE(columns.GetDefault(value));
-            EXPECT_EQ(value, CString(u"0"));
-        }
-    }
-    EXPECT_FALSE(columns.FetchNext());
-
-    OrvOleDbColumns serial;
-    ASSERT_TRUE(serial.Open(&m_connection, nullptr, nullptr, u"serials", u"k", true)) << Utf8(serial.GetErrorText());
-    ASSERT_TRUE(serial.FetchNext());
-    EXPECT_TRUE(serial.IsIdentity()) << "a serial column counts from its sequence";
-    EXPECT_EQ(serial.Seed(), 1);
-    EXPECT_EQ(serial.Increment(), 1);
+    OrvOleDbColumns price;
+    ASSERT_TRUE(price.Open(&m_connection, nullptr, nullptr, u"parts", u"price", true)) << Utf8(price.GetErrorText());
+    ASSERT_TRUE(price.FetchNext());
+    EXPECT_EQ(price.NumericPrecision(), 10u);
+    EXPECT_EQ(price.NumericScale(), 2u);
 
     OrvOleDbIndexes indexes;
     ASSERT_TRUE(indexes.Open(&m_connection, nullptr, nullptr, nullptr, nullptr)) << Utf8(indexes.GetErrorText());
@@ -178,15 +132,10 @@ TEST_F(PgLibraryTest, CatalogsDescribeTablesColumnsAndIndexes) {
     EXPECT_TRUE(has(withoutKey, u"parts_price"));
 
     ASSERT_TRUE(indexes.Open(&m_connection, nullptr, nullptr, nullptr, u"parts_price"));
-    std::vector<std::u16string> keyColumns;
-    while (indexes.FetchNext()) {
-        CString column, table;
-        indexes.GetColumnName(column);
-        indexes.GetTableName(table);
-        EXPECT_EQ(table, CString(u"parts"));
-        keyColumns.push_back(Text(column));
-    }
-    EXPECT_EQ(keyColumns, (std::vector<std::u16string>{u"price", u"code"}));
+    ASSERT_TRUE(indexes.FetchNext());
+    CString table;
+    indexes.GetTableName(table);
+    EXPECT_EQ(table, CString(u"parts"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Walking a server's rows: forward and backward across many fetch batches, moves that jump,
 // a server that goes away in the middle of a walk, and threads with connections of their own.
+#include <atomic>
 #include <thread>
 
 #include "pg/pg_test.h"
@@ -131,38 +132,27 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
 
 TEST_F(PgWalkTest, ThreadsWithTheirOwnConnections) {
     std::vector<std::thread> threads;
-    std::vector<long long> sums(4, 0);
-    std::vector<std::string> errors(4);
+    std::atomic<long long> total{0};
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t, &sums, &errors] {
+        threads.emplace_back([t, &total] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             {
                 OrvOleDbConnection connection;
-                if (connection.OpenFromInitializationString(PgServer::Init(), false) != S_OK) {
-                    errors[t] = Utf8(connection.GetErrorText());
-                } else {
-                    connection.StartTransaction();
-                    OrvOleDbCommand command;
-                    command.SetConnection(&connection);
-                    const char16_t* queries[] = {
-                        u"SELECT n FROM walk WHERE n % 4 = 0", u"SELECT n FROM walk WHERE n % 4 = 1",
-                        u"SELECT n FROM walk WHERE n % 4 = 2", u"SELECT n FROM walk WHERE n % 4 = 3"};
-                    command.SetCommandText(queries[t]);
-                    if (command.Execute() != OrvOleDbCommand::dbTrue) errors[t] = Utf8(command.GetErrorText());
-                    while (command.FetchNext() == OrvOleDbCommand::dbTrue) sums[t] += command.FieldAsLong(1);
-                    command.Close();
-                    connection.Rollback();
-                }
+                EXPECT_TRUE(Opens(connection, PgServer::Init()));
+                connection.StartTransaction();
+                OrvOleDbCommand command;
+                command.SetConnection(&connection);
+                const std::u16string sql = u"SELECT n FROM walk WHERE n % 4 = " + std::u16string(1, u"0123"[t]);
+                command.SetCommandText(sql.c_str());
+                EXPECT_TRUE(Executes(command)) << "thread " << t;
+                while (command.FetchNext() == OrvOleDbCommand::dbTrue) total += command.FieldAsLong(1);
+                command.Close();
+                connection.Rollback();
             }
             CoUninitialize();
         });
     }
     for (auto& thread : threads) thread.join();
-    long long total = 0;
-    for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(errors[t], "") << "thread " << t;
-        total += sums[t];
-    }
     EXPECT_EQ(total, 5000LL * 5001 / 2);
 }
 

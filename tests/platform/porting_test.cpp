@@ -10,20 +10,6 @@
 
 using orv::platform::Utf32ToUtf16;
 
-namespace {
-
-// Formats with a wchar_t format, as CString::Format(L"...") does.
-std::u16string WideFormat(const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::u16string out;
-    orv::platform::AppendFormatV(out, format, args);
-    va_end(args);
-    return out;
-}
-
-}  // namespace
-
 TEST(Utf32Conversion, CharactersBeyondTheBmpBecomePairsAndNonCharactersTheReplacement) {
     EXPECT_EQ(Utf32ToUtf16(L"abc \u00FC\u20AC"), u"abc \u00FC\u20AC");
     EXPECT_EQ(Utf32ToUtf16(L"x\U0001F600y"), u"x\U0001F600y");
@@ -33,28 +19,7 @@ TEST(Utf32Conversion, CharactersBeyondTheBmpBecomePairsAndNonCharactersTheReplac
     EXPECT_EQ(Utf32ToUtf16(L""), u"");
 }
 
-TEST(WcharFormat, WideConversionsReadWcharText) {
-    EXPECT_EQ(WideFormat(L"%s = %d", L"Gr\u00FC\u00DFe \U0001F600", 7), u"Gr\u00FC\u00DFe \U0001F600 = 7");
-    EXPECT_EQ(WideFormat(L"[%ls|%ws]", L"l", L"w"), u"[l|w]");
-    EXPECT_EQ(WideFormat(L"%c%c%lc", L'\u00E9', L'\U0001F600', L'x'), u"\u00E9\U0001F600x");
-    EXPECT_EQ(WideFormat(L"%s", static_cast<const wchar_t*>(nullptr)), u"(null)");
-    // Narrow text reads as under a UTF-16 format (format_test.cpp), and a UTF-16 format
-    // keeps reading UTF-16 text.
-    EXPECT_EQ(WideFormat(L"%S|%hs|%hc", "caf\xC3\xA9", "n", 'c'), u"caf\u00E9|n|c");
-    EXPECT_EQ(orv::platform::Format(u"%s %ls %c", u"\U0001F600", u"x", u'\u00E9'), u"\U0001F600 x \u00E9");
-}
-
-TEST(WcharFormat, WidthAndPrecisionCountUtf16UnitsAndNeverSplitAPair) {
-    EXPECT_EQ(WideFormat(L"[%5s]", L"ab"), u"[   ab]");
-    EXPECT_EQ(WideFormat(L"[%-5s]", L"ab"), u"[ab   ]");
-    EXPECT_EQ(WideFormat(L"[%4s]", L"\U0001F600"), u"[  \U0001F600]");  // two units wide
-    EXPECT_EQ(WideFormat(L"[%.2s]", L"a\U0001F600"), u"[a]");  // the pair would be cut
-    EXPECT_EQ(WideFormat(L"[%.3s]", L"a\U0001F600b"), u"[a\U0001F600]");
-    EXPECT_EQ(WideFormat(L"[%*.*s]", 4, 1, L"xyz"), u"[   x]");
-    EXPECT_EQ(WideFormat(L"[%3c|%-3c]", L'a', L'\U0001F600'), u"[  a|\U0001F600 ]");
-    EXPECT_EQ(WideFormat(L"[%4S]", "ab"), u"[  ab]");
-}
-
+// Formats with a wchar_t format are cases of format.test (L{...}).
 TEST(WcharFormat, CStringFormatsAndAppendsUnderBothFormatTypes) {
     CString s;
     s.Format(L"%s-%d", L"\u00C5r", 2024);
@@ -163,23 +128,8 @@ TEST(TcharFunctions, PrintfIntoABufferTakesEitherFormatType) {
     EXPECT_EQ(buffer[0], 0);
 }
 
-TEST(TcharFunctions, IntegersReadAsWindowsDoesWithWindowsWidths) {
+// _tcstol's cases are in text.test.
+TEST(TcharFunctions, TtoiReadsAsWindowsDoes) {
     EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
     EXPECT_EQ(_ttoi(nullptr), 0);
-    TCHAR* end = nullptr;
-    const TCHAR* text = _T(" 0x1fZ");
-    EXPECT_EQ(_tcstol(text, &end, 16), 31);
-    EXPECT_EQ(end, text + 5);
-    EXPECT_EQ(_tcstol(_T("0x1f"), nullptr, 0), 31);
-    EXPECT_EQ(_tcstol(_T("017"), nullptr, 0), 15);
-    EXPECT_EQ(_tcstol(_T("z"), nullptr, 36), 35);
-    EXPECT_EQ(_tcstol(_T("0x"), &end, 16), 0);  // no hexadecimal digit: the 0 is the number
-    EXPECT_EQ(*end, u'x');
-    EXPECT_EQ(_tcstol(_T("junk"), &end, 10), 0);
-    EXPECT_EQ(std::u16string(end), u"junk");
-    errno = 0;
-    EXPECT_EQ(_tcstol(_T("4294967296"), nullptr, 10), 2147483647L);
-    EXPECT_EQ(errno, ERANGE);
-    EXPECT_EQ(_tcstol(_T("-80000000"), nullptr, 16), -2147483647L - 1);
-    EXPECT_EQ(_tcstol(_T("1"), nullptr, 1), 0);  // no such base
 }

@@ -1,50 +1,135 @@
 #include "platform/utf.h"
 #include "platform/crt.h"
+#include "platform/strings.h"
+#include "platform/tchar.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <random>
+#include <sstream>
 #include <vector>
+
+#include "platform/braced.h"
+#include "support/case_file.h"
 
 namespace orv::platform {
 namespace {
 
 std::u16string Decode(std::string_view bytes) { return Utf8ToUtf16(bytes); }
 
-TEST(Utf8ToUtf16, DecodesEachSequenceLength) {
-    EXPECT_EQ(Decode(""), u"");
-    EXPECT_EQ(Decode("plain ASCII text, longer than one block"), u"plain ASCII text, longer than one block");
-    EXPECT_EQ(Decode("\xC3\xA9"), u"\u00E9");
-    EXPECT_EQ(Decode("\xDF\xBF"), u"\u07FF");
-    EXPECT_EQ(Decode("\xE2\x82\xAC"), u"\u20AC");
-    EXPECT_EQ(Decode("\xEF\xBF\xBF"), u"\uFFFF");
-    EXPECT_EQ(Decode("\xF0\x9F\x98\x80"), u"\U0001F600");
-    EXPECT_EQ(Decode("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
-    // Non-ASCII right after and right before a run of eight ASCII bytes.
-    EXPECT_EQ(Decode("\xC3\xA9"
-                     "abcdefgh"
-                     "\xE2\x82\xAC"
-                     "ijklmnopq"),
-              u"\u00E9abcdefgh\u20ACijklmnopq");
+std::string Sign(int n) { return n < 0 ? "<" : n > 0 ? ">" : "="; }
+
+// What one case of text.test gives, to compare with what follows its " = ".
+std::string RunCase(const std::string& kind, const std::string& line, std::size_t at) {
+    const std::string a = orv::test::Braced(line, at);
+    const std::u16string units = Decode(a);
+    auto each = [&](auto map) {
+        std::u16string out;
+        for (char16_t c : units) out += map(c);
+        return Utf16ToUtf8(out);
+    };
+    if (kind == "decode") return Utf16ToUtf8(units);
+    if (kind == "fold") {
+        std::string out;
+        AppendCodePointUtf8(out,
+                            FoldCase(units.size() == 2 ? 0x10000 + ((units[0] - 0xD800) << 10) + (units[1] - 0xDC00)
+                                                       : char32_t{units[0]}));
+        return out;
+    }
+    if (kind == "upper") return each(ToUpper16);
+    if (kind == "lower") return each(ToLower16);
+    if (kind == "space")
+        return std::all_of(units.begin(), units.end(), IsSpace16)    ? "yes"
+               : std::none_of(units.begin(), units.end(), IsSpace16) ? "no"
+                                                                     : "mixed";
+    if (kind == "wtol") {
+        errno = 0;
+        const long n = _wtol(units.c_str());
+        return std::to_string(n) + (errno == ERANGE ? " ERANGE" : "");
+    }
+    if (kind == "tcstol") {
+        TCHAR* end = nullptr;
+        errno = 0;
+        const long n = _tcstol(units.c_str(), &end, std::stoi(line.substr(at)));
+        return std::to_string(n) + " {" + Utf16ToUtf8(end) + "}" + (errno == ERANGE ? " ERANGE" : "");
+    }
+    if (kind == "ascii-lower") return Lower(a);
+    if (kind == "ascii-upper") return Upper(a);
+    if (kind == "trim") return std::string(Trim(a));
+    if (kind == "trim16") return Utf16ToUtf8(Trim(std::u16string_view(units)));
+    if (kind == "folder") return FolderOf(a);
+    if (kind == "file-name") return FileNameOf(a);
+    auto numbers = [&] {  // after the text read last
+        std::vector<int> n;
+        std::istringstream in(line.substr(at, line.rfind(" = ") - at));
+        for (int i; in >> i;) n.push_back(i);
+        return n;
+    };
+    const CString s(units.c_str());
+    if (kind == "left") return Utf16ToUtf8(s.Left(numbers().at(0)).Str());
+    if (kind == "right") return Utf16ToUtf8(s.Right(numbers().at(0)).Str());
+    if (kind == "mid") {
+        const std::vector<int> n = numbers();
+        return Utf16ToUtf8((n.size() == 1 ? s.Mid(n[0]) : s.Mid(n.at(0), n.at(1))).Str());
+    }
+    auto trim = [&](auto... set) {  // CString's Trim, TrimLeft or TrimRight, of all blanks or a set
+        CString copy = s;
+        return Utf16ToUtf8((kind == "trim-left-cstring"    ? copy.TrimLeft(set...)
+                            : kind == "trim-right-cstring" ? copy.TrimRight(set...)
+                                                           : copy.Trim(set...))
+                               .Str());
+    };
+    if (kind == "upper-cstring") return Utf16ToUtf8(CString(s).MakeUpper().Str());
+    if (kind == "lower-cstring") return Utf16ToUtf8(CString(s).MakeLower().Str());
+    if (kind == "reverse-cstring") return Utf16ToUtf8(CString(s).MakeReverse().Str());
+    const bool more = line.find('{', at) < line.rfind(" = ");  // another text follows
+    if (kind.find("-cstring") != std::string::npos && !more) return trim();
+    auto edit = [&](auto change) {  // what an edit of a copy returns, and the copy after it
+        CString copy = s;
+        const int count = change(copy);
+        return std::to_string(count) + " {" + Utf16ToUtf8(copy.Str()) + "}";
+    };
+    if (kind == "delete") {
+        const std::vector<int> n = numbers();
+        return edit([&](CString& t) { return n.size() == 1 ? t.Delete(n[0]) : t.Delete(n.at(0), n.at(1)); });
+    }
+    const std::string b = orv::test::Braced(line, at);
+    const std::u16string sub = Decode(b);
+    const int start = numbers().empty() ? 0 : numbers()[0];
+    if (kind.find("-cstring") != std::string::npos)
+        return sub.size() == 1 ? trim(sub[0]) : trim(sub.c_str());  // one unit, or a set of them
+    if (kind == "remove-unit") return edit([&](CString& t) { return t.Remove(sub.at(0)); });
+    if (kind == "insert") return edit([&](CString& t) { return t.Insert(start, sub.c_str()); });
+    if (kind == "insert-unit") return edit([&](CString& t) { return t.Insert(start, sub.at(0)); });
+    if (kind == "replace" || kind == "replace-unit") {
+        const std::u16string with = Decode(orv::test::Braced(line, at));
+        if (kind == "replace-unit") return edit([&](CString& t) { return t.Replace(sub.at(0), with.at(0)); });
+        return edit([&](CString& t) { return t.Replace(sub.c_str(), with.c_str()); });
+    }
+    if (kind == "find") return std::to_string(s.Find(sub.c_str(), start));
+    if (kind == "find-unit") return std::to_string(s.Find(sub.at(0), start));
+    if (kind == "reverse-find-unit") return std::to_string(s.ReverseFind(sub.at(0)));
+    if (kind == "compare16") return Sign(CompareNoCase16(units.c_str(), Decode(b).c_str()));
+    if (kind == "equal" && EqualsNoCase(a, b) == EqualsNoCase(units, Decode(b)))
+        return EqualsNoCase(a, b) ? "yes" : "no";
+    if (kind == "compare" && Sign(CompareNoCase(a, b)) == Sign(CompareNoCase(units, Decode(b))))
+        return Sign(CompareNoCase(a, b));
+    return "unknown kind, or the two encodings disagree";
 }
 
-TEST(Utf8ToUtf16, ReplacesEachMaximalIllFormedPieceOnce) {
-    EXPECT_EQ(Decode("a\x80"
-                     "b"),
-              u"a\uFFFDb");  // stray continuation
-    EXPECT_EQ(Decode("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong lead, then stray
-    EXPECT_EQ(Decode("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD");  // overlong three-byte form
-    EXPECT_EQ(Decode("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-    EXPECT_EQ(Decode("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
-    EXPECT_EQ(Decode("\xF5\xFF"), u"\uFFFD\uFFFD");
-    EXPECT_EQ(Decode("\xE2\x82"
-                     "A"),
-              u"\uFFFDA");  // cut short, then ASCII
-    EXPECT_EQ(Decode("x\xF0\x9F\x98"), u"x\uFFFD");  // cut short by the end
-    EXPECT_EQ(Decode("\xC3"), u"\uFFFD");
+TEST(TextCases, EachLineOfTheCaseFile) {
+    orv::test::ForEachCase("text.test", [](const std::string& line) {
+        std::size_t equals = line.rfind(" = ");
+        ASSERT_NE(equals, std::string::npos);
+        std::string expected = line.substr(equals + 3);
+        if (expected[0] == '{') expected = orv::test::Braced(line, equals);
+        EXPECT_EQ(RunCase(line.substr(0, line.find(' ')), line, 0), expected);
+    });
 }
 
 TEST(Utf8ToUtf16, BufferFormNeverWritesMoreUnitsThanBytes) {
@@ -70,8 +155,7 @@ TEST(Utf8ToUtf16, AppendKeepsWhatWasThere) {
 }
 
 TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
-    EXPECT_EQ(Utf16ToUtf8(u"plain ASCII, past a block"), "plain ASCII, past a block");
-    EXPECT_EQ(Utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    // Well-formed text: every decode case of text.test is compared in UTF-8.
     const char16_t lone[] = {0xD83D, u'a', 0xDE00, 0xDE00, 0xD83D, 0xD83D, 0xDE00, 0xD800};
     EXPECT_EQ(Utf16ToUtf8(std::u16string_view(lone, 8)),
               "\xEF\xBF\xBD"
@@ -103,16 +187,6 @@ TEST(StrLen16, CountsUnitsAndTakesNullAsEmpty) {
     EXPECT_EQ(StrLen16(u"\U0001F600x"), 3u);
 }
 
-// Sharp s has no single-unit capital; the dotless i and the dotted capital I are left
-// alone; the final sigma has a capital.
-TEST(CaseMapping, CoversTheDocumentedScripts) {
-    const std::u16string lower = u"a{\u00E9\u00F7\u00FF\u00DF\u0107\u017E\u0131\u03C9\u03C2\u03AC\u044F\u0451";
-    const std::u16string upper = u"A{\u00C9\u00F7\u0178\u00DF\u0106\u017D\u0131\u03A9\u03A3\u0386\u042F\u0401";
-    for (std::size_t i = 0; i < lower.size(); ++i) EXPECT_EQ(ToUpper16(lower[i]), upper[i]) << i;
-    const std::u16string capitals = u"\u0178\u0130\u04C0\u4E2D", small = u"\u00FF\u0130\u04CF\u4E2D";
-    for (std::size_t i = 0; i < capitals.size(); ++i) EXPECT_EQ(ToLower16(capitals[i]), small[i]) << i;
-}
-
 TEST(CaseMapping, UpperAndLowerAreInversePairs) {
     for (char32_t c = 0; c < 0x10000; ++c) {
         const auto unit = static_cast<char16_t>(c);
@@ -128,46 +202,12 @@ TEST(CaseMapping, UpperAndLowerAreInversePairs) {
     }
 }
 
-TEST(CompareNoCase16, ComparesUpperCasedUnits) {
-    EXPECT_EQ(CompareNoCase16(u"Hello", u"hELLO"), 0);
-    EXPECT_EQ(CompareNoCase16(u"\u00C9t\u00E9", u"\u00E9T\u00C9"), 0);
+TEST(CompareNoCase16, TakesNullAsEmpty) {
     EXPECT_EQ(CompareNoCase16(nullptr, u""), 0);
     EXPECT_EQ(CompareNoCase16(nullptr, nullptr), 0);
     EXPECT_LT(CompareNoCase16(nullptr, u"a"), 0);
-    EXPECT_LT(CompareNoCase16(u"abc", u"ABD"), 0);
-    EXPECT_GT(CompareNoCase16(u"abcd", u"ABC"), 0);
-    // Upper-cased: the underscore sorts after the letters.
-    EXPECT_GT(CompareNoCase16(u"_", u"a"), 0);
     EXPECT_EQ(_wcsicmp(u"Column", u"COLUMN"), 0);
-}
-
-TEST(IsSpace16, MatchesTheWideSpaceClass) {
-    for (char16_t c : std::u16string(u" \t\n\v\f\r\u0085\u00A0\u1680\u2000\u2005\u200A\u2028\u2029\u202F\u205F\u3000"))
-        EXPECT_TRUE(IsSpace16(c)) << std::hex << int(c);
-    for (char16_t c : std::u16string(u"a0\u0008\u000E\u001F\u0084\u200B\u2060\uFEFF"))
-        EXPECT_FALSE(IsSpace16(c)) << std::hex << int(c);
-    EXPECT_FALSE(IsSpace16(0));
-}
-
-TEST(Wtol, ParsesAsTheWindowsRunTimeDoes) {
-    EXPECT_EQ(_wtol(u"42"), 42);
-    EXPECT_EQ(_wtol(u" \t\u3000-17xyz"), -17);
-    EXPECT_EQ(_wtol(u"+8 9"), 8);
-    EXPECT_EQ(_wtol(u"0012"), 12);
-    EXPECT_EQ(_wtol(u""), 0);
-    EXPECT_EQ(_wtol(u"abc"), 0);
-    EXPECT_EQ(_wtol(u"- 5"), 0);
-    EXPECT_EQ(_wtol(nullptr), 0);
-
-    errno = 0;
-    EXPECT_EQ(_wtol(u"2147483647"), 2147483647L);
-    EXPECT_EQ(_wtol(u"-2147483648"), -2147483647L - 1);
-    EXPECT_EQ(errno, 0);
-    EXPECT_EQ(_wtol(u"2147483648"), 2147483647L);
-    EXPECT_EQ(errno, ERANGE);
-    errno = 0;
-    EXPECT_EQ(_wtol(u"-99999999999999999999999"), -2147483647L - 1);
-    EXPECT_EQ(errno, ERANGE);
+    EXPECT_EQ(Trim("\t a b \t", " "), "\t a b \t");  // only the blanks asked for
 }
 
 }  // namespace

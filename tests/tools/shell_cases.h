@@ -19,7 +19,10 @@
 //   folder [NAME]  the names in the folder (or in its folder NAME), sorted, are the lines
 //
 // A section title followed by "holds" checks each line as a part the text holds ("!" before
-// it: does not hold; "^": starts with). On a directive, "crlf" ends the lines of exact
+// it: does not hold; "^": starts with); followed by "json", each line of the text is read
+// by Python's JSON module (which refuses what RFC 8259 does not allow, NaN and Infinity
+// included) and written back in one canonical form (keys sorted, every character outside
+// ASCII escaped) before it is compared. On a directive, "crlf" ends the lines of exact
 // standard output with "\r\n", and "escaped" reads \n \r \t \\ and \xHH in the record's
 // lines (a line of output that starts with "----" is written "\x2d---"). "$DIR" in any line
 // stands for the case's folder, and each caller may add names.
@@ -36,6 +39,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/python.h"
 #include "tools/shell_process.h"
 
 namespace orv::test {
@@ -104,6 +108,17 @@ inline std::vector<ShellCase> ReadShellCases(const std::string& folder) {
         }
     }
     return cases;
+}
+
+// Every line of `text` read by Python's JSON module and written back in one canonical form.
+inline std::string JsonByPython(const TempDir& dir, const std::string& text) {
+    WriteFile(dir.Path("lines.json"), text);
+    return RunPython(dir.Path("canonical.py"),
+                     "import json, sys\n"
+                     "def refuse(name): raise ValueError(name)\n"
+                     "for line in open(sys.argv[1], encoding='utf-8', newline='\\n'):\n"
+                     "    print(json.dumps(json.loads(line, parse_constant=refuse), sort_keys=True))\n",
+                     ShellQuote(dir.Path("lines.json")));
 }
 
 // Checks `text` against a section's lines: exactly (each line ended by `end`) or, with
@@ -181,7 +196,11 @@ inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::s
             for (; section < lines.size(); section = end) {
                 end = next(section + 1);
                 const bool err = r.lines[section].find("stderr") != std::string::npos;
-                ExpectText(err ? "stderr" : "stdout", err ? result.err : result.out,
+                const bool json = r.lines[section].find("json") != std::string::npos;
+                ExpectText(err ? "stderr" : "stdout",
+                           json  ? JsonByPython(dir, result.out)
+                           : err ? result.err
+                                 : result.out,
                            {lines.begin() + static_cast<long>(section) + 1, lines.begin() + static_cast<long>(end)},
                            r.lines[section].find("holds") != std::string::npos, r.Has("crlf") && !err ? "\r\n" : "\n");
             }

@@ -157,8 +157,6 @@ public:
 
     // Everything the program showed so far.
     const std::string& Shown() const { return m_shown; }
-    // What was shown since the last successful WaitFor.
-    std::string Unconsumed() const { return m_shown.substr(m_consumed); }
 
     // Waits for the program to end; its exit status, or -1 when it did not end in time.
     int Finish(std::chrono::seconds limit = std::chrono::seconds(30)) {
