@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/library_fixture.h"
@@ -92,10 +93,8 @@ TEST_F(CommandOnFileTest, ValuesAtTheEdgesOfTheirTypesRoundTrip) {
         ASSERT_EQ(v.vt, VT_DATE);
         SYSTEMTIME st = {};
         ASSERT_TRUE(VariantTimeToSystemTime(v.date, &st));
-        EXPECT_EQ(st.wYear, row.year);
-        EXPECT_EQ(st.wMonth, row.month);
-        EXPECT_EQ(st.wDay, row.day);
-        EXPECT_EQ(st.wHour, row.hour);
+        EXPECT_EQ(std::tuple(st.wYear, st.wMonth, st.wDay, st.wHour),
+                  std::tuple(row.year, row.month, row.day, row.hour));
         EXPECT_EQ(m_command.FieldAsDouble(3), row.real);
     }
 }

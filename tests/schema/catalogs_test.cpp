@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/library_fixture.h"
@@ -160,17 +161,15 @@ TEST_F(CatalogTest, ColumnsDescribeEachColumnWithSeedAndStep) {
         const Expected& e = expected[i];
         ASSERT_TRUE(columns.FetchNext()) << i;
         CString name, table;
-        ASSERT_TRUE(columns.GetName(name));
+        ASSERT_TRUE(columns.GetName(name) && columns.GetTableName(table));
+        SCOPED_TRACE(Utf8(name));
         EXPECT_EQ(name, CString(e.name));
-        EXPECT_TRUE(columns.GetTableName(table));
         EXPECT_EQ(table, CString(u"Parts"));
-        EXPECT_EQ(columns.OrdinalPosition(), i + 1);
-        EXPECT_TRUE(columns.IsDataType(e.type)) << Utf8(name) << " " << columns.DataType();
-        EXPECT_EQ(columns.Precision(), e.precision) << Utf8(name);
-        EXPECT_EQ(columns.IsNullable(), e.nullable) << Utf8(name);
-        EXPECT_EQ(columns.IsIdentity(), e.identity) << Utf8(name);
-        EXPECT_EQ(columns.Seed(), e.seed) << Utf8(name);
-        EXPECT_EQ(columns.Increment(), e.step) << Utf8(name);
+        EXPECT_TRUE(columns.IsDataType(e.type)) << columns.DataType();
+        // The ordinal, precision, nullability, identity, seed and step.
+        EXPECT_EQ(std::tuple(columns.OrdinalPosition(), columns.Precision(), columns.IsNullable(), columns.IsIdentity(),
+                             columns.Seed(), columns.Increment()),
+                  std::tuple(i + 1, e.precision, e.nullable, e.identity, e.seed, e.step));
     }
     // The one default, and the numeric's scale.
     ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"Parts", u"price", false));
