@@ -1,12 +1,14 @@
-// Field values of the held row as text and as 32-bit integers, for every bound type.
+// Field values of the held row as text and as 32-bit integers, for every bound type; and
+// large values, bound as storage objects or by reference, read into a caller's buffer or a
+// heap block.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "platform/oleauto.h"
@@ -185,7 +187,7 @@ TEST_F(FieldsTest, NumericsGoThroughTheConnectionsConversionObject) {
     FakeConversionRegistration conversion(u"123.45");
     DB_NUMERIC numeric = {5, 2, 1, {0x39, 0x30}};
     EXPECT_EQ(TextOf(DBTYPE_NUMERIC, numeric), u"123.45");
-    const FakeConversion::Call& call = FakeConversion::LastCall();
+    const FakeConversion::Call& call = FakeConversion::lastCall;
     EXPECT_EQ(call.source, DBTYPE_NUMERIC);
     EXPECT_EQ(call.destination, DBTYPE_WSTR);
     EXPECT_EQ(call.sourceLength, 19u);
@@ -197,9 +199,9 @@ TEST_F(FieldsTest, NumericsGoThroughTheConnectionsConversionObject) {
     FakeCell varnumeric;
     varnumeric.bytes = {5, 2, 1, 0x39, 0x30};
     EXPECT_EQ(Text(DBTYPE_VARNUMERIC, varnumeric, 20), u"123.45");
-    EXPECT_EQ(FakeConversion::LastCall().sourceLength, 5u);
+    EXPECT_EQ(FakeConversion::lastCall.sourceLength, 5u);
 
-    FakeConversion::Result() = DB_E_UNSUPPORTEDCONVERSION;
+    FakeConversion::result = DB_E_UNSUPPORTEDCONVERSION;
     EXPECT_EQ(TextOf(DBTYPE_NUMERIC, numeric), u"");
 }
 
@@ -259,7 +261,7 @@ TEST_F(FieldsTest, IntegersFromEveryType) {
     EXPECT_EQ(m_command.FieldAsLong(1), 0);
 }
 
-TEST_F(FieldsTest, NullsErrorsAndBadColumnsGiveNothing) {
+TEST_F(FieldsTest, NullsErrorsAndClosedCommandsGiveNothing) {
     Hold(DBTYPE_I4, FakeCell::Null(), 4);
     EXPECT_EQ(m_command.FieldAsString(1), u"");
     EXPECT_EQ(m_command.FieldAsLong(1), 0);
@@ -268,13 +270,105 @@ TEST_F(FieldsTest, NullsErrorsAndBadColumnsGiveNothing) {
     Hold(DBTYPE_I4, FakeCell::Status(DBSTATUS_E_CANTCONVERTVALUE), 4);
     EXPECT_EQ(m_command.FieldAsString(1), u"");
     EXPECT_EQ(m_command.FieldAsLong(1), 0);
-    Hold(DBTYPE_I4, FakeCell::Of<LONG>(9), 4);
-    EXPECT_EQ(m_command.FieldAsString(0), u"");
-    EXPECT_EQ(m_command.FieldAsString(2), u"");
-    EXPECT_EQ(m_command.FieldAsLong(2), 0);
     m_command.Close();
     EXPECT_EQ(m_command.FieldAsString(1), u"");
     EXPECT_EQ(m_command.FieldAsStringEx(1), u"");
+}
+
+class BlobTest : public FakeRowsetTest {
+protected:
+    // Column 1 a number, column 2 a large byte value holding `cell`.
+    void Hold(DBBLOBHANDLINGENUM mode, FakeCell cell, DBTYPE type = DBTYPE_BYTES) {
+        Script().columns = {{u"id", DBTYPE_I4, 4}, {u"data", type, 100000}};
+        Script().rows = {{FakeCell::Of<LONG>(1), std::move(cell)}};
+        ASSERT_TRUE(m_command.SetBlobHandling(mode));
+        ASSERT_EQ(m_command.Execute(), Status::dbTrue);
+        ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
+    }
+    static bool IsPattern(const unsigned char* bytes, std::size_t count, std::size_t from = 0) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (bytes[i] != FakeCell::BlobByte(from + i)) return false;
+        return true;
+    }
+};
+
+TEST_F(BlobTest, AStreamIsReadWholeIntoTheHeapInChunks) {
+    Hold(DBBLOBHANDLING_DEFAULT, FakeCell::Blob(25000));
+    CHeapPtr<unsigned char> data;
+    EXPECT_EQ(m_command.GetBlobData(2, data), 25000u);
+    ASSERT_NE(data.m_pData, nullptr);
+    EXPECT_TRUE(IsPattern(data, 25000));
+    EXPECT_EQ(Log().streamReads, (std::vector<ULONG>{10000, 10000, 5000, 0}));
+    // The stream is at its end now.
+    CHeapPtr<unsigned char> again;
+    EXPECT_EQ(m_command.GetBlobData(2, again), 0u);
+    EXPECT_EQ(again.m_pData, nullptr);
+}
+
+TEST_F(BlobTest, AValueByReferenceIsCopiedAsFarAsTheBufferReaches) {
+    Hold(DBBLOBHANDLING_NOSTREAMS, FakeCell::Blob(100));
+    std::vector<unsigned char> buffer(100, 0xEE);
+    EXPECT_EQ(m_command.GetBlobData(2, buffer.data(), 100), Status::dbTrue);
+    EXPECT_TRUE(IsPattern(buffer.data(), 100));
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    EXPECT_EQ(m_command.GetBlobData(2, buffer.data(), 60), Status::dbTruncated);
+    EXPECT_TRUE(IsPattern(buffer.data(), 60));
+    EXPECT_EQ(buffer[60], 0xEE);
+
+    CHeapPtr<unsigned char> data;
+    EXPECT_EQ(m_command.GetBlobData(2, data), 100u);
+    EXPECT_TRUE(IsPattern(data, 100));
+    // By reference the value is still all there for the next read.
+    CHeapPtr<unsigned char> again;
+    EXPECT_EQ(m_command.GetBlobData(2, again), 100u);
+}
+
+TEST_F(BlobTest, LargeValuesOfEveryModeAndSizeReadTheSame) {
+    for (DBBLOBHANDLINGENUM mode : {DBBLOBHANDLING_DEFAULT, DBBLOBHANDLING_NOSTREAMS}) {
+        for (std::size_t size : {std::size_t{0}, std::size_t{100}, std::size_t{25000}}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << size << " bytes");
+            m_command.Close();
+            Hold(mode, FakeCell::Blob(size));
+            CHeapPtr<unsigned char> data;
+            EXPECT_EQ(m_command.GetBlobData(2, data), size);
+            EXPECT_EQ(data.m_pData == nullptr, size == 0);
+            if (size) {
+                EXPECT_TRUE(IsPattern(data, size));
+            }
+        }
+    }
+    m_command.Close();
+    Hold(DBBLOBHANDLING_NOSTREAMS, FakeCell::Blob(0));
+    EXPECT_EQ(m_command.GetBlobData(2, nullptr, 0), Status::dbTrue);
+}
+
+TEST_F(BlobTest, OnlyLargeStreamableValuesCanBeRead) {
+    unsigned char buffer[16];
+    CHeapPtr<unsigned char> data;
+    Hold(DBBLOBHANDLING_SKIP, FakeCell::Blob(100));
+    EXPECT_EQ(m_command.GetBlobData(2, buffer, 16), Status::dbError);
+    EXPECT_EQ(m_command.GetBlobData(2, data), 0u);
+    // Ordinary columns: a number, then inline bytes.
+    EXPECT_EQ(m_command.GetBlobData(1, buffer, 16), Status::dbError);
+    EXPECT_EQ(m_command.GetBlobData(1, data), 0u);
+    EXPECT_EQ(m_command.GetBlobData(3, buffer, 16), Status::dbError);
+    m_command.Close();
+    Script().columns = {{u"small", DBTYPE_BYTES, 50}, {u"nothing", DBTYPE_EMPTY, 8}};
+    Script().rows = {{FakeCell::Blob(50), FakeCell{}}};
+    ASSERT_EQ(m_command.Execute(), Status::dbTrue);
+    ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
+    for (unsigned col : {1u, 2u}) {
+        EXPECT_EQ(m_command.GetBlobData(col, buffer, 16), Status::dbError);
+        EXPECT_EQ(m_command.GetBlobData(col, data), 0u);
+    }
+    // A storage object over a type that is not long bytes or text.
+    m_command.Close();
+    Hold(DBBLOBHANDLING_DEFAULT, FakeCell::Blob(10), DBTYPE_VARIANT);
+    EXPECT_EQ(m_command.GetBlobData(2, buffer, 16), Status::dbError);
+    EXPECT_EQ(m_command.GetBlobData(2, data), 0u);
+    EXPECT_EQ(data.m_pData, nullptr);
+    m_command.Close();
+    EXPECT_EQ(m_command.GetBlobData(2, buffer, 16), Status::dbError);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The three catalogs on a real database file: rows and lists, restrictions given, absent
 // and empty, names cut to the record's 128 characters, and what a closed catalog or the end
-// of the rowset gives.
+// of the rowset gives; and over a folder of delimited text files, each file a table with
+// its columns typed.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/library_fixture.h"
@@ -159,17 +161,15 @@ TEST_F(CatalogTest, ColumnsDescribeEachColumnWithSeedAndStep) {
         const Expected& e = expected[i];
         ASSERT_TRUE(columns.FetchNext()) << i;
         CString name, table;
-        ASSERT_TRUE(columns.GetName(name));
+        ASSERT_TRUE(columns.GetName(name) && columns.GetTableName(table));
+        SCOPED_TRACE(Utf8(name));
         EXPECT_EQ(name, CString(e.name));
-        EXPECT_TRUE(columns.GetTableName(table));
         EXPECT_EQ(table, CString(u"Parts"));
-        EXPECT_EQ(columns.OrdinalPosition(), i + 1);
-        EXPECT_TRUE(columns.IsDataType(e.type)) << Utf8(name) << " " << columns.DataType();
-        EXPECT_EQ(columns.Precision(), e.precision) << Utf8(name);
-        EXPECT_EQ(columns.IsNullable(), e.nullable) << Utf8(name);
-        EXPECT_EQ(columns.IsIdentity(), e.identity) << Utf8(name);
-        EXPECT_EQ(columns.Seed(), e.seed) << Utf8(name);
-        EXPECT_EQ(columns.Increment(), e.step) << Utf8(name);
+        EXPECT_TRUE(columns.IsDataType(e.type)) << columns.DataType();
+        // The ordinal, precision, nullability, identity, seed and step.
+        EXPECT_EQ(std::tuple(columns.OrdinalPosition(), columns.Precision(), columns.IsNullable(), columns.IsIdentity(),
+                             columns.Seed(), columns.Increment()),
+                  std::tuple(i + 1, e.precision, e.nullable, e.identity, e.seed, e.step));
     }
     // The one default, and the numeric's scale.
     ASSERT_TRUE(columns.Open(&m_connection, nullptr, nullptr, u"Parts", u"price", false));
@@ -270,6 +270,33 @@ TEST_F(CatalogTest, IndexesFoundByNameInAnyTable) {
     std::vector<CString> names;
     EXPECT_TRUE(indexes.GetIndexList(names, true)) << "an empty table restriction matches nothing";
     EXPECT_TRUE(names.empty());
+}
+
+class TextCatalogTest : public ComTest {};
+
+TEST_F(TextCatalogTest, FilesAreTablesWithTypedColumns) {
+    TempDir dir;
+    WriteFile(dir.Path("parts.csv"), "id,name,price\n1,bolt,0.25\n2,nut,0.10\n");
+    WriteFile(dir.Path("notes.txt"), "a;b\nx;y\n");
+    CComBSTR init;
+    OrvOleDbHelper::FormatConnectString(init, dir.WPath().c_str(), nullptr, nullptr, ProviderName, TextProperties,
+                                        nullptr);
+    OrvOleDbConnection c;
+    ASSERT_TRUE(Opens(c, init));
+    EXPECT_FALSE(c.IsReadOnly());  // a folder this process may write takes writes
+
+    OrvOleDbTables tables;
+    ASSERT_TRUE(tables.Open(&c, nullptr, nullptr, nullptr, u"TABLE"));
+    std::vector<CString> names;
+    ASSERT_TRUE(tables.GetTableList(names));
+    EXPECT_EQ(names, (std::vector<CString>{u"notes.txt", u"parts.csv"}));
+
+    OrvOleDbColumns columns;
+    ASSERT_TRUE(columns.Open(&c, nullptr, nullptr, u"parts.csv", nullptr, false));
+    std::vector<std::pair<CString, int>> seen;
+    for (CString name; columns.FetchNext() && columns.GetName(name);) seen.emplace_back(name, columns.DataType());
+    EXPECT_EQ(seen, (std::vector<std::pair<CString, int>>{
+                        {u"id", DBTYPE_I4}, {u"name", DBTYPE_WSTR}, {u"price", DBTYPE_R8}}));
 }
 
 }  // namespace

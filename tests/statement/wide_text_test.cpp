@@ -11,28 +11,12 @@ using namespace orv::test;
 
 namespace {
 
-// One text in both spellings; each round trip takes the one its character type names.
-struct Text {
-    const char16_t* u;
-    const wchar_t* w;
-    template <class Char>
-    const Char* As() const {
-        if constexpr (std::is_same_v<Char, wchar_t>) return w;
-        else return u;
-    }
-};
-
-const Text kTable{u"B\u00FCcher", L"B\u00FCcher"};
-const Text kName{u"name", L"name"};
-const Text kQuoted{u"'%s'", L"'%s'"};
-const Text kNumber{u"%d", L"%d"};
-const Text kId{u"id", L"id"};
-const Text kValue{u"O'Brien \u00E9t\u00E9 \U0001F600", L"O'Brien \u00E9t\u00E9 \U0001F600"};
-const Text kColumns{u"id, name", L"id, name"};
-const Text kWhere{u"name LIKE 'O''B%'", L"name LIKE 'O''B%'"};
-const Text kCreate{u"CREATE TABLE [B\u00FCcher] (id LONG PRIMARY KEY, name TEXT(40))",
-                   L"CREATE TABLE [B\u00FCcher] (id LONG PRIMARY KEY, name TEXT(40))"};
-const Text kTableType{u"TABLE", L"TABLE"};
+// The literal `s` spelt as text of the type Char names.
+#define SPELT(s)                                                  \
+    [] {                                                          \
+        if constexpr (std::is_same_v<Char, wchar_t>) return L##s; \
+        else return u##s;                                         \
+    }()
 
 // Writes one row and reads it back through every text-taking member, all fed with text of
 // type Char; the database file is new each time.
@@ -58,63 +42,65 @@ void RoundTrip() {
 
     OrvOleDbCommand command;
     command.SetConnection(&connection);
-    command.SetCommandText(kCreate.As<Char>());
+    command.SetCommandText(SPELT("CREATE TABLE [B\u00FCcher] (id LONG PRIMARY KEY, name TEXT(40))"));
     ASSERT_TRUE(Executes(command));
     command.Close();
 
     OrvOleDbDDLCommand writer;
     writer.SetConnection(&connection);
-    writer.SetTable(kTable.As<Char>());
-    writer.AddSearchCol(kId.As<Char>(), kNumber.As<Char>(), 7);
-    writer.AddColumn(kName.As<Char>(), kQuoted.As<Char>(), kValue.As<Char>());
+    writer.SetTable(SPELT("B\u00FCcher"));
+    writer.AddSearchCol(SPELT("id"), SPELT("%d"), 7);
+    writer.AddColumn(SPELT("name"), SPELT("'%s'"), SPELT("O'Brien \u00E9t\u00E9 \U0001F600"));
     ASSERT_TRUE(writer.UpdateInsert()) << writer.GetErrorInfo(true);
 
     OrvOleDbRecordset rows(OrvOleDbRecordset::ctExternal);
     rows.SetConnection(&connection);
-    ASSERT_TRUE(rows.GetRecords(kTable.As<Char>(), kColumns.As<Char>(), kWhere.As<Char>(), kId.As<Char>()))
+    ASSERT_TRUE(rows.GetRecords(SPELT("B\u00FCcher"), SPELT("id, name"), SPELT("name LIKE 'O''B%'"), SPELT("id")))
         << rows.GetErrorInfo(true);
     ASSERT_EQ(rows.FetchNext(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(rows.GetColumnIndex(kName.As<Char>()), 2u);
+    EXPECT_EQ(rows.GetColumnIndex(SPELT("name")), 2u);
     EXPECT_EQ(rows.FieldAsLong(1), 7);
-    EXPECT_EQ(rows.FieldAsString(2), kValue.u);
-    EXPECT_EQ(rows.FieldAsString(2), kValue.w);
+    EXPECT_EQ(rows.FieldAsString(2), u"O'Brien \u00E9t\u00E9 \U0001F600");
+    EXPECT_EQ(rows.FieldAsString(2), L"O'Brien \u00E9t\u00E9 \U0001F600");
     rows.Close();
     rows.SetConnection(&connection);  // Close gave the lent connection up
-    ASSERT_TRUE(rows.GetRecNum(kTable.As<Char>(), kWhere.As<Char>())) << rows.GetErrorInfo(true);
+    ASSERT_TRUE(rows.GetRecNum(SPELT("B\u00FCcher"), SPELT("name LIKE 'O''B%'"))) << rows.GetErrorInfo(true);
     ASSERT_EQ(rows.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(rows.FieldAsLong(1), 1);
     rows.Close();
 
     OrvOleDbTables tables;
-    ASSERT_TRUE(tables.Open(&connection, nullptr, nullptr, kTable.As<Char>(), kTableType.As<Char>()));
+    ASSERT_TRUE(tables.Open(&connection, nullptr, nullptr, SPELT("B\u00FCcher"), SPELT("TABLE")));
     ASSERT_TRUE(tables.FetchNext());
     CString name;
     EXPECT_TRUE(tables.GetName(name));
-    EXPECT_EQ(name, kTable.u);
+    EXPECT_EQ(name, u"B\u00FCcher");
     tables.Close();
 
     OrvOleDbColumns columns;
-    ASSERT_TRUE(columns.Open(&connection, nullptr, nullptr, kTable.As<Char>(), kName.As<Char>(), false));
+    ASSERT_TRUE(columns.Open(&connection, nullptr, nullptr, SPELT("B\u00FCcher"), SPELT("name"), false));
     ASSERT_TRUE(columns.FetchNext());
     EXPECT_TRUE(columns.GetName(name));
-    EXPECT_EQ(name, kName.u);
+    EXPECT_EQ(name, u"name");
     columns.Close();
 
     OrvOleDbIndexes indexes;
-    ASSERT_TRUE(indexes.Open(&connection, nullptr, nullptr, kTable.As<Char>(), nullptr));
+    ASSERT_TRUE(indexes.Open(&connection, nullptr, nullptr, SPELT("B\u00FCcher"), nullptr));
     ASSERT_TRUE(indexes.FetchNext());
     EXPECT_TRUE(indexes.GetColumnName(name));
-    EXPECT_EQ(name, kId.u);
+    EXPECT_EQ(name, u"id");
     indexes.Close();
     connection.Close();
 
     OrvOleDbFileRecordset file(OrvOleDbRecordset::ctPrivate, OrvOleDbFileRecordset::ftMdb);
     ASSERT_TRUE(file.Open(dataSource, nullptr, nullptr, nullptr, false)) << file.GetErrorInfo(true);
-    ASSERT_TRUE(file.GetRecNum(kTable.As<Char>(), nullptr));
+    ASSERT_TRUE(file.GetRecNum(SPELT("B\u00FCcher"), nullptr));
     ASSERT_EQ(file.FetchNext(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(file.FieldAsLong(1), 1);
     file.Close();
 }
+
+#undef SPELT
 
 }  // namespace
 

@@ -32,34 +32,21 @@ struct FakeCell {
     std::vector<BYTE> bytes;
     std::shared_ptr<VARIANT> variant;  // DBTYPE_VARIANT cells
 
-    static FakeCell Null() { return Status(DBSTATUS_S_ISNULL); }
-    static FakeCell Status(DBSTATUS status) {
-        FakeCell cell;
-        cell.status = status;
-        return cell;
+    static FakeCell Null() { return {DBSTATUS_S_ISNULL}; }
+    static FakeCell Status(DBSTATUS status) { return {status}; }
+    static FakeCell Bytes(const void* data, std::size_t size) {
+        const BYTE* bytes = static_cast<const BYTE*>(data);
+        return {DBSTATUS_S_OK, std::vector<BYTE>(bytes, bytes + size)};
     }
     template <class T>
     static FakeCell Of(const T& value) {
-        FakeCell cell;
-        cell.bytes.resize(sizeof value);
-        std::memcpy(cell.bytes.data(), &value, sizeof value);
-        return cell;
+        return Bytes(&value, sizeof value);
     }
-    static FakeCell Text(std::u16string_view text) {
-        FakeCell cell;
-        cell.bytes.resize(text.size() * 2);
-        if (!text.empty()) std::memcpy(cell.bytes.data(), text.data(), cell.bytes.size());
-        return cell;
-    }
-    static FakeCell Narrow(std::string_view text) {
-        FakeCell cell;
-        cell.bytes.assign(text.begin(), text.end());
-        return cell;
-    }
+    static FakeCell Text(std::u16string_view text) { return Bytes(text.data(), text.size() * 2); }
+    static FakeCell Narrow(std::string_view text) { return Bytes(text.data(), text.size()); }
     // `size` bytes of a recognisable pattern (see BlobByte).
     static FakeCell Blob(std::size_t size) {
-        FakeCell cell;
-        cell.bytes.resize(size);
+        FakeCell cell{DBSTATUS_S_OK, std::vector<BYTE>(size)};
         for (std::size_t i = 0; i < size; ++i) cell.bytes[i] = BlobByte(i);
         return cell;
     }
@@ -108,9 +95,7 @@ struct FakeScript {
 };
 
 struct FakeLog {
-    int createCommand = 0, setCommandText = 0, setProperties = 0, execute = 0;
-    int getNextRows = 0, restartPosition = 0, getData = 0, releaseRows = 0;
-    int createAccessor = 0, releaseAccessor = 0, rowsetProperties = 0, columnInfo = 0;
+    int execute = 0, getNextRows = 0, restartPosition = 0, releaseAccessor = 0, rowsetProperties = 0;
     int liveRowsets = 0, heldRows = 0, liveStreams = 0, liveObjects = 0;
     int rowsetsAliveAtCreateCommand = -1;
     std::vector<std::u16string> texts;
@@ -118,7 +103,6 @@ struct FakeLog {
     std::vector<DBPROP> commandProperties;  // VT_BOOL values only: plain copies
     std::vector<DBBINDING> bindings;  // of the last accessor; pObject is not kept
     std::vector<IID> objectIids;  // the interface each binding asked for, or GUID_NULL
-    DBLENGTH rowSize = 0;
     std::vector<ULONG> streamReads;  // bytes each Read delivered
     IUnknown* lastObject = nullptr;  // the last IUnknown/IDispatch value handed out
 };
@@ -133,12 +117,31 @@ inline FakeWorld& Fake() {
     return world;
 }
 
-inline void PostFakeError() {
-    if (Fake().script.errorText.empty()) return;
+// `result`; a failure leaves an error record with the scripted text, when there is one.
+inline HRESULT Scripted(HRESULT result) {
+    if (SUCCEEDED(result) || Fake().script.errorText.empty()) return result;
     platform::ErrorRecord record;
     record.description = Fake().script.errorText;
     record.source = u"Fake provider";
     platform::PostErrorRecords({record});
+    return result;
+}
+
+// The properties `ids` asks for, each answered by answer(property), in memory the caller frees.
+template <class Answer>
+DBPROPSET* PropertySet(const DBPROPIDSET& ids, Answer answer) {
+    auto* set = static_cast<DBPROPSET*>(CoTaskMemAlloc(sizeof(DBPROPSET)));
+    set->cProperties = ids.cPropertyIDs;
+    set->guidPropertySet = ids.guidPropertySet;
+    set->rgProperties = static_cast<DBPROP*>(CoTaskMemAlloc(sizeof(DBPROP) * std::max<ULONG>(ids.cPropertyIDs, 1)));
+    for (ULONG i = 0; i < ids.cPropertyIDs; ++i) {
+        DBPROP& p = set->rgProperties[i];
+        std::memset(&p, 0, sizeof p);
+        p.dwPropertyID = ids.rgPropertyIDs[i];
+        VariantInit(&p.vValue);
+        answer(p);
+    }
+    return set;
 }
 
 #define ORV_FAKE_UNEXPECTED(name)                             \
@@ -155,11 +158,11 @@ public:
     ~FakeObject() override { --Fake().log.liveObjects; }
 };
 
-template <class I>
-class FakeStreamBase : public platform::ComObject<I> {
+// A storage object over a value; no test reads one through IStream.
+class FakeStream final : public platform::ComObject<ISequentialStream> {
 public:
-    explicit FakeStreamBase(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) { ++Fake().log.liveStreams; }
-    ~FakeStreamBase() override { --Fake().log.liveStreams; }
+    explicit FakeStream(std::vector<BYTE> bytes) : m_bytes(std::move(bytes)) { ++Fake().log.liveStreams; }
+    ~FakeStream() override { --Fake().log.liveStreams; }
 
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
         if (pcbRead) *pcbRead = 0;
@@ -176,31 +179,6 @@ public:
 private:
     std::vector<BYTE> m_bytes;
     std::size_t m_position = 0;
-};
-
-class FakeSequentialStream final : public FakeStreamBase<ISequentialStream> {
-public:
-    using FakeStreamBase::FakeStreamBase;
-};
-
-class FakeStream final : public FakeStreamBase<IStream> {
-public:
-    using FakeStreamBase::FakeStreamBase;
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { ORV_FAKE_UNEXPECTED("Seek"); }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { ORV_FAKE_UNEXPECTED("SetSize"); }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-        ORV_FAKE_UNEXPECTED("CopyTo");
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { ORV_FAKE_UNEXPECTED("Commit"); }
-    HRESULT STDMETHODCALLTYPE Revert() override { ORV_FAKE_UNEXPECTED("Revert"); }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        ORV_FAKE_UNEXPECTED("LockRegion");
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        ORV_FAKE_UNEXPECTED("UnlockRegion");
-    }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { ORV_FAKE_UNEXPECTED("Stat"); }
-    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { ORV_FAKE_UNEXPECTED("Clone"); }
 };
 
 // ---- Rowset -------------------------------------------------------------------------------
@@ -256,7 +234,6 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseRows(DBCOUNTITEM count, const HROW rows[], DBROWOPTIONS[], DBREFCOUNT[],
                                           DBROWSTATUS[]) override {
         for (DBCOUNTITEM i = 0; i < count; ++i) {
-            ++Fake().log.releaseRows;
             auto it = m_held.find(rows[i]);
             if (it == m_held.end()) {
                 ADD_FAILURE() << "released a row that is not held: " << rows[i];
@@ -274,7 +251,6 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetData(HROW row, HACCESSOR accessor, void* data) override {
-        ++Fake().log.getData;
         auto found = m_accessors.find(accessor);
         if (!m_held.count(row) || found == m_accessors.end() || !data) {
             ADD_FAILURE() << "GetData on row " << row << " with accessor " << accessor;
@@ -282,10 +258,7 @@ public:
         }
         const std::size_t index = row - 1;
         auto forced = m_script.getDataResults.find(index);
-        if (forced != m_script.getDataResults.end() && FAILED(forced->second)) {
-            PostFakeError();
-            return forced->second;
-        }
+        if (forced != m_script.getDataResults.end() && FAILED(forced->second)) return Scripted(forced->second);
         bool errors = false;
         for (const Binding& b : found->second) errors |= !Write(b, index, static_cast<BYTE*>(data));
         if (forced != m_script.getDataResults.end()) return forced->second;
@@ -297,13 +270,11 @@ public:
     HRESULT STDMETHODCALLTYPE CreateAccessor(DBACCESSORFLAGS flags, DBCOUNTITEM count, const DBBINDING bindings[],
                                              DBLENGTH rowSize, HACCESSOR* accessor, DBBINDSTATUS statuses[]) override {
         FakeLog& log = Fake().log;
-        ++log.createAccessor;
         *accessor = DB_NULL_HACCESSOR;
         EXPECT_EQ(flags, static_cast<DBACCESSORFLAGS>(DBACCESSOR_ROWDATA));
         EXPECT_EQ(count, m_columns.size()) << "every column, the bookmark included, is bound";
         log.bindings.assign(bindings, bindings + count);
         log.objectIids.clear();
-        log.rowSize = rowSize;
         std::vector<Binding> kept;
         for (DBCOUNTITEM i = 0; i < count; ++i) {
             Binding b{bindings[i], bindings[i].pObject ? bindings[i].pObject->iid : GUID_NULL};
@@ -315,10 +286,7 @@ public:
             Check(b.binding, rowSize);
             kept.push_back(b);
         }
-        if (FAILED(m_script.createAccessorResult)) {
-            PostFakeError();
-            return m_script.createAccessorResult;
-        }
+        if (FAILED(m_script.createAccessorResult)) return Scripted(m_script.createAccessorResult);
         *accessor = ++m_lastAccessor;
         m_accessors[*accessor] = kept;
         return S_OK;
@@ -335,7 +303,6 @@ public:
 
     // ---- IColumnsInfo
     HRESULT STDMETHODCALLTYPE GetColumnInfo(DBORDINAL* count, DBCOLUMNINFO** info, OLECHAR** strings) override {
-        ++Fake().log.columnInfo;
         std::size_t units = 0;
         for (const FakeColumn& c : m_columns) units += c.named ? c.name.size() + 1 : 0;
         *count = m_columns.size();
@@ -373,23 +340,12 @@ public:
             ADD_FAILURE() << "the command reads rowset properties only";
             return E_INVALIDARG;
         }
-        const ULONG n = sets[0].cPropertyIDs;
-        auto* set = static_cast<DBPROPSET*>(CoTaskMemAlloc(sizeof(DBPROPSET)));
-        auto* props = static_cast<DBPROP*>(CoTaskMemAlloc(sizeof(DBPROP) * (n ? n : 1)));
-        for (ULONG i = 0; i < n; ++i) {
-            DBPROP& p = props[i];
-            std::memset(&p, 0, sizeof p);
-            p.dwPropertyID = sets[0].rgPropertyIDs[i];
-            VariantInit(&p.vValue);
+        *outSets = PropertySet(sets[0], [&](DBPROP& p) {
+            const bool on = (p.dwPropertyID == DBPROP_ISequentialStream && m_script.sequentialStreamProperty) ||
+                            (p.dwPropertyID == DBPROP_IStream && m_script.iStreamProperty);
             p.vValue.vt = VT_BOOL;
-            bool on = (p.dwPropertyID == DBPROP_ISequentialStream && m_script.sequentialStreamProperty) ||
-                      (p.dwPropertyID == DBPROP_IStream && m_script.iStreamProperty);
             p.vValue.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-        }
-        set->rgProperties = props;
-        set->cProperties = n;
-        set->guidPropertySet = DBPROPSET_ROWSET;
-        *outSets = set;
+        });
         *outCount = 1;
         return S_OK;
     }
@@ -405,33 +361,16 @@ private:
     };
 
     static std::size_t Alignment(DBTYPE type) {
+        static const std::map<DBTYPE, std::size_t> alignments = {
+            {DBTYPE_I2, 2},          {DBTYPE_UI2, 2},     {DBTYPE_BOOL, 2},   {DBTYPE_WSTR, 2},
+            {DBTYPE_DBDATE, 2},      {DBTYPE_DBTIME, 2},  {DBTYPE_I4, 4},     {DBTYPE_UI4, 4},
+            {DBTYPE_R4, 4},          {DBTYPE_ERROR, 4},   {DBTYPE_GUID, 4},   {DBTYPE_FILETIME, 4},
+            {DBTYPE_DBTIMESTAMP, 4}, {DBTYPE_I8, 8},      {DBTYPE_UI8, 8},    {DBTYPE_R8, 8},
+            {DBTYPE_CY, 8},          {DBTYPE_DATE, 8},    {DBTYPE_BSTR, 8},   {DBTYPE_IUNKNOWN, 8},
+            {DBTYPE_IDISPATCH, 8},   {DBTYPE_VARIANT, 8}, {DBTYPE_DECIMAL, 8}};
         if (type & DBTYPE_BYREF) return sizeof(void*);
-        switch (type) {
-        case DBTYPE_I2:
-        case DBTYPE_UI2:
-        case DBTYPE_BOOL:
-        case DBTYPE_WSTR:
-        case DBTYPE_DBDATE:
-        case DBTYPE_DBTIME: return 2;
-        case DBTYPE_I4:
-        case DBTYPE_UI4:
-        case DBTYPE_R4:
-        case DBTYPE_ERROR:
-        case DBTYPE_GUID:
-        case DBTYPE_FILETIME:
-        case DBTYPE_DBTIMESTAMP: return 4;
-        case DBTYPE_I8:
-        case DBTYPE_UI8:
-        case DBTYPE_R8:
-        case DBTYPE_CY:
-        case DBTYPE_DATE:
-        case DBTYPE_BSTR:
-        case DBTYPE_IUNKNOWN:
-        case DBTYPE_IDISPATCH:
-        case DBTYPE_VARIANT:
-        case DBTYPE_DECIMAL: return 8;
-        default: return 1;
-        }
+        const auto found = alignments.find(type);
+        return found == alignments.end() ? 1 : found->second;
     }
 
     // Every part of a binding lies inside the row and is aligned for its type.
@@ -468,13 +407,9 @@ private:
                 if (m_script.storageObjectsFail) {
                     status = DBSTATUS_E_CANTCREATE;
                 } else {
-                    IUnknown* stream = bound.iid == IID_IStream
-                                           ? static_cast<IUnknown*>(static_cast<IStream*>(new FakeStream(cell.bytes)))
-                                           : new FakeSequentialStream(cell.bytes);
-                    void* asked = nullptr;
-                    stream->QueryInterface(bound.iid, &asked);
-                    stream->Release();
-                    std::memcpy(value, &asked, sizeof asked);
+                    EXPECT_EQ(bound.iid, IID_ISequentialStream) << "no test reads a value through IStream";
+                    ISequentialStream* stream = new FakeStream(cell.bytes);
+                    std::memcpy(value, &stream, sizeof stream);
                 }
             } else if (b.wType == DBTYPE_IUNKNOWN || b.wType == DBTYPE_IDISPATCH) {
                 EXPECT_EQ(b.wType, column.type);
@@ -554,10 +489,7 @@ public:
         EXPECT_EQ(params, nullptr);
         EXPECT_FALSE(m_text.empty()) << "executed without a text";
         *rowset = nullptr;
-        if (FAILED(script.executeResult)) {
-            PostFakeError();
-            return script.executeResult;
-        }
+        if (FAILED(script.executeResult)) return Scripted(script.executeResult);
         if (rowsAffected) *rowsAffected = script.rowsAffected;
         if (script.returnsRowset) {
             HRESULT hr = platform::CreateComObject<FakeRowset>(nullptr, riid, reinterpret_cast<void**>(rowset), script);
@@ -568,7 +500,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetDBSession(REFIID, IUnknown**) override { ORV_FAKE_UNEXPECTED("GetDBSession"); }
     HRESULT STDMETHODCALLTYPE GetCommandText(GUID*, LPOLESTR*) override { ORV_FAKE_UNEXPECTED("GetCommandText"); }
     HRESULT STDMETHODCALLTYPE SetCommandText(REFGUID dialect, LPCOLESTR text) override {
-        ++Fake().log.setCommandText;
         EXPECT_EQ(dialect, DBGUID_DEFAULT);
         m_text = text ? text : u"";
         Fake().log.texts.push_back(m_text);
@@ -578,7 +509,6 @@ public:
         ORV_FAKE_UNEXPECTED("ICommandProperties::GetProperties");
     }
     HRESULT STDMETHODCALLTYPE SetProperties(ULONG count, DBPROPSET sets[]) override {
-        ++Fake().log.setProperties;
         Fake().log.commandProperties.clear();
         for (ULONG s = 0; s < count; ++s) {
             EXPECT_EQ(sets[s].guidPropertySet, DBPROPSET_ROWSET);
@@ -589,8 +519,7 @@ public:
                 Fake().log.commandProperties.push_back(prop);
             }
         }
-        if (FAILED(Fake().script.setPropertiesResult)) PostFakeError();
-        return Fake().script.setPropertiesResult;
+        return Scripted(Fake().script.setPropertiesResult);
     }
 
 private:
@@ -604,14 +533,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE CreateCommand(IUnknown* outer, REFIID riid, IUnknown** command) override {
         FakeLog& log = Fake().log;
-        ++log.createCommand;
         log.rowsetsAliveAtCreateCommand = log.liveRowsets;
         *command = nullptr;
         EXPECT_EQ(outer, nullptr);
-        if (FAILED(Fake().script.createCommandResult)) {
-            PostFakeError();
-            return Fake().script.createCommandResult;
-        }
+        if (FAILED(Fake().script.createCommandResult)) return Scripted(Fake().script.createCommandResult);
         return platform::CreateComObject<FakeCommand>(nullptr, riid, reinterpret_cast<void**>(command));
     }
 };
@@ -620,9 +545,8 @@ class FakeDataSource final : public platform::ComObject<IDBInitialize, IDBProper
 public:
     HRESULT STDMETHODCALLTYPE Initialize() override {
         const FakeScript& script = Fake().script;
-        if (FAILED(script.initializeResult)) PostFakeError();
         if (script.initializeResult == S_OK) m_initialized = true;
-        return script.initializeResult;
+        return Scripted(script.initializeResult);
     }
     HRESULT STDMETHODCALLTYPE Uninitialize() override {
         m_initialized = false;
@@ -635,28 +559,22 @@ public:
         *count = 0;
         *out = nullptr;
         if (setCount != 1 || sets[0].cPropertyIDs != 1) ORV_FAKE_UNEXPECTED("GetProperties for more than one property");
-        auto* set = static_cast<DBPROPSET*>(CoTaskMemAlloc(sizeof(DBPROPSET)));
-        auto* prop = static_cast<DBPROP*>(CoTaskMemAlloc(sizeof(DBPROP)));
-        std::memset(prop, 0, sizeof *prop);
-        prop->dwPropertyID = sets[0].rgPropertyIDs[0];
-        VariantInit(&prop->vValue);
-        set->rgProperties = prop;
-        set->cProperties = 1;
-        set->guidPropertySet = sets[0].guidPropertySet;
+        HRESULT result = DB_E_ERRORSOCCURRED;
+        *out = PropertySet(sets[0], [&](DBPROP& p) {
+            if (p.dwPropertyID == DBPROP_CONNECTIONSTATUS && Fake().script.connectionStatus) {
+                p.vValue.vt = VT_I4;
+                p.vValue.lVal = m_initialized ? DBPROPVAL_CS_INITIALIZED : DBPROPVAL_CS_UNINITIALIZED;
+            } else if (p.dwPropertyID == DBPROP_DATASOURCEREADONLY) {
+                p.vValue.vt = VT_BOOL;
+                p.vValue.boolVal = VARIANT_FALSE;
+            } else {
+                p.dwStatus = DBPROPSTATUS_NOTSUPPORTED;
+                return;
+            }
+            result = S_OK;
+        });
         *count = 1;
-        *out = set;
-        if (prop->dwPropertyID == DBPROP_CONNECTIONSTATUS && Fake().script.connectionStatus) {
-            prop->vValue.vt = VT_I4;
-            prop->vValue.lVal = m_initialized ? DBPROPVAL_CS_INITIALIZED : DBPROPVAL_CS_UNINITIALIZED;
-            return S_OK;
-        }
-        if (prop->dwPropertyID == DBPROP_DATASOURCEREADONLY) {
-            prop->vValue.vt = VT_BOOL;
-            prop->vValue.boolVal = VARIANT_FALSE;
-            return S_OK;
-        }
-        prop->dwStatus = DBPROPSTATUS_NOTSUPPORTED;
-        return DB_E_ERRORSOCCURRED;
+        return result;
     }
     HRESULT STDMETHODCALLTYPE GetPropertyInfo(ULONG, const DBPROPIDSET[], ULONG* count, DBPROPINFOSET** sets,
                                               OLECHAR** descriptions) override {
@@ -703,40 +621,33 @@ public:
 
 // ---- Conversion library -----------------------------------------------------------------
 
+struct FakeConversionCall {
+    DBTYPE source = 0, destination = 0;
+    DBLENGTH sourceLength = 0, destinationMax = 0;
+    DBSTATUS sourceStatus = 0;
+    BYTE precision = 0, scale = 0;
+    DBDATACONVERT flags = 0;
+    std::vector<BYTE> value;
+};
+
 // Stands in for the OLE DB conversion library while it lives, then puts the registered
 // one back. Records the last DataConvert call and answers it with `text`.
 class FakeConversion final : public platform::ComObject<IDataConvert> {
 public:
-    struct Call {
-        DBTYPE source = 0, destination = 0;
-        DBLENGTH sourceLength = 0, destinationMax = 0;
-        DBSTATUS sourceStatus = 0;
-        BYTE precision = 0, scale = 0;
-        DBDATACONVERT flags = 0;
-        std::vector<BYTE> value;
-    };
-    static Call& LastCall() {
-        static Call call;
-        return call;
-    }
-    static std::u16string& Answer() {
-        static std::u16string text;
-        return text;
-    }
-    static HRESULT& Result() {
-        static HRESULT result = S_OK;
-        return result;
-    }
+    using Call = FakeConversionCall;
+    static inline Call lastCall;
+    static inline std::u16string answer;
+    static inline HRESULT result = S_OK;
 
     HRESULT STDMETHODCALLTYPE DataConvert(DBTYPE source, DBTYPE destination, DBLENGTH sourceLength,
                                           DBLENGTH* destinationLength, void* src, void* dst, DBLENGTH destinationMax,
                                           DBSTATUS sourceStatus, DBSTATUS* status, BYTE precision, BYTE scale,
                                           DBDATACONVERT flags) override {
-        Call& call = LastCall();
+        Call& call = lastCall;
         call = Call{source, destination, sourceLength, destinationMax, sourceStatus, precision, scale, flags, {}};
         if (src) call.value.assign(static_cast<BYTE*>(src), static_cast<BYTE*>(src) + sourceLength);
-        if (FAILED(Result())) return Result();
-        const std::u16string& text = Answer();
+        if (FAILED(result)) return result;
+        const std::u16string& text = answer;
         std::memcpy(dst, text.c_str(), (text.size() + 1) * sizeof(char16_t));
         if (destinationLength) *destinationLength = text.size() * sizeof(char16_t);
         if (status) *status = DBSTATUS_S_OK;
@@ -751,34 +662,30 @@ public:
 class FakeConversionRegistration {
 public:
     explicit FakeConversionRegistration(std::u16string answer, HRESULT result = S_OK) {
-        FakeConversion::Answer() = std::move(answer);
-        FakeConversion::Result() = result;
-        FakeConversion::LastCall() = {};
-        if (!Previous())
+        FakeConversion::answer = std::move(answer);
+        FakeConversion::result = result;
+        FakeConversion::lastCall = {};
+        if (!previous)
             CoGetClassObject(CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&Previous()));
+                             reinterpret_cast<void**>(&previous));
         platform::RegisterClass(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, [](IUnknown* outer, REFIID riid, void** ppv) {
             return platform::CreateComObject<FakeConversion>(outer, riid, ppv);
         });
     }
     ~FakeConversionRegistration() {
-        if (!Previous()) {
+        if (!previous) {
             platform::UnregisterClass(CLSID_OLEDB_CONVERSIONLIBRARY);
             return;
         }
         platform::RegisterClass(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, [](IUnknown* outer, REFIID riid, void** ppv) {
-            return Previous()->CreateInstance(outer, riid, ppv);
+            return previous->CreateInstance(outer, riid, ppv);
         });
     }
     FakeConversionRegistration(const FakeConversionRegistration&) = delete;
     FakeConversionRegistration& operator=(const FakeConversionRegistration&) = delete;
 
-private:
     // The class object registered before the first fake; it keeps serving afterwards.
-    static CComPtr<IClassFactory>& Previous() {
-        static CComPtr<IClassFactory> factory;
-        return factory;
-    }
+    static inline CComPtr<IClassFactory> previous;
 };
 
 #undef ORV_FAKE_UNEXPECTED
