@@ -1,7 +1,7 @@
 // What a write does to the file around its contents: a write through a symbolic link keeps
-// the link and changes its target, a file keeps its owner, group and permissions, a
-// write-protected file is neither changed nor deleted, and what a killed writer left (a
-// temporary file, a half-done append) is gone at the next open of the folder or workbook.
+// the link and changes its target, a file keeps its owner, group and permissions, and what
+// a killed writer left (a temporary file, a half-done append) is gone at the next open of
+// the folder or workbook (a write-protected file: sql/text_write.test).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include "engine/store/files.h"
 #include "support/engine_session.h"
 #include "support/query_text.h"
-#include "support/holds.h"
 
 using namespace orv::test;
 using orv::platform::Utf16ToUtf8;
@@ -90,22 +89,6 @@ TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermis
         Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
     });
     EXPECT_EQ(Count(u"[Log$]"), u"1");
-}
-
-// Read-only as a file that may not be written is on other systems: also for root, who
-// could write it, and also for DROP TABLE, which would delete it.
-TEST_F(FileSafetyTest, AWriteProtectedTextFileIsNeitherChangedNorDropped) {
-    const std::string original = "id,name\r\n1,a\r\n";
-    WriteFile(m_dir.Path("t.csv"), original);
-    ASSERT_EQ(::chmod(m_dir.Path("t.csv").c_str(), 0444), 0);
-    OpenFolder();
-    for (const char16_t* sql :
-         {u"DROP TABLE [t.csv]", u"INSERT INTO [t.csv] VALUES (2, 'b')", u"DELETE FROM [t.csv]"}) {
-        const std::string message = Refused(sql);
-        EXPECT_TRUE(Holds(message, {"t.csv", "write-protected"}));
-    }
-    EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), original);
-    EXPECT_EQ(Count(u"[t.csv]"), u"1");
 }
 
 TEST_F(FileSafetyTest, TemporaryFilesOfAKilledWriterGoAtTheNextOpen) {
