@@ -20,14 +20,7 @@ using orv::platform::Utf16ToUtf8;
 
 namespace {
 
-class FileSafetyTest : public SessionTest {
-protected:
-    std::u16string Count(const char16_t* table) {
-        auto rows = QueryText(m_session, (u"SELECT COUNT(*) FROM " + std::u16string(table)).c_str()).rows;
-        return rows.empty() ? u"" : rows[0][0];
-    }
-    bool Hidden(const std::string& name) const { return std::filesystem::exists(m_dir.Path(name)); }
-};
+using FileSafetyTest = SessionTest;
 
 struct stat StatOf(const std::string& path) {
     struct stat info {};
@@ -88,15 +81,15 @@ TEST_F(FileSafetyTest, WorkbookWritesThroughALinkKeepTheLinkTheOwnerAndThePermis
         OpenWorkbook("book.xlsx");
         Exec(u"INSERT INTO [Log$] VALUES (1, 'through the link')");
     });
-    EXPECT_EQ(Count(u"[Log$]"), u"1");
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [Log$]"), u"1");
 }
 
 TEST_F(FileSafetyTest, TemporaryFilesOfAKilledWriterGoAtTheNextOpen) {
     WriteFile(m_dir.Path("t.csv"), "id\r\n1\r\n");
     WriteFile(m_dir.Path(".orv-new-0123456789ab"), "half of a new version");
     OpenFolder();
-    EXPECT_FALSE(Hidden(".orv-new-0123456789ab"));
-    EXPECT_EQ(Count(u"[t.csv]"), u"1");
+    EXPECT_FALSE(Exists(m_dir.Path(".orv-new-0123456789ab")));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [t.csv]"), u"1");
 
     // A temporary file that its writer still holds is left alone.
     std::string live;
@@ -110,7 +103,7 @@ TEST_F(FileSafetyTest, TemporaryFilesOfAKilledWriterGoAtTheNextOpen) {
     Exec(u"CREATE TABLE Log (id INTEGER)");
     WriteFile(m_dir.Path(".orv-new-ba9876543210"), "half of a workbook");
     OpenWorkbook("book.xlsx");
-    EXPECT_FALSE(Hidden(".orv-new-ba9876543210"));
+    EXPECT_FALSE(Exists(m_dir.Path(".orv-new-ba9876543210")));
     EXPECT_TRUE(std::filesystem::exists(live));
 }
 
@@ -123,19 +116,19 @@ TEST_F(FileSafetyTest, AHalfDoneAppendIsUndoneAtTheNextOpenOrRead) {
     WriteFile(m_dir.Path(".orv-journal-t.csv"), journal);
     OpenFolder();
     EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
-    EXPECT_FALSE(Hidden(".orv-journal-t.csv"));
+    EXPECT_FALSE(Exists(m_dir.Path(".orv-journal-t.csv")));
 
     // A journal met by a connection already open: its next read undoes the append.
     WriteFile(m_dir.Path("t.csv"), before + "2,");
     WriteFile(m_dir.Path(".orv-journal-t.csv"), journal);
-    EXPECT_EQ(Count(u"[t.csv]"), u"1");
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM [t.csv]"), u"1");
     EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
 
     // A torn journal was written before its append began: nothing is cut.
     WriteFile(m_dir.Path(".orv-journal-t.csv"), "orv-app");
     OpenFolder();
     EXPECT_EQ(ReadFile(m_dir.Path("t.csv")), before);
-    EXPECT_FALSE(Hidden(".orv-journal-t.csv"));
+    EXPECT_FALSE(Exists(m_dir.Path(".orv-journal-t.csv")));
 }
 
 }  // namespace

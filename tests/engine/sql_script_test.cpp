@@ -141,24 +141,16 @@ std::string Shown(const std::u16string& value) {
 }
 
 std::string TypeName(const DBCOLUMNINFO& column) {
-    switch (column.wType) {
-    case DBTYPE_WSTR:
+    static const std::map<DBTYPE, std::string> kNames = {
+        {DBTYPE_I2, "I2"},     {DBTYPE_I4, "I4"},     {DBTYPE_I8, "I8"},    {DBTYPE_UI2, "UI2"},
+        {DBTYPE_UI4, "UI4"},   {DBTYPE_UI8, "UI8"},   {DBTYPE_R8, "R8"},    {DBTYPE_CY, "CY"},
+        {DBTYPE_DATE, "DATE"}, {DBTYPE_BOOL, "BOOL"}, {DBTYPE_GUID, "GUID"}};
+    if (column.wType == DBTYPE_WSTR)
         return column.dwFlags & DBCOLUMNFLAGS_ISLONG ? "MEMO" : "WSTR(" + std::to_string(column.ulColumnSize) + ")";
-    case DBTYPE_NUMERIC:
+    if (column.wType == DBTYPE_NUMERIC)
         return "NUMERIC(" + std::to_string(column.bPrecision) + "," + std::to_string(column.bScale) + ")";
-    case DBTYPE_I4: return "I4";
-    case DBTYPE_I8: return "I8";
-    case DBTYPE_R8: return "R8";
-    case DBTYPE_CY: return "CY";
-    case DBTYPE_DATE: return "DATE";
-    case DBTYPE_BOOL: return "BOOL";
-    case DBTYPE_GUID: return "GUID";
-    case DBTYPE_I2: return "I2";
-    case DBTYPE_UI2: return "UI2";
-    case DBTYPE_UI4: return "UI4";
-    case DBTYPE_UI8: return "UI8";
-    default: return std::to_string(column.wType);
-    }
+    const auto name = kNames.find(column.wType);
+    return name == kNames.end() ? std::to_string(column.wType) : name->second;
 }
 
 // The records of a file as Python's csv module reads them, a line each, fields joined by
