@@ -176,6 +176,11 @@ protected:
     TempDir m_dir;
 };
 
+// A workbook of one sheet 'S' with a column 'name' and one row.
+const Parts kBook = OneSheet(
+    "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c></row>"
+    "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>bolt</t></is></c></row>");
+
 // Opens a session on `init` with the data source's and the session's creation armed: the
 // store is opened, and its file read, inside the sweep.
 Outcome OpenArmed(const std::u16string& init, CComPtr<IOpenRowset>& session, long& budget) {
@@ -234,6 +239,7 @@ void SweepOpenAndQuery(const std::u16string& init, const char16_t* sql,
     ::testing::Test::RecordProperty("allocations", std::to_string(made));
 }
 
+// Each store on its own, so that the sweeps run side by side.
 TEST_F(AllocationFailureTest, OpeningAndQueryingATextFolderFailsCleanlyAtEveryAllocation) {
     WriteFile(m_dir.Path("parts.csv"), "id,name\n1,bolt\n2,nut\n3,washer\n");
     SweepOpenAndQuery(InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES\""),
@@ -241,9 +247,7 @@ TEST_F(AllocationFailureTest, OpeningAndQueryingATextFolderFailsCleanlyAtEveryAl
 }
 
 TEST_F(AllocationFailureTest, OpeningAndQueryingAWorkbookFailsCleanlyAtEveryAllocation) {
-    WriteArchive(m_dir.Path("book.xlsx"),
-                 OneSheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c></row>"
-                          "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>bolt</t></is></c></row>"));
+    WriteArchive(m_dir.Path("book.xlsx"), kBook);
     SweepOpenAndQuery(InitFor(m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\""),
                       u"SELECT name FROM [S$]", {{u"bolt"}});
 }
@@ -293,9 +297,7 @@ TEST_F(AllocationFailureTest, AWriteToATextFileLandsWholeOrNotAtAll) {
 }
 
 TEST_F(AllocationFailureTest, AWriteToAWorkbookLandsWholeOrNotAtAll) {
-    WriteArchive(m_dir.Path("book.xlsx"),
-                 OneSheet("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>name</t></is></c></row>"
-                          "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>bolt</t></is></c></row>"));
+    WriteArchive(m_dir.Path("book.xlsx"), kBook);
     SweepWrite(m_dir.Path("book.xlsx"), m_dir.WPath("book.xlsx"), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"",
                u"INSERT INTO [S$] (name) VALUES ('nut')", u"SELECT group_concat(name) FROM [S$]", u"bolt", u"bolt,nut");
 }

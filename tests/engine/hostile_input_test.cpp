@@ -1,12 +1,9 @@
-// Hostile files and hostile SQL: a small workbook that claims a huge sheet, strings shared
-// by many cells, a giant cell, files too wide for a table, and statements that try to
-// reach files outside the connection's data. Each must fail alone, with a sentence that
+// Hostile files: a small workbook that claims a huge sheet, strings shared by many cells, a
+// giant cell, files too wide for a table (statements that try to reach files outside the
+// connection's data: sql/confinement.test). Each must fail alone, with a sentence that
 // names the file and the limit, and never take the process down.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -98,64 +95,6 @@ TEST_F(HostileInputTest, ATextFileTooWideForATableFailsAloneNamingFileAndLimit) 
     const std::string why = Refused(u"SELECT c1 FROM [wide.csv]");
     EXPECT_TRUE(Holds(why, {"wide.csv", "2001 columns, more than the 2000"}));
     EXPECT_EQ(Scalar(u"SELECT count(*) FROM [good.csv]"), u"1");
-}
-
-// ---- SQL stays inside the connection's data -------------------------------------------------
-
-TEST_F(HostileInputTest, SqlCannotDeclareTablesOverOtherFiles) {
-    TempDir outside;
-    WriteFile(outside.Path("secret.csv"), "k\nhidden\n");
-    WriteFile(m_dir.Path("t.csv"), "a\n1\n");
-    OpenFolder(u"text;HDR=YES");
-    const std::u16string path = outside.WPath("secret.csv");
-    std::u16string sql = u"CREATE VIRTUAL TABLE p USING orv_text('" + path + u"', 'text;HDR=YES')";
-    std::string why = Refused(sql.c_str());
-    EXPECT_TRUE(Holds(why, {"Cannot create the virtual table 'p'", "own data"}));
-    why = Refused(u"CREATE VIRTUAL TABLE temp.q USING fts5(x)");
-    EXPECT_NE(why.find("virtual table 'q'"), std::string::npos) << why;
-    // The engine's own declarations still work: CREATE TABLE makes a file of the folder.
-    ASSERT_EQ(RunSql(m_session, u"CREATE TABLE [new.csv] (id INTEGER)"), S_OK) << Utf16ToUtf8(LastErrorDescription());
-    EXPECT_TRUE(std::filesystem::exists(m_dir.Path("new.csv")));
-}
-
-TEST_F(HostileInputTest, AttachReachesOnlyTheDataFolder) {
-    TempDir outside;
-    MakeDatabase(m_dir.Path("main.mdb"));
-    MakeDatabase(m_dir.Path("other.mdb"), "CREATE TABLE o(x); INSERT INTO o VALUES (42)");
-    m_session = OpenSession(m_dir.WPath("main.mdb"));
-    ASSERT_TRUE(m_session);
-    std::u16string sql = u"ATTACH '" + m_dir.WPath("other.mdb") + u"' AS other";
-    ASSERT_EQ(RunSql(m_session, sql.c_str()), S_OK) << Utf16ToUtf8(LastErrorDescription());
-    EXPECT_EQ(Scalar(u"SELECT x FROM other.o"), u"42");
-
-    sql = u"ATTACH '" + outside.WPath("made.db") + u"' AS elsewhere";
-    std::string why = Refused(sql.c_str());
-    EXPECT_NE(why.find("Cannot attach the database"), std::string::npos) << why;
-    EXPECT_FALSE(std::filesystem::exists(outside.Path("made.db")));
-    // A symbolic link in the folder that points out of it is no way round.
-    ASSERT_EQ(::symlink(outside.Path().c_str(), m_dir.Path("door").c_str()), 0);
-    sql = u"ATTACH '" + m_dir.WPath("door/made.db") + u"' AS elsewhere";
-    Refused(sql.c_str());
-    Refused(u"ATTACH '/tmp/' || 'x.db' AS computed");  // a name that is not a literal cannot be checked
-    sql = u"VACUUM INTO '" + outside.WPath("copy.db") + u"'";
-    why = Refused(sql.c_str());
-    EXPECT_NE(why.find("VACUUM INTO"), std::string::npos) << why;
-    // Comments and a schema name around INTO hide nothing.
-    sql = u"/* c */ VACUUM main/**/INTO'" + outside.WPath("copy.db") + u"'";
-    Refused(sql.c_str());
-    EXPECT_FALSE(std::filesystem::exists(outside.Path("copy.db")));
-}
-
-TEST_F(HostileInputTest, ASymbolicLinkOutOfATextFolderIsNotATable) {
-    TempDir outside;
-    WriteFile(outside.Path("secret.csv"), "k\nhidden\n");
-    WriteFile(m_dir.Path("real.csv"), "k\nshown\n");
-    ASSERT_EQ(::symlink(outside.Path("secret.csv").c_str(), m_dir.Path("leak.csv").c_str()), 0);
-    ASSERT_EQ(::symlink(m_dir.Path("real.csv").c_str(), m_dir.Path("alias.csv").c_str()), 0);
-    OpenFolder(u"text;HDR=YES");
-    EXPECT_EQ(Scalar(u"SELECT k FROM [alias.csv]"), u"shown");  // a link inside the folder is followed
-    std::string why = Refused(u"SELECT k FROM [leak.csv]");
-    EXPECT_NE(why.find("such table"), std::string::npos) << why;
 }
 
 }  // namespace

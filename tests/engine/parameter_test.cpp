@@ -25,12 +25,15 @@ struct Values {
     DBSTATUS statuses[7];
 };
 
+// An input binding of the parameter set `Set`, whose length and status are its slot of the
+// set's lengths and statuses.
+template <class Set = Values>
 DBBINDING Binding(DBORDINAL ordinal, DBTYPE type, std::size_t value, std::size_t slot) {
     DBBINDING b{};
     b.iOrdinal = ordinal;
     b.obValue = value;
-    b.obLength = offsetof(Values, lengths) + slot * sizeof(DBLENGTH);
-    b.obStatus = offsetof(Values, statuses) + slot * sizeof(DBSTATUS);
+    b.obLength = offsetof(Set, lengths) + slot * sizeof(DBLENGTH);
+    b.obStatus = offsetof(Set, statuses) + slot * sizeof(DBSTATUS);
     b.dwPart = DBPART_VALUE | DBPART_LENGTH | DBPART_STATUS;
     b.eParamIO = DBPARAMIO_INPUT;
     b.wType = type;
@@ -147,16 +150,9 @@ TEST_F(ParameterTest, OnePreparedStatementRunsWithEachSet) {
         DBLENGTH lengths[2];
         DBSTATUS statuses[2];
     };
-    DBBINDING bindings[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        bindings[i].iOrdinal = i + 1;
-        bindings[i].obValue = i ? offsetof(Row, label) : offsetof(Row, key);
-        bindings[i].obLength = offsetof(Row, lengths) + i * sizeof(DBLENGTH);
-        bindings[i].obStatus = offsetof(Row, statuses) + i * sizeof(DBSTATUS);
-        bindings[i].dwPart = DBPART_VALUE | DBPART_STATUS;  // text without a length ends at its NUL
-        bindings[i].eParamIO = DBPARAMIO_INPUT;
-        bindings[i].wType = i ? DBTYPE_WSTR | DBTYPE_BYREF : DBTYPE_I4;
-    }
+    DBBINDING bindings[2] = {Binding<Row>(1, DBTYPE_I4, offsetof(Row, key), 0),
+                             Binding<Row>(2, DBTYPE_WSTR | DBTYPE_BYREF, offsetof(Row, label), 1)};
+    for (DBBINDING& b : bindings) b.dwPart = DBPART_VALUE | DBPART_STATUS;  // text without a length ends at its NUL
     HACCESSOR accessor = DB_NULL_HACCESSOR;
     ASSERT_EQ(m_accessors->CreateAccessor(DBACCESSOR_PARAMETERDATA, 2, bindings, sizeof(Row), &accessor, nullptr),
               S_OK);

@@ -2,8 +2,9 @@
 // database file reached through the engine's commands. A script is a list of records,
 // each a directive line followed by text up to a blank line:
 //
-//   sqlite                     statements run by SQLite itself on the file before the
-//                              engine opens it (to set up rows the dialect cannot write)
+//   sqlite [NAME]              statements run by SQLite itself on the file (NAME: another
+//                              file of the folder) before the engine opens it (to set up
+//                              rows the dialect cannot write)
 //   statement ok [count N]     SQL that succeeds (and reports N rows affected)
 //   statement error [text]     SQL that fails, its error description holding `text`
 //   query                      SQL, a line "----", then the expected rows, one a line,
@@ -20,7 +21,10 @@
 // a separator, after the escapes \r \n \t \\ and \xHH are replaced):
 //
 //   fresh                      a new empty folder, no session
-//   file NAME                  writes the file NAME of the folder (another program's write)
+//   file NAME                  writes the file NAME of the folder (another program's write);
+//                              NAME/ makes a folder
+//   link NAME TARGET           makes NAME a symbolic link to TARGET
+//   chmod NAME MODE            gives NAME the octal permissions MODE
 //   folder [PROPS]             opens the folder as text tables, Extended Properties PROPS
 //                              (text;HDR=YES;FMT=Delimited by default); a text line adds
 //                              more initialisation properties
@@ -33,12 +37,23 @@
 // NUMERIC(precision,scale) or the type's name) before the rows; values show a carriage
 // return and a line feed as \r and \n. "statement error" may name several texts,
 // separated by " | ".
-// Lines starting with "#" outside a record are comments.
+//
+//   schema KIND [names] [types] [COLUMN...]  the schema rowset KIND (TABLES, COLUMNS,
+//                              INDEXES) under the restrictions of its text line (separated
+//                              by "|", NULL for an absent one; no line: none), "----", and
+//                              its rows as "query" shows them, only the COLUMNs named
+//   schema error KIND          the same, refused as an invalid argument
+// $HERE in a record stands for the data's folder, $OUTSIDE for a folder beside it; a NAME
+// may be a whole path. Lines starting with "#" outside a record are comments.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -126,19 +141,16 @@ std::string Shown(const std::u16string& value) {
 }
 
 std::string TypeName(const DBCOLUMNINFO& column) {
-    switch (column.wType) {
-    case DBTYPE_WSTR:
+    static const std::map<DBTYPE, std::string> kNames = {
+        {DBTYPE_I2, "I2"},     {DBTYPE_I4, "I4"},     {DBTYPE_I8, "I8"},    {DBTYPE_UI2, "UI2"},
+        {DBTYPE_UI4, "UI4"},   {DBTYPE_UI8, "UI8"},   {DBTYPE_R8, "R8"},    {DBTYPE_CY, "CY"},
+        {DBTYPE_DATE, "DATE"}, {DBTYPE_BOOL, "BOOL"}, {DBTYPE_GUID, "GUID"}};
+    if (column.wType == DBTYPE_WSTR)
         return column.dwFlags & DBCOLUMNFLAGS_ISLONG ? "MEMO" : "WSTR(" + std::to_string(column.ulColumnSize) + ")";
-    case DBTYPE_NUMERIC:
+    if (column.wType == DBTYPE_NUMERIC)
         return "NUMERIC(" + std::to_string(column.bPrecision) + "," + std::to_string(column.bScale) + ")";
-    case DBTYPE_I4: return "I4";
-    case DBTYPE_I8: return "I8";
-    case DBTYPE_R8: return "R8";
-    case DBTYPE_CY: return "CY";
-    case DBTYPE_DATE: return "DATE";
-    case DBTYPE_BOOL: return "BOOL";
-    default: return std::to_string(column.wType);
-    }
+    const auto name = kNames.find(column.wType);
+    return name == kNames.end() ? std::to_string(column.wType) : name->second;
 }
 
 // The records of a file as Python's csv module reads them, a line each, fields joined by
@@ -153,6 +165,54 @@ std::string PythonReads(const std::string& path, const std::string& encoding, co
     std::string out;
     EXPECT_EQ(RunCommand(command, out), 0) << command;
     return out;
+}
+
+// The lines a "query" or "schema" record expects: the names and the types when `flags`
+// asks for them, then the rows; only the columns named in `shown`, when it names any.
+std::string Lines(const Result& result, const std::string& flags, const std::vector<std::string>& shown = {}) {
+    std::vector<std::size_t> columns;
+    for (std::size_t i = 0; i < result.names.size(); ++i)
+        if (shown.empty() || std::find(shown.begin(), shown.end(), Utf16ToUtf8(result.names[i])) != shown.end())
+            columns.push_back(i);
+    EXPECT_EQ(columns.size(), shown.empty() ? result.names.size() : shown.size()) << "a column named is not there";
+    std::vector<std::string> rows;
+    auto add = [&](auto&& show) {
+        std::string line;
+        for (std::size_t i : columns) line += (i == columns[0] ? "" : "|") + show(i);
+        rows.push_back(line);
+    };
+    if (flags.find("names") != std::string::npos) add([&](std::size_t i) { return Utf16ToUtf8(result.names[i]); });
+    if (flags.find("types") != std::string::npos) add([&](std::size_t i) { return TypeName(result.columns[i]); });
+    for (const auto& row : result.rows) add([&](std::size_t i) { return Shown(row[i]); });
+    return Joined(rows);
+}
+
+// The rows of the schema rowset KIND under `restrictions` ("|" between them, NULL for an
+// absent one); refused: it must fail as an invalid argument.
+Result SchemaRows(IOpenRowset* session, const std::string& kind, const std::string& restrictions, bool refused) {
+    static const std::map<std::string, GUID> kKinds = {{"TABLES", DBSCHEMA_TABLES},
+                                                       {"COLUMNS", DBSCHEMA_COLUMNS},
+                                                       {"INDEXES", DBSCHEMA_INDEXES},
+                                                       {"PROVIDER_TYPES", DBSCHEMA_PROVIDER_TYPES}};
+    std::vector<VARIANT> values;
+    for (std::size_t from = 0, to = 0; !restrictions.empty() && from <= restrictions.size(); from = to + 1) {
+        to = std::min(restrictions.find('|', from), restrictions.size());
+        const std::string value = restrictions.substr(from, to - from);
+        VARIANT& v = values.emplace_back();
+        VariantInit(&v);
+        if (value != "NULL") {
+            v.vt = VT_BSTR;
+            v.bstrVal = SysAllocString(Utf8ToUtf16(value).c_str());
+        }
+    }
+    CComPtr<IDBSchemaRowset> schema;
+    EXPECT_EQ(session->QueryInterface(IID_IDBSchemaRowset, reinterpret_cast<void**>(&schema)), S_OK);
+    CComPtr<IRowset> rowset;
+    const HRESULT hr = schema->GetRowset(nullptr, kKinds.at(kind), static_cast<ULONG>(values.size()), values.data(),
+                                         IID_IRowset, 0, nullptr, reinterpret_cast<IUnknown**>(&rowset));
+    for (VARIANT& v : values) VariantClear(&v);
+    EXPECT_EQ(hr, refused ? E_INVALIDARG : S_OK) << Utf16ToUtf8(LastErrorDescription());
+    return hr == S_OK ? ReadRowsAsText(rowset) : Result{};
 }
 
 class SqlScriptTest : public ::testing::TestWithParam<std::string> {
@@ -178,20 +238,38 @@ protected:
         return out;
     }
 
-    void Run(const Record& r) {
+    // A line with $HERE and $OUTSIDE replaced by their folders' paths.
+    std::string Placed(std::string line) const {
+        const std::pair<std::string, std::string> names[] = {{"$HERE", m_dir->Path()}, {"$OUTSIDE", m_outside.Path()}};
+        for (const auto& [name, path] : names)
+            for (std::size_t at; (at = line.find(name)) != std::string::npos;) line.replace(at, name.size(), path);
+        return line;
+    }
+
+    void Run(Record r) {
+        r.directive = Placed(r.directive);
+        for (std::string& line : r.text) line = Placed(line);
         const std::string sql = Joined(r.text);
         const std::u16string wide = Utf8ToUtf16(sql);
         std::string rest;
-        if (r.directive == "sqlite") {
-            ASSERT_FALSE(m_session) << "sqlite records come before the engine opens the file";
-            MakeDatabase(m_dir->Path("script.mdb"), sql.c_str());
+        if (Takes(r.directive, "sqlite", rest)) {
+            ASSERT_FALSE(m_session && rest.empty()) << "sqlite records come before the engine opens the file";
+            MakeDatabase(m_dir->Path(rest.empty() ? "script.mdb" : rest), sql.c_str());
         } else if (r.directive == "fresh") {
             m_transaction.Release();
             m_session.Release();
             m_dir.reset();
             m_dir.emplace();
         } else if (Takes(r.directive, "file", rest)) {
-            WriteFile(m_dir->Path(rest), Bytes(r));
+            if (rest.ends_with('/')) std::filesystem::create_directories(m_dir->Path(rest));
+            else WriteFile(m_dir->Path(rest), Bytes(r));
+        } else if (Takes(r.directive, "link", rest)) {
+            const std::size_t space = rest.find(' ');
+            ASSERT_EQ(::symlink(rest.substr(space + 1).c_str(), m_dir->Path(rest.substr(0, space)).c_str()), 0) << rest;
+        } else if (Takes(r.directive, "chmod", rest)) {
+            const std::size_t space = rest.find(' ');
+            ASSERT_EQ(
+                ::chmod(m_dir->Path(rest.substr(0, space)).c_str(), std::stoi(rest.substr(space + 1), nullptr, 8)), 0);
         } else if (Takes(r.directive, "folder", rest)) {
             m_transaction.Release();
             m_session.Release();
@@ -222,19 +300,17 @@ protected:
                 EXPECT_NE(message.find(rest.substr(from, to - from)), std::string::npos) << sql << ": " << message;
             }
         } else if (Takes(r.directive, "query", rest)) {
-            Result result = QueryText(Session(), wide.c_str());
-            std::vector<std::string> rows;
-            auto add = [&rows](std::size_t count, auto&& show) {
-                std::string line;
-                for (std::size_t i = 0; i < count; ++i) line += (i ? "|" : "") + show(i);
-                rows.push_back(line);
-            };
-            if (rest.find("names") != std::string::npos)
-                add(result.names.size(), [&](std::size_t i) { return Utf16ToUtf8(result.names[i]); });
-            if (rest.find("types") != std::string::npos)
-                add(result.columns.size(), [&](std::size_t i) { return TypeName(result.columns[i]); });
-            for (const auto& row : result.rows) add(row.size(), [&](std::size_t i) { return Shown(row[i]); });
-            EXPECT_EQ(Joined(rows), Joined(r.expected)) << sql;
+            EXPECT_EQ(Lines(QueryText(Session(), wide.c_str()), rest), Joined(r.expected)) << sql;
+        } else if (Takes(r.directive, "schema error", rest)) {
+            SchemaRows(Session(), rest, sql, true);
+        } else if (Takes(r.directive, "schema", rest)) {
+            std::istringstream words(rest);
+            std::string kind;
+            words >> kind;
+            std::vector<std::string> shown;
+            for (std::string word; words >> word;)
+                if (word != "names" && word != "types") shown.push_back(word);
+            EXPECT_EQ(Lines(SchemaRows(Session(), kind, sql, false), rest, shown), Joined(r.expected)) << sql;
         } else if (r.directive == "elsewhere") {
             CComPtr<IOpenRowset> other = OpenSession(m_dir->WPath("script.mdb"));
             EXPECT_EQ(RunSql(other, wide.c_str()), S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
@@ -271,6 +347,7 @@ protected:
     }
 
     std::optional<TempDir> m_dir{std::in_place};
+    TempDir m_outside;
     CComPtr<IOpenRowset> m_session;
     CComPtr<ITransactionLocal> m_transaction;
 };

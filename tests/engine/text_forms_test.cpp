@@ -1,13 +1,17 @@
 // Text the engine reads in one function (dates in their written forms, a text file's
-// values and delimiter, exact decimals, names in statements, cell references, tokens):
-// the cases of tests/engine/cases/text_forms.test, and the engine's stored date form.
+// values, records and delimiter, exact decimals and the stored values read as them, names
+// in statements, cell references, number formats, tokens): the cases of
+// tests/engine/cases/text_forms.test, and the engine's stored date form.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "engine/common/decimal.h"
@@ -17,6 +21,8 @@
 #include "engine/sql/tokens.h"
 #include "engine/store/store.h"
 #include "engine/text/text_file.h"
+#include "engine/values.h"
+#include "engine/workbook/styles.h"
 #include "engine/workbook/workbook.h"
 #include "platform/utf.h"
 
@@ -45,10 +51,73 @@ std::string Cell(const std::string& reference) {
     return std::to_string(row) + " " + std::to_string(column) + " " + workbook::CellReference(row, column);
 }
 
+// The tokens' kinds; the tokens' texts joined must give the statement back.
 std::string Tokens(std::string_view sql) {
-    std::string out;
-    for (const SqlToken& t : TokenizeSql(sql)) out += "_cswqnh.v"[static_cast<int>(t.kind)];
+    std::string out, joined;
+    for (const SqlToken& t : TokenizeSql(sql)) {
+        out += "_cswqnh.v"[static_cast<int>(t.kind)];
+        joined += t.text;
+    }
+    EXPECT_EQ(joined, sql);
     return out;
+}
+
+// The records a text file's reader finds in TEXT, fields joined by "|", records by " / ".
+std::string Records(const std::string& text) {
+    text::TextReader reader(text, ',');
+    std::vector<std::string> fields;
+    std::string out;
+    for (std::size_t count = 0; reader.Next(fields, count);) {
+        out += out.empty() ? "" : " / ";
+        for (std::size_t i = 0; i < count; ++i) out += (i ? "|" : "") + fields[i];
+    }
+    return out;
+}
+
+// The delimiter that a text file's extended properties give, or why they are refused (a
+// line break shown as \n).
+std::string Delimiter(const std::string& props) {
+    const text::TextSettings settings = text::ParseExtendedProperties(props);
+    if (settings.delimiter) return std::string(1, *settings.delimiter);
+    std::string why = "refused: " + settings.unsupported;
+    for (std::size_t at; (at = why.find('\n')) != std::string::npos;) why.replace(at, 1, "\\n");
+    return why;
+}
+
+std::string NumberFormat(const std::string& code) {
+    if (!workbook::IsDateFormatCode(code)) return "number";
+    return workbook::CustomDateFormat(code) == workbook::kElapsed ? "elapsed" : "calendar";
+}
+
+// "TYPE STORAGE VALUE": a value stored as text, real or integer, read into a CY column (its
+// scaled integer) or a NUMERIC(P,S) one (its sign, magnitude and scale), or "overflow".
+std::string Stored(const std::string& input) {
+    std::istringstream words(input);
+    std::string type, storage, value;
+    words >> type >> storage >> value;
+    StoredValue stored;
+    stored.kind = storage == "text" ? SQLITE_TEXT : storage == "real" ? SQLITE_FLOAT : SQLITE_INTEGER;
+    stored.bytes = value;
+    stored.real = std::strtod(value.c_str(), nullptr);
+    stored.integer = std::strtoll(value.c_str(), nullptr, 10);
+    ColumnType column;
+    int precision = 0, scale = 0;
+    column.type = std::sscanf(type.c_str(), "NUMERIC(%d,%d)", &precision, &scale) == 2 ? DBTYPE_NUMERIC : DBTYPE_CY;
+    column.precision = static_cast<BYTE>(precision);
+    column.scale = static_cast<BYTE>(scale);
+    TypedValue out;
+    Materialise(stored, column, out);
+    if (out.status != DBSTATUS_S_OK) return out.status == DBSTATUS_E_DATAOVERFLOW ? "overflow" : "failed";
+    if (column.type == DBTYPE_CY) {
+        LONGLONG scaled = 0;
+        std::memcpy(&scaled, out.fixed, sizeof scaled);
+        return std::to_string(scaled);
+    }
+    DB_NUMERIC n;
+    std::memcpy(&n, out.fixed, sizeof n);
+    u128 magnitude = 0;
+    for (int i = 15; i >= 0; --i) magnitude = magnitude << 8 | n.val[i];
+    return (n.sign ? "" : "-") + U128Text(magnitude) + " scale " + std::to_string(n.scale);
 }
 
 // "KEY @ TEXT": the value that the initialisation string TEXT gives KEY, in brackets, with
@@ -99,6 +168,16 @@ std::string DecimalWritten(const std::string& text) {
     return ParseDecimal(text, d) ? DecimalText(d, point) : "none";
 }
 
+// "TEXT SCALE": the decimal cut (rescale) or rounded (round) to SCALE, or "none".
+template <bool (*Change)(Decimal&, int)>
+std::string Rescaled(const std::string& input) {
+    const std::size_t space = input.find(' ');
+    Decimal d;
+    std::size_t point = 0;
+    if (!ParseDecimal(input.substr(0, space), d)) return "unreadable";
+    return Change(d, std::stoi(input.substr(space + 1))) ? DecimalText(d, point) : "none";
+}
+
 const std::map<std::string, std::function<std::string(const std::string&)>> kFunctions = {
     {"date", [](const std::string& s) { return Iso(s); }},
     {"date-literal", [](const std::string& s) { return OrNone(ParseDateLiteral(s)); }},
@@ -106,6 +185,13 @@ const std::map<std::string, std::function<std::string(const std::string&)>> kFun
     {"classify", [](const std::string& s) { return KindName(text::ClassifyValue(s)); }},
     {"delimiter", [](const std::string& s) { return std::string(1, text::SniffDelimiter(s)); }},
     {"decimal", DecimalWritten},
+    {"rescale", Rescaled<Rescale>},
+    {"round", Rescaled<RoundToScale>},
+    {"stored", Stored},
+    {"records", Records},
+    {"text-delimiter", Delimiter},
+    {"number-format", NumberFormat},
+    {"closed-quote", [](const std::string& s) { return std::string(IsClosedQuote(s) ? "yes" : "no"); }},
     {"drop-table", [](const std::string& s) { return OrNone(ParseDropTable(s)); }},
     {"cell", Cell},
     {"tokens", [](const std::string& s) { return Tokens(s); }},

@@ -1,6 +1,6 @@
 // Folders of delimited text files as tables, beyond what the scripts sql/text_*.test show:
-// values beyond the sampled rows, scans that stream the file, the reader alone, and writes
-// that the file system refuses.
+// values beyond the sampled rows, scans that stream the file, and writes that the file
+// system refuses (the reader alone: lines of cases/text_forms.test).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/text/text_file.h"
 #include "support/engine_session.h"
 #include "support/holds.h"
 #include "support/query_text.h"
@@ -75,13 +74,6 @@ TEST_F(TextStoreTest, AFileOfTheFolderOpensTheFolderAndAMissingFolderIsNamed) {
     std::u16string message = LastErrorDescription();
     EXPECT_NE(message.find(u"no such folder"), std::u16string::npos) << Utf16ToUtf8(message);
     EXPECT_NE(message.find(missing), std::u16string::npos) << Utf16ToUtf8(message);
-}
-
-TEST_F(TextStoreTest, AFolderWithoutTextFilesHasNoTables) {
-    Write("notes.md", "a,b\n1,2\n");
-    std::filesystem::create_directory(m_dir.Path("sub.csv"));  // a folder is no table, whatever its name
-    OpenFolder();
-    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM sqlite_master"), u"0");
 }
 
 TEST_F(TextStoreTest, ScansStreamTheFileAndRestartAtTheTop) {
@@ -185,34 +177,6 @@ TEST_F(TextWriteTest, AFolderThatCanBeWrittenIsNotReadOnly) {
         CoTaskMemFree(sets[0].rgProperties);
         CoTaskMemFree(sets);
     }
-}
-
-// ---- The reader alone ----------------------------------------------------------------
-
-TEST(TextReaderTest, RecordsFromMemory) {
-    orv::engine::text::TextReader reader("a,\"b\"\"c\",\n\n\"unterminated, to the end", ',');
-    std::vector<std::string> fields;
-    std::size_t count = 0;
-    ASSERT_TRUE(reader.Next(fields, count));
-    ASSERT_EQ(count, 3u);
-    EXPECT_EQ(fields[0], "a");
-    EXPECT_EQ(fields[1], "b\"c");
-    EXPECT_EQ(fields[2], "");  // a trailing delimiter ends with an empty field
-    ASSERT_TRUE(reader.Next(fields, count));  // the blank line is skipped
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(fields[0], "unterminated, to the end");
-    EXPECT_FALSE(reader.Next(fields, count));
-}
-
-TEST(TextReaderTest, AQuoteOrALineBreakCannotDelimitFields) {
-    using namespace orv::engine::text;
-    // Records written with it would not read back.
-    for (const char* props : {"FMT=Delimited(\")", "FMT=Delimited(\n)"}) {
-        TextSettings settings = ParseExtendedProperties(props);
-        EXPECT_FALSE(settings.delimiter) << props;
-        EXPECT_NE(settings.unsupported.find("quotes or line breaks"), std::string::npos) << props;
-    }
-    EXPECT_EQ(ParseExtendedProperties("FMT=Delimited(!)").delimiter, std::optional<char>('!'));
 }
 
 }  // namespace

@@ -6,13 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/xls_reader.h"
+#include "support/files.h"
 #include "support/holds.h"
 #include "support/workbook_cells.h"
 
@@ -25,11 +24,7 @@ using orv::test::IsText;
 namespace {
 
 std::string Fixture(const std::string& name) { return orv::test::WorkbookFixture(name); }
-
-std::string Bytes(const std::string& name) {
-    std::ifstream in(Fixture(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string Bytes(const std::string& name) { return orv::test::ReadFile(Fixture(name)); }
 
 Workbook Load(const std::string& name) {
     Workbook book;
