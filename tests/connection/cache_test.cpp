@@ -24,6 +24,7 @@ protected:
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         m_cache = OrvOleDbConnectionCache::GetCacheManager();
         ASSERT_NE(m_cache, nullptr) << "the library's start-up creates the cache before main";
+        ASSERT_EQ(m_cache, OrvOleDbConnectionCache::GetCacheManager()) << "there is one cache object";
         m_cache->ClearCache();
         m_cache->SetCacheSize(4);
         MakeDatabase(m_dir.Path("a.mdb"));
@@ -49,46 +50,33 @@ protected:
     OrvOleDbConnectionCache* m_cache = nullptr;
 };
 
-TEST_F(CacheTest, ConnectWithoutCacheOpensANewConnectionEachTime) {
-    OrvOleDbConnection* first = MustConnect(Init());
-    OrvOleDbConnection* second = MustConnect(Init());
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(first->IsConnected());
-    EXPECT_TRUE(second->IsConnected());
-    // Nothing was entered in the cache.
-    EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
-    delete first;
-    delete second;
-}
-
+// Connect opens a new connection while nothing was given back; given back, connections are
+// handed out again first in first out, each string's apart.
 TEST_F(CacheTest, AGivenBackConnectionIsHandedOutAgainFirstInFirstOut) {
     OrvOleDbConnection* a = MustConnect(Init());
     OrvOleDbConnection* b = MustConnect(Init());
     OrvOleDbConnection* other = MustConnect(Init("b.mdb"));
-    OrvOleDbConnection* keptA = a;
-    OrvOleDbConnection* keptB = b;
-    OrvOleDbConnection* keptOther = other;
+    ASSERT_TRUE(a && b && other);
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(a->IsConnected() && b->IsConnected());
+    EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr) << "Connect entered nothing in the cache";
+    OrvOleDbConnection *keptA = a, *keptB = b, *keptOther = other;
     m_cache->Cache(other);
     m_cache->Cache(a);
     m_cache->Cache(b);
     EXPECT_EQ(a, keptA) << "a kept connection leaves the caller's pointer as it was";
     EXPECT_EQ(b, keptB);
-    EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("a.mdb")) > 0, true);
-    // Connections of different strings are kept apart.
     EXPECT_EQ(m_cache->ConnectFromCache(Init("b.mdb")), keptOther);
     delete keptOther;
 
-    OrvOleDbConnection* firstOut = m_cache->Connect(Init(), false);
-    OrvOleDbConnection* secondOut = m_cache->Connect(Init(), false);
-    EXPECT_EQ(firstOut, keptA);
-    EXPECT_EQ(secondOut, keptB);
+    EXPECT_EQ(m_cache->Connect(Init(), false), keptA);
+    EXPECT_EQ(m_cache->Connect(Init(), false), keptB);
     // The entry went with its last connection: the next Connect opens a new one.
     OrvOleDbConnection* third = MustConnect(Init());
     EXPECT_NE(third, keptA);
     EXPECT_NE(third, keptB);
-    delete firstOut;
-    delete secondOut;
+    delete keptA;
+    delete keptB;
     delete third;
 }
 
@@ -112,6 +100,8 @@ TEST_F(CacheTest, KeysAreCaseSensitiveAlthoughSameInitIsNot) {
     delete kept;
 }
 
+// CreateCache fills a string's queue to the limit, and a connection given back to a full
+// queue is destroyed. Lowering the limit trims no queue: only what is given back after it.
 TEST_F(CacheTest, CreateCacheFillsToTheLimitAndAFifthIsDestroyed) {
     ASSERT_TRUE(m_cache->CreateCache(Init())) << Utf8(m_cache->GetErrorText());
     // A second call finds the queue full and opens nothing.
@@ -122,16 +112,23 @@ TEST_F(CacheTest, CreateCacheFillsToTheLimitAndAFifthIsDestroyed) {
     m_cache->Cache(extra);
     EXPECT_EQ(extra, nullptr) << "the queue was full: the connection was closed and destroyed";
 
+    m_cache->SetCacheSize(2);
+    EXPECT_EQ(m_cache->GetCacheSize(), 2u);
     std::vector<OrvOleDbConnection*> out;
     while (OrvOleDbConnection* c = m_cache->ConnectFromCache(Init())) out.push_back(c);
-    EXPECT_EQ(out.size(), 4u);
+    ASSERT_EQ(out.size(), 4u);
     for (OrvOleDbConnection* c : out) {
         EXPECT_TRUE(c->IsConnected());
         EXPECT_TRUE(c->GetInit() == Init());
-        delete c;
     }
-    // Taking the last one erased the entry.
+    // Taking the last one erased the entry; giving them back now keeps two.
     EXPECT_EQ(m_cache->ConnectFromCache(Init()), nullptr);
+    int destroyed = 0;
+    for (OrvOleDbConnection*& c : out) {
+        m_cache->Cache(c);
+        destroyed += c == nullptr;
+    }
+    EXPECT_EQ(destroyed, 2);
 }
 
 // No limit applies to the first connection of a new string, whether made by CreateCache
@@ -152,22 +149,6 @@ TEST_F(CacheTest, LimitZeroKeepsOnlyTheFirstConnectionOfAString) {
     EXPECT_EQ(second, nullptr);
     EXPECT_EQ(m_cache->ConnectFromCache(Init()), kept);
     delete kept;
-}
-
-TEST_F(CacheTest, LoweringTheLimitTrimsNoQueue) {
-    ASSERT_TRUE(m_cache->CreateCache(Init()));
-    m_cache->SetCacheSize(2);
-    EXPECT_EQ(m_cache->GetCacheSize(), 2u);
-    std::vector<OrvOleDbConnection*> out;
-    while (OrvOleDbConnection* c = m_cache->ConnectFromCache(Init())) out.push_back(c);
-    ASSERT_EQ(out.size(), 4u);
-    // Giving them back now keeps two; the other two are destroyed.
-    int destroyed = 0;
-    for (OrvOleDbConnection*& c : out) {
-        m_cache->Cache(c);
-        if (!c) ++destroyed;
-    }
-    EXPECT_EQ(destroyed, 2);
 }
 
 TEST_F(CacheTest, AClosedConnectionIsKeptUnderItsLastString) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "support/fake_provider.h"
+#include "support/case_file.h"
 #include "support/library_fixture.h"
 
 using namespace orv::test;
@@ -75,8 +76,11 @@ TEST_F(ConnectionTest, ModeReadOpensReadOnly) {
     }
 }
 
+// Close keeps the string, and the conversion object, which is made once.
 TEST_F(ConnectionTest, CloseKeepsTheInitialisationString) {
     OrvOleDbConnection c;
+    IDataConvert* convert = c.GetIDataConvert();
+    ASSERT_NE(convert, nullptr);
     ASSERT_TRUE(Opens(c, Init()));
     c.Close();
     EXPECT_FALSE(c.IsConnected());
@@ -89,6 +93,7 @@ TEST_F(ConnectionTest, CloseKeepsTheInitialisationString) {
     // Reopen from what it remembers.
     ASSERT_TRUE(Opens(c, c.GetInit()));
     EXPECT_TRUE(c.IsConnected());
+    EXPECT_EQ(c.GetIDataConvert(), convert);
 }
 
 TEST_F(ConnectionTest, ReopeningDropsWhatWasOpenEvenWhenTheNewOpenFails) {
@@ -100,41 +105,21 @@ TEST_F(ConnectionTest, ReopeningDropsWhatWasOpenEvenWhenTheNewOpenFails) {
     EXPECT_TRUE(c.SameInit(Init()));  // the string of the last successful open stays
 }
 
-TEST_F(ConnectionTest, TheConversionObjectIsMadeOnceAndOutlivesOpens) {
-    OrvOleDbConnection c;
-    IDataConvert* first = c.GetIDataConvert();
-    ASSERT_NE(first, nullptr);
-    ASSERT_TRUE(Opens(c, Init()));
-    c.Close();
-    ASSERT_TRUE(Opens(c, Init()));
-    EXPECT_EQ(c.GetIDataConvert(), first);
-}
-
 // ---- Bad initialisation strings ------------------------------------------------------------
 
-struct BadString {
-    const char16_t* init;
-    const char16_t* expected;  // part of the error text
-};
-
+// Each line of cases/bad_init_strings.txt: a string that must not open, and part of its error.
 TEST_F(ConnectionTest, BadInitialisationStringsFailWithTextThatNamesTheProblem) {
-    const BadString cases[] = {
-        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source='unclosed", u"closing quote"},
-        {u"Provider=No.Such.Provider;Data Source=x.mdb", u"'No.Such.Provider' is not registered"},
-        {u"Data Source=x.mdb", u"names no provider"},
-        {u"Provider=Microsoft.ACE.OLEDB.12.0", u"No data source was given"},
-        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=;", u"No data source was given"},
-        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Sorce=x.mdb", u"'Data Sorce'"},
-        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=x.mdb;Mode=Sometimes", u"'Sometimes' of the key 'Mode'"},
-        {u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=x.mdb;Jet OLEDB:Lock Retry=many", u"a whole number"},
-    };
-    for (const BadString& bad : cases) {
+    ForEachCase("bad_init_strings.txt", [](const std::string& line) {
+        const std::size_t arrow = line.find(" => ");
+        ASSERT_NE(arrow, std::string::npos);
         OrvOleDbConnection c;
-        EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(bad.init), false), E_FAIL) << std::u16string(bad.init).size();
-        EXPECT_TRUE(Contains(c.GetErrorText(), bad.expected)) << Utf8(c.GetErrorText());
+        const std::u16string init = orv::platform::Utf8ToUtf16(line.substr(0, arrow));
+        EXPECT_EQ(c.OpenFromInitializationString(CComBSTR(init.c_str()), false), E_FAIL);
+        EXPECT_TRUE(Contains(c.GetErrorText(), orv::platform::Utf8ToUtf16(line.substr(arrow + 4))))
+            << Utf8(c.GetErrorText());
         EXPECT_EQ(c.GetInit().m_str, nullptr);
         EXPECT_FALSE(c.IsConnected());
-    }
+    });
 }
 
 // ---- Bad files: each fails with the path and the reason, and nothing is created or changed --
@@ -158,24 +143,21 @@ protected:
     }
 };
 
-TEST_F(BadFileTest, AMissingFileIsNotCreatedAndAFolderIsNotADatabase) {
-    ExpectRefused("missing.mdb", u"there is no such file");
-    ExpectRefused("nofolder/missing.mdb", u"there is no such file");
+TEST_F(BadFileTest, MissingFilesFoldersAndForeignFilesAreNamedForWhatTheyAre) {
     std::filesystem::create_directory(m_dir.Path("data"));
-    ExpectRefused("data", u"it is a folder");
-}
-
-TEST_F(BadFileTest, ForeignFilesAreNamedForWhatTheyHold) {
     WriteFile(m_dir.Path("notes.mdb"), "id,name\n1,bolt\n");
-    ExpectRefused("notes.mdb", u"it holds text");
     WriteFile(m_dir.Path("book.mdb"), std::string("PK\x03\x04", 4) + std::string(200, '\0'));
-    ExpectRefused("book.mdb", u"a zip archive");
-    std::string jet(200, '\0');
-    jet.replace(4, 15, "Standard Jet DB");
-    WriteFile(m_dir.Path("old.mdb"), jet);
-    ExpectRefused("old.mdb", u"Access database");  // a Jet file, but too short for one
+    std::string jet(200, '\0');  // a Jet file, but too short for one
+    WriteFile(m_dir.Path("old.mdb"), jet.replace(4, 15, "Standard Jet DB"));
     WriteFile(m_dir.Path("noise.mdb"), std::string("\x01\x02\x03\xff\xfe", 5));
-    ExpectRefused("noise.mdb", u"unknown format");
+    for (const auto& [name, reason] : {std::pair{"missing.mdb", u"there is no such file"},
+                                       {"nofolder/missing.mdb", u"there is no such file"},
+                                       {"data", u"it is a folder"},
+                                       {"notes.mdb", u"it holds text"},
+                                       {"book.mdb", u"a zip archive"},
+                                       {"old.mdb", u"Access database"},
+                                       {"noise.mdb", u"unknown format"}})
+        ExpectRefused(name, reason);
 }
 
 TEST_F(BadFileTest, AFileThatCannotBeReadIsRefused) {

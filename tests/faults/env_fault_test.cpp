@@ -10,14 +10,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 
 #include "engine/common/env.h"
 #include "support/engine_session.h"
 #include "support/folder_dump.h"
+#include "support/library_fixture.h"
 
 using namespace orv::test;
 using orv::engine::Env;
@@ -73,54 +72,51 @@ private:
     }
 };
 
-// A write to sweep: the file it writes (which an error text must name), how its folder
-// starts, and the statement that writes.
+// A write to sweep: the file it writes (which an error text must name; a workbook, or a
+// text file of the folder), and the statement that writes. A text folder starts with t.csv
+// of 200 records, a workbook with a sheet Log of one row.
 struct Scenario {
     const char* name;
     const char* file;
-    std::function<void(const TempDir&)> prepare;
-    const char16_t* sql;  // on the folder, or on the workbook `file`
+    const char16_t* sql;
 };
 
-std::string RunStatements(const std::u16string& path, const std::u16string& properties,
-                          std::initializer_list<const char16_t*> statements) {
-    CComPtr<IOpenRowset> session = OpenSession(path, properties);
+const Scenario kScenarios[] = {
+    {"text-append", "t.csv", u"INSERT INTO [t.csv] SELECT id + 1000, name FROM [t.csv]"},
+    {"text-rewrite", "t.csv", u"UPDATE [t.csv] SET name = 'changed' WHERE id % 3 = 0"},
+    {"text-create", "new.csv", u"CREATE TABLE [new.csv] (id INTEGER, made DATETIME)"},
+    {"workbook-write", "book.xlsx", u"INSERT INTO [Log$] VALUES (2, 'second')"},
+    {"workbook-create-sheet", "book.xlsx", u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"},
+};
+
+bool OnAWorkbook(const Scenario& scenario) { return std::string(scenario.file).find(".xlsx") != std::string::npos; }
+
+// A fresh session on the scenario's store, as the next user of the folder would open it.
+CComPtr<IOpenRowset> Open(const Scenario& scenario, const TempDir& dir) {
+    return OnAWorkbook(scenario)
+               ? OpenSession(dir.WPath(scenario.file), u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"")
+               : OpenSession(dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"");
+}
+
+// Runs `statements` on a fresh session: an error text, or "" for success.
+std::string RunOn(const Scenario& scenario, const TempDir& dir, std::initializer_list<const char16_t*> statements) {
+    CComPtr<IOpenRowset> session = Open(scenario, dir);
     if (!session) return "open: " + Utf16ToUtf8(LastErrorDescription());
     for (const char16_t* sql : statements)
         if (RunSql(session, sql) != S_OK) return Utf16ToUtf8(LastErrorDescription()) + " ";
     return "";
 }
 
-const std::u16string kText = u"Extended Properties=\"text;HDR=YES;FMT=Delimited\"";
-const std::u16string kExcel = u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\"";
-
-std::vector<Scenario> Scenarios() {
-    auto csv = [](const TempDir& dir) {
-        std::string text = "id,name\r\n";
-        for (int i = 1; i <= 200; ++i) text += std::to_string(i) + ",name " + std::to_string(i) + "\r\n";
-        WriteFile(dir.Path("t.csv"), text);
-    };
-    auto book = [](const TempDir& dir) {
-        EXPECT_EQ(
-            RunStatements(dir.WPath("book.xlsx"), kExcel,
-                          {u"CREATE TABLE Log (id INTEGER, note TEXT)", u"INSERT INTO [Log$] VALUES (1, 'first')"}),
-            "");
-    };
-    return {
-        {"text-append", "t.csv", csv, u"INSERT INTO [t.csv] SELECT id + 1000, name FROM [t.csv]"},
-        {"text-rewrite", "t.csv", csv, u"UPDATE [t.csv] SET name = 'changed' WHERE id % 3 = 0"},
-        {"text-create", "new.csv", csv, u"CREATE TABLE [new.csv] (id INTEGER, made DATETIME)"},
-        {"workbook-write", "book.xlsx", book, u"INSERT INTO [Log$] VALUES (2, 'second')"},
-        {"workbook-create-sheet", "book.xlsx", book, u"CREATE TABLE Totals (month DATETIME, total DOUBLE)"},
-    };
-}
-
-bool OnAWorkbook(const Scenario& scenario) { return std::string(scenario.file).find(".xlsx") != std::string::npos; }
-
-// The scenario's write on a fresh session: an error text, or "" for success.
-std::string Write(const Scenario& scenario, const TempDir& dir) {
-    return OnAWorkbook(scenario) ? RunStatements(dir.WPath(scenario.file), kExcel, {scenario.sql})
-                                 : RunStatements(dir.WPath(), kText, {scenario.sql});
+void Prepare(const Scenario& scenario, const TempDir& dir) {
+    if (OnAWorkbook(scenario)) {
+        EXPECT_EQ(RunOn(scenario, dir,
+                        {u"CREATE TABLE Log (id INTEGER, note TEXT)", u"INSERT INTO [Log$] VALUES (1, 'first')"}),
+                  "");
+        return;
+    }
+    std::string text = "id,name\r\n";
+    for (int i = 1; i <= 200; ++i) text += std::to_string(i) + ",name " + std::to_string(i) + "\r\n";
+    WriteFile(dir.Path("t.csv"), text);
 }
 
 // The folder as a text to compare, without the engine's hidden files (checked on their own).
@@ -132,35 +128,17 @@ std::string Dump(const TempDir& dir) {
     return out;
 }
 
-std::string HiddenFiles(const TempDir& dir) {
-    std::string names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-        if (entry.path().filename().string().rfind(".orv-", 0) == 0) names += entry.path().filename().string() + " ";
-    return names;
-}
-
-// Opens the scenario's store again, as the next user of the folder would.
-void Reopen(const Scenario& scenario, const TempDir& dir) {
-    CComPtr<IOpenRowset> session =
-        OnAWorkbook(scenario) ? OpenSession(dir.WPath(scenario.file), kExcel) : OpenSession(dir.WPath(), kText);
-    EXPECT_TRUE(session) << Utf16ToUtf8(LastErrorDescription());
-}
-
-class EnvFaultTest : public ::testing::TestWithParam<Scenario> {
-protected:
-    void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void TearDown() override { CoUninitialize(); }
-};
+class EnvFaultTest : public ComTest, public ::testing::WithParamInterface<Scenario> {};
 
 TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
     const Scenario& scenario = GetParam();
     TempDir clean;
-    scenario.prepare(clean);
+    Prepare(scenario, clean);
     const std::string before = Dump(clean);
     FaultyEnv counting;
     {
         orv::engine::ScopedEnv scoped(counting);
-        ASSERT_EQ(Write(scenario, clean), "") << "the write fails without a fault";
+        ASSERT_EQ(RunOn(scenario, clean, {scenario.sql}), "") << "the write fails without a fault";
     }
     const std::string after = Dump(clean);
     ASSERT_NE(before, after);
@@ -174,7 +152,7 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
             if (mode == Mode::Short && family != "write") continue;
             for (int n = 0; n < count; ++n) {
                 TempDir dir;
-                scenario.prepare(dir);
+                Prepare(scenario, dir);
                 FaultyEnv faulty;
                 faulty.family = family;
                 faulty.after = n;
@@ -183,7 +161,7 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 std::string result;
                 {
                     orv::engine::ScopedEnv scoped(faulty);
-                    result = Write(scenario, dir);
+                    result = RunOn(scenario, dir, {scenario.sql});
                 }
                 ++runs;
                 injected += faulty.injected;
@@ -203,9 +181,11 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 // A failed removal, or a sync that leaves it unknown what reached the disk,
                 // may leave a journal or temporary file for the next open to deal with;
                 // only removals that all fail may leave one for good.
-                if (family == "remove" || family == "sync" || family == "truncate") Reopen(scenario, dir);
+                if (family == "remove" || family == "sync" || family == "truncate") {
+                    EXPECT_TRUE(Open(scenario, dir)) << Utf16ToUtf8(LastErrorDescription());
+                }
                 if (!(family == "remove" && mode == Mode::Always)) {
-                    EXPECT_EQ(HiddenFiles(dir), "") << where << " (" << result << ")";
+                    EXPECT_EQ(HiddenFiles(dir.Path()), "") << where << " (" << result << ")";
                     EXPECT_EQ(Dump(dir), result.empty() ? after : before) << where << ", opened again";
                 }
             }
@@ -216,7 +196,7 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 failures);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writes, EnvFaultTest, ::testing::ValuesIn(Scenarios()),
+INSTANTIATE_TEST_SUITE_P(Writes, EnvFaultTest, ::testing::ValuesIn(kScenarios),
                          [](const ::testing::TestParamInfo<Scenario>& info) {
                              std::string name = info.param.name;
                              for (char& c : name)

@@ -8,8 +8,6 @@
 //                                               and the library's error text
 //   orv_fault_driver open <scenario> <dir>      opens the scenario's store and writes nothing:
 //                                               what an open cleans up, it cleans up
-//   orv_fault_driver dump <dir>                 what the folder holds, in a form to compare
-//                                               (support/folder_dump.h)
 //
 // Exit status: 0 success, 1 the scenario failed with an error text, 2 a usage error or a
 // starting state that could not be made. Anything else (a signal) is a crash.
@@ -25,7 +23,6 @@
 
 #include "OrvOleDb.h"
 #include "support/files.h"
-#include "support/folder_dump.h"
 
 namespace {
 
@@ -226,7 +223,7 @@ const Scenario* Find(const char* name) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: orv_fault_driver list | prepare|run|open <scenario> <dir> | dump <dir>\n");
+    std::fprintf(stderr, "usage: orv_fault_driver list | prepare|run|open <scenario> <dir>\n");
     return 2;
 }
 
@@ -239,8 +236,6 @@ int main(int argc, char** argv) {
     int status = 0;
     if (command == "list" && argc == 2) {
         for (const Scenario& s : kScenarios) std::printf("%s\t%s\n", s.name, s.what);
-    } else if (command == "dump" && argc == 3) {
-        std::fputs(orv::test::DumpFolder(argv[2]).c_str(), stdout);
     } else if ((command == "prepare" || command == "run" || command == "open") && argc == 4) {
         const Scenario* scenario = Find(argv[2]);
         if (!scenario) {

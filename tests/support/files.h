@@ -72,6 +72,15 @@ inline std::string ReadFile(const std::string& path) {
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// The engine's hidden files in `dir` (journals, temporary copies), each name followed by a
+// space: "" when a write left none behind.
+inline std::string HiddenFiles(const std::string& dir) {
+    std::string names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().filename().string().rfind(".orv-", 0) == 0) names += entry.path().filename().string() + " ";
+    return names;
+}
+
 // The initialisation string of the embedded provider for a database file.
 inline std::u16string InitFor(const std::u16string& path, const std::u16string& more = u"") {
     return u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path + u";" + more;

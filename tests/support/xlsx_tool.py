@@ -80,9 +80,7 @@ def value_text(v):
         return "b:" + str(v)
     if isinstance(v, (int, float)):
         return "n:" + repr(v)
-    if isinstance(v, datetime.datetime):
-        return "d:" + v.isoformat()
-    if isinstance(v, datetime.date):
+    if isinstance(v, datetime.date):  # a datetime too
         return "d:" + v.isoformat()
     return "s:" + json.dumps(v, ensure_ascii=False)
 
