@@ -20,12 +20,13 @@ HRESULT CodeOf(const std::string& state) {
     return E_FAIL;
 }
 
-// The server's (or libpq's) words as they are, without trailing line feeds, ending in a stop.
+// The server's (or libpq's) words as they are, without trailing line feeds, ending in a stop
+// unless they end in a question or an exclamation already.
 std::u16string Sentence(const char* text) {
     std::string s = text ? text : "";
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     std::u16string out = platform::Utf8ToUtf16(s);
-    if (!out.empty() && out.back() != u'.') out += u'.';
+    if (!out.empty() && out.back() != u'.' && out.back() != u'?' && out.back() != u'!') out += u'.';
     return out;
 }
 
