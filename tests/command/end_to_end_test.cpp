@@ -190,7 +190,9 @@ TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
         EXPECT_EQ(m_command.GetBlobData(col, empty), 0u);
         EXPECT_EQ(empty.m_pData, nullptr);
     }
-    if (GetParam() == DBBLOBHANDLING_NOSTREAMS) EXPECT_EQ(m_command.GetBlobData(2, nullptr, 0), Status::dbTrue);
+    if (GetParam() == DBBLOBHANDLING_NOSTREAMS) {
+        EXPECT_EQ(m_command.GetBlobData(2, nullptr, 0), Status::dbTrue);
+    }
     // As variants the values are whole, whatever the mode.
     ASSERT_EQ(Run(u"SELECT note, picture FROM parts WHERE id = 2"), Status::dbTrue);
     ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
