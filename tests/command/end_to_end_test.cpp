@@ -446,9 +446,6 @@ TEST_F(BadInputTest, NullAndEmptyArgumentsGiveTheirDocumentedResults) {
     OrvOleDbErrorInfo error;
     EXPECT_NE(OrvOleDbConnection::CreateMdbFile(CComBSTR(InitFor(u"").c_str()), CComBSTR(), error), S_OK);
     EXPECT_FALSE(error.GetErrorText().IsEmpty());
-    CComBSTR init;
-    EXPECT_FALSE(OrvOleDbHelper::FormatConnectString(init, nullptr, nullptr, nullptr, ProviderName, nullptr, nullptr));
-    EXPECT_TRUE(OrvOleDbHelper::FormatConnectString(init, u"x.mdb", nullptr, nullptr, ProviderName, nullptr, nullptr));
 }
 
 }  // namespace
