@@ -4,8 +4,11 @@
 // held row's lengths and NULL statuses.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
+#include "support/case_file.h"
 #include "support/fake_provider.h"
 
 using namespace orv::test;
@@ -22,85 +25,45 @@ protected:
     LONG Row() { return m_command.FieldAsLong(1); }
 };
 
-TEST_F(CursorTest, RightAfterExecuteTheFirstForwardFetchStartsAtTheFirstRow) {
-    Execute(5);
-    EXPECT_EQ(m_command.FetchPrev(), Status::dbFalse);
-    EXPECT_EQ(Log().getNextRows, 0);
-    EXPECT_EQ(m_command.FetchNext(3), Status::dbTrue);  // the skip does not apply yet
-    EXPECT_EQ(Row(), 1);
-    EXPECT_EQ(Log().restartPosition, 1);
-    EXPECT_EQ(Log().offsets, std::vector<DBROWOFFSET>{0});
-    EXPECT_EQ(m_command.FetchFirst(), Status::dbTrue);
-    EXPECT_EQ(Row(), 1);
-}
-
-TEST_F(CursorTest, FetchNextSkipsRowsAfterTheHeldOne) {
-    Execute(6);
-    ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
-    EXPECT_EQ(m_command.FetchNext(2), Status::dbTrue);
-    EXPECT_EQ(Row(), 4);
-    EXPECT_EQ(m_command.FetchNext(), Status::dbTrue);
-    EXPECT_EQ(Row(), 5);
-    EXPECT_EQ(Log().offsets, (std::vector<DBROWOFFSET>{0, 2, 0}));
-    EXPECT_EQ(Log().heldRows, 1);
-}
-
-TEST_F(CursorTest, RunningOffTheEndStopsAskingUntilTheCursorMovesBack) {
-    Execute(3);
-    for (LONG row = 1; row <= 3; ++row) {
-        ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
-        EXPECT_EQ(Row(), row);
-    }
-    EXPECT_EQ(m_command.FetchNext(), Status::dbFalse);
-    EXPECT_EQ(Log().heldRows, 0);
-    const int calls = Log().getNextRows;
-    EXPECT_EQ(m_command.FetchNext(), Status::dbFalse);
-    EXPECT_EQ(m_command.FetchNext(5), Status::dbFalse);
-    EXPECT_EQ(Log().getNextRows, calls);
-
-    // FetchLast then FetchPrev hold the last and the second to last row.
-    Log().offsets.clear();
-    EXPECT_EQ(m_command.FetchLast(), Status::dbTrue);
-    EXPECT_EQ(Row(), 3);
-    EXPECT_EQ(m_command.FetchPrev(), Status::dbTrue);
-    EXPECT_EQ(Row(), 2);
-    EXPECT_EQ(Log().offsets, (std::vector<DBROWOFFSET>{-1, -2}));
-    EXPECT_EQ(m_command.FetchNext(), Status::dbTrue);
-    EXPECT_EQ(Row(), 3);
-}
-
-TEST_F(CursorTest, RunningOffTheBeginningRestartsTheNextForwardWalk) {
-    Execute(3);
-    ASSERT_EQ(m_command.FetchFirst(), Status::dbTrue);
-    EXPECT_EQ(m_command.FetchPrev(), Status::dbFalse);
-    const int calls = Log().getNextRows;
-    EXPECT_EQ(m_command.FetchPrev(), Status::dbFalse);
-    EXPECT_EQ(Log().getNextRows, calls);
-    EXPECT_EQ(m_command.FetchNext(), Status::dbTrue);
-    EXPECT_EQ(Row(), 1);
-    EXPECT_EQ(Log().restartPosition, 2);
-}
-
-TEST_F(CursorTest, AnEmptyResultHasNoRowAnywhere) {
-    Execute(0);
-    EXPECT_EQ(m_command.FetchNext(), Status::dbFalse);
-    EXPECT_EQ(m_command.FetchNext(), Status::dbFalse);
-    EXPECT_EQ(Log().getNextRows, 1);
-    EXPECT_EQ(m_command.FetchFirst(), Status::dbFalse);
-    EXPECT_EQ(m_command.FetchLast(), Status::dbFalse);
-    EXPECT_FALSE(m_command.HasErrorInfo());
-}
-
-TEST_F(CursorTest, AfterCloseEveryFetchIsAnError) {
-    Execute(3);
-    ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
-    m_command.Close();
-    EXPECT_EQ(Log().heldRows, 0);
-    EXPECT_EQ(m_command.FetchNext(), Status::dbError);
-    EXPECT_EQ(m_command.FetchNext(1), Status::dbError);
-    EXPECT_EQ(m_command.FetchPrev(), Status::dbError);
-    EXPECT_EQ(m_command.FetchFirst(), Status::dbError);
-    EXPECT_EQ(m_command.FetchLast(), Status::dbError);
+// The walks of cases/cursor_walks.test, each on a fresh result.
+TEST_F(CursorTest, Walks) {
+    const int walks = ForEachCase("cursor_walks.test", [&](const std::string& line) {
+        m_command.Close();
+        Fake().log = FakeLog{};
+        std::istringstream in(line);
+        int rows = 0;
+        char colon = 0;
+        in >> rows >> colon;
+        Execute(rows);
+        for (std::string step; in >> step;) {
+            SCOPED_TRACE(step);
+            const std::size_t eq = step.find('=');
+            const std::string op = step.substr(0, eq), want = eq == std::string::npos ? "" : step.substr(eq + 1);
+            if (op == "calls") EXPECT_EQ(Log().getNextRows, std::stoi(want));
+            else if (op == "restarts") EXPECT_EQ(Log().restartPosition, std::stoi(want));
+            else if (op == "held") EXPECT_EQ(Log().heldRows, std::stoi(want));
+            else if (op == "close") m_command.Close();
+            else if (op == "offsets") {
+                std::string asked;
+                for (DBROWOFFSET offset : Log().offsets) asked += (asked.empty() ? "" : ",") + std::to_string(offset);
+                EXPECT_EQ(asked, want);
+                Log().offsets.clear();
+            } else {
+                const Status got = op == "prev"                ? m_command.FetchPrev()
+                                   : op == "first"             ? m_command.FetchFirst()
+                                   : op == "last"              ? m_command.FetchLast()
+                                   : op == "next"              ? m_command.FetchNext()
+                                   : op.rfind("next:", 0) == 0 ? m_command.FetchNext(std::stoi(op.substr(5)))
+                                                               : (ADD_FAILURE() << "unknown step", Status::dbError);
+                EXPECT_EQ(got == Status::dbTrue    ? std::to_string(Row())
+                          : got == Status::dbFalse ? "none"
+                                                   : "error",
+                          want);
+            }
+        }
+        EXPECT_FALSE(m_command.HasErrorInfo());
+    });
+    EXPECT_EQ(walks, 6);
 }
 
 TEST_F(CursorTest, ARowThatCannotBeReadIsReleasedAndItsErrorReported) {

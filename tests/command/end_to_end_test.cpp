@@ -147,9 +147,10 @@ TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
     ASSERT_EQ(Run(u"UPDATE parts SET note = 'long note ' || hex(zeroblob(6000)), picture = zeroblob(25000) "
                   u"WHERE id = 2"),
               Status::dbTrue);
+    ASSERT_EQ(Run(u"UPDATE parts SET note = '', picture = x'' WHERE id = 3"), Status::dbTrue);
     m_command.Close();  // the mode changes only while nothing is open
     ASSERT_TRUE(m_command.SetBlobHandling(GetParam()));
-    ASSERT_EQ(Run(u"SELECT note, picture, name FROM parts WHERE id IN (1, 2) ORDER BY id"), Status::dbTrue)
+    ASSERT_EQ(Run(u"SELECT note, picture, name FROM parts WHERE id IN (1, 2, 3) ORDER BY id"), Status::dbTrue)
         << Utf8(m_command.GetErrorInfo(true));
     ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
     EXPECT_EQ(m_command.IsBlob(1), Status::dbTrue);
@@ -179,6 +180,18 @@ TEST_P(LargeValueTest, LongTextAndBinaryReadAsBytes) {
         EXPECT_EQ(m_command.GetRawType(2), DBTYPE_IUNKNOWN);
         CHeapPtr<unsigned char> again;
         EXPECT_EQ(m_command.GetBlobData(2, again), 0u);  // the stream was read to its end
+        EXPECT_EQ(again.m_pData, nullptr);
+    }
+    // Empty values, not NULL: nothing to read, and no block.
+    ASSERT_EQ(m_command.FetchNext(), Status::dbTrue);
+    EXPECT_EQ(m_command.IsNull(2), Status::dbFalse);
+    for (unsigned __int64 col : {1, 2}) {
+        CHeapPtr<unsigned char> empty;
+        EXPECT_EQ(m_command.GetBlobData(col, empty), 0u);
+        EXPECT_EQ(empty.m_pData, nullptr);
+    }
+    if (GetParam() == DBBLOBHANDLING_NOSTREAMS) {
+        EXPECT_EQ(m_command.GetBlobData(2, nullptr, 0), Status::dbTrue);
     }
     // As variants the values are whole, whatever the mode.
     ASSERT_EQ(Run(u"SELECT note, picture FROM parts WHERE id = 2"), Status::dbTrue);
@@ -255,11 +268,6 @@ TEST_F(FieldValueTest, EachTypeReadsInItsOwnTypeAndAsAUserReadsIt) {
         VariantClear(&v);
     }
     unsetenv("LC_ALL");
-    EXPECT_EQ(m_command.FieldAsStringEx(12), CString(u"text"));
-    EXPECT_EQ(m_command.GetColumnSize(12), 12u);  // bytes of the held value
-    EXPECT_EQ(m_command.GetColumnIndex(CString(u"BIG")), 3u);
-    EXPECT_EQ(m_command.IsNumeric(10), Status::dbTrue);
-    EXPECT_EQ(m_command.IsNumeric(7), Status::dbFalse);
 
     VARIANT v;
     ASSERT_TRUE(m_command.FieldAsVariant(3, v));
@@ -438,9 +446,6 @@ TEST_F(BadInputTest, NullAndEmptyArgumentsGiveTheirDocumentedResults) {
     OrvOleDbErrorInfo error;
     EXPECT_NE(OrvOleDbConnection::CreateMdbFile(CComBSTR(InitFor(u"").c_str()), CComBSTR(), error), S_OK);
     EXPECT_FALSE(error.GetErrorText().IsEmpty());
-    CComBSTR init;
-    EXPECT_FALSE(OrvOleDbHelper::FormatConnectString(init, nullptr, nullptr, nullptr, ProviderName, nullptr, nullptr));
-    EXPECT_TRUE(OrvOleDbHelper::FormatConnectString(init, u"x.mdb", nullptr, nullptr, ProviderName, nullptr, nullptr));
 }
 
 }  // namespace

@@ -17,7 +17,29 @@ using namespace orv::test;
 
 namespace {
 
-class WorkbookTest : public OnDatabaseFile {
+// Runs one section of cases/workbook.test, whose lines are steps:
+//   open FILE [with PROPS]     opens FILE (in the test's folder, or fixtures/NAME) with the
+//                              Extended Properties PROPS (Excel 12.0 Xml;HDR=YES)
+//   open fails FILE => TEXT    the open fails, its error text holding TEXT
+//   read-only                  the open connection is read-only
+//   ok SQL [=> N]              SQL succeeds (and reports N rows affected)
+//   error SQL [=> TEXT]        SQL fails, its error text holding TEXT
+//   query SQL                  the rows SQL gives, each on a line "= ROW" that follows, fields
+//                              as text joined by '|' (<null> for NULL)
+//   columns SQL                the one line "= ROW" that follows: each column's "name TYPE"
+//   tables                     the tables the catalog lists, one a line "= NAME"
+//   catalog TABLE              the columns the catalog lists, one a line "= name TYPE"
+//   begin, commit, rollback    the connection's transactions (nested: a savepoint)
+//   close                      closes the command and the connection
+//   snapshot, unchanged        keeps book.xlsx's bytes; they are the kept ones still
+//   absent FILE                there is no FILE
+//   write FILE TEXT            writes TEXT and a line feed to FILE
+//   cut FROM TO N              writes the first N bytes of FROM to TO
+//   dump FILE                  what openpyxl reads from FILE, which the following lines
+//   has TEXT, lacks TEXT       say it holds or does not
+//   other STEP                 open FILE, ok, error, query or close on a second connection
+//                              (another program's), which waits 100 ms for a writer
+class WorkbookScript : public OnDatabaseFile, public ::testing::WithParamInterface<std::string> {
 protected:
     void SetUp() override {
         OnDatabaseFile::SetUp();
@@ -69,37 +91,7 @@ protected:
         return rows;
     }
 
-    static std::string Dump(const std::string& path) { return Book("dump", path); }
-
     std::string m_book;
-};
-
-using Rows = std::vector<std::string>;
-
-// Runs one section of cases/workbook.test, whose lines are steps:
-//   open FILE [with PROPS]     opens FILE (in the test's folder, or fixtures/NAME) with the
-//                              Extended Properties PROPS (Excel 12.0 Xml;HDR=YES)
-//   open fails FILE => TEXT    the open fails, its error text holding TEXT
-//   read-only                  the open connection is read-only
-//   ok SQL [=> N]              SQL succeeds (and reports N rows affected)
-//   error SQL [=> TEXT]        SQL fails, its error text holding TEXT
-//   query SQL                  the rows SQL gives, each on a line "= ROW" that follows, fields
-//                              as text joined by '|' (<null> for NULL)
-//   columns SQL                the one line "= ROW" that follows: each column's "name TYPE"
-//   tables                     the tables the catalog lists, one a line "= NAME"
-//   catalog TABLE              the columns the catalog lists, one a line "= name TYPE"
-//   begin, commit, rollback    the connection's transactions (nested: a savepoint)
-//   close                      closes the command and the connection
-//   snapshot, unchanged        keeps book.xlsx's bytes; they are the kept ones still
-//   absent FILE                there is no FILE
-//   write FILE TEXT            writes TEXT and a line feed to FILE
-//   cut FROM TO N              writes the first N bytes of FROM to TO
-//   dump FILE                  what openpyxl reads from FILE, which the following lines
-//   has TEXT, lacks TEXT       say it holds or does not
-//   other STEP                 open FILE, ok, error, query or close on a second connection
-//                              (another program's), which waits 100 ms for a writer
-class WorkbookScript : public WorkbookTest, public ::testing::WithParamInterface<std::string> {
-protected:
     std::string Path(const std::string& file) {
         return file.rfind("fixtures/", 0) == 0 ? std::string(ORV_FIXTURES) + "/workbooks/" + file.substr(9)
                                                : m_dir.Path(file);
@@ -136,7 +128,7 @@ std::pair<std::string, std::string> Split(const std::string& text, const std::st
 
 TEST_P(WorkbookScript, Runs) {
     bool mine = false;
-    Rows rows;
+    std::vector<std::string> rows;
     std::size_t next = 0;
     std::string kept, dump;
     int steps = 0;
@@ -184,7 +176,7 @@ TEST_P(WorkbookScript, Runs) {
             EXPECT_NE(Error(command).find(after), std::string::npos) << Error(command);
             command->Close();
         } else if (word == "query" || word == "columns") {
-            rows = word == "query" ? Query(sql.c_str(), command) : Rows{Columns(sql)};
+            rows = word == "query" ? Query(sql.c_str(), command) : std::vector<std::string>{Columns(sql)};
         } else if (word == "tables") {
             OrvOleDbTables tables;
             std::vector<CString> names;
@@ -219,7 +211,7 @@ TEST_P(WorkbookScript, Runs) {
             in >> from >> to >> bytes;
             WriteFile(Path(to), ReadFile(Path(from)).substr(0, bytes));
         } else if (word == "dump") {
-            dump = Dump(Path(rest));
+            dump = Book("dump", Path(rest));
         } else if (word == "has" || word == "lacks") {
             EXPECT_EQ(dump.find(rest) != std::string::npos, word == "has") << dump;
         } else {

@@ -15,10 +15,10 @@ public:
     const CString& Text() const { return m_commandText; }
 };
 
-class RecordsetTest : public ::testing::Test {
+class RecordsetTest : public ComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComTest::SetUp();
         MakeDatabase(m_dir.Path("plant.mdb"),
                      "CREATE TABLE T(a INTEGER, b TEXT(10), x INTEGER);"
                      "INSERT INTO T VALUES (1, 'c', 1), (2, 'b', 1), (3, 'a', 2);");
@@ -28,7 +28,7 @@ protected:
     }
     void TearDown() override {
         Cache()->ClearCache();
-        CoUninitialize();
+        ComTest::TearDown();
     }
     static OrvOleDbConnectionCache* Cache() { return OrvOleDbConnectionCache::GetCacheManager(); }
 

@@ -103,7 +103,6 @@ struct FakeLog {
     std::vector<DBPROP> commandProperties;  // VT_BOOL values only: plain copies
     std::vector<DBBINDING> bindings;  // of the last accessor; pObject is not kept
     std::vector<IID> objectIids;  // the interface each binding asked for, or GUID_NULL
-    std::vector<ULONG> streamReads;  // bytes each Read delivered
     IUnknown* lastObject = nullptr;  // the last IUnknown/IDispatch value handed out
 };
 
@@ -171,7 +170,6 @@ public:
         if (n) std::memcpy(pv, m_bytes.data() + m_position, n);
         m_position += n;
         if (pcbRead) *pcbRead = n;
-        Fake().log.streamReads.push_back(n);
         return n < cb ? S_FALSE : S_OK;
     }
     HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { ORV_FAKE_UNEXPECTED("Write"); }
@@ -617,75 +615,6 @@ public:
     }
     FakeProvider(const FakeProvider&) = delete;
     FakeProvider& operator=(const FakeProvider&) = delete;
-};
-
-// ---- Conversion library -----------------------------------------------------------------
-
-struct FakeConversionCall {
-    DBTYPE source = 0, destination = 0;
-    DBLENGTH sourceLength = 0, destinationMax = 0;
-    DBSTATUS sourceStatus = 0;
-    BYTE precision = 0, scale = 0;
-    DBDATACONVERT flags = 0;
-    std::vector<BYTE> value;
-};
-
-// Stands in for the OLE DB conversion library while it lives, then puts the registered
-// one back. Records the last DataConvert call and answers it with `text`.
-class FakeConversion final : public platform::ComObject<IDataConvert> {
-public:
-    using Call = FakeConversionCall;
-    static inline Call lastCall;
-    static inline std::u16string answer;
-    static inline HRESULT result = S_OK;
-
-    HRESULT STDMETHODCALLTYPE DataConvert(DBTYPE source, DBTYPE destination, DBLENGTH sourceLength,
-                                          DBLENGTH* destinationLength, void* src, void* dst, DBLENGTH destinationMax,
-                                          DBSTATUS sourceStatus, DBSTATUS* status, BYTE precision, BYTE scale,
-                                          DBDATACONVERT flags) override {
-        Call& call = lastCall;
-        call = Call{source, destination, sourceLength, destinationMax, sourceStatus, precision, scale, flags, {}};
-        if (src) call.value.assign(static_cast<BYTE*>(src), static_cast<BYTE*>(src) + sourceLength);
-        if (FAILED(result)) return result;
-        const std::u16string& text = answer;
-        std::memcpy(dst, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-        if (destinationLength) *destinationLength = text.size() * sizeof(char16_t);
-        if (status) *status = DBSTATUS_S_OK;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE CanConvert(DBTYPE, DBTYPE) override { ORV_FAKE_UNEXPECTED("CanConvert"); }
-    HRESULT STDMETHODCALLTYPE GetConversionSize(DBTYPE, DBTYPE, DBLENGTH*, DBLENGTH*, void*) override {
-        ORV_FAKE_UNEXPECTED("GetConversionSize");
-    }
-};
-
-class FakeConversionRegistration {
-public:
-    explicit FakeConversionRegistration(std::u16string answer, HRESULT result = S_OK) {
-        FakeConversion::answer = std::move(answer);
-        FakeConversion::result = result;
-        FakeConversion::lastCall = {};
-        if (!previous)
-            CoGetClassObject(CLSID_OLEDB_CONVERSIONLIBRARY, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&previous));
-        platform::RegisterClass(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, [](IUnknown* outer, REFIID riid, void** ppv) {
-            return platform::CreateComObject<FakeConversion>(outer, riid, ppv);
-        });
-    }
-    ~FakeConversionRegistration() {
-        if (!previous) {
-            platform::UnregisterClass(CLSID_OLEDB_CONVERSIONLIBRARY);
-            return;
-        }
-        platform::RegisterClass(CLSID_OLEDB_CONVERSIONLIBRARY, nullptr, [](IUnknown* outer, REFIID riid, void** ppv) {
-            return previous->CreateInstance(outer, riid, ppv);
-        });
-    }
-    FakeConversionRegistration(const FakeConversionRegistration&) = delete;
-    FakeConversionRegistration& operator=(const FakeConversionRegistration&) = delete;
-
-    // The class object registered before the first fake; it keeps serving afterwards.
-    static inline CComPtr<IClassFactory> previous;
 };
 
 #undef ORV_FAKE_UNEXPECTED
