@@ -1,12 +1,11 @@
-// The engine's rowsets through the OLE DB interfaces: values and their truncation, dates
-// read from stored text (moves in both directions: backward_walk_test.cpp). Statements, failures,
+// The engine's rowsets through the OLE DB interfaces: values and their truncation (moves
+// in both directions: backward_walk_test.cpp; stored date text: cases/text_forms.test). Statements, failures,
 // transactions and column types are cases of tests/engine/sql/statements.test.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "engine/sql/datetime.h"
 #include "support/query_text.h"
 
 using namespace orv::test;
@@ -85,64 +84,6 @@ TEST_F(RowsetTest, TextThatDoesNotFitIsTruncatedWithItsFullLength) {
     EXPECT_EQ(data.nameLength, 105u * 2);
     EXPECT_EQ(std::u16string(data.name).size(), 63u);
     m_rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-}
-
-// The stored date text of the common shapes is read by a path of its own: every text must
-// give the DATE (or the refusal) that the general reader gives. The texts come after the
-// sampled rows, which keep the column a date column.
-TEST_F(RowsetTest, DateTextGivesTheGeneralReadersDate) {
-    const char* texts[] = {"2020-01-01 12:30:00",  "2020-01-01T23:59:59", "2020-01-01",
-                           "9999-12-31 23:59:59",  "0100-01-01 00:00:00", "0099-12-31",
-                           "0000-01-01",           "2021-02-29",          "2024-02-29 10:00:00",
-                           "2020-13-01",           "2020-00-10",          "2020-01-01 24:00:00",
-                           "2020-01-01 12:60:00",  "2020-01-01 12:30:60", "2020-01-01x12:30:00",
-                           "2020/01/01",           "2020-1-01 12:30:00",  "2020-01-01 12:30:00.5",
-                           "2020-01-01 12:30:00Z", " 2020-01-01",         "12:30:00",
-                           "2020-0a-01",           "1899-12-30 06:00:00", "1899-12-29 06:00:00",
-                           "2020-01-01 12:3:000"};
-    std::string sql =
-        "CREATE TABLE d(k INTEGER, t DATETIME);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100)"
-        "INSERT INTO d SELECT -i, '2020-01-01' FROM n;";
-    for (std::size_t i = 0; i < std::size(texts); ++i)
-        sql += "INSERT INTO d VALUES (" + std::to_string(i) + ", '" + texts[i] + "');";
-    MakeDatabase(m_dir.Path("dates.db"), sql.c_str());
-    Open(m_dir.WPath("dates.db"));
-    CComPtr<IRowset> rowset;
-    ASSERT_EQ(RunSql(m_session, u"SELECT t FROM d ORDER BY k", &rowset), S_OK);
-    CComPtr<IAccessor> accessor;
-    ASSERT_EQ(rowset.QueryInterface(&accessor), S_OK);
-    struct {
-        DATE date;
-        DBSTATUS status;
-    } data{};
-    DBBINDING b = {};
-    b.iOrdinal = 1;
-    b.obValue = offsetof(decltype(data), date);
-    b.obStatus = offsetof(decltype(data), status);
-    b.dwPart = DBPART_VALUE | DBPART_STATUS;
-    b.wType = DBTYPE_DATE;
-    b.cbMaxLen = sizeof(DATE);
-    HACCESSOR handle = 0;
-    ASSERT_EQ(accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &b, sizeof data, &handle, nullptr), S_OK);
-    for (const char* text : texts) {
-        HROW row = 0;
-        HROW* rows = &row;
-        DBCOUNTITEM obtained = 0;
-        ASSERT_EQ(rowset->GetNextRows(DB_NULL_HCHAPTER, text == texts[0] ? 100 : 0, 1, &obtained, &rows), S_OK);
-        data = {};
-        rowset->GetData(row, handle, &data);
-        rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-        auto parts = orv::engine::ParseIsoDateTime(text);
-        auto expected = parts ? orv::engine::OleDateFromParts(*parts) : std::nullopt;
-        if (expected) {
-            EXPECT_EQ(data.status, DBSTATUS_S_OK) << text;
-            EXPECT_EQ(data.date, *expected) << text;
-        } else {
-            EXPECT_EQ(data.status, DBSTATUS_E_CANTCONVERTVALUE) << text;
-        }
-    }
-    accessor->ReleaseAccessor(handle, nullptr);
 }
 
 TEST_F(RowsetTest, NotNullColumnsAreNotNullable) {

@@ -38,6 +38,17 @@ std::string Iso(std::string_view text) {
     return (d->hasDate ? "" : "time ") + FormatIsoDateTime(d->parts, d->hasTime);
 }
 
+// A DATETIME column's stored text as the column reads it, the common shapes in one pass
+// first: the ISO text of its date, or "none"; "differs" when the general reader alone
+// would read it otherwise.
+std::string StoredDate(std::string_view text) {
+    const std::optional<DateParts> read = ParseIsoDateTime(text);
+    const std::optional<double> date = read ? OleDateFromParts(*read) : std::nullopt;
+    const std::optional<DateText> general = ReadDateText(text, DateTextForm::Stored);
+    if (date != (general && FitsOleDate(*general) ? OleDateFromParts(general->parts) : std::nullopt)) return "differs";
+    return date ? FormatIsoDateTime(*read, true) : "none";
+}
+
 std::string OrNone(const std::optional<std::string>& text) { return text.value_or("none"); }
 
 std::string KindName(std::optional<text::Kind> kind) {
@@ -180,6 +191,7 @@ std::string Rescaled(const std::string& input) {
 
 const std::map<std::string, std::function<std::string(const std::string&)>> kFunctions = {
     {"date", [](const std::string& s) { return Iso(s); }},
+    {"stored-date", [](const std::string& s) { return StoredDate(s); }},
     {"date-literal", [](const std::string& s) { return OrNone(ParseDateLiteral(s)); }},
     {"date-value", [](const std::string& s) { return OrNone(text::ParseDateValue(s)); }},
     {"classify", [](const std::string& s) { return KindName(text::ClassifyValue(s)); }},
