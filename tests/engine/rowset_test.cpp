@@ -1,5 +1,5 @@
 // The engine's rowsets through the OLE DB interfaces: values and their truncation (moves
-// in both directions: backward_walk_test.cpp; stored date text: cases/text_forms.test). Statements, failures,
+// in both directions: backward_walk_test.cpp; stored date text's forms: text_forms.test). Statements, failures,
 // transactions and column types are cases of tests/engine/sql/statements.test.
 #include <gtest/gtest.h>
 
@@ -29,7 +29,10 @@ protected:
         MakeDatabase(m_dir.Path("rows.db"),
                      "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT(50) NOT NULL);"
                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10)"
-                     "INSERT INTO t SELECT i, 'row ' || i FROM n;");
+                     "INSERT INTO t SELECT i, 'row ' || i FROM n;"
+                     "CREATE TABLE d(t DATETIME); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                     "WHERE i < 100) INSERT INTO d SELECT '2020-01-09' FROM n;"
+                     "INSERT INTO d VALUES ('2021-02-29'), ('2020-01-01 12:30:00Z');");
         Open(m_dir.WPath("rows.db"));
     }
 
@@ -84,6 +87,16 @@ TEST_F(RowsetTest, TextThatDoesNotFitIsTruncatedWithItsFullLength) {
     EXPECT_EQ(data.nameLength, 105u * 2);
     EXPECT_EQ(std::u16string(data.name).size(), 63u);
     m_rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
+}
+
+// Past the rows sampled for the column's type, stored text reads as a date or fails alone.
+TEST_F(RowsetTest, StoredDateTextBeyondTheSampleReadsAsADateOrFailsToConvert) {
+    const Result r = Query(u"SELECT t FROM d ORDER BY rowid");
+    ASSERT_EQ(r.rows.size(), 102u);
+    EXPECT_EQ(r.columns[0].wType, DBTYPE_DATE);
+    EXPECT_EQ(r.rows[99][0], u"2020-01-09");
+    EXPECT_EQ(r.rows[100][0], u"<error>");
+    EXPECT_EQ(r.rows[101][0], u"2020-01-01 12:30:00");
 }
 
 TEST_F(RowsetTest, NotNullColumnsAreNotNullable) {

@@ -243,10 +243,7 @@ TEST(DateText, StoredFormTakesOnlyTheEnginesOwnText) {
     EXPECT_EQ(d->parts.hour, 10);
     EXPECT_DOUBLE_EQ(d->parts.fraction, 0.25);
     EXPECT_EQ(d->nanos, 250000000u);
-    for (std::string_view bad : {"2024-3-1", "3/1/2024", "1:30", "2024-03-01 1 PM", "2024-03-01 10:00 AM"})
-        EXPECT_FALSE(ReadDateText(bad, DateTextForm::Stored)) << bad;
-    // An OLE date cannot name years before 100; the stored reader keeps to them.
-    EXPECT_FALSE(ParseIsoDateTime("0099-12-31"));
+    // Other forms: stored-date lines of the case file.
 }
 
 }  // namespace

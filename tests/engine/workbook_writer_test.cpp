@@ -79,14 +79,10 @@ Cell Error(std::string code) { return {CellType::Error, 0, std::move(code)}; }
 class WorkbookWriterTest : public ::testing::Test {
 protected:
     std::string Source(const std::string& sheet2Xml = "") {
-        std::string path = m_dir.Path("source.xlsx");
-        if (sheet2Xml.empty()) {
-            Tool({"make", path});
-        } else {
-            test::WriteFile(m_dir.Path("sheet2.xml"), sheet2Xml);
-            Tool({"make", path, m_dir.Path("sheet2.xml")});
-        }
-        return path;
+        std::vector<std::string> make{"make", m_dir.Path("source.xlsx")};
+        if (!sheet2Xml.empty()) test::WriteFile(make.emplace_back(m_dir.Path("sheet2.xml")), sheet2Xml);
+        Tool(make);
+        return make[1];
     }
     std::string Save(const std::string& source, const std::vector<SheetEdit>& edits) {
         std::string destination = m_dir.Path("out.xlsx"), error;
