@@ -83,24 +83,25 @@ struct Outcome {
     HRESULT hr = S_OK;
     std::u16string error;
     std::vector<std::vector<std::u16string>> rows;
+
+    Outcome& Failed(HRESULT result) {
+        ok = false;
+        hr = result;
+        error = LastErrorDescription();
+        return *this;
+    }
 };
 
 // Runs `sql` with every engine call armed against `budget`, reading each row's values as text.
 Outcome RunArmed(IOpenRowset* session, const char16_t* sql, long& budget) {
     Outcome out;
-    auto failed = [&](HRESULT hr) {
-        out.ok = false;
-        out.hr = hr;
-        out.error = LastErrorDescription();
-        return out;
-    };
     CComPtr<IRowset> rowset;
     HRESULT hr;
     {
         Armed armed(budget);
         hr = RunSql(session, sql, &rowset);
     }
-    if (hr != S_OK) return failed(hr);
+    if (hr != S_OK) return out.Failed(hr);
     if (!rowset) return out;
     CComPtr<IAccessor> accessor;
     rowset->QueryInterface(IID_IAccessor, reinterpret_cast<void**>(&accessor));
@@ -117,7 +118,7 @@ Outcome RunArmed(IOpenRowset* session, const char16_t* sql, long& budget) {
         Armed armed(budget);
         hr = accessor->CreateAccessor(DBACCESSOR_ROWDATA, 1, &binding, sizeof(Cell), &handle, nullptr);
     }
-    if (hr != S_OK) return failed(hr);
+    if (hr != S_OK) return out.Failed(hr);
     for (;;) {
         HROW row = 0;
         HROW* rows = &row;
@@ -131,7 +132,7 @@ Outcome RunArmed(IOpenRowset* session, const char16_t* sql, long& budget) {
         if (obtained == 1) rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
         if (hr != S_OK && hr != DB_S_ENDOFROWSET) {
             accessor->ReleaseAccessor(handle, nullptr);
-            return failed(hr);
+            return out.Failed(hr);
         }
         if (obtained == 0) break;
         out.rows.push_back({cell.status == DBSTATUS_S_OK ? std::u16string(cell.text) : u"<not ok>"});
@@ -200,12 +201,7 @@ Outcome OpenArmed(const std::u16string& init, CComPtr<IOpenRowset>& session, lon
         if (hr == S_OK) hr = source->QueryInterface(IID_IDBCreateSession, reinterpret_cast<void**>(&create));
         if (hr == S_OK) hr = create->CreateSession(nullptr, IID_IOpenRowset, reinterpret_cast<IUnknown**>(&session));
     }
-    if (hr != S_OK) {
-        out.ok = false;
-        out.hr = hr;
-        out.error = LastErrorDescription();
-    }
-    return out;
+    return hr == S_OK ? out : out.Failed(hr);
 }
 
 // Opening the store at `init` and running `sql` on it, with the Nth allocation failing:

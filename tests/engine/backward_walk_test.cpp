@@ -1,5 +1,5 @@
-// Walking a result backwards over more rows than the rowset's window: every row comes back
-// exactly as a forward walk read it, NULLs and large values included, whether the rows are
+// Moving over a result in both directions, by any step: walking it backwards over more rows
+// than the rowset's window, every row comes back exactly as a forward walk read it, NULLs and large values included, whether the rows are
 // read back from the spill file or, when no spill can be written, from the statement again.
 #include <gtest/gtest.h>
 
@@ -75,11 +75,11 @@ protected:
     }
 
     // Moves like a consumer holding one row; false when there is none.
-    bool Move(DBROWOFFSET offset, Row& out) {
+    bool Move(DBROWOFFSET offset, Row& out, DBROWCOUNT count = 1) {
         HROW row = 0;
         HROW* rows = &row;
         DBCOUNTITEM obtained = 0;
-        m_rowset->GetNextRows(DB_NULL_HCHAPTER, offset, 1, &obtained, &rows);
+        m_last = m_rowset->GetNextRows(DB_NULL_HCHAPTER, offset, count, &obtained, &rows);
         if (obtained == 0) return false;
         std::vector<BYTE> data(m_bindings.size() * kSlot);
         EXPECT_EQ(m_rowset->GetData(row, m_handle, data.data()), S_OK);
@@ -131,25 +131,47 @@ protected:
     CComPtr<IAccessor> m_accessor;
     std::vector<DBBINDING> m_bindings;
     HACCESSOR m_handle = 0;
+    HRESULT m_last = S_OK;  // what the last move answered
 };
+
+// The id column as the rows hold it: text in UTF-16.
+Value Id(int id) {
+    const std::u16string text = orv::platform::Utf8ToUtf16(std::to_string(id));
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
 
 TEST_F(BackwardWalkTest, ReturnsTheForwardRowsReversedWithNullsAndLargeValues) {
     Open(u"SELECT * FROM t ORDER BY id");
     const std::vector<Row> forward = WalkForward();
     ASSERT_EQ(forward.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(forward[i][0], Id(i + 1));
+    EXPECT_EQ(m_last, DB_S_ENDOFROWSET);
+    Row row;
+    EXPECT_FALSE(Move(0, row));  // it stays at the end
     EXPECT_FALSE(forward[2][1].has_value());  // id 3: NULL name
     EXPECT_EQ(forward[59][3]->size(), 300000u * 2);  // id 60: a long note
     EXPECT_EQ(forward[0][1]->size(), std::u16string(u"name 1 é€𝄞").size() * 2);
 
     Open(u"SELECT * FROM t ORDER BY id");
     EXPECT_TRUE(WalkBackward() == forward);
+    EXPECT_EQ(m_last, DB_S_ENDOFROWSET);  // before the first row
+    // The restarted position is before the first row and after the last.
+    Restart();
+    ASSERT_TRUE(Move(0, row, -1));
+    EXPECT_EQ(row[0], Id(2000));
     // Forward again over the same rowset, now read back from what the walk kept.
     Restart();
     EXPECT_TRUE(WalkForward() == forward);
 
-    // A jump far behind the window after a forward walk, then on to the end.
+    // Rows skipped both ways, a jump far behind the window, then on to the end.
     Open(u"SELECT * FROM t ORDER BY id");
-    Row row;
+    ASSERT_TRUE(Move(0, row) && Move(2, row));  // two rows skipped after the held one
+    EXPECT_EQ(row[0], Id(4));
+    ASSERT_TRUE(Move(1000, row) && Move(-1000, row));
+    EXPECT_EQ(row[0], Id(6));
+    EXPECT_FALSE(Move(10000, row));
+    EXPECT_EQ(m_last, DB_S_ENDOFROWSET);
+    Open(u"SELECT * FROM t ORDER BY id");
     ASSERT_TRUE(Move(1799, row));
     ASSERT_TRUE(Move(-1700, row));
     EXPECT_TRUE(row == forward[100]);

@@ -7,9 +7,12 @@
 //                              rows the dialect cannot write)
 //   statement ok [count N]     SQL that succeeds (and reports N rows affected)
 //   statement error [text]     SQL that fails, its error description holding `text`
+//   statement fails CODE [text]  the same, failing with DB_E_CODE
 //   query                      SQL, a line "----", then the expected rows, one a line,
 //                              columns separated by "|", NULL for a null
-//   begin | commit | rollback  a local transaction of the session ("commit fails": refused)
+//   begin [LEVEL] | commit | rollback  a local transaction of the session, LEVEL the nesting
+//                              level it starts ("commit fails": refused; "commit none",
+//                              "rollback none": no transaction to end)
 //   elsewhere                  SQL that succeeds on a second connection to the file,
 //                              closed right after (another program's change)
 //   rewrite                    SQL, "----", then the SQL the dialect rewrite gives for it
@@ -43,6 +46,10 @@
 //                              by "|", NULL for an absent one; no line: none), "----", and
 //                              its rows as "query" shows them, only the COLUMNs named
 //   schema error KIND          the same, refused as an invalid argument
+//   definition TABLE           "----", then the table's column definitions, one a line:
+//                              "auto" for an auto-increment column, its seed/step, "not
+//                              null", "default TEXT"
+//   definition missing TABLE   no such table, and the error names it
 // $HERE in a record stands for the data's folder, $OUTSIDE for a folder beside it; a NAME
 // may be a whole path. Lines starting with "#" outside a record are comments.
 #include <gtest/gtest.h>
@@ -142,11 +149,14 @@ std::string Shown(const std::u16string& value) {
 
 std::string TypeName(const DBCOLUMNINFO& column) {
     static const std::map<DBTYPE, std::string> kNames = {
-        {DBTYPE_I2, "I2"},     {DBTYPE_I4, "I4"},     {DBTYPE_I8, "I8"},    {DBTYPE_UI2, "UI2"},
-        {DBTYPE_UI4, "UI4"},   {DBTYPE_UI8, "UI8"},   {DBTYPE_R8, "R8"},    {DBTYPE_CY, "CY"},
-        {DBTYPE_DATE, "DATE"}, {DBTYPE_BOOL, "BOOL"}, {DBTYPE_GUID, "GUID"}};
+        {DBTYPE_I2, "I2"},      {DBTYPE_I4, "I4"},     {DBTYPE_I8, "I8"},     {DBTYPE_UI2, "UI2"},
+        {DBTYPE_UI4, "UI4"},    {DBTYPE_UI8, "UI8"},   {DBTYPE_R8, "R8"},     {DBTYPE_CY, "CY"},
+        {DBTYPE_DATE, "DATE"},  {DBTYPE_BOOL, "BOOL"}, {DBTYPE_GUID, "GUID"}, {DBTYPE_UI1, "UI1"},
+        {DBTYPE_BYTES, "BYTES"}};
     if (column.wType == DBTYPE_WSTR)
-        return column.dwFlags & DBCOLUMNFLAGS_ISLONG ? "MEMO" : "WSTR(" + std::to_string(column.ulColumnSize) + ")";
+        return column.dwFlags & DBCOLUMNFLAGS_ISLONG && column.ulColumnSize > 8000
+                   ? "MEMO"
+                   : "WSTR(" + std::to_string(column.ulColumnSize) + ")";
     if (column.wType == DBTYPE_NUMERIC)
         return "NUMERIC(" + std::to_string(column.bPrecision) + "," + std::to_string(column.bScale) + ")";
     const auto name = kNames.find(column.wType);
@@ -215,6 +225,54 @@ Result SchemaRows(IOpenRowset* session, const std::string& kind, const std::stri
     return hr == S_OK ? ReadRowsAsText(rowset) : Result{};
 }
 
+// The column definitions of one table, as the consumer receives and frees them, one a line:
+// "auto" for an auto-increment column, its seed/step, "not null", "default TEXT"; `expect`:
+// what GetTableDefinition answers.
+std::string ReadDefinition(IOpenRowset* session, const std::u16string& table, HRESULT expect) {
+    CComPtr<ITableCreation> creation;
+    EXPECT_EQ(session->QueryInterface(IID_ITableCreation, reinterpret_cast<void**>(&creation)), S_OK);
+    DBID id = DB_NULLID;
+    id.eKind = DBKIND_NAME;
+    id.uName.pwszName = const_cast<LPOLESTR>(table.c_str());
+    DBORDINAL count = 99;
+    DBCOLUMNDESC* descs = reinterpret_cast<DBCOLUMNDESC*>(1);
+    EXPECT_EQ(creation->GetTableDefinition(&id, &count, &descs, nullptr, nullptr, nullptr, nullptr, nullptr), expect);
+    std::string out;
+    if (expect != S_OK) {
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(descs, nullptr);
+        return out;
+    }
+    for (DBORDINAL i = 0; i < count; ++i) {
+        bool identity = false, nullable = true;
+        LONG seed = 0, step = 1;
+        std::u16string defaultText;
+        for (ULONG s = 0; s < descs[i].cPropertySets; ++s) {
+            DBPROPSET& set = descs[i].rgPropertySets[s];
+            for (ULONG p = 0; p < set.cProperties; ++p) {
+                VARIANT& v = set.rgProperties[p].vValue;
+                switch (set.rgProperties[p].dwPropertyID) {
+                case DBPROP_COL_AUTOINCREMENT: identity = v.boolVal == VARIANT_TRUE; break;
+                case DBPROP_COL_NULLABLE: nullable = v.boolVal == VARIANT_TRUE; break;
+                case DBPROP_COL_SEED: seed = v.lVal; break;
+                case DBPROP_COL_INCREMENT: step = v.lVal; break;
+                case DBPROP_COL_DEFAULT: defaultText = v.bstrVal; break;
+                }
+                VariantClear(&v);
+            }
+            CoTaskMemFree(set.rgProperties);
+        }
+        CoTaskMemFree(descs[i].rgPropertySets);
+        CoTaskMemFree(descs[i].pwszTypeName);
+        CoTaskMemFree(descs[i].dbcid.uName.pwszName);
+        out += std::string(identity ? "auto " : "") + std::to_string(seed) + "/" + std::to_string(step) +
+               (nullable ? "" : " not null") + (defaultText.empty() ? "" : " default " + Utf16ToUtf8(defaultText)) +
+               (i + 1 < count ? "\n" : "");
+    }
+    CoTaskMemFree(descs);
+    return out;
+}
+
 class SqlScriptTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
@@ -229,6 +287,13 @@ protected:
         if (!Exists(m_dir->Path("script.mdb"))) MakeDatabase(m_dir->Path("script.mdb"), "SELECT 1");
         m_session = OpenSession(m_dir->WPath("script.mdb"));
         return m_session;
+    }
+
+    ITransactionLocal* Transaction() {
+        if (!m_transaction) {
+            EXPECT_EQ(Session()->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&m_transaction)), S_OK);
+        }
+        return m_transaction;
     }
 
     // The text lines of a record joined, without a separator, escapes replaced.
@@ -292,8 +357,18 @@ protected:
             if (Takes(rest, "count", rest)) {
                 EXPECT_EQ(affected, std::stoll(rest)) << sql;
             }
-        } else if (Takes(r.directive, "statement error", rest)) {
-            EXPECT_TRUE(FAILED(RunSql(Session(), wide.c_str()))) << sql;
+        } else if (Takes(r.directive, "statement error", rest) || Takes(r.directive, "statement fails", rest)) {
+            const HRESULT hr = RunSql(Session(), wide.c_str());
+            EXPECT_TRUE(FAILED(hr)) << sql;
+            if (r.directive.starts_with("statement fails")) {
+                static const std::map<std::string, HRESULT> kCodes = {{"NOTABLE", DB_E_NOTABLE},
+                                                                      {"ERRORSINCOMMAND", DB_E_ERRORSINCOMMAND},
+                                                                      {"INTEGRITYVIOLATION", DB_E_INTEGRITYVIOLATION},
+                                                                      {"MULTIPLESTATEMENTS", DB_E_MULTIPLESTATEMENTS}};
+                const std::string code = rest.substr(0, rest.find(' '));
+                rest = rest.size() > code.size() ? rest.substr(code.size() + 1) : "";
+                EXPECT_EQ(hr, kCodes.at(code)) << sql;
+            }
             const std::string message = Utf16ToUtf8(LastErrorDescription());
             for (std::size_t from = 0, to = 0; from <= rest.size(); from = to + 3) {
                 to = std::min(rest.find(" | ", from), rest.size());
@@ -311,20 +386,30 @@ protected:
             for (std::string word; words >> word;)
                 if (word != "names" && word != "types") shown.push_back(word);
             EXPECT_EQ(Lines(SchemaRows(Session(), kind, sql, false), rest, shown), Joined(r.expected)) << sql;
+        } else if (Takes(r.directive, "definition missing", rest)) {
+            ReadDefinition(Session(), Utf8ToUtf16(rest), DB_E_NOTABLE);
+            EXPECT_NE(Utf16ToUtf8(LastErrorDescription()).find(rest), std::string::npos);
+        } else if (Takes(r.directive, "definition", rest)) {
+            EXPECT_EQ(ReadDefinition(Session(), Utf8ToUtf16(rest), S_OK), Joined(r.expected)) << rest;
         } else if (r.directive == "elsewhere") {
             CComPtr<IOpenRowset> other = OpenSession(m_dir->WPath("script.mdb"));
             EXPECT_EQ(RunSql(other, wide.c_str()), S_OK) << sql << ": " << Utf16ToUtf8(LastErrorDescription());
-        } else if (r.directive == "begin") {
-            if (!m_transaction) {
-                ASSERT_EQ(Session()->QueryInterface(IID_ITransactionLocal, reinterpret_cast<void**>(&m_transaction)),
-                          S_OK);
+        } else if (Takes(r.directive, "begin", rest)) {
+            ULONG level = 0;
+            ASSERT_EQ(Transaction()->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, &level), S_OK);
+            if (!rest.empty()) {
+                EXPECT_EQ(level, std::stoul(rest));
             }
-            ASSERT_EQ(m_transaction->StartTransaction(ISOLATIONLEVEL_READCOMMITTED, 0, nullptr, nullptr), S_OK);
         } else if (Takes(r.directive, "commit", rest)) {
-            const HRESULT hr = m_transaction->Commit(FALSE, XACTTC_SYNC, 0);
-            ASSERT_EQ(hr == S_OK, rest != "fails") << std::hex << hr;
-        } else if (r.directive == "rollback") {
-            ASSERT_EQ(m_transaction->Abort(nullptr, FALSE, FALSE), S_OK);
+            const HRESULT hr = Transaction()->Commit(FALSE, XACTTC_SYNC, 0);
+            if (rest == "none") {
+                EXPECT_EQ(hr, XACT_E_NOTRANSACTION);
+            } else {
+                ASSERT_EQ(hr == S_OK, rest != "fails") << std::hex << hr;
+            }
+        } else if (Takes(r.directive, "rollback", rest)) {
+            const HRESULT hr = Transaction()->Abort(nullptr, FALSE, FALSE);
+            ASSERT_EQ(hr, rest == "none" ? XACT_E_NOTRANSACTION : S_OK);
         } else if (r.directive == "rewrite") {
             auto rewritten = orv::engine::RewriteSql(sql);
             EXPECT_FALSE(rewritten.error) << sql << ": " << rewritten.error.value_or("");
