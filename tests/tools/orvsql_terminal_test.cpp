@@ -8,8 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "support/files.h"
-#include "tools/shell_process.h"
+#include "tools/shell_cases.h"
 
 namespace {
 

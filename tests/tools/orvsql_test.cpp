@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "support/files.h"
 #include "tools/shell_cases.h"
 
 namespace {
