@@ -59,9 +59,7 @@ TEST_F(PgCommandTest, EveryTypeReadsAsItsOleDbType) {
     Run(u"INSERT INTO typed DEFAULT VALUES");
 
     OrvOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(u"SELECT * FROM typed");
-    ASSERT_TRUE(Executes(command));
+    Open(command, u"SELECT * FROM typed");
     const std::vector<std::pair<DBTYPE, std::u16string>> expected = {
         {DBTYPE_I2, u"-32768"},
         {DBTYPE_I4, u"2147483647"},

@@ -17,16 +17,12 @@ protected:
             "CREATE TABLE IF NOT EXISTS walk AS SELECT g AS n, 'row ' || g AS label "
             "FROM generate_series(1, 5000) g");
     }
-    void Open(OrvOleDbCommand& command, const char16_t* sql = u"SELECT n, label FROM walk ORDER BY n") {
-        command.SetConnection(&m_connection);
-        command.SetCommandText(sql);
-        ASSERT_TRUE(Executes(command));
-    }
+    static constexpr const char16_t* kWalk = u"SELECT n, label FROM walk ORDER BY n";
 };
 
 TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
     OrvOleDbCommand command;
-    Open(command);
+    Open(command, kWalk);
     LONG expected = 1;
     while (command.FetchNext() == OrvOleDbCommand::dbTrue) ASSERT_EQ(command.FieldAsLong(1), expected++);
     EXPECT_EQ(expected, 5001);
@@ -49,7 +45,7 @@ TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
 
 TEST_F(PgWalkTest, LastRowOfAFreshResultAndAnEmptyOne) {
     OrvOleDbCommand command;
-    Open(command);
+    Open(command, kWalk);
     ASSERT_EQ(command.FetchLast(), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(command.FieldAsLong(1), 5000);
     ASSERT_EQ(command.FetchPrev(), OrvOleDbCommand::dbTrue);
@@ -85,9 +81,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
     ASSERT_NE(connection, nullptr) << Utf8(cache->GetErrorText());
     {
         OrvOleDbCommand command;
-        command.SetConnection(connection);
-        command.SetCommandText(u"SELECT n FROM walk ORDER BY n");
-        ASSERT_TRUE(Executes(command));
+        Open(command, u"SELECT n FROM walk ORDER BY n", connection);
         ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
 
         // The server ends this connection's backend, as a restart or a crash would.
@@ -108,9 +102,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
     ASSERT_NE(again, nullptr);
     EXPECT_TRUE(again->IsConnected());
     OrvOleDbCommand check;
-    check.SetConnection(again);
-    check.SetCommandText(u"SELECT count(*) FROM walk");
-    EXPECT_TRUE(Executes(check));
+    Open(check, u"SELECT count(*) FROM walk", again);
     EXPECT_EQ(ReadAll(check), (Rows{{u"5000"}}));
     check.Close();
 
