@@ -219,14 +219,6 @@ TEST(ErrorSlot, BelongsToOneThreadAndIsReadOnce) {
     EXPECT_EQ(GetErrorInfo(0, &mine), S_FALSE);
 }
 
-TEST(Guid, RegistryFormRoundTrips) {
-    OLECHAR text[40];
-    EXPECT_EQ(StringFromGUID2(kTestClass, text, 38), 0);  // too small for the terminator
-    ASSERT_EQ(StringFromGUID2(kTestClass, text, 40), 39);
-    EXPECT_EQ(std::u16string(text), u"{A1B2C3D4-1111-2222-3333-444444444444}");
-    // Read back: the clsid cases of oleauto.test.
-}
-
 TEST(CriticalSection, MayBeEnteredAgainByItsOwner) {
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
