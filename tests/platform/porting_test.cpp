@@ -25,10 +25,12 @@ TEST(WcharFormat, CStringFormatsAndAppendsUnderBothFormatTypes) {
     s.Format(L"%s-%d", L"\u00C5r", 2024);
     EXPECT_EQ(s, u"\u00C5r-2024");
     s.AppendFormat(L" %s", L"\U0001F600");
-    s.AppendFormat(u" %s", u"u16");
-    EXPECT_EQ(s, u"\u00C5r-2024 \U0001F600 u16");
-    s.Format(u"%s", u"again");
-    EXPECT_EQ(s, u"again");
+    s.AppendFormat(u"|%05.1f", 2.5);
+    EXPECT_EQ(s, u"\u00C5r-2024 \U0001F600|002.5");
+    s.Format(u"%d-%s", 7, u"x");
+    EXPECT_EQ(s, u"7-x");
+    s.Format(u"[%s]", s.GetString());  // its own text as an argument
+    EXPECT_EQ(s, u"[7-x]");
 }
 
 TEST(WideText, CStringTakesWcharTextWhereverItTakesUtf16Text) {

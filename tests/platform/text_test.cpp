@@ -55,7 +55,7 @@ TEST(CString, ComparisonsInEitherOrderCompareText) {
     EXPECT_EQ(CString(u"\u00C9t\u00E9").CompareNoCase(u"\u00E9T\u00C9"), 0);
 }
 
-TEST(CString, Concatenation) {
+TEST(CString, ConcatenationAndStreaming) {
     CString s(u"a");
     s += CString(u"b");
     s += u"c";
@@ -69,30 +69,21 @@ TEST(CString, Concatenation) {
     EXPECT_EQ(u'!' + s, u"!abcd");
     s += s.GetString() + 2;  // text from inside itself
     EXPECT_EQ(s, u"abcdcd");
+    std::ostringstream out;
+    out << CString(u"h\u00E9");
+    EXPECT_EQ(out.str(), "h\xC3\xA9");  // streams as UTF-8
 }
 
-TEST(CString, FormatUsesTheFormatter) {
-    CString s;
-    s.Format(u"%d-%s", 7, u"x");
-    EXPECT_EQ(s, u"7-x");
-    s.AppendFormat(u"|%05.1f", 2.5);
-    EXPECT_EQ(s, u"7-x|002.5");
-    s.Format(u"[%s]", s.GetString());  // its own text as an argument
-    EXPECT_EQ(s, u"[7-x|002.5]");
-}
-
-// Left, Right, Mid and Find are cases of text.test.
-TEST(CString, IndexingAndSearchingForNothing) {
-    const CString s(u"abcabc");
-    EXPECT_EQ(s[1], u'b');
-    EXPECT_EQ(s.GetAt(6), u'\0');
-    EXPECT_EQ(s[std::size_t{2}], u'c');
-    EXPECT_EQ(s.Find(static_cast<const char16_t*>(nullptr)), -1);
-}
-
-// The plain edits are cases of text.test; here a null replacement, and text from inside
-// the string itself.
-TEST(CString, EditsWithNothingOrTheirOwnText) {
+// Left, Right, Mid, Find, the plain edits, trimming and the case and order of the units are
+// cases of text.test; here indexing, a null argument, and text from inside the string itself.
+TEST(CString, IndexingNullArgumentsAndItsOwnText) {
+    const CString abc(u"abcabc");
+    EXPECT_EQ(abc[1], u'b');
+    EXPECT_EQ(abc.GetAt(6), u'\0');
+    EXPECT_EQ(abc[std::size_t{2}], u'c');
+    EXPECT_EQ(abc.Find(static_cast<const char16_t*>(nullptr)), -1);
+    EXPECT_EQ(CString(u" a ").Trim(static_cast<const char16_t*>(nullptr)), u" a ");
+    EXPECT_EQ(CString(u"   ").Trim(), u"");
     CString s(u"a::b::c");
     EXPECT_EQ(s.Replace(u"::", nullptr), 2);
     EXPECT_EQ(s, u"abc");
@@ -102,12 +93,6 @@ TEST(CString, EditsWithNothingOrTheirOwnText) {
     CString edit(u"<bann!!");
     EXPECT_EQ(edit.Insert(1, edit.GetString() + 5), 9);
     EXPECT_EQ(edit, u"<!!bann!!");
-}
-
-// Trimming and the case and order of the units are cases of text.test.
-TEST(CString, TrimsNothingForANullSetAndEverythingThatIsBlank) {
-    EXPECT_EQ(CString(u" a ").Trim(static_cast<const char16_t*>(nullptr)), u" a ");
-    EXPECT_EQ(CString(u"   ").Trim(), u"");
 }
 
 TEST(CString, BufferAccess) {
@@ -135,12 +120,6 @@ TEST(CString, BufferAccess) {
     s.SetAt(0, u'X');
     s.SetAt(9, u'Y');
     EXPECT_EQ(s, u"Xb");
-}
-
-TEST(CString, StreamsAsUtf8) {
-    std::ostringstream out;
-    out << CString(u"h\u00E9");
-    EXPECT_EQ(out.str(), "h\xC3\xA9");
 }
 
 // ---- CComBSTR --------------------------------------------------------------------------
@@ -289,6 +268,7 @@ void ProduceBlock(int** out) {
     **out = 9;
 }
 
+// Attach, Detach and the out-parameter form included.
 TEST(CHeapPtr, OwnsOneMallocBlock) {
     CHeapPtr<int> numbers;
     EXPECT_EQ(numbers.m_pData, nullptr);
@@ -311,9 +291,7 @@ TEST(CHeapPtr, OwnsOneMallocBlock) {
     EXPECT_FALSE(numbers.Allocate(SIZE_MAX / 2));
     ASSERT_TRUE(numbers.Allocate(0));
     EXPECT_NE(numbers.m_pData, nullptr);
-}
 
-TEST(CHeapPtr, AttachDetachAndOutParameters) {
     CHeapPtr<Point> point;
     ASSERT_TRUE(point.Allocate());
     point->x = 1;
