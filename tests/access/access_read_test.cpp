@@ -8,7 +8,6 @@
 
 #include "access/access_support.h"
 #include "engine/access/access_file.h"
-#include "support/holds.h"
 
 using namespace orv::test;
 
@@ -159,11 +158,10 @@ TEST(AccessRead, EveryWriteIsRefusedWithTheSentenceAndTheFileStaysAsItWas) {
               u"DELETE FROM Shippers", u"CREATE TABLE t (a LONG)", u"DROP TABLE Shippers",
               u"ALTER TABLE Shippers ADD COLUMN x LONG", u"CREATE INDEX i ON Shippers (Phone)"}) {
             const std::string error = Fails(connection.Get(), sql);
-            EXPECT_NE(error.find(file), std::string::npos) << error;
-            EXPECT_TRUE(Holds(error, {"genuine Access", "read-only", "--convert"}));
+            EXPECT_TRUE(Holds(error, {file, "genuine Access", "read-only", "--convert"}));
         }
         EXPECT_NE(connection.Get().CompactMdb(), S_OK);
-        EXPECT_NE(Utf8(connection.Get().GetErrorText()).find("read-only"), std::string::npos);
+        EXPECT_TRUE(Holds(Utf8(connection.Get().GetErrorText()), {"read-only"}));
     }
     EXPECT_EQ(ReadFile(file), ReadFile(fixture));
 }
@@ -191,8 +189,7 @@ TEST(AccessRead, APasswordProtectedFileIsRefusedWithASentence) {
         const std::string file = WithPassword(dir, fixture);
         AccessConnection connection(file);
         EXPECT_NE(connection.Result(), S_OK);
-        EXPECT_NE(connection.Error().find("password"), std::string::npos) << connection.Error();
-        EXPECT_NE(connection.Error().find(file), std::string::npos) << connection.Error();
+        EXPECT_TRUE(Holds(connection.Error(), {"password", file}));
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "OrvOleDb.h"
 #include "support/files.h"
+#include "support/holds.h"
 #include "support/library_fixture.h"
 #include "support/python.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/holds.h"
 #include "support/library_fixture.h"
 #include "support/pg_server.h"
 

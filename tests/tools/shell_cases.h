@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/holds.h"
 #include "support/python.h"
 
 namespace orv::test {
