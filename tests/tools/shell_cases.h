@@ -48,6 +48,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -172,6 +173,14 @@ public:
     void Type(const std::string& keys) {
         if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
             throw std::runtime_error("cannot type into the terminal");
+    }
+
+    // Types `keys`, then waits for each of `texts` in turn; a failure shows the screen.
+    ::testing::AssertionResult Shows(const std::string& keys, std::initializer_list<const char*> texts) {
+        Type(keys);
+        for (const char* text : texts)
+            if (!WaitFor(text)) return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << m_shown;
+        return ::testing::AssertionSuccess();
     }
 
     // True once `text` was shown; what came before it (and it) is consumed.
