@@ -139,13 +139,6 @@ std::string RunCase(const std::string& kind, const std::string& args, const std:
     double date = 0;
     FILETIME ft{};
     std::ostringstream out;
-    if (kind == "date-pair") {
-        if (!SystemTimeToVariantTime(&st, &date)) return "FALSE";
-        EXPECT_DOUBLE_EQ(date, ReadDate(expected));
-        if (!VariantTimeToSystemTime(ReadDate(expected), &back)) return "FALSE";
-        return (Show(back) == Show(st) ? expected.substr(0, expected.find(' ')) : Show(back)) + " " +
-               std::to_string(back.wDayOfWeek);
-    }
     if (kind == "to-date") {
         if (!SystemTimeToVariantTime(&st, &date)) return "FALSE";
         if (expected == "FALSE") return std::to_string(date);
