@@ -20,7 +20,7 @@ protected:
     static constexpr const char16_t* kWalk = u"SELECT n, label FROM walk ORDER BY n";
 };
 
-TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
+TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatchesAndFromTheEnd) {
     OrvOleDbCommand command;
     Open(command, kWalk);
     LONG expected = 1;
@@ -41,15 +41,14 @@ TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
     EXPECT_EQ(command.FieldAsLong(1), 1);
     ASSERT_EQ(command.FetchNext(3210), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(command.FieldAsLong(1), 3212) << "a skip moves the cursor on the server";
-}
 
-TEST_F(PgWalkTest, LastRowOfAFreshResultAndAnEmptyOne) {
-    OrvOleDbCommand command;
-    Open(command, kWalk);
-    ASSERT_EQ(command.FetchLast(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(command.FieldAsLong(1), 5000);
-    ASSERT_EQ(command.FetchPrev(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(command.FieldAsLong(1), 4999);
+    // The last row of a fresh result, and an empty one.
+    OrvOleDbCommand fresh;
+    Open(fresh, kWalk);
+    ASSERT_EQ(fresh.FetchLast(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(fresh.FieldAsLong(1), 5000);
+    ASSERT_EQ(fresh.FetchPrev(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(fresh.FieldAsLong(1), 4999);
 
     OrvOleDbCommand empty;
     Open(empty, u"SELECT n FROM walk WHERE n < 0");

@@ -225,7 +225,8 @@ TEST(CComBSTR, Append) {
     EXPECT_EQ(twice.Append(u"abc", -1), E_INVALIDARG);
 }
 
-TEST(CComBSTR, ComparisonTreatsNullAsEmpty) {
+// Comparison takes null as empty; case mapping and streaming take null too.
+TEST(CComBSTR, ComparisonCaseAndStreaming) {
     CComBSTR null;
     CComBSTR empty(u"");
     CComBSTR text(u"abc");
@@ -241,18 +242,14 @@ TEST(CComBSTR, ComparisonTreatsNullAsEmpty) {
     EXPECT_TRUE(text != null);
     EXPECT_TRUE(CComBSTR(3, u"a\0b") != CComBSTR(u"a"));
     EXPECT_FALSE(CComBSTR(3, u"a\0b") == u"a");  // the pointer ends at its NUL, the BSTR does not
-}
-
-TEST(CComBSTR, CaseAndStreaming) {
-    CComBSTR text(u"Mixed \u00E9");
-    text.ToUpper();
-    EXPECT_TRUE(text == u"MIXED \u00C9");
-    text.ToLower();
-    EXPECT_TRUE(text == u"mixed \u00E9");
-    CComBSTR null;
+    CComBSTR mixed(u"Mixed \u00E9");
+    mixed.ToUpper();
+    EXPECT_TRUE(mixed == u"MIXED \u00C9");
+    mixed.ToLower();
+    EXPECT_TRUE(mixed == u"mixed \u00E9");
     EXPECT_EQ(null.ToUpper(), S_OK);
     std::ostringstream out;
-    out << text << '|' << null;
+    out << mixed << '|' << null;
     EXPECT_EQ(out.str(), "mixed \xC3\xA9|");
 }
 
