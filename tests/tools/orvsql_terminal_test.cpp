@@ -101,18 +101,6 @@ TEST_F(OrvsqlTerminalTest, TabCompletesKeywordsTablesAndColumns) {
     Quit(*terminal);
 }
 
-TEST_F(OrvsqlTerminalTest, CtrlCStopsAScriptWithItsOwnStatusAndCleansUp) {
-    // On the sample: its temporary copy must go too.
-    auto r = RunShell(m_dir, {kEndless}, "", 700ms);
-    EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_TRUE(Holds(r.err, {"interrupted"}));
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path("tmp")));
-
-    r = RunShell(m_dir, {m_db}, std::string(kEndless) + ";\nSELECT 'after' AS later;\n", 700ms);
-    EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_EQ(r.out.find("later"), std::string::npos) << r.out;
-}
-
 TEST_F(OrvsqlTerminalTest, AnInterruptedImportOrExportLeavesNothingBehind) {
     std::string csv = "id,name,qty\n";
     for (int i = 0; i < 400000; ++i)

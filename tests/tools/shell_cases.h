@@ -7,9 +7,12 @@
 //   case NAME      the start of a case (NAME: letters and digits)
 //   sqlite         SQL that SQLite runs on plant.mdb in the folder
 //   file NAME      the record's lines, each ended by "\n", written to NAME in the folder
-//   run [exit N]   orvsql run in the folder, which must end with status N (0 when not
-//                  given; status 1 or 2 must come with words on standard error): one
-//                  argument a line, up to the first of these optional sections:
+//   run [exit N] [interrupt MS]
+//                  orvsql run in the folder, which must end with status N (0 when not
+//                  given; status 1 or 2 must come with words on standard error), sent a
+//                  SIGINT (as Ctrl-C sends it to a script) MS milliseconds after it is
+//                  ready for one: one argument a line, up to the first of these optional
+//                  sections:
 //                    <<<            its standard input, each line ended by "\n" (the
 //                                   last one not with "<<< unended")
 //                    ----           its standard output, exactly
@@ -376,7 +379,10 @@ inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::s
                 if (r.lines[section] == "<<< unended") input.pop_back();
                 section = end;
             }
-            const ShellResult result = RunShell(dir, args, input);
+            const auto interrupt = std::find(r.words.begin(), r.words.end(), "interrupt");
+            const ShellResult result =
+                RunShell(dir, args, input,
+                         std::chrono::milliseconds(interrupt == r.words.end() ? 0 : std::stoi(*(interrupt + 1))));
             const auto exit = std::find(r.words.begin(), r.words.end(), "exit");
             const int status = exit == r.words.end() ? 0 : std::stoi(*(exit + 1));
             EXPECT_EQ(result.status, status) << result.err;
