@@ -90,9 +90,7 @@ TEST(Format, ArgumentsOfEverySizeInOneCall) {
     EXPECT_EQ(Format(u"%d %I64d %d", 1, std::int64_t{1} << 40, 2), u"1 1099511627776 2");
     EXPECT_EQ(Format(u"%d %f %d %hs %s", 1, 0.5, 2, "n", u"w"), u"1 0.500000 2 n w");
     EXPECT_EQ(Format(nullptr), u"");
-}
-
-TEST(Format, PrecisionBoundsTheReadOfAnUnterminatedString) {
+    // A precision bounds the read of an unterminated string.
     const char16_t wide[3] = {u'a', u'b', u'c'};
     const char narrow[3] = {'x', 'y', 'z'};
     EXPECT_EQ(Format(u"%.3s %.3hs", wide, narrow), u"abc xyz");

@@ -260,7 +260,7 @@ TEST(OleUuid, PrintsLowerCaseWithoutBraces) {
     EXPECT_EQ(StringFromGUID2(kUuid, braced, 38), 0);  // too small for the terminator
 }
 
-TEST(OleBstrCmp, SortsByLetterThenLowerCaseFirst) {
+TEST(OleBstrCmp, SortsByLetterThenLowerCaseFirstAndNullAsEmpty) {
     const std::vector<std::u16string> expected = {u"",       u"1",      u"_x",     u"a",           u"A",
                                                   u"Aa",     u"ab",     u"apple",  u"Apple",       u"APPLE",
                                                   u"banana", u"Banana", u"cherry", u"\u00E9clair", u"\u00C9clair"};
@@ -283,9 +283,7 @@ TEST(OleBstrCmp, SortsByLetterThenLowerCaseFirst) {
             }
         }
     }
-}
-
-TEST(OleBstrCmp, ComparesWholeStringsAndTakesNullAsEmpty) {
+    // A null BSTR is the empty string.
     Bstr empty = MakeBstr(u""), a = MakeBstr(u"a");
     EXPECT_EQ(VarBstrCmp(nullptr, nullptr, 0x0409, 0), VARCMP_EQ);
     EXPECT_EQ(VarBstrCmp(nullptr, empty.get(), 0x0409, 0), VARCMP_EQ);

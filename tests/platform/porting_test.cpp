@@ -97,6 +97,9 @@ TEST(TcharFunctions, LengthComparisonAndSearchWorkOnUtf16AndTakeWcharOperands) {
     EXPECT_EQ(_tcsrchr(_T("a.b.c"), _T('.')), std::u16string_view(u".c"));
     EXPECT_EQ(_tcsstr(name, L"umn"), name + 3);
     EXPECT_EQ(_tcsstr(name, _T("x")), nullptr);
+    // _ttoi reads as Windows does (_tcstol's cases are in text.test).
+    EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
+    EXPECT_EQ(_ttoi(nullptr), 0);
 }
 
 TEST(TcharFunctions, BoundedCopiesFailWithAnEmptiedDestinationInsteadOfOverflowing) {
@@ -128,10 +131,4 @@ TEST(TcharFunctions, PrintfIntoABufferTakesEitherFormatType) {
     EXPECT_EQ(std::u16string(buffer), u"\U0001F600 z");
     EXPECT_EQ(_stprintf_s(buffer, _T("%20d"), 1), -1);
     EXPECT_EQ(buffer[0], 0);
-}
-
-// _tcstol's cases are in text.test.
-TEST(TcharFunctions, TtoiReadsAsWindowsDoes) {
-    EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
-    EXPECT_EQ(_ttoi(nullptr), 0);
 }
