@@ -175,20 +175,7 @@ TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByNameAndHandsOutClassObjects
               REGDB_E_CLASSNOTREG);
 }
 
-TEST(ComInit, CountsPerThread) {
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
-    std::thread([] {
-        EXPECT_EQ(orv::platform::ComInitCount(), 0);
-        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        CoUninitialize();
-    }).join();
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(orv::platform::ComInitCount(), 0);
-}
-
-TEST(ErrorSlot, BelongsToOneThreadAndIsReadOnce) {
+TEST(PerThread, TheErrorSlotIsReadOnceAndComInitialisationCounted) {
     ICreateErrorInfo* create = nullptr;
     ASSERT_EQ(CreateErrorInfo(&create), S_OK);
     create->SetDescription(const_cast<LPOLESTR>(u"it broke"));
@@ -217,6 +204,17 @@ TEST(ErrorSlot, BelongsToOneThreadAndIsReadOnce) {
     SysFreeString(text);
     mine->Release();
     EXPECT_EQ(GetErrorInfo(0, &mine), S_FALSE);
+    // COM initialisation counts per thread too.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
+    std::thread([] {
+        EXPECT_EQ(orv::platform::ComInitCount(), 0);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        CoUninitialize();
+    }).join();
+    CoUninitialize();
+    CoUninitialize();
+    EXPECT_EQ(orv::platform::ComInitCount(), 0);
 }
 
 TEST(CriticalSection, MayBeEnteredAgainByItsOwner) {

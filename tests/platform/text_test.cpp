@@ -126,7 +126,8 @@ TEST(CString, BufferAccess) {
 
 void ProduceBstr(BSTR* out) { *out = SysAllocString(u"made"); }
 
-TEST(CComBSTR, HoldsOneOwnedBstr) {
+// One owned BSTR (null when empty); copies are deep, moves transfer.
+TEST(CComBSTR, HoldsOneOwnedBstrCopiedDeepAndMoved) {
     CComBSTR empty;
     EXPECT_EQ(empty.m_str, nullptr);
     EXPECT_TRUE(!empty);
@@ -141,9 +142,7 @@ TEST(CComBSTR, HoldsOneOwnedBstr) {
     EXPECT_EQ(counted.Length(), 5u);
     EXPECT_EQ(CComBSTR(0, u"x").m_str, nullptr);
     EXPECT_EQ(CComBSTR(CString(u"from CString")), u"from CString");
-}
 
-TEST(CComBSTR, CopiesAreDeepAndMovesTransfer) {
     CComBSTR original(u"text");
     CComBSTR copy(original);
     EXPECT_NE(copy.m_str, original.m_str);
