@@ -92,8 +92,7 @@ class AccessShellCaseTest : public ::testing::TestWithParam<ShellCase> {};
 TEST_P(AccessShellCaseTest, Runs) {
     ORV_NEED_ACCESS_FIXTURE(traders, "traders.mdb");
     ORV_NEED_ACCESS_FIXTURE(assets, "assets.accdb");
-    TempDir dir;
-    RunShellCase(GetParam(), dir, {{"$TRADERS", traders}, {"$ASSETS", assets}});
+    RunShellCase(GetParam(), {{"$TRADERS", traders}, {"$ASSETS", assets}});
 }
 
 INSTANTIATE_TEST_SUITE_P(Access, AccessShellCaseTest, ::testing::ValuesIn(ReadShellCases(ORV_TEST_CASES)),

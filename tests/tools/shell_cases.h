@@ -332,8 +332,9 @@ inline void ExpectText(const std::string& what, const std::string& text, const s
     }
 }
 
-// Runs the records of `c` in `dir`, with each name of `names` replaced by its text.
-inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::string, std::string> names = {}) {
+// Runs the records of `c` in a fresh folder, with each name of `names` replaced by its text.
+inline void RunShellCase(const ShellCase& c, std::map<std::string, std::string> names = {}) {
+    const TempDir dir;
     names["$DIR"] = dir.Path();
     for (const ShellRecord& r : c.records) {
         SCOPED_TRACE(r.where);
