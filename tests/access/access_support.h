@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "OrvOleDb.h"
 #include "support/files.h"
+#include "support/holds.h"
 #include "support/library_fixture.h"
 #include "support/python.h"
 
@@ -44,13 +46,8 @@ inline std::string Output(const std::string& command) {
 // Splits `text` at `separator`; a trailing separator ends the last piece.
 inline std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(separator, start);
-        if (end == std::string::npos) end = text.size();
-        pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string piece; std::getline(in, piece, separator);) pieces.push_back(piece);
     return pieces;
 }
 

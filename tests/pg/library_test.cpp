@@ -36,7 +36,7 @@ TEST_F(PgLibraryTest, NestedTransactionsAreSavepoints) {
     EXPECT_EQ(Query(u"SELECT code FROM parts ORDER BY id"), (Rows{{u"outer"}, {u"after"}, {u"kept"}}));
 
     EXPECT_FALSE(m_connection.Commit());
-    EXPECT_NE(Utf8(m_connection.GetErrorText()).find("no transaction to commit"), std::string::npos);
+    EXPECT_TRUE(Holds(Utf8(m_connection.GetErrorText()), {"no transaction to commit"}));
     ASSERT_TRUE(m_connection.StartTransaction());
     Run(u"DELETE FROM parts");
     ASSERT_TRUE(m_connection.Rollback());

@@ -15,8 +15,7 @@ TEST_P(PgShellCaseTest, Runs) {
     PgServer::Run(
         "DROP TABLE IF EXISTS shelf; CREATE TABLE shelf(id serial PRIMARY KEY, name varchar(10)); "
         "INSERT INTO shelf(name) VALUES ('bolt'), ('nut')");
-    TempDir dir;
-    RunShellCase(GetParam(), dir,
+    RunShellCase(GetParam(),
                  {{"$PG", Address()}, {"$SOCKET", PgServer::Socket()}, {"$DATABASE", PgServer::Database()}});
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/holds.h"
 #include "support/library_fixture.h"
 #include "support/pg_server.h"
 
@@ -44,10 +45,14 @@ protected:
     void Run(const char16_t* sql) { EXPECT_TRUE(Runs(m_connection, sql)); }
     Rows Query(const char16_t* sql) {
         OrvOleDbCommand command;
-        command.SetConnection(&m_connection);
-        command.SetCommandText(sql);
-        EXPECT_TRUE(Executes(command));
+        Open(command, sql);
         return ReadAll(command);
+    }
+    // `command` on `connection` (the test's by default), having run `sql`.
+    void Open(OrvOleDbCommand& command, const char16_t* sql, OrvOleDbConnection* connection = nullptr) {
+        command.SetConnection(connection ? connection : &m_connection);
+        command.SetCommandText(sql);
+        ASSERT_TRUE(Executes(command));
     }
 
     OrvOleDbConnection m_connection;

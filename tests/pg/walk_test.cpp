@@ -17,16 +17,12 @@ protected:
             "CREATE TABLE IF NOT EXISTS walk AS SELECT g AS n, 'row ' || g AS label "
             "FROM generate_series(1, 5000) g");
     }
-    void Open(OrvOleDbCommand& command, const char16_t* sql = u"SELECT n, label FROM walk ORDER BY n") {
-        command.SetConnection(&m_connection);
-        command.SetCommandText(sql);
-        ASSERT_TRUE(Executes(command));
-    }
+    static constexpr const char16_t* kWalk = u"SELECT n, label FROM walk ORDER BY n";
 };
 
-TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
+TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatchesAndFromTheEnd) {
     OrvOleDbCommand command;
-    Open(command);
+    Open(command, kWalk);
     LONG expected = 1;
     while (command.FetchNext() == OrvOleDbCommand::dbTrue) ASSERT_EQ(command.FieldAsLong(1), expected++);
     EXPECT_EQ(expected, 5001);
@@ -45,15 +41,14 @@ TEST_F(PgWalkTest, ForwardAndBackwardAcrossBatches) {
     EXPECT_EQ(command.FieldAsLong(1), 1);
     ASSERT_EQ(command.FetchNext(3210), OrvOleDbCommand::dbTrue);
     EXPECT_EQ(command.FieldAsLong(1), 3212) << "a skip moves the cursor on the server";
-}
 
-TEST_F(PgWalkTest, LastRowOfAFreshResultAndAnEmptyOne) {
-    OrvOleDbCommand command;
-    Open(command);
-    ASSERT_EQ(command.FetchLast(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(command.FieldAsLong(1), 5000);
-    ASSERT_EQ(command.FetchPrev(), OrvOleDbCommand::dbTrue);
-    EXPECT_EQ(command.FieldAsLong(1), 4999);
+    // The last row of a fresh result, and an empty one.
+    OrvOleDbCommand fresh;
+    Open(fresh, kWalk);
+    ASSERT_EQ(fresh.FetchLast(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(fresh.FieldAsLong(1), 5000);
+    ASSERT_EQ(fresh.FetchPrev(), OrvOleDbCommand::dbTrue);
+    EXPECT_EQ(fresh.FieldAsLong(1), 4999);
 
     OrvOleDbCommand empty;
     Open(empty, u"SELECT n FROM walk WHERE n < 0");
@@ -85,9 +80,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
     ASSERT_NE(connection, nullptr) << Utf8(cache->GetErrorText());
     {
         OrvOleDbCommand command;
-        command.SetConnection(connection);
-        command.SetCommandText(u"SELECT n FROM walk ORDER BY n");
-        ASSERT_TRUE(Executes(command));
+        Open(command, u"SELECT n FROM walk ORDER BY n", connection);
         ASSERT_EQ(command.FetchNext(), OrvOleDbCommand::dbTrue);
 
         // The server ends this connection's backend, as a restart or a crash would.
@@ -97,9 +90,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
         while ((status = command.FetchNext()) == OrvOleDbCommand::dbTrue) ++rows;
         EXPECT_EQ(status, OrvOleDbCommand::dbFalse) << "a failed move ends the walk, with the reason in the error text";
         EXPECT_LE(rows, 1000) << "the rows of the first batch, then the failure";
-        const std::string text = Utf8(command.GetErrorText());
-        EXPECT_NE(text.find("connection to the PostgreSQL server failed"), std::string::npos) << text;
-        EXPECT_NE(text.find("08006"), std::string::npos) << text;
+        EXPECT_TRUE(Holds(Utf8(command.GetErrorText()), {"connection to the PostgreSQL server failed", "08006"}));
         EXPECT_FALSE(connection->IsConnected());
     }
     cache->Cache(connection);
@@ -108,9 +99,7 @@ TEST_F(PgWalkTest, ServerGoingAwayMidWalkIsAClearErrorAndTheCacheDropsTheConnect
     ASSERT_NE(again, nullptr);
     EXPECT_TRUE(again->IsConnected());
     OrvOleDbCommand check;
-    check.SetConnection(again);
-    check.SetCommandText(u"SELECT count(*) FROM walk");
-    EXPECT_TRUE(Executes(check));
+    Open(check, u"SELECT count(*) FROM walk", again);
     EXPECT_EQ(ReadAll(check), (Rows{{u"5000"}}));
     check.Close();
 

@@ -175,20 +175,7 @@ TEST(ClassRegistry, CreatesRegisteredClassesByIdAndByNameAndHandsOutClassObjects
               REGDB_E_CLASSNOTREG);
 }
 
-TEST(ComInit, CountsPerThread) {
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
-    std::thread([] {
-        EXPECT_EQ(orv::platform::ComInitCount(), 0);
-        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        CoUninitialize();
-    }).join();
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(orv::platform::ComInitCount(), 0);
-}
-
-TEST(ErrorSlot, BelongsToOneThreadAndIsReadOnce) {
+TEST(PerThread, TheErrorSlotIsReadOnceAndComInitialisationCounted) {
     ICreateErrorInfo* create = nullptr;
     ASSERT_EQ(CreateErrorInfo(&create), S_OK);
     create->SetDescription(const_cast<LPOLESTR>(u"it broke"));
@@ -217,14 +204,17 @@ TEST(ErrorSlot, BelongsToOneThreadAndIsReadOnce) {
     SysFreeString(text);
     mine->Release();
     EXPECT_EQ(GetErrorInfo(0, &mine), S_FALSE);
-}
-
-TEST(Guid, RegistryFormRoundTrips) {
-    OLECHAR text[40];
-    EXPECT_EQ(StringFromGUID2(kTestClass, text, 38), 0);  // too small for the terminator
-    ASSERT_EQ(StringFromGUID2(kTestClass, text, 40), 39);
-    EXPECT_EQ(std::u16string(text), u"{A1B2C3D4-1111-2222-3333-444444444444}");
-    // Read back: the clsid cases of oleauto.test.
+    // COM initialisation counts per thread too.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
+    std::thread([] {
+        EXPECT_EQ(orv::platform::ComInitCount(), 0);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        CoUninitialize();
+    }).join();
+    CoUninitialize();
+    CoUninitialize();
+    EXPECT_EQ(orv::platform::ComInitCount(), 0);
 }
 
 TEST(CriticalSection, MayBeEnteredAgainByItsOwner) {

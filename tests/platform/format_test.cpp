@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <sstream>
 #include <string>
 
@@ -18,14 +17,14 @@
 namespace orv::platform {
 namespace {
 
-// Formats with a wchar_t format, as CString::Format(L"...") does.
-std::u16string WideFormat(const wchar_t* format, ...) {
+// Appends to `text` under a char16_t or a wchar_t format, as CString::AppendFormat does.
+template <class Char>
+std::u16string AppendTo(std::u16string text, const Char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::u16string out;
-    AppendFormatV(out, format, args);
+    AppendFormatV(text, format, args);
     va_end(args);
-    return out;
+    return text;
 }
 
 // UTF-8 text as wchar_t text (UTF-32 here).
@@ -54,7 +53,7 @@ TEST(Format, EachLineOfTheCaseFile) {
         std::string type, value;
         std::istringstream(line.substr(at, line.rfind(" = ") - at)) >> type >> value;
         auto call = [&](auto... argument) {
-            if (wide) return Utf16ToUtf8(WideFormat(Wide(format8).c_str(), argument...));
+            if (wide) return Utf16ToUtf8(AppendTo(u"", Wide(format8).c_str(), argument...));
             if (capacity < 0) return Utf16ToUtf8(Format(format.c_str(), argument...));
             std::u16string buffer(capacity + 1, u'#');
             const int length = FormatToBuffer(buffer.data(), capacity, format.c_str(), argument...);
@@ -82,7 +81,8 @@ TEST(Format, StarWidthAndPrecisionComeFromTheArguments) {
     EXPECT_EQ(Format(u"[%.*d]", -1, 7), u"[7]");
     EXPECT_EQ(Format(u"[%*.*s]", 6, 2, u"abcdef"), u"[    ab]");
     EXPECT_EQ(Format(u"[%-*.*f]", 8, 1, 2.3), u"[2.3     ]");
-    EXPECT_EQ(WideFormat(L"[%*.*s]", 4, 1, L"xyz"), u"[   x]");
+    EXPECT_EQ(AppendTo(u"n=", L"[%*.*s]", 4, 1, L"xyz"), u"n=[   x]");
+    EXPECT_EQ(AppendTo(u"n=", u"%d, %s", 3, u"x"), u"n=3, x");  // keeps what was there
 }
 
 // An argument of another size between others must not shift the ones after it.
@@ -90,9 +90,7 @@ TEST(Format, ArgumentsOfEverySizeInOneCall) {
     EXPECT_EQ(Format(u"%d %I64d %d", 1, std::int64_t{1} << 40, 2), u"1 1099511627776 2");
     EXPECT_EQ(Format(u"%d %f %d %hs %s", 1, 0.5, 2, "n", u"w"), u"1 0.500000 2 n w");
     EXPECT_EQ(Format(nullptr), u"");
-}
-
-TEST(Format, PrecisionBoundsTheReadOfAnUnterminatedString) {
+    // A precision bounds the read of an unterminated string.
     const char16_t wide[3] = {u'a', u'b', u'c'};
     const char narrow[3] = {'x', 'y', 'z'};
     EXPECT_EQ(Format(u"%.3s %.3hs", wide, narrow), u"abc xyz");
@@ -114,19 +112,6 @@ TEST(Format, LongResults) {
     const std::u16string decoded = Format(u"%hs", narrow.c_str());
     EXPECT_EQ(decoded.size(), 20001u);
     EXPECT_EQ(decoded.back(), u'\u00E9');
-}
-
-void AppendTo(std::u16string& text, const char16_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    AppendFormatV(text, format, args);
-    va_end(args);
-}
-
-TEST(AppendFormatV, KeepsWhatWasThere) {
-    std::u16string text = u"n=";
-    AppendTo(text, u"%d, %s", 3, u"x");
-    EXPECT_EQ(text, u"n=3, x");
 }
 
 // Measures, then formats for real from the same list, as a caller sizing a buffer does.

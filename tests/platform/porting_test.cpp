@@ -25,10 +25,12 @@ TEST(WcharFormat, CStringFormatsAndAppendsUnderBothFormatTypes) {
     s.Format(L"%s-%d", L"\u00C5r", 2024);
     EXPECT_EQ(s, u"\u00C5r-2024");
     s.AppendFormat(L" %s", L"\U0001F600");
-    s.AppendFormat(u" %s", u"u16");
-    EXPECT_EQ(s, u"\u00C5r-2024 \U0001F600 u16");
-    s.Format(u"%s", u"again");
-    EXPECT_EQ(s, u"again");
+    s.AppendFormat(u"|%05.1f", 2.5);
+    EXPECT_EQ(s, u"\u00C5r-2024 \U0001F600|002.5");
+    s.Format(u"%d-%s", 7, u"x");
+    EXPECT_EQ(s, u"7-x");
+    s.Format(u"[%s]", s.GetString());  // its own text as an argument
+    EXPECT_EQ(s, u"[7-x]");
 }
 
 TEST(WideText, CStringTakesWcharTextWhereverItTakesUtf16Text) {
@@ -95,6 +97,9 @@ TEST(TcharFunctions, LengthComparisonAndSearchWorkOnUtf16AndTakeWcharOperands) {
     EXPECT_EQ(_tcsrchr(_T("a.b.c"), _T('.')), std::u16string_view(u".c"));
     EXPECT_EQ(_tcsstr(name, L"umn"), name + 3);
     EXPECT_EQ(_tcsstr(name, _T("x")), nullptr);
+    // _ttoi reads as Windows does (_tcstol's cases are in text.test).
+    EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
+    EXPECT_EQ(_ttoi(nullptr), 0);
 }
 
 TEST(TcharFunctions, BoundedCopiesFailWithAnEmptiedDestinationInsteadOfOverflowing) {
@@ -126,10 +131,4 @@ TEST(TcharFunctions, PrintfIntoABufferTakesEitherFormatType) {
     EXPECT_EQ(std::u16string(buffer), u"\U0001F600 z");
     EXPECT_EQ(_stprintf_s(buffer, _T("%20d"), 1), -1);
     EXPECT_EQ(buffer[0], 0);
-}
-
-// _tcstol's cases are in text.test.
-TEST(TcharFunctions, TtoiReadsAsWindowsDoes) {
-    EXPECT_EQ(_ttoi(_T("  -42abc")), -42);
-    EXPECT_EQ(_ttoi(nullptr), 0);
 }

@@ -55,7 +55,7 @@ TEST(CString, ComparisonsInEitherOrderCompareText) {
     EXPECT_EQ(CString(u"\u00C9t\u00E9").CompareNoCase(u"\u00E9T\u00C9"), 0);
 }
 
-TEST(CString, Concatenation) {
+TEST(CString, ConcatenationAndStreaming) {
     CString s(u"a");
     s += CString(u"b");
     s += u"c";
@@ -69,30 +69,21 @@ TEST(CString, Concatenation) {
     EXPECT_EQ(u'!' + s, u"!abcd");
     s += s.GetString() + 2;  // text from inside itself
     EXPECT_EQ(s, u"abcdcd");
+    std::ostringstream out;
+    out << CString(u"h\u00E9");
+    EXPECT_EQ(out.str(), "h\xC3\xA9");  // streams as UTF-8
 }
 
-TEST(CString, FormatUsesTheFormatter) {
-    CString s;
-    s.Format(u"%d-%s", 7, u"x");
-    EXPECT_EQ(s, u"7-x");
-    s.AppendFormat(u"|%05.1f", 2.5);
-    EXPECT_EQ(s, u"7-x|002.5");
-    s.Format(u"[%s]", s.GetString());  // its own text as an argument
-    EXPECT_EQ(s, u"[7-x|002.5]");
-}
-
-// Left, Right, Mid and Find are cases of text.test.
-TEST(CString, IndexingAndSearchingForNothing) {
-    const CString s(u"abcabc");
-    EXPECT_EQ(s[1], u'b');
-    EXPECT_EQ(s.GetAt(6), u'\0');
-    EXPECT_EQ(s[std::size_t{2}], u'c');
-    EXPECT_EQ(s.Find(static_cast<const char16_t*>(nullptr)), -1);
-}
-
-// The plain edits are cases of text.test; here a null replacement, and text from inside
-// the string itself.
-TEST(CString, EditsWithNothingOrTheirOwnText) {
+// Left, Right, Mid, Find, the plain edits, trimming and the case and order of the units are
+// cases of text.test; here indexing, a null argument, and text from inside the string itself.
+TEST(CString, IndexingNullArgumentsAndItsOwnText) {
+    const CString abc(u"abcabc");
+    EXPECT_EQ(abc[1], u'b');
+    EXPECT_EQ(abc.GetAt(6), u'\0');
+    EXPECT_EQ(abc[std::size_t{2}], u'c');
+    EXPECT_EQ(abc.Find(static_cast<const char16_t*>(nullptr)), -1);
+    EXPECT_EQ(CString(u" a ").Trim(static_cast<const char16_t*>(nullptr)), u" a ");
+    EXPECT_EQ(CString(u"   ").Trim(), u"");
     CString s(u"a::b::c");
     EXPECT_EQ(s.Replace(u"::", nullptr), 2);
     EXPECT_EQ(s, u"abc");
@@ -102,12 +93,6 @@ TEST(CString, EditsWithNothingOrTheirOwnText) {
     CString edit(u"<bann!!");
     EXPECT_EQ(edit.Insert(1, edit.GetString() + 5), 9);
     EXPECT_EQ(edit, u"<!!bann!!");
-}
-
-// Trimming and the case and order of the units are cases of text.test.
-TEST(CString, TrimsNothingForANullSetAndEverythingThatIsBlank) {
-    EXPECT_EQ(CString(u" a ").Trim(static_cast<const char16_t*>(nullptr)), u" a ");
-    EXPECT_EQ(CString(u"   ").Trim(), u"");
 }
 
 TEST(CString, BufferAccess) {
@@ -137,17 +122,12 @@ TEST(CString, BufferAccess) {
     EXPECT_EQ(s, u"Xb");
 }
 
-TEST(CString, StreamsAsUtf8) {
-    std::ostringstream out;
-    out << CString(u"h\u00E9");
-    EXPECT_EQ(out.str(), "h\xC3\xA9");
-}
-
 // ---- CComBSTR --------------------------------------------------------------------------
 
 void ProduceBstr(BSTR* out) { *out = SysAllocString(u"made"); }
 
-TEST(CComBSTR, HoldsOneOwnedBstr) {
+// One owned BSTR (null when empty); copies are deep, moves transfer.
+TEST(CComBSTR, HoldsOneOwnedBstrCopiedDeepAndMoved) {
     CComBSTR empty;
     EXPECT_EQ(empty.m_str, nullptr);
     EXPECT_TRUE(!empty);
@@ -162,9 +142,7 @@ TEST(CComBSTR, HoldsOneOwnedBstr) {
     EXPECT_EQ(counted.Length(), 5u);
     EXPECT_EQ(CComBSTR(0, u"x").m_str, nullptr);
     EXPECT_EQ(CComBSTR(CString(u"from CString")), u"from CString");
-}
 
-TEST(CComBSTR, CopiesAreDeepAndMovesTransfer) {
     CComBSTR original(u"text");
     CComBSTR copy(original);
     EXPECT_NE(copy.m_str, original.m_str);
@@ -246,7 +224,8 @@ TEST(CComBSTR, Append) {
     EXPECT_EQ(twice.Append(u"abc", -1), E_INVALIDARG);
 }
 
-TEST(CComBSTR, ComparisonTreatsNullAsEmpty) {
+// Comparison takes null as empty; case mapping and streaming take null too.
+TEST(CComBSTR, ComparisonCaseAndStreaming) {
     CComBSTR null;
     CComBSTR empty(u"");
     CComBSTR text(u"abc");
@@ -262,18 +241,14 @@ TEST(CComBSTR, ComparisonTreatsNullAsEmpty) {
     EXPECT_TRUE(text != null);
     EXPECT_TRUE(CComBSTR(3, u"a\0b") != CComBSTR(u"a"));
     EXPECT_FALSE(CComBSTR(3, u"a\0b") == u"a");  // the pointer ends at its NUL, the BSTR does not
-}
-
-TEST(CComBSTR, CaseAndStreaming) {
-    CComBSTR text(u"Mixed \u00E9");
-    text.ToUpper();
-    EXPECT_TRUE(text == u"MIXED \u00C9");
-    text.ToLower();
-    EXPECT_TRUE(text == u"mixed \u00E9");
-    CComBSTR null;
+    CComBSTR mixed(u"Mixed \u00E9");
+    mixed.ToUpper();
+    EXPECT_TRUE(mixed == u"MIXED \u00C9");
+    mixed.ToLower();
+    EXPECT_TRUE(mixed == u"mixed \u00E9");
     EXPECT_EQ(null.ToUpper(), S_OK);
     std::ostringstream out;
-    out << text << '|' << null;
+    out << mixed << '|' << null;
     EXPECT_EQ(out.str(), "mixed \xC3\xA9|");
 }
 
@@ -289,6 +264,7 @@ void ProduceBlock(int** out) {
     **out = 9;
 }
 
+// Attach, Detach and the out-parameter form included.
 TEST(CHeapPtr, OwnsOneMallocBlock) {
     CHeapPtr<int> numbers;
     EXPECT_EQ(numbers.m_pData, nullptr);
@@ -311,9 +287,7 @@ TEST(CHeapPtr, OwnsOneMallocBlock) {
     EXPECT_FALSE(numbers.Allocate(SIZE_MAX / 2));
     ASSERT_TRUE(numbers.Allocate(0));
     EXPECT_NE(numbers.m_pData, nullptr);
-}
 
-TEST(CHeapPtr, AttachDetachAndOutParameters) {
     CHeapPtr<Point> point;
     ASSERT_TRUE(point.Allocate());
     point->x = 1;

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdint>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -148,12 +146,6 @@ TEST(Utf8ToUtf16, BufferFormNeverWritesMoreUnitsThanBytes) {
     }
 }
 
-TEST(Utf8ToUtf16, AppendKeepsWhatWasThere) {
-    std::u16string text = u"ab";
-    AppendUtf8ToUtf16(text, "\xC3\xA9z");
-    EXPECT_EQ(text, u"ab\u00E9z");
-}
-
 TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
     // Well-formed text: every decode case of text.test is compared in UTF-8.
     const char16_t lone[] = {0xD83D, u'a', 0xDE00, 0xDE00, 0xD83D, 0xD83D, 0xDE00, 0xD800};
@@ -161,9 +153,12 @@ TEST(Utf16ToUtf8, EncodesAndReplacesUnpairedSurrogates) {
               "\xEF\xBF\xBD"
               "a"
               "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD");
-    std::string out = "x";
+    std::string out = "x";  // the appending forms keep what was there
     AppendUtf16ToUtf8(out, u"\u00E9");
     EXPECT_EQ(out, "x\xC3\xA9");
+    std::u16string text = u"ab";
+    AppendUtf8ToUtf16(text, "\xC3\xA9z");
+    EXPECT_EQ(text, u"ab\u00E9z");
 }
 
 TEST(Utf, EveryScalarValueRoundTrips) {
@@ -181,12 +176,6 @@ TEST(Utf, EveryScalarValueRoundTrips) {
     EXPECT_EQ(Utf8ToUtf16(utf8), all);
 }
 
-TEST(StrLen16, CountsUnitsAndTakesNullAsEmpty) {
-    EXPECT_EQ(StrLen16(nullptr), 0u);
-    EXPECT_EQ(StrLen16(u""), 0u);
-    EXPECT_EQ(StrLen16(u"\U0001F600x"), 3u);
-}
-
 TEST(CaseMapping, UpperAndLowerAreInversePairs) {
     for (char32_t c = 0; c < 0x10000; ++c) {
         const auto unit = static_cast<char16_t>(c);
@@ -202,7 +191,10 @@ TEST(CaseMapping, UpperAndLowerAreInversePairs) {
     }
 }
 
-TEST(CompareNoCase16, TakesNullAsEmpty) {
+TEST(Utf16Helpers, TakeNullAsEmpty) {
+    EXPECT_EQ(StrLen16(nullptr), 0u);
+    EXPECT_EQ(StrLen16(u""), 0u);
+    EXPECT_EQ(StrLen16(u"\U0001F600x"), 3u);  // units, not characters
     EXPECT_EQ(CompareNoCase16(nullptr, u""), 0);
     EXPECT_EQ(CompareNoCase16(nullptr, nullptr), 0);
     EXPECT_LT(CompareNoCase16(nullptr, u"a"), 0);

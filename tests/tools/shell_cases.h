@@ -7,9 +7,12 @@
 //   case NAME      the start of a case (NAME: letters and digits)
 //   sqlite         SQL that SQLite runs on plant.mdb in the folder
 //   file NAME      the record's lines, each ended by "\n", written to NAME in the folder
-//   run [exit N]   orvsql run in the folder, which must end with status N (0 when not
-//                  given; status 1 or 2 must come with words on standard error): one
-//                  argument a line, up to the first of these optional sections:
+//   run [exit N] [interrupt MS]
+//                  orvsql run in the folder, which must end with status N (0 when not
+//                  given; status 1 or 2 must come with words on standard error), sent a
+//                  SIGINT (as Ctrl-C sends it to a script) MS milliseconds after it is
+//                  ready for one: one argument a line, up to the first of these optional
+//                  sections:
 //                    <<<            its standard input, each line ended by "\n" (the
 //                                   last one not with "<<< unended")
 //                    ----           its standard output, exactly
@@ -26,23 +29,213 @@
 // standard output with "\r\n", and "escaped" reads \n \r \t \\ and \xHH in the record's
 // lines (a line of output that starts with "----" is written "\x2d---"). "$DIR" in any line
 // stands for the case's folder, and each caller may add names.
+//
+// The cases run the program as a separate process with files as its standard streams
+// (never a terminal); Terminal runs it on a pseudo-terminal that a test types into, as a
+// person at the prompt would (Ctrl-C, Tab, the caret under an error).
 #pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/files.h"
+#include "support/holds.h"
 #include "support/python.h"
-#include "tools/shell_process.h"
 
 namespace orv::test {
+
+struct ShellResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// In the child: the environment every run gets (HOME and TMPDIR inside `dir`, so that the
+// history and the sample's temporary copy can be watched; `dir` as the current folder),
+// then orvsql with `args`.
+[[noreturn]] inline void ExecShell(const TempDir& dir, const std::vector<std::string>& args) {
+    if (::chdir(dir.Path().c_str()) != 0) ::_exit(126);
+    const std::string tmp = dir.Path("tmp");
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("HOME", dir.Path().c_str(), 1);
+    ::setenv("TERM", "xterm", 1);
+    ::unsetenv("ORVSQL_SAMPLE");
+    std::vector<char*> argv{const_cast<char*>(ORVSQL)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(ORVSQL, argv.data());
+    ::_exit(127);
+}
+
+// Waits (at most half a minute) until process `pid` has its own handler for `signal`, so
+// that a signal sent afterwards tests the program's handling, not how fast it started.
+inline void WaitUntilCatching(pid_t pid, int signal) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::string status = "/proc/" + std::to_string(pid) + "/status";
+    while (std::chrono::steady_clock::now() < end) {
+        const std::string text = ReadFile(status);
+        const std::size_t at = text.find("SigCgt:");
+        if (at != std::string::npos && (std::stoull(text.substr(at + 7), nullptr, 16) >> (signal - 1) & 1)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+inline int ExitStatus(int wstatus) { return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus); }
+
+// Runs orvsql with `args` and `input` as its standard input (a file, so never a terminal).
+// With `interruptAfter`, a SIGINT is sent that long after the program is ready for it (and,
+// with `underWay`, after that says the work to interrupt has begun), as Ctrl-C sends it to
+// a script.
+inline ShellResult RunShell(const TempDir& dir, const std::vector<std::string>& args, const std::string& input = "",
+                            std::chrono::milliseconds interruptAfter = std::chrono::milliseconds(0),
+                            const std::function<bool()>& underWay = {}) {
+    const std::string in = dir.Path("stdin"), out = dir.Path("stdout"), err = dir.Path("stderr");
+    std::filesystem::create_directories(dir.Path("tmp"));
+    WriteFile(in, input);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string paths[] = {in, out, err};
+        for (int fd = 0; fd < 3; ++fd)
+            ::dup2(::open(paths[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
+        ExecShell(dir, args);
+    }
+    if (interruptAfter.count() > 0) {
+        WaitUntilCatching(pid, SIGINT);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (underWay && !underWay() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(interruptAfter);
+        ::kill(pid, SIGINT);
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    ShellResult r;
+    r.status = ExitStatus(wstatus);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+// orvsql on a pseudo-terminal of 80 columns: Type sends keys (the terminal turns "\x03" into
+// SIGINT, as a keyboard's Ctrl-C), WaitFor reads what the program shows until a text
+// appears after what earlier waits consumed.
+class Terminal {
+public:
+    Terminal(const TempDir& dir, const std::vector<std::string>& args) {
+        std::filesystem::create_directories(dir.Path("tmp"));
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        const std::string slave = ::ptsname(m_master);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::setsid();  // the terminal becomes the controlling one, so Ctrl-C reaches the shell
+            const int fd = ::open(slave.c_str(), O_RDWR);
+            winsize size{};
+            size.ws_row = 24;
+            size.ws_col = 80;
+            ::ioctl(fd, TIOCSWINSZ, &size);
+            ::dup2(fd, 0);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            if (fd > 2) ::close(fd);
+            ExecShell(dir, args);
+        }
+    }
+    ~Terminal() {
+        if (m_pid > 0 && !m_exited) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_master >= 0) ::close(m_master);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    void Type(const std::string& keys) {
+        if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+            throw std::runtime_error("cannot type into the terminal");
+    }
+
+    // Types `keys`, then waits for each of `texts` in turn; a failure shows the screen.
+    ::testing::AssertionResult Shows(const std::string& keys, std::initializer_list<const char*> texts) {
+        Type(keys);
+        for (const char* text : texts)
+            if (!WaitFor(text)) return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << m_shown;
+        return ::testing::AssertionSuccess();
+    }
+
+    // True once `text` was shown; what came before it (and it) is consumed.
+    bool WaitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(30)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            const std::size_t at = m_shown.find(text, m_consumed);
+            if (at != std::string::npos) {
+                m_consumed = at + text.size();
+                return true;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
+        }
+    }
+
+    // Everything the program showed so far.
+    const std::string& Shown() const { return m_shown; }
+
+    // Waits for the program to end; its exit status, or -1 when it did not end in time.
+    int Finish(std::chrono::seconds limit = std::chrono::seconds(30)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            ReadSome(50);
+            int wstatus = 0;
+            if (::waitpid(m_pid, &wstatus, WNOHANG) == m_pid) {
+                m_exited = true;
+                while (ReadSome(50)) {}
+                return ExitStatus(wstatus);
+            }
+        }
+        return -1;
+    }
+
+private:
+    bool ReadSome(int milliseconds) {
+        pollfd fd{m_master, POLLIN, 0};
+        if (::poll(&fd, 1, milliseconds) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        m_shown.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int m_master = -1;
+    pid_t m_pid = -1;
+    bool m_exited = false;
+    std::string m_shown;
+    std::size_t m_consumed = 0;
+};
 
 struct ShellRecord {
     std::string where;  // file:line, for failure messages
@@ -139,8 +332,9 @@ inline void ExpectText(const std::string& what, const std::string& text, const s
     }
 }
 
-// Runs the records of `c` in `dir`, with each name of `names` replaced by its text.
-inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::string, std::string> names = {}) {
+// Runs the records of `c` in a fresh folder, with each name of `names` replaced by its text.
+inline void RunShellCase(const ShellCase& c, std::map<std::string, std::string> names = {}) {
+    const TempDir dir;
     names["$DIR"] = dir.Path();
     for (const ShellRecord& r : c.records) {
         SCOPED_TRACE(r.where);
@@ -186,7 +380,10 @@ inline void RunShellCase(const ShellCase& c, const TempDir& dir, std::map<std::s
                 if (r.lines[section] == "<<< unended") input.pop_back();
                 section = end;
             }
-            const ShellResult result = RunShell(dir, args, input);
+            const auto interrupt = std::find(r.words.begin(), r.words.end(), "interrupt");
+            const ShellResult result =
+                RunShell(dir, args, input,
+                         std::chrono::milliseconds(interrupt == r.words.end() ? 0 : std::stoi(*(interrupt + 1))));
             const auto exit = std::find(r.words.begin(), r.words.end(), "exit");
             const int status = exit == r.words.end() ? 0 : std::stoi(*(exit + 1));
             EXPECT_EQ(result.status, status) << result.err;
