@@ -1,18 +1,21 @@
 // Connections on real database files, through the real service components and engine,
-// and on a fake provider for the failures the engine never produces.
+// and on a fake provider for the failures the engine never produces; the initialisation
+// strings they open from, and their transactions.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "support/fake_provider.h"
+#include <algorithm>
+
 #include "support/case_file.h"
+#include "support/engine_session.h"
+#include "support/fake_provider.h"
 #include "support/library_fixture.h"
+#include "support/query_text.h"
 
 using namespace orv::test;
 
 namespace {
-
-std::u16string Text(const CString& s) { return s.Str(); }
 
 class ConnectionTest : public ComTest {
 protected:
@@ -49,9 +52,9 @@ TEST_F(ConnectionTest, OpensADatabaseFileAndReportsItsState) {
     EXPECT_FALSE(c.IsReadOnly());
     CString name, catalog;
     EXPECT_TRUE(c.GetDatasource(name));
-    EXPECT_EQ(Text(name), m_dir.WPath("plant.mdb"));
+    EXPECT_EQ(name.Str(), m_dir.WPath("plant.mdb"));
     EXPECT_TRUE(c.GetCurrentCatalog(catalog));
-    EXPECT_EQ(Text(catalog), m_dir.WPath("plant.mdb"));
+    EXPECT_EQ(catalog.Str(), m_dir.WPath("plant.mdb"));
     EXPECT_NE(c.GetSession().m_spOpenRowset.p, nullptr);
     EXPECT_FALSE(c.HasErrorInfo());
 
@@ -231,6 +234,119 @@ TEST_F(FakeProviderTest, AFailingSessionKeepsTheDataSourceAndTheNewString) {
     EXPECT_TRUE(c.SameInit(Init()));
     EXPECT_FALSE(c.IsConnected());
     EXPECT_FALSE(c.IsReadOnly());
+}
+
+// ---- Initialisation strings built from their pieces ----------------------------------------
+
+std::u16string Text(const CComBSTR& s) { return s.m_str ? std::u16string(s.m_str, s.Length()) : std::u16string(); }
+
+std::u16string Build(const WCHAR* dataSource, const WCHAR* userId, const WCHAR* password, const WCHAR* provider,
+                     const WCHAR* properties, const WCHAR* moreProperties) {
+    CComBSTR out;
+    EXPECT_TRUE(
+        OrvOleDbHelper::FormatConnectString(out, dataSource, userId, password, provider, properties, moreProperties));
+    return Text(out);
+}
+
+// Each line of cases/connect_strings.txt: the six arguments and the string they build.
+TEST(ConnectionStringTest, PiecesComeInOrderAndEndWithOneSemicolon) {
+    ForEachCase("connect_strings.txt", [](const std::string& line) {
+        const std::size_t arrow = line.find(" => ");
+        ASSERT_NE(arrow, std::string::npos);
+        std::vector<std::u16string> fields;
+        for (std::size_t at = 0, bar = 0; bar < arrow; at = bar + 3) {
+            bar = std::min(line.find(" | ", at), arrow);
+            fields.push_back(orv::platform::Utf8ToUtf16(line.substr(at, bar - at)));
+        }
+        ASSERT_EQ(fields.size(), 6u);
+        const WCHAR* a[6];
+        for (int i = 0; i < 6; ++i) a[i] = fields[i] == u"-" ? nullptr : fields[i] == u"\"\"" ? u"" : fields[i].c_str();
+        EXPECT_EQ(Build(a[0], a[1], a[2], a[3], a[4], a[5]), orv::platform::Utf8ToUtf16(line.substr(arrow + 4)));
+    });
+}
+
+TEST(ConnectionStringTest, LongValuesAreNeverCutShort) {
+    std::u16string path(5000, u'p');
+    std::u16string more(3000, u'm');
+    std::u16string text = Build(path.c_str(), nullptr, nullptr, ProviderName, TextProperties, more.c_str());
+    EXPECT_EQ(text, u"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + path +
+                        u";Extended Properties='text;HDR=YES;FMT=Delimited'" + more + u";");
+}
+
+TEST(ConnectionStringTest, MissingDataSourceOrProviderBuildsNothingAndLeavesTheOutputAlone) {
+    CComBSTR out(u"previous");
+    EXPECT_FALSE(OrvOleDbHelper::FormatConnectString(out, nullptr, nullptr, nullptr, ProviderName, nullptr, nullptr));
+    EXPECT_EQ(Text(out), u"previous");
+    EXPECT_FALSE(OrvOleDbHelper::FormatConnectString(out, u"a", u"u", u"p", nullptr, ExcelProperties, nullptr));
+    EXPECT_EQ(Text(out), u"previous");
+    // A successful call replaces what was there.
+    EXPECT_TRUE(OrvOleDbHelper::FormatConnectString(out, u"a", nullptr, nullptr, u"P", nullptr, nullptr));
+    EXPECT_EQ(Text(out), u"Provider=P;Data Source=a;");
+}
+
+// The statement templates are format strings with wide %s conversions.
+TEST(ConnectionStringTest, TemplatesFormatWithWideStrings) {
+    CString sql;
+    sql.Format(SelectTemplate, u"a, b", u"t");
+    sql.AppendFormat(WhereTemplate, u"a = 1");
+    sql.AppendFormat(OrderByTemplate, u"b");
+    EXPECT_EQ(sql.Str(), u"SELECT a, b FROM t WHERE a = 1 ORDER BY b");
+    sql.Format(CountTemplate, u"[Sheet1$]");
+    EXPECT_EQ(sql.Str(), u"SELECT COUNT(*) FROM [Sheet1$]");
+}
+
+// ---- Transactions: what a rollback undoes, commits that nest, and commits without one ------
+
+class TransactionTest : public OnDatabaseFile {
+protected:
+    void SetUp() override {
+        OnDatabaseFile::SetUp();
+        Open("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)");
+    }
+
+    void Insert(const char16_t* name) {
+        std::u16string sql = u"INSERT INTO t(name) VALUES('" + std::u16string(name) + u"')";
+        ASSERT_EQ(RunSql(m_connection.GetSession().m_spOpenRowset, sql.c_str()), S_OK);
+    }
+    // Rows in the table, counted on a second connection: what has really been committed.
+    std::u16string CommittedRows() {
+        return QueryText(OpenSession(m_dir.WPath("plant.mdb")), u"SELECT COUNT(*) FROM t").rows.at(0).at(0);
+    }
+};
+
+TEST_F(TransactionTest, RollbackUndoesAndCommitKeepsAndNestedLevelsEndInnermostFirst) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"undone");
+    EXPECT_TRUE(m_connection.Rollback());
+    EXPECT_EQ(CommittedRows(), u"0");
+
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"kept");
+    ASSERT_TRUE(m_connection.StartTransaction());
+    Insert(u"inner");
+    EXPECT_TRUE(m_connection.Rollback());  // the inner level only
+    EXPECT_TRUE(m_connection.Commit());
+    EXPECT_EQ(CommittedRows(), u"1");
+}
+
+TEST_F(TransactionTest, CommittingTwiceFailsWithTextAndASuccessClearsIt) {
+    ASSERT_TRUE(m_connection.StartTransaction());
+    EXPECT_TRUE(m_connection.Commit());
+    EXPECT_FALSE(m_connection.Commit());
+    EXPECT_NE(m_connection.GetErrorText().Find(u"no transaction to commit"), -1);
+    EXPECT_NE(m_connection.GetErrorText().Find(u"SQLState: 25000"), -1);
+    EXPECT_FALSE(m_connection.Rollback());
+    ASSERT_TRUE(m_connection.StartTransaction());
+    EXPECT_FALSE(m_connection.HasErrorInfo());
+    EXPECT_TRUE(m_connection.Commit());
+}
+
+TEST_F(TransactionTest, AClosedConnectionSaysItIsNotOpen) {
+    m_connection.Close();
+    EXPECT_FALSE(m_connection.StartTransaction());
+    EXPECT_NE(m_connection.GetErrorText().Find(u"not open"), -1);
+    EXPECT_FALSE(m_connection.Commit());
+    EXPECT_FALSE(m_connection.Rollback());
 }
 
 }  // namespace
