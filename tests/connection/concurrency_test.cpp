@@ -49,13 +49,12 @@ int Wait(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-class ConcurrencyTest : public ::testing::Test {
+class ConcurrencyTest : public ComTest {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComTest::SetUp();
         MakeDatabase(m_dir.Path("plant.mdb"), "CREATE TABLE t(id INTEGER PRIMARY KEY, writer TEXT, n INTEGER)");
     }
-    void TearDown() override { CoUninitialize(); }
 
     CComBSTR Init(const std::u16string& more = u"") const {
         return CComBSTR(InitFor(m_dir.WPath("plant.mdb"), more).c_str());
@@ -74,11 +73,9 @@ TEST_F(ConcurrencyTest, ASecondWriterWaitsForTheLockTimeoutThenFailsWithLocked) 
     ASSERT_TRUE(holder.StartTransaction());
     ASSERT_TRUE(Insert(holder, u"holder", 1));  // holds the write lock until it commits
 
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
+    const std::string reportFile = m_dir.Path("report");
     const CComBSTR waiting = Init(u"Jet OLEDB:Lock Retry=10;Jet OLEDB:Lock Delay=30;");  // 300 ms
     pid_t child = Spawn([&] {
-        ::close(pipeEnds[0]);
         OrvOleDbConnection c;
         if (c.OpenFromInitializationString(waiting, false) != S_OK) return 3;  // reading is not locked out
         auto start = std::chrono::steady_clock::now();
@@ -86,16 +83,12 @@ TEST_F(ConcurrencyTest, ASecondWriterWaitsForTheLockTimeoutThenFailsWithLocked) 
         bool inserted = Insert(c, u"child", 1, &error);
         long waitedMs = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-        std::string report = std::to_string(waitedMs) + " " + error;
-        if (::write(pipeEnds[1], report.data(), report.size()) < 0) return 4;
+        WriteFile(reportFile, std::to_string(waitedMs) + " " + error);
         return inserted ? 1 : 0;
     });
-    ::close(pipeEnds[1]);
-    std::string report;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, std::size_t(n));
-    ::close(pipeEnds[0]);
-    ASSERT_EQ(Wait(child), 0) << "the second writer did not fail as it should: " << report;
+    const int status = Wait(child);
+    const std::string report = ReadFile(reportFile);
+    ASSERT_EQ(status, 0) << "the second writer did not fail as it should: " << report;
     const long waitedMs = std::stol(report);
     EXPECT_GE(waitedMs, 250) << "it gave up before its lock timeout";
     EXPECT_LT(waitedMs, 5000) << "it waited far longer than its lock timeout";
@@ -217,16 +210,13 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
 // file, old or new. Each writer runs its statements one by one, each its own transaction.
 class FileStoreConcurrencyTest : public ComTest {
 protected:
-    // A long lock timeout (200 x 60 ms): on a busy machine a writer may wait long for its turn.
-    CComBSTR TextInit() const {
+    // The folder of text files, or the workbook `book`, with a long lock timeout (200 x 60
+    // ms): on a busy machine a writer may wait long for its turn.
+    CComBSTR Init(const char* book = nullptr) const {
+        const std::u16string props = book ? u"Excel 12.0 Xml;HDR=YES" : u"text;HDR=YES;FMT=Delimited";
         return CComBSTR(
-            InitFor(m_dir.WPath(), u"Extended Properties=\"text;HDR=YES;FMT=Delimited\";Jet OLEDB:Lock Retry=200")
+            InitFor(m_dir.WPath(book ? book : ""), u"Extended Properties=\"" + props + u"\";Jet OLEDB:Lock Retry=200")
                 .c_str());
-    }
-    CComBSTR BookInit() const {
-        return CComBSTR(InitFor(m_dir.WPath("book.xlsx"),
-                                u"Extended Properties=\"Excel 12.0 Xml;HDR=YES\";Jet OLEDB:Lock Retry=200")
-                            .c_str());
     }
 
     // A child that runs `count` statements made by `sql` on a connection of its own: exit
@@ -249,13 +239,6 @@ protected:
             }
             return 0;
         });
-    }
-
-    // The workbook with an empty sheet Log (writer, n).
-    static void CreateLogSheet(const CComBSTR& init) {
-        OrvOleDbConnection c;
-        ASSERT_TRUE(Opens(c, init));
-        ASSERT_TRUE(Runs(c, u"CREATE TABLE Log (writer TEXT, n INTEGER)"));
     }
 
     static std::u16string Insert(const char16_t* table, const char16_t* writer, int n) {
@@ -281,7 +264,7 @@ protected:
 TEST_F(FileStoreConcurrencyTest, AppendsAndRewritesOfOneCsvFileLoseNoRecord) {
     constexpr int kInserts = 250, kRewrites = 150;
     WriteFile(m_dir.Path("t.csv"), "writer,n\r\ncounter,0\r\n");
-    const CComBSTR init = TextInit();
+    const CComBSTR init = Init();
     pid_t a = Writer(init, kInserts, [](int i) { return Insert(u"[t.csv]", u"a", i); });
     pid_t b = Writer(init, kInserts, [](int i) { return Insert(u"[t.csv]", u"b", i); });
     pid_t rewriter = Writer(
@@ -298,8 +281,12 @@ TEST_F(FileStoreConcurrencyTest, AppendsAndRewritesOfOneCsvFileLoseNoRecord) {
 // Two writers insert into one sheet while a reader opens the workbook again and again.
 TEST_F(FileStoreConcurrencyTest, TwoProcessesInsertingIntoOneSheetLoseNoRowAndAReaderSeesAWholeWorkbook) {
     constexpr int kInserts = 40;
-    const CComBSTR init = BookInit();
-    ASSERT_NO_FATAL_FAILURE(CreateLogSheet(init));
+    const CComBSTR init = Init("book.xlsx");
+    {
+        OrvOleDbConnection c;
+        ASSERT_TRUE(Opens(c, init));
+        ASSERT_TRUE(Runs(c, u"CREATE TABLE Log (writer TEXT, n INTEGER)"));
+    }
     pid_t a = Writer(init, kInserts, [](int i) { return Insert(u"[Log$]", u"a", i); });
     pid_t b = Writer(init, kInserts, [](int i) { return Insert(u"[Log$]", u"b", i); });
     long previous = 0, reads = 0;
