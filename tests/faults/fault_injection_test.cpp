@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -78,19 +77,6 @@ void CopyFolder(const std::string& from, const std::string& to) {
     std::filesystem::remove_all(to);
     std::filesystem::copy(from, to);
 }
-
-// Faults injected by every sweep of the program, for the summary at its end.
-std::atomic<long> g_injected{0}, g_runs{0};
-
-class FaultSummary : public ::testing::Environment {
-public:
-    void TearDown() override {
-        if (g_runs > 0)
-            std::printf("[ faults   ] %ld faults injected over %ld runs of the driver\n", g_injected.load(),
-                        g_runs.load());
-    }
-};
-const auto* const kSummary = ::testing::AddGlobalTestEnvironment(new FaultSummary);
 
 struct Sweep {
     std::string scenario;
@@ -160,7 +146,6 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
                 {"ORV_FAULT_REPORT", report},
             };
             Result result = RunDriver({"run", sweep.scenario, run}, env);
-            ++g_runs;
             std::string faults = Exists(report) ? ReadFile(report) : "";
             // One line per failed call, and a last line "exit ..." when the driver ends.
             const bool hit = !faults.empty() && faults.rfind("exit ", 0) != 0;
@@ -199,7 +184,6 @@ TEST_P(FaultTest, AFailedCallLeavesTheFilesAsBeforeOrAsAfter) {
         EXPECT_LE(n, kMaxCalls) << family << ": the scenario never got past the faults";
     }
     EXPECT_GT(injected, 0) << "no fault was ever injected: the shim was not loaded, or the scenario writes nothing";
-    g_injected += injected;
     std::printf("[ faults   ] %s, %s: %ld faults injected\n", sweep.scenario.c_str(), sweep.mode, injected);
 }
 

@@ -43,6 +43,7 @@ Outcome Failed(const OrvOleDbErrorInfo& object, const char* doing) {
 std::string PathIn(const std::string& dir, const char* name) { return dir + "/" + name; }
 
 CComBSTR InitOf(const std::string& path) { return CComBSTR(orv::test::InitFor(Utf8ToUtf16(path)).c_str()); }
+CComBSTR DatabaseInit(const std::string& dir) { return InitOf(PathIn(dir, "plant.mdb")); }
 
 // ---- Scenarios -----------------------------------------------------------------------------
 
@@ -58,8 +59,7 @@ void PrepareDatabase(const std::string& dir) {
 // the file both take many writes before the commit.
 Outcome InsertInTransaction(const std::string& dir) {
     OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
+    if (connection.OpenFromInitializationString(DatabaseInit(dir), false) != S_OK) return Failed(connection, "open");
     if (!connection.StartTransaction()) return Failed(connection, "start transaction");
     OrvOleDbDDLCommand insert;
     insert.SetConnection(&connection);
@@ -73,20 +73,6 @@ Outcome InsertInTransaction(const std::string& dir) {
         }
     }
     if (!connection.Commit()) return Failed(connection, "commit");
-    return {};
-}
-
-// One statement without a transaction: SQLite makes it one of its own. A value larger than
-// a page, so that it spans overflow pages.
-Outcome InsertAutocommit(const std::string& dir) {
-    OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
-    OrvOleDbDDLCommand insert;
-    insert.SetConnection(&connection);
-    insert.SetTable(u"t");
-    insert.AddColumn(u"note", u"'%s'", std::u16string(20000, u'c').c_str());
-    if (!insert.Insert()) return Failed(insert, "insert");
     return {};
 }
 
@@ -110,8 +96,7 @@ void PrepareSparseDatabase(const std::string& dir) {
 
 Outcome Compact(const std::string& dir) {
     OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
+    if (connection.OpenFromInitializationString(DatabaseInit(dir), false) != S_OK) return Failed(connection, "open");
     if (connection.CompactMdb() != S_OK) return Failed(connection, "compact");
     return {};
 }
@@ -134,6 +119,13 @@ Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t
     }
     if (transaction && !connection.Commit()) return Failed(connection, "commit");
     return {};
+}
+
+// One statement without a transaction: SQLite makes it one of its own. A value larger than
+// a page, so that it spans overflow pages.
+Outcome InsertAutocommit(const std::string& dir) {
+    const std::u16string sql = u"INSERT INTO t(note) VALUES ('" + std::u16string(20000, u'c') + u"')";
+    return RunStatements(DatabaseInit(dir), {sql.c_str()}, false);
 }
 
 // A folder of text files: stock.csv with some records.
@@ -187,33 +179,28 @@ Outcome WorkbookCreateSheet(const std::string& dir) {
     return RunStatements(WorkbookInit(dir), {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}, false);
 }
 
-Outcome OpenDatabase(const std::string& dir) { return RunStatements(InitOf(PathIn(dir, "plant.mdb")), {}, false); }
-Outcome OpenTextFolder(const std::string& dir) { return RunStatements(TextInit(dir), {}, false); }
-Outcome OpenWorkbook(const std::string& dir) { return RunStatements(WorkbookInit(dir), {}, false); }
-
 struct Scenario {
     const char* name;
     const char* what;
     void (*prepare)(const std::string& dir);
     Outcome (*run)(const std::string& dir);
-    Outcome (*open)(const std::string& dir);
+    CComBSTR (*init)(const std::string& dir);  // the store's, for "open"
 };
 
 // New scenarios (writes to text files, to workbooks) go here: a starting state and a write.
 const Scenario kScenarios[] = {
     {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction,
-     OpenDatabase},
+     DatabaseInit},
     {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase,
-     InsertAutocommit, OpenDatabase},
-    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile, OpenDatabase},
-    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact, OpenDatabase},
-    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend,
-     OpenTextFolder},
-    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite, OpenTextFolder},
+     InsertAutocommit, DatabaseInit},
+    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile, DatabaseInit},
+    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact, DatabaseInit},
+    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend, TextInit},
+    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite, TextInit},
     {"workbook-write", "a row inserted and a cell updated in a workbook in one transaction", PrepareWorkbook,
-     WorkbookInsert, OpenWorkbook},
+     WorkbookInsert, WorkbookInit},
     {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet,
-     OpenWorkbook},
+     WorkbookInit},
 };
 
 const Scenario* Find(const char* name) {
@@ -249,7 +236,8 @@ int main(int argc, char** argv) {
                 status = 2;
             }
         } else {
-            Outcome outcome = command == "run" ? scenario->run(argv[3]) : scenario->open(argv[3]);
+            Outcome outcome =
+                command == "run" ? scenario->run(argv[3]) : RunStatements(scenario->init(argv[3]), {}, false);
             if (outcome.ok) std::puts("ok");
             else std::printf("error: %s\n", outcome.error.c_str());
             status = outcome.ok ? 0 : 1;
