@@ -53,24 +53,16 @@ std::map<std::string, std::string> ByFile(const std::string& dump) {
     return files;
 }
 
-// Where `actual` differs from `expected`, ignoring files that `error` names and, when
-// `temporaries` is set, the hidden temporary files of the engine; empty when they agree.
+// "" when `actual` is `expected` but for files that `error` names and, when `temporaries` is
+// set, the engine's hidden temporary files; else both dumps.
 std::string Difference(const std::string& expected, const std::string& actual, const std::string& error,
                        bool temporaries = false) {
     auto want = ByFile(expected), got = ByFile(actual);
-    std::string difference;
-    for (const auto& [name, lines] : got) {
-        auto found = want.find(name);
-        if (found == want.end()) {
-            if (error.find(name) == std::string::npos && !(temporaries && name.rfind(".orv-new-", 0) == 0))
-                difference += "unexpected file:\n" + lines;
-        } else if (found->second != lines) {
-            difference += "expected:\n" + found->second + "found:\n" + lines;
-        }
-    }
-    for (const auto& [name, lines] : want)
-        if (!got.count(name)) difference += "missing file:\n" + lines;
-    return difference;
+    std::erase_if(got, [&](const auto& file) {
+        return !want.count(file.first) &&
+               (error.find(file.first) != std::string::npos || (temporaries && file.first.rfind(".orv-new-", 0) == 0));
+    });
+    return want == got ? "" : "expected:\n" + expected + "found:\n" + actual;
 }
 
 void CopyFolder(const std::string& from, const std::string& to) {

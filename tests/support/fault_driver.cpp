@@ -13,13 +13,13 @@
 // starting state that could not be made. Anything else (a signal) is a crash.
 //
 // A scenario is one entry of the table at the end of the scenarios: a name, a sentence,
-// a function that makes its starting files and one that does the write; the fault test
-// sweeps every scenario this program lists. One thread.
+// a function that makes its starting files, and its write (a function, or statements);
+// the fault test sweeps every scenario this program lists. One thread.
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "OrvOleDb.h"
 #include "support/files.h"
@@ -102,7 +102,7 @@ Outcome Compact(const std::string& dir) {
 }
 
 // Runs each statement on a connection to `init`; the first failure, or success.
-Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t*> statements, bool transaction) {
+Outcome RunStatements(const CComBSTR& init, const std::vector<const char16_t*>& statements, bool transaction) {
     OrvOleDbConnection connection;
     if (connection.OpenFromInitializationString(init, false) != S_OK) return Failed(connection, "open");
     if (transaction && !connection.StartTransaction()) return Failed(connection, "start transaction");
@@ -141,17 +141,6 @@ void PrepareTextFolder(const std::string& dir) {
     orv::test::WriteFile(PathIn(dir, "stock.csv"), text);
 }
 
-Outcome TextAppend(const std::string& dir) {
-    return RunStatements(TextInit(dir),
-                         {u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('new', 7, 'x')",
-                          u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('newer', 8, 'y')"},
-                         true);
-}
-
-Outcome TextRewrite(const std::string& dir) {
-    return RunStatements(TextInit(dir), {u"UPDATE [stock.csv] SET qty = qty + 1 WHERE qty > 100"}, false);
-}
-
 // A workbook made through the library: a sheet with a header and some rows.
 CComBSTR WorkbookInit(const std::string& dir) {
     return CComBSTR(
@@ -168,39 +157,53 @@ void PrepareWorkbook(const std::string& dir) {
     if (!made.ok) throw std::runtime_error(made.error);
 }
 
-Outcome WorkbookInsert(const std::string& dir) {
-    return RunStatements(
-        WorkbookInit(dir),
-        {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)", u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
-        true);
-}
-
-Outcome WorkbookCreateSheet(const std::string& dir) {
-    return RunStatements(WorkbookInit(dir), {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}, false);
-}
-
+// A scenario makes its starting files with `prepare`; its write is `run`, or else its
+// statements on a connection to `init` (in one transaction when `transaction` is set).
 struct Scenario {
     const char* name;
     const char* what;
     void (*prepare)(const std::string& dir);
+    CComBSTR (*init)(const std::string& dir);  // the store's, also for "open"
     Outcome (*run)(const std::string& dir);
-    CComBSTR (*init)(const std::string& dir);  // the store's, for "open"
+    std::vector<const char16_t*> statements;
+    bool transaction = false;
 };
 
 // New scenarios (writes to text files, to workbooks) go here: a starting state and a write.
 const Scenario kScenarios[] = {
-    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction,
-     DatabaseInit},
-    {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase,
-     InsertAutocommit, DatabaseInit},
-    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile, DatabaseInit},
-    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact, DatabaseInit},
-    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend, TextInit},
-    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite, TextInit},
-    {"workbook-write", "a row inserted and a cell updated in a workbook in one transaction", PrepareWorkbook,
-     WorkbookInsert, WorkbookInit},
-    {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet,
-     WorkbookInit},
+    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, DatabaseInit,
+     InsertInTransaction},
+    {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase, DatabaseInit,
+     InsertAutocommit},
+    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, DatabaseInit, CreateFile},
+    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, DatabaseInit, Compact},
+    {"text-append",
+     "two records appended to a CSV file in one transaction",
+     PrepareTextFolder,
+     TextInit,
+     nullptr,
+     {u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('new', 7, 'x')",
+      u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('newer', 8, 'y')"},
+     true},
+    {"text-rewrite",
+     "an UPDATE that rewrites a CSV file",
+     PrepareTextFolder,
+     TextInit,
+     nullptr,
+     {u"UPDATE [stock.csv] SET qty = qty + 1 WHERE qty > 100"}},
+    {"workbook-write",
+     "a row inserted and a cell updated in a workbook in one transaction",
+     PrepareWorkbook,
+     WorkbookInit,
+     nullptr,
+     {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)", u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
+     true},
+    {"workbook-create-sheet",
+     "CREATE TABLE adding a sheet to a workbook",
+     PrepareWorkbook,
+     WorkbookInit,
+     nullptr,
+     {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}},
 };
 
 const Scenario* Find(const char* name) {
@@ -236,8 +239,11 @@ int main(int argc, char** argv) {
                 status = 2;
             }
         } else {
-            Outcome outcome =
-                command == "run" ? scenario->run(argv[3]) : RunStatements(scenario->init(argv[3]), {}, false);
+            const std::string dir = argv[3];
+            Outcome outcome = command == "open" ? RunStatements(scenario->init(dir), {}, false)
+                              : scenario->run
+                                  ? scenario->run(dir)
+                                  : RunStatements(scenario->init(dir), scenario->statements, scenario->transaction);
             if (outcome.ok) std::puts("ok");
             else std::printf("error: %s\n", outcome.error.c_str());
             status = outcome.ok ? 0 : 1;
