@@ -149,17 +149,14 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
     constexpr int kThreads = 4, kRows = 60;
     const CComBSTR init = Init();
     std::atomic<int> failures{0}, lockedRetries{0};
-    // Tries `attempt` (which gives its error text) until it succeeds, while every failure
-    // says "locked".
+    // Runs `attempt` (which gives an error text, "" for success) until it succeeds, while
+    // every error says "locked".
     auto retry = [&](const char* what, auto attempt) {
-        for (std::string error; failures == 0 && !attempt(error);) {
-            if (error.find("locked by another program") != std::string::npos) {
-                ++lockedRetries;
-                continue;
+        for (std::string error; failures == 0 && !(error = attempt()).empty(); ++lockedRetries)
+            if (error.find("locked by another program") == std::string::npos) {
+                ADD_FAILURE() << what << ": " << error;
+                ++failures;
             }
-            ADD_FAILURE() << what << ": " << error;
-            ++failures;
-        }
     };
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -168,23 +165,21 @@ TEST_F(ConcurrencyTest, ThreadsWithConnectionsOfTheirOwnInsertAndRead) {
             {
                 OrvOleDbConnection c;
                 const std::u16string writer(1, static_cast<char16_t>(u'a' + t));
-                retry("open", [&](std::string& error) {
-                    error = c.OpenFromInitializationString(init, false) == S_OK ? "" : Utf8(c.GetErrorText());
-                    return error.empty();
-                });
+                auto errorOf = [](bool ok, const OrvOleDbErrorInfo& object) {
+                    return ok ? "" : Utf8(object.GetErrorText());
+                };
+                retry("open", [&] { return errorOf(c.OpenFromInitializationString(init, false) == S_OK, c); });
                 for (int n = 0; n < kRows && failures == 0; ++n) {
-                    retry("insert", [&](std::string& error) { return Insert(c, writer.c_str(), n, &error); });
+                    std::string error;
+                    retry("insert", [&] { return Insert(c, writer.c_str(), n, &error) ? "" : error; });
                     // Its own rows so far, read back on its own connection.
                     OrvOleDbCommand read;
                     read.SetConnection(&c);
                     read.SetCommandText(CString((u"SELECT COUNT(*) FROM t WHERE writer = '" + writer + u"'").c_str()));
-                    retry("read", [&](std::string& error) {
-                        error = read.Execute() == OrvOleDbCommand::dbTrue ? "" : Utf8(read.GetErrorText());
-                        return error.empty();
-                    });
+                    retry("read", [&] { return errorOf(read.Execute() == OrvOleDbCommand::dbTrue, read); });
                     if (failures == 0 &&
                         (read.FetchNext() != OrvOleDbCommand::dbTrue || read.FieldAsLong(1) != n + 1)) {
-                        ADD_FAILURE() << "writer " << Utf8(CString(writer.c_str())) << " reads " << read.FieldAsLong(1)
+                        ADD_FAILURE() << "writer " << char('a' + t) << " reads " << read.FieldAsLong(1)
                                       << " of its rows after inserting " << n + 1;
                         ++failures;
                     }
