@@ -37,8 +37,7 @@ pid_t Spawn(Work work) {
     pid_t child = fork();
     if (child == 0) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        int status = work();
-        _exit(status);
+        _exit(work());
     }
     return child;
 }

@@ -349,11 +349,9 @@ TEST_P(EnvFaultTest, EveryFailedCallLeavesTheFolderAsBeforeOrAsAfter) {
                 }
                 ++runs;
                 injected += faulty.injected;
+                const char* const kHow[] = {" and later", " only", " torn"};
                 const std::string where = std::string(scenario.name) + ": " + family + " call " +
-                                          std::to_string(n + 1) +
-                                          (mode == Mode::Always ? " and later"
-                                           : mode == Mode::Once ? " only"
-                                                                : " torn");
+                                          std::to_string(n + 1) + kHow[static_cast<int>(mode)];
                 const std::string now = Dump(dir);
                 if (result.empty()) {
                     EXPECT_EQ(now, after) << where << " reported success";
