@@ -407,24 +407,15 @@ int LoadCacheAndExit(const std::string& db, const CComBSTR& init) {
     std::exit(0);  // CheckAtExit decides the status
 }
 
-class SharedLibraryTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_db = m_dir.Path("plant.mdb");
-        MakeDatabase(m_db);
-    }
-    CComBSTR Init() const { return CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()); }
-
-    TempDir m_dir;
-    std::string m_db;
-};
+// On a.mdb of the cache tests' folder.
+class SharedLibraryTest : public CacheTest {};
 
 TEST_F(SharedLibraryTest, ExitingTheProcessClosesTheLoadedLibrarysIdleConnections) {
-    EXPECT_EQ(InChild(LoadCacheAndExit, m_db, Init()), 0) << "the child's standard error says why";
+    EXPECT_EQ(InChild(LoadCacheAndExit, m_dir.Path("a.mdb"), Init()), 0) << "the child's standard error says why";
 }
 
 TEST_F(SharedLibraryTest, UnloadingTheLibraryClosesItsIdleConnectionsAndItsCache) {
-    const int code = InChild(LoadCacheAndUnload, m_db, Init());
+    const int code = InChild(LoadCacheAndUnload, m_dir.Path("a.mdb"), Init());
     if (code == kStillLoaded) GTEST_SKIP() << "this build of the library cannot be unloaded: dlclose left it loaded";
     EXPECT_EQ(code, 0) << "the child's standard error says why";
 }
