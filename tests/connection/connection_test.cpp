@@ -283,17 +283,6 @@ TEST(ConnectionStringTest, MissingDataSourceOrProviderBuildsNothingAndLeavesTheO
     EXPECT_EQ(Text(out), u"Provider=P;Data Source=a;");
 }
 
-// The statement templates are format strings with wide %s conversions.
-TEST(ConnectionStringTest, TemplatesFormatWithWideStrings) {
-    CString sql;
-    sql.Format(SelectTemplate, u"a, b", u"t");
-    sql.AppendFormat(WhereTemplate, u"a = 1");
-    sql.AppendFormat(OrderByTemplate, u"b");
-    EXPECT_EQ(sql.Str(), u"SELECT a, b FROM t WHERE a = 1 ORDER BY b");
-    sql.Format(CountTemplate, u"[Sheet1$]");
-    EXPECT_EQ(sql.Str(), u"SELECT COUNT(*) FROM [Sheet1$]");
-}
-
 // ---- Transactions: what a rollback undoes, commits that nest, and commits without one ------
 
 class TransactionTest : public OnDatabaseFile {
