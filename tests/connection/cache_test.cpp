@@ -1,10 +1,15 @@
 // The connection cache on real database files: hand-out order, limits, keys, clearing,
-// failures, and many threads taking and returning connections at once.
+// failures, and many threads taking and returning connections at once; and the cache of
+// the shared library, which its unloading and the process's exit close.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -82,9 +87,8 @@ TEST_F(CacheTest, AGivenBackConnectionIsHandedOutAgainFirstInFirstOut) {
 
 TEST_F(CacheTest, KeysAreCaseSensitiveAlthoughSameInitIsNot) {
     // The same file, its string written with the key names in another case.
-    CComBSTR upper(InitFor(m_dir.WPath("a.mdb")).c_str());
-    std::u16string lowerText = u"provider=Microsoft.ACE.OLEDB.12.0;data source=" + m_dir.WPath("a.mdb") + u";";
-    CComBSTR lower(lowerText.c_str());
+    const CComBSTR upper = Init();
+    const CComBSTR lower((u"provider=Microsoft.ACE.OLEDB.12.0;data source=" + m_dir.WPath("a.mdb") + u";").c_str());
 
     OrvOleDbConnection* c = MustConnect(upper);
     ASSERT_NE(c, nullptr);
@@ -214,10 +218,7 @@ enum class Use : int { Idle, InUse, Destroyed };
 struct Ledger {
     std::mutex mutex;
     std::vector<std::unique_ptr<std::atomic<int>>> states;
-    std::atomic<int> created{0};
-    std::atomic<int> reused{0};
-    std::atomic<int> destroyedByCache{0};
-    std::atomic<int> faults{0};
+    std::atomic<int> reused{0}, faults{0};
 
     // Records a connection that the cache just handed out; false on a fault.
     bool TakenOut(OrvOleDbConnection* c) {
@@ -228,7 +229,6 @@ struct Ledger {
             CString id;
             id.Format(u"%d", static_cast<int>(states.size() - 1));
             c->SetErrorInfo(CComBSTR(), CComBSTR(id));
-            ++created;
             return true;
         }
         int expected = static_cast<int>(Use::Idle);
@@ -267,7 +267,6 @@ TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
                 // Destroyed inside Cache: never entered a queue, so nobody else can have it.
                 int idle = static_cast<int>(Use::Idle);
                 if (!state.compare_exchange_strong(idle, static_cast<int>(Use::Destroyed))) ++ledger.faults;
-                ++ledger.destroyedByCache;
             }
         }
         CoUninitialize();
@@ -295,7 +294,6 @@ TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
 
     m_cache->ClearCache();
     EXPECT_EQ(ledger.faults.load(), 0) << "a connection was handed to two holders, or came back wrong";
-    EXPECT_GT(ledger.created.load(), 0);
     EXPECT_GT(ledger.reused.load(), 0) << "the run should have reused cached connections";
     // Every connection is now either destroyed by Cache or was idle and then cleared; none
     // is still in use, and none is still open on the files.
@@ -304,6 +302,122 @@ TEST_F(CacheTest, ThreadsTakingAndReturningConnectionsNeverShareOrLoseOne) {
     EXPECT_EQ(inUse, 0);
     EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("a.mdb")), 0);
     EXPECT_EQ(OpenDescriptorsOn(m_dir.Path("b.mdb")), 0);
+}
+
+// ---- The shared library's own cache ----------------------------------------------------------
+
+// The library's start and stop: loading the shared library creates a cache of its own that
+// unloading closes, idle connections and their open files included. (That the cache exists
+// before main in a program that links the library's objects, the cache tests check.)
+
+// The loaded image's own cache operations, called through its exported symbols so that the
+// copy of the code linked into this program is not used by mistake. Non-virtual members
+// take the object as their first argument.
+struct LoadedLibrary {
+    bool Load() {
+        handle = dlopen(ORV_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        return handle && Find(getCacheManager, "_ZN23OrvOleDbConnectionCache15GetCacheManagerEv") &&
+               Find(connect, "_ZN23OrvOleDbConnectionCache7ConnectERK8CComBSTRb") &&
+               Find(connectFromCache, "_ZN23OrvOleDbConnectionCache16ConnectFromCacheERK8CComBSTR") &&
+               Find(cache, "_ZN23OrvOleDbConnectionCache5CacheERP18OrvOleDbConnection");
+    }
+    template <class Fn>
+    bool Find(Fn& fn, const char* symbol) {
+        fn = reinterpret_cast<Fn>(dlsym(handle, symbol));
+        return fn != nullptr;
+    }
+
+    void* handle = nullptr;
+    OrvOleDbConnectionCache* (*getCacheManager)() = nullptr;
+    OrvOleDbConnection* (*connect)(OrvOleDbConnectionCache*, const CComBSTR&, bool) = nullptr;
+    OrvOleDbConnection* (*connectFromCache)(OrvOleDbConnectionCache*, const CComBSTR&) = nullptr;
+    void (*cache)(OrvOleDbConnectionCache*, OrvOleDbConnection*&) = nullptr;
+};
+
+// A fault the child found: said on its standard error, and exit status 1.
+int Fault(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    return 1;
+}
+constexpr int kStillLoaded = 2;  // dlclose left the library loaded
+
+// Loads the library and gives one connection to its own cache, which must keep it and its
+// file open: 0, or a fault.
+int LoadAndKeepOne(LoadedLibrary& lib, const std::string& db, const CComBSTR& init) {
+    if (!lib.Load()) return Fault("dlopen or dlsym failed");
+    OrvOleDbConnectionCache* cache = lib.getCacheManager();
+    if (!cache) return Fault("the loaded library has no cache");
+    if (cache == OrvOleDbConnectionCache::GetCacheManager())
+        return Fault("the loaded library shares the program's cache");
+    OrvOleDbConnection* conn = lib.connect(cache, init, false);
+    if (!conn) return Fault("Connect failed");
+    lib.cache(cache, conn);
+    if (!conn) return Fault("Cache did not keep the first connection");
+    if (OpenDescriptorsOn(db) == 0) return Fault("the connection holds no file open");
+    return 0;
+}
+
+// Runs in a child process, so that loading a second copy of the library (beside the objects
+// linked into this program) and unloading it cannot disturb the other tests.
+int LoadCacheAndUnload(const std::string& db, const CComBSTR& init) {
+    LoadedLibrary lib;
+    if (int fault = LoadAndKeepOne(lib, db, init)) return fault;
+    dlclose(lib.handle);
+    // A library with GNU unique symbols (which GCC emits for some inline statics) is kept
+    // loaded by dlclose; its stop then comes at process exit, which the next test covers.
+    if (void* kept = dlopen(ORV_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
+        dlclose(kept);
+        return kStillLoaded;
+    }
+    if (OpenDescriptorsOn(db) != 0) return Fault("the file is still open after dlclose");
+
+    // Loaded again, the library starts with an empty cache.
+    LoadedLibrary again;
+    if (!again.Load()) return Fault("the second dlopen failed");
+    OrvOleDbConnectionCache* fresh = again.getCacheManager();
+    if (!fresh || again.connectFromCache(fresh, init) != nullptr) return Fault("the reloaded cache was not empty");
+    dlclose(again.handle);
+    return 0;
+}
+
+// Runs the steps in a child process and returns its exit status.
+int InChild(int (*steps)(const std::string&, const CComBSTR&), const std::string& db, const CComBSTR& init) {
+    pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) _exit(steps(db, init));
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The file whose descriptors the exit check looks for.
+std::string g_exitCheckFile;
+
+// Registered before the library is loaded, so it runs after the library's own exit-time
+// destructors, and reports through the exit status what they left open.
+void CheckAtExit() {
+    _exit(OpenDescriptorsOn(g_exitCheckFile) == 0 ? 0 : Fault("the file was still open when the process exited"));
+}
+
+int LoadCacheAndExit(const std::string& db, const CComBSTR& init) {
+    g_exitCheckFile = db;
+    std::atexit(CheckAtExit);
+    LoadedLibrary lib;
+    if (int fault = LoadAndKeepOne(lib, db, init)) return fault;
+    std::exit(0);  // CheckAtExit decides the status
+}
+
+// On a.mdb of the cache tests' folder.
+class SharedLibraryTest : public CacheTest {};
+
+TEST_F(SharedLibraryTest, ExitingTheProcessClosesTheLoadedLibrarysIdleConnections) {
+    EXPECT_EQ(InChild(LoadCacheAndExit, m_dir.Path("a.mdb"), Init()), 0) << "the child's standard error says why";
+}
+
+TEST_F(SharedLibraryTest, UnloadingTheLibraryClosesItsIdleConnectionsAndItsCache) {
+    const int code = InChild(LoadCacheAndUnload, m_dir.Path("a.mdb"), Init());
+    if (code == kStillLoaded) GTEST_SKIP() << "this build of the library cannot be unloaded: dlclose left it loaded";
+    EXPECT_EQ(code, 0) << "the child's standard error says why";
 }
 
 }  // namespace

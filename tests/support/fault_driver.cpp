@@ -13,13 +13,13 @@
 // starting state that could not be made. Anything else (a signal) is a crash.
 //
 // A scenario is one entry of the table at the end of the scenarios: a name, a sentence,
-// a function that makes its starting files and one that does the write; the fault test
-// sweeps every scenario this program lists. One thread.
+// a function that makes its starting files, and its write (a function, or statements);
+// the fault test sweeps every scenario this program lists. One thread.
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "OrvOleDb.h"
 #include "support/files.h"
@@ -43,6 +43,7 @@ Outcome Failed(const OrvOleDbErrorInfo& object, const char* doing) {
 std::string PathIn(const std::string& dir, const char* name) { return dir + "/" + name; }
 
 CComBSTR InitOf(const std::string& path) { return CComBSTR(orv::test::InitFor(Utf8ToUtf16(path)).c_str()); }
+CComBSTR DatabaseInit(const std::string& dir) { return InitOf(PathIn(dir, "plant.mdb")); }
 
 // ---- Scenarios -----------------------------------------------------------------------------
 
@@ -58,8 +59,7 @@ void PrepareDatabase(const std::string& dir) {
 // the file both take many writes before the commit.
 Outcome InsertInTransaction(const std::string& dir) {
     OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
+    if (connection.OpenFromInitializationString(DatabaseInit(dir), false) != S_OK) return Failed(connection, "open");
     if (!connection.StartTransaction()) return Failed(connection, "start transaction");
     OrvOleDbDDLCommand insert;
     insert.SetConnection(&connection);
@@ -73,20 +73,6 @@ Outcome InsertInTransaction(const std::string& dir) {
         }
     }
     if (!connection.Commit()) return Failed(connection, "commit");
-    return {};
-}
-
-// One statement without a transaction: SQLite makes it one of its own. A value larger than
-// a page, so that it spans overflow pages.
-Outcome InsertAutocommit(const std::string& dir) {
-    OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
-    OrvOleDbDDLCommand insert;
-    insert.SetConnection(&connection);
-    insert.SetTable(u"t");
-    insert.AddColumn(u"note", u"'%s'", std::u16string(20000, u'c').c_str());
-    if (!insert.Insert()) return Failed(insert, "insert");
     return {};
 }
 
@@ -110,14 +96,13 @@ void PrepareSparseDatabase(const std::string& dir) {
 
 Outcome Compact(const std::string& dir) {
     OrvOleDbConnection connection;
-    if (connection.OpenFromInitializationString(InitOf(PathIn(dir, "plant.mdb")), false) != S_OK)
-        return Failed(connection, "open");
+    if (connection.OpenFromInitializationString(DatabaseInit(dir), false) != S_OK) return Failed(connection, "open");
     if (connection.CompactMdb() != S_OK) return Failed(connection, "compact");
     return {};
 }
 
 // Runs each statement on a connection to `init`; the first failure, or success.
-Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t*> statements, bool transaction) {
+Outcome RunStatements(const CComBSTR& init, const std::vector<const char16_t*>& statements, bool transaction) {
     OrvOleDbConnection connection;
     if (connection.OpenFromInitializationString(init, false) != S_OK) return Failed(connection, "open");
     if (transaction && !connection.StartTransaction()) return Failed(connection, "start transaction");
@@ -136,6 +121,13 @@ Outcome RunStatements(const CComBSTR& init, std::initializer_list<const char16_t
     return {};
 }
 
+// One statement without a transaction: SQLite makes it one of its own. A value larger than
+// a page, so that it spans overflow pages.
+Outcome InsertAutocommit(const std::string& dir) {
+    const std::u16string sql = u"INSERT INTO t(note) VALUES ('" + std::u16string(20000, u'c') + u"')";
+    return RunStatements(DatabaseInit(dir), {sql.c_str()}, false);
+}
+
 // A folder of text files: stock.csv with some records.
 CComBSTR TextInit(const std::string& dir) {
     return CComBSTR(
@@ -147,17 +139,6 @@ void PrepareTextFolder(const std::string& dir) {
     for (int i = 1; i <= 200; ++i)
         text += "part " + std::to_string(i) + "," + std::to_string(i) + ",\"a, quoted note\"\r\n";
     orv::test::WriteFile(PathIn(dir, "stock.csv"), text);
-}
-
-Outcome TextAppend(const std::string& dir) {
-    return RunStatements(TextInit(dir),
-                         {u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('new', 7, 'x')",
-                          u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('newer', 8, 'y')"},
-                         true);
-}
-
-Outcome TextRewrite(const std::string& dir) {
-    return RunStatements(TextInit(dir), {u"UPDATE [stock.csv] SET qty = qty + 1 WHERE qty > 100"}, false);
 }
 
 // A workbook made through the library: a sheet with a header and some rows.
@@ -176,44 +157,53 @@ void PrepareWorkbook(const std::string& dir) {
     if (!made.ok) throw std::runtime_error(made.error);
 }
 
-Outcome WorkbookInsert(const std::string& dir) {
-    return RunStatements(
-        WorkbookInit(dir),
-        {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)", u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
-        true);
-}
-
-Outcome WorkbookCreateSheet(const std::string& dir) {
-    return RunStatements(WorkbookInit(dir), {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}, false);
-}
-
-Outcome OpenDatabase(const std::string& dir) { return RunStatements(InitOf(PathIn(dir, "plant.mdb")), {}, false); }
-Outcome OpenTextFolder(const std::string& dir) { return RunStatements(TextInit(dir), {}, false); }
-Outcome OpenWorkbook(const std::string& dir) { return RunStatements(WorkbookInit(dir), {}, false); }
-
+// A scenario makes its starting files with `prepare`; its write is `run`, or else its
+// statements on a connection to `init` (in one transaction when `transaction` is set).
 struct Scenario {
     const char* name;
     const char* what;
     void (*prepare)(const std::string& dir);
+    CComBSTR (*init)(const std::string& dir);  // the store's, also for "open"
     Outcome (*run)(const std::string& dir);
-    Outcome (*open)(const std::string& dir);
+    std::vector<const char16_t*> statements;
+    bool transaction = false;
 };
 
 // New scenarios (writes to text files, to workbooks) go here: a starting state and a write.
 const Scenario kScenarios[] = {
-    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, InsertInTransaction,
-     OpenDatabase},
-    {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase,
-     InsertAutocommit, OpenDatabase},
-    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, CreateFile, OpenDatabase},
-    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, Compact, OpenDatabase},
-    {"text-append", "two records appended to a CSV file in one transaction", PrepareTextFolder, TextAppend,
-     OpenTextFolder},
-    {"text-rewrite", "an UPDATE that rewrites a CSV file", PrepareTextFolder, TextRewrite, OpenTextFolder},
-    {"workbook-write", "a row inserted and a cell updated in a workbook in one transaction", PrepareWorkbook,
-     WorkbookInsert, OpenWorkbook},
-    {"workbook-create-sheet", "CREATE TABLE adding a sheet to a workbook", PrepareWorkbook, WorkbookCreateSheet,
-     OpenWorkbook},
+    {"insert", "30 rows inserted in one transaction, then committed", PrepareDatabase, DatabaseInit,
+     InsertInTransaction},
+    {"insert-autocommit", "one row with a 20,000-character value, without a transaction", PrepareDatabase, DatabaseInit,
+     InsertAutocommit},
+    {"create", "CreateMdbFile of new.mdb beside an existing database", PrepareDatabase, DatabaseInit, CreateFile},
+    {"compact", "CompactMdb of a database with free pages", PrepareSparseDatabase, DatabaseInit, Compact},
+    {"text-append",
+     "two records appended to a CSV file in one transaction",
+     PrepareTextFolder,
+     TextInit,
+     nullptr,
+     {u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('new', 7, 'x')",
+      u"INSERT INTO [stock.csv] (part, qty, note) VALUES ('newer', 8, 'y')"},
+     true},
+    {"text-rewrite",
+     "an UPDATE that rewrites a CSV file",
+     PrepareTextFolder,
+     TextInit,
+     nullptr,
+     {u"UPDATE [stock.csv] SET qty = qty + 1 WHERE qty > 100"}},
+    {"workbook-write",
+     "a row inserted and a cell updated in a workbook in one transaction",
+     PrepareWorkbook,
+     WorkbookInit,
+     nullptr,
+     {u"INSERT INTO [Stock$] (part, qty) VALUES ('washer', 5)", u"UPDATE [Stock$] SET qty = 11 WHERE part = 'bolt'"},
+     true},
+    {"workbook-create-sheet",
+     "CREATE TABLE adding a sheet to a workbook",
+     PrepareWorkbook,
+     WorkbookInit,
+     nullptr,
+     {u"CREATE TABLE Orders (id INTEGER, due DATETIME)"}},
 };
 
 const Scenario* Find(const char* name) {
@@ -249,7 +239,11 @@ int main(int argc, char** argv) {
                 status = 2;
             }
         } else {
-            Outcome outcome = command == "run" ? scenario->run(argv[3]) : scenario->open(argv[3]);
+            const std::string dir = argv[3];
+            Outcome outcome = command == "open" ? RunStatements(scenario->init(dir), {}, false)
+                              : scenario->run
+                                  ? scenario->run(dir)
+                                  : RunStatements(scenario->init(dir), scenario->statements, scenario->transaction);
             if (outcome.ok) std::puts("ok");
             else std::printf("error: %s\n", outcome.error.c_str());
             status = outcome.ok ? 0 : 1;

@@ -66,9 +66,7 @@ protected:
 
     void Open(const std::string& sql) {
         MakeDatabase(m_dir.Path("plant.mdb"), sql.c_str());
-        ASSERT_EQ(m_connection.OpenFromInitializationString(CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str()), false),
-                  S_OK)
-            << Utf8(m_connection.GetErrorText());
+        ASSERT_TRUE(Opens(m_connection, CComBSTR(InitFor(m_dir.WPath("plant.mdb")).c_str())));
         m_command.SetConnection(&m_connection);
     }
     void TearDown() override {
