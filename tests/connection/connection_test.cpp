@@ -112,9 +112,9 @@ TEST_F(ConnectionTest, ReopeningDropsWhatWasOpenEvenWhenTheNewOpenFails) {
 
 // ---- Bad initialisation strings ------------------------------------------------------------
 
-// Each line of cases/bad_init_strings.txt: a string that must not open, and part of its error.
+// Each line of cases/bad_init_strings.test: a string that must not open, and part of its error.
 TEST_F(ConnectionTest, BadInitialisationStringsFailWithTextThatNamesTheProblem) {
-    ForEachCase("bad_init_strings.txt", [](const std::string& line) {
+    ForEachCase("bad_init_strings.test", [](const std::string& line) {
         const std::size_t arrow = line.find(" => ");
         ASSERT_NE(arrow, std::string::npos);
         OrvOleDbConnection c;
@@ -247,9 +247,9 @@ std::u16string Build(const WCHAR* dataSource, const WCHAR* userId, const WCHAR* 
     return Text(out);
 }
 
-// Each line of cases/connect_strings.txt: the six arguments and the string they build.
+// Each line of cases/connect_strings.test: the six arguments and the string they build.
 TEST(ConnectionStringTest, PiecesComeInOrderAndEndWithOneSemicolon) {
-    ForEachCase("connect_strings.txt", [](const std::string& line) {
+    ForEachCase("connect_strings.test", [](const std::string& line) {
         const std::size_t arrow = line.find(" => ");
         ASSERT_NE(arrow, std::string::npos);
         std::vector<std::u16string> fields;

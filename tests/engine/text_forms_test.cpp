@@ -26,6 +26,7 @@
 #include "engine/workbook/workbook.h"
 #include "platform/utf.h"
 
+#include "support/braced.h"
 #include "support/case_file.h"
 
 namespace orv::engine {
@@ -214,16 +215,10 @@ const std::map<std::string, std::function<std::string(const std::string&)>> kFun
     {"property-list", PropertyList},
 };
 
-// "{...}": what the braces hold, with \n as a line break.
+// A field as a case file writes it: "{...}" read by the braced-text rules, else as it is.
 std::string Input(const std::string& field) {
-    if (field.empty() || field[0] != '{') return field;
-    std::string out;
-    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
-        const bool lineBreak = field.compare(i, 2, "\\n") == 0;
-        out += lineBreak ? '\n' : field[i];
-        i += lineBreak;
-    }
-    return out;
+    std::size_t at = 0;
+    return field.starts_with('{') ? orv::test::Braced(field, at) : field;
 }
 
 TEST(TextForms, EachLineOfTheCaseFile) {

@@ -22,6 +22,7 @@
 #include "engine/workbook/workbook.h"
 #include "engine/workbook/xls_reader.h"
 #include "engine/workbook/xlsx_reader.h"
+#include "support/braced.h"
 #include "support/files.h"
 #include "support/case_file.h"
 #include "support/holds.h"
@@ -60,16 +61,10 @@ double Number(const std::string& text) {
     return plus == std::string::npos ? value : value + std::strtod(text.c_str() + plus + 1, nullptr) * (1 / 86400.0);
 }
 
-// "{...}": what the braces hold, with \r as a carriage return.
+// A field as a case file writes it: "{...}" read by the braced-text rules, else as it is.
 std::string Braced(const std::string& field) {
-    if (field.empty() || field[0] != '{') return field;
-    std::string out;
-    for (std::size_t i = 1; i + 1 < field.size(); ++i) {
-        const bool carriageReturn = field.compare(i, 2, "\\r") == 0;
-        out += carriageReturn ? '\r' : field[i];
-        i += carriageReturn;
-    }
-    return out;
+    std::size_t at = 0;
+    return field.starts_with('{') ? orv::test::Braced(field, at) : field;
 }
 
 ::testing::AssertionResult CellIs(const Sheet& sheet, const std::string& reference, const std::string& expected) {

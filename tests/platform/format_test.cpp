@@ -11,7 +11,7 @@
 #include "platform/utf.h"
 #include "platform/wintypes.h"
 
-#include "platform/braced.h"
+#include "support/braced.h"
 #include "support/case_file.h"
 
 namespace orv::platform {

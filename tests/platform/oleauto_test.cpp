@@ -17,7 +17,7 @@
 #include "platform/platform.h"
 #include "platform/utf.h"
 
-#include "platform/braced.h"
+#include "support/braced.h"
 #include "support/case_file.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/braced.h"
+#include "support/braced.h"
 #include "support/case_file.h"
 
 namespace orv::platform {

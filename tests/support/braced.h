@@ -1,5 +1,5 @@
-// Test support for the platform layer's case files (tests/platform/cases): text written
-// between braces, so that it may hold blanks and characters no editor shows.
+// Test support for case files: text written between braces, so that it may hold blanks and
+// characters no editor shows.
 #pragma once
 
 #include <string>
